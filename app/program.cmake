@@ -1,0 +1,32 @@
+# The program's windows form one library (they call each other: the wizard
+# loads the main window, the main window opens the dialogs), linked into the
+# `fanscope` program and the GUI tests. Sources are picked up by folder.
+set(CMAKE_AUTOMOC ON)
+set(CMAKE_AUTOUIC ON)
+set(CMAKE_AUTORCC ON)
+
+file(GLOB _widget_sources CONFIGURE_DEPENDS
+  ${CMAKE_CURRENT_SOURCE_DIR}/widgets/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/widgets/*.h)
+add_library(fanscope_widgets STATIC ${_widget_sources})
+target_include_directories(fanscope_widgets PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(fanscope_widgets PUBLIC Qt6::Widgets)
+
+set(_app_sources)
+foreach(dir shell startup main_window dialogs)
+  file(GLOB _s CONFIGURE_DEPENDS
+    ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.h
+    ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.ui
+    ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.qrc)
+  list(APPEND _app_sources ${_s})
+endforeach()
+add_library(fanscope_app STATIC ${_app_sources})
+set_target_properties(fanscope_app PROPERTIES AUTOUIC_SEARCH_PATHS
+  "${CMAKE_CURRENT_SOURCE_DIR}/startup;${CMAKE_CURRENT_SOURCE_DIR}/main_window;${CMAKE_CURRENT_SOURCE_DIR}/dialogs;${CMAKE_CURRENT_SOURCE_DIR}/shell")
+target_include_directories(fanscope_app PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_definitions(fanscope_app PUBLIC FANSCOPE_VERSION="${PROJECT_VERSION}")
+target_link_libraries(fanscope_app PUBLIC fanscope_widgets fanscope_device vexlink06 Qt6::Widgets Qt6::Svg)
+
+add_executable(fanscope ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
+target_link_libraries(fanscope PRIVATE fanscope_app)
+install(TARGETS fanscope RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
