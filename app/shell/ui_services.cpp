@@ -1,0 +1,136 @@
+#include "shell/ui_services.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace shell {
+namespace {
+
+QMessageBox::Icon toQt(MsgIcon icon)
+{
+    switch (icon) {
+    case MsgIcon::Information: return QMessageBox::Information;
+    case MsgIcon::Exclamation: return QMessageBox::Warning;
+    case MsgIcon::Critical: return QMessageBox::Critical;
+    case MsgIcon::Question: return QMessageBox::Question;
+    case MsgIcon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QMessageBox::StandardButtons toQt(MsgButtons buttons)
+{
+    switch (buttons) {
+    case MsgButtons::Ok: return QMessageBox::Ok;
+    case MsgButtons::OkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
+    case MsgButtons::YesNo: return QMessageBox::Yes | QMessageBox::No;
+    case MsgButtons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    case MsgButtons::RetryCancel: return QMessageBox::Retry | QMessageBox::Cancel;
+    }
+    return QMessageBox::Ok;
+}
+
+MsgResult fromQt(int button)
+{
+    switch (button) {
+    case QMessageBox::Cancel: return MsgResult::Cancel;
+    case QMessageBox::Yes: return MsgResult::Yes;
+    case QMessageBox::No: return MsgResult::No;
+    case QMessageBox::Retry: return MsgResult::Retry;
+    default: return MsgResult::Ok;
+    }
+}
+
+MsgResult firstButton(MsgButtons buttons)
+{
+    switch (buttons) {
+    case MsgButtons::YesNo:
+    case MsgButtons::YesNoCancel: return MsgResult::Yes;
+    case MsgButtons::RetryCancel: return MsgResult::Retry;
+    default: return MsgResult::Ok;
+    }
+}
+
+// "Excel Files (*.xls)|*.xls" -> "Excel Files (*.xls)"; pairs separated by '|'.
+QString toQtFilter(const QString& classic)
+{
+    const QStringList parts = classic.split(u'|');
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString description = parts[i];
+        if (!description.contains(u'('))
+            description += QStringLiteral(" (%1)").arg(parts[i + 1]);
+        filters << description;
+    }
+    if (filters.isEmpty() && !classic.isEmpty())
+        filters << classic;
+    return filters.join(QStringLiteral(";;"));
+}
+
+class QtUi : public UiServices {
+public:
+    MsgResult message(QWidget* parent, const MessageRequest& request) override
+    {
+        QMessageBox box(toQt(request.icon), request.title.isEmpty() ? QApplication::applicationName() : request.title,
+                        request.text, toQt(request.buttons), parent);
+        return fromQt(box.exec());
+    }
+
+    QString chooseFile(QWidget* parent, const FileRequest& request) override
+    {
+        const QString filter = toQtFilter(request.filter);
+        if (request.save)
+            return QFileDialog::getSaveFileName(parent, request.title, request.proposedName, filter);
+        return QFileDialog::getOpenFileName(parent, request.title, request.proposedName, filter);
+    }
+};
+
+std::unique_ptr<UiServices>& current()
+{
+    static std::unique_ptr<UiServices> services = std::make_unique<QtUi>();
+    return services;
+}
+
+}  // namespace
+
+UiServices& ui() { return *current(); }
+
+std::unique_ptr<UiServices> setUi(std::unique_ptr<UiServices> services)
+{
+    auto previous = std::move(current());
+    current() = services ? std::move(services) : std::make_unique<QtUi>();
+    return previous;
+}
+
+MsgResult msgBox(QWidget* parent, const QString& text, MsgButtons buttons, const QString& title, MsgIcon icon)
+{
+    return ui().message(parent, MessageRequest{title, text, icon, buttons});
+}
+
+MsgResult ScriptedUi::message(QWidget*, const MessageRequest& request)
+{
+    messages.push_back(request);
+    if (messageAnswers.empty())
+        return firstButton(request.buttons);
+    const MsgResult answer = messageAnswers.front();
+    messageAnswers.erase(messageAnswers.begin());
+    return answer;
+}
+
+QString ScriptedUi::chooseFile(QWidget*, const FileRequest& request)
+{
+    fileRequests.push_back(request);
+    return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+}
+
+ScopedScriptedUi::ScopedScriptedUi()
+{
+    auto scripted = std::make_unique<ScriptedUi>();
+    m_ui = scripted.get();
+    m_previous = setUi(std::move(scripted));
+}
+
+ScopedScriptedUi::~ScopedScriptedUi() { setUi(std::move(m_previous)); }
+
+}  // namespace shell
