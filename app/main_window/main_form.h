@@ -1,0 +1,233 @@
+// The program's main window: four tabs (Main, Read/Write, Visual Display,
+// Control), the monitoring cycle that feeds the strip chart, limits gauge and
+// interrupt indicators, and the fan control panel. Other windows reach the
+// loaded instance through mainForm() and call the operations below by the
+// names the rest of the program uses for them.
+#pragma once
+
+#include <QColor>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <array>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QTabWidget;
+class QTimer;
+
+namespace widgets {
+class CaptionedSlider;
+class LimitsGauge;
+class RibbonToggle;
+class StatusShape;
+class StripChart;
+class ToggleIndicator;
+}  // namespace widgets
+
+namespace mainwindow {
+
+class FrmAbout;
+class LoggingPanel;
+class RegisterPanel;
+class SaveRecallPanel;
+
+// Colours of selectable labels, as 0xBBGGRR values turned into QColor.
+namespace colours {
+QColor fromBgr(unsigned bgr);
+inline constexpr unsigned kGreen = 0x8000;
+inline constexpr unsigned kBrightGreen = 0xFF00;
+inline constexpr unsigned kYellow = 0xFFFF;
+inline constexpr unsigned kRed = 0xFF;
+// Text colour of a selector that is not selected.
+inline constexpr unsigned kAppWorkspace = 0xABABAB;
+}  // namespace colours
+
+// Plotting channels of the strip chart and the selectable visual parameters.
+enum class VisualParam : int { Local = 0, Remote1 = 1, Fan1 = 2, Remote2 = 3, Fan2 = 4 };
+
+class MainForm : public QWidget {
+    Q_OBJECT
+
+public:
+    enum Tab : int { TabMain = 0, TabReadWrite = 1, TabVisual = 2, TabControl = 3 };
+
+    // Form_Load: keeps the parallel port claimed and switches the heaters off.
+    explicit MainForm(QWidget* parent = nullptr);
+    // Runs Form_Unload if the window was not closed before.
+    ~MainForm() override;
+
+    // Reads the Device ID into the register link and reshapes the window for
+    // the single-channel chip. Called once the wizard has configured the link.
+    void Setup_Device_Display();
+
+    // Fan control panel operations (also called by the dialogs and logging).
+    void Get_Duty_Cycle();
+    void Print_Duty_Cycle();
+    void Get_Comm_Pulses();
+    void Reset_Mode_Display();
+    void Get_Control_Status();
+    void Get_PWM_Frequency();
+    void Set_PWM_Frequency();
+    // `pointer` is the gauge pointer the user moved (2 = low, 3 = high).
+    void bargraph_move(int pointer);
+    void move_mouse_away();
+    void move_mouse_away_readwrite();
+    void cmdEnable_Click();
+
+    // Form_Unload: unloads the dialogs and clears both heater bits. Runs once.
+    void unload();
+
+    // For windows that must pause the heater PWM around a modal chooser.
+    QTimer* heaterTimer() const { return m_tmrPWM; }
+
+    // Tab switching as a click on the tab control does it.
+    void selectTab(int index);
+    void visualdisplaytext_Click(int index);
+    void Command1_Click();  // "Easy Setup"
+    void cmdExpand_Click();
+    void Command3_Click();  // "About"
+
+    // One step of the visual-display cycle and one heater PWM tick, exposed
+    // so tests can drive them without waiting for the timers.
+    void visualTimerTick();
+    void heaterTick();
+
+    int visualStep() const { return m_visualStep; }
+    VisualParam selectedParam() const { return m_selectedParam; }
+    bool expandedGraph() const { return m_expanded; }
+    bool visualAllowed() const { return m_visualAllowed; }
+
+    struct Heater {
+        int duty = 0;
+        qint16 onCount = 0;
+        qint16 offCount = 0;
+    };
+    const Heater& heater(int channel) const { return m_heaters.at(channel); }
+
+    RegisterPanel* registerPanel() const { return m_registerPanel; }
+    LoggingPanel* loggingPanel() const { return m_loggingPanel; }
+    SaveRecallPanel* saveRecallPanel() const { return m_saveRecallPanel; }
+    widgets::StripChart* stripChart() const { return m_strip; }
+    widgets::LimitsGauge* limitsGauge() const { return m_gauge; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Construction, one per tab.
+    void buildMainTab(QWidget* page);
+    void buildVisualTab(QWidget* page);
+    void buildControlTab(QWidget* page);
+    void buildTimers();
+
+    void onTabChanged(int index);
+    void enterReadWriteTab();
+    void enterVisualTab();
+    void enterControlTab();
+
+    // Monitoring (monitoring.cpp).
+    float readTemperature(VisualParam channel);
+    float readFanSpeed(VisualParam fan);
+    void refreshGauge();
+    void refreshIndicatorVisibility();
+    void refreshIndicatorStates();
+    void writeFrequencyFromCombo(quint8 reg, QComboBox* combo);
+    void showChipFrequencies();
+    void colourSelectors(int hovered);
+    void onGaugePointerMoved(int pointer, double value, bool final);
+
+    // Fan control (fan_control.cpp).
+    void lblModes_Click(int index);
+    void onDutySlider(int value, bool committed);
+    void optTwoWire_Click();
+    void optThreeWire_Click();
+    void onComPulsesClick();
+    void sldPWM_Change();
+    void optTemp_Click(int channel);
+    void applyHeaterBit(int channel, bool on);
+    QString heaterPanelTitle() const;
+
+    bool isTfm4411() const;
+    bool printerMedium() const;
+
+    // Tabs and shared controls.
+    QLabel* m_title = nullptr;  // Label4
+    QTabWidget* m_tabs = nullptr;
+    QLabel* m_version = nullptr;
+    QPushButton* m_about = nullptr;
+    RegisterPanel* m_registerPanel = nullptr;
+    LoggingPanel* m_loggingPanel = nullptr;
+    SaveRecallPanel* m_saveRecallPanel = nullptr;
+
+    // Visual Display tab.
+    widgets::StripChart* m_strip = nullptr;
+    widgets::LimitsGauge* m_gauge = nullptr;
+    QLabel* m_gaugeReading = nullptr;
+    std::array<QLabel*, 5> m_selectors{};
+    std::array<widgets::ToggleIndicator*, 5> m_indicators{};
+    QPushButton* m_expand = nullptr;
+    QPushButton* m_easySetup = nullptr;  // Command1
+    widgets::CaptionedSlider* m_dutySlider = nullptr;
+    QLabel* m_dutyText = nullptr;  // lblDutyCycle1
+    QGroupBox* m_statusPanel = nullptr;  // SSPanel23
+    QLabel* m_mode1Caption = nullptr;
+    QLabel* m_mode2Caption = nullptr;
+    QLabel* m_mode1 = nullptr;  // lblModeSelected
+    QLabel* m_mode2 = nullptr;  // lblModeSelected2
+    QGroupBox* m_comPulses = nullptr;  // panComPulses
+    QRadioButton* m_twoPulses = nullptr;
+    QRadioButton* m_fourPulses = nullptr;
+
+    // Control tab.
+    std::array<QLabel*, 4> m_modes{};
+    QGroupBox* m_fanType = nullptr;  // SSPanel6
+    QRadioButton* m_twoWire = nullptr;
+    QRadioButton* m_threeWire = nullptr;
+    QGroupBox* m_freqPanel = nullptr;  // SSPanel2
+    QLabel* m_fan1PwmLabel = nullptr;
+    QLabel* m_fan2PwmLabel = nullptr;
+    QComboBox* m_freq1 = nullptr;
+    QComboBox* m_freq2 = nullptr;
+    QGroupBox* m_heaterPanel = nullptr;
+    QLabel* m_heaterTitle = nullptr;
+    QPushButton* m_enable = nullptr;
+    widgets::StatusShape* m_heaterShape = nullptr;
+    QRadioButton* m_temp1 = nullptr;
+    QRadioButton* m_temp2 = nullptr;
+    QSlider* m_heaterSlider = nullptr;  // sldPWM
+    QLabel* m_heaterTemp = nullptr;  // Label9
+    QLabel* m_heaterDuty = nullptr;  // lblPWM
+
+    // Timers.
+    QTimer* m_timer3 = nullptr;
+    QTimer* m_tmrPWM = nullptr;
+    QTimer* m_visualTimer = nullptr;
+    QTimer* m_fanOutputTimer = nullptr;
+
+    QPointer<FrmAbout> m_aboutBox;
+
+    int m_visualStep = 0;
+    VisualParam m_selectedParam = VisualParam::Local;
+    bool m_visitedReadWrite = false;
+    bool m_visitedVisual = false;
+    bool m_visualAllowed = false;
+    bool m_expanded = false;
+    bool m_stickyRemote1 = false;
+    bool m_stickyRemote2 = false;
+    bool m_unloaded = false;
+    bool m_firstSlideDone = false;
+    int m_lastMode = -1;
+    int m_hoveredSelector = -1;
+    std::array<Heater, 2> m_heaters{};
+};
+
+// The loaded main window, or nullptr before the wizard loaded it.
+MainForm* mainForm();
+
+}  // namespace mainwindow
