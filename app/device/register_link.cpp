@@ -1,0 +1,105 @@
+#include "device/register_link.h"
+
+#include <chrono>
+#include <thread>
+
+#include <vexlink06/vexlink06.h>
+
+namespace vexlink06 {
+// The library's event-loop hook, the one its own waits call.
+void yieldEventLoop();
+}  // namespace vexlink06
+
+namespace device {
+
+RegisterLinkRecord RegisterLink;
+
+namespace {
+
+std::shared_ptr<vexlink06::TvxComPort> g_comPort;
+
+// A child the library failed to create is "nothing"; using it is an error
+// the caller sees, not a crash.
+template <class T>
+std::shared_ptr<T> need(std::shared_ptr<T> object) {
+  if (!object) throw vexlink06::ComError(91, "Object variable or With block variable not set");
+  return object;
+}
+
+std::shared_ptr<vexlink06::SMBusProtocall> printerProtocol() {
+  const auto port = need(need(ComPort())->PrinterPort());
+  return need(port->SMBusProtocall());
+}
+
+std::shared_ptr<vexlink06::SMBus> chipsetBus() { return need(need(ComPort())->SMBus()); }
+
+template <class Bus>
+std::uint8_t busRead(Bus& bus, std::uint8_t address, std::uint8_t pointer) {
+  if constexpr (requires { bus.PortRead(address, pointer); })
+    return bus.PortRead(address, pointer);
+  else
+    throw vexlink06::ComError(438, "Object doesn't support this property or method");
+}
+
+template <class Bus>
+void busWrite(Bus& bus, std::uint8_t address, std::uint8_t pointer, std::uint8_t data) {
+  if constexpr (requires { bus.PortWrite(address, pointer, data); })
+    bus.PortWrite(address, pointer, data);
+  else
+    throw vexlink06::ComError(438, "Object doesn't support this property or method");
+}
+
+}  // namespace
+
+const std::shared_ptr<vexlink06::TvxComPort>& ComPort() {
+  if (!g_comPort) g_comPort = vexlink06::TvxComPort::create();
+  return g_comPort;
+}
+
+bool ComPortCreated() { return g_comPort != nullptr; }
+
+void ReadRegister() {
+  const std::uint8_t address = RegisterLink.DeviceAddress;
+  const std::uint8_t pointer = RegisterLink.RegisterPointer;
+  std::uint8_t value = 0;
+  // Children are fetched afresh for every call: a client may have replaced them.
+  if (RegisterLink.Medium == MediumPrinterPort)
+    value = busRead(*printerProtocol(), address, pointer);
+  else
+    value = busRead(*chipsetBus(), address, pointer);
+  RegisterLink.ReadResult = value & 0xFF;
+}
+
+void WriteRegister() {
+  const std::uint8_t address = RegisterLink.DeviceAddress;
+  const std::uint8_t pointer = RegisterLink.RegisterPointer;
+  const std::uint8_t data = RegisterLink.DataByte;
+  if (RegisterLink.Medium == MediumPrinterPort)
+    busWrite(*printerProtocol(), address, pointer, data);
+  else
+    busWrite(*chipsetBus(), address, pointer, data);
+}
+
+std::uint8_t readRegister(std::uint8_t address) {
+  RegisterLink.RegisterPointer = address;
+  ReadRegister();
+  return static_cast<std::uint8_t>(RegisterLink.ReadResult);
+}
+
+void writeRegister(std::uint8_t address, std::uint8_t value) {
+  RegisterLink.RegisterPointer = address;
+  RegisterLink.DataByte = value;
+  WriteRegister();
+}
+
+void WaitSeconds(std::int16_t seconds) {
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + std::chrono::seconds(seconds > 0 ? seconds : 0);
+  while (Clock::now() < end) {
+    vexlink06::yieldEventLoop();
+    // The hook may return at once; a short sleep keeps the wait off the CPU.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+}  // namespace device

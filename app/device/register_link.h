@@ -1,0 +1,66 @@
+#pragma once
+// The one path from the program to the chip. Callers fill RegisterLink,
+// call ReadRegister or WriteRegister, and take a read's value from
+// RegisterLink.ReadResult. Errors from the library propagate as
+// vexlink06::ComError; a failed read leaves ReadResult as it was.
+
+#include <cstdint>
+#include <memory>
+
+namespace vexlink06 {
+class TvxComPort;
+}
+
+namespace device {
+
+inline constexpr std::uint8_t MediumChipsetSMBus = 0;
+inline constexpr std::uint8_t MediumPrinterPort = 1;
+
+struct RegisterLinkRecord {
+  // 1 = printer port; any other value = chipset SMBus (the wizard stores 0).
+  std::uint8_t Medium = MediumChipsetSMBus;
+  // 1 after a printer-port connection, 0 after a chipset one.
+  std::uint8_t PrinterMedium = 0;
+  // Printer port: 8-bit address byte (0x58, 0x5A, 0x5C); chipset: 7-bit (0x2C, 0x2D, 0x2E).
+  std::uint8_t DeviceAddress = 0;
+  std::uint8_t RegisterPointer = 0;
+  std::uint8_t DataByte = 0;
+  // Last successful read, 0..255. Callers also use it as scratch.
+  std::int32_t ReadResult = 0;
+  // 0x30 TFM4410, 0x31 TFM4411 (0 before identification).
+  std::int16_t DeviceId = 0;
+  // Non-zero: ShowRegisterBits shows DataByte instead of ReadResult.
+  std::int16_t ShowDataByte = 0;
+};
+
+// The process-wide record. No locking: only the user-interface thread
+// touches it, and waits that yield may let other handlers change it, so set
+// the fields immediately before each call.
+extern RegisterLinkRecord RegisterLink;
+
+// The program's one root object, created on first use and kept until the
+// process ends. Creation errors propagate; a later call tries again.
+const std::shared_ptr<vexlink06::TvxComPort>& ComPort();
+
+// True once ComPort() has created the object (for code that must not be the
+// first to load the library, such as the command line's platform choice).
+bool ComPortCreated();
+
+// One byte read from the chip at RegisterLink.DeviceAddress /
+// RegisterPointer into ReadResult, by the path Medium names.
+void ReadRegister();
+
+// One byte write of DataByte. Neither procedure reads back.
+void WriteRegister();
+
+// Convenience for code that does not share the record's fields: sets
+// RegisterPointer (and DataByte) and calls the procedures above.
+std::uint8_t readRegister(std::uint8_t address);
+void writeRegister(std::uint8_t address, std::uint8_t value);
+
+// Waits the given whole seconds on a monotonic clock, yielding to the event
+// loop (the library's yield hook) on every pass, so timers and button
+// presses run meanwhile. 0 or less returns after at most one pass.
+void WaitSeconds(std::int16_t seconds);
+
+}  // namespace device
