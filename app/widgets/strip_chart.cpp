@@ -1,0 +1,378 @@
+#include "widgets/strip_chart.h"
+
+#include <QEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+namespace widgets {
+
+namespace {
+
+constexpr int kDefaultCapacity = 2048;
+const QColor kPlotBackground(0x1d, 0x21, 0x28);
+const QColor kGridColour(0x3a, 0x40, 0x4a);
+const QColor kAxisColour(0x8a, 0x93, 0xa0);
+
+// Distinct on the dark plot and still apart for the common colour-vision
+// deficiencies (the legend names each trace as well).
+const std::array<QColor, StripChart::kChannels> kDefaultColours{
+    QColor(0xff, 0x6b, 0x6b), QColor(0x4d, 0xab, 0xf7), QColor(0x69, 0xdb, 0x7c),
+    QColor(0xda, 0x77, 0xf2), QColor(0xff, 0xc0, 0x4d)};
+
+QString formatTick(double value)
+{
+    return QString::number(value, 'g', 6);
+}
+
+}  // namespace
+
+void SampleRing::setCapacity(int capacity)
+{
+    capacity = std::max(capacity, 1);
+    std::vector<float> kept;
+    const int keep = std::min(m_size, capacity);
+    kept.reserve(std::size_t(capacity));
+    for (int i = m_size - keep; i < m_size; ++i)
+        kept.push_back(at(i));
+    kept.resize(std::size_t(capacity));
+    m_data = std::move(kept);
+    m_size = keep;
+    m_head = keep % capacity;
+}
+
+void SampleRing::push(float value)
+{
+    m_data[std::size_t(m_head)] = value;
+    m_head = (m_head + 1) % capacity();
+    m_size = std::min(m_size + 1, capacity());
+}
+
+float SampleRing::at(int index) const
+{
+    const int start = (m_head - m_size + capacity()) % capacity();
+    return m_data[std::size_t((start + index) % capacity())];
+}
+
+std::vector<double> niceTicks(double low, double high, int maxTicks)
+{
+    std::vector<double> ticks;
+    if (!(high > low) || maxTicks < 2)
+        return ticks;
+    const double rough = (high - low) / (maxTicks - 1);
+    const double magnitude = std::pow(10.0, std::floor(std::log10(rough)));
+    double step = magnitude * 10;
+    for (double m : {1.0, 2.0, 5.0, 10.0}) {
+        if (magnitude * m >= rough) {
+            step = magnitude * m;
+            break;
+        }
+    }
+    for (double v = std::ceil(low / step) * step; v <= high + step * 1e-9; v += step)
+        ticks.push_back(std::abs(v) < step * 1e-9 ? 0.0 : v);
+    return ticks;
+}
+
+StripChart::StripChart(QWidget* parent) : QWidget(parent)
+{
+    for (int c = 0; c < kChannels; ++c) {
+        m_rings[std::size_t(c)].setCapacity(kDefaultCapacity);
+        m_colours[std::size_t(c)] = kDefaultColours[std::size_t(c)];
+    }
+    m_left.units = QStringLiteral("°C");
+    m_right.units = QStringLiteral("RPM");
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+}
+
+void StripChart::addPoint(double value, int channel)
+{
+    if (channel < 0 || channel >= kChannels)
+        return;
+    m_rings[std::size_t(channel)].push(float(value));
+    // Only the traces move; the legend changes too when it shows values.
+    update(m_expanded ? rect() : plotRect());
+}
+
+void StripChart::clear()
+{
+    for (auto& ring : m_rings)
+        ring.clear();
+    update();
+}
+
+int StripChart::pointCount(int channel) const
+{
+    return channel >= 0 && channel < kChannels ? m_rings[std::size_t(channel)].size() : 0;
+}
+
+double StripChart::pointAt(int channel, int index) const
+{
+    if (index < 0 || index >= pointCount(channel))
+        return 0;
+    return m_rings[std::size_t(channel)].at(index);
+}
+
+std::optional<double> StripChart::lastValue(int channel) const
+{
+    const int n = pointCount(channel);
+    if (n == 0)
+        return std::nullopt;
+    return pointAt(channel, n - 1);
+}
+
+void StripChart::setCaption(int channel, const QString& caption)
+{
+    if (channel < 0 || channel >= kChannels)
+        return;
+    m_captions[std::size_t(channel)] = caption;
+    update();
+}
+
+QString StripChart::caption(int channel) const
+{
+    return channel >= 0 && channel < kChannels ? m_captions[std::size_t(channel)] : QString();
+}
+
+void StripChart::setChannelColour(int channel, const QColor& colour)
+{
+    if (channel < 0 || channel >= kChannels)
+        return;
+    m_colours[std::size_t(channel)] = colour;
+    update();
+}
+
+QColor StripChart::channelColour(int channel) const
+{
+    return channel >= 0 && channel < kChannels ? m_colours[std::size_t(channel)] : QColor();
+}
+
+void StripChart::setChannelAxis(int channel, Axis axis)
+{
+    if (channel < 0 || channel >= kChannels)
+        return;
+    m_axes[std::size_t(channel)] = axis;
+    update();
+}
+
+StripChart::Axis StripChart::channelAxis(int channel) const
+{
+    return channel >= 0 && channel < kChannels ? m_axes[std::size_t(channel)] : Axis::Left;
+}
+
+void StripChart::setScale(double top, double bottom)
+{
+    m_left.top = top;
+    m_left.bottom = bottom;
+    invalidateFrame();
+}
+
+void StripChart::setRightScale(double top, double bottom)
+{
+    m_right.top = top;
+    m_right.bottom = bottom;
+    invalidateFrame();
+}
+
+void StripChart::setAxisUnits(const QString& left, const QString& right)
+{
+    m_left.units = left;
+    m_right.units = right;
+    invalidateFrame();
+}
+
+void StripChart::setTimeSpan(int samples)
+{
+    m_span = std::max(samples, 2);
+    if (historyCapacity() < m_span)
+        setHistoryCapacity(m_span);
+    invalidateFrame();
+}
+
+void StripChart::setSampleInterval(double seconds)
+{
+    if (seconds > 0) {
+        m_interval = seconds;
+        invalidateFrame();
+    }
+}
+
+void StripChart::setHistoryCapacity(int samples)
+{
+    samples = std::max(samples, m_span);
+    for (auto& ring : m_rings)
+        ring.setCapacity(samples);
+    update();
+}
+
+void StripChart::setExpanded(bool expanded)
+{
+    m_expanded = expanded;
+    invalidateFrame();
+}
+
+QSize StripChart::sizeHint() const { return {560, 300}; }
+QSize StripChart::minimumSizeHint() const { return {240, 140}; }
+
+QRect StripChart::legendRect() const
+{
+    const int h = fontMetrics().height() + 8;
+    return {0, 0, width(), h};
+}
+
+QRect StripChart::plotRect() const
+{
+    const QFontMetrics fm = fontMetrics();
+    const int leftW = fm.horizontalAdvance(QStringLiteral("-000 °C")) + 10;
+    const int rightW = fm.horizontalAdvance(QStringLiteral("00000")) + 10;
+    const int top = legendRect().bottom() + 4;
+    const int bottom = height() - fm.height() - 8;
+    return QRect(QPoint(leftW, top), QPoint(width() - rightW, bottom));
+}
+
+void StripChart::invalidateFrame()
+{
+    m_frameValid = false;
+    update();
+}
+
+void StripChart::resizeEvent(QResizeEvent* event)
+{
+    m_frameValid = false;
+    QWidget::resizeEvent(event);
+}
+
+void StripChart::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange ||
+        event->type() == QEvent::StyleChange)
+        m_frameValid = false;
+    QWidget::changeEvent(event);
+}
+
+void StripChart::renderFrame()
+{
+    const qreal dpr = devicePixelRatioF();
+    m_frame = QPixmap((size() * dpr).expandedTo(QSize(1, 1)));
+    m_frame.setDevicePixelRatio(dpr);
+    m_frame.fill(palette().color(QPalette::Window));
+
+    QPainter p(&m_frame);
+    const QRect plot = plotRect();
+    p.fillRect(plot, kPlotBackground);
+    const QFontMetrics fm = fontMetrics();
+
+    // Left axis: grid lines at nice values with their labels.
+    p.setPen(QPen(kGridColour, 0));
+    const auto leftTicks = niceTicks(m_left.bottom, m_left.top, m_expanded ? 15 : 8);
+    for (double v : leftTicks) {
+        const int y = int(std::lround(axisY(v, m_left.top, m_left.bottom, plot.top(), plot.bottom())));
+        p.setPen(QPen(v == 0 ? kAxisColour : kGridColour, 0));
+        p.drawLine(plot.left(), y, plot.right(), y);
+        p.setPen(palette().color(QPalette::WindowText));
+        const QString text = formatTick(v);
+        p.drawText(QRect(0, y - fm.height() / 2, plot.left() - 6, fm.height()), Qt::AlignRight | Qt::AlignVCenter,
+                   text);
+    }
+    p.setPen(palette().color(QPalette::WindowText));
+    p.drawText(QRect(0, plot.top() - fm.height() - 2, plot.left() - 6, fm.height()),
+               Qt::AlignRight | Qt::AlignBottom, m_left.units);
+
+    // Right axis: labels and short ticks only, so the grid stays one set of lines.
+    const auto rightTicks = niceTicks(m_right.bottom, m_right.top, m_expanded ? 9 : 5);
+    for (double v : rightTicks) {
+        const int y = int(std::lround(axisY(v, m_right.top, m_right.bottom, plot.top(), plot.bottom())));
+        p.setPen(QPen(kAxisColour, 0));
+        p.drawLine(plot.right() - 4, y, plot.right(), y);
+        p.setPen(palette().color(QPalette::WindowText));
+        p.drawText(QRect(plot.right() + 6, y - fm.height() / 2, width() - plot.right() - 6, fm.height()),
+                   Qt::AlignLeft | Qt::AlignVCenter, formatTick(v));
+    }
+    p.drawText(QRect(plot.right() + 6, plot.top() - fm.height() - 2, width() - plot.right() - 6, fm.height()),
+               Qt::AlignLeft | Qt::AlignBottom, m_right.units);
+
+    // Time axis: seconds before the newest sample, which sits at the right edge.
+    const double spanSeconds = (m_span - 1) * m_interval;
+    const auto timeTicks = niceTicks(0, spanSeconds, m_expanded ? 13 : 7);
+    for (double s : timeTicks) {
+        const double x = plot.right() - s / spanSeconds * (plot.right() - plot.left());
+        p.setPen(QPen(kGridColour, 0));
+        p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+        p.setPen(palette().color(QPalette::WindowText));
+        const QString text = s == 0 ? QStringLiteral("now") : QStringLiteral("-%1 s").arg(formatTick(s));
+        const int w = fm.horizontalAdvance(text);
+        p.drawText(QRectF(x - w / 2.0 - 2, plot.bottom() + 4, w + 4, fm.height()), Qt::AlignCenter, text);
+    }
+    p.setPen(QPen(kAxisColour, 0));
+    p.drawRect(plot.adjusted(0, 0, -1, -1));
+    m_frameValid = true;
+}
+
+void StripChart::drawLegend(QPainter& painter) const
+{
+    const QFontMetrics fm = fontMetrics();
+    const QRect area = legendRect();
+    painter.fillRect(area, palette().color(QPalette::Window));
+    int x = plotRect().left();
+    const int swatch = fm.height() - 4;
+    for (int c = 0; c < kChannels; ++c) {
+        const QString caption = m_captions[std::size_t(c)].trimmed();
+        if (caption.isEmpty())
+            continue;
+        QString text = caption;
+        if (m_expanded) {
+            if (auto v = lastValue(c))
+                text += QStringLiteral(": %1 %2").arg(QString::number(*v, 'f', m_axes[std::size_t(c)] == Axis::Left ? 2 : 0),
+                                                      m_axes[std::size_t(c)] == Axis::Left ? m_left.units : m_right.units);
+        }
+        const int y = area.top() + (area.height() - swatch) / 2;
+        painter.fillRect(QRect(x, y, swatch * 2, swatch), m_colours[std::size_t(c)]);
+        x += swatch * 2 + 4;
+        painter.setPen(palette().color(QPalette::WindowText));
+        const int w = fm.horizontalAdvance(text);
+        painter.drawText(QRect(x, area.top(), w + 2, area.height()), Qt::AlignLeft | Qt::AlignVCenter, text);
+        x += w + 16;
+    }
+}
+
+void StripChart::paintEvent(QPaintEvent* event)
+{
+    if (!m_frameValid || m_frame.devicePixelRatio() != devicePixelRatioF())
+        renderFrame();
+    QPainter p(this);
+    p.drawPixmap(event->rect(), m_frame,
+                 QRectF(QPointF(event->rect().topLeft()) * m_frame.devicePixelRatio(),
+                        QSizeF(event->rect().size()) * m_frame.devicePixelRatio()));
+    if (event->rect().intersects(legendRect()))
+        drawLegend(p);
+
+    const QRect plot = plotRect();
+    p.setClipRect(plot.adjusted(1, 1, -1, -1));
+    const double dx = double(plot.right() - plot.left()) / (m_span - 1);
+    // Cosmetic, unsmoothed pens keep a repaint cheap; one logical pixel wide
+    // on any screen scale.
+    for (int c = 0; c < kChannels; ++c) {
+        const SampleRing& ring = m_rings[std::size_t(c)];
+        const int n = std::min(ring.size(), m_span);
+        if (n == 0)
+            continue;
+        const AxisScale& scale = m_axes[std::size_t(c)] == Axis::Left ? m_left : m_right;
+        m_trace.resize(n);
+        const int first = ring.size() - n;
+        for (int i = 0; i < n; ++i) {
+            const double x = plot.right() - (n - 1 - i) * dx;
+            m_trace[i] = QPointF(x, axisY(ring.at(first + i), scale.top, scale.bottom, plot.top(), plot.bottom()));
+        }
+        QPen pen(m_colours[std::size_t(c)]);
+        pen.setCosmetic(true);
+        pen.setWidthF(std::max<qreal>(1.0, devicePixelRatioF()) * (m_expanded ? 1.5 : 1.0));
+        p.setPen(pen);
+        if (n == 1)
+            p.drawPoint(m_trace[0]);
+        else
+            p.drawPolyline(m_trace);
+    }
+}
+
+}  // namespace widgets
