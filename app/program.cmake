@@ -2,8 +2,10 @@
 # loads the main window, the main window opens the dialogs), linked into the
 # `fanscope` program and the GUI tests. Sources are picked up by folder.
 set(CMAKE_AUTOMOC ON)
-set(CMAKE_AUTOUIC ON)
 set(CMAKE_AUTORCC ON)
+# Forms are compiled explicitly: AUTOUIC takes every include of a "ui_*.h"
+# for a form header, "shell/ui_services.h" too, and fails the build.
+set(CMAKE_AUTOUIC OFF)
 
 file(GLOB _widget_sources CONFIGURE_DEPENDS
   ${CMAKE_CURRENT_SOURCE_DIR}/widgets/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/widgets/*.h)
@@ -20,10 +22,11 @@ foreach(dir shell startup main_window dialogs)
     ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.qrc)
   list(APPEND _app_sources ${_s})
 endforeach()
-add_library(fanscope_app STATIC ${_app_sources})
-set_target_properties(fanscope_app PROPERTIES AUTOUIC_SEARCH_PATHS
-  "${CMAKE_CURRENT_SOURCE_DIR}/startup;${CMAKE_CURRENT_SOURCE_DIR}/main_window;${CMAKE_CURRENT_SOURCE_DIR}/dialogs;${CMAKE_CURRENT_SOURCE_DIR}/shell")
-target_include_directories(fanscope_app PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+set(_app_forms ${_app_sources})
+list(FILTER _app_forms INCLUDE REGEX "\\.ui$")
+qt_wrap_ui(_app_form_headers ${_app_forms})
+add_library(fanscope_app STATIC ${_app_sources} ${_app_form_headers})
+target_include_directories(fanscope_app PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
 target_compile_definitions(fanscope_app PUBLIC FANSCOPE_VERSION="${PROJECT_VERSION}")
 target_link_libraries(fanscope_app PUBLIC fanscope_widgets fanscope_device vexlink06 Qt6::Widgets Qt6::Svg)
 
