@@ -3,7 +3,17 @@
 #pragma once
 
 #include <QGroupBox>
+#include <QString>
+#include <QTime>
+#include <chrono>
+#include <functional>
 
+#include "device/data_log.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
 class QTimer;
 
 namespace mainwindow {
@@ -19,8 +29,40 @@ public:
     // stays checked and only "Make New Log" starts the timer again.
     void stop();
 
+    // The handlers, public so tests can run them as the user would.
+    void MakeLog_CMD_Click();
+    void Timer1_Tick();
+    // The user clicked the check box (value 1 logging, 0 stop, 2 greyed).
+    void Check3_Click();
+
+    bool logging() const;
+    QString logFileName() const { return m_fileName; }
+
+    // Tests drive the clocks: the monotonic one that spaces the rows and the
+    // time of day stamped on them.
+    using MonotonicClock = std::function<device::LogSchedule::Clock::time_point()>;
+    using TimeOfDayClock = std::function<QTime()>;
+    void setClocks(MonotonicClock monotonic, TimeOfDayClock timeOfDay);
+
 private:
+    void setCheckValue(int value);
+    int checkValue() const;
+    void showNoLog();
+    // A write failed: logging stops with the message of the check box, and
+    // the rows already written stay in the file.
+    void failWrite();
+
+    QPushButton* m_makeLog = nullptr;  // MakeLog_CMD
+    QCheckBox* m_check = nullptr;      // Check3
+    QLineEdit* m_delay = nullptr;      // Text1
+    QLabel* m_loggedLabel = nullptr;   // Label1
+    QLabel* m_count = nullptr;         // Label14
+    QLabel* m_linesLabel = nullptr;    // Label13
     QTimer* m_timer1 = nullptr;
+    QString m_fileName;
+    device::LogSchedule m_schedule;
+    MonotonicClock m_monotonic;
+    TimeOfDayClock m_timeOfDay;
 };
 
 }  // namespace mainwindow

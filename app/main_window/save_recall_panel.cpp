@@ -1,19 +1,75 @@
 #include "main_window/save_recall_panel.h"
 
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QVBoxLayout>
+#include <exception>
+
+#include "device/register_file.h"
+#include "device/register_link.h"
 #include "main_window/frm_save_reg.h"
+#include "shell/dialog_services.h"
 
 namespace mainwindow {
 
 SaveRecallPanel::SaveRecallPanel(QWidget* parent) : QGroupBox(QStringLiteral("Save/Recall"), parent)
 {
     setObjectName(QStringLiteral("SaveRecallPanel"));
+    m_saveButton = new QPushButton(QStringLiteral("Save Register Values"));
+    m_saveButton->setObjectName(QStringLiteral("cmdSaveRegisters"));
+    m_recallButton = new QPushButton(QStringLiteral("Recall Previous Setup"));
+    m_recallButton->setObjectName(QStringLiteral("cmdRecall"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_saveButton);
+    layout->addWidget(m_recallButton);
+    connect(m_saveButton, &QPushButton::clicked, this, &SaveRecallPanel::cmdSaveRegisters_Click);
+    connect(m_recallButton, &QPushButton::clicked, this, &SaveRecallPanel::cmdRecall_Click);
 }
 
 SaveRecallPanel::~SaveRecallPanel() { unloadSaveWindow(); }
 
-void SaveRecallPanel::unloadSaveWindow()
+void SaveRecallPanel::cmdSaveRegisters_Click()
 {
-    delete m_saveWindow.data();
+    if (!m_saveWindow) m_saveWindow = new frmSaveReg(this);
+    m_saveWindow->show();
+    m_saveWindow->raise();
+    m_saveWindow->activateWindow();
+}
+
+void SaveRecallPanel::unloadSaveWindow() { delete m_saveWindow.data(); }
+
+void SaveRecallPanel::cmdRecall_Click()
+{
+    const QString name = shell::ui().chooseFile(
+        this, shell::FileRequest{QStringLiteral("Recall Previous Setup"), QStringLiteral("Text Files (*.txt)|*.txt"),
+                                 QFileInfo(frmSaveReg::proposedFileName(device::RegisterLink.DeviceId)).path(),
+                                 false});
+    if (name.isEmpty()) return;
+
+    const device::RegisterFileResult result = device::readRegisterFile(QFile::encodeName(name).toStdString());
+    if (!result) {
+        shell::msgBox(this, QStringLiteral("Invalid File Selected"), shell::MsgButtons::Ok, QString(),
+                      shell::MsgIcon::Critical);
+        return;
+    }
+
+    const std::vector<device::RegisterValue> writes = device::recallWrites(*result.file, device::RegisterLink.DeviceId);
+    int failed = 0;
+    for (const device::RegisterValue& w : writes) {
+        try {
+            device::RegisterLink.RegisterPointer = w.address;
+            device::RegisterLink.DataByte = w.value;
+            device::WriteRegister();
+        } catch (const std::exception&) {
+            ++failed;
+        }
+    }
+    if (failed > 0)
+        shell::msgBox(this,
+                      QStringLiteral("%1 of the %2 registers could not be written to the chip.").arg(failed).arg(writes.size()),
+                      shell::MsgButtons::Ok, QStringLiteral("Recall Previous Setup"), shell::MsgIcon::Exclamation);
 }
 
 }  // namespace mainwindow
