@@ -1,0 +1,530 @@
+#include "chipset_hardware_smbus.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <optional>
+
+#include "comms_state.h"
+#include "mbhelper_abi.h"
+#include "message_hook.h"
+#include "platform_loader.h"
+#include "timing.h"
+
+namespace vexlink06::hardware_smbus {
+namespace {
+
+// ---- The motherboard helper, resolved by name at its first call ------------
+//
+// A function that cannot be resolved throws error 48; its pointer stays
+// unset, so the next call tries again.
+namespace helper {
+
+template <class Fn>
+Fn* resolved(const char* name)
+{
+    return platform::resolveAs<Fn>(platform::Kind::Motherboard, name);
+}
+
+std::int16_t AddMultiPort(std::int32_t port, std::int32_t count)
+{
+    static auto* fn = resolved<decltype(::AddMultiPort)>("AddMultiPort");
+    return fn(port, count);
+}
+
+void RemovePort(std::int32_t port)
+{
+    static auto* fn = resolved<decltype(::RemovePort)>("RemovePort");
+    fn(port);
+}
+
+std::int16_t CanInp(std::int32_t port)
+{
+    static auto* fn = resolved<decltype(::CanInp)>("CanInp");
+    return fn(port);
+}
+
+void CanOutp(std::int32_t port, std::int16_t value)
+{
+    static auto* fn = resolved<decltype(::CanOutp)>("CanOutp");
+    fn(port, value);
+}
+
+std::int32_t CanInpd(std::int32_t port)
+{
+    static auto* fn = resolved<decltype(::CanInpd)>("CanInpd");
+    return fn(port);
+}
+
+void CanOutpd(std::int32_t port, std::int32_t value)
+{
+    static auto* fn = resolved<decltype(::CanOutpd)>("CanOutpd");
+    fn(port, value);
+}
+
+void MBByteWrite71138086(std::int32_t base, std::int32_t command, std::int32_t address, std::int32_t data)
+{
+    static auto* fn = resolved<decltype(::MBByteWrite71138086)>("MBByteWrite71138086");
+    fn(base, command, address, data);
+}
+
+std::int32_t MBByteRead71138086(std::int32_t base, std::int32_t command, std::int32_t address, std::int32_t protocol)
+{
+    static auto* fn = resolved<decltype(::MBByteRead71138086)>("MBByteRead71138086");
+    return fn(base, command, address, protocol);
+}
+
+void MBByteWrite153310B9(std::int32_t base, std::int32_t command, std::int32_t address, std::int32_t data)
+{
+    static auto* fn = resolved<decltype(::MBByteWrite153310B9)>("MBByteWrite153310B9");
+    fn(base, command, address, data);
+}
+
+std::int32_t MBByteRead153310B9(std::int32_t base, std::int32_t command, std::int32_t address, std::int32_t protocol)
+{
+    static auto* fn = resolved<decltype(::MBByteRead153310B9)>("MBByteRead153310B9");
+    return fn(base, command, address, protocol);
+}
+
+} // namespace helper
+
+constexpr std::int32_t kConfigAddressPort = 0xCF8;
+constexpr std::int32_t kConfigDataPort = 0xCFC;
+constexpr std::uint32_t kRetainedAddressBits = 0x7F000003;
+constexpr std::uint32_t kOutOfRange = 0x80000000;
+// The read functions' protocol argument: byte data.
+constexpr std::int32_t kByteDataProtocol = 2;
+// The SMBus clock-low time-out: no transfer can still be running after it.
+constexpr double kTransferTimeout = 0.035;
+
+struct Controller {
+    std::uint32_t id;
+    const char* label;
+    Family family;
+};
+
+// The one ICH part its table left without a family (0x24838086) takes the
+// PIIX4-type routines of its generation's other ICH parts.
+constexpr Controller kControllers[] = {
+    {0x71138086, "PIIX4 Type, ", Family::Piix4},
+    {0x24188086, "ICH Type  , ", Family::Piix4},
+    {0x24288086, "ICH 0     , ", Family::Piix4},
+    {0x24138086, "ICH Type  , ", Family::Piix4},
+    {0x24238086, "ICH 0     , ", Family::Piix4},
+    {0x24438086, "ICH 2     , ", Family::Piix4},
+    {0x24458086, "ICH Type  , ", Family::Piix4},
+    {0x24838086, "ICH 3     , ", Family::Piix4},
+    {0x24C38086, "ICH 4     , ", Family::Piix4},
+    {0x24D38086, "ICH 5     , ", Family::Piix4},
+    {0x710110B9, "ALi M1535+, ", Family::Ali},
+};
+
+constexpr std::uint32_t kPiix4 = 0x71138086;
+constexpr std::uint32_t kAli = 0x710110B9;
+
+const Controller* controllerOf(double id)
+{
+    for (const Controller& c : kControllers)
+        if (id == static_cast<double>(c.id))
+            return &c;
+    return nullptr;
+}
+
+bool isIch(double id)
+{
+    const Controller* c = controllerOf(id);
+    return c != nullptr && c->id != kPiix4 && c->id != kAli;
+}
+
+std::string upperHex(unsigned value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%X", value);
+    return text;
+}
+
+// A host-controller register: base plus offset, both as the 32-bit port
+// numbers the helper takes.
+std::int32_t hostPort(std::int32_t offset)
+{
+    const std::int64_t port = std::int64_t{toInt32(state().SMBusBaseAddress)} + offset;
+    if (port > std::numeric_limits<std::int32_t>::max())
+        throw ComError::overflow();
+    return static_cast<std::int32_t>(port);
+}
+
+std::int32_t hostBase() { return toInt32(state().SMBusBaseAddress); }
+
+std::uint8_t inHost(std::int32_t offset) { return static_cast<std::uint8_t>(helper::CanInp(hostPort(offset)) & 0xFF); }
+void outHost(std::int32_t offset, std::int16_t value) { helper::CanOutp(hostPort(offset), value); }
+
+std::int16_t readAddressByte(std::uint8_t address) { return static_cast<std::int16_t>(address * 2 + 1); }
+std::int32_t writeAddressByte(std::uint8_t address) { return address * 2; }
+
+std::uint8_t checkedByte(std::int32_t value)
+{
+    if (value < 0 || value > 255)
+        throw ComError::overflow();
+    return static_cast<std::uint8_t>(value);
+}
+
+// ---- Waits ------------------------------------------------------------------
+
+// 10 ms without yielding: settles the controller before a probe.
+void Delay()
+{
+    const double deadline = Timer() + 0.005;
+    while (Timer() < deadline + 0.005) {
+    }
+}
+
+// At least 1 ms, leaving the PIIX4-type status cleared. Bounded by the
+// transfer time-out: a status that never clears (no controller decodes the
+// base) would otherwise hold the caller for ever.
+void Special71138086Delay()
+{
+    const double start = Timer();
+    const double deadline = start + 0.001;
+    for (;;) {
+        const std::uint8_t status = inHost(0);
+        const double now = Timer();
+        if ((now >= deadline && (status & 0x02) == 0) || now >= start + kTransferTimeout)
+            return;
+        outHost(0, 0xBF);
+    }
+}
+
+// Up to 5 ms for the ALi-type done bit; it does not say how it ended.
+void WaitSMBus153310B9()
+{
+    const double deadline = Timer() + 0.005;
+    for (;;) {
+        const std::uint8_t status = inHost(0);
+        if (Timer() >= deadline || (status & 0x10) != 0)
+            return;
+        yieldEventLoop();
+    }
+}
+
+// Polls the status register until `finished` holds or the transfer time-out
+// passes; false on time-out. `status` is the last value read.
+template <class Finished>
+bool pollStatus(Finished finished, std::uint8_t& status)
+{
+    const double limit = Timer() + kTransferTimeout;
+    for (;;) {
+        status = inHost(0);
+        if (finished(status))
+            return true;
+        if (Timer() >= limit)
+            return false;
+    }
+}
+
+// ---- Presence probes --------------------------------------------------------
+//
+// Both families clock the bus for a while after the start: the status read
+// at once shows the host busy, not the answer. So the probe waits until the
+// controller reports completion and judges presence from that final status.
+
+VBool DevicePresent71138086(std::uint8_t address)
+{
+    Delay();
+    outHost(3, 0x00);
+    outHost(4, readAddressByte(address));
+    outHost(0, 0x1F);
+    outHost(2, 0x48);
+    std::uint8_t status = 0;
+    const bool finished = pollStatus([](std::uint8_t s) { return (s & 0x01) == 0 && (s & 0x1E) != 0; }, status);
+    return finished && (status & 0xFD) == 0 ? True : False;
+}
+
+VBool DevicePresent153310B9(std::uint8_t address)
+{
+    Delay();
+    outHost(0, 0xF0);
+    outHost(7, 0x00);
+    outHost(3, readAddressByte(address));
+    outHost(1, 0x20);
+    outHost(2, 0xFF);
+    std::uint8_t status = 0;
+    const bool finished = pollStatus([](std::uint8_t s) { return (s & 0xF0) != 0; }, status);
+    return finished && (status & 0xE0) == 0 ? True : False;
+}
+
+// ---- Byte-data transfers ----------------------------------------------------
+
+void ByteWrite71138086(std::uint8_t address, std::uint8_t pointer, std::uint8_t data)
+{
+    Special71138086Delay();
+    helper::MBByteWrite71138086(hostBase(), pointer, writeAddressByte(address), data);
+}
+
+void ByteWrite153310B9(std::uint8_t address, std::uint8_t pointer, std::uint8_t data)
+{
+    WaitSMBus153310B9();
+    helper::MBByteWrite153310B9(hostBase(), pointer, writeAddressByte(address), data);
+    WaitSMBus153310B9();
+    outHost(0, 0xF0);
+}
+
+std::uint8_t ByteRead71138086(std::uint8_t address, std::uint8_t pointer)
+{
+    Special71138086Delay();
+    return checkedByte(helper::MBByteRead71138086(hostBase(), pointer, readAddressByte(address), kByteDataProtocol));
+}
+
+std::uint8_t ByteRead153310B9(std::uint8_t address, std::uint8_t pointer)
+{
+    WaitSMBus153310B9();
+    const std::int32_t value = helper::MBByteRead153310B9(hostBase(), pointer, readAddressByte(address), kByteDataProtocol);
+    outHost(0, 0xF0);
+    return checkedByte(value);
+}
+
+// Reads a host configuration dword at the recognised location, sets `bits`
+// and writes it to `target`.
+void setConfigurationBits(const PciLocation& from, std::uint8_t reg, std::uint32_t bits, const PciLocation& target)
+{
+    const std::uint32_t value = toUnsigned32(mvarReadPCI(from.bus, from.device, from.function, reg)) | bits;
+    mvarWritePCI(target.bus, target.device, target.function, reg, toUnsignedDouble(value));
+}
+
+} // namespace
+
+State& state()
+{
+    static State s;
+    return s;
+}
+
+Family familyOf(double deviceId)
+{
+    if (deviceId == kGenericIch)
+        return Family::Piix4;
+    const Controller* c = controllerOf(deviceId);
+    return c != nullptr ? c->family : Family::None;
+}
+
+double toUnsignedDouble(std::uint32_t value) { return static_cast<double>(value); }
+
+std::uint32_t toUnsigned32(double value)
+{
+    const double rounded = std::nearbyint(value);
+    if (!(rounded >= 0 && rounded <= 4294967295.0))
+        return kOutOfRange;
+    return static_cast<std::uint32_t>(rounded);
+}
+
+std::int32_t toInt32(double value)
+{
+    const double rounded = std::nearbyint(value);
+    if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0))
+        throw ComError::overflow();
+    return static_cast<std::int32_t>(rounded);
+}
+
+std::uint32_t configurationAddress(std::uint8_t bus, std::uint8_t device, std::uint8_t function, std::uint8_t reg)
+{
+    return 0x80000000u + bus * 0x10000u + device * 0x800u + function * 0x100u + reg;
+}
+
+// ---- Configuration space ----------------------------------------------------
+
+namespace {
+
+void selectConfiguration(std::uint8_t bus, std::uint8_t device, std::uint8_t function, std::uint8_t reg)
+{
+    const auto current = static_cast<std::uint32_t>(helper::CanInpd(kConfigAddressPort));
+    const std::uint32_t address = (current & kRetainedAddressBits) | configurationAddress(bus, device, function, reg);
+    helper::CanOutpd(kConfigAddressPort, static_cast<std::int32_t>(address));
+}
+
+} // namespace
+
+double mvarReadPCI(std::uint8_t bus, std::uint8_t device, std::uint8_t function, std::uint8_t reg)
+{
+    try {
+        selectConfiguration(bus, device, function, reg);
+        return toUnsignedDouble(static_cast<std::uint32_t>(helper::CanInpd(kConfigDataPort)));
+    } catch (const ComError& error) {
+        showErrorBox("Hardware SMBus, mvarReadPCI", error);
+        return 0;
+    }
+}
+
+void mvarWritePCI(std::uint8_t bus, std::uint8_t device, std::uint8_t function, std::uint8_t reg, double value)
+{
+    selectConfiguration(bus, device, function, reg);
+    helper::CanOutpd(kConfigDataPort, static_cast<std::int32_t>(toUnsigned32(value)));
+}
+
+// ---- Raw ports --------------------------------------------------------------
+
+std::int32_t mvarReadByBase(std::int32_t port)
+{
+    if (helper::AddMultiPort(port, 1) == 0)
+        return 0;
+    return helper::CanInp(port) & 0xFF;
+}
+
+void mvarWriteByBase(std::int32_t port, std::int16_t value)
+{
+    if (helper::AddMultiPort(port, 1) != 0)
+        helper::CanOutp(port, value);
+}
+
+// ---- The south-bridge search ------------------------------------------------
+
+bool RecognisedSouthBridge(double id, std::uint8_t device, std::uint8_t function)
+{
+    State& s = state();
+    const Controller* c = controllerOf(id);
+    if (c == nullptr) {
+        s.description = "Unsupported and unrecognised";
+        return false;
+    }
+    s.description = std::string(c->label) + (c->id == kAli ? "Bus:0, Dev:" : "Bus:0,Dev:") + upperHex(device) +
+                    ",Fn:" + upperHex(function) + ",Reg:0";
+    return true;
+}
+
+void SetupBasics()
+{
+    try {
+        State& s = state();
+        std::optional<PciLocation> found;
+        if (RecognisedSouthBridge(mvarReadPCI(0, 7, 3, 0), 7, 3)) {
+            found = PciLocation{0, 7, 3};
+        } else {
+            // Function numbers run past 7 on purpose: device 0 alone then
+            // visits every device and function of bus 0.
+            for (int device = 0; device <= 32 && !found; ++device) {
+                for (int function = 0; function <= 255; ++function) {
+                    const auto d = static_cast<std::uint8_t>(device);
+                    const auto f = static_cast<std::uint8_t>(function);
+                    if (RecognisedSouthBridge(mvarReadPCI(0, d, f, 0), d, f)) {
+                        found = PciLocation{0, d, f};
+                        break;
+                    }
+                }
+                if (!found)
+                    yieldEventLoop();
+            }
+        }
+
+        if (found) {
+            // A recognised controller always takes its own identifier, even
+            // when an earlier search left the generic one behind.
+            s.DeviceID = mvarReadPCI(found->bus, found->device, found->function, 0);
+        } else {
+            if ((toUnsigned32(mvarReadPCI(0, 0, 0, 0)) & 0xFFFF) != 0x8086)
+                return;
+            // An Intel board whose SMBus function no table knows: try the ICH
+            // place of it, device 31 function 3.
+            found = PciLocation{0, 0, 251};
+            s.DeviceID = kGenericIch;
+            s.description = "ICH Type Undefined";
+        }
+        s.location = *found;
+        ConfigureSouthBridge(found->bus, found->device, found->function);
+    } catch (const ComError& error) {
+        showErrorBox("Hardware SMBus SetupBasics", error);
+    }
+}
+
+void ConfigureSouthBridge(std::uint8_t bus, std::uint8_t device, std::uint8_t function)
+{
+    State& s = state();
+    const PciLocation here{bus, device, function};
+    if (s.DeviceID == kPiix4) {
+        s.SMBusBaseAddress = mvarReadPCI(bus, device, function, 0x90) - 1;
+        setConfigurationBits(here, 0xD2, 0x10000, here);
+    } else if (isIch(s.DeviceID) || s.DeviceID == kGenericIch) {
+        s.SMBusBaseAddress = mvarReadPCI(bus, device, function, 0x20) - 1;
+        setConfigurationBits(here, 0x40, 0x10000, here);
+    } else if (s.DeviceID == kAli) {
+        s.SMBusBaseAddress = (toUnsigned32(mvarReadPCI(bus, device, function, 0xE0)) & 0xFFFE0000u) / 0x10000;
+        // The enabling writes go to the controller's usual place (device 3,
+        // function 6), whatever location the values were read from.
+        const PciLocation enabling{0, 0, 30};
+        setConfigurationBits(here, 0xD0, 0x400, enabling);
+        setConfigurationBits(here, 0xF0, 0x1, enabling);
+    }
+    OpenBaseAdressPorts(s.SMBusBaseAddress);
+}
+
+void OpenBaseAdressPorts(double base)
+{
+    State& s = state();
+    s.SMBusBaseAddress = base;
+    for (std::size_t i = 0; i < kBasePortCount; ++i) {
+        const std::int32_t port = toInt32(base + static_cast<double>(i));
+        helper::AddMultiPort(port, 1);
+        s.portTable[i] = port;
+    }
+}
+
+// ---- Object lifetime --------------------------------------------------------
+
+void ClassInit()
+{
+    try {
+        helper::AddMultiPort(kConfigAddressPort, 4);
+        helper::AddMultiPort(kConfigDataPort, 4);
+        state().WaitForOK = False;
+        SetupBasics();
+    } catch (const ComError& error) {
+        showErrorBox("SMBus ClassInit", error);
+    }
+}
+
+void ClassTerminate()
+{
+    // Nothing can be reported from here: a port that cannot be closed stays
+    // open until the process ends.
+    try {
+        const double base = state().SMBusBaseAddress;
+        for (std::size_t i = 0; i < kBasePortCount; ++i)
+            helper::RemovePort(toInt32(base + static_cast<double>(i)));
+    } catch (const ComError&) {
+    }
+    try {
+        helper::RemovePort(kConfigAddressPort);
+        helper::RemovePort(kConfigDataPort);
+    } catch (const ComError&) {
+    }
+}
+
+// ---- Probes and transfers by family -----------------------------------------
+
+VBool SMBusDevicePresent(std::uint8_t address)
+{
+    switch (familyOf(state().DeviceID)) {
+    case Family::Piix4: return DevicePresent71138086(address);
+    case Family::Ali: return DevicePresent153310B9(address);
+    case Family::None: break;
+    }
+    return False;
+}
+
+void SMBusByteWrite(std::uint8_t address, std::uint8_t pointer, std::uint8_t data)
+{
+    switch (familyOf(state().DeviceID)) {
+    case Family::Piix4: return ByteWrite71138086(address, pointer, data);
+    case Family::Ali: return ByteWrite153310B9(address, pointer, data);
+    case Family::None: break;
+    }
+}
+
+std::uint8_t SMBusByteRead(std::uint8_t address, std::uint8_t pointer)
+{
+    switch (familyOf(state().DeviceID)) {
+    case Family::Piix4: return ByteRead71138086(address, pointer);
+    case Family::Ali: return ByteRead153310B9(address, pointer);
+    case Family::None: break;
+    }
+    return 0;
+}
+
+} // namespace vexlink06::hardware_smbus
