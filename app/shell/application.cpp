@@ -1,0 +1,55 @@
+#include "shell/application.h"
+
+#include "shell/dialog_services.h"
+
+#include <vexlink06/vexlink06.h>
+
+namespace shell {
+
+QString errorText(long number, const QString& description)
+{
+    return QStringLiteral("Error:") + QString::number(number) + QStringLiteral(", ") + description;
+}
+
+QString errorText(const std::exception& error)
+{
+    if (const auto* com = dynamic_cast<const vexlink06::ComError*>(&error))
+        return errorText(com->number(), QString::fromStdString(com->description()));
+    return QStringLiteral("Error:") + QString::fromLocal8Bit(error.what());
+}
+
+void reportUnhandledError(const std::exception& error)
+{
+    msgBox(QApplication::activeWindow(), errorText(error), MsgButtons::Ok, QString::fromLatin1(kProgramName),
+           MsgIcon::Critical);
+}
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setApplicationName(QString::fromLatin1(kProgramName));
+    setApplicationVersion(QStringLiteral(FANSCOPE_VERSION));
+}
+
+bool Application::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        reportUnhandledError(error);
+    } catch (...) {
+        msgBox(QApplication::activeWindow(), QStringLiteral("Error: unknown failure"), MsgButtons::Ok,
+               QString::fromLatin1(kProgramName), MsgIcon::Critical);
+    }
+    return false;
+}
+
+void installLibraryHooks()
+{
+    vexlink06::setEventLoopYield([] { QCoreApplication::processEvents(); });
+    vexlink06::setMessageHook([](const std::string& title, const std::string& text) {
+        msgBox(QApplication::activeWindow(), QString::fromStdString(text), MsgButtons::Ok,
+               QString::fromStdString(title), MsgIcon::Critical);
+    });
+}
+
+}  // namespace shell

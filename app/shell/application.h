@@ -1,0 +1,36 @@
+// The program's application object and the process-wide glue between the
+// window system and the communications library.
+#pragma once
+
+#include <QApplication>
+#include <QString>
+#include <exception>
+
+namespace shell {
+
+inline constexpr const char* kProgramName = "Fanscope";
+
+// "Error:" + number + ", " + description: the program's one form of an
+// error report.
+QString errorText(long number, const QString& description);
+// The report for any exception that reached an event handler's caller.
+QString errorText(const std::exception& error);
+
+// Shows an error that no handler trapped: a critical box titled with the
+// program's name.
+void reportUnhandledError(const std::exception& error);
+
+// An error escaping an event handler would end the process; catching it here,
+// where events are dispatched, shows it and keeps the program running.
+class Application : public QApplication {
+    Q_OBJECT
+public:
+    Application(int& argc, char** argv);
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+// Library waits yield to the Qt event loop; library messages become modal
+// critical boxes through the ui() service.
+void installLibraryHooks();
+
+}  // namespace shell

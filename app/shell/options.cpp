@@ -1,0 +1,91 @@
+#include "shell/options.h"
+
+#include <array>
+#include <cstdlib>
+#include <string_view>
+
+namespace shell {
+namespace {
+
+// Double-dash options the window system understands; anything else that
+// looks like an option is a typing error worth reporting, because silently
+// running on the simulator instead of --hardwre would mislead.
+constexpr std::array kToolkitOptions{
+    std::string_view{"--platform"}, std::string_view{"--display"}, std::string_view{"--style"},
+    std::string_view{"--stylesheet"}, std::string_view{"--qwindowgeometry"}, std::string_view{"--qwindowtitle"},
+    std::string_view{"--reverse"}, std::string_view{"--session"}, std::string_view{"--platformpluginpath"},
+    std::string_view{"--platformtheme"}, std::string_view{"--plugin"}};
+
+bool isToolkitOption(std::string_view arg)
+{
+    const std::string_view name = arg.substr(0, arg.find('='));
+    for (std::string_view known : kToolkitOptions) {
+        if (name == known)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+Options parseOptions(int argc, const char* const* argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--hardware") {
+            options.hardware = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else if (arg == "--sim-config" || arg.starts_with("--sim-config=")) {
+            if (arg.size() > 12) {
+                options.simConfig = std::string(arg.substr(13));
+            } else if (i + 1 < argc) {
+                options.simConfig = argv[++i];
+            } else {
+                options.error = "--sim-config needs a file name";
+                return options;
+            }
+            if (options.simConfig.empty()) {
+                options.error = "--sim-config needs a file name";
+                return options;
+            }
+        } else if (arg.starts_with("--") && !isToolkitOption(arg)) {
+            options.error = "unknown option " + std::string(arg);
+            return options;
+        } else {
+            options.passOn.emplace_back(arg);
+        }
+    }
+    if (options.hardware && !options.simConfig.empty())
+        options.error = "--hardware and --sim-config exclude each other";
+    return options;
+}
+
+std::string usageText()
+{
+    return "Usage: fanscope [options]\n"
+           "Finds a TFM4410 or TFM4411 on the printer port or the motherboard SMBus,\n"
+           "then monitors and configures it.\n"
+           "\n"
+           "Options:\n"
+           "  --hardware         use the real parallel port and chipset SMBus (default:\n"
+           "                     the simulated evaluation board)\n"
+           "  --sim-config FILE  configure the simulated board from a JSON file\n"
+           "  --help             show this text\n"
+           "  --version          show the program's version\n";
+}
+
+std::string versionText() { return "Fanscope " FANSCOPE_VERSION; }
+
+void applyEnvironment(const Options& options)
+{
+    if (options.hardware)
+        ::setenv("VEXLINK06_PLATFORM", "linux", 1);
+    if (!options.simConfig.empty())
+        ::setenv("FANSCOPE_SIM_CONFIG", options.simConfig.c_str(), 1);
+}
+
+}  // namespace shell

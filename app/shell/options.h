@@ -1,0 +1,28 @@
+// Command-line options, read before the window system starts so that
+// --help and --version work without a display and --hardware takes effect
+// before the library is first touched.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace shell {
+
+struct Options {
+    bool hardware = false;
+    bool help = false;
+    bool version = false;
+    std::string simConfig;
+    std::string error;                // non-empty: the options were not understood
+    std::vector<std::string> passOn;  // arguments left for the window system
+};
+
+Options parseOptions(int argc, const char* const* argv);
+std::string usageText();
+std::string versionText();
+
+// Exports the platform choices the library and the simulated board read at
+// their first use.
+void applyEnvironment(const Options& options);
+
+}  // namespace shell

@@ -1,0 +1,14 @@
+// The program's entry procedure: splash, library, search wizard.
+#pragma once
+
+namespace startup {
+
+class InitForm;
+
+// Shows the splash, creates the program's one library object and holds the
+// board's upper data lines high, loads and shows the search wizard, then
+// removes the splash. Returns the wizard, which deletes itself when closed.
+// Runs without returning to the event loop between its steps.
+InitForm* Main();
+
+}  // namespace startup

@@ -1,0 +1,112 @@
+// The search wizard: the user picks how the PC reaches the chip, the wizard
+// probes every candidate port and address, lists what answered, and Finish
+// configures the library and the register link and hands over to the main
+// window.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QFrame;
+
+namespace Ui {
+class InitForm;
+}
+
+namespace mainwindow {
+class MainForm;
+}
+
+namespace startup {
+
+inline constexpr const char* kChipName = "TFM4410";
+// Candidate chip addresses in 8-bit form (7-bit 2Ch, 2Eh, 2Dh).
+inline constexpr std::array<std::uint8_t, 3> kChipAddresses{0x58, 0x5C, 0x5A};
+
+struct PrinterResult {
+    std::uint8_t portIndex = 0;
+    std::int16_t dataInverted = 0;  // the setting that worked, as the library reads it back
+    std::uint8_t address = 0;       // 8-bit form
+};
+
+// Entry texts of the result list. Finish does not parse them; they keep the
+// form users and their notes know.
+QString printerEntryText(std::uint8_t address, std::int32_t portBase, int entryNumber);
+QString smbusEntryText(std::uint8_t address7);
+// The panel-2 text for a chipset report, or an empty string when the report
+// leaves the designed text in place.
+struct ChipsetReport {
+    QString text;
+    std::uint32_t colour = 0;  // 0xBBGGRR
+    bool smbusEnabled = true;
+    bool smbusChecked = false;
+};
+std::optional<ChipsetReport> chipsetReport(const std::string& info);
+
+class InitForm : public QWidget {
+    Q_OBJECT
+public:
+    // Form_Load: holds the board's upper data lines high, queries the chipset
+    // controller for panel 2 and shows the first panel.
+    explicit InitForm(QWidget* parent = nullptr);
+    ~InitForm() override;
+
+    int currentStep() const { return m_step; }
+    bool finished() const { return m_finished; }
+    double printerPortBase() const { return m_printerPortBase; }
+    mainwindow::MainForm* loadedMainForm() const;
+    const std::vector<PrinterResult>& printerResults() const { return m_printerResults; }
+    const std::vector<std::uint8_t>& smbusResults() const { return m_smbusResults; }
+    const std::vector<std::uint8_t>& listAddresses() const { return m_listAddresses; }
+
+    void NextCMD_Click();
+    void BackCMD_Click();
+    void FinishCMD_Click();
+    void CancelCMD_Click();
+
+signals:
+    // Emitted once, when the first panel has been painted.
+    void firstPanelShown();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void Form_Load();
+    void fillCaptions();
+    void showChipsetReport();
+    void dispatchStep();
+    void showPanel(int step);
+    void runSearch();
+    void loadMainForm();
+    void unloadMainForm();
+    void searchPrinterPort();
+    void searchSMBus();
+    void searchUSB();
+    void advanceProgress(int amount);
+    void fillResultList();
+    void clearResults();
+    void focusAfterSearch();
+
+    std::unique_ptr<Ui::InitForm> ui;
+    std::array<QFrame*, 4> m_panels{};
+    int m_step = 1;
+    bool m_goingForward = true;
+    std::vector<PrinterResult> m_printerResults;
+    std::vector<std::uint8_t> m_smbusResults;
+    std::vector<std::uint8_t> m_listAddresses;
+    QPointer<mainwindow::MainForm> m_mainForm;
+    bool m_finished = false;
+    bool m_closing = false;
+    bool m_painted = false;
+    double m_printerPortBase = 0;
+};
+
+}  // namespace startup
