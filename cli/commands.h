@@ -1,0 +1,33 @@
+#pragma once
+// The commands of fanscope-cli. Each writes its result on stdout and throws
+// Failure (exit 1) or UsageError (exit 2).
+
+#include <functional>
+#include <string>
+
+#include "target.h"
+
+namespace cli {
+
+void runDetect(const TargetOptions& options, bool portGiven);
+void runGet(const TargetOptions& options, const std::string& reg);
+void runSet(const TargetOptions& options, const std::string& reg, const std::string& value, bool assumeYes,
+            bool readBack);
+void runDump(const TargetOptions& options);
+
+struct MonitorOptions {
+  double interval = 1.0;  // seconds
+  int count = 0;          // 0 = until interrupted
+  bool csv = false;
+};
+void runMonitor(const TargetOptions& options, const MonitorOptions& monitor);
+
+void runSave(const TargetOptions& options, const std::string& path);
+void runRecall(const TargetOptions& options, const std::string& path);
+
+// Runs a command on the simulated board and prints the decoded trace of
+// its bus transfers after the command's own output. The search for the chip
+// that a command begins with stays out of the trace.
+void runTraced(const std::function<void()>& command);
+
+}  // namespace cli

@@ -1,0 +1,195 @@
+#include "target.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include <sim/config.h>
+#include <vexlink06/vexlink06.h>
+
+#include "device/register_link.h"
+#include "device/register_map.h"
+
+namespace cli {
+namespace {
+
+using device::RegisterLink;
+
+// Bits 6 and 7 of the port's data register held high as the program holds
+// them, the two heater bits 4 and 5 off: a shell command never heats.
+constexpr std::uint8_t HeldBits = 0xC0;
+
+std::shared_ptr<vexlink06::PrinterPort> printerPort() {
+  auto port = device::ComPort()->PrinterPort();
+  if (!port) throw Failure("the printer port could not be opened");
+  return port;
+}
+
+std::shared_ptr<vexlink06::SMBusProtocall> protocol() {
+  auto proto = printerPort()->SMBusProtocall();
+  if (!proto) throw Failure("the printer port protocol could not be opened");
+  return proto;
+}
+
+bool g_prepared = false;
+std::function<void(const FoundChip&)> g_connectedHook;
+
+void prepareBus() {
+  if (g_prepared) return;
+  g_prepared = true;
+  protocol()->setBitsToStayHigh(HeldBits);
+}
+
+int portCount() { return printerPort()->PrinterPortsDetected(); }
+
+void selectPort(int index, bool inverted) {
+  auto port = printerPort();
+  port->setPortAddressIndex(static_cast<std::uint8_t>(index));
+  protocol()->setDataInverted(inverted ? vexlink06::True : vexlink06::False);
+}
+
+// The wizard's test: two reads of the Device ID; present if the first gave
+// the TFM4410's value or the second the TFM4411's.
+std::optional<int> probe(std::uint8_t linkAddress) {
+  RegisterLink.DeviceAddress = linkAddress;
+  RegisterLink.RegisterPointer = device::reg::DeviceId;
+  device::ReadRegister();
+  const int first = RegisterLink.ReadResult;
+  device::ReadRegister();
+  const int second = RegisterLink.ReadResult;
+  if (first == device::DeviceIdTFM4410) return first;
+  if (second == device::DeviceIdTFM4411) return second;
+  return std::nullopt;
+}
+
+std::vector<std::uint8_t> candidates(const TargetOptions& options) {
+  if (options.address) return {*options.address};
+  std::vector<std::uint8_t> list;
+  for (std::uint8_t a : device::CandidateAddresses) list.push_back(device::sevenBitAddress(a));
+  return list;
+}
+
+std::string hex(unsigned value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%x", value);
+  return text;
+}
+
+}  // namespace
+
+void preparePlatform(const TargetOptions& options) {
+  if (options.hardware) {
+    ::setenv("VEXLINK06_PLATFORM", "linux", 1);
+  } else if (!options.simConfig.empty()) {
+    // Check the file here: the board would end the process on a bad one
+    // with a message of its own.
+    try {
+      sim::loadConfigFile(options.simConfig);
+    } catch (const sim::ConfigError& e) {
+      throw Failure(std::string("simulated board configuration: ") + e.what());
+    }
+    ::setenv("FANSCOPE_SIM_CONFIG", options.simConfig.c_str(), 1);
+  }
+}
+
+bool onSimulatedBoard() {
+  const char* platform = std::getenv("VEXLINK06_PLATFORM");
+  return platform == nullptr || *platform == '\0' || std::strcmp(platform, "sim") == 0;
+}
+
+std::vector<FoundChip> detectChips(const TargetOptions& options, bool portGiven) {
+  prepareBus();
+  std::vector<FoundChip> found;
+  if (options.medium == Medium::Smbus) {
+    RegisterLink.Medium = device::MediumChipsetSMBus;
+    for (std::uint8_t a7 : candidates(options)) {
+      if (auto id = probe(a7)) found.push_back({Medium::Smbus, -1, 0, false, a7, *id});
+    }
+    return found;
+  }
+  RegisterLink.Medium = device::MediumPrinterPort;
+  const int count = portCount();
+  if (portGiven && options.port >= count)
+    throw Failure("there is no printer port " + std::to_string(options.port) + " (" + std::to_string(count) +
+                  " detected)");
+  for (int p = portGiven ? options.port : 0; p < (portGiven ? options.port + 1 : count); ++p) {
+    // The wizard's order: the non-inverting sense first, then the standard one.
+    for (bool inverted : {false, true}) {
+      selectPort(p, inverted);
+      const auto base = static_cast<std::uint32_t>(printerPort()->PortAddress());
+      for (std::uint8_t a7 : candidates(options)) {
+        if (auto id = probe(device::addressByte(a7))) found.push_back({Medium::Printer, p, base, inverted, a7, *id});
+      }
+    }
+  }
+  return found;
+}
+
+FoundChip connect(const TargetOptions& options) {
+  prepareBus();
+  FoundChip chip;
+  bool ok = false;
+  if (options.medium == Medium::Smbus) {
+    RegisterLink.Medium = device::MediumChipsetSMBus;
+    for (std::uint8_t a7 : candidates(options)) {
+      if (auto id = probe(a7)) {
+        chip = {Medium::Smbus, -1, 0, false, a7, *id};
+        ok = true;
+        break;
+      }
+    }
+  } else {
+    RegisterLink.Medium = device::MediumPrinterPort;
+    const int count = portCount();
+    if (options.port >= count)
+      throw Failure("there is no printer port " + std::to_string(options.port) + " (" + std::to_string(count) +
+                    " detected)");
+    // The standard board first: a probe in the wrong sense is a wasted transfer.
+    for (bool inverted : {true, false}) {
+      selectPort(options.port, inverted);
+      for (std::uint8_t a7 : candidates(options)) {
+        if (auto id = probe(device::addressByte(a7))) {
+          chip = {Medium::Printer, options.port, static_cast<std::uint32_t>(printerPort()->PortAddress()), inverted,
+                  a7, *id};
+          ok = true;
+          break;
+        }
+      }
+      if (ok) break;
+    }
+  }
+  if (!ok) {
+    std::string where = options.medium == Medium::Smbus ? "the SMBus" : "printer port " + std::to_string(options.port);
+    std::string at = options.address ? " at " + hex(*options.address) : "";
+    throw Failure("no TFM4410 or TFM4411 found" + at + " on " + where);
+  }
+  if (chip.medium == Medium::Printer) {
+    protocol()->setDeviceAddress(device::addressByte(chip.address));
+    RegisterLink.PrinterMedium = 1;
+    RegisterLink.DeviceAddress = device::addressByte(chip.address);
+    // Keep the port claimed for the whole command rather than per transfer.
+    printerPort()->setLockPortOpen(vexlink06::True);
+  } else {
+    RegisterLink.PrinterMedium = 0;
+    RegisterLink.DeviceAddress = chip.address;
+  }
+  RegisterLink.DeviceId = static_cast<std::int16_t>(chip.deviceId);
+  if (g_connectedHook) g_connectedHook(chip);
+  return chip;
+}
+
+void setConnectedHook(std::function<void(const FoundChip&)> hook) { g_connectedHook = std::move(hook); }
+
+void disconnect() {
+  if (!device::ComPortCreated()) return;
+  if (auto port = device::ComPort()->PrinterPort(); port && port->LockPortOpen() != vexlink06::False)
+    port->setLockPortOpen(vexlink06::False);
+}
+
+std::string describe(const FoundChip& chip) {
+  if (chip.medium == Medium::Smbus) return "SMBus";
+  return "printer port " + std::to_string(chip.port) + " (" + hex(chip.portBase) + ")";
+}
+
+}  // namespace cli

@@ -1,0 +1,71 @@
+#pragma once
+// Which chip the command talks to: the platform choice, the medium, the
+// search for the chip (the wizard's probing, without its window) and the
+// connection that fills the register link.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// A command that ran and failed: exit status 1, message on stderr.
+class Failure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// An argument that makes no sense: exit status 2 with a usage line.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class Medium { Printer, Smbus };
+
+struct TargetOptions {
+  Medium medium = Medium::Printer;
+  int port = 0;                         // printer port index
+  std::optional<std::uint8_t> address;  // 7-bit; none = first chip found
+  bool hardware = false;
+  std::string simConfig;
+};
+
+struct FoundChip {
+  Medium medium = Medium::Printer;
+  int port = -1;               // printer port index, -1 on the chipset bus
+  std::uint32_t portBase = 0;  // printer port base address
+  bool inverted = true;        // the adapter's data sense that answered
+  std::uint8_t address = 0;    // 7-bit
+  int deviceId = 0;
+};
+
+// Chooses the platform and the simulated board's configuration. Must run
+// before anything touches the library or the simulator.
+void preparePlatform(const TargetOptions& options);
+
+// Whether the commands run against the in-process simulated board.
+bool onSimulatedBoard();
+
+// Probes the three candidate addresses on the chosen medium, in the search
+// order: on the printer port every detected port (or only --port when given)
+// with the standard and then the non-inverting data sense.
+std::vector<FoundChip> detectChips(const TargetOptions& options, bool portGiven);
+
+// Finds the chip the options name, points the register link at it and reads
+// its Device ID into the link. Throws Failure when there is none.
+FoundChip connect(const TargetOptions& options);
+
+// "printer port 0 (0x378)" / "SMBus"
+std::string describe(const FoundChip& chip);
+
+// Called when connect() has found its chip, before the command's own transfers.
+void setConnectedHook(std::function<void(const FoundChip&)> hook);
+
+// Ends what connect() began (the kept port claim).
+void disconnect();
+
+}  // namespace cli
