@@ -181,6 +181,9 @@ std::vector<Field> decodeRegister(const device::RegisterEntry& entry, std::uint8
     case reg::Remote1Offset:
     case reg::Remote2Offset:
       return {{"Offset", std::string(value & 0x80 ? "-" : "+") + std::to_string(value & 0x0F)}};
+    case reg::Remote2TminTrange:
+      // The panel shows plain bit names here; the fields are those of the other channels.
+      return bitFields(BitScheme::TminTrange, value, deviceId);
     default:
       break;
   }

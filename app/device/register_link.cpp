@@ -16,7 +16,13 @@ RegisterLinkRecord RegisterLink;
 
 namespace {
 
-std::shared_ptr<vexlink06::TvxComPort> g_comPort;
+// Never destroyed: the object lives until the process ends, and tearing it
+// down among static destructors would run after the platform libraries it
+// calls into are gone.
+std::shared_ptr<vexlink06::TvxComPort>& comPortHolder() {
+  static auto* holder = new std::shared_ptr<vexlink06::TvxComPort>;
+  return *holder;
+}
 
 // A child the library failed to create is "nothing"; using it is an error
 // the caller sees, not a crash.
@@ -52,11 +58,12 @@ void busWrite(Bus& bus, std::uint8_t address, std::uint8_t pointer, std::uint8_t
 }  // namespace
 
 const std::shared_ptr<vexlink06::TvxComPort>& ComPort() {
-  if (!g_comPort) g_comPort = vexlink06::TvxComPort::create();
-  return g_comPort;
+  auto& comPort = comPortHolder();
+  if (!comPort) comPort = vexlink06::TvxComPort::create();
+  return comPort;
 }
 
-bool ComPortCreated() { return g_comPort != nullptr; }
+bool ComPortCreated() { return comPortHolder() != nullptr; }
 
 void ReadRegister() {
   const std::uint8_t address = RegisterLink.DeviceAddress;
