@@ -1,0 +1,530 @@
+// The Read/Write panel, data logging and register save/recall against the
+// simulated board through the real library: what the windows write must
+// arrive in the chip, and the files must hold exactly the expected bytes.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include <sim/sim.h>
+#include <vexlink06/vexlink06.h>
+
+#include "device/data_log.h"
+#include "device/register_file.h"
+#include "device/register_link.h"
+#include "device/register_map.h"
+#include "main_window/frm_save_reg.h"
+#include "main_window/latest_readings.h"
+#include "main_window/logging_panel.h"
+#include "main_window/register_panel.h"
+#include "main_window/save_recall_panel.h"
+#include "shell/label_colour.h"
+#include "shell/ui_services.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using device::RegisterLink;
+using mainwindow::RegisterPanel;
+
+constexpr std::uint8_t Dual = 0x5C;    // TFM4411
+constexpr std::uint8_t Single = 0x58;  // TFM4410 on the same port
+
+class BoardEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        sim::Config config;
+        sim::ChipConfig single;
+        single.variant = sim::ChipVariant::Tfm4410;
+        single.address = Single;
+        config.ports.front().chips.push_back(single);
+        config.time = sim::TimeMode::Manual;  // registers stay as the tests set them
+        sim::board().configure(config);
+        device::ComPort()->PrinterPort()->SMBusProtocall()->setBitsToStayHigh(240);
+    }
+};
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new BoardEnvironment);
+
+sim::Chip& chip(std::uint8_t address) { return *sim::board().chip(address); }
+
+void connectTo(std::uint8_t address)
+{
+    RegisterLink.Medium = device::MediumPrinterPort;
+    RegisterLink.PrinterMedium = 1;
+    RegisterLink.DeviceAddress = address;
+    RegisterLink.DeviceId = address == Single ? device::DeviceIdTFM4410 : device::DeviceIdTFM4411;
+}
+
+std::string slurp(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct TempDir {
+    fs::path path;
+    TempDir()
+    {
+        char tmpl[] = "/tmp/fanscope-panels-XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        fs::permissions(path, fs::perms::owner_all, ec);
+        fs::remove_all(path, ec);
+    }
+    QString file(const char* name) const { return QString::fromStdString((path / name).string()); }
+};
+
+template <class T>
+T* child(QWidget* w, const QString& name)
+{
+    T* c = w->findChild<T*>(name);
+    EXPECT_NE(c, nullptr) << name.toStdString();
+    return c;
+}
+
+QString text(QWidget* w, const char* name) { return child<QLabel>(w, QString::fromLatin1(name))->text(); }
+
+QString bitsShown(QWidget* panel)
+{
+    QString s;
+    for (int bit = 7; bit >= 0; --bit) s += text(panel, QStringLiteral("bit%1").arg(bit).toLatin1().constData());
+    return s;
+}
+
+// ---- register panel -----------------------------------------------------------
+
+class RegisterPanelTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        connectTo(Dual);
+        panel.enter();
+    }
+    void select(int index)
+    {
+        // Clicking the entry that is already current would make none current.
+        if (panel.listEntryColour(index) == device::ColourCurrentHover ||
+            panel.listEntryColour(index) == device::ColourCurrent)
+            return;
+        panel.read_writedisplaytext_Click(index);
+    }
+    QLineEdit* hex() { return child<QLineEdit>(&panel, QStringLiteral("Text6")); }
+    QLineEdit* dec() { return child<QLineEdit>(&panel, QStringLiteral("Text7")); }
+    unsigned buttonColour(const char* name)
+    {
+        return child<QPushButton>(&panel, QString::fromLatin1(name))->property("backColour").toUInt();
+    }
+
+    RegisterPanel panel;
+};
+
+TEST_F(RegisterPanelTest, FirstVisitSelectsCompanyIdAndReadsIt)
+{
+    EXPECT_EQ(panel.lastClickedIndex(), 1);
+    EXPECT_EQ(text(&panel, "current_reg_type_label"), QStringLiteral("Company ID"));
+    EXPECT_EQ(text(&panel, "current_reg_address_label"), QStringLiteral("3E"));
+    EXPECT_FALSE(hex()->isEnabled());
+}
+
+struct EntryCase {
+    bool useHex;
+    const char* typed;
+    bool writes;
+    int written;
+    const char* hexAfter;
+    const char* decAfter;
+};
+
+class ByteEntry : public RegisterPanelTest, public ::testing::WithParamInterface<EntryCase> {};
+
+TEST_P(ByteEntry, ValidatesBeforeWriting)
+{
+    const EntryCase& c = GetParam();
+    chip(Dual).poke(device::reg::LocalHighLimit, 0x5A);
+    select(19);  // Local Temp. High Limit, writable
+    ASSERT_EQ(text(&panel, "current_reg_address_label"), QStringLiteral("14"));
+    QLineEdit* box = c.useHex ? hex() : dec();
+    box->setText(QString::fromLatin1(c.typed));
+    EXPECT_EQ(buttonColour(c.useHex ? "Command4" : "Command5"), 0xFFu);
+    c.useHex ? panel.Command4_Click() : panel.Command5_Click();
+
+    EXPECT_EQ(chip(Dual).peek(device::reg::LocalHighLimit), c.writes ? c.written : 0x5A);
+    EXPECT_EQ(hex()->text(), QString::fromLatin1(c.hexAfter));
+    EXPECT_EQ(dec()->text(), QString::fromLatin1(c.decAfter));
+    EXPECT_EQ(buttonColour("Command4"), c.writes ? 0xFF00u : 0xFFu);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ByteEntry,
+                         ::testing::Values(EntryCase{true, "1G", false, 0, "00", ""},
+                                           EntryCase{true, "0G0F", false, 0, "00", ""},
+                                           EntryCase{true, "0", false, 0, "00", "00"},
+                                           EntryCase{true, "", false, 0, "00", "00"},
+                                           EntryCase{true, "100", false, 0, "00", "00"},
+                                           EntryCase{true, "00", true, 0, "00", "0"},
+                                           EntryCase{true, "4b", true, 0x4B, "4b", "75"},
+                                           EntryCase{false, "256", false, 0, "00", "00"},
+                                           EntryCase{false, "0", false, 0, "00", "00"},
+                                           EntryCase{false, "1x", false, 0, "", "00"},
+                                           EntryCase{false, "200", true, 200, "C8", "200"}));
+
+TEST_F(RegisterPanelTest, WrittenByteIsShownUntilTheNextRead)
+{
+    select(5);  // Configuration 2
+    hex()->setText(QStringLiteral("FF"));
+    panel.Command4_Click();
+    EXPECT_EQ(dec()->text(), QStringLiteral("255"));
+    EXPECT_EQ(bitsShown(&panel), QStringLiteral("11111111"));
+    EXPECT_EQ(RegisterLink.ShowDataByte, 0);
+    chip(Dual).powerOn();
+}
+
+TEST_F(RegisterPanelTest, BitToggleWritesOnlyWritableRegisters)
+{
+    chip(Dual).poke(device::reg::Remote1HighLimit, 0x50);
+    select(17);  // Remote1 Temp. High Limit
+    ASSERT_EQ(bitsShown(&panel), QStringLiteral("01010000"));
+    panel.bitClick(3);
+    EXPECT_EQ(chip(Dual).peek(device::reg::Remote1HighLimit), 0x58);
+    EXPECT_EQ(bitsShown(&panel), QStringLiteral("01011000"));
+    panel.bitClick(6);
+    EXPECT_EQ(chip(Dual).peek(device::reg::Remote1HighLimit), 0x18);
+
+    select(21);  // Device ID, read only
+    const QString before = bitsShown(&panel);
+    panel.bitClick(0);
+    EXPECT_EQ(bitsShown(&panel), before);
+    EXPECT_EQ(chip(Dual).peek(device::reg::DeviceId), 0x31);
+}
+
+TEST_F(RegisterPanelTest, ContinuousReadingFollowsTheChipAndStopsWithTheTab)
+{
+    QTimer* timer3 = panel.findChild<QTimer*>(QStringLiteral("Timer3"));
+    ASSERT_NE(timer3, nullptr);
+    select(20);  // Local Temp. Low Limit
+    panel.setContinuousReading(true);
+    EXPECT_TRUE(timer3->isActive());
+    EXPECT_EQ(text(&panel, "continuous_reading_label"), QStringLiteral("Continuous Reading is On"));
+    chip(Dual).poke(device::reg::LocalLowLimit, 0xA5);
+    panel.Timer3_Tick();
+    EXPECT_EQ(bitsShown(&panel), QStringLiteral("10100101"));
+    panel.leave();
+    EXPECT_FALSE(timer3->isActive());
+    panel.setContinuousReading(true);
+    panel.enter();
+    EXPECT_FALSE(timer3->isActive());
+    EXPECT_EQ(text(&panel, "continuous_reading_label"), QStringLiteral("Continuous Reading is Off"));
+    EXPECT_EQ(panel.lastClickedIndex(), 20);  // reselected on re-entry
+}
+
+TEST_F(RegisterPanelTest, ClickingTheCurrentEntryLeavesNoneCurrent)
+{
+    select(3);
+    EXPECT_EQ(panel.listEntryColour(3), device::ColourCurrentHover);
+    EXPECT_EQ(panel.listEntryColour(1), shell::kAppWorkspace);
+    panel.hoverEntry(4);
+    EXPECT_EQ(panel.listEntryColour(4), device::ColourHover);
+    panel.hoverEntry(3);
+    EXPECT_EQ(panel.listEntryColour(4), shell::kAppWorkspace);
+    EXPECT_EQ(panel.listEntryColour(3), device::ColourCurrentHover);
+    panel.hoverEntry(0);
+    EXPECT_EQ(panel.listEntryColour(3), device::ColourCurrent);
+    panel.read_writedisplaytext_Click(3);
+    for (int i = 1; i <= 35; ++i) EXPECT_FALSE(device::isSelectionColour(panel.listEntryColour(i))) << i;
+}
+
+TEST_F(RegisterPanelTest, SingleChannelListHidesAndRenames)
+{
+    panel.setupForDevice(0x30);
+    int visible = 0;
+    for (int i = 1; i <= 35; ++i)
+        visible += child<QLabel>(&panel, QStringLiteral("read_writedisplaytext(%1)").arg(i))->isVisibleTo(&panel);
+    EXPECT_EQ(visible, 26);
+    EXPECT_EQ(text(&panel, "read_writedisplaytext(12)"), QStringLiteral("Fan Speed"));
+    EXPECT_EQ(text(&panel, "read_writedisplaytext(13)"), QStringLiteral("Remote Temp (8Msb)"));
+    EXPECT_EQ(text(&panel, "read_writedisplaytext(10)"), QStringLiteral("Remote Tmin/Trange"));
+    panel.setupForDevice(0x31);
+    EXPECT_EQ(text(&panel, "read_writedisplaytext(12)"), QStringLiteral("Fan1 Speed "));
+    EXPECT_TRUE(child<QLabel>(&panel, QStringLiteral("read_writedisplaytext(35)"))->isVisibleTo(&panel));
+}
+
+// ---- data logging ----------------------------------------------------------------
+
+class LoggingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        auto& latest = mainwindow::LatestReadings();
+        latest.localTemp = 25.25f;
+        latest.remote1Temp = 40.5f;
+        latest.remote2Temp = -3.0f;
+        latest.fan1Rpm = 3375.0f;
+        latest.fan2Rpm = 0.0f;
+        panel.setClocks([this] { return now; }, [] { return QTime(9, 5, 7); });
+    }
+    void tick(std::chrono::milliseconds step = std::chrono::milliseconds(5))
+    {
+        now += step;
+        panel.Timer1_Tick();
+    }
+    void start(const QString& file)
+    {
+        ui->fileAnswers << file;
+        panel.MakeLog_CMD_Click();
+    }
+    QString count() { return text(&panel, "Label14"); }
+
+    shell::ScopedScriptedUi ui;
+    TempDir dir;
+    mainwindow::LoggingPanel panel;
+    device::LogSchedule::Clock::time_point now{std::chrono::hours(1000)};
+};
+
+TEST_F(LoggingTest, FileBytesForBothChips)
+{
+    for (std::uint8_t address : {Single, Dual}) {
+        connectTo(address);
+        chip(address).poke(device::reg::FanSpeedConfiguration, 0xF7);
+        const QString file = dir.file(address == Single ? "single.xls" : "dual.xls");
+        start(file);
+        ASSERT_TRUE(panel.logging());
+        for (int i = 0; i < 2000; ++i) tick();  // 10 s at delay 5: rows at 0, 5 and 10 s
+        const std::string row = address == Single ? "\r09:05:07\t 25.25 \t 40.5 \t 3375 \t47\r\n"
+                                                  : "\r09:05:07\t 25.25 \t 40.5 \t 3375 \t47\t-3 \t 0 \t100\r\n";
+        EXPECT_EQ(slurp(file.toStdString()), std::string(device::logHeader(RegisterLink.DeviceId)) + row + row + row);
+        EXPECT_EQ(count(), QStringLiteral(" 3"));
+        child<QCheckBox>(&panel, QStringLiteral("Check3"))->setCheckState(Qt::Unchecked);
+        panel.Check3_Click();
+        EXPECT_FALSE(panel.logging());
+        EXPECT_TRUE(child<QPushButton>(&panel, QStringLiteral("MakeLog_CMD"))->isEnabled());
+    }
+}
+
+TEST_F(LoggingTest, ExistingFileGetsTheRestartMarker)
+{
+    connectTo(Single);
+    chip(Single).poke(device::reg::FanSpeedConfiguration, 0x00);
+    const QString file = dir.file("old.xls");
+    device::appendToFile(file.toStdString(), "earlier run");
+    start(file);
+    tick();
+    EXPECT_EQ(slurp(file.toStdString()), "earlier run\r\t\t\tRestart\r09:05:07\t 25.25 \t 40.5 \t 3375 \t0\r\n");
+}
+
+TEST_F(LoggingTest, DelayZeroLogsEveryTickAndLargeDelaysAreCapped)
+{
+    connectTo(Dual);
+    QLineEdit* delay = child<QLineEdit>(&panel, QStringLiteral("Text1"));
+    delay->setText(QStringLiteral("7200"));
+    EXPECT_EQ(delay->text(), QStringLiteral("3600"));
+    delay->setText(QStringLiteral("0"));
+    start(dir.file("fast.xls"));
+    for (int i = 0; i < 10; ++i) tick();
+    EXPECT_EQ(count(), QStringLiteral(" 10"));
+}
+
+TEST_F(LoggingTest, NameMustEndInLowerCaseXls)
+{
+    connectTo(Dual);
+    start(dir.file("run.XLS"));
+    ASSERT_EQ(ui->messages.size(), 1u);
+    EXPECT_EQ(ui->messages[0].title, QStringLiteral("There was a Problem!"));
+    EXPECT_EQ(ui->messages[0].icon, shell::MsgIcon::Exclamation);
+    EXPECT_FALSE(panel.logging());
+    EXPECT_FALSE(fs::exists(dir.path / "run.XLS"));
+}
+
+TEST_F(LoggingTest, UnwritableFileStopsLoggingWithTheErrorMessage)
+{
+    connectTo(Dual);
+    const QString file = dir.file("log.xls");
+    start(file);
+    tick();
+    const std::string written = slurp(file.toStdString());
+    // The file is taken away and something that cannot take a row put in its place.
+    fs::rename(file.toStdString(), (dir.path / "kept.xls"));
+    fs::create_directory(file.toStdString());
+    tick(std::chrono::seconds(6));
+    ASSERT_EQ(ui->messages.size(), 1u);
+    EXPECT_EQ(ui->messages[0].title, QStringLiteral("Error"));
+    EXPECT_EQ(ui->messages[0].text, QStringLiteral("There has been a problem writing to the log file.\r"
+                                                   "This file may be locked by another application."));
+    EXPECT_FALSE(panel.logging());
+    EXPECT_FALSE(panel.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
+    EXPECT_TRUE(child<QPushButton>(&panel, QStringLiteral("MakeLog_CMD"))->isEnabled());
+    EXPECT_EQ(slurp(dir.path / "kept.xls"), written);  // rows already written stay
+    tick(std::chrono::seconds(6));
+    EXPECT_EQ(ui->messages.size(), 1u);
+}
+
+TEST_F(LoggingTest, ReadOnlyFolderRefusesTheHeader)
+{
+    if (geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
+    connectTo(Dual);
+    fs::permissions(dir.path, fs::perms::owner_read | fs::perms::owner_exec);
+    start(dir.file("new.xls"));
+    ASSERT_EQ(ui->messages.size(), 1u);
+    EXPECT_EQ(ui->messages[0].title, QStringLiteral("Error"));
+    EXPECT_FALSE(panel.logging());
+}
+
+// ---- save and recall ---------------------------------------------------------------
+
+std::map<std::uint8_t, std::uint8_t> savedSet(std::uint8_t address)
+{
+    std::map<std::uint8_t, std::uint8_t> values;
+    for (const device::SavedRegister& r : device::SavedRegisters) values[r.address] = chip(address).peek(r.address);
+    return values;
+}
+
+// Values the chip keeps as written: software reset and automatic control stay off.
+void scramble(std::uint8_t address, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    for (const device::SavedRegister& r : device::SavedRegisters) {
+        std::uint8_t v = std::uint8_t(rng());
+        if (r.address == device::reg::Configuration1 || r.address == device::reg::Configuration2) v &= 0x7F;
+        chip(address).poke(r.address, v);
+    }
+}
+
+class SaveRecallTest : public ::testing::Test {
+protected:
+    QString save(const QString& file)
+    {
+        mainwindow::frmSaveReg window;
+        window.setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(16, 21, 5)); });
+        ui->fileAnswers << file;
+        window.cmdSetPath_Click();
+        EXPECT_TRUE(child<QPushButton>(&window, QStringLiteral("cmdSave"))->isEnabled());
+        window.cmdSave_Click();
+        return ui->fileRequests.back().proposedName;
+    }
+    void recall(const QString& file)
+    {
+        ui->fileAnswers << file;
+        panel.cmdRecall_Click();
+    }
+
+    shell::ScopedScriptedUi ui;
+    TempDir dir;
+    mainwindow::SaveRecallPanel panel;
+};
+
+TEST_F(SaveRecallTest, SavedFileHoldsTheChipsValuesByteForByte)
+{
+    for (std::uint8_t address : {Single, Dual}) {
+        connectTo(address);
+        scramble(address, address);
+        const auto values = savedSet(address);
+        const QString file = dir.file("regs.txt");
+        const QString proposed = save(file);
+        EXPECT_TRUE(proposed.endsWith(address == Single ? "/TFM4410_Registers.txt" : "/TFM4411_Registers.txt"));
+
+        std::tm t{};
+        t.tm_year = 126, t.tm_mon = 11, t.tm_mday = 8, t.tm_hour = 16, t.tm_min = 21, t.tm_sec = 5;
+        const std::string expected = device::registerFileText(
+            device::registerFileLines(RegisterLink.DeviceId, t, [&](std::uint8_t a) { return values.at(a); }));
+        const std::string actual = slurp(file.toStdString());
+        EXPECT_EQ(actual, expected);
+        EXPECT_EQ(std::count(actual.begin(), actual.end(), '\n'), address == Single ? 23 : 30);
+        EXPECT_NE(actual.find("\r\nSaved : 2026-12-08 at 16:21:05\r\n"), std::string::npos);
+    }
+}
+
+TEST_F(SaveRecallTest, RecallRestoresEveryRegisterAfterScrambling)
+{
+    for (std::uint8_t address : {Single, Dual}) {
+        connectTo(address);
+        scramble(address, 100 + address);
+        const auto saved = savedSet(address);
+        const QString file = dir.file("roundtrip.txt");
+        save(file);
+        scramble(address, 200 + address);
+        recall(file);
+        EXPECT_TRUE(ui->messages.empty()) << ui->messages.front().text.toStdString();
+        const auto restored = savedSet(address);
+        for (const device::SavedRegister& r : device::SavedRegisters) {
+            if (r.tfm4411Only && address == Single) continue;
+            EXPECT_EQ(int(restored.at(r.address)), int(saved.at(r.address))) << int(r.address);
+        }
+    }
+}
+
+TEST_F(SaveRecallTest, DualChannelFileOnSingleChannelChipSkipsWhatItLacks)
+{
+    connectTo(Dual);
+    scramble(Dual, 7);
+    const QString file = dir.file("dual.txt");
+    save(file);
+    connectTo(Single);
+    scramble(Single, 8);
+    const auto before = savedSet(Single);
+    recall(file);
+    const auto after = savedSet(Single);
+    for (const device::SavedRegister& r : device::SavedRegisters) {
+        if (r.tfm4411Only) EXPECT_EQ(after.at(r.address), before.at(r.address)) << int(r.address);
+        else EXPECT_EQ(after.at(r.address), chip(Dual).peek(r.address)) << int(r.address);
+    }
+}
+
+TEST_F(SaveRecallTest, MalformedFilesWriteNothing)
+{
+    connectTo(Dual);
+    std::vector<fs::path> files;
+    const fs::path corpus = fs::path(std::getenv("FANSCOPE_SOURCE_DIR")) / "tests" / "fuzz" / "corpus";
+    for (const auto& e : fs::directory_iterator(corpus))
+        if (e.path().filename().string().starts_with("bad-")) files.push_back(e.path());
+    const fs::path megabyte = dir.path / "megabyte-line.txt";
+    device::appendToFile(megabyte, std::string(device::FileTitleTFM4411) + "\r\n" + std::string(1 << 20, 'x') + "\r\n");
+    files.push_back(megabyte);
+    files.push_back(dir.path / "missing.txt");
+    ASSERT_GE(files.size(), 15u);
+
+    for (const fs::path& f : files) {
+        SCOPED_TRACE(f.filename().string());
+        scramble(Dual, 42);
+        const auto before = savedSet(Dual);
+        ui->messages.clear();
+        recall(QString::fromStdString(f.string()));
+        EXPECT_EQ(savedSet(Dual), before);
+        ASSERT_EQ(ui->messages.size(), 1u);
+        EXPECT_EQ(ui->messages[0].text, QStringLiteral("Invalid File Selected"));
+        EXPECT_EQ(ui->messages[0].icon, shell::MsgIcon::Critical);
+    }
+}
+
+TEST_F(SaveRecallTest, FailedSaveSaysSoAndLeavesNoPartialFile)
+{
+    connectTo(Dual);
+    // A folder where the file should go: the final rename cannot replace it.
+    const QString target = dir.file("regs.txt");
+    fs::create_directory(target.toStdString());
+    mainwindow::frmSaveReg window;
+    ui->fileAnswers << target;
+    window.cmdSetPath_Click();
+    window.cmdSave_Click();
+    EXPECT_TRUE(fs::is_directory(target.toStdString()));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+    ASSERT_EQ(ui->messages.size(), 1u);
+    EXPECT_EQ(ui->messages[0].icon, shell::MsgIcon::Critical);
+}
+
+}  // namespace
