@@ -188,16 +188,17 @@ std::string traceLine(const sim::TraceEvent& e, bool firstAfterStart) {
     case Kind::Start: return "start";
     case Kind::RepeatedStart: return "repeated start";
     case Kind::Stop: return "stop";
-    case Kind::Partial: return "partial byte (" + std::to_string(e.bits) + " bits)";
+    case Kind::Partial: return "partial byte (" + std::to_string(e.bits) + (e.bits == 1 ? " bit)" : " bits)");
     case Kind::Byte: break;
   }
-  std::string line = hexByte(e.value) + (e.ack ? " ACK " : " NACK");
+  std::string line = hexByte(e.value) + (e.ack ? " ACK" : " NACK");
+  const char* gap = e.ack ? "   " : "  ";
   if (firstAfterStart)
-    line += "  address " + hexByte(e.value >> 1) + (e.value & 1 ? " read" : " write");
+    line += gap + std::string("address ") + hexByte(e.value >> 1) + (e.value & 1 ? " read" : " write");
   else if (e.by.find("chip") != std::string::npos)
-    line += "  from the chip";
+    line += gap + std::string("from the chip");
   else if (e.by.find("eeprom") != std::string::npos)
-    line += "  from the EEPROM";
+    line += gap + std::string("from the EEPROM");
   return line;
 }
 

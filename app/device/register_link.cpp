@@ -39,22 +39,6 @@ std::shared_ptr<vexlink06::SMBusProtocall> printerProtocol() {
 
 std::shared_ptr<vexlink06::SMBus> chipsetBus() { return need(need(ComPort())->SMBus()); }
 
-template <class Bus>
-std::uint8_t busRead(Bus& bus, std::uint8_t address, std::uint8_t pointer) {
-  if constexpr (requires { bus.PortRead(address, pointer); })
-    return bus.PortRead(address, pointer);
-  else
-    throw vexlink06::ComError(438, "Object doesn't support this property or method");
-}
-
-template <class Bus>
-void busWrite(Bus& bus, std::uint8_t address, std::uint8_t pointer, std::uint8_t data) {
-  if constexpr (requires { bus.PortWrite(address, pointer, data); })
-    bus.PortWrite(address, pointer, data);
-  else
-    throw vexlink06::ComError(438, "Object doesn't support this property or method");
-}
-
 }  // namespace
 
 const std::shared_ptr<vexlink06::TvxComPort>& ComPort() {
@@ -71,9 +55,9 @@ void ReadRegister() {
   std::uint8_t value = 0;
   // Children are fetched afresh for every call: a client may have replaced them.
   if (RegisterLink.Medium == MediumPrinterPort)
-    value = busRead(*printerProtocol(), address, pointer);
+    value = printerProtocol()->PortRead(address, pointer);
   else
-    value = busRead(*chipsetBus(), address, pointer);
+    value = chipsetBus()->PortRead(address, pointer);
   RegisterLink.ReadResult = value & 0xFF;
 }
 
@@ -82,9 +66,9 @@ void WriteRegister() {
   const std::uint8_t pointer = RegisterLink.RegisterPointer;
   const std::uint8_t data = RegisterLink.DataByte;
   if (RegisterLink.Medium == MediumPrinterPort)
-    busWrite(*printerProtocol(), address, pointer, data);
+    printerProtocol()->PortWrite(address, pointer, data);
   else
-    busWrite(*chipsetBus(), address, pointer, data);
+    chipsetBus()->PortWrite(address, pointer, data);
 }
 
 std::uint8_t readRegister(std::uint8_t address) {

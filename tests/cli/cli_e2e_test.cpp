@@ -1,0 +1,237 @@
+// fanscope-cli run as a process against the simulated board: what a script
+// sees on stdout, stderr and in the exit status.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "device/register_file.h"
+#include "device/register_map.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = fs::temp_directory_path() /
+            ("fanscope-cli-test-" + std::to_string(::getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(m_dir);
+  }
+  void TearDown() override { fs::remove_all(m_dir); }
+
+  fs::path file(const std::string& name, const std::string& content) {
+    const fs::path p = m_dir / name;
+    std::ofstream(p, std::ios::binary) << content;
+    return p;
+  }
+
+  Result run(const std::vector<std::string>& args, const std::string& input = "") {
+    const fs::path in = file("stdin", input), out = m_dir / "stdout", err = m_dir / "stderr";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      if (!std::freopen(in.c_str(), "r", stdin) || !std::freopen(out.c_str(), "w", stdout) ||
+          !std::freopen(err.c_str(), "w", stderr))
+        ::_exit(127);
+      std::vector<char*> argv{const_cast<char*>(FANSCOPE_CLI)};
+      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(FANSCOPE_CLI, argv.data());
+      ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), slurp(out), slurp(err)};
+  }
+
+  fs::path m_dir;
+};
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream s(text);
+  for (std::string l; std::getline(s, l);) {
+    if (!l.empty() && l.back() == '\r') l.pop_back();
+    out.push_back(l);
+  }
+  return out;
+}
+
+TEST_F(CliTest, DetectDefaultBoard) {
+  const Result r = run({"detect"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto l = lines(r.out);
+  ASSERT_EQ(l.size(), 2u) << r.out;
+  EXPECT_NE(l[0].find("ADDRESS"), std::string::npos);
+  EXPECT_NE(l[1].find("printer"), std::string::npos);
+  EXPECT_NE(l[1].find("0x378"), std::string::npos);
+  EXPECT_NE(l[1].find("0x2e"), std::string::npos);
+  EXPECT_NE(l[1].find("TFM4411"), std::string::npos);
+}
+
+TEST_F(CliTest, DetectTwoChipsAndBothMedia) {
+  const fs::path config = file("board.json", R"({
+    "ports": [{"base": 888, "chips": [{"variant": "TFM4410", "address": 88}, {"variant": "TFM4411", "address": 92}]}],
+    "motherboard": {"southBridge": "piix4", "chips": [{"variant": "TFM4410", "address": 90}]}
+  })");
+  Result r = run({"--sim-config", config.string(), "detect"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto l = lines(r.out);
+  ASSERT_EQ(l.size(), 3u) << r.out;
+  // The search order: 0x2c before 0x2e.
+  EXPECT_NE(l[1].find("0x2c"), std::string::npos);
+  EXPECT_NE(l[1].find("TFM4410"), std::string::npos);
+  EXPECT_NE(l[2].find("0x2e"), std::string::npos);
+  EXPECT_NE(l[2].find("TFM4411"), std::string::npos);
+
+  r = run({"--sim-config", config.string(), "--medium", "smbus", "detect"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  l = lines(r.out);
+  ASSERT_EQ(l.size(), 2u) << r.out;
+  EXPECT_NE(l[1].find("smbus"), std::string::npos);
+  EXPECT_NE(l[1].find("0x2d"), std::string::npos);
+
+  // A register of the dual-channel chip only, on the single-channel one.
+  r = run({"--sim-config", config.string(), "--address", "0x2c", "get", "Fan2 Tach Value"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("TFM4410"), std::string::npos);
+}
+
+TEST_F(CliTest, GetAndSetLandInTheChip) {
+  Result r = run({"get", "0x3d"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "0x31\n");
+  EXPECT_EQ(run({"get", "Device ID"}).out, "0x31\n");
+  EXPECT_EQ(run({"get", "61"}).out, "0x31\n");
+
+  // The board lives as long as one process, so the trace shows the write
+  // arriving and the read-back confirms it in the same run.
+  r = run({"trace", "set", "-y", "-r", "local temp. high limit", "0x4B"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("0x5c ACK   address 0x2e write"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("0x14 ACK"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("0x4b ACK"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("0x4b NACK  from the chip"), std::string::npos) << r.out;
+
+  // Confirmation: no answer writes nothing.
+  r = run({"set", "0x14", "75"}, "n\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("[y/N]"), std::string::npos);
+  EXPECT_EQ(run({"set", "-r", "0x14", "75"}, "y\n").status, 0);
+}
+
+TEST_F(CliTest, SetRefusesReadOnlyRegister) {
+  const Result r = run({"set", "-y", "0x02", "0"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("read-only"), std::string::npos);
+  EXPECT_EQ(lines(r.err).size(), 1u);
+}
+
+TEST_F(CliTest, DumpDecodesFields) {
+  const Result r = run({"dump"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(lines(r.out).size(), 36u);  // heading and 35 registers
+  EXPECT_NE(r.out.find("Device ID"), std::string::npos);
+  EXPECT_NE(r.out.find("Chip=TFM4411"), std::string::npos);
+  EXPECT_NE(r.out.find("Temperature=25 °C"), std::string::npos);
+  EXPECT_NE(r.out.find("Divisor(N)="), std::string::npos);
+  EXPECT_NE(r.out.find("Fan1 duty="), std::string::npos);
+  EXPECT_NE(r.out.find("Monitor="), std::string::npos);
+}
+
+TEST_F(CliTest, MonitorCsvRows) {
+  const Result r = run({"monitor", "--csv", "--count", "3", "--interval", "0.1"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\r\n"), std::string::npos);  // RFC 4180 line ends
+  const auto l = lines(r.out);
+  ASSERT_EQ(l.size(), 4u) << r.out;
+  const auto columns = [](const std::string& row) { return std::count(row.begin(), row.end(), ',') + 1; };
+  EXPECT_EQ(l[0].rfind("time,local_c,remote1_c", 0), 0u);
+  for (int i = 1; i < 4; ++i) {
+    EXPECT_EQ(columns(l[static_cast<std::size_t>(i)]), columns(l[0])) << l[static_cast<std::size_t>(i)];
+    std::istringstream row(l[static_cast<std::size_t>(i)]);
+    std::string time, local;
+    std::getline(row, time, ',');
+    std::getline(row, local, ',');
+    EXPECT_NEAR(std::stod(local), 25.0, 5.0);
+  }
+}
+
+TEST_F(CliTest, SaveAndRecall) {
+  const fs::path saved = m_dir / "regs.txt";
+  Result r = run({"save", saved.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string text = slurp(saved);
+  EXPECT_EQ(text.rfind("TFM4411 Evaluation Software v1.04\r\n", 0), 0u);
+  const auto parsed = device::parseRegisterFile(text);
+  ASSERT_TRUE(parsed) << parsed.error;
+  EXPECT_EQ(parsed.file->registers.size(), 24u);
+
+  r = run({"trace", "recall", saved.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("recalled 24 registers"), std::string::npos);
+  // Configuration 1 goes out first and the revision register last.
+  const auto first = r.out.find("  0x00 ACK");
+  const auto last = r.out.rfind("  0x3f ACK");
+  ASSERT_NE(first, std::string::npos) << r.out;
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_LT(first, last);
+}
+
+TEST_F(CliTest, MalformedRegisterFileWritesNothing) {
+  std::string text = "TFM4411 Evaluation Software v1.04\r\nSaved : today\r\n\r\nRegister   \t\tAddress\t\tValue\r\n"
+                     "\r\nConfiguration1        \t0h        \tZZh\r\n\r\n";
+  const fs::path bad = file("bad.txt", text);
+  const Result r = run({"trace", "recall", bad.string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+  EXPECT_EQ(r.out.find("ACK"), std::string::npos) << r.out;  // not one transfer
+  const Result title = run({"recall", file("title.txt", "TFM4412 Evaluation Software v1.04\r\n").string()});
+  EXPECT_EQ(title.status, 1);
+}
+
+TEST_F(CliTest, BadArgumentsExitTwoWithUsage) {
+  const std::vector<std::vector<std::string>> cases{
+      {},
+      {"frobnicate"},
+      {"get"},
+      {"get", "no such register"},
+      {"set", "0x14", "256"},
+      {"--medium", "usb", "detect"},
+      {"--address", "0x80", "get", "0x3d"},
+      {"monitor", "--count", "x"},
+      {"trace"},
+  };
+  for (const auto& args : cases) {
+    const Result r = run(args);
+    std::string joined;
+    for (const auto& a : args) joined += a + " ";
+    EXPECT_EQ(r.status, 2) << joined << r.err;
+    EXPECT_NE(r.err.find("usage: fanscope-cli"), std::string::npos) << joined;
+    EXPECT_TRUE(r.out.empty()) << joined;
+  }
+  EXPECT_EQ(run({"--version"}).status, 0);
+  EXPECT_NE(run({"--help"}).out.find("monitor"), std::string::npos);
+}
+
+}  // namespace
