@@ -64,7 +64,7 @@ void releaseUnlessLocked()
 }
 
 // The claim-and-retry frame of the byte, word and short transactions.
-// Returns false when it gave up with ArbitrationLost still set.
+// A give-up returns with ArbitrationLost still set, for the member to report.
 template <class Sequence>
 void byteFrame(FrameDelayAt frameDelayAt, Sequence&& sequence)
 {
@@ -201,7 +201,7 @@ VBool SMBusProtocall::WaitAck(std::uint8_t Timeout) { return WAck(Timeout); }
 void SMBusProtocall::PortWrite(std::uint8_t DeviceAddress, std::uint8_t AddressPointer, std::uint8_t Data)
 {
     byteFrame(FrameDelayAt::BeforeRelease, [&] {
-        runSteps([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); },
+        runSequence([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); },
                  [&] { GWriteData(AddressPointer); }, [] { GAck(); }, [&] { GWriteData(Data); }, [] { GAck(); },
                  [] { GStopBit(); });
     });
@@ -213,7 +213,7 @@ std::uint8_t SMBusProtocall::PortRead(std::uint8_t DeviceAddress, std::uint8_t A
     float r = 0;
     const auto readAddress = static_cast<std::uint8_t>(DeviceAddress | 1);
     byteFrame(FrameDelayAt::BeforeRelease, [&] {
-        runSteps([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); },
+        runSequence([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); },
                  [&] { GWriteData(AddressPointer); }, [] { GAck(); });
         if (commsState().repeatedStart != False) {
             // Back to idle without a stop condition, for the repeated start.
@@ -249,7 +249,7 @@ void SMBusProtocall::WriteWord(std::uint8_t DeviceAddress, std::uint8_t AddressP
     const auto high = static_cast<std::uint8_t>(((n & ~0xFF) / 256) & 0xFF);
     const auto low = static_cast<std::uint8_t>(n & 0xFF);
     byteFrame(FrameDelayAt::AfterRelease, [&] {
-        runSteps([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); },
+        runSequence([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); },
                  [&] { GWriteData(AddressPointer); }, [] { GAck(); }, [&] { GWriteData(high); }, [] { GAck(); },
                  [&] { GWriteData(low); }, [] { GAck(); }, [] { GStopBit(); });
     });
@@ -262,7 +262,7 @@ float SMBusProtocall::ReadWord(std::uint8_t DeviceAddress, std::uint8_t AddressP
     float l = 0;
     const auto readAddress = static_cast<std::uint8_t>(DeviceAddress | 1);
     byteFrame(FrameDelayAt::AfterRelease, [&] {
-        runSteps([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); },
+        runSequence([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); },
                  [&] { GWriteData(AddressPointer); }, [] { GAck(); }, [] { GStopBit(); }, [] { GStartBit(); },
                  [&] { GWriteData(readAddress); }, [] { GAck(); }, [&] { h = GReadData(); }, [] { GMAck(); },
                  [&] { l = GReadData(); }, [] { GNAck(); }, [] { GStopBit(); });
@@ -274,7 +274,7 @@ float SMBusProtocall::ReadWord(std::uint8_t DeviceAddress, std::uint8_t AddressP
 void SMBusProtocall::ShortWrite(std::uint8_t DeviceAddress, std::uint8_t Data)
 {
     byteFrame(FrameDelayAt::AfterRelease, [&] {
-        runSteps([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); }, [&] { GWriteData(Data); },
+        runSequence([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); }, [&] { GWriteData(Data); },
                  [] { GAck(); }, [] { GStopBit(); });
     });
     raiseArbitrationErrorIfLost();
@@ -285,7 +285,7 @@ std::uint8_t SMBusProtocall::ShortRead(std::uint8_t DeviceAddress)
     float r = 0;
     const auto readAddress = static_cast<std::uint8_t>(DeviceAddress | 1);
     byteFrame(FrameDelayAt::AfterRelease, [&] {
-        runSteps([] { GStartBit(); }, [&] { GWriteData(readAddress); }, [] { GAck(); }, [&] { r = GReadData(); },
+        runSequence([] { GStartBit(); }, [&] { GWriteData(readAddress); }, [] { GAck(); }, [&] { r = GReadData(); },
                  [] { InternalDelay(); }, [] { GNAck(); }, [] { InternalDelay(); }, [] { GStopBit(); });
     });
     raiseArbitrationErrorIfLost();
@@ -322,7 +322,7 @@ void SMBusProtocall::BlockWrite(std::uint8_t ByteCount, const std::vector<std::i
         return;
     }
     for (;;) {
-        runSteps([] { GPreStart(); }, [] { GStartBit(); }, [&] { GWriteData(writeAddress); }, [] { GAck(); },
+        runSequence([] { GPreStart(); }, [] { GStartBit(); }, [&] { GWriteData(writeAddress); }, [] { GAck(); },
                  [] { GWriteData(0xA0); }, [] { GAck(); }, [&] { GWriteData(static_cast<float>(n)); }, [] { GAck(); });
         for (int t = 3; t <= n + 2 && !arbitrationLost(); ++t) {
             GWriteData(message[static_cast<std::size_t>(t)]);
@@ -367,7 +367,7 @@ void SMBusProtocall::BlockRead(std::uint8_t, std::uint8_t)
         const auto readAddress = static_cast<std::uint8_t>(s.deviceAddress | 1);
         m_blockData[0] = readAddress;
         float count = 0;
-        runSteps([] { GStartBit(); }, [&] { GWriteData(writeAddress); }, [] { GAck(); }, [] { GWriteData(0xA1); },
+        runSequence([] { GStartBit(); }, [&] { GWriteData(writeAddress); }, [] { GAck(); }, [] { GWriteData(0xA1); },
                  [] { GAck(); }, [] { GPreStart(); }, [] { GStartBit(); }, [&] { GWriteData(readAddress); },
                  [] { GAck(); }, [&] { count = GReadData(); });
         if (!arbitrationLost()) {
@@ -387,7 +387,13 @@ void SMBusProtocall::BlockRead(std::uint8_t, std::uint8_t)
                 if (arbitrationLost())
                     break;
                 m_blockData[i] = static_cast<std::int16_t>(value);
-                GMAck();
+                // Acknowledging the last byte asks the device for its PEC;
+                // without one to read, the device would be left driving the
+                // bus, so the last byte is not acknowledged then.
+                if (i == 33 && m_usePEC == False)
+                    GNAck();
+                else
+                    GMAck();
             }
             if (m_usePEC != False)
                 runSteps([&] { m_receivedPEC = toByte(GReadData()); }, [] { GNAck(); });

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <utility>
 
 namespace vexlink06 {
 
@@ -20,6 +21,15 @@ std::uint8_t computePEC(std::span<const std::int16_t> bytes);
 // Runs the steps in order, skipping the rest once arbitration is lost.
 template <class... Steps>
 void runSteps(Steps&&... steps);
+
+// A sequence's first primitive runs whatever the flag says (its own line
+// checks decide afresh); the test comes after every primitive.
+template <class First, class... Rest>
+void runSequence(First&& first, Rest&&... rest)
+{
+    first();
+    runSteps(std::forward<Rest>(rest)...);
+}
 
 bool arbitrationLost();
 void clearArbitration();
