@@ -35,3 +35,8 @@ if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
   target_link_libraries(fanscope PRIVATE fanscope_app)
   install(TARGETS fanscope RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+
+# Desktop menu entry and icon for the installed program.
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/install/fanscope.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/install/fanscope.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
