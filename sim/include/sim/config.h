@@ -1,0 +1,103 @@
+// The simulated board's configuration: a plain struct, filled by code or
+// parsed from JSON (see docs/sim-config.md for the file format).
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+enum class ChipVariant { Tfm4410, Tfm4411 };
+
+// Which chipset SMBus host controller the motherboard presents. The names are
+// those of the PCI device IDs (Ich24D3 = ICH5, device 31 function 3).
+enum class SouthBridgePreset {
+    None,
+    Piix4,
+    Ich2418,
+    Ich2428,
+    Ich2413,
+    Ich2423,
+    Ich2443,
+    Ich2445,
+    Ich2483,
+    Ich24C3,
+    Ich24D3,
+    Ali7101,
+    IntelHostBridge,
+};
+
+enum class TimeMode { Real, Manual };
+
+struct FanConfig {
+    double fullSpeedRpm = 4800.0;  // speed at 100 % duty
+    int pulsesPerRev = 2;          // 1..4
+    bool stalled = false;          // rotor blocked: speed stays 0
+};
+
+struct ChipConfig {
+    ChipVariant variant = ChipVariant::Tfm4411;
+    uint8_t address = 0x5C;        // 8-bit form: 0x58, 0x5A or 0x5C
+    bool remote1Open = false;      // diode fault on remote channel 1
+    bool remote2Open = false;      // ... channel 2 (TFM4411 only)
+    FanConfig fans[2];
+};
+
+// Another master on a port's bus. It interferes with the PC's first
+// `attempts` tries and is passive afterwards.
+struct OtherMasterConfig {
+    enum class Mode {
+        None,
+        // Holds SCL low. One attempt = one status read by the PC while it
+        // drives both lines released outside a transaction (the start check).
+        HoldSclLow,
+        // After the PC's start condition it pulls SDA low for data bit `bit`
+        // (0 = the first, most significant bit of the address byte), so the
+        // PC, sending a 1 there, sees the line differ. One attempt = one PC
+        // start condition from idle.
+        WinArbitration,
+    };
+    Mode mode = Mode::None;
+    int bit = 0;        // 0..7, WinArbitration only
+    int attempts = 0;   // how many PC attempts are disturbed
+};
+
+struct PortConfig {
+    uint32_t base = 0x378;
+    bool inverting = true;             // the standard adapter
+    bool heldByOtherProcess = false;   // every claim fails
+    std::vector<ChipConfig> chips{ChipConfig{}};
+    bool eeprom = true;                // the board EEPROM at 0xA0
+    OtherMasterConfig otherMaster;
+};
+
+struct MotherboardConfig {
+    SouthBridgePreset southBridge = SouthBridgePreset::Ich24D3;
+    std::vector<ChipConfig> chips;     // chips on the motherboard SMBus
+};
+
+struct Config {
+    std::vector<PortConfig> ports{PortConfig{}};
+    MotherboardConfig motherboard;
+    double ambientC = 25.0;
+    TimeMode time = TimeMode::Real;
+};
+
+// A configuration that does not parse or holds an unknown key or a value out
+// of range. what() names the field (as a JSON path) and the offending value.
+class ConfigError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+Config parseConfig(std::string_view jsonText);
+Config loadConfigFile(const std::string& path);   // file errors are ConfigError too
+std::string toJson(const Config& config);         // round-trips through parseConfig
+
+std::string_view presetName(SouthBridgePreset preset);
+std::optional<SouthBridgePreset> presetFromName(std::string_view name);
+
+} // namespace sim

@@ -1,0 +1,215 @@
+#include "sim/board.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "other_master.h"
+
+namespace sim {
+
+namespace {
+
+constexpr size_t kLogLimit = size_t{1} << 20;
+
+} // namespace
+
+Port::Port(const PortConfig& config, Board& board)
+    : m_config(config),
+      m_board(board),
+      m_bus("port@" + std::to_string(config.base)),
+      m_pc(m_bus.addDriver("pc")),
+      m_heldElsewhere(config.heldByOtherProcess)
+{
+    for (const ChipConfig& c : config.chips) {
+        m_chips.push_back(std::make_unique<Chip>(m_bus, board.clock(), c, board.config().ambientC));
+        m_bus.attach(m_chips.back().get());
+    }
+    if (config.eeprom) {
+        m_eeprom = std::make_unique<Eeprom>(m_bus);
+        m_bus.attach(m_eeprom.get());
+    }
+    if (config.otherMaster.mode != OtherMasterConfig::Mode::None) {
+        m_other = std::make_unique<OtherMaster>(m_bus, config.otherMaster);
+        m_bus.attach(m_other.get());
+    }
+    // Power-on data register: the value that releases both lines, so an
+    // idle board reads both lines high whichever adapter it has.
+    m_data = m_config.inverting ? 0x00 : 0x03;
+    m_bus.reset();
+    applyData(m_data);
+}
+
+Port::~Port() = default;
+
+bool Port::claim()
+{
+    if (m_heldElsewhere)
+        return false;
+    m_claimed = true;
+    return true;
+}
+
+void Port::applyData(uint8_t value)
+{
+    const uint8_t heaters = static_cast<uint8_t>((value ^ m_data) & 0x30);
+    if (heaters) {
+        // The heaters' past state counts up to this instant.
+        for (auto& c : m_chips)
+            c->sync();
+    }
+    m_data = value;
+    if (heaters) {
+        for (auto& c : m_chips)
+            c->setHeaters(heater1(), heater2());
+    }
+    const bool b0 = value & 1;
+    const bool b1 = value & 2;
+    if (m_config.inverting)
+        m_bus.drive(m_pc, b0, b1);
+    else
+        m_bus.drive(m_pc, !b0, !b1);
+}
+
+void Port::write(uint32_t offset, uint8_t value)
+{
+    if (!m_claimed)
+        return;
+    if (offset == 0) {
+        if (m_log.size() >= kLogLimit)
+            m_log.erase(m_log.begin(), m_log.begin() + static_cast<std::ptrdiff_t>(kLogLimit / 2));
+        m_log.push_back(value);
+        applyData(value);
+    } else if (offset == 2) {
+        m_control = value;
+    }
+}
+
+uint8_t Port::status() const
+{
+    const bool scl = m_bus.scl();
+    const bool sda = m_bus.sda();
+    // Bit 5 senses SCL, bits 4 and 3 both sense SDA (two wirings of the
+    // same adapter).
+    const bool s5 = m_config.inverting ? !scl : scl;
+    const bool s4 = m_config.inverting ? !sda : sda;
+    return static_cast<uint8_t>((s5 ? 0x20 : 0) | (s4 ? 0x18 : 0));
+}
+
+uint8_t Port::read(uint32_t offset)
+{
+    if (!m_claimed)
+        return 0;
+    switch (offset) {
+    case 0: return m_data;
+    case 1:
+        if (m_other)
+            m_other->onStatusRead(!m_bus.pullsScl(m_pc) && !m_bus.pullsSda(m_pc));
+        return status();
+    case 2: return m_control;
+    default: return 0;
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+Board::Board() { configure(Config{}); }
+
+Board::~Board() = default;
+
+void Board::configure(const Config& config)
+{
+    m_ports.clear();
+    m_mbChips.clear();
+    m_mbBus.reset();
+    m_config = config;
+    m_clock.setManual(config.time == TimeMode::Manual);
+    m_clock.restart();
+    for (const PortConfig& p : m_config.ports)
+        m_ports.push_back(std::make_unique<Port>(p, *this));
+    m_mbBus = std::make_unique<Bus>("motherboard");
+    for (const ChipConfig& c : m_config.motherboard.chips) {
+        m_mbChips.push_back(std::make_unique<Chip>(*m_mbBus, m_clock, c, m_config.ambientC));
+        m_mbBus->attach(m_mbChips.back().get());
+    }
+    m_mbBus->reset();
+    ++m_generation;
+}
+
+void Board::reset() { configure(Config{}); }
+
+Port* Board::port(int index)
+{
+    if (index < 0 || index >= portCount())
+        return nullptr;
+    return m_ports[static_cast<size_t>(index)].get();
+}
+
+Port* Board::portAt(uint32_t ioAddress)
+{
+    for (auto& p : m_ports) {
+        if (ioAddress >= p->base() && ioAddress - p->base() <= 2)
+            return p.get();
+    }
+    return nullptr;
+}
+
+Chip* Board::findChip(Bus& bus, uint8_t address8)
+{
+    auto search = [&](std::vector<std::unique_ptr<Chip>>& chips) -> Chip* {
+        for (auto& c : chips) {
+            if (c->address() == (address8 & 0xFE))
+                return c.get();
+        }
+        return nullptr;
+    };
+    if (&bus == m_mbBus.get())
+        return search(m_mbChips);
+    for (auto& p : m_ports) {
+        if (&p->bus() == &bus)
+            return search(p->chips());
+    }
+    return nullptr;
+}
+
+Chip* Board::chip(uint8_t address8)
+{
+    if (m_ports.empty())
+        return nullptr;
+    return findChip(m_ports.front()->bus(), address8);
+}
+
+void Board::advanceMs(double ms)
+{
+    m_clock.advanceMs(ms);
+    sync();
+}
+
+void Board::sync()
+{
+    for (auto& p : m_ports)
+        for (auto& c : p->chips())
+            c->sync();
+    for (auto& c : m_mbChips)
+        c->sync();
+}
+
+Board& board()
+{
+    // Never destroyed: the platform libraries may still touch the board from
+    // other objects' destructors at process exit.
+    static Board* const instance = [] {
+        auto* b = new Board();
+        if (const char* path = std::getenv("FANSCOPE_SIM_CONFIG"); path && *path) {
+            try {
+                b->configure(loadConfigFile(path));
+            } catch (const ConfigError& e) {
+                std::fprintf(stderr, "fanscope simulated board: %s\n", e.what());
+                std::exit(2);
+            }
+        }
+        return b;
+    }();
+    return *instance;
+}
+
+} // namespace sim

@@ -1,0 +1,336 @@
+#include "sim/chip.h"
+
+#include <algorithm>
+
+#include "chip_model.h"
+#include "registers.h"
+
+namespace sim {
+
+namespace {
+
+constexpr auto kAccess4410 = reg::accessMap(ChipVariant::Tfm4410);
+constexpr auto kAccess4411 = reg::accessMap(ChipVariant::Tfm4411);
+
+constexpr uint8_t kBlockWrite = 0xA0;
+constexpr uint8_t kBlockRead = 0xA1;
+constexpr int kBlockSize = 32;
+
+} // namespace
+
+Chip::Chip(Bus& bus, const Clock& clock, const ChipConfig& config, double ambientC)
+    : m_bus(bus),
+      m_clock(clock),
+      m_driver(bus.addDriver("chip@" + std::to_string(config.address))),
+      m_config(config),
+      m_model(std::make_unique<ChipModel>(m_regs, config, ambientC))
+{
+    for (int i = 0; i < kBlockSize; ++i)
+        m_blockMem[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+    powerOn();
+}
+
+Chip::~Chip() = default;
+
+void Chip::powerOn()
+{
+    const bool dual = m_config.variant == ChipVariant::Tfm4411;
+    m_regs.fill(0);
+    for (const reg::Entry& e : reg::kTable) {
+        if (e.dualOnly && !dual)
+            continue;
+        m_regs[e.address] = e.powerOn;
+    }
+    m_regs[reg::DeviceId] = dual ? reg::kDeviceIdTfm4411 : reg::kDeviceIdTfm4410;
+    if (!dual) {
+        m_regs[reg::Config2] &= 0x35;    // no second PWM, tach or remote channel
+        m_regs[reg::FanSpeed] &= 0x0F;
+    }
+    m_pointer = 0;
+    m_model->convert();
+}
+
+void Chip::sync() { m_model->advanceTo(m_clock.nowMs()); }
+
+uint8_t Chip::peek(uint8_t reg)
+{
+    sync();
+    return m_regs[reg];
+}
+
+void Chip::poke(uint8_t reg, uint8_t value) { m_regs[reg] = value; }
+
+void Chip::setHeaters(bool heater1, bool heater2) { m_model->setHeaters(heater1, heater2); }
+
+double Chip::trueTemperature(int channel)
+{
+    sync();
+    return m_model->temperature(channel);
+}
+
+double Chip::fanRpm(int fan)
+{
+    sync();
+    return m_model->rpm(fan);
+}
+
+double Chip::fanDuty(int fan)
+{
+    sync();
+    return m_model->duty(fan);
+}
+
+uint8_t Chip::busRead(uint8_t r)
+{
+    const auto& access = m_config.variant == ChipVariant::Tfm4411 ? kAccess4411 : kAccess4410;
+    if (access[r] == reg::Access::None)
+        return 0x00;
+    const uint8_t v = m_regs[r];
+    if (r == reg::Status1 || r == reg::Status2)
+        m_regs[r] = 0;   // clear on read; the next conversion sets what still holds
+    return v;
+}
+
+void Chip::busWrite(uint8_t r, uint8_t value)
+{
+    const auto& access = m_config.variant == ChipVariant::Tfm4411 ? kAccess4411 : kAccess4410;
+    if (access[r] != reg::Access::ReadWrite)
+        return;
+    if (r == reg::Revision) {
+        m_regs[r] = static_cast<uint8_t>((m_regs[r] & 0x7F) | (value & 0x80));
+        return;
+    }
+    if (r == reg::Config2 && (value & 0x80)) {
+        powerOn();   // software reset; the bit itself reads back 0
+        return;
+    }
+    m_regs[r] = value;
+}
+
+uint8_t Chip::pec(const uint8_t* data, int n) const
+{
+    uint8_t crc = 0;
+    for (int i = 0; i < n; ++i) {
+        crc ^= data[i];
+        for (int b = 0; b < 8; ++b)
+            crc = static_cast<uint8_t>((crc & 0x80) ? (crc << 1) ^ 0x07 : crc << 1);
+    }
+    return crc;
+}
+
+void Chip::reset()
+{
+    m_state = State::Idle;
+    m_scl = m_bus.scl();
+    m_sda = m_bus.sda();
+    m_inFrame = false;
+    m_block = Block::None;
+    m_msgLen = 0;
+    m_bus.driveSda(m_driver, false);
+}
+
+void Chip::onStart()
+{
+    m_bus.driveSda(m_driver, false);
+    if (!m_inFrame) {
+        m_msgLen = 0;
+        m_block = Block::None;
+    }
+    m_inFrame = true;
+    m_rose = false;
+    m_state = State::Address;
+    m_bitCount = 0;
+    m_shift = 0;
+}
+
+void Chip::onStop()
+{
+    m_bus.driveSda(m_driver, false);
+    if (m_block == Block::Write && m_bytesInWrite == m_blockCount + 2 && m_blockCount > 0) {
+        // Complete block without a PEC byte.
+        std::copy_n(m_blockBuf.begin(), m_blockCount, m_blockMem.begin());
+    }
+    m_block = Block::None;
+    m_inFrame = false;
+    m_state = State::Idle;
+    m_msgLen = 0;
+}
+
+void Chip::byteReceived(uint8_t value)
+{
+    if (m_msgLen < static_cast<int>(m_msg.size()))
+        m_msg[static_cast<size_t>(m_msgLen++)] = value;
+    const int index = m_bytesInWrite++;
+    m_acked = true;
+    if (index == 0) {
+        if (value == kBlockWrite) {
+            m_block = Block::Write;
+        } else if (value == kBlockRead) {
+            m_block = Block::Read;
+        } else {
+            m_block = Block::None;
+            m_pointer = value;
+            m_cursor = value;
+        }
+        return;
+    }
+    switch (m_block) {
+    case Block::None:
+        busWrite(m_cursor++, value);
+        break;
+    case Block::Read:
+        m_acked = false;   // a block read takes no data bytes
+        break;
+    case Block::Write:
+        if (index == 1) {
+            m_blockCount = value;
+            m_acked = value <= kBlockSize;
+        } else if (index - 2 < m_blockCount) {
+            m_blockBuf[static_cast<size_t>(index - 2)] = value;
+        } else if (index - 2 == m_blockCount) {
+            // The PEC byte: the message so far without this byte.
+            m_acked = pec(m_msg.data(), m_msgLen - 1) == value;
+            if (m_acked)
+                std::copy_n(m_blockBuf.begin(), m_blockCount, m_blockMem.begin());
+            m_block = Block::None;   // nothing more is taken
+            m_bytesInWrite = -1000;
+        } else {
+            m_acked = false;
+        }
+        if (!m_acked)
+            m_block = Block::None;
+        break;
+    }
+}
+
+uint8_t Chip::nextTransmitByte()
+{
+    uint8_t v = 0xFF;
+    if (m_block == Block::Read) {
+        if (m_txIndex == 0)
+            v = kBlockSize;
+        else if (m_txIndex <= kBlockSize)
+            v = m_blockMem[static_cast<size_t>(m_txIndex - 1)];
+        else if (m_txIndex == kBlockSize + 1)
+            v = pec(m_msg.data(), m_msgLen);
+        ++m_txIndex;
+        if (m_msgLen < static_cast<int>(m_msg.size()))
+            m_msg[static_cast<size_t>(m_msgLen++)] = v;
+        return v;
+    }
+    return busRead(m_cursor++);
+}
+
+void Chip::onLines(bool scl, bool sda)
+{
+    const bool sclRose = !m_scl && scl;
+    const bool sclFell = m_scl && !scl;
+    const bool start = scl && m_scl && m_sda && !sda;
+    const bool stop = scl && m_scl && !m_sda && sda;
+    m_scl = scl;
+    m_sda = sda;
+
+    if (start) {
+        onStart();
+        return;
+    }
+    if (stop) {
+        onStop();
+        return;
+    }
+    if (sclRose) {
+        m_rose = true;
+        switch (m_state) {
+        case State::Address:
+        case State::Receive:
+            if (m_bitCount < 8) {
+                m_shift = static_cast<uint8_t>((m_shift << 1) | (sda ? 1 : 0));
+                ++m_bitCount;
+            }
+            break;
+        case State::AckIn:
+            m_acked = !sda;
+            break;
+        default: break;
+        }
+        return;
+    }
+    if (!sclFell || !m_rose)
+        return;
+    m_rose = false;
+
+    switch (m_state) {
+    case State::Address:
+        if (m_bitCount < 8)
+            break;
+        if ((m_shift & 0xFE) != m_config.address) {
+            m_state = State::Ignore;
+            break;
+        }
+        sync();
+        m_read = m_shift & 1;
+        if (m_msgLen < static_cast<int>(m_msg.size()))
+            m_msg[static_cast<size_t>(m_msgLen++)] = m_shift;
+        if (!m_read) {
+            m_bytesInWrite = 0;
+        } else {
+            m_txIndex = 0;
+            if (m_block == Block::None)
+                m_cursor = m_pointer;
+        }
+        m_acked = true;
+        m_bus.driveSda(m_driver, true);
+        m_state = State::AckOut;
+        break;
+    case State::Receive:
+        if (m_bitCount < 8)
+            break;
+        if (m_bytesInWrite < 0) {
+            m_acked = false;   // refused earlier in this message
+        } else {
+            byteReceived(m_shift);
+        }
+        m_bus.driveSda(m_driver, m_acked);
+        m_state = State::AckOut;
+        break;
+    case State::AckOut:
+        m_bus.driveSda(m_driver, false);
+        if (!m_acked) {
+            m_state = State::Ignore;
+        } else if (m_read) {
+            m_txByte = nextTransmitByte();
+            m_bitCount = 0;
+            m_bus.driveSda(m_driver, !(m_txByte & 0x80));
+            m_state = State::Transmit;
+        } else {
+            m_bitCount = 0;
+            m_shift = 0;
+            m_state = State::Receive;
+        }
+        break;
+    case State::Transmit:
+        ++m_bitCount;
+        if (m_bitCount < 8) {
+            m_bus.driveSda(m_driver, !((m_txByte >> (7 - m_bitCount)) & 1));
+        } else {
+            m_bus.driveSda(m_driver, false);
+            m_state = State::AckIn;
+        }
+        break;
+    case State::AckIn:
+        if (m_acked) {
+            m_txByte = nextTransmitByte();
+            m_bitCount = 0;
+            m_bus.driveSda(m_driver, !(m_txByte & 0x80));
+            m_state = State::Transmit;
+        } else {
+            m_state = State::Ignore;
+        }
+        break;
+    case State::Idle:
+    case State::Ignore:
+        break;
+    }
+}
+
+} // namespace sim

@@ -1,0 +1,360 @@
+#include "sim/config.h"
+
+#include <array>
+#include <cmath>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+namespace sim {
+
+namespace {
+
+using nlohmann::json;
+
+struct PresetName {
+    SouthBridgePreset preset;
+    std::string_view name;
+};
+
+constexpr std::array<PresetName, 13> kPresets{{
+    {SouthBridgePreset::None, "none"},
+    {SouthBridgePreset::Piix4, "piix4"},
+    {SouthBridgePreset::Ich2418, "ich-2418"},
+    {SouthBridgePreset::Ich2428, "ich-2428"},
+    {SouthBridgePreset::Ich2413, "ich-2413"},
+    {SouthBridgePreset::Ich2423, "ich-2423"},
+    {SouthBridgePreset::Ich2443, "ich-2443"},
+    {SouthBridgePreset::Ich2445, "ich-2445"},
+    {SouthBridgePreset::Ich2483, "ich-2483"},
+    {SouthBridgePreset::Ich24C3, "ich-24c3"},
+    {SouthBridgePreset::Ich24D3, "ich-24d3"},
+    {SouthBridgePreset::Ali7101, "ali-7101"},
+    {SouthBridgePreset::IntelHostBridge, "intel-host-bridge"},
+}};
+
+[[noreturn]] void fail(const std::string& path, const json& value, const std::string& why)
+{
+    throw ConfigError(path + ": " + value.dump() + " " + why);
+}
+
+// Rejects keys the reader does not know, so a typing error is not silently
+// ignored.
+void onlyKeys(const json& obj, const std::string& path, std::initializer_list<std::string_view> keys)
+{
+    if (!obj.is_object())
+        fail(path, obj, "is not an object");
+    for (auto it = obj.begin(); it != obj.end(); ++it) {
+        bool known = false;
+        for (std::string_view k : keys)
+            known = known || it.key() == k;
+        if (!known)
+            fail(path.empty() ? it.key() : path + "." + it.key(), it.value(), "is not a known setting");
+    }
+}
+
+std::string join(const std::string& path, std::string_view key)
+{
+    return path.empty() ? std::string(key) : path + "." + std::string(key);
+}
+
+// An integer given as a JSON number or as a "0x.." / decimal string.
+long long integer(const json& v, const std::string& path, long long lo, long long hi)
+{
+    long long n = 0;
+    if (v.is_number_integer()) {
+        n = v.get<long long>();
+    } else if (v.is_number_float()) {
+        const double d = v.get<double>();
+        if (d != std::floor(d))
+            fail(path, v, "is not a whole number");
+        n = static_cast<long long>(d);
+    } else if (v.is_string()) {
+        const std::string s = v.get<std::string>();
+        size_t used = 0;
+        try {
+            n = std::stoll(s, &used, 0);
+        } catch (const std::exception&) {
+            used = 0;
+        }
+        if (s.empty() || used != s.size())
+            fail(path, v, "is not a number");
+    } else {
+        fail(path, v, "is not a number");
+    }
+    if (n < lo || n > hi) {
+        std::ostringstream os;
+        os << "is out of range (" << lo << " to " << hi << ")";
+        fail(path, v, os.str());
+    }
+    return n;
+}
+
+double real(const json& v, const std::string& path, double lo, double hi)
+{
+    if (!v.is_number())
+        fail(path, v, "is not a number");
+    const double d = v.get<double>();
+    if (!(d >= lo && d <= hi)) {
+        std::ostringstream os;
+        os << "is out of range (" << lo << " to " << hi << ")";
+        fail(path, v, os.str());
+    }
+    return d;
+}
+
+bool boolean(const json& v, const std::string& path)
+{
+    if (!v.is_boolean())
+        fail(path, v, "is not true or false");
+    return v.get<bool>();
+}
+
+std::string text(const json& v, const std::string& path)
+{
+    if (!v.is_string())
+        fail(path, v, "is not a text");
+    return v.get<std::string>();
+}
+
+FanConfig parseFan(const json& j, const std::string& path)
+{
+    onlyKeys(j, path, {"fullSpeedRpm", "pulsesPerRev", "stalled"});
+    FanConfig f;
+    if (j.contains("fullSpeedRpm"))
+        f.fullSpeedRpm = real(j["fullSpeedRpm"], join(path, "fullSpeedRpm"), 100, 20000);
+    if (j.contains("pulsesPerRev"))
+        f.pulsesPerRev = static_cast<int>(integer(j["pulsesPerRev"], join(path, "pulsesPerRev"), 1, 4));
+    if (j.contains("stalled"))
+        f.stalled = boolean(j["stalled"], join(path, "stalled"));
+    return f;
+}
+
+ChipConfig parseChip(const json& j, const std::string& path)
+{
+    onlyKeys(j, path, {"variant", "address", "remote1Open", "remote2Open", "fans"});
+    ChipConfig c;
+    if (j.contains("variant")) {
+        const std::string v = text(j["variant"], join(path, "variant"));
+        if (v == "TFM4410")
+            c.variant = ChipVariant::Tfm4410;
+        else if (v == "TFM4411")
+            c.variant = ChipVariant::Tfm4411;
+        else
+            fail(join(path, "variant"), j["variant"], "is not TFM4410 or TFM4411");
+    }
+    if (j.contains("address")) {
+        const auto a = integer(j["address"], join(path, "address"), 0, 255);
+        if (a != 0x58 && a != 0x5A && a != 0x5C)
+            fail(join(path, "address"), j["address"], "is not one of 0x58, 0x5A, 0x5C");
+        c.address = static_cast<uint8_t>(a);
+    }
+    if (j.contains("remote1Open"))
+        c.remote1Open = boolean(j["remote1Open"], join(path, "remote1Open"));
+    if (j.contains("remote2Open"))
+        c.remote2Open = boolean(j["remote2Open"], join(path, "remote2Open"));
+    if (j.contains("fans")) {
+        const json& fans = j["fans"];
+        const std::string fp = join(path, "fans");
+        if (!fans.is_array() || fans.size() > 2)
+            fail(fp, fans, "is not a list of at most two fans");
+        for (size_t i = 0; i < fans.size(); ++i)
+            c.fans[i] = parseFan(fans[i], fp + "[" + std::to_string(i) + "]");
+    }
+    return c;
+}
+
+std::vector<ChipConfig> parseChips(const json& j, const std::string& path)
+{
+    if (!j.is_array())
+        fail(path, j, "is not a list");
+    std::vector<ChipConfig> chips;
+    std::set<int> seen;
+    for (size_t i = 0; i < j.size(); ++i) {
+        const std::string p = path + "[" + std::to_string(i) + "]";
+        chips.push_back(parseChip(j[i], p));
+        if (!seen.insert(chips.back().address).second)
+            fail(p + ".address", j[i].value("address", json(chips.back().address)), "is used twice on this bus");
+    }
+    return chips;
+}
+
+OtherMasterConfig parseOther(const json& j, const std::string& path)
+{
+    onlyKeys(j, path, {"mode", "bit", "attempts"});
+    OtherMasterConfig o;
+    if (j.contains("mode")) {
+        const std::string m = text(j["mode"], join(path, "mode"));
+        if (m == "none")
+            o.mode = OtherMasterConfig::Mode::None;
+        else if (m == "holdSclLow")
+            o.mode = OtherMasterConfig::Mode::HoldSclLow;
+        else if (m == "winArbitration")
+            o.mode = OtherMasterConfig::Mode::WinArbitration;
+        else
+            fail(join(path, "mode"), j["mode"], "is not none, holdSclLow or winArbitration");
+    }
+    if (j.contains("bit"))
+        o.bit = static_cast<int>(integer(j["bit"], join(path, "bit"), 0, 7));
+    if (j.contains("attempts"))
+        o.attempts = static_cast<int>(integer(j["attempts"], join(path, "attempts"), 0, 100000000));
+    return o;
+}
+
+PortConfig parsePort(const json& j, const std::string& path)
+{
+    onlyKeys(j, path, {"base", "adapter", "heldByOtherProcess", "chips", "eeprom", "otherMaster"});
+    PortConfig p;
+    if (j.contains("base"))
+        p.base = static_cast<uint32_t>(integer(j["base"], join(path, "base"), 1, 0xFFFD));
+    if (j.contains("adapter")) {
+        const std::string a = text(j["adapter"], join(path, "adapter"));
+        if (a == "inverting")
+            p.inverting = true;
+        else if (a == "non-inverting")
+            p.inverting = false;
+        else
+            fail(join(path, "adapter"), j["adapter"], "is not inverting or non-inverting");
+    }
+    if (j.contains("heldByOtherProcess"))
+        p.heldByOtherProcess = boolean(j["heldByOtherProcess"], join(path, "heldByOtherProcess"));
+    if (j.contains("chips"))
+        p.chips = parseChips(j["chips"], join(path, "chips"));
+    if (j.contains("eeprom"))
+        p.eeprom = boolean(j["eeprom"], join(path, "eeprom"));
+    if (j.contains("otherMaster"))
+        p.otherMaster = parseOther(j["otherMaster"], join(path, "otherMaster"));
+    return p;
+}
+
+json chipJson(const ChipConfig& c)
+{
+    json fans = json::array();
+    for (const FanConfig& f : c.fans)
+        fans.push_back({{"fullSpeedRpm", f.fullSpeedRpm}, {"pulsesPerRev", f.pulsesPerRev}, {"stalled", f.stalled}});
+    return {{"variant", c.variant == ChipVariant::Tfm4410 ? "TFM4410" : "TFM4411"},
+            {"address", c.address},
+            {"remote1Open", c.remote1Open},
+            {"remote2Open", c.remote2Open},
+            {"fans", fans}};
+}
+
+} // namespace
+
+std::string_view presetName(SouthBridgePreset preset)
+{
+    for (const PresetName& p : kPresets)
+        if (p.preset == preset)
+            return p.name;
+    return "none";
+}
+
+std::optional<SouthBridgePreset> presetFromName(std::string_view name)
+{
+    for (const PresetName& p : kPresets)
+        if (p.name == name)
+            return p.preset;
+    return std::nullopt;
+}
+
+Config parseConfig(std::string_view jsonText)
+{
+    json root;
+    try {
+        root = json::parse(jsonText.begin(), jsonText.end());
+    } catch (const json::parse_error& e) {
+        throw ConfigError(std::string("not valid JSON: ") + e.what());
+    }
+    onlyKeys(root, "", {"ports", "motherboard", "ambientC", "time"});
+    Config c;
+    if (root.contains("ports")) {
+        const json& ports = root["ports"];
+        if (!ports.is_array() || ports.size() > 8)
+            fail("ports", ports, "is not a list of at most 8 ports");
+        c.ports.clear();
+        for (size_t i = 0; i < ports.size(); ++i) {
+            const std::string p = "ports[" + std::to_string(i) + "]";
+            c.ports.push_back(parsePort(ports[i], p));
+            for (size_t k = 0; k < i; ++k) {
+                const uint32_t a = c.ports[k].base, b = c.ports[i].base;
+                if ((a > b ? a - b : b - a) < 3)
+                    fail(p + ".base", ports[i].value("base", json(b)), "overlaps the registers of ports[" + std::to_string(k) + "]");
+            }
+        }
+    }
+    if (root.contains("motherboard")) {
+        const json& mb = root["motherboard"];
+        onlyKeys(mb, "motherboard", {"southBridge", "chips"});
+        if (mb.contains("southBridge")) {
+            const std::string n = text(mb["southBridge"], "motherboard.southBridge");
+            const auto preset = presetFromName(n);
+            if (!preset) {
+                std::string names;
+                for (const PresetName& p : kPresets)
+                    names += (names.empty() ? "" : ", ") + std::string(p.name);
+                fail("motherboard.southBridge", mb["southBridge"], "is not one of " + names);
+            }
+            c.motherboard.southBridge = *preset;
+        }
+        if (mb.contains("chips"))
+            c.motherboard.chips = parseChips(mb["chips"], "motherboard.chips");
+    }
+    if (root.contains("ambientC"))
+        c.ambientC = real(root["ambientC"], "ambientC", -40, 85);
+    if (root.contains("time")) {
+        const std::string t = text(root["time"], "time");
+        if (t == "real")
+            c.time = TimeMode::Real;
+        else if (t == "manual")
+            c.time = TimeMode::Manual;
+        else
+            fail("time", root["time"], "is not real or manual");
+    }
+    return c;
+}
+
+Config loadConfigFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw ConfigError(path + ": cannot be opened");
+    std::ostringstream os;
+    os << in.rdbuf();
+    try {
+        return parseConfig(os.str());
+    } catch (const ConfigError& e) {
+        throw ConfigError(path + ": " + e.what());
+    }
+}
+
+std::string toJson(const Config& config)
+{
+    json ports = json::array();
+    for (const PortConfig& p : config.ports) {
+        json chips = json::array();
+        for (const ChipConfig& c : p.chips)
+            chips.push_back(chipJson(c));
+        const char* mode = "none";
+        if (p.otherMaster.mode == OtherMasterConfig::Mode::HoldSclLow)
+            mode = "holdSclLow";
+        else if (p.otherMaster.mode == OtherMasterConfig::Mode::WinArbitration)
+            mode = "winArbitration";
+        ports.push_back({{"base", p.base},
+                         {"adapter", p.inverting ? "inverting" : "non-inverting"},
+                         {"heldByOtherProcess", p.heldByOtherProcess},
+                         {"chips", chips},
+                         {"eeprom", p.eeprom},
+                         {"otherMaster", {{"mode", mode}, {"bit", p.otherMaster.bit}, {"attempts", p.otherMaster.attempts}}}});
+    }
+    json mbChips = json::array();
+    for (const ChipConfig& c : config.motherboard.chips)
+        mbChips.push_back(chipJson(c));
+    json root = {{"ports", ports},
+                 {"motherboard", {{"southBridge", std::string(presetName(config.motherboard.southBridge))}, {"chips", mbChips}}},
+                 {"ambientC", config.ambientC},
+                 {"time", config.time == TimeMode::Real ? "real" : "manual"}};
+    return root.dump(2);
+}
+
+} // namespace sim
