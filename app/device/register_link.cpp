@@ -5,11 +5,6 @@
 
 #include <vexlink06/vexlink06.h>
 
-namespace vexlink06 {
-// The library's event-loop hook, the one its own waits call.
-void yieldEventLoop();
-}  // namespace vexlink06
-
 namespace device {
 
 RegisterLinkRecord RegisterLink;

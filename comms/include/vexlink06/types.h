@@ -37,6 +37,9 @@ private:
 // acknowledge waits, arbitration back-off). Default: nothing.
 void setEventLoopYield(std::function<void()> yield);
 
+// One pass of that hook, for client waits that should yield the same way.
+void yieldEventLoop();
+
 // Shows the library's modal messages (errors during object creation).
 // Default: one line on stderr. An empty function restores the default.
 void setMessageHook(std::function<void(const std::string& title, const std::string& text)> hook);
