@@ -110,6 +110,7 @@ std::vector<FoundChip> detectChips(const TargetOptions& options, bool portGiven)
   }
   RegisterLink.Medium = device::MediumPrinterPort;
   const int count = portCount();
+  if (count == 0) throw Failure("no printer port detected");
   if (portGiven && options.port >= count)
     throw Failure("there is no printer port " + std::to_string(options.port) + " (" + std::to_string(count) +
                   " detected)");
@@ -142,6 +143,7 @@ FoundChip connect(const TargetOptions& options) {
   } else {
     RegisterLink.Medium = device::MediumPrinterPort;
     const int count = portCount();
+    if (count == 0) throw Failure("no printer port detected");
     if (options.port >= count)
       throw Failure("there is no printer port " + std::to_string(options.port) + " (" + std::to_string(count) +
                     " detected)");
