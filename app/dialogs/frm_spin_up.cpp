@@ -122,6 +122,9 @@ void frmSpinUp::cutDownForSingleChannel()
     ui->Label3->setText(QStringLiteral("Fan Characteristics"));
     ui->cmdFanReset->setText(QStringLiteral("Reset Fan to 33%"));
     ui->optCon0->setText(QStringLiteral("Remote Temp Controls Fan"));
+    // The design-time caption names "Remote1", which this chip does not have.
+    if (ui->optRemote1->isChecked())
+        ui->lblSelectedTemp->setText(QStringLiteral("Remote Tmin/Trange"));
     fitToContents();
 }
 

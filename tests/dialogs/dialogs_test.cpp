@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
@@ -481,6 +482,7 @@ TEST_F(DialogTest, SingleChannelLayouts)
     EXPECT_EQ(text(spin, "Label3"), "Fan Characteristics");
     EXPECT_EQ(child<QPushButton>(spin, "cmdFanReset")->text(), "Reset Fan to 33%");
     EXPECT_EQ(child<QRadioButton>(spin, "optCon0")->text(), "Remote Temp Controls Fan");
+    EXPECT_EQ(text(spin, "lblSelectedTemp"), "Remote Tmin/Trange");
     child<QRadioButton>(spin, "optRemote1")->click();
     EXPECT_EQ(text(spin, "lblSelectedTemp"), "Remote Tmin/Trange");
     bus().clearTrace();
@@ -543,8 +545,10 @@ TEST_F(DialogTest, Screenshots)
                 if (top->objectName() == shot.name && top->isVisible())
                     w = top;
             ASSERT_NE(w, nullptr);
-            for (int i = 0; i < 5; ++i)
-                QCoreApplication::processEvents();
+            // Let the dialogs' timers run once (the duty-cycle bits).
+            QEventLoop settle;
+            QTimer::singleShot(100, &settle, &QEventLoop::quit);
+            settle.exec();
             images[single] = w->grab().toImage();
         }
         QImage both(images[0].width() + images[1].width() + 16, std::max(images[0].height(), images[1].height()),
