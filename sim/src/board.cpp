@@ -11,12 +11,19 @@ namespace {
 
 constexpr size_t kLogLimit = size_t{1} << 20;
 
+std::string busName(uint32_t base)
+{
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "port@%X", base);
+    return buf;
+}
+
 } // namespace
 
 Port::Port(const PortConfig& config, Board& board)
     : m_config(config),
       m_board(board),
-      m_bus("port@" + std::to_string(config.base)),
+      m_bus(busName(config.base)),
       m_pc(m_bus.addDriver("pc")),
       m_heldElsewhere(config.heldByOtherProcess)
 {
@@ -101,10 +108,14 @@ uint8_t Port::read(uint32_t offset)
         return 0;
     switch (offset) {
     case 0: return m_data;
-    case 1:
+    case 1: {
+        // The other master reacts after this read: the PC sees the lines as
+        // they were when it looked.
+        const uint8_t s = status();
         if (m_other)
             m_other->onStatusRead(!m_bus.pullsScl(m_pc) && !m_bus.pullsSda(m_pc));
-        return status();
+        return s;
+    }
     case 2: return m_control;
     default: return 0;
     }

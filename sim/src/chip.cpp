@@ -1,6 +1,8 @@
 #include "sim/chip.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
 
 #include "chip_model.h"
 #include "registers.h"
@@ -16,12 +18,19 @@ constexpr uint8_t kBlockWrite = 0xA0;
 constexpr uint8_t kBlockRead = 0xA1;
 constexpr int kBlockSize = 32;
 
+std::string driverName(uint8_t address)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "chip@%02X", address);
+    return buf;
+}
+
 } // namespace
 
 Chip::Chip(Bus& bus, const Clock& clock, const ChipConfig& config, double ambientC)
     : m_bus(bus),
       m_clock(clock),
-      m_driver(bus.addDriver("chip@" + std::to_string(config.address))),
+      m_driver(bus.addDriver(driverName(config.address))),
       m_config(config),
       m_model(std::make_unique<ChipModel>(m_regs, config, ambientC))
 {
