@@ -5,7 +5,6 @@
 // names the rest of the program uses for them.
 #pragma once
 
-#include <QColor>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -35,17 +34,6 @@ class FrmAbout;
 class LoggingPanel;
 class RegisterPanel;
 class SaveRecallPanel;
-
-// Colours of selectable labels, as 0xBBGGRR values turned into QColor.
-namespace colours {
-QColor fromBgr(unsigned bgr);
-inline constexpr unsigned kGreen = 0x8000;
-inline constexpr unsigned kBrightGreen = 0xFF00;
-inline constexpr unsigned kYellow = 0xFFFF;
-inline constexpr unsigned kRed = 0xFF;
-// Text colour of a selector that is not selected.
-inline constexpr unsigned kAppWorkspace = 0xABABAB;
-}  // namespace colours
 
 // Plotting channels of the strip chart and the selectable visual parameters.
 enum class VisualParam : int { Local = 0, Remote1 = 1, Fan1 = 2, Remote2 = 3, Fan2 = 4 };
@@ -97,6 +85,10 @@ public:
     void visualTimerTick();
     void heaterTick();
 
+    // The fan (1 or 2) whose duty nibble the duty slider edits.
+    int sliderFan() const { return m_sliderFan; }
+    int lastModeIndex() const { return m_lastMode; }
+
     int visualStep() const { return m_visualStep; }
     VisualParam selectedParam() const { return m_selectedParam; }
     bool expandedGraph() const { return m_expanded; }
@@ -139,8 +131,12 @@ private:
     void refreshIndicatorStates();
     void writeFrequencyFromCombo(quint8 reg, QComboBox* combo);
     void showChipFrequencies();
-    void colourSelectors(int hovered);
-    void onGaugePointerMoved(int pointer, double value, bool final);
+    void colourSelectors();
+    void setSelectorColour(int index, unsigned bgr);
+    void onGaugePointer(int pointer, bool final);
+    void runVisualStep(int step);
+    void setSliderFan(int fan);
+    void setSliderValue(int value);
 
     // Fan control (fan_control.cpp).
     void lblModes_Click(int index);
@@ -150,8 +146,9 @@ private:
     void onComPulsesClick();
     void sldPWM_Change();
     void optTemp_Click(int channel);
-    void applyHeaterBit(int channel, bool on);
-    QString heaterPanelTitle() const;
+    void runHeater(int channel);
+    void updateHeaterLabels();
+    void changeStayHighBits(unsigned andMask, unsigned orMask);
 
     bool isTfm4411() const;
     bool printerMedium() const;
@@ -165,7 +162,12 @@ private:
     LoggingPanel* m_loggingPanel = nullptr;
     SaveRecallPanel* m_saveRecallPanel = nullptr;
 
-    // Visual Display tab.
+    // Visual Display tab; the three panels around the chart give way to it
+    // in the expanded layout.
+    QWidget* m_selectorPanel = nullptr;
+    QWidget* m_gaugePanel = nullptr;
+    QWidget* m_sidePanel = nullptr;
+    QLabel* m_gaugeTitle = nullptr;
     widgets::StripChart* m_strip = nullptr;
     widgets::LimitsGauge* m_gauge = nullptr;
     QLabel* m_gaugeReading = nullptr;
@@ -204,8 +206,7 @@ private:
     QLabel* m_heaterTemp = nullptr;  // Label9
     QLabel* m_heaterDuty = nullptr;  // lblPWM
 
-    // Timers.
-    QTimer* m_timer3 = nullptr;
+    // Timers (Timer3 belongs to the register panel, Timer1 to logging).
     QTimer* m_tmrPWM = nullptr;
     QTimer* m_visualTimer = nullptr;
     QTimer* m_fanOutputTimer = nullptr;
@@ -221,7 +222,8 @@ private:
     bool m_stickyRemote1 = false;
     bool m_stickyRemote2 = false;
     bool m_unloaded = false;
-    bool m_firstSlideDone = false;
+    bool m_settingSlider = false;
+    int m_sliderFan = 1;
     int m_lastMode = -1;
     int m_hoveredSelector = -1;
     std::array<Heater, 2> m_heaters{};

@@ -1,0 +1,396 @@
+// The Visual Display tab: the measurement cycle behind the strip chart, the
+// limits gauge and its drag-to-write, the interrupt lamps, Easy Setup.
+#include "main_window/main_form.h"
+
+#include "device/conversions.h"
+#include "device/register_link.h"
+#include "device/register_map.h"
+#include "main_window/latest_readings.h"
+#include "main_window/register_panel.h"
+#include "shell/label_colour.h"
+#include "widgets/indicators.h"
+#include "widgets/limits_gauge.h"
+#include "widgets/strip_chart.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+
+namespace mainwindow {
+
+namespace {
+
+using device::RegisterLink;
+namespace reg = device::reg;
+
+constexpr double kTempMin = -55;
+constexpr double kTempMax = 127;
+constexpr double kFanMax = 8000;
+// Samples across the chart: about a minute at the cycle's pace before Easy
+// Setup, about two minutes after it.
+constexpr int kSpanDefault = 300;
+constexpr int kSpanAfterEasySetup = 600;
+constexpr double kCycleSeconds = 7 * 0.030;
+
+bool isTemperature(VisualParam p)
+{
+    return p == VisualParam::Local || p == VisualParam::Remote1 || p == VisualParam::Remote2;
+}
+
+device::TempChannel tempChannel(VisualParam p)
+{
+    switch (p) {
+    case VisualParam::Remote1: return device::TempChannel::Remote1;
+    case VisualParam::Remote2: return device::TempChannel::Remote2;
+    default: return device::TempChannel::Local;
+    }
+}
+
+int fanNumber(VisualParam p) { return p == VisualParam::Fan2 ? 2 : 1; }
+
+struct LimitRegisters {
+    std::uint8_t low;
+    std::uint8_t high;
+};
+
+LimitRegisters limitRegisters(VisualParam p)
+{
+    switch (p) {
+    case VisualParam::Remote1: return {reg::Remote1LowLimit, reg::Remote1HighLimit};
+    case VisualParam::Remote2: return {reg::Remote2LowLimit, reg::Remote2HighLimit};
+    default: return {reg::LocalLowLimit, reg::LocalHighLimit};
+    }
+}
+
+// A stopped (or too slow) fan reads 255 and is shown as 0 RPM.
+float speedFromCount(int fan, int count)
+{
+    if (count >= device::TachCountStopped)
+        return 0;
+    return float(device::TachToRpm(fan, count).value_or(0));
+}
+
+}  // namespace
+
+float MainForm::readTemperature(VisualParam channel) { return device::ReadTemperature(tempChannel(channel)); }
+
+float MainForm::readFanSpeed(VisualParam fan)
+{
+    RegisterLink.RegisterPointer = fan == VisualParam::Fan2 ? reg::Fan2Tach : reg::Fan1Tach;
+    device::ReadRegister();
+    return speedFromCount(fanNumber(fan), RegisterLink.ReadResult);
+}
+
+void MainForm::visualTimerTick()
+{
+    const int step = m_visualStep;
+    // Advance first: a step whose register access fails must not stall the
+    // cycle on that step.
+    m_visualStep = (m_visualStep + 1) % 7;
+    runVisualStep(step);
+}
+
+void MainForm::runVisualStep(int step)
+{
+    LatestReadingsRecord& latest = LatestReadings();
+    switch (step) {
+    case 0:
+        latest.localTemp = readTemperature(VisualParam::Local);
+        m_strip->addPoint(latest.localTemp, int(VisualParam::Local));
+        break;
+    case 1:
+        latest.remote1Temp = readTemperature(VisualParam::Remote1);
+        m_strip->addPoint(latest.remote1Temp, int(VisualParam::Remote1));
+        break;
+    case 2:
+        if (isTfm4411()) {
+            latest.remote2Temp = readTemperature(VisualParam::Remote2);
+            m_strip->addPoint(latest.remote2Temp, int(VisualParam::Remote2));
+        }
+        break;
+    case 3:
+        latest.fan1Rpm = readFanSpeed(VisualParam::Fan1);
+        m_strip->addPoint(latest.fan1Rpm, int(VisualParam::Fan1));
+        break;
+    case 4:
+        if (isTfm4411()) {
+            latest.fan2Rpm = readFanSpeed(VisualParam::Fan2);
+            m_strip->addPoint(latest.fan2Rpm, int(VisualParam::Fan2));
+        }
+        break;
+    case 5:
+        refreshGauge();
+        refreshIndicatorVisibility();
+        refreshIndicatorStates();
+        Get_Comm_Pulses();
+        Get_Duty_Cycle();
+        Get_Control_Status();
+        break;
+    case 6:
+        writeFrequencyFromCombo(reg::Fan1Characteristics, m_freq1);
+        if (isTfm4411())
+            writeFrequencyFromCombo(reg::Fan2Characteristics, m_freq2);
+        break;
+    default: break;
+    }
+}
+
+void MainForm::writeFrequencyFromCombo(quint8 reg, QComboBox* combo)
+{
+    RegisterLink.RegisterPointer = reg;
+    device::ReadRegister();
+    RegisterLink.ReadResult &= 0xC7;
+    LatestReadings().frequencyText = combo->currentText().toStdString();
+    Set_PWM_Frequency();
+}
+
+void MainForm::refreshGauge()
+{
+    const VisualParam p = m_selectedParam;
+    const int index = int(p);
+    m_gaugeTitle->setText(m_selectors[std::size_t(index)]->text());
+    if (isTemperature(p)) {
+        m_gauge->setScale(kTempMin, kTempMax);
+        m_gauge->setUnits(QStringLiteral("°C"));
+        m_gauge->setPointerMovable(widgets::LimitsGauge::kHighPointer, true);
+    } else {
+        const int divisor = std::max(device::Fan1Divisor, device::Fan2Divisor);
+        m_gauge->setScale(device::speedRangeRpm(divisor), kFanMax);
+        m_gauge->setUnits(QStringLiteral("RPM"));
+        // The high pointer is pinned at full scale for a fan.
+        m_gauge->setPointerMovable(widgets::LimitsGauge::kHighPointer, false);
+    }
+    // Never pull a pointer out from under the user's mouse.
+    const bool dragging = m_gauge->draggedPointer() >= 0;
+
+    const int speedConfig = device::readRegister(reg::FanSpeedConfiguration);
+    if (!isTemperature(p)) {
+        setSliderFan(fanNumber(p));
+        setSliderValue(device::dutyCode(speedConfig, m_sliderFan));
+    }
+
+    if (isTemperature(p)) {
+        const LimitRegisters regs = limitRegisters(p);
+        const int low = device::codeToLimit(device::readRegister(regs.low));
+        const int high = device::codeToLimit(device::readRegister(regs.high));
+        if (!dragging) {
+            m_gauge->setPointerValue(widgets::LimitsGauge::kLowPointer, low);
+            m_gauge->setPointerValue(widgets::LimitsGauge::kHighPointer, high);
+            for (int band : {0, 1}) {
+                m_gauge->setBandLower(band, low);
+                m_gauge->setBandUpper(band, high);
+            }
+        }
+        const float t = readTemperature(p);
+        m_gauge->setPointerValue(widgets::LimitsGauge::kReadingPointer, t);
+        m_gaugeReading->setText(QString::number(double(t), 'g', 6) + QStringLiteral(" °C"));
+    } else {
+        const int fan = fanNumber(p);
+        device::ReadFanDivisors();
+        const int limitCount = device::readRegister(fan == 2 ? reg::Fan2TachLimit : reg::Fan1TachLimit);
+        const float limitRpm = float(device::TachToRpm(fan, limitCount).value_or(0));
+        if (!dragging) {
+            m_gauge->setPointerValue(widgets::LimitsGauge::kLowPointer, limitRpm);
+            m_gauge->setPointerValue(widgets::LimitsGauge::kHighPointer, kFanMax);
+            for (int band : {0, 1}) {
+                m_gauge->setBandLower(band, limitRpm);
+                m_gauge->setBandUpper(band, kFanMax);
+            }
+        }
+        const float rpm = readFanSpeed(p);
+        m_gauge->setPointerValue(widgets::LimitsGauge::kReadingPointer, rpm);
+        m_gaugeReading->setText(QString::number(int(rpm)) + QStringLiteral(" RPM"));
+    }
+}
+
+void MainForm::refreshIndicatorVisibility()
+{
+    const int config2 = device::readRegister(reg::Configuration2);
+    const int config1 = device::readRegister(reg::Configuration1);
+    const bool dual = isTfm4411();
+    m_indicators[0]->setVisible(config2 & 0x10);
+    m_indicators[1]->setVisible(config2 & 0x20);
+    m_indicators[3]->setVisible(dual && (config2 & 0x40));
+    m_indicators[2]->setVisible(config1 & 0x10);
+    m_indicators[4]->setVisible(dual && (config1 & 0x10));
+}
+
+void MainForm::refreshIndicatorStates()
+{
+    const int status1 = device::readRegister(reg::InterruptStatus1);
+    m_indicators[0]->setBad(status1 & 0xC0);
+    m_indicators[1]->setBad((status1 & 0x0C) || m_stickyRemote1);
+    m_indicators[2]->setBad(status1 & 0x02);
+    if (isTfm4411()) {
+        const int status2 = device::readRegister(reg::InterruptStatus2);
+        m_indicators[3]->setBad((status2 & 0x0C) || m_stickyRemote2);
+        m_indicators[4]->setBad(status2 & 0x02);
+    }
+}
+
+void MainForm::enterVisualTab()
+{
+    m_easySetup->setVisible(printerMedium() && !m_expanded);
+    Get_Control_Status();
+    m_registerPanel->leave();
+    if (m_visualAllowed)
+        m_visualTimer->start();
+    refreshIndicatorVisibility();
+    if (!m_visitedVisual) {
+        m_strip->clear();
+        m_strip->setScale(120, -20);
+        m_strip->setRightScale(kFanMax, 0);
+        m_strip->setTimeSpan(kSpanDefault);
+        m_strip->setSampleInterval(kCycleSeconds);
+        m_selectedParam = VisualParam::Local;
+        setSelectorColour(0, shell::kGreen);
+        for (int i = 1; i < 5; ++i)
+            setSelectorColour(i, shell::kAppWorkspace);
+    }
+    refreshGauge();
+    m_visitedVisual = true;
+    const int speedConfig = device::readRegister(reg::FanSpeedConfiguration);
+    setSliderValue(device::dutyCode(speedConfig, m_sliderFan));
+}
+
+void MainForm::setSelectorColour(int index, unsigned bgr) { shell::setTextColour(m_selectors[std::size_t(index)], bgr); }
+
+void MainForm::colourSelectors()
+{
+    for (int i = 0; i < 5; ++i) {
+        const bool current = i == int(m_selectedParam);
+        const bool hovered = i == m_hoveredSelector;
+        setSelectorColour(i, current ? (hovered ? shell::kYellow : shell::kGreen)
+                                     : (hovered ? shell::kBrightGreen : shell::kAppWorkspace));
+    }
+}
+
+void MainForm::visualdisplaytext_Click(int index)
+{
+    if (index < 0 || index > 4)
+        return;
+    if (index != int(m_selectedParam))
+        for (int i = 0; i < 5; ++i)
+            if (i != index)
+                setSelectorColour(i, shell::kAppWorkspace);
+    m_selectedParam = VisualParam(index);
+    const std::uint32_t colour = shell::textColour(m_selectors[std::size_t(index)]);
+    setSelectorColour(index, colour == shell::kBrightGreen ? shell::kYellow : shell::kBrightGreen);
+    refreshGauge();
+    m_visualTimer->start();
+}
+
+void MainForm::onGaugePointer(int pointer, bool final)
+{
+    // The printer port is fast enough to follow the drag; the chipset bus
+    // gets one write when the pointer is let go.
+    if (printerMedium() == final)
+        return;
+    bargraph_move(pointer);
+    if (final)
+        move_mouse_away();
+}
+
+void MainForm::bargraph_move(int pointer)
+{
+    using G = widgets::LimitsGauge;
+    if (pointer != G::kLowPointer && pointer != G::kHighPointer)
+        return;
+    const double scaleMax = m_gauge->maximum();
+    double low = m_gauge->pointerValue(G::kLowPointer);
+    double high = m_gauge->pointerValue(G::kHighPointer);
+    const double step = m_gauge->step();
+    // Keep the limits apart; whole steps, so the pointer shows what is written.
+    if (pointer == G::kLowPointer) {
+        if (high - low < 0.12 * scaleMax) {
+            low = std::round((high - 0.16 * scaleMax) / step) * step;
+            m_gauge->setPointerValue(G::kLowPointer, low);
+            low = m_gauge->pointerValue(G::kLowPointer);
+        }
+        for (int band : {0, 1})
+            m_gauge->setBandLower(band, low);
+    } else {
+        if (high - low < 0.12 * scaleMax) {
+            high = std::round((low + 0.16 * scaleMax) / step) * step;
+            m_gauge->setPointerValue(G::kHighPointer, high);
+            high = m_gauge->pointerValue(G::kHighPointer);
+        }
+        for (int band : {0, 1})
+            m_gauge->setBandUpper(band, high);
+    }
+
+    const VisualParam p = m_selectedParam;
+    if (!isTemperature(p)) {
+        const int fan = fanNumber(p);
+        device::writeRegister(fan == 2 ? reg::Fan2TachLimit : reg::Fan1TachLimit,
+                              std::uint8_t(device::SpeedToCount(fan, int(low))));
+        m_gauge->setPointerValue(G::kHighPointer, kFanMax);
+        return;
+    }
+    const LimitRegisters regs = limitRegisters(p);
+    device::writeRegister(regs.low, device::limitToCode(int(std::lround(low))));
+    device::writeRegister(regs.high, device::limitToCode(int(std::lround(high))));
+}
+
+void MainForm::Command1_Click()
+{
+    m_easySetup->setEnabled(false);
+    m_easySetup->setText(QStringLiteral("Please Wait"));
+    m_visualAllowed = true;
+    device::writeRegister(reg::Configuration2, 0xFF);
+    device::writeRegister(reg::ManufacturersTest, std::uint8_t(device::readRegister(reg::ManufacturersTest) | 0x08));
+    device::writeRegister(reg::ManufacturersTest, std::uint8_t(device::readRegister(reg::ManufacturersTest) & ~0x08));
+    m_fanOutputTimer->stop();
+    device::writeRegister(reg::Remote1HighLimit, 90);
+    device::writeRegister(reg::Remote1LowLimit, 0);
+    device::writeRegister(reg::LocalHighLimit, 90);
+    device::writeRegister(reg::LocalLowLimit, 0);
+    device::writeRegister(reg::Fan1TachLimit, 252);
+    device::writeRegister(reg::Fan2TachLimit, 252);
+    device::writeRegister(reg::FanSpeedConfiguration, 0xFF);
+    setSliderValue(15);
+    device::writeRegister(reg::Configuration1, 0x1F);
+    for (std::uint8_t r : {reg::Fan1Characteristics, reg::Fan2Characteristics})
+        device::writeRegister(r, std::uint8_t(device::readRegister(r) | 0xC0));
+    m_strip->setTimeSpan(kSpanAfterEasySetup);
+    m_strip->setSampleInterval(kCycleSeconds);
+
+    m_stickyRemote1 = false;
+    m_stickyRemote2 = false;
+    m_stickyRemote1 = device::readRegister(reg::InterruptStatus1) != 0;
+    m_stickyRemote2 = device::readRegister(reg::InterruptStatus2) != 0;
+    device::ReadFanDivisors();
+
+    m_twoWire->setEnabled(true);
+    m_threeWire->setEnabled(true);
+    if (!m_twoWire->isChecked()) {
+        m_twoWire->setChecked(true);
+        optTwoWire_Click();
+    }
+    for (Heater& h : m_heaters) {
+        h.duty = 9;
+        h.onCount = 9;
+        h.offCount = 1;
+    }
+    m_heaterSlider->setValue(9);
+    if (!m_temp1->isChecked()) {
+        m_temp1->setChecked(true);
+        optTemp_Click(0);
+    }
+    showChipFrequencies();
+    m_selectedParam = VisualParam::Local;
+    setSelectorColour(0, shell::kGreen);
+    for (int i = 1; i < 5; ++i)
+        setSelectorColour(i, shell::kAppWorkspace);
+    m_visualTimer->start();
+    m_easySetup->setEnabled(true);
+    m_easySetup->setText(QStringLiteral("Easy Setup"));
+}
+
+}  // namespace mainwindow
