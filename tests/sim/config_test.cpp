@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 #include <sim/config.h>
@@ -120,6 +121,36 @@ TEST(ConfigTest, FileErrorsNameTheFile)
         EXPECT_NE(std::string(e.what()).find("ports[0].base"), std::string::npos);
     }
     std::remove(path.c_str());
+}
+
+} // namespace
+
+namespace {
+
+// Every example in the configuration page must stay a valid configuration.
+TEST(ConfigTest, DocumentedExamplesParse)
+{
+    const char* root = std::getenv("FANSCOPE_SOURCE_DIR");
+    if (!root)
+        GTEST_SKIP() << "FANSCOPE_SOURCE_DIR not set";
+    std::ifstream in(std::string(root) + "/docs/sim-config.md");
+    ASSERT_TRUE(in);
+    std::string line, block;
+    bool inJson = false;
+    int examples = 0;
+    while (std::getline(in, line)) {
+        if (line == "```json") {
+            inJson = true;
+            block.clear();
+        } else if (inJson && line == "```") {
+            inJson = false;
+            ++examples;
+            EXPECT_NO_THROW(sim::parseConfig(block)) << block;
+        } else if (inJson) {
+            block += line + "\n";
+        }
+    }
+    EXPECT_GE(examples, 8);
 }
 
 } // namespace
