@@ -2,6 +2,10 @@
 
 namespace sim {
 
+namespace {
+constexpr size_t kMessageLimit = 4096;
+}
+
 Eeprom::Eeprom(Bus& bus) : m_bus(bus), m_driver(bus.addDriver("eeprom"))
 {
     m_pending.reserve(64);
@@ -26,6 +30,8 @@ void Eeprom::endMessage()
     m_inWrite = false;
     if (m_pending.empty())
         return;
+    if (m_messages.size() >= kMessageLimit)   // a long session must not grow without end
+        m_messages.erase(m_messages.begin(), m_messages.begin() + kMessageLimit / 2);
     m_messages.push_back(m_pending);
     if (m_pending.size() >= 2) {
         uint16_t a = static_cast<uint16_t>((m_pending[0] << 8) | m_pending[1]);

@@ -21,7 +21,8 @@ public:
     uint8_t peek(uint16_t address) const { return m_mem[address]; }
     void poke(uint16_t address, uint8_t value) { m_mem[address] = value; }
     uint16_t currentAddress() const { return m_current; }
-    // The bytes after the address byte of each write message, in order.
+    // The bytes after the address byte of each write message, in order (the
+    // last few thousand).
     const std::vector<std::vector<uint8_t>>& writeMessages() const { return m_messages; }
     void clearWriteMessages() { m_messages.clear(); }
 
