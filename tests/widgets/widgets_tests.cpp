@@ -1,0 +1,198 @@
+// The project's own widgets: what they keep, how values map to pixels, and
+// what the gauge reports while a user drags or keys its markers.
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include "widgets/indicators.h"
+#include "widgets/limits_gauge.h"
+#include "widgets/ribbon_toggle.h"
+#include "widgets/strip_chart.h"
+
+namespace {
+
+using widgets::GaugeTrack;
+using widgets::LimitsGauge;
+using widgets::SampleRing;
+using widgets::StripChart;
+
+TEST(SampleRing, KeepsTheNewestSamplesOldestFirst)
+{
+    SampleRing ring(3);
+    for (float v : {1.f, 2.f, 3.f, 4.f, 5.f})
+        ring.push(v);
+    ASSERT_EQ(ring.size(), 3);
+    EXPECT_EQ(ring.at(0), 3.f);
+    EXPECT_EQ(ring.at(2), 5.f);
+
+    // Growing keeps what is there; shrinking keeps the newest.
+    ring.setCapacity(5);
+    ring.push(6.f);
+    EXPECT_EQ(ring.size(), 4);
+    EXPECT_EQ(ring.at(0), 3.f);
+    ring.setCapacity(2);
+    EXPECT_EQ(ring.size(), 2);
+    EXPECT_EQ(ring.at(0), 5.f);
+    EXPECT_EQ(ring.at(1), 6.f);
+}
+
+TEST(StripChart, HistoryStaysBoundedAndChannelsStaySeparate)
+{
+    StripChart chart;
+    chart.setTimeSpan(100);
+    chart.setHistoryCapacity(500);
+    for (int i = 0; i < 10000; ++i)
+        chart.addPoint(i, i % 2 == 0 ? 0 : 4);
+    chart.addPoint(1, 5);   // no such channel: ignored
+    chart.addPoint(1, -1);
+    EXPECT_EQ(chart.pointCount(0), 500);
+    EXPECT_EQ(chart.pointCount(4), 500);
+    EXPECT_EQ(chart.pointCount(1), 0);
+    EXPECT_EQ(chart.lastValue(0), 9998.0);
+    EXPECT_EQ(chart.lastValue(4), 9999.0);
+    EXPECT_FALSE(chart.lastValue(2).has_value());
+
+    // History can never be shorter than what the plot shows.
+    chart.setHistoryCapacity(10);
+    EXPECT_EQ(chart.historyCapacity(), 100);
+
+    chart.clear();
+    EXPECT_EQ(chart.pointCount(0), 0);
+}
+
+TEST(StripChart, PaintsAtAnySizeWithoutData)
+{
+    StripChart chart;
+    for (QSize size : {QSize(1, 1), QSize(30, 20), QSize(800, 400)}) {
+        chart.resize(size);
+        EXPECT_FALSE(chart.grab().isNull());
+    }
+    chart.setScale(120, -20);
+    chart.addPoint(500, 1);  // far outside the scale: clipped, not a crash
+    chart.setExpanded(true);
+    EXPECT_FALSE(chart.grab().isNull());
+}
+
+TEST(AxisMath, ValuesMapLinearlyAndTicksAreRound)
+{
+    EXPECT_DOUBLE_EQ(widgets::axisY(120, 120, -20, 10, 150), 10);
+    EXPECT_DOUBLE_EQ(widgets::axisY(-20, 120, -20, 10, 150), 150);
+    EXPECT_DOUBLE_EQ(widgets::axisY(50, 120, -20, 10, 150), 80);
+
+    const auto ticks = widgets::niceTicks(-20, 120, 8);
+    ASSERT_FALSE(ticks.empty());
+    EXPECT_EQ(ticks.front(), -20);
+    EXPECT_EQ(ticks.back(), 120);
+    EXPECT_LE(ticks.size(), 8u);
+    EXPECT_TRUE(widgets::niceTicks(5, 5, 8).empty());
+}
+
+TEST(GaugeTrack, MapsBothWaysAndClamps)
+{
+    const GaugeTrack t{-55, 127, 20, 202};
+    EXPECT_DOUBLE_EQ(t.xOf(-55), 20);
+    EXPECT_DOUBLE_EQ(t.xOf(127), 202);
+    EXPECT_DOUBLE_EQ(t.xOf(0), 75);
+    EXPECT_DOUBLE_EQ(t.valueAt(75), 0);
+    EXPECT_DOUBLE_EQ(t.valueAt(-500), -55);
+    EXPECT_DOUBLE_EQ(t.valueAt(5000), 127);
+}
+
+class GaugeTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        gauge.resize(400, gauge.minimumSizeHint().height());
+        gauge.setScale(-55, 127);
+        gauge.setPointerValue(LimitsGauge::kLowPointer, 0);
+        gauge.setPointerValue(LimitsGauge::kHighPointer, 90);
+        gauge.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&gauge));
+    }
+    QPoint at(double value) const
+    {
+        return {int(std::lround(gauge.track().xOf(value))), gauge.pointerHandle(2).y()};
+    }
+    LimitsGauge gauge;
+};
+
+TEST_F(GaugeTest, DragReportsWhileMovingAndOnceOnRelease)
+{
+    QSignalSpy moving(&gauge, &LimitsGauge::pointerMoving);
+    QSignalSpy released(&gauge, &LimitsGauge::pointerReleased);
+    QTest::mousePress(&gauge, Qt::LeftButton, {}, gauge.pointerHandle(LimitsGauge::kLowPointer));
+    QTest::mouseMove(&gauge, at(-10));
+    QTest::mouseMove(&gauge, at(-20));
+    EXPECT_EQ(gauge.draggedPointer(), LimitsGauge::kLowPointer);
+    QTest::mouseRelease(&gauge, Qt::LeftButton, {}, at(-20));
+
+    EXPECT_GE(moving.count(), 2);
+    ASSERT_EQ(released.count(), 1);
+    EXPECT_EQ(released.at(0).at(0).toInt(), LimitsGauge::kLowPointer);
+    // Values snap to whole steps.
+    const double v = gauge.pointerValue(LimitsGauge::kLowPointer);
+    EXPECT_EQ(v, std::round(v));
+    EXPECT_NEAR(v, -20, 1);
+    EXPECT_EQ(gauge.pointerValue(LimitsGauge::kHighPointer), 90);
+    EXPECT_EQ(gauge.draggedPointer(), -1);
+}
+
+TEST_F(GaugeTest, DragBeyondTheScaleStopsAtItsEnd)
+{
+    QTest::mousePress(&gauge, Qt::LeftButton, {}, gauge.pointerHandle(LimitsGauge::kHighPointer));
+    QTest::mouseMove(&gauge, QPoint(gauge.width() - 1, gauge.pointerHandle(3).y()));
+    QTest::mouseRelease(&gauge, Qt::LeftButton, {}, QPoint(gauge.width() - 1, gauge.pointerHandle(3).y()));
+    EXPECT_EQ(gauge.pointerValue(LimitsGauge::kHighPointer), 127);
+}
+
+TEST_F(GaugeTest, KeysMoveTheActiveMarkerAndReportBothNotifications)
+{
+    QSignalSpy moving(&gauge, &LimitsGauge::pointerMoving);
+    QSignalSpy released(&gauge, &LimitsGauge::pointerReleased);
+    gauge.setFocus();
+    QTest::keyClick(&gauge, Qt::Key_Left);
+    EXPECT_EQ(gauge.pointerValue(LimitsGauge::kLowPointer), -1);
+    QTest::keyClick(&gauge, Qt::Key_Space);  // switch to the high marker
+    QTest::keyClick(&gauge, Qt::Key_PageUp);
+    EXPECT_EQ(gauge.pointerValue(LimitsGauge::kHighPointer), 100);
+    EXPECT_EQ(moving.count(), 2);
+    EXPECT_EQ(released.count(), 2);
+
+    // A marker that is not movable ignores mouse and keys.
+    gauge.setPointerMovable(LimitsGauge::kHighPointer, false);
+    QTest::keyClick(&gauge, Qt::Key_Right);
+    EXPECT_EQ(gauge.pointerValue(LimitsGauge::kHighPointer), 100);
+    EXPECT_EQ(released.count(), 2);
+}
+
+TEST_F(GaugeTest, MarkersOnOneSpotCanBePulledApart)
+{
+    gauge.setPointerValue(LimitsGauge::kHighPointer, 0);
+    gauge.setActivePointer(LimitsGauge::kHighPointer);
+    QTest::mousePress(&gauge, Qt::LeftButton, {}, gauge.pointerHandle(LimitsGauge::kLowPointer));
+    QTest::mouseMove(&gauge, at(40));
+    QTest::mouseRelease(&gauge, Qt::LeftButton, {}, at(40));
+    EXPECT_NEAR(gauge.pointerValue(LimitsGauge::kHighPointer), 40, 1);
+    EXPECT_EQ(gauge.pointerValue(LimitsGauge::kLowPointer), 0);
+}
+
+TEST(SmallWidgets, StateIsReadableAsTextToo)
+{
+    widgets::ToggleIndicator lamp;
+    EXPECT_EQ(lamp.colourBgr(), 0x00FF00u);
+    EXPECT_EQ(lamp.stateText(), QStringLiteral("OK"));
+    lamp.setBad(true);
+    EXPECT_EQ(lamp.colourBgr(), 0x0000FFu);
+    EXPECT_EQ(lamp.stateText(), QStringLiteral("Alarm"));
+
+    widgets::RibbonToggle toggle;
+    QSignalSpy toggled(&toggle, &widgets::RibbonToggle::toggled);
+    toggle.resize(toggle.sizeHint());
+    QTest::mouseClick(&toggle, Qt::LeftButton);
+    EXPECT_TRUE(toggle.value());
+    toggle.setValue(false);
+    EXPECT_EQ(toggled.count(), 2);
+}
+
+}  // namespace
