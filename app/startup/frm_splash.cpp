@@ -8,10 +8,16 @@
 #include <QTimer>
 #include <QVersionNumber>
 
+// The picture lives in a static library's resources, which the linker drops
+// unless something registers them by name.
+static void registerStartupResources() { Q_INIT_RESOURCE(startup); }
+
 namespace startup {
 
 QPixmap boardPicture(const QSize& size, qreal devicePixelRatio)
 {
+    static const bool registered = (registerStartupResources(), true);
+    Q_UNUSED(registered);
     QSvgRenderer renderer(QStringLiteral(":/startup/eval_board.svg"));
     QPixmap pixmap(size * devicePixelRatio);
     pixmap.setDevicePixelRatio(devicePixelRatio);

@@ -1,0 +1,92 @@
+#include "shell/application.h"
+#include "shell/dialog_services.h"
+#include "shell/options.h"
+
+#include <vexlink06/vexlink06.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+struct OptionCase {
+    std::vector<const char*> args;
+    bool hardware;
+    bool help;
+    bool version;
+    const char* simConfig;
+    bool error;
+    int passedOn;
+};
+
+class OptionsTest : public ::testing::TestWithParam<OptionCase> {};
+
+TEST_P(OptionsTest, Parses)
+{
+    const OptionCase& c = GetParam();
+    std::vector<const char*> argv{"fanscope"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const shell::Options o = shell::parseOptions(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(o.hardware, c.hardware);
+    EXPECT_EQ(o.help, c.help);
+    EXPECT_EQ(o.version, c.version);
+    EXPECT_EQ(o.simConfig, c.simConfig);
+    EXPECT_EQ(!o.error.empty(), c.error) << o.error;
+    EXPECT_EQ(static_cast<int>(o.passOn.size()), c.passedOn);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLine, OptionsTest,
+    ::testing::Values(OptionCase{{}, false, false, false, "", false, 0},
+                      OptionCase{{"--hardware"}, true, false, false, "", false, 0},
+                      OptionCase{{"--help"}, false, true, false, "", false, 0},
+                      OptionCase{{"--version"}, false, false, true, "", false, 0},
+                      OptionCase{{"--sim-config", "two.json"}, false, false, false, "two.json", false, 0},
+                      OptionCase{{"--sim-config=two.json"}, false, false, false, "two.json", false, 0},
+                      OptionCase{{"--sim-config"}, false, false, false, "", true, 0},
+                      OptionCase{{"--sim-config="}, false, false, false, "", true, 0},
+                      OptionCase{{"--hardwre"}, false, false, false, "", true, 0},
+                      OptionCase{{"--hardware", "--sim-config", "x.json"}, true, false, false, "x.json", true, 0},
+                      OptionCase{{"-platform", "offscreen", "--style=Fusion"}, false, false, false, "", false, 3}));
+
+TEST(Options, VersionAndEnvironment)
+{
+    EXPECT_EQ(shell::versionText(), "Fanscope 4.0.10");
+    shell::Options o;
+    o.hardware = true;
+    o.simConfig = "board.json";
+    shell::applyEnvironment(o);
+    EXPECT_STREQ(std::getenv("VEXLINK06_PLATFORM"), "linux");
+    EXPECT_STREQ(std::getenv("FANSCOPE_SIM_CONFIG"), "board.json");
+}
+
+// A receiver whose handler fails the way a library call does.
+class Failing : public QObject {
+public:
+    int handled = 0;
+    bool event(QEvent* e) override
+    {
+        if (e->type() == QEvent::User) {
+            ++handled;
+            throw vexlink06::ComError(13, "Type mismatch");
+        }
+        return QObject::event(e);
+    }
+};
+
+TEST(Application, ErrorInAHandlerIsShownAndTheProgramGoesOn)
+{
+    shell::ScopedScriptedUi ui;
+    Failing failing;
+    QCoreApplication::postEvent(&failing, new QEvent(QEvent::User));
+    QCoreApplication::postEvent(&failing, new QEvent(QEvent::User));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(failing.handled, 2);
+    ASSERT_EQ(ui->messages.size(), 2u);
+    EXPECT_EQ(ui->messages[0].title, QStringLiteral("Fanscope"));
+    EXPECT_EQ(ui->messages[0].text, QStringLiteral("Error:13, Type mismatch"));
+    EXPECT_EQ(ui->messages[0].icon, shell::MsgIcon::Critical);
+}
+
+}  // namespace
