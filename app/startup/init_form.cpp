@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QLayout>
 #include <QPainter>
 
 namespace startup {
@@ -117,7 +118,6 @@ InitForm::InitForm(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::I
     ui->setupUi(this);
     setObjectName(QStringLiteral("InitForm"));
     setWindowTitle(kChip + QStringLiteral(" Search Wizard"));
-    ui->panels->setContentsMargins(22, 20, 22, 12);
     ui->sideBanner->setStyleSheet(QStringLiteral(
         "#sideBanner { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #1b4f8a, stop:1 #0d2a4d);"
         " padding-top: 28px; }"));
@@ -139,6 +139,8 @@ InitForm::InitForm(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::I
     connect(ui->SearchResultsLIST, &QListWidget::itemDoubleClicked, this, &InitForm::FinishCMD_Click);
 
     m_panels = {ui->WelcomePanel, ui->SeclectComsMediumPanel, ui->SearchingPanel, ui->SearchResultsPanel};
+    for (QFrame* panel : m_panels)
+        panel->layout()->setContentsMargins(24, 20, 24, 12);
     // The texts are filled before anything touches the library, so a failing
     // library still leaves a readable wizard behind its error message.
     fillCaptions();

@@ -3,6 +3,7 @@
 #include "shell/dialog_services.h"
 #include "shell/label_colour.h"
 #include "startup/entry.h"
+#include "startup/frm_splash.h"
 #include "startup/init_form.h"
 
 #include <sim/sim.h>
@@ -344,6 +345,35 @@ TEST(ChipsetText, FiveBlankRunsAreRemovedOnlyFromIchReports)
     EXPECT_EQ(ali->text, QStringLiteral("Found an ALi M1535+, Bus:0, Dev:11,Fn:0,Reg:0"));
     EXPECT_FALSE(startup::chipsetReport("PIIX4 Type, Bus:0,Dev:7,Fn:3,Reg:0"));
     EXPECT_FALSE(startup::chipsetReport(""));
+}
+
+}  // namespace
+
+namespace {
+
+// Writes the pictures the user guide shows; runs only when asked to.
+TEST_F(Wizard, ScreenshotsForTheGuide)
+{
+    const QString dir = qEnvironmentVariable("FANSCOPE_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        GTEST_SKIP() << "set FANSCOPE_SCREENSHOT_DIR to write the screenshots";
+    {
+        startup::frmSplash splash;
+        splash.setLoadingText(QStringLiteral("Loading Communications Module."));
+        splash.show();
+        EXPECT_TRUE(splash.grab().save(dir + QStringLiteral("/splash.png")));
+    }
+    start();
+    EXPECT_TRUE(wizard->grab().save(dir + QStringLiteral("/wizard-1.png")));
+    click("NextCMD");
+    EXPECT_TRUE(wizard->grab().save(dir + QStringLiteral("/wizard-2.png")));
+    child<QProgressBar>("SearchProgress")->setMaximum(66);
+    child<QProgressBar>("SearchProgress")->setValue(24);
+    child<QStackedWidget>("panels")->setCurrentWidget(child("SearchingPanel"));
+    EXPECT_TRUE(wizard->grab().save(dir + QStringLiteral("/wizard-3.png")));
+    child<QStackedWidget>("panels")->setCurrentWidget(child("SeclectComsMediumPanel"));
+    click("NextCMD");
+    EXPECT_TRUE(wizard->grab().save(dir + QStringLiteral("/wizard-4.png")));
 }
 
 }  // namespace
