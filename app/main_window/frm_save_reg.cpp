@@ -6,10 +6,14 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QPainter>
+#include <QStyledItemDelegate>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <array>
 #include <exception>
 
 #include "device/register_file.h"
@@ -28,6 +32,28 @@ std::uint8_t readChip(std::uint8_t address)
     device::ReadRegister();
     return std::uint8_t(device::RegisterLink.ReadResult & 0xFF);
 }
+
+// Draws the TAB-separated columns of a list entry at the character columns of
+// the heading above the list, so names of any length line up.
+class ColumnDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    static constexpr std::array<int, 3> Columns{4, 29, 50};  // of the heading text
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QStringList parts = index.data().toString().split(QLatin1Char('\t'), Qt::SkipEmptyParts);
+        const int ch = option.fontMetrics.horizontalAdvance(QLatin1Char('0'));
+        painter->save();
+        painter->setPen(option.palette.color(QPalette::Text));
+        for (qsizetype i = 0; i < parts.size(); ++i) {
+            const int column = Columns[std::size_t(std::min<qsizetype>(i, 2))];
+            QRect r = option.rect.adjusted(column * ch, 0, 0, 0);
+            painter->drawText(r, Qt::AlignLeft | Qt::AlignVCenter, parts[i]);
+        }
+        painter->restore();
+    }
+};
 
 std::tm toTm(const QDateTime& t)
 {
@@ -54,6 +80,12 @@ frmSaveReg::frmSaveReg(QWidget* parent)
     m_list = new QListWidget;
     m_list->setObjectName(QStringLiteral("lstRegisters"));
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
+    // One fixed-width font for heading and list, so the columns line up.
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    m_heading->setFont(fixed);
+    m_heading->setContentsMargins(m_list->frameWidth(), 0, 0, 0);
+    m_list->setFont(fixed);
+    m_list->setItemDelegate(new ColumnDelegate(m_list));
     m_setPath = new QPushButton(QStringLiteral("Set File Path"));
     m_setPath->setObjectName(QStringLiteral("cmdSetPath"));
     m_save = new QPushButton(QStringLiteral("Save"));
@@ -69,7 +101,7 @@ frmSaveReg::frmSaveReg(QWidget* parent)
     layout->addWidget(m_heading);
     layout->addWidget(m_list, 1);
     layout->addLayout(buttons);
-    resize(460, 560);
+    resize(520, 600);
 
     connect(m_setPath, &QPushButton::clicked, this, &frmSaveReg::cmdSetPath_Click);
     connect(m_save, &QPushButton::clicked, this, &frmSaveReg::cmdSave_Click);

@@ -162,6 +162,7 @@ void RegisterPanel::buildList(QTabWidget* pages)
             hp.setColor(QPalette::WindowText, QColor(0xE0, 0xE0, 0xE0));
             heading->setPalette(hp);
             grid->addWidget(heading, 0, column);
+            std::vector<QLabel*> members;
             int row = 1;
             for (int index : col.indices) {
                 if (index == 0) break;
@@ -173,7 +174,9 @@ void RegisterPanel::buildList(QTabWidget* pages)
                 m_entries[std::size_t(index)] = entry;
                 setEntryColour(index, Workspace);
                 grid->addWidget(entry, row++, column);
+                members.push_back(entry);
             }
+            m_headings.push_back({heading, std::move(members)});
             ++column;
         }
         grid->setRowStretch(9, 1);
@@ -290,6 +293,10 @@ void RegisterPanel::setupForDevice(uint8_t deviceId)
         m_entries[std::size_t(index)]->setText(QString::fromLatin1(Captions[std::size_t(index)]));
     if (single)
         for (const Rename& r : SingleChannelCaptions) m_entries[std::size_t(r.index)]->setText(QString::fromLatin1(r.caption));
+    // A column whose entries are all hidden loses its heading too.
+    for (auto& [heading, members] : m_headings)
+        heading->setVisible(std::any_of(members.begin(), members.end(),
+                                        [](QLabel* l) { return !l->isHidden(); }));
 }
 
 void RegisterPanel::enter()

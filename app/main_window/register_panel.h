@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "device/bit_descriptions.h"
 
@@ -75,6 +77,7 @@ private:
     bool guarded(F&& f);
 
     std::array<QLabel*, 36> m_entries{};  // [1..35]
+    std::vector<std::pair<QLabel*, std::vector<QLabel*>>> m_headings;  // column heading, its entries
     std::array<QLabel*, 8> m_bits{};
     std::array<QLabel*, 8> m_bitNames{};
     QLabel* m_regName = nullptr;      // current_reg_type_label

@@ -163,13 +163,15 @@ TEST_P(ByteEntry, ValidatesBeforeWriting)
     ASSERT_EQ(text(&panel, "current_reg_address_label"), QStringLiteral("14"));
     QLineEdit* box = c.useHex ? hex() : dec();
     box->setText(QString::fromLatin1(c.typed));
-    EXPECT_EQ(buttonColour(c.useHex ? "Command4" : "Command5"), 0xFFu);
+    if (*c.typed) {
+        EXPECT_EQ(buttonColour(c.useHex ? "Command4" : "Command5"), 0xFFu);
+    }
     c.useHex ? panel.Command4_Click() : panel.Command5_Click();
 
     EXPECT_EQ(chip(Dual).peek(device::reg::LocalHighLimit), c.writes ? c.written : 0x5A);
     EXPECT_EQ(hex()->text(), QString::fromLatin1(c.hexAfter));
     EXPECT_EQ(dec()->text(), QString::fromLatin1(c.decAfter));
-    EXPECT_EQ(buttonColour("Command4"), c.writes ? 0xFF00u : 0xFFu);
+    EXPECT_EQ(buttonColour(c.useHex ? "Command4" : "Command5"), c.writes ? 0xFF00u : 0xFFu);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ByteEntry,
@@ -246,6 +248,7 @@ TEST_F(RegisterPanelTest, ClickingTheCurrentEntryLeavesNoneCurrent)
     EXPECT_EQ(panel.listEntryColour(3), device::ColourCurrentHover);
     panel.hoverEntry(0);
     EXPECT_EQ(panel.listEntryColour(3), device::ColourCurrent);
+    panel.hoverEntry(3);
     panel.read_writedisplaytext_Click(3);
     for (int i = 1; i <= 35; ++i) EXPECT_FALSE(device::isSelectionColour(panel.listEntryColour(i))) << i;
 }
@@ -255,14 +258,14 @@ TEST_F(RegisterPanelTest, SingleChannelListHidesAndRenames)
     panel.setupForDevice(0x30);
     int visible = 0;
     for (int i = 1; i <= 35; ++i)
-        visible += child<QLabel>(&panel, QStringLiteral("read_writedisplaytext(%1)").arg(i))->isVisibleTo(&panel);
+        visible += child<QLabel>(&panel, QStringLiteral("read_writedisplaytext(%1)").arg(i))->isHidden() ? 0 : 1;
     EXPECT_EQ(visible, 26);
     EXPECT_EQ(text(&panel, "read_writedisplaytext(12)"), QStringLiteral("Fan Speed"));
     EXPECT_EQ(text(&panel, "read_writedisplaytext(13)"), QStringLiteral("Remote Temp (8Msb)"));
     EXPECT_EQ(text(&panel, "read_writedisplaytext(10)"), QStringLiteral("Remote Tmin/Trange"));
     panel.setupForDevice(0x31);
     EXPECT_EQ(text(&panel, "read_writedisplaytext(12)"), QStringLiteral("Fan1 Speed "));
-    EXPECT_TRUE(child<QLabel>(&panel, QStringLiteral("read_writedisplaytext(35)"))->isVisibleTo(&panel));
+    EXPECT_FALSE(child<QLabel>(&panel, QStringLiteral("read_writedisplaytext(35)"))->isHidden());
 }
 
 // ---- data logging ----------------------------------------------------------------
@@ -305,7 +308,7 @@ TEST_F(LoggingTest, FileBytesForBothChips)
         const QString file = dir.file(address == Single ? "single.xls" : "dual.xls");
         start(file);
         ASSERT_TRUE(panel.logging());
-        for (int i = 0; i < 2000; ++i) tick();  // 10 s at delay 5: rows at 0, 5 and 10 s
+        for (int i = 0; i < 2001; ++i) tick();  // 10 s at delay 5: rows at 0, 5 and 10 s
         const std::string row = address == Single ? "\r09:05:07\t 25.25 \t 40.5 \t 3375 \t47\r\n"
                                                   : "\r09:05:07\t 25.25 \t 40.5 \t 3375 \t47\t-3 \t 0 \t100\r\n";
         EXPECT_EQ(slurp(file.toStdString()), std::string(device::logHeader(RegisterLink.DeviceId)) + row + row + row);
@@ -387,10 +390,14 @@ TEST_F(LoggingTest, ReadOnlyFolderRefusesTheHeader)
 
 // ---- save and recall ---------------------------------------------------------------
 
+// The chip keeps only bit 7 of the Revision register when written.
+std::uint8_t keptBits(std::uint8_t address) { return address == device::reg::Revision ? 0x80 : 0xFF; }
+
 std::map<std::uint8_t, std::uint8_t> savedSet(std::uint8_t address)
 {
     std::map<std::uint8_t, std::uint8_t> values;
-    for (const device::SavedRegister& r : device::SavedRegisters) values[r.address] = chip(address).peek(r.address);
+    for (const device::SavedRegister& r : device::SavedRegisters)
+        values[r.address] = chip(address).peek(r.address) & keptBits(r.address);
     return values;
 }
 
@@ -433,7 +440,8 @@ TEST_F(SaveRecallTest, SavedFileHoldsTheChipsValuesByteForByte)
     for (std::uint8_t address : {Single, Dual}) {
         connectTo(address);
         scramble(address, address);
-        const auto values = savedSet(address);
+        std::map<std::uint8_t, std::uint8_t> values;
+        for (const device::SavedRegister& r : device::SavedRegisters) values[r.address] = chip(address).peek(r.address);
         const QString file = dir.file("regs.txt");
         const QString proposed = save(file);
         EXPECT_TRUE(proposed.endsWith(address == Single ? "/TFM4410_Registers.txt" : "/TFM4411_Registers.txt"));
@@ -481,7 +489,7 @@ TEST_F(SaveRecallTest, DualChannelFileOnSingleChannelChipSkipsWhatItLacks)
     const auto after = savedSet(Single);
     for (const device::SavedRegister& r : device::SavedRegisters) {
         if (r.tfm4411Only) EXPECT_EQ(after.at(r.address), before.at(r.address)) << int(r.address);
-        else EXPECT_EQ(after.at(r.address), chip(Dual).peek(r.address)) << int(r.address);
+        else EXPECT_EQ(after.at(r.address), chip(Dual).peek(r.address) & keptBits(r.address)) << int(r.address);
     }
 }
 
