@@ -1,0 +1,301 @@
+// The main window against the simulated board through the real library:
+// what its handlers write must arrive in the chip's register file.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+
+#include <sim/sim.h>
+#include <vexlink06/vexlink06.h>
+
+#include "device/conversions.h"
+#include "device/register_link.h"
+#include "device/register_map.h"
+#include "main_window/latest_readings.h"
+#include "main_window/main_form.h"
+#include "shell/label_colour.h"
+#include "shell/ui_services.h"
+#include "widgets/indicators.h"
+#include "widgets/limits_gauge.h"
+#include "widgets/strip_chart.h"
+
+namespace {
+
+using device::RegisterLink;
+using mainwindow::MainForm;
+using widgets::LimitsGauge;
+
+constexpr std::uint8_t Dual = 0x5C;
+constexpr std::uint8_t Single = 0x58;
+
+class BoardEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        sim::Config config;
+        sim::ChipConfig single;
+        single.variant = sim::ChipVariant::Tfm4410;
+        single.address = Single;
+        config.ports.front().chips.push_back(single);
+        config.time = sim::TimeMode::Manual;
+        sim::board().configure(config);
+        device::ComPort()->PrinterPort()->SMBusProtocall()->setBitsToStayHigh(240);
+    }
+};
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new BoardEnvironment);
+
+sim::Chip& chip(std::uint8_t address) { return *sim::board().chip(address); }
+
+std::uint8_t stayHigh() { return device::ComPort()->PrinterPort()->SMBusProtocall()->BitsToStayHigh(); }
+
+class MainFormTest : public ::testing::TestWithParam<std::uint8_t> {
+protected:
+    void SetUp() override
+    {
+        chip(Dual).powerOn();
+        chip(Single).powerOn();
+        RegisterLink.Medium = device::MediumPrinterPort;
+        RegisterLink.PrinterMedium = 1;
+        RegisterLink.DeviceAddress = address();
+        RegisterLink.DeviceId = 0;
+        form = std::make_unique<MainForm>();
+        form->Setup_Device_Display();
+    }
+    void TearDown() override { form.reset(); }
+
+    std::uint8_t address() const { return GetParam(); }
+    bool dual() const { return address() == Dual; }
+    sim::Chip& c() { return chip(address()); }
+    template <typename T>
+    T* find(const char* name) const
+    {
+        return form->findChild<T*>(QString::fromLatin1(name));
+    }
+    void runCycle()
+    {
+        for (int i = 0; i < 7; ++i)
+            form->visualTimerTick();
+    }
+
+    shell::ScopedScriptedUi ui;
+    std::unique_ptr<MainForm> form;
+};
+
+TEST_P(MainFormTest, LoadLocksThePortAndUnloadSwitchesTheHeatersOff)
+{
+    EXPECT_EQ(stayHigh() & 0x30, 0);
+    EXPECT_EQ(mainwindow::mainForm(), form.get());
+    device::ComPort()->PrinterPort()->SMBusProtocall()->setBitsToStayHigh(0xF0);
+    form->close();
+    EXPECT_EQ(stayHigh(), 0xC0);
+    form.reset();
+    EXPECT_EQ(mainwindow::mainForm(), nullptr);
+}
+
+TEST_P(MainFormTest, DisplayFollowsTheDeviceId)
+{
+    EXPECT_EQ(RegisterLink.DeviceId, dual() ? 0x31 : 0x30);
+    const QString title = dual() ? "TFM4411 Evaluation Software" : "TFM4410 Evaluation Software";
+    EXPECT_EQ(find<QLabel>("Label4")->text(), title);
+    EXPECT_EQ(form->windowTitle(), title);
+    EXPECT_EQ(find<QWidget>("optTemp2")->isEnabled(), dual());
+    EXPECT_EQ(find<QWidget>("visualdisplaytext(3)")->isHidden(), !dual());
+    EXPECT_EQ(find<QWidget>("visualdisplaytext(4)")->isHidden(), !dual());
+    EXPECT_EQ(find<QWidget>("cmbFreq2")->isHidden(), !dual());
+    EXPECT_EQ(find<QLabel>("visualdisplaytext(1)")->text(), dual() ? "Remote1" : "Remote");
+    EXPECT_EQ(form->stripChart()->caption(1), dual() ? "External Temp 1" : "External Temp");
+    EXPECT_EQ(form->stripChart()->caption(2), dual() ? "Fan1" : "Fan");
+    EXPECT_EQ(form->stripChart()->caption(3).trimmed().isEmpty(), !dual());
+
+    int visibleEntries = 0;
+    for (int i = 1; i <= 35; ++i)
+        if (auto* e = find<QWidget>(qPrintable(QStringLiteral("read_writedisplaytext(%1)").arg(i))))
+            visibleEntries += e->isHidden() ? 0 : 1;
+    EXPECT_EQ(visibleEntries, dual() ? 35 : 26);
+}
+
+TEST_P(MainFormTest, EasySetupWritesTheChipAndTheCyclePlotsEveryChannel)
+{
+    form->selectTab(MainForm::TabVisual);
+    EXPECT_FALSE(find<QTimer>("visual_timer")->isActive());  // not before Easy Setup
+    form->Command1_Click();
+    EXPECT_TRUE(find<QTimer>("visual_timer")->isActive());
+    const int used = dual() ? 0x7F : 0x35;  // bit 7 self-clears; the 4410 lacks the second channel
+    EXPECT_EQ(c().peek(0x01) & used, used);
+    EXPECT_EQ(c().peek(0x18), 90);
+    EXPECT_EQ(c().peek(0x19), 0);
+    EXPECT_EQ(c().peek(0x14), 90);
+    EXPECT_EQ(c().peek(0x15), 0);
+    EXPECT_EQ(c().peek(0x10), 252);
+    EXPECT_EQ(c().peek(0x00) & 0x1F, 0x1F);
+    EXPECT_EQ(c().peek(0x20) & 0xC0, 0xC0);
+    ASSERT_FALSE(ui->messages.empty());  // two-wire selection asks for the switch
+    EXPECT_EQ(ui->messages.back().text, dual() ? "Ensure that Switches S1 and S2 are set to the 'AIN' position before proceeding."
+                                               : "Ensure that Switch S1 is set to the 'AIN' position before proceeding.");
+
+    sim::board().advanceMs(3000);
+    runCycle();
+    const auto& latest = mainwindow::LatestReadings();
+    EXPECT_FLOAT_EQ(latest.localTemp, device::decodeTemperature(c().peek(0x0A), c().peek(0x06), device::TempChannel::Local));
+    EXPECT_FLOAT_EQ(latest.remote1Temp,
+                    device::decodeTemperature(c().peek(0x0B), c().peek(0x06), device::TempChannel::Remote1));
+    for (int ch = 0; ch < 5; ++ch) {
+        const bool expected = dual() || ch <= 2;
+        EXPECT_EQ(form->stripChart()->pointCount(ch), expected ? 1 : 0) << ch;
+    }
+
+    // Leaving the tab stops plotting at once.
+    form->selectTab(MainForm::TabMain);
+    EXPECT_FALSE(find<QTimer>("visual_timer")->isActive());
+}
+
+TEST_P(MainFormTest, IndicatorsFollowTheRegisters)
+{
+    form->selectTab(MainForm::TabVisual);
+    c().poke(0x01, 0x30);  // local and remote 1 enabled
+    c().poke(0x00, 0x00);
+    c().poke(0x02, 0x40);  // local high
+    for (int i = 0; i < 6; ++i)
+        form->visualTimerTick();  // steps 0..5
+    auto* lamp0 = find<widgets::ToggleIndicator>("SSPanel11(0)");
+    auto* lamp1 = find<widgets::ToggleIndicator>("SSPanel11(1)");
+    EXPECT_FALSE(lamp0->isHidden());
+    EXPECT_FALSE(lamp1->isHidden());
+    EXPECT_TRUE(find<QWidget>("SSPanel11(2)")->isHidden());
+    EXPECT_TRUE(find<QWidget>("SSPanel11(3)")->isHidden());
+    EXPECT_EQ(lamp0->colourBgr(), 0x0000FFu);
+    EXPECT_EQ(lamp1->colourBgr(), 0x00FF00u);
+}
+
+TEST_P(MainFormTest, DraggingLimitPointersWritesTheRegisters)
+{
+    form->selectTab(MainForm::TabVisual);
+    LimitsGauge* gauge = form->limitsGauge();
+    gauge->resize(500, gauge->minimumSizeHint().height());
+    const int y = gauge->pointerHandle(2).y();
+    auto xOf = [&](double v) { return int(std::lround(gauge->track().xOf(v))); };
+    gauge->setPointerValue(LimitsGauge::kLowPointer, 0);
+    gauge->setActivePointer(LimitsGauge::kLowPointer);
+    QTest::keyClick(gauge, Qt::Key_Left);
+    ASSERT_EQ(gauge->pointerValue(LimitsGauge::kLowPointer), -1);
+    EXPECT_EQ(c().peek(0x15), 0xFF);
+
+    // A fan pointer at the slowest speed writes 255, never more.
+    form->visualdisplaytext_Click(int(mainwindow::VisualParam::Fan1));
+    QTest::mousePress(gauge, Qt::LeftButton, {}, gauge->pointerHandle(LimitsGauge::kLowPointer));
+    QTest::mouseMove(gauge, QPoint(xOf(gauge->minimum() + 300), y));
+    QTest::mouseMove(gauge, QPoint(0, y));
+    QTest::mouseRelease(gauge, Qt::LeftButton, {}, QPoint(0, y));
+    EXPECT_GE(c().peek(0x10), 254);  // the slowest speed on the scale
+    EXPECT_EQ(gauge->pointerValue(LimitsGauge::kHighPointer), 8000);
+}
+
+TEST_P(MainFormTest, LimitsAreHeldApart)
+{
+    form->selectTab(MainForm::TabVisual);
+    LimitsGauge* gauge = form->limitsGauge();
+    c().poke(0x14, 90);
+    c().poke(0x15, 0);
+    form->visualdisplaytext_Click(0);
+    gauge->setPointerValue(LimitsGauge::kLowPointer, 85);
+    form->bargraph_move(LimitsGauge::kLowPointer);
+    // 16 % of 127 below the high limit, in whole degrees.
+    EXPECT_EQ(c().peek(0x15), 70);
+    EXPECT_EQ(gauge->bandLower(0), 70);
+}
+
+TEST_P(MainFormTest, DutySliderEditsTheNibbleOfItsFan)
+{
+    form->selectTab(MainForm::TabVisual);
+    QSlider* slider = find<QWidget>("analog_output_slider")->findChild<QSlider*>();
+    auto slide = [&](int value) {
+        slider->setSliderDown(true);
+        slider->setSliderPosition(value);
+        slider->setSliderDown(false);
+    };
+    c().poke(0x22, 0xF0);
+    form->visualdisplaytext_Click(int(mainwindow::VisualParam::Fan1));
+    slide(3);
+    EXPECT_EQ(c().peek(0x22), 0xF3);
+    EXPECT_EQ(find<QLabel>("lblDutyCycle1")->text(), "20%");
+    if (dual()) {
+        c().poke(0x22, 0x0F);
+        form->visualdisplaytext_Click(int(mainwindow::VisualParam::Fan2));
+        slide(7);
+        EXPECT_EQ(c().peek(0x22), 0x7F);
+    } else {
+        // The single fan is the low nibble, whatever the caption says.
+        EXPECT_EQ(form->sliderFan(), 1);
+    }
+    slide(0);
+    EXPECT_EQ(find<QLabel>("lblDutyCycle1")->text(), "Off");
+}
+
+TEST_P(MainFormTest, FanTypeAndCommutationPulses)
+{
+    form->selectTab(MainForm::TabControl);
+    c().poke(0x00, 0x04);
+    find<QRadioButton>("optThreeWire")->click();
+    ASSERT_FALSE(ui->messages.empty());
+    EXPECT_EQ(ui->messages.back().icon, shell::MsgIcon::Critical);
+    EXPECT_TRUE(ui->messages.back().text.endsWith("before proceeding. "));
+    EXPECT_EQ(c().peek(0x00) & 0x04, 0);
+    form->Get_Comm_Pulses();
+    EXPECT_FALSE(find<QWidget>("panComPulses")->isEnabled());
+    find<QRadioButton>("optTwoWire")->click();
+    EXPECT_EQ(c().peek(0x00) & 0x04, 0x04);
+    form->Get_Comm_Pulses();
+    EXPECT_TRUE(find<QWidget>("panComPulses")->isEnabled());
+}
+
+TEST_P(MainFormTest, ControlStatusCaptions)
+{
+    c().poke(0x00, 0xA0);  // bits 7..5 = 101
+    c().poke(0x23, 0x02);
+    form->Get_Control_Status();
+    EXPECT_EQ(find<QLabel>("lblModeSelected")->text(), "Automatic (Filtering Off)");
+    EXPECT_EQ(find<QLabel>("lblModeSelected2")->text(), "Automatic (Filtering On)");
+    EXPECT_EQ(find<QWidget>("lblModeSelected2")->isHidden(), !dual());
+    c().poke(0x00, 0x40);
+    form->Get_Control_Status();
+    EXPECT_EQ(find<QLabel>("lblModeSelected")->text(), "PWM Select");
+    EXPECT_EQ(find<QLabel>("lblModeSelected2")->text(), "RPM Feedback");
+}
+
+TEST_P(MainFormTest, HeaterDutyThreeIsThreeTicksOnSevenOff)
+{
+    form->heaterTimer()->stop();
+    form->cmdEnable_Click();
+    find<QSlider>("sldPWM")->setValue(3);
+    std::string pattern;
+    for (int i = 0; i < 20; ++i) {
+        form->heaterTick();
+        pattern += (stayHigh() & 0x10) ? '1' : '0';
+    }
+    EXPECT_EQ(pattern, "11100000001110000000");
+    EXPECT_EQ(find<QLabel>("lblPWM")->text(), " 30 %");
+    form->cmdEnable_Click();
+    form->heaterTick();
+    EXPECT_EQ(stayHigh() & 0x30, 0);
+}
+
+TEST_P(MainFormTest, FrequencyComboUnreadWritesNothing)
+{
+    c().poke(0x20, 0x28);  // frequency code 5
+    RegisterLink.RegisterPointer = 0x20;
+    RegisterLink.ReadResult = 0x00;
+    mainwindow::LatestReadings().frequencyText.clear();
+    form->Set_PWM_Frequency();
+    EXPECT_EQ(c().peek(0x20), 0x28);
+    form->selectTab(MainForm::TabControl);
+    EXPECT_EQ(find<QComboBox>("cmbFreq1")->currentText(), "46.9");
+}
+
+INSTANTIATE_TEST_SUITE_P(BothVariants, MainFormTest, ::testing::Values(Dual, Single),
+                         [](const auto& info) { return info.param == Dual ? "TFM4411" : "TFM4410"; });
+
+}  // namespace
