@@ -149,7 +149,7 @@ void MainForm::buildMainTab(QWidget* page)
     auto* layout = new QVBoxLayout(page);
     layout->addStretch(1);
     auto* picture = makeLabel(QString(), "Picture1", page);
-    QSvgRenderer board(QStringLiteral(":/eval_board.svg"));
+    QSvgRenderer board(QStringLiteral(":/startup/eval_board.svg"));
     if (board.isValid()) {
         const QSize size = board.defaultSize().scaled(440, 280, Qt::KeepAspectRatio);
         const qreal dpr = devicePixelRatioF();
