@@ -20,7 +20,7 @@
 #include "device/register_link.h"
 #include "device/register_map.h"
 #include "main_window/main_form.h"
-#include "shell/dialog_services.h"
+#include "shell/ui_services.h"
 
 namespace mainwindow {
 

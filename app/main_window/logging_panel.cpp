@@ -16,7 +16,7 @@
 #include "device/register_link.h"
 #include "device/register_map.h"
 #include "main_window/latest_readings.h"
-#include "shell/dialog_services.h"
+#include "shell/ui_services.h"
 
 namespace mainwindow {
 

@@ -408,6 +408,22 @@ void RegisterPanel::bitClick(int bit)
     });
 }
 
+// Both entry boxes write the same way: to the selected register, showing
+// the byte written (not the last read) while the write is confirmed.
+bool RegisterPanel::writeEnteredByte(int value)
+{
+    RegisterLink.ShowDataByte = 1;
+    const bool ok = guarded([&] {
+        RegisterLink.DataByte = std::uint8_t(value);
+        device::PointAtSelectedRegister(*this);
+        RegisterLink.RegisterPointer = std::uint8_t(leadingHexValue(m_regAddress->text()));
+        device::WriteRegister();
+        device::ShowRegisterBits(*this);
+    });
+    RegisterLink.ShowDataByte = 0;
+    return ok;
+}
+
 void RegisterPanel::Command4_Click()
 {
     const QString text = m_hex->text();
@@ -428,16 +444,7 @@ void RegisterPanel::Command4_Click()
     }
     if (!m_hex->isEnabled() && !m_dec->isEnabled()) return;
     const int value = leadingHexValue(text);
-    RegisterLink.ShowDataByte = 1;
-    const bool ok = guarded([&] {
-        RegisterLink.DataByte = std::uint8_t(value);
-        device::PointAtSelectedRegister(*this);
-        RegisterLink.RegisterPointer = std::uint8_t(leadingHexValue(m_regAddress->text()));
-        device::WriteRegister();
-        device::ShowRegisterBits(*this);
-    });
-    RegisterLink.ShowDataByte = 0;
-    if (!ok) return;
+    if (!writeEnteredByte(value)) return;
     m_dec->setText(QString::number(value));
     setButtonState(m_hexWrite, true);
     setButtonState(m_decWrite, true);
@@ -461,16 +468,7 @@ void RegisterPanel::Command5_Click()
     }
     if (!m_hex->isEnabled() && !m_dec->isEnabled()) return;
     const int value = leadingDecimalValue(text);
-    RegisterLink.ShowDataByte = 1;
-    const bool ok = guarded([&] {
-        RegisterLink.DataByte = std::uint8_t(value);
-        device::PointAtSelectedRegister(*this);
-        RegisterLink.RegisterPointer = std::uint8_t(leadingHexValue(m_regAddress->text()));
-        device::WriteRegister();
-        device::ShowRegisterBits(*this);
-    });
-    RegisterLink.ShowDataByte = 0;
-    if (!ok) return;
+    if (!writeEnteredByte(value)) return;
     m_hex->setText(QString::number(value, 16).toUpper());
     setButtonState(m_hexWrite, true);
     setButtonState(m_decWrite, true);

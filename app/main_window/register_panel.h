@@ -75,6 +75,7 @@ private:
     // the next read shows what the chip holds.
     template <class F>
     bool guarded(F&& f);
+    bool writeEnteredByte(int value);
 
     std::array<QLabel*, 36> m_entries{};  // [1..35]
     std::vector<std::pair<QLabel*, std::vector<QLabel*>>> m_headings;  // column heading, its entries

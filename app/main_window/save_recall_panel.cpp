@@ -10,7 +10,7 @@
 #include "device/register_file.h"
 #include "device/register_link.h"
 #include "main_window/frm_save_reg.h"
-#include "shell/dialog_services.h"
+#include "shell/ui_services.h"
 
 namespace mainwindow {
 

@@ -1,6 +1,6 @@
 #include "shell/application.h"
 
-#include "shell/dialog_services.h"
+#include "shell/ui_services.h"
 
 #include <vexlink06/vexlink06.h>
 

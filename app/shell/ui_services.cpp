@@ -1,4 +1,4 @@
-#include "shell/dialog_services.h"
+#include "shell/ui_services.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -6,7 +6,7 @@
 #include "main_window/main_form.h"
 #include "shell/application.h"
 #include "shell/label_colour.h"
-#include "shell/dialog_services.h"
+#include "shell/ui_services.h"
 #include "startup/frm_splash.h"
 
 #include <vexlink06/vexlink06.h>

@@ -1,5 +1,5 @@
 #include "shell/application.h"
-#include "shell/dialog_services.h"
+#include "shell/ui_services.h"
 #include "shell/options.h"
 
 #include <vexlink06/vexlink06.h>

@@ -1,6 +1,6 @@
 #include "device/register_link.h"
 #include "main_window/main_form.h"
-#include "shell/dialog_services.h"
+#include "shell/ui_services.h"
 #include "shell/label_colour.h"
 #include "startup/entry.h"
 #include "startup/frm_splash.h"
