@@ -163,6 +163,8 @@ void ChipModel::integrate(double dtMs)
         f.spinUpLeftMs = std::max(0.0, f.spinUpLeftMs - dtMs);
         if (c1 & 0x08)
             out = 1.0 - out;   // PWM Invert
+        if (cfg.invertingDriver)
+            out = 1.0 - out;   // the board's fan stage
         if (!((m_r[reg::Config2] >> i) & 1))
             out = 0.0;         // PWM output disabled
         const double target = cfg.stalled ? 0.0 : out * cfg.fullSpeedRpm;

@@ -120,7 +120,7 @@ std::string text(const json& v, const std::string& path)
 
 FanConfig parseFan(const json& j, const std::string& path)
 {
-    onlyKeys(j, path, {"fullSpeedRpm", "pulsesPerRev", "stalled"});
+    onlyKeys(j, path, {"fullSpeedRpm", "pulsesPerRev", "stalled", "invertingDriver"});
     FanConfig f;
     if (j.contains("fullSpeedRpm"))
         f.fullSpeedRpm = real(j["fullSpeedRpm"], join(path, "fullSpeedRpm"), 100, 20000);
@@ -128,6 +128,8 @@ FanConfig parseFan(const json& j, const std::string& path)
         f.pulsesPerRev = static_cast<int>(integer(j["pulsesPerRev"], join(path, "pulsesPerRev"), 1, 4));
     if (j.contains("stalled"))
         f.stalled = boolean(j["stalled"], join(path, "stalled"));
+    if (j.contains("invertingDriver"))
+        f.invertingDriver = boolean(j["invertingDriver"], join(path, "invertingDriver"));
     return f;
 }
 
@@ -232,7 +234,8 @@ json chipJson(const ChipConfig& c)
 {
     json fans = json::array();
     for (const FanConfig& f : c.fans)
-        fans.push_back({{"fullSpeedRpm", f.fullSpeedRpm}, {"pulsesPerRev", f.pulsesPerRev}, {"stalled", f.stalled}});
+        fans.push_back({{"fullSpeedRpm", f.fullSpeedRpm}, {"pulsesPerRev", f.pulsesPerRev}, {"stalled", f.stalled},
+                        {"invertingDriver", f.invertingDriver}});
     return {{"variant", c.variant == ChipVariant::Tfm4410 ? "TFM4410" : "TFM4411"},
             {"address", c.address},
             {"remote1Open", c.remote1Open},

@@ -85,7 +85,7 @@ protected:
     std::unique_ptr<MainForm> form;
 };
 
-TEST_P(MainFormTest, LoadLocksThePortAndUnloadSwitchesTheHeatersOff)
+TEST_P(MainFormTest, LoadAndUnloadSwitchTheHeatersOff)
 {
     EXPECT_EQ(stayHigh() & 0x30, 0);
     EXPECT_EQ(mainwindow::mainForm(), form.get());
@@ -133,6 +133,7 @@ TEST_P(MainFormTest, EasySetupWritesTheChipAndTheCyclePlotsEveryChannel)
     EXPECT_EQ(c().peek(0x10), 252);
     EXPECT_EQ(c().peek(0x00) & 0x1F, 0x1F);
     EXPECT_EQ(c().peek(0x20) & 0xC0, 0xC0);
+    EXPECT_EQ(c().peek(0x22), 0xFF);
     ASSERT_FALSE(ui->messages.empty());  // two-wire selection asks for the switch
     EXPECT_EQ(ui->messages.back().text, dual() ? "Ensure that Switches S1 and S2 are set to the 'AIN' position before proceeding."
                                                : "Ensure that Switch S1 is set to the 'AIN' position before proceeding.");
@@ -143,6 +144,11 @@ TEST_P(MainFormTest, EasySetupWritesTheChipAndTheCyclePlotsEveryChannel)
     EXPECT_FLOAT_EQ(latest.localTemp, device::decodeTemperature(c().peek(0x0A), c().peek(0x06), device::TempChannel::Local));
     EXPECT_FLOAT_EQ(latest.remote1Temp,
                     device::decodeTemperature(c().peek(0x0B), c().peek(0x06), device::TempChannel::Remote1));
+    // Full duty with PWM Invert set: the two-pulse fan is near its 4800 RPM,
+    // shown as half that while "4 Pulses/Rev" is selected.
+    ASSERT_LT(c().peek(0x08), 255);
+    EXPECT_FLOAT_EQ(latest.fan1Rpm, float(device::TachToRpm(1, c().peek(0x08)).value_or(-1)));
+    EXPECT_GT(latest.fan1Rpm, 2000);
     for (int ch = 0; ch < 5; ++ch) {
         const bool expected = dual() || ch <= 2;
         EXPECT_EQ(form->stripChart()->pointCount(ch), expected ? 1 : 0) << ch;
@@ -184,13 +190,18 @@ TEST_P(MainFormTest, DraggingLimitPointersWritesTheRegisters)
     ASSERT_EQ(gauge->pointerValue(LimitsGauge::kLowPointer), -1);
     EXPECT_EQ(c().peek(0x15), 0xFF);
 
-    // A fan pointer at the slowest speed writes 255, never more.
+    // A fan pointer at the slowest speed writes 255, never more: with
+    // divisor 1 the scale starts at 2647 RPM, count 255.
+    c().poke(0x20, 0x1D);
+    c().poke(0x21, 0x1D);
+    device::ReadFanDivisors();
     form->visualdisplaytext_Click(int(mainwindow::VisualParam::Fan1));
     QTest::mousePress(gauge, Qt::LeftButton, {}, gauge->pointerHandle(LimitsGauge::kLowPointer));
     QTest::mouseMove(gauge, QPoint(xOf(gauge->minimum() + 300), y));
     QTest::mouseMove(gauge, QPoint(0, y));
     QTest::mouseRelease(gauge, Qt::LeftButton, {}, QPoint(0, y));
-    EXPECT_GE(c().peek(0x10), 254);  // the slowest speed on the scale
+    EXPECT_EQ(gauge->minimum(), 2647);
+    EXPECT_EQ(c().peek(0x10), 255);
     EXPECT_EQ(gauge->pointerValue(LimitsGauge::kHighPointer), 8000);
 }
 

@@ -28,7 +28,7 @@ TEST(ConfigTest, FullConfigurationAndRoundTrip)
       "ports": [
         {"base": "0x278", "adapter": "non-inverting", "eeprom": false,
          "chips": [{"variant": "TFM4410", "address": "0x58", "remote1Open": true,
-                    "fans": [{"fullSpeedRpm": 3000, "pulsesPerRev": 4, "stalled": true}]}],
+                    "fans": [{"fullSpeedRpm": 3000, "pulsesPerRev": 4, "stalled": true, "invertingDriver": false}]}],
          "otherMaster": {"mode": "winArbitration", "bit": 3, "attempts": 2}},
         {"base": 956, "heldByOtherProcess": true, "chips": []}
       ],
@@ -44,6 +44,7 @@ TEST(ConfigTest, FullConfigurationAndRoundTrip)
     EXPECT_TRUE(c.ports[0].chips[0].remote1Open);
     EXPECT_EQ(c.ports[0].chips[0].fans[0].pulsesPerRev, 4);
     EXPECT_TRUE(c.ports[0].chips[0].fans[0].stalled);
+    EXPECT_FALSE(c.ports[0].chips[0].fans[0].invertingDriver);
     EXPECT_EQ(c.ports[0].chips[0].fans[1].fullSpeedRpm, sim::FanConfig{}.fullSpeedRpm);
     EXPECT_EQ(c.ports[0].otherMaster.mode, sim::OtherMasterConfig::Mode::WinArbitration);
     EXPECT_EQ(c.ports[0].otherMaster.bit, 3);

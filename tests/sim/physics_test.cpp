@@ -65,6 +65,7 @@ TEST_F(PhysicsTest, ReadingsAreQuantisedWithOffsetAndNegativeLayout)
 
 TEST_F(PhysicsTest, ZeroDutyStopsTheFanAndTachReads255)
 {
+    write(0x00, 0x09);   // PWM Invert, which the board's fan stage needs
     write(0x22, 0x00);
     advance(10);
     EXPECT_EQ(read(0x08), 0xFF);
@@ -89,7 +90,7 @@ TEST_P(TachTest, CountConvertsBackToTrueSpeed)
     c.ports[0].chips[0].fans[0].pulsesPerRev = t.pulsesPerRev;
     freshBoard(c);
     write(0x20, static_cast<uint8_t>((t.divisorCode << 6) | 0x05));
-    write(0x00, t.analog ? 0x05 : 0x01);
+    write(0x00, t.analog ? 0x0D : 0x09);
     write(0x22, 0x0F);
     advance(20);
     const uint8_t count = read(0x08);
@@ -102,8 +103,32 @@ INSTANTIATE_TEST_SUITE_P(Cases, TachTest,
                                            TachCase{3, 2, false, 1}, TachCase{1, 1, false, 2},
                                            TachCase{1, 4, true, 1}, TachCase{1, 2, true, 2}));
 
+// The power-on Configuration 1 leaves PWM Invert clear: the board's
+// inverting fan stage then runs the fans at the complement of the duty.
+TEST_F(PhysicsTest, FanStageRunsTheComplementUntilPwmInvertIsSet)
+{
+    write(0x20, 0x45);   // N = 2
+    write(0x22, 0x00);
+    advance(10);
+    EXPECT_NEAR(chip().fanRpm(0), 4800, 5);
+    write(0x00, 0x09);
+    advance(10);
+    EXPECT_LT(chip().fanRpm(0), 1.0);
+    write(0x22, 0x0F);
+    advance(10);
+    EXPECT_NEAR(chip().fanRpm(0), 4800, 5);
+
+    sim::Config c;
+    c.ports[0].chips[0].fans[0].invertingDriver = false;
+    freshBoard(c);
+    write(0x22, 0x00);
+    advance(10);
+    EXPECT_LT(chip().fanRpm(0), 1.0);
+}
+
 TEST_F(PhysicsTest, TooSlowForTheDivisorReads255)
 {
+    write(0x00, 0x09);
     write(0x20, 0x05);   // N = 1: slowest measurable 2647 RPM
     write(0x22, 0x03);   // 20 % of 4800
     advance(20);
@@ -113,6 +138,7 @@ TEST_F(PhysicsTest, TooSlowForTheDivisorReads255)
 
 TEST_F(PhysicsTest, SpinUpRunsFullDutyUnlessDisabled)
 {
+    write(0x00, 0x09);
     write(0x22, 0x00);
     advance(10);
     write(0x20, 0x44);   // spin-up 1000 ms
@@ -189,7 +215,7 @@ TEST_F(PhysicsTest, RpmFeedbackHoldsTheLimitCount)
 {
     write(0x20, 0x45);           // N = 2
     write(0x10, 100);            // count 100 = 3375 RPM
-    write(0x00, 0x61);
+    write(0x00, 0x69);
     advance(30);
     EXPECT_NEAR(read(0x08), 100, 1);
 }
@@ -219,7 +245,7 @@ TEST_F(PhysicsTest, FaultsShowInStatus)
     c.ports[0].chips[0].remote1Open = true;
     c.ports[0].chips[0].fans[1].stalled = true;
     freshBoard(c);
-    write(0x00, 0x11);           // fan fault enabled
+    write(0x00, 0x19);           // fan fault enabled, PWM Invert
     write(0x10, 0x40);           // speed alarms above count 64
     write(0x11, 0x40);
     advance(5);

@@ -41,6 +41,7 @@ TEST_F(StackTest, HeaterThroughBitsToStayHigh)
 
 TEST_F(StackTest, DutyZeroStopsFanAndLimitStatusCycles)
 {
+    write(0x00, 0x09);   // PWM Invert, which the board's fan stage needs
     write(0x22, 0x00);
     advance(10);
     EXPECT_EQ(read(0x08), 0xFF);

@@ -36,6 +36,9 @@ struct FanConfig {
     double fullSpeedRpm = 4800.0;  // speed at 100 % duty
     int pulsesPerRev = 2;          // 1..4
     bool stalled = false;          // rotor blocked: speed stays 0
+    // The evaluation board's fan stage inverts the chip's PWM pin, so the
+    // chip must run with PWM Invert set for duty n to mean n/15 speed.
+    bool invertingDriver = true;
 };
 
 struct ChipConfig {
