@@ -471,6 +471,8 @@ void MainForm::Setup_Device_Display()
         m_fan1PwmLabel->hide();
         m_fan2PwmLabel->hide();
         m_freq2->hide();
+        // With the per-fan labels gone the panel carries the unit.
+        m_freqPanel->setTitle(QStringLiteral("PWM Frequency (Hz)"));
         m_mode2Caption->hide();
         m_mode2->hide();
         m_statusPanel->adjustSize();

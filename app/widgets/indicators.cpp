@@ -13,10 +13,12 @@ QColor fromBgr(unsigned bgr)
     return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF));
 }
 
-// Black or white, whichever reads better on the fill.
+// Black or white, whichever reads better on the fill (by perceived
+// brightness: pure green takes black, pure red white).
 QColor textOn(const QColor& fill)
 {
-    return fill.lightnessF() > 0.55 ? Qt::black : Qt::white;
+    const double brightness = 0.299 * fill.red() + 0.587 * fill.green() + 0.114 * fill.blue();
+    return brightness > 140 ? Qt::black : Qt::white;
 }
 }  // namespace
 

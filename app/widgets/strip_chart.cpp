@@ -127,7 +127,7 @@ void StripChart::setCaption(int channel, const QString& caption)
     if (channel < 0 || channel >= kChannels)
         return;
     m_captions[std::size_t(channel)] = caption;
-    update();
+    invalidateFrame();  // the legend may now need another row
 }
 
 QString StripChart::caption(int channel) const
@@ -215,20 +215,67 @@ void StripChart::setExpanded(bool expanded)
 QSize StripChart::sizeHint() const { return {560, 300}; }
 QSize StripChart::minimumSizeHint() const { return {240, 140}; }
 
+std::pair<int, int> StripChart::plotColumns() const
+{
+    const QFontMetrics fm = fontMetrics();
+    const int leftW = fm.horizontalAdvance(QStringLiteral("-000 °C")) + 10;
+    const int rightW = fm.horizontalAdvance(QStringLiteral("00000")) + 10;
+    return {leftW, width() - rightW};
+}
+
+int StripChart::legendRowHeight() const { return fontMetrics().height() + 8; }
+
+QString StripChart::legendText(int channel, bool widest) const
+{
+    QString text = m_captions[std::size_t(channel)].trimmed();
+    if (!m_expanded)
+        return text;
+    const bool left = m_axes[std::size_t(channel)] == Axis::Left;
+    const QString& units = left ? m_left.units : m_right.units;
+    // The widest value a channel can show keeps the layout still while values change.
+    if (widest)
+        return text + (left ? QStringLiteral(": -000.00 ") : QStringLiteral(": 00000 ")) + units;
+    if (auto v = lastValue(channel))
+        text += QStringLiteral(": %1 %2").arg(QString::number(*v, 'f', left ? 2 : 0), units);
+    return text;
+}
+
+std::vector<StripChart::LegendSlot> StripChart::legendLayout() const
+{
+    const QFontMetrics fm = fontMetrics();
+    const auto [plotLeft, plotRight] = plotColumns();
+    const int swatch = fm.height() - 4;
+    std::vector<LegendSlot> entries;
+    int x = plotLeft;
+    int row = 0;
+    for (int c = 0; c < kChannels; ++c) {
+        if (m_captions[std::size_t(c)].trimmed().isEmpty())
+            continue;
+        const int w = swatch * 2 + 4 + fm.horizontalAdvance(legendText(c, true));
+        if (x > plotLeft && x + w > plotRight) {
+            ++row;
+            x = plotLeft;
+        }
+        entries.push_back({c, row, x});
+        x += w + 16;
+    }
+    return entries;
+}
+
 QRect StripChart::legendRect() const
 {
-    const int h = fontMetrics().height() + 8;
-    return {0, 0, width(), h};
+    const auto entries = legendLayout();
+    const int rows = entries.empty() ? 1 : entries.back().row + 1;
+    return {0, 0, width(), rows * legendRowHeight()};
 }
 
 QRect StripChart::plotRect() const
 {
     const QFontMetrics fm = fontMetrics();
-    const int leftW = fm.horizontalAdvance(QStringLiteral("-000 °C")) + 10;
-    const int rightW = fm.horizontalAdvance(QStringLiteral("00000")) + 10;
+    const auto [left, right] = plotColumns();
     const int top = legendRect().bottom() + 4;
     const int bottom = height() - fm.height() - 8;
-    return QRect(QPoint(leftW, top), QPoint(width() - rightW, bottom));
+    return QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
 void StripChart::invalidateFrame()
@@ -276,8 +323,11 @@ void StripChart::renderFrame()
                    text);
     }
     p.setPen(palette().color(QPalette::WindowText));
-    p.drawText(QRect(0, plot.top() - fm.height() - 2, plot.left() - 6, fm.height()),
-               Qt::AlignRight | Qt::AlignBottom, m_left.units);
+    // Units sit in the legend's last row, clear of the top tick labels.
+    const QRect legend = legendRect();
+    const QRect unitsRow(0, legend.bottom() + 1 - legendRowHeight(), width(), legendRowHeight());
+    p.drawText(QRect(0, unitsRow.top(), plot.left() - 6, unitsRow.height()), Qt::AlignRight | Qt::AlignVCenter,
+               m_left.units);
 
     // Right axis: labels and short ticks only, so the grid stays one set of lines.
     const auto rightTicks = niceTicks(m_right.bottom, m_right.top, m_expanded ? 9 : 5);
@@ -289,8 +339,8 @@ void StripChart::renderFrame()
         p.drawText(QRect(plot.right() + 6, y - fm.height() / 2, width() - plot.right() - 6, fm.height()),
                    Qt::AlignLeft | Qt::AlignVCenter, formatTick(v));
     }
-    p.drawText(QRect(plot.right() + 6, plot.top() - fm.height() - 2, width() - plot.right() - 6, fm.height()),
-               Qt::AlignLeft | Qt::AlignBottom, m_right.units);
+    p.drawText(QRect(plot.right() + 6, unitsRow.top(), width() - plot.right() - 6, unitsRow.height()),
+               Qt::AlignLeft | Qt::AlignVCenter, m_right.units);
 
     // Time axis: seconds before the newest sample, which sits at the right edge.
     const double spanSeconds = (m_span - 1) * m_interval;
@@ -313,26 +363,20 @@ void StripChart::drawLegend(QPainter& painter) const
 {
     const QFontMetrics fm = fontMetrics();
     const QRect area = legendRect();
-    painter.fillRect(area, palette().color(QPalette::Window));
-    int x = plotRect().left();
+    // The legend stays over the plot; the axis columns keep their units.
+    const auto [plotLeft, plotRight] = plotColumns();
+    painter.fillRect(QRect(plotLeft, area.top(), plotRight - plotLeft + 1, area.height()),
+                     palette().color(QPalette::Window));
     const int swatch = fm.height() - 4;
-    for (int c = 0; c < kChannels; ++c) {
-        const QString caption = m_captions[std::size_t(c)].trimmed();
-        if (caption.isEmpty())
-            continue;
-        QString text = caption;
-        if (m_expanded) {
-            if (auto v = lastValue(c))
-                text += QStringLiteral(": %1 %2").arg(QString::number(*v, 'f', m_axes[std::size_t(c)] == Axis::Left ? 2 : 0),
-                                                      m_axes[std::size_t(c)] == Axis::Left ? m_left.units : m_right.units);
-        }
-        const int y = area.top() + (area.height() - swatch) / 2;
-        painter.fillRect(QRect(x, y, swatch * 2, swatch), m_colours[std::size_t(c)]);
-        x += swatch * 2 + 4;
-        painter.setPen(palette().color(QPalette::WindowText));
-        const int w = fm.horizontalAdvance(text);
-        painter.drawText(QRect(x, area.top(), w + 2, area.height()), Qt::AlignLeft | Qt::AlignVCenter, text);
-        x += w + 16;
+    const int rowHeight = legendRowHeight();
+    painter.setPen(palette().color(QPalette::WindowText));
+    for (const LegendSlot& slot : legendLayout()) {
+        const int top = area.top() + slot.row * rowHeight;
+        painter.fillRect(QRect(slot.x, top + (rowHeight - swatch) / 2, swatch * 2, swatch),
+                         m_colours[std::size_t(slot.channel)]);
+        const int textX = slot.x + swatch * 2 + 4;
+        painter.drawText(QRect(textX, top, plotRight - textX + 1, rowHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                         legendText(slot.channel, false));
     }
 }
 

@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <array>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace widgets {
@@ -116,6 +117,17 @@ private:
     };
     void invalidateFrame();
     void renderFrame();
+    // Legend entries flow over the plot's width and wrap onto more rows
+    // when they do not fit (the expanded layout adds each latest value).
+    struct LegendSlot {
+        int channel;
+        int row;
+        int x;
+    };
+    std::pair<int, int> plotColumns() const;
+    int legendRowHeight() const;
+    std::vector<LegendSlot> legendLayout() const;
+    QString legendText(int channel, bool widest) const;
     QRect legendRect() const;
     void drawLegend(QPainter& painter) const;
 

@@ -306,6 +306,55 @@ TEST_P(MainFormTest, FrequencyComboUnreadWritesNothing)
     EXPECT_EQ(find<QComboBox>("cmbFreq1")->currentText(), "46.9");
 }
 
+// Pictures of every tab after a simulated minute of Easy Setup with the
+// heater on, when asked for (FANSCOPE_SCREENSHOT_DIR); run under a real
+// display server for fonts.
+TEST_P(MainFormTest, Screenshots)
+{
+    const QString dir = qEnvironmentVariable("FANSCOPE_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        GTEST_SKIP() << "set FANSCOPE_SCREENSHOT_DIR to write screenshots";
+    form->show();
+    form->heaterTimer()->stop();
+    form->selectTab(MainForm::TabVisual);
+    form->Command1_Click();
+    find<QTimer>("visual_timer")->stop();
+    form->cmdEnable_Click();
+    if (dual()) {
+        // The second heater and fan at lower duties keep the traces apart.
+        find<QRadioButton>("optTemp2")->click();
+        find<QSlider>("sldPWM")->setValue(4);
+        find<QRadioButton>("optTemp1")->click();
+        device::writeRegister(0x22, 0x9F);
+    }
+    double sinceHeaterTick = 0;
+    for (int tick = 0; tick < 2000; ++tick) {
+        sim::board().advanceMs(30);
+        form->visualTimerTick();
+        sinceHeaterTick += 30;
+        if (sinceHeaterTick >= 200) {
+            sinceHeaterTick -= 200;
+            form->heaterTick();
+        }
+    }
+    const QString variant = dual() ? QStringLiteral("tfm4411") : QStringLiteral("tfm4410");
+    const std::pair<int, const char*> tabs[] = {{MainForm::TabMain, "main-tab"},
+                                                {MainForm::TabReadWrite, "readwrite-tab"},
+                                                {MainForm::TabVisual, "visual-display"},
+                                                {MainForm::TabControl, "control-tab"}};
+    for (const auto& [tab, name] : tabs) {
+        form->selectTab(tab);
+        find<QTimer>("visual_timer")->stop();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(form->grab().save(QStringLiteral("%1/%2-%3.png").arg(dir, QLatin1String(name), variant)));
+    }
+    form->selectTab(MainForm::TabVisual);
+    find<QTimer>("visual_timer")->stop();
+    form->cmdExpand_Click();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(form->grab().save(QStringLiteral("%1/expanded-graph-%2.png").arg(dir, variant)));
+}
+
 INSTANTIATE_TEST_SUITE_P(BothVariants, MainFormTest, ::testing::Values(Dual, Single),
                          [](const auto& info) { return info.param == Dual ? "TFM4411" : "TFM4410"; });
 

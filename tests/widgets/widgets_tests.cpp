@@ -74,6 +74,25 @@ TEST(StripChart, PaintsAtAnySizeWithoutData)
     EXPECT_FALSE(chart.grab().isNull());
 }
 
+// The expanded legend adds each latest value; where five entries do not fit
+// across the plot they wrap, and the plot moves down rather than being
+// written over.
+TEST(StripChart, ExpandedLegendWrapsAndThePlotMakesRoom)
+{
+    StripChart chart;
+    chart.resize(520, 300);
+    for (int c = 0; c < StripChart::kChannels; ++c) {
+        chart.setCaption(c, QStringLiteral("Fan%1").arg(c));
+        chart.addPoint(-55.5, c);
+    }
+    const int oneRowTop = chart.plotRect().top();
+    chart.setExpanded(true);
+    EXPECT_GT(chart.plotRect().top(), oneRowTop);
+    for (int c = 1; c < StripChart::kChannels; ++c)
+        chart.setCaption(c, QStringLiteral(" "));
+    EXPECT_EQ(chart.plotRect().top(), oneRowTop);  // blank captions take no room
+}
+
 TEST(AxisMath, ValuesMapLinearlyAndTicksAreRound)
 {
     EXPECT_DOUBLE_EQ(widgets::axisY(120, 120, -20, 10, 150), 10);
