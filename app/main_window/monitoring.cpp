@@ -237,6 +237,9 @@ void MainForm::refreshIndicatorStates()
 void MainForm::enterVisualTab()
 {
     m_easySetup->setVisible(printerMedium() && !m_expanded);
+    // Until the cycle runs the chart is empty; say what starts it.
+    m_strip->setEmptyText(printerMedium() ? QStringLiteral("Click Easy Setup, or a parameter on the left, to start plotting")
+                                          : QStringLiteral("Click a parameter on the left to start plotting"));
     Get_Control_Status();
     m_registerPanel->leave();
     if (m_visualAllowed)

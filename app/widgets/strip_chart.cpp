@@ -417,6 +417,17 @@ void StripChart::paintEvent(QPaintEvent* event)
         else
             p.drawPolyline(m_trace);
     }
+    const bool empty = std::all_of(m_rings.begin(), m_rings.end(), [](const SampleRing& r) { return r.size() == 0; });
+    if (empty && !m_emptyText.isEmpty()) {
+        p.setPen(kAxisColour);
+        p.drawText(plot, Qt::AlignCenter | Qt::TextWordWrap, m_emptyText);
+    }
+}
+
+void StripChart::setEmptyText(const QString& text)
+{
+    m_emptyText = text;
+    update();
 }
 
 }  // namespace widgets

@@ -89,6 +89,10 @@ public:
     void setSampleInterval(double seconds);
     double sampleInterval() const { return m_interval; }
 
+    // Shown across the plot while no channel has a sample.
+    void setEmptyText(const QString& text);
+    QString emptyText() const { return m_emptyText; }
+
     // Samples kept per channel; at least the time span.
     void setHistoryCapacity(int samples);
     int historyCapacity() const { return m_rings[0].capacity(); }
@@ -140,6 +144,7 @@ private:
     int m_span = 300;
     double m_interval = 0.21;
     bool m_expanded = false;
+    QString m_emptyText;
     QPixmap m_frame;  // background, grid and axes; redrawn only when they change
     bool m_frameValid = false;
     mutable QPolygonF m_trace;  // reused between paints
