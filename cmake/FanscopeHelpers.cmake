@@ -10,6 +10,8 @@ function(fanscope_add_test name)
     set(T_TIMEOUT 300)
   endif()
   add_executable(${name} ${T_SOURCES})
+  # Shared fixtures: #include "support/..."
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock Threads::Threads)
   if(NOT "${T_LIBS}" MATCHES "GTest::gtest_main")
     # Tests that bring their own main() list it in SOURCES; others get gtest_main.

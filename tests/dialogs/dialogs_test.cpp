@@ -29,30 +29,14 @@
 #include "dialogs/frm_spin_up.h"
 #include "shell/label_colour.h"
 #include "widgets/indicators.h"
+#include "support/two_chip_board.h"
 
 #include <optional>
 #include <vector>
 
 namespace {
 
-constexpr std::uint8_t Tfm4411At = 0x5C;
-constexpr std::uint8_t Tfm4410At = 0x58;
-
-class BoardEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        sim::Config config;
-        sim::ChipConfig single;
-        single.variant = sim::ChipVariant::Tfm4410;
-        single.address = Tfm4410At;
-        config.ports.front().chips = {sim::ChipConfig{}, single};
-        config.time = sim::TimeMode::Manual;  // registers poked by tests stay put
-        sim::board().configure(config);
-        device::ComPort()->PrinterPort()->SMBusProtocall()->setBitsToStayHigh(240);
-    }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new BoardEnvironment);
+const auto* const g_board = ::testing::AddGlobalTestEnvironment(new testsupport::TwoChipBoard);
 
 struct Write {
     std::uint8_t reg;
@@ -63,10 +47,7 @@ class DialogTest : public ::testing::Test {
 protected:
     void useChip(bool single)
     {
-        auto& link = device::RegisterLink;
-        link.Medium = device::MediumPrinterPort;
-        link.DeviceAddress = single ? Tfm4410At : Tfm4411At;
-        link.DeviceId = single ? device::DeviceIdTFM4410 : device::DeviceIdTFM4411;
+        testsupport::connectTo(single ? testsupport::kTfm4410At : testsupport::kTfm4411At, false);
     }
     sim::Chip& chip() { return *sim::board().chip(device::RegisterLink.DeviceAddress); }
     sim::Bus& bus() { return sim::board().port(0)->bus(); }

@@ -22,6 +22,7 @@
 #include "widgets/indicators.h"
 #include "widgets/limits_gauge.h"
 #include "widgets/strip_chart.h"
+#include "support/two_chip_board.h"
 
 namespace {
 
@@ -29,26 +30,12 @@ using device::RegisterLink;
 using mainwindow::MainForm;
 using widgets::LimitsGauge;
 
-constexpr std::uint8_t Dual = 0x5C;
-constexpr std::uint8_t Single = 0x58;
+constexpr std::uint8_t Dual = testsupport::kTfm4411At;
+constexpr std::uint8_t Single = testsupport::kTfm4410At;
 
-class BoardEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        sim::Config config;
-        sim::ChipConfig single;
-        single.variant = sim::ChipVariant::Tfm4410;
-        single.address = Single;
-        config.ports.front().chips.push_back(single);
-        config.time = sim::TimeMode::Manual;
-        sim::board().configure(config);
-        device::ComPort()->PrinterPort()->SMBusProtocall()->setBitsToStayHigh(240);
-    }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new BoardEnvironment);
+const auto* const g_board = ::testing::AddGlobalTestEnvironment(new testsupport::TwoChipBoard);
 
-sim::Chip& chip(std::uint8_t address) { return *sim::board().chip(address); }
+sim::Chip& chip(std::uint8_t address) { return testsupport::chipAt(address); }
 
 std::uint8_t stayHigh() { return device::ComPort()->PrinterPort()->SMBusProtocall()->BitsToStayHigh(); }
 
@@ -58,10 +45,8 @@ protected:
     {
         chip(Dual).powerOn();
         chip(Single).powerOn();
-        RegisterLink.Medium = device::MediumPrinterPort;
-        RegisterLink.PrinterMedium = 1;
-        RegisterLink.DeviceAddress = address();
-        RegisterLink.DeviceId = 0;
+        testsupport::connectTo(address());
+        RegisterLink.DeviceId = 0;  // the window reads it
         form = std::make_unique<MainForm>();
         form->Setup_Device_Display();
     }

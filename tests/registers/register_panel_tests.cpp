@@ -32,6 +32,7 @@
 #include "main_window/save_recall_panel.h"
 #include "shell/label_colour.h"
 #include "shell/ui_services.h"
+#include "support/two_chip_board.h"
 
 namespace {
 
@@ -39,34 +40,13 @@ namespace fs = std::filesystem;
 using device::RegisterLink;
 using mainwindow::RegisterPanel;
 
-constexpr std::uint8_t Dual = 0x5C;    // TFM4411
-constexpr std::uint8_t Single = 0x58;  // TFM4410 on the same port
+constexpr std::uint8_t Dual = testsupport::kTfm4411At;
+constexpr std::uint8_t Single = testsupport::kTfm4410At;
+using testsupport::connectTo;
 
-class BoardEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        sim::Config config;
-        sim::ChipConfig single;
-        single.variant = sim::ChipVariant::Tfm4410;
-        single.address = Single;
-        config.ports.front().chips.push_back(single);
-        config.time = sim::TimeMode::Manual;  // registers stay as the tests set them
-        sim::board().configure(config);
-        device::ComPort()->PrinterPort()->SMBusProtocall()->setBitsToStayHigh(240);
-    }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new BoardEnvironment);
+const auto* const g_board = ::testing::AddGlobalTestEnvironment(new testsupport::TwoChipBoard);
 
-sim::Chip& chip(std::uint8_t address) { return *sim::board().chip(address); }
-
-void connectTo(std::uint8_t address)
-{
-    RegisterLink.Medium = device::MediumPrinterPort;
-    RegisterLink.PrinterMedium = 1;
-    RegisterLink.DeviceAddress = address;
-    RegisterLink.DeviceId = address == Single ? device::DeviceIdTFM4410 : device::DeviceIdTFM4411;
-}
+sim::Chip& chip(std::uint8_t address) { return testsupport::chipAt(address); }
 
 std::string slurp(const fs::path& p)
 {
