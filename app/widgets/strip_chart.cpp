@@ -388,14 +388,23 @@ void StripChart::paintEvent(QPaintEvent* event)
     p.drawPixmap(event->rect(), m_frame,
                  QRectF(QPointF(event->rect().topLeft()) * m_frame.devicePixelRatio(),
                         QSizeF(event->rect().size()) * m_frame.devicePixelRatio()));
-    if (event->rect().intersects(legendRect()))
+    // The legend ends four pixels above the plot; laying it out again just
+    // to test this would shape its texts once more per repaint.
+    const QRect plot = plotRect();
+    if (event->rect().top() <= plot.top() - 4)
         drawLegend(p);
 
-    const QRect plot = plotRect();
     p.setClipRect(plot.adjusted(1, 1, -1, -1));
     const double dx = double(plot.right() - plot.left()) / (m_span - 1);
-    // Cosmetic, unsmoothed pens keep a repaint cheap; one logical pixel wide
-    // on any screen scale.
+    // One-pixel cosmetic unsmoothed polylines take the raster engine's fast
+    // path; a wider pen would run the general stroker and its joins, several
+    // times slower with a thousand points. So a wider trace is that thin line
+    // drawn again a device pixel further right and down for each extra pixel:
+    // flat stretches thicken downwards, steep ones sideways.
+    const qreal dpr = devicePixelRatioF();
+    const qreal width = std::max<qreal>(1.0, dpr) * (m_expanded ? 1.5 : 1.0);
+    const int passes = std::max(1, int(std::lround(width)));
+    const QPointF step(1.0 / dpr, 1.0 / dpr);
     for (int c = 0; c < kChannels; ++c) {
         const SampleRing& ring = m_rings[std::size_t(c)];
         const int n = std::min(ring.size(), m_span);
@@ -408,14 +417,17 @@ void StripChart::paintEvent(QPaintEvent* event)
             const double x = plot.right() - (n - 1 - i) * dx;
             m_trace[i] = QPointF(x, axisY(ring.at(first + i), scale.top, scale.bottom, plot.top(), plot.bottom()));
         }
-        QPen pen(m_colours[std::size_t(c)]);
+        QPen pen(m_colours[std::size_t(c)], 1);
         pen.setCosmetic(true);
-        pen.setWidthF(std::max<qreal>(1.0, devicePixelRatioF()) * (m_expanded ? 1.5 : 1.0));
         p.setPen(pen);
-        if (n == 1)
-            p.drawPoint(m_trace[0]);
-        else
-            p.drawPolyline(m_trace);
+        for (int pass = 0; pass < passes; ++pass) {
+            p.setTransform(QTransform::fromTranslate(step.x() * pass, step.y() * pass));
+            if (n == 1)
+                p.drawPoint(m_trace[0]);
+            else
+                p.drawPolyline(m_trace);
+        }
+        p.resetTransform();
     }
     const bool empty = std::all_of(m_rings.begin(), m_rings.end(), [](const SampleRing& r) { return r.size() == 0; });
     if (empty && !m_emptyText.isEmpty()) {
