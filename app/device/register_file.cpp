@@ -164,7 +164,10 @@ std::string writeFileReplacing(const std::filesystem::path& path, std::string_vi
   for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(rd()));
-    temp = (folder / ("." + path.filename().string() + suffix)).string();
+    std::string name = ".";  // appended, not concatenated: GCC 12 misreads the latter at -O3
+    name += path.filename().string();
+    name += suffix;
+    temp = (folder / name).string();
     fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }
