@@ -93,6 +93,29 @@ TEST(StripChart, ExpandedLegendWrapsAndThePlotMakesRoom)
     EXPECT_EQ(chart.plotRect().top(), oneRowTop);  // blank captions take no room
 }
 
+// A flat trace is one pixel thick in the normal view and two in the
+// expanded one, drawn in the channel's colour.
+TEST(StripChart, TraceThicknessFollowsTheLayout)
+{
+    StripChart chart;
+    chart.resize(400, 240);
+    chart.setTimeSpan(50);
+    chart.setChannelColour(0, QColor(255, 0, 255));
+    for (int i = 0; i < 50; ++i)
+        chart.addPoint(50, 0);
+    auto thickness = [&] {
+        const QImage image = chart.grab().toImage();
+        const int x = chart.plotRect().center().x();
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            count += image.pixelColor(x, y) == QColor(255, 0, 255) ? 1 : 0;
+        return count;
+    };
+    EXPECT_EQ(thickness(), 1);
+    chart.setExpanded(true);
+    EXPECT_EQ(thickness(), 2);
+}
+
 TEST(AxisMath, ValuesMapLinearlyAndTicksAreRound)
 {
     EXPECT_DOUBLE_EQ(widgets::axisY(120, 120, -20, 10, 150), 10);
