@@ -16,6 +16,9 @@ public:
     virtual void outb(uint16_t port, uint8_t value) = 0;
 };
 
+// The two host-controller families a transfer can go through.
+enum class Family { Piix4, Ali };
+
 // What an idle bus gives for a byte nobody drives.
 inline constexpr uint8_t IdleBusByte = 0xFF;
 
@@ -118,32 +121,25 @@ inline int aliTransfer(PortIo& io, uint16_t base, uint8_t command, uint8_t addre
     return write ? 0 : io.inb(base + Data0);
 }
 
-inline int32_t readResult(int r) { return r < 0 ? IdleBusByte : r & 0xFF; }
+inline int transfer(Family family, PortIo& io, int32_t base, int32_t command, int32_t address,
+                    int32_t data, bool write) {
+    const auto run = family == Family::Piix4 ? piix4Transfer : aliTransfer;
+    // The address byte carries the direction, whatever the caller's low bit.
+    const int32_t address8 = write ? address & ~1 : address | 1;
+    return run(io, static_cast<uint16_t>(base), static_cast<uint8_t>(command),
+               static_cast<uint8_t>(address8), static_cast<uint8_t>(data), write);
+}
 
 } // namespace detail
 
-inline void piix4ByteWrite(PortIo& io, int32_t base, int32_t command, int32_t address, int32_t data) {
-    detail::piix4Transfer(io, static_cast<uint16_t>(base), static_cast<uint8_t>(command),
-                          static_cast<uint8_t>(address & ~1), static_cast<uint8_t>(data), true);
+inline void byteWrite(Family family, PortIo& io, int32_t base, int32_t command, int32_t address, int32_t data) {
+    detail::transfer(family, io, base, command, address, data, true);
 }
 
-// `protocol` is the byte-data protocol selector the callers always pass (2);
-// this helper implements byte-data only, so it is accepted and not used.
-inline int32_t piix4ByteRead(PortIo& io, int32_t base, int32_t command, int32_t address, int32_t /*protocol*/) {
-    return detail::readResult(detail::piix4Transfer(io, static_cast<uint16_t>(base),
-                                                    static_cast<uint8_t>(command),
-                                                    static_cast<uint8_t>(address | 1), 0, false));
-}
-
-inline void aliByteWrite(PortIo& io, int32_t base, int32_t command, int32_t address, int32_t data) {
-    detail::aliTransfer(io, static_cast<uint16_t>(base), static_cast<uint8_t>(command),
-                        static_cast<uint8_t>(address & ~1), static_cast<uint8_t>(data), true);
-}
-
-inline int32_t aliByteRead(PortIo& io, int32_t base, int32_t command, int32_t address, int32_t /*protocol*/) {
-    return detail::readResult(detail::aliTransfer(io, static_cast<uint16_t>(base),
-                                                  static_cast<uint8_t>(command),
-                                                  static_cast<uint8_t>(address | 1), 0, false));
+// The byte read, or IdleBusByte when the transfer failed.
+inline int32_t byteRead(Family family, PortIo& io, int32_t base, int32_t command, int32_t address) {
+    const int r = detail::transfer(family, io, base, command, address, 0, false);
+    return r < 0 ? IdleBusByte : r & 0xFF;
 }
 
 } // namespace mbhelper

@@ -4,11 +4,8 @@
 // 0xCF8/0xCFC cycles, which could interleave with the kernel's own: the
 // helper keeps its own copy of the 0xCF8 address latch and serves the data
 // port from the file of the function the latch addresses.
-#include "mbhelper_abi.h"
-
-#include "../common/mb_port_table.h"
+#include "../common/mb_exports.h"
 #include "../common/mb_safety.h"
-#include "../common/mb_transfers.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -46,79 +43,37 @@ std::string readTextFile(const char* path) {
     return s.str();
 }
 
-class LinuxPorts final : public mbhelper::PortIo {
+class LinuxHelper final : public mbhelper::Helper {
 public:
-    uint8_t inb(uint16_t port) override {
+    uint32_t in(uint16_t port, int width) override {
         if (isConfigPort(port))
-            return static_cast<uint8_t>(configPortRead(port, 1));
-        if (!m_open.isOpen(port))
-            return mbhelper::IdleBusByte; // never fault on a port we were not granted
+            return configPortRead(port, width);
+        if (!isOpen(port, width))
+            return mbhelper::allOnes(width); // never fault on a port we were not granted
 #if VXMB_HAVE_PORT_IO
-        return ::inb(port);
+        return width == 1 ? ::inb(port) : width == 2 ? ::inw(port) : ::inl(port);
 #else
-        return mbhelper::IdleBusByte;
+        return mbhelper::allOnes(width);
 #endif
     }
 
-    void outb(uint16_t port, uint8_t value) override {
+    void out(uint16_t port, uint32_t value, int width) override {
         if (isConfigPort(port))
-            return configPortWrite(port, value, 1);
-        if (!m_open.isOpen(port))
+            return configPortWrite(port, value, width);
+        if (!isOpen(port, width))
             return;
 #if VXMB_HAVE_PORT_IO
-        ::outb(value, port);
+        if (width == 1)
+            ::outb(static_cast<uint8_t>(value), port);
+        else if (width == 2)
+            ::outw(static_cast<uint16_t>(value), port);
+        else
+            ::outl(value, port);
 #endif
     }
 
-    uint16_t inw(uint16_t port) {
-        if (isConfigPort(port))
-            return static_cast<uint16_t>(configPortRead(port, 2));
-        if (!m_open.allOpen(port, 2))
-            return 0xFFFF;
-#if VXMB_HAVE_PORT_IO
-        return ::inw(port);
-#else
-        return 0xFFFF;
-#endif
-    }
-
-    void outw(uint16_t port, uint16_t value) {
-        if (isConfigPort(port))
-            return configPortWrite(port, value, 2);
-        if (!m_open.allOpen(port, 2))
-            return;
-#if VXMB_HAVE_PORT_IO
-        ::outw(value, port);
-#endif
-    }
-
-    uint32_t inl(uint16_t port) {
-        if (isConfigPort(port))
-            return configPortRead(port, 4);
-        if (!m_open.allOpen(port, 4))
-            return 0xFFFFFFFFu;
-#if VXMB_HAVE_PORT_IO
-        return ::inl(port);
-#else
-        return 0xFFFFFFFFu;
-#endif
-    }
-
-    void outl(uint16_t port, uint32_t value) {
-        if (isConfigPort(port))
-            return configPortWrite(port, value, 4);
-        if (!m_open.allOpen(port, 4))
-            return;
-#if VXMB_HAVE_PORT_IO
-        ::outl(value, port);
-#endif
-    }
-
-    bool open(int32_t port, int32_t count) {
-        if (port < 0 || count < 1 || port + count > 0x10000)
-            return false;
-        const uint32_t first = static_cast<uint32_t>(port);
-        const uint32_t last = first + static_cast<uint32_t>(count) - 1;
+private:
+    bool acquire(uint32_t first, uint32_t last) override {
         if (isConfigPort(first) && isConfigPort(last))
             return true; // emulated through the config files, no permission needed
         if (const auto owner = mbhelper::findKernelSMBusOwner(readTextFile("/proc/ioports"), first, last)) {
@@ -130,23 +85,18 @@ public:
             reportOnce(what);
             return false;
         }
-        if (!grant(first, last))
-            return false;
-        for (uint32_t p = first; p <= last; ++p)
-            m_open.open(p);
-        return true;
+        return grant(first, last);
     }
 
-    void close(int32_t port) {
-        if (port < 0 || !m_open.close(static_cast<uint32_t>(port)))
-            return;
+    void released(uint32_t port) override {
 #if VXMB_HAVE_PORT_IO
-        if (static_cast<uint32_t>(port) < IopermLimit)
-            ioperm(static_cast<unsigned long>(port), 1, 0);
+        if (port < IopermLimit)
+            ioperm(port, 1, 0);
+#else
+        (void)port;
 #endif
     }
 
-private:
     bool grant(uint32_t first, uint32_t last) {
 #if VXMB_HAVE_PORT_IO
         int rc = 0;
@@ -257,72 +207,14 @@ private:
             std::fprintf(stderr, "motherboard SMBus: %s\n", what.c_str());
     }
 
-    mbhelper::PortTable m_open;
     bool m_iopl = false;
     uint32_t m_latch = 0;
     std::set<std::string> m_reported;
 };
 
-LinuxPorts& ports() {
-    static LinuxPorts instance;
-    return instance;
-}
-
-uint16_t port16(int32_t port) { return static_cast<uint16_t>(port); }
-
-bool validPort(int32_t port) { return port >= 0 && port <= 0xFFFF; }
-
 } // namespace
 
-extern "C" {
-
-int16_t AddMultiPort(int32_t port, int32_t count) { return ports().open(port, count) ? 1 : 0; }
-
-void RemovePort(int32_t port) { ports().close(port); }
-
-int16_t CanInp(int32_t port) { return validPort(port) ? ports().inb(port16(port)) : 0xFF; }
-
-void CanOutp(int32_t port, int16_t value) {
-    if (validPort(port))
-        ports().outb(port16(port), static_cast<uint8_t>(value));
+mbhelper::Helper& mbhelper::helper() {
+    static LinuxHelper instance;
+    return instance;
 }
-
-int16_t CanInpw(int32_t port) {
-    return static_cast<int16_t>(validPort(port) ? ports().inw(port16(port)) : 0xFFFF);
-}
-
-void CanOutpw(int32_t port, int16_t value) {
-    if (validPort(port))
-        ports().outw(port16(port), static_cast<uint16_t>(value));
-}
-
-int32_t CanInpd(int32_t port) {
-    return static_cast<int32_t>(validPort(port) ? ports().inl(port16(port)) : 0xFFFFFFFFu);
-}
-
-void CanOutpd(int32_t port, int32_t value) {
-    if (validPort(port))
-        ports().outl(port16(port), static_cast<uint32_t>(value));
-}
-
-void MBByteWrite71138086(int32_t base, int32_t command, int32_t address, int32_t data) {
-    if (validPort(base))
-        mbhelper::piix4ByteWrite(ports(), base, command, address, data);
-}
-
-int32_t MBByteRead71138086(int32_t base, int32_t command, int32_t address, int32_t protocol) {
-    return validPort(base) ? mbhelper::piix4ByteRead(ports(), base, command, address, protocol)
-                           : mbhelper::IdleBusByte;
-}
-
-void MBByteWrite153310B9(int32_t base, int32_t command, int32_t address, int32_t data) {
-    if (validPort(base))
-        mbhelper::aliByteWrite(ports(), base, command, address, data);
-}
-
-int32_t MBByteRead153310B9(int32_t base, int32_t command, int32_t address, int32_t protocol) {
-    return validPort(base) ? mbhelper::aliByteRead(ports(), base, command, address, protocol)
-                           : mbhelper::IdleBusByte;
-}
-
-} // extern "C"
