@@ -10,66 +10,76 @@
 
 namespace sim {
 
+// The register file both families share; a family differs only in where its
+// registers sit and what its bits are, which its Layout says.
 class HostController {
 public:
-    explicit HostController(Bus& bus, const char* name) : m_master(bus, name) {}
+    struct Layout {
+        uint16_t status, command, address, data0, data1;
+        uint8_t busy;   // what status reads, alone, while a transfer runs
+        uint8_t idle;   // added to every other status read
+        // Set at a transfer's end, each cleared by writing it to status.
+        uint8_t done, deviceError, collision, failed;
+        // The register whose 3-bit field at `protocolShift` selects the
+        // protocol (0 quick, 1 byte, 2 byte data, 3 word data; others fail),
+        // with a bit that kills a running transfer.
+        uint16_t protocolRegister;
+        unsigned protocolShift;
+        uint8_t kill;
+        uint8_t writeOnly;       // bits of that register that read back 0
+        // A write to `startRegister` starts a transfer: any write when
+        // `startBit` is 0, else one with that bit set.
+        uint16_t startRegister;
+        uint8_t startBit;
+    };
+
+    HostController(Bus& bus, const char* name, const Layout& layout) : m_master(bus, name), m_layout(layout) {}
     virtual ~HostController() = default;
     HostController(const HostController&) = delete;
     HostController& operator=(const HostController&) = delete;
 
-    virtual uint8_t read(uint16_t offset) = 0;
-    virtual void write(uint16_t offset, uint8_t value) = 0;
+    // Register access at `offset` from the controller's I/O base.
+    uint8_t read(uint16_t offset);
+    void write(uint16_t offset, uint8_t value);
 
     void setBusyStatusReads(int reads) { m_busyReads = reads < 0 ? 0 : reads; }
 
-protected:
+private:
     enum class Protocol { Quick, Byte, ByteData, WordData, Unsupported };
     enum class Outcome { Ok, NoAck, Collision, Unsupported };
 
-    // Runs one transfer; `address8` carries the read bit. Reads land in
+    void start();
+    // Ends a running transfer as failed; an idle controller stays as it is.
+    void kill();
+    // One transfer to m_address, which carries the read bit. Reads land in
     // data0 (and data1 for words).
-    Outcome run(Protocol protocol, uint8_t address8, uint8_t command, uint8_t& data0, uint8_t& data1);
+    Outcome run(Protocol protocol);
+    // The register at `offset` that only holds a byte, if it is one.
+    uint8_t* plainRegister(uint16_t offset);
 
     BusMaster m_master;
+    Layout m_layout;
     int m_busyReads = 2;
-    int m_busyLeft = 0;     // status reads still showing busy
+    int m_busyLeft = 0;      // status reads still showing busy
+    uint8_t m_status = 0;    // end-of-transfer bits; busy and idle come from m_busyLeft
+    uint8_t m_protocol = 0;  // the protocol register without its write-only bits
+    uint8_t m_command = 0;
+    uint8_t m_address = 0;
+    uint8_t m_data0 = 0;
+    uint8_t m_data1 = 0;
 };
 
 // PIIX4 type: +0 status, +2 control, +3 command, +4 address, +5/+6 data.
 class Piix4Host final : public HostController {
 public:
-    explicit Piix4Host(Bus& bus) : HostController(bus, "piix4-host") {}
-    uint8_t read(uint16_t offset) override;
-    void write(uint16_t offset, uint8_t value) override;
-
-private:
-    void start();
-
-    uint8_t m_status = 0;   // without the busy bit, which m_busyLeft gives
-    uint8_t m_control = 0;
-    uint8_t m_command = 0;
-    uint8_t m_address = 0;
-    uint8_t m_data0 = 0;
-    uint8_t m_data1 = 0;
+    explicit Piix4Host(Bus& bus);
 };
 
 // ALi type: +0 status, +1 protocol type, +2 start, +3 address, +4/+5 data,
 // +7 command.
 class AliHost final : public HostController {
 public:
-    explicit AliHost(Bus& bus) : HostController(bus, "ali-host") {}
-    uint8_t read(uint16_t offset) override;
-    void write(uint16_t offset, uint8_t value) override;
-
-private:
-    void start();
-
-    uint8_t m_status = 0;   // done and error bits; idle/busy come from m_busyLeft
-    uint8_t m_type = 0;
-    uint8_t m_address = 0;
-    uint8_t m_data0 = 0;
-    uint8_t m_data1 = 0;
-    uint8_t m_command = 0;
+    explicit AliHost(Bus& bus);
 };
 
 } // namespace sim
