@@ -6,6 +6,7 @@
 
 #include "chip_model.h"
 #include "registers.h"
+#include "slave_link.h"
 
 namespace sim {
 
@@ -140,28 +141,21 @@ void Chip::reset()
 
 void Chip::onStart()
 {
-    m_bus.driveSda(m_driver, false);
     if (!m_inFrame) {
         m_msgLen = 0;
         m_block = Block::None;
     }
     m_inFrame = true;
-    m_rose = false;
-    m_state = State::Address;
-    m_bitCount = 0;
-    m_shift = 0;
 }
 
 void Chip::onStop()
 {
-    m_bus.driveSda(m_driver, false);
     if (m_block == Block::Write && m_bytesInWrite == m_blockCount + 2 && m_blockCount > 0) {
         // Complete block without a PEC byte.
         std::copy_n(m_blockBuf.begin(), m_blockCount, m_blockMem.begin());
     }
     m_block = Block::None;
     m_inFrame = false;
-    m_state = State::Idle;
     m_msgLen = 0;
 }
 
@@ -232,114 +226,37 @@ uint8_t Chip::nextTransmitByte()
 
 void Chip::onLines(bool scl, bool sda)
 {
-    const bool sclRose = !m_scl && scl;
-    const bool sclFell = m_scl && !scl;
-    const bool start = scl && m_scl && m_sda && !sda;
-    const bool stop = scl && m_scl && !m_sda && sda;
-    m_scl = scl;
-    m_sda = sda;
-
-    if (start) {
-        onStart();
-        return;
-    }
-    if (stop) {
-        onStop();
-        return;
-    }
-    if (sclRose) {
-        m_rose = true;
-        switch (m_state) {
-        case State::Address:
-        case State::Receive:
-            if (m_bitCount < 8) {
-                m_shift = static_cast<uint8_t>((m_shift << 1) | (sda ? 1 : 0));
-                ++m_bitCount;
+    struct Bytes {
+        Chip& chip;
+        void started() { chip.onStart(); }
+        void stopped() { chip.onStop(); }
+        bool addressed(uint8_t byte)
+        {
+            if ((byte & 0xFE) != chip.m_config.address)
+                return false;
+            chip.sync();
+            if (chip.m_msgLen < static_cast<int>(chip.m_msg.size()))
+                chip.m_msg[static_cast<size_t>(chip.m_msgLen++)] = byte;
+            if (!(byte & 1)) {
+                chip.m_bytesInWrite = 0;
+            } else {
+                chip.m_txIndex = 0;
+                if (chip.m_block == Block::None)
+                    chip.m_cursor = chip.m_pointer;
             }
-            break;
-        case State::AckIn:
-            m_acked = !sda;
-            break;
-        default: break;
+            return true;
         }
-        return;
-    }
-    if (!sclFell || !m_rose)
-        return;
-    m_rose = false;
-
-    switch (m_state) {
-    case State::Address:
-        if (m_bitCount < 8)
-            break;
-        if ((m_shift & 0xFE) != m_config.address) {
-            m_state = State::Ignore;
-            break;
+        bool received(uint8_t byte)
+        {
+            if (chip.m_bytesInWrite < 0)
+                return false;   // refused earlier in this message
+            chip.byteReceived(byte);
+            return chip.m_acked;
         }
-        sync();
-        m_read = m_shift & 1;
-        if (m_msgLen < static_cast<int>(m_msg.size()))
-            m_msg[static_cast<size_t>(m_msgLen++)] = m_shift;
-        if (!m_read) {
-            m_bytesInWrite = 0;
-        } else {
-            m_txIndex = 0;
-            if (m_block == Block::None)
-                m_cursor = m_pointer;
-        }
-        m_acked = true;
-        m_bus.driveSda(m_driver, true);
-        m_state = State::AckOut;
-        break;
-    case State::Receive:
-        if (m_bitCount < 8)
-            break;
-        if (m_bytesInWrite < 0) {
-            m_acked = false;   // refused earlier in this message
-        } else {
-            byteReceived(m_shift);
-        }
-        m_bus.driveSda(m_driver, m_acked);
-        m_state = State::AckOut;
-        break;
-    case State::AckOut:
-        m_bus.driveSda(m_driver, false);
-        if (!m_acked) {
-            m_state = State::Ignore;
-        } else if (m_read) {
-            m_txByte = nextTransmitByte();
-            m_bitCount = 0;
-            m_bus.driveSda(m_driver, !(m_txByte & 0x80));
-            m_state = State::Transmit;
-        } else {
-            m_bitCount = 0;
-            m_shift = 0;
-            m_state = State::Receive;
-        }
-        break;
-    case State::Transmit:
-        ++m_bitCount;
-        if (m_bitCount < 8) {
-            m_bus.driveSda(m_driver, !((m_txByte >> (7 - m_bitCount)) & 1));
-        } else {
-            m_bus.driveSda(m_driver, false);
-            m_state = State::AckIn;
-        }
-        break;
-    case State::AckIn:
-        if (m_acked) {
-            m_txByte = nextTransmitByte();
-            m_bitCount = 0;
-            m_bus.driveSda(m_driver, !(m_txByte & 0x80));
-            m_state = State::Transmit;
-        } else {
-            m_state = State::Ignore;
-        }
-        break;
-    case State::Idle:
-    case State::Ignore:
-        break;
-    }
+        uint8_t transmit() { return chip.nextTransmitByte(); }
+    } bytes{*this};
+    SlaveLink<State>{m_bus, m_driver, m_state, m_scl, m_sda, m_rose, m_bitCount, m_shift, m_read, m_acked, m_txByte}
+        .onLines(scl, sda, bytes);
 }
 
 } // namespace sim

@@ -1,5 +1,7 @@
 #include "sim/eeprom.h"
 
+#include "slave_link.h"
+
 namespace sim {
 
 namespace {
@@ -44,91 +46,27 @@ void Eeprom::endMessage()
 
 void Eeprom::onLines(bool scl, bool sda)
 {
-    const bool sclRose = !m_scl && scl;
-    const bool sclFell = m_scl && !scl;
-    const bool start = scl && m_scl && m_sda && !sda;
-    const bool stop = scl && m_scl && !m_sda && sda;
-    m_scl = scl;
-    m_sda = sda;
-
-    if (start || stop) {
-        m_bus.driveSda(m_driver, false);
-        endMessage();
-        m_state = start ? State::Address : State::Idle;
-        m_bitCount = 0;
-        m_shift = 0;
-        m_rose = false;
-        return;
-    }
-    if (sclRose) {
-        m_rose = true;
-        if ((m_state == State::Address || m_state == State::Receive) && m_bitCount < 8) {
-            m_shift = static_cast<uint8_t>((m_shift << 1) | (sda ? 1 : 0));
-            ++m_bitCount;
-        } else if (m_state == State::AckIn) {
-            m_acked = !sda;
+    struct Bytes {
+        Eeprom& eeprom;
+        void started() { eeprom.endMessage(); }
+        void stopped() { eeprom.endMessage(); }
+        bool addressed(uint8_t byte)
+        {
+            if ((byte & 0xFE) != kAddress)
+                return false;
+            eeprom.m_inWrite = !(byte & 1);
+            return true;
         }
-        return;
-    }
-    if (!sclFell || !m_rose)
-        return;
-    m_rose = false;
-    switch (m_state) {
-    case State::Address:
-        if (m_bitCount < 8)
-            break;
-        if ((m_shift & 0xFE) != kAddress) {
-            m_state = State::Ignore;
-            break;
+        bool received(uint8_t byte)
+        {
+            if (eeprom.m_pending.size() < 2 + 128)   // one page of data at most
+                eeprom.m_pending.push_back(byte);
+            return true;
         }
-        m_read = m_shift & 1;
-        m_inWrite = !m_read;
-        m_bus.driveSda(m_driver, true);
-        m_state = State::AckOut;
-        break;
-    case State::Receive:
-        if (m_bitCount < 8)
-            break;
-        if (m_pending.size() < 2 + 128)   // one page of data at most
-            m_pending.push_back(m_shift);
-        m_bus.driveSda(m_driver, true);
-        m_state = State::AckOut;
-        break;
-    case State::AckOut:
-        m_bus.driveSda(m_driver, false);
-        m_bitCount = 0;
-        m_shift = 0;
-        if (m_read) {
-            m_txByte = m_mem[m_current++];
-            m_bus.driveSda(m_driver, !(m_txByte & 0x80));
-            m_state = State::Transmit;
-        } else {
-            m_state = State::Receive;
-        }
-        break;
-    case State::Transmit:
-        ++m_bitCount;
-        if (m_bitCount < 8) {
-            m_bus.driveSda(m_driver, !((m_txByte >> (7 - m_bitCount)) & 1));
-        } else {
-            m_bus.driveSda(m_driver, false);
-            m_state = State::AckIn;
-        }
-        break;
-    case State::AckIn:
-        if (m_acked) {
-            m_txByte = m_mem[m_current++];
-            m_bitCount = 0;
-            m_bus.driveSda(m_driver, !(m_txByte & 0x80));
-            m_state = State::Transmit;
-        } else {
-            m_state = State::Ignore;
-        }
-        break;
-    case State::Idle:
-    case State::Ignore:
-        break;
-    }
+        uint8_t transmit() { return eeprom.m_mem[eeprom.m_current++]; }
+    } bytes{*this};
+    SlaveLink<State>{m_bus, m_driver, m_state, m_scl, m_sda, m_rose, m_bitCount, m_shift, m_read, m_acked, m_txByte}
+        .onLines(scl, sda, bytes);
 }
 
 } // namespace sim
