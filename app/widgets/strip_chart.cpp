@@ -153,7 +153,7 @@ void StripChart::setChannelAxis(int channel, Axis axis)
     if (channel < 0 || channel >= kChannels)
         return;
     m_axes[std::size_t(channel)] = axis;
-    update();
+    invalidateFrame();  // the expanded legend shows this axis's units
 }
 
 StripChart::Axis StripChart::channelAxis(int channel) const
@@ -240,12 +240,15 @@ QString StripChart::legendText(int channel, bool widest) const
     return text;
 }
 
-std::vector<StripChart::LegendSlot> StripChart::legendLayout() const
+const std::vector<StripChart::LegendSlot>& StripChart::legendLayout() const
 {
+    if (m_legendValid)
+        return m_legend;
     const QFontMetrics fm = fontMetrics();
     const auto [plotLeft, plotRight] = plotColumns();
     const int swatch = fm.height() - 4;
-    std::vector<LegendSlot> entries;
+    std::vector<LegendSlot>& entries = m_legend;
+    entries.clear();
     int x = plotLeft;
     int row = 0;
     for (int c = 0; c < kChannels; ++c) {
@@ -259,12 +262,13 @@ std::vector<StripChart::LegendSlot> StripChart::legendLayout() const
         entries.push_back({c, row, x});
         x += w + 16;
     }
+    m_legendValid = true;
     return entries;
 }
 
 QRect StripChart::legendRect() const
 {
-    const auto entries = legendLayout();
+    const auto& entries = legendLayout();
     const int rows = entries.empty() ? 1 : entries.back().row + 1;
     return {0, 0, width(), rows * legendRowHeight()};
 }
@@ -281,12 +285,14 @@ QRect StripChart::plotRect() const
 void StripChart::invalidateFrame()
 {
     m_frameValid = false;
+    m_legendValid = false;
     update();
 }
 
 void StripChart::resizeEvent(QResizeEvent* event)
 {
     m_frameValid = false;
+    m_legendValid = false;
     QWidget::resizeEvent(event);
 }
 
@@ -295,6 +301,7 @@ void StripChart::changeEvent(QEvent* event)
     if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange ||
         event->type() == QEvent::StyleChange)
         m_frameValid = false;
+    m_legendValid = false;
     QWidget::changeEvent(event);
 }
 
@@ -388,12 +395,10 @@ void StripChart::paintEvent(QPaintEvent* event)
     p.drawPixmap(event->rect(), m_frame,
                  QRectF(QPointF(event->rect().topLeft()) * m_frame.devicePixelRatio(),
                         QSizeF(event->rect().size()) * m_frame.devicePixelRatio()));
-    // The legend ends four pixels above the plot; laying it out again just
-    // to test this would shape its texts once more per repaint.
-    const QRect plot = plotRect();
-    if (event->rect().top() <= plot.top() - 4)
+    if (event->rect().intersects(legendRect()))
         drawLegend(p);
 
+    const QRect plot = plotRect();
     p.setClipRect(plot.adjusted(1, 1, -1, -1));
     const double dx = double(plot.right() - plot.left()) / (m_span - 1);
     // One-pixel cosmetic unsmoothed polylines take the raster engine's fast

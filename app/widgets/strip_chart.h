@@ -130,7 +130,8 @@ private:
     };
     std::pair<int, int> plotColumns() const;
     int legendRowHeight() const;
-    std::vector<LegendSlot> legendLayout() const;
+    // Cached: it shapes texts, and every sample asks for the plot area.
+    const std::vector<LegendSlot>& legendLayout() const;
     QString legendText(int channel, bool widest) const;
     QRect legendRect() const;
     void drawLegend(QPainter& painter) const;
@@ -147,6 +148,8 @@ private:
     QString m_emptyText;
     QPixmap m_frame;  // background, grid and axes; redrawn only when they change
     bool m_frameValid = false;
+    mutable std::vector<LegendSlot> m_legend;
+    mutable bool m_legendValid = false;
     mutable QPolygonF m_trace;  // reused between paints
 };
 
