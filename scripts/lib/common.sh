@@ -7,13 +7,17 @@ export FANSCOPE_ROOT
 ensure_packages() {
   local wanted missing=()
   mapfile -t wanted < <(grep -v '^\s*#' "$FANSCOPE_ROOT/scripts/lib/packages.txt" | sed '/^\s*$/d')
-  local installed
-  installed="$(dpkg-query -W -f='${Package} ${Status}\n' "${wanted[@]}" 2>/dev/null | awk '$4=="installed"{print $1}')"
+  # dpkg-query exits 1 when any name it was asked about is not installed,
+  # which is the normal case on a fresh machine: keep what it listed and go on.
+  local listing installed
+  listing="$(dpkg-query -W -f='${Package} ${Status}\n' "${wanted[@]}" 2>/dev/null || true)"
+  installed="$(awk '$4=="installed"{print $1}' <<<"$listing")"
   for p in "${wanted[@]}"; do
-    grep -qx "$p" <<<"$installed" || missing+=("$p")
+    grep -qx -- "$p" <<<"$installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing missing packages: ${missing[*]}"
+  echo "(the first build after this takes a few minutes)"
   local sudo=()
   if [ "$(id -u)" -ne 0 ]; then
     if command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
@@ -30,6 +34,9 @@ ensure_packages() {
 
 # Configures and builds the main tree (build/).
 build_main() {
+  if [ ! -f "$FANSCOPE_ROOT/build/build.ninja" ]; then
+    echo "Building in build/ (the first build takes a few minutes)"
+  fi
   cmake -S "$FANSCOPE_ROOT" -B "$FANSCOPE_ROOT/build" -G Ninja \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   cmake --build "$FANSCOPE_ROOT/build"
