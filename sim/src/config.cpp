@@ -7,6 +7,8 @@
 #include <set>
 #include <sstream>
 
+#include "config_text.h"
+
 namespace sim {
 
 namespace {
@@ -36,7 +38,7 @@ constexpr std::array<PresetName, 13> kPresets{{
 
 [[noreturn]] void fail(const std::string& path, const json& value, const std::string& why)
 {
-    throw ConfigError(path + ": " + value.dump() + " " + why);
+    throw ConfigError(path + ": " + config_text::excerpt(value) + " " + why);
 }
 
 // Rejects keys the reader does not know, so a typing error is not silently
@@ -50,44 +52,58 @@ void onlyKeys(const json& obj, const std::string& path, std::initializer_list<st
         for (std::string_view k : keys)
             known = known || it.key() == k;
         if (!known)
-            fail(path.empty() ? it.key() : path + "." + it.key(), it.value(), "is not a known setting");
+            fail(config_text::joinPath(path, it.key()), it.value(), "is not a known setting");
     }
 }
 
 std::string join(const std::string& path, std::string_view key)
 {
-    return path.empty() ? std::string(key) : path + "." + std::string(key);
+    return config_text::joinPath(path, key);
 }
 
-// An integer given as a JSON number or as a "0x.." / decimal string.
+template <typename T>
+[[noreturn]] void failRange(const std::string& path, const json& v, T lo, T hi)
+{
+    std::ostringstream os;
+    os << "is out of range (" << lo << " to " << hi << ")";
+    fail(path, v, os.str());
+}
+
+// An integer given as a JSON number or as a text in C notation ("0x378",
+// "888"). Every form is range-checked before it is converted.
 long long integer(const json& v, const std::string& path, long long lo, long long hi)
 {
     long long n = 0;
-    if (v.is_number_integer()) {
+    if (v.is_number_unsigned()) {
+        const auto u = v.get<unsigned long long>();
+        if (hi < 0 || u > static_cast<unsigned long long>(hi))
+            failRange(path, v, lo, hi);
+        n = static_cast<long long>(u);
+    } else if (v.is_number_integer()) {
         n = v.get<long long>();
     } else if (v.is_number_float()) {
         const double d = v.get<double>();
         if (d != std::floor(d))
             fail(path, v, "is not a whole number");
+        // Compared as doubles first: converting one outside long long's
+        // range is undefined.
+        if (!(d >= static_cast<double>(lo) && d <= static_cast<double>(hi) && std::fabs(d) < 0x1p62))
+            failRange(path, v, lo, hi);
         n = static_cast<long long>(d);
     } else if (v.is_string()) {
-        const std::string s = v.get<std::string>();
-        size_t used = 0;
-        try {
-            n = std::stoll(s, &used, 0);
-        } catch (const std::exception&) {
-            used = 0;
-        }
-        if (s.empty() || used != s.size())
+        switch (config_text::integerFromText(v.get_ref<const std::string&>(), n)) {
+        case config_text::TextNumber::Ok:
+            break;
+        case config_text::TextNumber::TooLarge:
+            failRange(path, v, lo, hi);
+        case config_text::TextNumber::NotANumber:
             fail(path, v, "is not a number");
+        }
     } else {
         fail(path, v, "is not a number");
     }
-    if (n < lo || n > hi) {
-        std::ostringstream os;
-        os << "is out of range (" << lo << " to " << hi << ")";
-        fail(path, v, os.str());
-    }
+    if (n < lo || n > hi)
+        failRange(path, v, lo, hi);
     return n;
 }
 
@@ -96,11 +112,8 @@ double real(const json& v, const std::string& path, double lo, double hi)
     if (!v.is_number())
         fail(path, v, "is not a number");
     const double d = v.get<double>();
-    if (!(d >= lo && d <= hi)) {
-        std::ostringstream os;
-        os << "is out of range (" << lo << " to " << hi << ")";
-        fail(path, v, os.str());
-    }
+    if (!(d >= lo && d <= hi))
+        failRange(path, v, lo, hi);
     return d;
 }
 
@@ -261,14 +274,9 @@ std::optional<SouthBridgePreset> presetFromName(std::string_view name)
     return std::nullopt;
 }
 
-Config parseConfig(std::string_view jsonText)
+static Config parseSettings(std::string_view jsonText)
 {
-    json root;
-    try {
-        root = json::parse(jsonText.begin(), jsonText.end());
-    } catch (const json::parse_error& e) {
-        throw ConfigError(std::string("not valid JSON: ") + e.what());
-    }
+    json root = config_text::parseText(jsonText);
     onlyKeys(root, "", {"ports", "motherboard", "ambientC", "time"});
     Config c;
     if (root.contains("ports")) {
@@ -317,15 +325,22 @@ Config parseConfig(std::string_view jsonText)
     return c;
 }
 
+Config parseConfig(std::string_view jsonText)
+{
+    try {
+        return parseSettings(jsonText);
+    } catch (const nlohmann::json::exception& e) {
+        // Settings are checked before they are used; this only keeps a
+        // library exception from ever leaving the reader as itself.
+        throw ConfigError("cannot be read: " + config_text::shortText(e.what()));
+    }
+}
+
 Config loadConfigFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw ConfigError(path + ": cannot be opened");
-    std::ostringstream os;
-    os << in.rdbuf();
+    const std::string text = config_text::readFile(path);
     try {
-        return parseConfig(os.str());
+        return parseConfig(text);
     } catch (const ConfigError& e) {
         throw ConfigError(path + ": " + e.what());
     }
