@@ -21,7 +21,7 @@ function(fanscope_add_test name)
     endif()
   endif()
   # The library loads these by name at run time, so the link graph misses them.
-  foreach(dep vxport_sim vxmb_sim vxport_linux vxmb_linux)
+  foreach(dep vxport_sim vxmb_sim vxport_linux vxmb_linux vxi2c_sim vxi2c_linux)
     if(TARGET ${dep})
       add_dependencies(${name} ${dep})
     endif()

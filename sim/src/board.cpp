@@ -129,6 +129,10 @@ Board::~Board() = default;
 
 void Board::configure(const Config& config)
 {
+    // Adapters drive buses the ports and the motherboard own: they go first.
+    m_i2cAdapters.clear();
+    m_i2cChips.clear();
+    m_i2cBuses.clear();
     m_ports.clear();
     m_mbChips.clear();
     m_mbBus.reset();
@@ -143,6 +147,24 @@ void Board::configure(const Config& config)
         m_mbBus->attach(m_mbChips.back().get());
     }
     m_mbBus->reset();
+    for (const I2cAdapterConfig& a : m_config.i2cAdapters) {
+        Bus* bus = nullptr;
+        if (a.bus == "motherboard") {
+            bus = m_mbBus.get();
+        } else if (a.bus.rfind("port", 0) == 0 && a.bus.size() == 5 && port(a.bus[4] - '0')) {
+            bus = &port(a.bus[4] - '0')->bus();
+        } else {
+            // "own", or the default adapter on a board without a port: a bus of its own.
+            m_i2cBuses.push_back(std::make_unique<Bus>("i2c-" + std::to_string(a.number)));
+            bus = m_i2cBuses.back().get();
+            for (const ChipConfig& c : a.chips) {
+                m_i2cChips.push_back(std::make_unique<Chip>(*bus, m_clock, c, m_config.ambientC));
+                bus->attach(m_i2cChips.back().get());
+            }
+            bus->reset();
+        }
+        m_i2cAdapters.push_back(std::make_unique<I2cAdapter>(a, *bus));
+    }
     ++m_generation;
 }
 
@@ -175,6 +197,14 @@ Chip* Board::findChip(Bus& bus, uint8_t address8)
     };
     if (&bus == m_mbBus.get())
         return search(m_mbChips);
+    for (auto& b : m_i2cBuses) {
+        if (b.get() == &bus) {
+            for (auto& c : m_i2cChips)
+                if (c->address() == (address8 & 0xFE) && &c->bus() == &bus)
+                    return c.get();
+            return nullptr;
+        }
+    }
     for (auto& p : m_ports) {
         if (&p->bus() == &bus)
             return search(p->chips());
@@ -202,6 +232,16 @@ void Board::sync()
             c->sync();
     for (auto& c : m_mbChips)
         c->sync();
+    for (auto& c : m_i2cChips)
+        c->sync();
+}
+
+I2cAdapter* Board::i2cAdapter(int number)
+{
+    for (auto& a : m_i2cAdapters)
+        if (a->number() == number)
+            return a.get();
+    return nullptr;
 }
 
 Board& board()

@@ -117,16 +117,7 @@ void Chip::busWrite(uint8_t r, uint8_t value)
     m_regs[r] = value;
 }
 
-uint8_t Chip::pec(const uint8_t* data, int n) const
-{
-    uint8_t crc = 0;
-    for (int i = 0; i < n; ++i) {
-        crc ^= data[i];
-        for (int b = 0; b < 8; ++b)
-            crc = static_cast<uint8_t>((crc & 0x80) ? (crc << 1) ^ 0x07 : crc << 1);
-    }
-    return crc;
-}
+uint8_t Chip::pec(const uint8_t* data, int n) const { return smbusPec(data, n); }
 
 void Chip::reset()
 {

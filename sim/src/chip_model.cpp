@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "device/auto_control.h"
 #include "registers.h"
 
 namespace sim {
@@ -10,9 +11,6 @@ namespace sim {
 namespace {
 
 constexpr std::array<double, 8> kSpinUpMs{200, 400, 600, 800, 1000, 2000, 4000, 8000};
-// Range codes 5..7 are not offered by the program; the part treats them as
-// the widest range.
-constexpr std::array<double, 8> kTrangeC{5, 10, 20, 40, 80, 80, 80, 80};
 constexpr std::array<double, 4> kIncRate{1, 2, 4, 8};
 
 int8_t asSigned(uint8_t b) { return static_cast<int8_t>(b); }
@@ -82,16 +80,11 @@ double ChipModel::reading(int channel) const
 double ChipModel::autoDuty(int channel, int fan) const
 {
     if (diodeOpen(channel))
-        return 1.0;   // no temperature: cool as hard as possible
+        return device::OpenDiodeDuty;
     const uint8_t tr = m_r[static_cast<size_t>(reg::LocalTmin + channel)];
-    const double tmin = 4.0 * (tr >> 3);
-    const double range = kTrangeC[tr & 7];
     const int code = fan == 0 ? (m_r[reg::FanSpeed] & 0x0F) : (m_r[reg::FanSpeed] >> 4);
-    const double minDuty = code / 15.0;
-    const double t = reading(channel);
-    if (t < tmin)
-        return minDuty;
-    return std::min(1.0, minDuty + (1.0 - minDuty) * (t - tmin) / range);
+    return device::channelDuty(reading(channel), device::tminDegrees(tr), device::trangeDegrees(tr),
+                               device::minimumDuty(code));
 }
 
 double ChipModel::controlDuty(int fan) const
@@ -99,17 +92,13 @@ double ChipModel::controlDuty(int fan) const
     const uint8_t c1 = m_r[reg::Config1];
     const int code = fan == 0 ? (m_r[reg::FanSpeed] & 0x0F) : (m_r[reg::FanSpeed] >> 4);
     if (c1 & 0x80) {
-        const int op = (c1 >> 5) & 3;
-        if (op == 3) {
-            double d = std::max(autoDuty(0, fan), autoDuty(1, fan));
-            if (m_dual)
-                d = std::max(d, autoDuty(2, fan));
-            return d;
-        }
-        int channel = 1;
-        if (m_dual && (op == 2 || (op == 0 && fan == 1)))
-            channel = 2;
-        return autoDuty(channel, fan);
+        // The fan follows the largest duty of the channels that drive it.
+        const unsigned channels = device::drivingChannels(c1, fan, m_dual);
+        double d = 0.0;
+        for (int c = 0; c < 3; ++c)
+            if ((channels >> c) & 1u)
+                d = std::max(d, autoDuty(c, fan));
+        return d;
     }
     if ((c1 & 0x60) == 0x60) {
         // RPM feedback: run at the duty that holds the speed whose count is

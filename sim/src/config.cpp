@@ -243,6 +243,47 @@ PortConfig parsePort(const json& j, const std::string& path)
     return p;
 }
 
+I2cAdapterConfig parseI2cAdapter(const json& j, const std::string& path, size_t index, size_t portCount)
+{
+    onlyKeys(j, path, {"number", "name", "bus", "chips", "pec", "vanishAfter", "driverOwned", "accessDenied"});
+    I2cAdapterConfig a;
+    a.number = static_cast<int>(index) + 1;
+    if (j.contains("number"))
+        a.number = static_cast<int>(integer(j["number"], join(path, "number"), 0, 255));
+    if (j.contains("name")) {
+        a.name = text(j["name"], join(path, "name"));
+        if (a.name.empty() || a.name.size() > 63)
+            fail(join(path, "name"), j["name"], "is not 1 to 63 characters");
+    }
+    if (j.contains("bus")) {
+        a.bus = text(j["bus"], join(path, "bus"));
+        const bool port = a.bus.size() == 5 && a.bus.compare(0, 4, "port") == 0 && a.bus[4] >= '0' &&
+                          static_cast<size_t>(a.bus[4] - '0') < portCount;
+        if (!port && a.bus != "motherboard" && a.bus != "own")
+            fail(join(path, "bus"), j["bus"], "is not a configured port (port0..), motherboard or own");
+    }
+    if (j.contains("chips")) {
+        if (a.bus != "own")
+            fail(join(path, "chips"), j["chips"], "needs \"bus\": \"own\"");
+        a.chips = parseChips(j["chips"], join(path, "chips"));
+    }
+    if (j.contains("pec"))
+        a.pec = boolean(j["pec"], join(path, "pec"));
+    if (j.contains("vanishAfter"))
+        a.vanishAfter = static_cast<int>(integer(j["vanishAfter"], join(path, "vanishAfter"), 0, 100000000));
+    if (j.contains("driverOwned")) {
+        const json& owned = j["driverOwned"];
+        if (!owned.is_array())
+            fail(join(path, "driverOwned"), owned, "is not a list of 7-bit addresses");
+        for (size_t i = 0; i < owned.size(); ++i)
+            a.driverOwned.push_back(static_cast<uint8_t>(
+                integer(owned[i], join(path, "driverOwned") + "[" + std::to_string(i) + "]", 0x03, 0x77)));
+    }
+    if (j.contains("accessDenied"))
+        a.accessDenied = boolean(j["accessDenied"], join(path, "accessDenied"));
+    return a;
+}
+
 json chipJson(const ChipConfig& c)
 {
     json fans = json::array();
@@ -277,7 +318,7 @@ std::optional<SouthBridgePreset> presetFromName(std::string_view name)
 static Config parseSettings(std::string_view jsonText)
 {
     json root = config_text::parseText(jsonText);
-    onlyKeys(root, "", {"ports", "motherboard", "ambientC", "time"});
+    onlyKeys(root, "", {"ports", "motherboard", "ambientC", "time", "i2cAdapters", "i2cDev"});
     Config c;
     if (root.contains("ports")) {
         const json& ports = root["ports"];
@@ -311,6 +352,21 @@ static Config parseSettings(std::string_view jsonText)
         if (mb.contains("chips"))
             c.motherboard.chips = parseChips(mb["chips"], "motherboard.chips");
     }
+    if (root.contains("i2cAdapters")) {
+        const json& list = root["i2cAdapters"];
+        if (!list.is_array() || list.size() > 16)
+            fail("i2cAdapters", list, "is not a list of at most 16 adapters");
+        c.i2cAdapters.clear();
+        std::set<int> numbers;
+        for (size_t i = 0; i < list.size(); ++i) {
+            const std::string p = "i2cAdapters[" + std::to_string(i) + "]";
+            c.i2cAdapters.push_back(parseI2cAdapter(list[i], p, i, c.ports.size()));
+            if (!numbers.insert(c.i2cAdapters.back().number).second)
+                fail(p + ".number", list[i].value("number", json(c.i2cAdapters.back().number)), "is used twice");
+        }
+    }
+    if (root.contains("i2cDev"))
+        c.i2cDevLoaded = boolean(root["i2cDev"], "i2cDev");
     if (root.contains("ambientC"))
         c.ambientC = real(root["ambientC"], "ambientC", -40, 85);
     if (root.contains("time")) {
@@ -372,6 +428,20 @@ std::string toJson(const Config& config)
                  {"motherboard", {{"southBridge", std::string(presetName(config.motherboard.southBridge))}, {"chips", mbChips}}},
                  {"ambientC", config.ambientC},
                  {"time", config.time == TimeMode::Real ? "real" : "manual"}};
+    json adapters = json::array();
+    for (const I2cAdapterConfig& a : config.i2cAdapters) {
+        json chips = json::array();
+        for (const ChipConfig& c : a.chips)
+            chips.push_back(chipJson(c));
+        json entry = {{"number", a.number}, {"name", a.name}, {"bus", a.bus}, {"pec", a.pec},
+                      {"vanishAfter", a.vanishAfter}, {"driverOwned", a.driverOwned}, {"accessDenied", a.accessDenied}};
+        if (a.bus == "own")
+            entry["chips"] = chips;
+        adapters.push_back(entry);
+    }
+    root["i2cAdapters"] = adapters;
+    root["i2cDev"] = config.i2cDevLoaded;
+
     return root.dump(2);
 }
 

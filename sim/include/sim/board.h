@@ -13,6 +13,7 @@
 #include "sim/clock.h"
 #include "sim/config.h"
 #include "sim/eeprom.h"
+#include "sim/i2c_adapter.h"
 #include "sim/smbus.h"
 
 namespace sim {
@@ -100,7 +101,14 @@ public:
     Bus& motherboardBus() { return *m_mbBus; }
     std::vector<std::unique_ptr<Chip>>& motherboardChips() { return m_mbChips; }
 
-    // The chip at `address8` on `bus` (a port's bus or the motherboard's).
+    // The kernel I2C adapters in configuration order; nullptr when no
+    // adapter has that number. Chips on an adapter's own bus are listed by
+    // i2cChips().
+    const std::vector<std::unique_ptr<I2cAdapter>>& i2cAdapters() const { return m_i2cAdapters; }
+    I2cAdapter* i2cAdapter(int number);
+    std::vector<std::unique_ptr<Chip>>& i2cChips() { return m_i2cChips; }
+
+    // The chip at `address8` on `bus` (a port's bus, the motherboard's or an adapter's own).
     Chip* findChip(Bus& bus, uint8_t address8);
     // The chip on the first port's bus, the usual case in tests.
     Chip* chip(uint8_t address8 = 0x5C);
@@ -122,6 +130,9 @@ private:
     std::vector<std::unique_ptr<Port>> m_ports;
     std::unique_ptr<Bus> m_mbBus;
     std::vector<std::unique_ptr<Chip>> m_mbChips;
+    std::vector<std::unique_ptr<Bus>> m_i2cBuses;       // "own" adapter buses
+    std::vector<std::unique_ptr<Chip>> m_i2cChips;
+    std::vector<std::unique_ptr<I2cAdapter>> m_i2cAdapters;
     Clock m_clock;
 };
 

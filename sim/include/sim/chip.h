@@ -24,6 +24,7 @@ public:
     const ChipConfig& config() const { return m_config; }
     uint8_t address() const { return m_config.address; }   // 8-bit form
     ChipVariant variant() const { return m_config.variant; }
+    const Bus& bus() const { return m_bus; }
 
     // Register access without bus side effects (no clear-on-read, no
     // read-only protection). Peek brings the physics up to the board's now.

@@ -82,9 +82,27 @@ struct MotherboardConfig {
     std::vector<ChipConfig> chips;     // chips on the motherboard SMBus
 };
 
+// A kernel I2C/SMBus adapter (/dev/i2c-N) offered by the simulated PC. Its
+// transfers are clocked at bit level by a host master of its own on the bus
+// it names, so the same chips answer as through the other media.
+struct I2cAdapterConfig {
+    int number = 1;                                  // N of i2c-N
+    std::string name = "SMBus I801 adapter at efa0"; // as the kernel names it
+    // "port0".."port7": the bus of that parallel port's board; "motherboard";
+    // "own": a bus of its own carrying `chips` (a USB bridge, say).
+    std::string bus = "port0";
+    std::vector<ChipConfig> chips;                   // "own" bus only
+    bool pec = true;                                 // offers packet error checking
+    int vanishAfter = 0;                             // transfers until it is unplugged; 0 = never
+    std::vector<uint8_t> driverOwned;                // 7-bit addresses a kernel driver has bound
+    bool accessDenied = false;                       // the node refuses this user
+};
+
 struct Config {
     std::vector<PortConfig> ports{PortConfig{}};
     MotherboardConfig motherboard;
+    std::vector<I2cAdapterConfig> i2cAdapters{I2cAdapterConfig{}};
+    bool i2cDevLoaded = true;          // false: no /dev/i2c-*, as without the i2c-dev module
     double ambientC = 25.0;
     TimeMode time = TimeMode::Real;
 };
