@@ -1,8 +1,10 @@
 #include "sim/board.h"
+#include "sim/wire_capture.h"
 
 #include <cstdio>
 #include <cstdlib>
 
+#include "fault_schedule.h"
 #include "other_master.h"
 
 namespace sim {
@@ -44,6 +46,18 @@ Port::Port(const PortConfig& config, Board& board)
     m_data = m_config.inverting ? 0x00 : 0x03;
     m_bus.reset();
     applyData(m_data);
+    for (const FaultConfig& f : config.faults)
+        addFault(f);
+}
+
+void Port::addFault(const FaultConfig& fault)
+{
+    if (!m_faults) {
+        m_faults = std::make_unique<FaultSchedule>(m_bus, m_board.clock(), m_chips);
+        m_bus.attach(m_faults.get());
+    }
+    m_faults->add(fault);
+    m_faults->poll();
 }
 
 Port::~Port() = default;
@@ -81,10 +95,14 @@ void Port::write(uint32_t offset, uint8_t value)
 {
     if (!m_claimed)
         return;
+    if (m_faults)
+        m_faults->poll();
     if (offset == 0) {
         if (m_log.size() >= kLogLimit)
             m_log.erase(m_log.begin(), m_log.begin() + static_cast<std::ptrdiff_t>(kLogLimit / 2));
         m_log.push_back(value);
+        if (WireCapture* capture = m_bus.capture())
+            capture->dataWrite(value);
         applyData(value);
     } else if (offset == 2) {
         m_control = value;
@@ -106,12 +124,16 @@ uint8_t Port::read(uint32_t offset)
 {
     if (!m_claimed)
         return 0;
+    if (m_faults)
+        m_faults->poll();
     switch (offset) {
     case 0: return m_data;
     case 1: {
         // The other master reacts after this read: the PC sees the lines as
         // they were when it looked.
         const uint8_t s = status();
+        if (WireCapture* capture = m_bus.capture())
+            capture->statusRead(s);
         if (m_other)
             m_other->onStatusRead(!m_bus.pullsScl(m_pc) && !m_bus.pullsSda(m_pc));
         return s;

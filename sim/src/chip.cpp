@@ -215,8 +215,19 @@ uint8_t Chip::nextTransmitByte()
     return busRead(m_cursor++);
 }
 
+void Chip::setPresent(bool present)
+{
+    if (present == m_present)
+        return;
+    m_present = present;
+    // Back in: in step with the lines as they are now. Out: let go of SDA.
+    reset();
+}
+
 void Chip::onLines(bool scl, bool sda)
 {
+    if (!m_present)
+        return;
     struct Bytes {
         Chip& chip;
         void started() { chip.onStart(); }
@@ -226,6 +237,7 @@ void Chip::onLines(bool scl, bool sda)
             if ((byte & 0xFE) != chip.m_config.address)
                 return false;
             chip.sync();
+            ++chip.m_answered;
             if (chip.m_msgLen < static_cast<int>(chip.m_msg.size()))
                 chip.m_msg[static_cast<size_t>(chip.m_msgLen++)] = byte;
             if (!(byte & 1)) {

@@ -1,5 +1,7 @@
 #include "sim/config.h"
 
+#include "fault_config.h"
+
 #include <array>
 #include <cmath>
 #include <fstream>
@@ -219,7 +221,7 @@ OtherMasterConfig parseOther(const json& j, const std::string& path)
 
 PortConfig parsePort(const json& j, const std::string& path)
 {
-    onlyKeys(j, path, {"base", "adapter", "heldByOtherProcess", "chips", "eeprom", "otherMaster"});
+    onlyKeys(j, path, {"base", "adapter", "heldByOtherProcess", "chips", "eeprom", "otherMaster", "faults"});
     PortConfig p;
     if (j.contains("base"))
         p.base = static_cast<uint32_t>(integer(j["base"], join(path, "base"), 1, 0xFFFD));
@@ -240,6 +242,8 @@ PortConfig parsePort(const json& j, const std::string& path)
         p.eeprom = boolean(j["eeprom"], join(path, "eeprom"));
     if (j.contains("otherMaster"))
         p.otherMaster = parseOther(j["otherMaster"], join(path, "otherMaster"));
+    if (j.contains("faults"))
+        p.faults = parseFaults(j["faults"], join(path, "faults"));
     return p;
 }
 
@@ -419,7 +423,8 @@ std::string toJson(const Config& config)
                          {"heldByOtherProcess", p.heldByOtherProcess},
                          {"chips", chips},
                          {"eeprom", p.eeprom},
-                         {"otherMaster", {{"mode", mode}, {"bit", p.otherMaster.bit}, {"attempts", p.otherMaster.attempts}}}});
+                         {"otherMaster", {{"mode", mode}, {"bit", p.otherMaster.bit}, {"attempts", p.otherMaster.attempts}}},
+                         {"faults", faultsJson(p.faults)}});
     }
     json mbChips = json::array();
     for (const ChipConfig& c : config.motherboard.chips)

@@ -19,6 +19,7 @@
 namespace sim {
 
 class OtherMaster;
+class FaultSchedule;
 
 // One parallel port: data (base), status (base + 1), control (base + 2).
 class Port {
@@ -55,6 +56,9 @@ public:
 
     std::vector<std::unique_ptr<Chip>>& chips() { return m_chips; }
     Eeprom* eeprom() { return m_eeprom.get(); }
+    // Schedules a fault during the run, as the configuration's faults are
+    // (times are board time, transfer counts start now).
+    void addFault(const FaultConfig& fault);
     // Heaters beside the remote diodes: data bits 4 and 5.
     bool heater1() const { return (m_data & 0x10) != 0; }
     bool heater2() const { return (m_data & 0x20) != 0; }
@@ -74,6 +78,7 @@ private:
     std::vector<std::unique_ptr<Chip>> m_chips;
     std::unique_ptr<Eeprom> m_eeprom;
     std::unique_ptr<OtherMaster> m_other;
+    std::unique_ptr<FaultSchedule> m_faults;   // only once a fault is scheduled
 };
 
 class Board {

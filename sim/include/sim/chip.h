@@ -50,6 +50,13 @@ public:
     // reset does).
     void powerOn();
 
+    // An absent chip neither acknowledges nor drives SDA (its registers and
+    // physics stay, so a test can still peek). Run-time faults use this.
+    void setPresent(bool present);
+    bool present() const { return m_present; }
+    // Messages whose address byte this chip acknowledged.
+    uint64_t answeredMessages() const { return m_answered; }
+
     void reset() override;
     void onLines(bool scl, bool sda) override;
 
@@ -100,6 +107,8 @@ private:
     std::array<uint8_t, 32> m_blockMem{};
     int m_txIndex = 0;
     uint8_t m_txByte = 0;
+    bool m_present = true;
+    uint64_t m_answered = 0;
 };
 
 } // namespace sim

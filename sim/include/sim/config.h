@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/faults.h"
+
 namespace sim {
 
 enum class ChipVariant { Tfm4410, Tfm4411 };
@@ -75,6 +77,7 @@ struct PortConfig {
     std::vector<ChipConfig> chips{ChipConfig{}};
     bool eeprom = true;                // the board EEPROM at 0xA0
     OtherMasterConfig otherMaster;
+    std::vector<FaultConfig> faults;   // struck during the run
 };
 
 struct MotherboardConfig {
