@@ -5,66 +5,18 @@
 #include <cstdlib>
 
 #include "device/conversions.h"
+#include "device/register_diff.h"
 
 namespace cli {
 namespace {
 
 using device::BitScheme;
 
-// The field a bit name belongs to: "Tmin 3" -> "Tmin", "Offset Bit0" ->
-// "Offset Bit", "Monitor" -> "Monitor". The trailing number is the bit's
-// place within the field.
-struct BitPlace {
-  std::string field;
-  int place = -1;  // -1: a one-bit field
-};
-
-BitPlace placeOf(std::string_view name) {
-  std::size_t end = name.size();
-  while (end > 0 && std::isdigit(static_cast<unsigned char>(name[end - 1]))) --end;
-  if (end == name.size() || end == 0) return {std::string(name), -1};
-  const int place = std::atoi(std::string(name.substr(end)).c_str());
-  std::string_view stem = name.substr(0, end);
-  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
-  return {std::string(stem), place};
-}
-
-// Fields by the register's bit names, skipping unused bits: consecutive bits
-// with the same stem form one field, a place of 0 starts a new one.
+// Fields by the register's bit names, skipping unused bits.
 std::vector<Field> bitFields(BitScheme scheme, std::uint8_t value, int deviceId) {
-  const auto names = device::bitNames(scheme, deviceId);
   std::vector<Field> fields;
-  std::string current;
-  int lowBit = 0, width = 0;
-  auto flush = [&] {
-    if (width == 0) return;
-    const unsigned v = (value >> lowBit) & ((1u << width) - 1u);
-    fields.push_back({current, std::to_string(v)});
-    width = 0;
-  };
-  for (int bit = 0; bit < 8; ++bit) {
-    const std::string_view name = names[static_cast<std::size_t>(bit)];
-    if (name == device::UnusedBitName) {
-      flush();
-      continue;
-    }
-    const BitPlace p = placeOf(name);
-    if (p.place < 0) {
-      flush();
-      current = p.field;
-      lowBit = bit;
-      width = 1;
-      flush();
-      continue;
-    }
-    if (width > 0 && (p.field != current || p.place == 0)) flush();
-    if (width == 0) {
-      current = p.field;
-      lowBit = bit;
-    }
-    ++width;
-  }
-  flush();
+  for (const device::FieldValue& f : device::bitFieldValues(scheme, value, deviceId))
+    fields.push_back({f.name, std::to_string(f.value)});
   return fields;
 }
 

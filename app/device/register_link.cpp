@@ -5,6 +5,8 @@
 
 #include <vexlink06/vexlink06.h>
 
+#include "device/write_log.h"
+
 namespace device {
 
 RegisterLinkRecord RegisterLink;
@@ -45,6 +47,7 @@ const std::shared_ptr<vexlink06::TvxComPort>& ComPort() {
 bool ComPortCreated() { return comPortHolder() != nullptr; }
 
 void ReadRegister() {
+  const std::uint8_t medium = RegisterLink.Medium;
   const std::uint8_t address = RegisterLink.DeviceAddress;
   const std::uint8_t pointer = RegisterLink.RegisterPointer;
   std::uint8_t value = 0;
@@ -54,9 +57,11 @@ void ReadRegister() {
   else
     value = chipsetBus()->PortRead(address, pointer);
   RegisterLink.ReadResult = value & 0xFF;
+  writeLog().noteRead(medium, address, pointer, value);
 }
 
 void WriteRegister() {
+  const std::uint8_t medium = RegisterLink.Medium;
   const std::uint8_t address = RegisterLink.DeviceAddress;
   const std::uint8_t pointer = RegisterLink.RegisterPointer;
   const std::uint8_t data = RegisterLink.DataByte;
@@ -64,6 +69,8 @@ void WriteRegister() {
     printerProtocol()->PortWrite(address, pointer, data);
   else
     chipsetBus()->PortWrite(address, pointer, data);
+  // Only a write the library completed is logged.
+  writeLog().noteWrite(medium, address, pointer, data);
 }
 
 std::uint8_t readRegister(std::uint8_t address) {
