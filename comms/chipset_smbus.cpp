@@ -4,11 +4,22 @@
 
 #include "chipset_hardware_smbus.h"
 #include "comms_state.h"
+#include "journal.h"
 #include "timing.h"
 
 namespace vexlink06 {
 
 namespace hw = hardware_smbus;
+
+namespace {
+
+journal::Scope chipsetTransfer(std::uint8_t address7, TransferDirection direction, TransferProtocol protocol)
+{
+    return {TransferMedium::ChipsetSMBus, static_cast<std::int32_t>(hw::state().SMBusBaseAddress), address7, direction,
+            protocol};
+}
+
+} // namespace
 
 std::shared_ptr<SMBus> SMBus::create()
 {
@@ -49,16 +60,33 @@ void SMBus::setDeviceID(std::int32_t id) { hw::state().DeviceID = id; }
 double SMBus::SMBusBaseAddress() const { return hw::state().SMBusBaseAddress; }
 void SMBus::setSMBusBaseAddress(double base) { hw::OpenBaseAdressPorts(base); }
 
-VBool SMBus::DevicePresent(std::uint8_t DeviceAddress) { return hw::SMBusDevicePresent(DeviceAddress); }
+VBool SMBus::DevicePresent(std::uint8_t DeviceAddress)
+{
+    journal::Scope scope = chipsetTransfer(DeviceAddress, TransferDirection::Write, TransferProtocol::Quick);
+    const VBool present = hw::SMBusDevicePresent(DeviceAddress);
+    // The controller's status tells whether the address was acknowledged.
+    scope.wire(1, present != False ? ByteAck::Ack : ByteAck::Nack);
+    return present;
+}
 
 void SMBus::PortWrite(std::uint8_t DeviceAddress, std::uint8_t AddressPointer, std::uint8_t Data)
 {
+    // The controller reports no acknowledge per byte to this path.
+    journal::Scope scope = chipsetTransfer(DeviceAddress, TransferDirection::Write, TransferProtocol::WriteByte);
+    scope.command(AddressPointer);
+    scope.data({Data});
+    scope.wire(3, ByteAck::Unknown);
     hw::SMBusByteWrite(DeviceAddress, AddressPointer, Data);
 }
 
 std::uint8_t SMBus::PortRead(std::uint8_t DeviceAddress, std::uint8_t AddressPointer)
 {
-    return hw::SMBusByteRead(DeviceAddress, AddressPointer);
+    journal::Scope scope = chipsetTransfer(DeviceAddress, TransferDirection::Read, TransferProtocol::ReadByte);
+    scope.command(AddressPointer);
+    scope.wire(4, ByteAck::Unknown);
+    const std::uint8_t value = hw::SMBusByteRead(DeviceAddress, AddressPointer);
+    scope.data({value});
+    return value;
 }
 
 float SMBus::FrameDelay() const { return commsState().frameDelay; }

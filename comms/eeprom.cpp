@@ -1,6 +1,7 @@
 #include "vexlink06/eeprom.h"
 
 #include "comms_state.h"
+#include "journal.h"
 #include "parallel_port.h"
 #include "signalling.h"
 #include "timing.h"
@@ -15,10 +16,11 @@ std::uint8_t readAddress() { return static_cast<std::uint8_t>(commsState().devic
 // Claim, run, back off and retry; a give-up is silent and leaves the
 // arbitration counters for the next transaction to see.
 template <class Sequence>
-void memoryFrame(Sequence&& sequence)
+void memoryFrame(journal::Scope& scope, std::size_t wireBytes, Sequence&& sequence)
 {
     CommsState& s = commsState();
     if (OKtoStartCom()) {
+        scope.wire(wireBytes, ByteAck::Unknown);
         for (;;) {
             GStartBit();
             sequence();
@@ -41,6 +43,16 @@ void memoryFrame(Sequence&& sequence)
 
 void writeByte(std::uint8_t byte) { GWriteData(byte); }
 
+// The record's data is what followed the address byte: the memory address
+// (high byte first), then a data byte or a command. The EEPROM's answers are
+// not sampled on this medium.
+journal::Scope memoryTransfer(TransferDirection direction)
+{
+    return {TransferMedium::PrinterPort, commsState().portAddress,
+            static_cast<std::uint8_t>(commsState().deviceAddress >> 1), direction,
+            direction == TransferDirection::Read ? TransferProtocol::MemoryRead : TransferProtocol::MemoryWrite};
+}
+
 } // namespace
 
 std::shared_ptr<EEPROM> EEPROM::create()
@@ -60,7 +72,9 @@ void EEPROM::setDeviceAddress(std::uint8_t address) { commsState().deviceAddress
 
 void EEPROM::SetAddress(std::uint8_t HighByte, std::uint8_t LowByte)
 {
-    memoryFrame([&] {
+    journal::Scope scope = memoryTransfer(TransferDirection::Write);
+    scope.data({HighByte, LowByte});
+    memoryFrame(scope, 3, [&] {
         runSteps([] { writeByte(writeAddress()); }, [] { GAck(); }, [&] { writeByte(HighByte); }, [] { GAck(); },
                  [&] { writeByte(LowByte); }, [] { GNAck(); }, [] { GStopBit(); });
     });
@@ -70,19 +84,23 @@ void EEPROM::SetEEPROMAddress(std::uint8_t HighByte, std::uint8_t LowByte) { Set
 
 std::uint8_t EEPROM::ReadByte(std::uint8_t HighByte, std::uint8_t LowByte)
 {
+    journal::Scope scope = memoryTransfer(TransferDirection::Read);
     float data = 0;
-    memoryFrame([&] {
+    memoryFrame(scope, 5, [&] {
         runSteps([] { writeByte(writeAddress()); }, [] { GAck(); }, [&] { writeByte(HighByte); }, [] { GAck(); },
                  [&] { writeByte(LowByte); }, [] { GAck(); }, [] { GStopBit(); }, [] { GStartBit(); },
                  [] { writeByte(readAddress()); }, [] { GAck(); }, [&] { data = GReadData(); }, [] { GNAck(); },
                  [] { GStopBit(); });
     });
+    scope.data({HighByte, LowByte, static_cast<std::uint8_t>(data)});
     return static_cast<std::uint8_t>(data);
 }
 
 void EEPROM::WriteByte(std::uint8_t HighByte, std::uint8_t LowByte, std::uint8_t Data)
 {
-    memoryFrame([&] {
+    journal::Scope scope = memoryTransfer(TransferDirection::Write);
+    scope.data({HighByte, LowByte, Data});
+    memoryFrame(scope, 4, [&] {
         runSteps([] { writeByte(writeAddress()); }, [] { GAck(); }, [&] { writeByte(HighByte); }, [] { GAck(); },
                  [&] { writeByte(LowByte); }, [] { GAck(); }, [&] { writeByte(Data); }, [] { GAck(); },
                  [] { GStopBit(); });
@@ -91,7 +109,9 @@ void EEPROM::WriteByte(std::uint8_t HighByte, std::uint8_t LowByte, std::uint8_t
 
 VBool EEPROM::PageErase(std::uint8_t CommandByte, std::uint8_t HighByte, std::uint8_t LowByte)
 {
-    memoryFrame([&] {
+    journal::Scope scope = memoryTransfer(TransferDirection::Write);
+    scope.data({CommandByte, HighByte, LowByte});
+    memoryFrame(scope, 4, [&] {
         runSteps([] { writeByte(writeAddress()); }, [] { GAck(); }, [&] { writeByte(CommandByte); }, [] { GAck(); },
                  [&] { writeByte(HighByte); }, [] { GAck(); }, [&] { writeByte(LowByte); }, [] { GAck(); },
                  [] { GStopBit(); });
@@ -101,7 +121,9 @@ VBool EEPROM::PageErase(std::uint8_t CommandByte, std::uint8_t HighByte, std::ui
 
 void EEPROM::SingleCommand(std::uint8_t, std::uint8_t CommandByte)
 {
-    memoryFrame([&] {
+    journal::Scope scope = memoryTransfer(TransferDirection::Write);
+    scope.data({CommandByte});
+    memoryFrame(scope, 2, [&] {
         runSteps([] { writeByte(writeAddress()); }, [] { GAck(); }, [&] { writeByte(CommandByte); }, [] { GAck(); },
                  [] { GStopBit(); });
     });

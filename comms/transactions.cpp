@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <vector>
 
 #include "comms_state.h"
+#include "journal.h"
 #include "parallel_port.h"
 #include "signalling.h"
 #include "timing.h"
@@ -30,6 +32,8 @@ void RandomWait()
     while (static_cast<std::int32_t>(millisecondClock() - s.randomWaitDeadline) < 0)
         yieldEventLoop();
     ++s.arbitrationDenials;
+    if (TransferRecord* record = journal::current())
+        ++record->arbitrationRetries;
 }
 
 std::uint8_t computePEC(std::span<const std::int16_t> bytes)
@@ -103,6 +107,31 @@ void byteFrame(FrameDelayAt frameDelayAt, Sequence&& sequence)
 
 std::uint8_t toByte(float value) { return static_cast<std::uint8_t>(value); }
 
+// The bus is not sampled for acknowledges on this medium, so every byte's
+// answer is unknown. A transfer skipped for a refused claim raises no error
+// event, but put nothing on the wire: its record says so.
+class PrinterScope : public journal::Scope {
+public:
+    PrinterScope(std::uint8_t addressByte, TransferDirection direction, TransferProtocol protocol)
+        : Scope(TransferMedium::PrinterPort, commsState().portAddress, static_cast<std::uint8_t>(addressByte >> 1),
+                direction, protocol)
+    {
+    }
+    ~PrinterScope()
+    {
+        if (record() && record()->acks.empty() && std::uncaught_exceptions() == 0) [[unlikely]]
+            error(0, "the port could not be claimed; nothing was sent");
+    }
+    PrinterScope(const PrinterScope&) = delete;
+    PrinterScope& operator=(const PrinterScope&) = delete;
+};
+
+void wireUnlessSkipped(journal::Scope& scope, std::size_t bytes)
+{
+    if (scope.record() && commsState().portClaimed != False)
+        scope.wire(bytes, ByteAck::Unknown);
+}
+
 } // namespace
 
 // ---- creation and plain properties ----
@@ -127,6 +156,8 @@ void SMBusProtocall::setSMBusProtocallErrorHandler(ErrorHandler handler) { m_err
 
 void SMBusProtocall::raiseError(std::int16_t number, const std::string& description)
 {
+    if (TransferRecord* record = journal::current())
+        journal::Scope::setError(*record, number, description);
     if (m_errorHandler)
         m_errorHandler(number, description);
 }
@@ -200,19 +231,26 @@ VBool SMBusProtocall::WaitAck(std::uint8_t Timeout) { return WAck(Timeout); }
 
 void SMBusProtocall::PortWrite(std::uint8_t DeviceAddress, std::uint8_t AddressPointer, std::uint8_t Data)
 {
+    PrinterScope scope(DeviceAddress, TransferDirection::Write, TransferProtocol::WriteByte);
+    scope.command(AddressPointer);
+    scope.data({Data});
     byteFrame(FrameDelayAt::BeforeRelease, [&] {
         runSequence([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); },
                  [&] { GWriteData(AddressPointer); }, [] { GAck(); }, [&] { GWriteData(Data); }, [] { GAck(); },
                  [] { GStopBit(); });
+        wireUnlessSkipped(scope, 3);
     });
     raiseArbitrationErrorIfLost();
 }
 
 std::uint8_t SMBusProtocall::PortRead(std::uint8_t DeviceAddress, std::uint8_t AddressPointer)
 {
+    PrinterScope scope(DeviceAddress, TransferDirection::Read, TransferProtocol::ReadByte);
+    scope.command(AddressPointer);
     float r = 0;
     const auto readAddress = static_cast<std::uint8_t>(DeviceAddress | 1);
     byteFrame(FrameDelayAt::BeforeRelease, [&] {
+        wireUnlessSkipped(scope, 4);
         runSequence([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); },
                  [&] { GWriteData(AddressPointer); }, [] { GAck(); });
         if (commsState().repeatedStart != False) {
@@ -235,6 +273,7 @@ std::uint8_t SMBusProtocall::PortRead(std::uint8_t DeviceAddress, std::uint8_t A
         runSteps([] { GStartBit(); }, [&] { GWriteData(readAddress); }, [] { GAck(); }, [&] { r = GReadData(); },
                  [] { InternalDelay(); }, [] { GNAck(); }, [] { InternalDelay(); }, [] { GStopBit(); });
     });
+    scope.data({toByte(r)});
     raiseArbitrationErrorIfLost();
     return toByte(r);
 }
@@ -248,7 +287,11 @@ void SMBusProtocall::WriteWord(std::uint8_t DeviceAddress, std::uint8_t AddressP
     // (n AND NOT 0xFF) / 256: the byte above the low one, whatever the sign.
     const auto high = static_cast<std::uint8_t>(((n & ~0xFF) / 256) & 0xFF);
     const auto low = static_cast<std::uint8_t>(n & 0xFF);
+    PrinterScope scope(DeviceAddress, TransferDirection::Write, TransferProtocol::WriteWord);
+    scope.command(AddressPointer);
+    scope.data({high, low});
     byteFrame(FrameDelayAt::AfterRelease, [&] {
+        wireUnlessSkipped(scope, 4);
         runSequence([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); },
                  [&] { GWriteData(AddressPointer); }, [] { GAck(); }, [&] { GWriteData(high); }, [] { GAck(); },
                  [&] { GWriteData(low); }, [] { GAck(); }, [] { GStopBit(); });
@@ -258,22 +301,29 @@ void SMBusProtocall::WriteWord(std::uint8_t DeviceAddress, std::uint8_t AddressP
 
 float SMBusProtocall::ReadWord(std::uint8_t DeviceAddress, std::uint8_t AddressPointer)
 {
+    PrinterScope scope(DeviceAddress, TransferDirection::Read, TransferProtocol::ReadWord);
+    scope.command(AddressPointer);
     float h = 0;
     float l = 0;
     const auto readAddress = static_cast<std::uint8_t>(DeviceAddress | 1);
     byteFrame(FrameDelayAt::AfterRelease, [&] {
+        wireUnlessSkipped(scope, 5);
         runSequence([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); },
                  [&] { GWriteData(AddressPointer); }, [] { GAck(); }, [] { GStopBit(); }, [] { GStartBit(); },
                  [&] { GWriteData(readAddress); }, [] { GAck(); }, [&] { h = GReadData(); }, [] { GMAck(); },
                  [&] { l = GReadData(); }, [] { GNAck(); }, [] { GStopBit(); });
     });
+    scope.data({toByte(h), toByte(l)});
     raiseArbitrationErrorIfLost();
     return static_cast<float>((static_cast<unsigned>(h) << 8) | static_cast<unsigned>(l));
 }
 
 void SMBusProtocall::ShortWrite(std::uint8_t DeviceAddress, std::uint8_t Data)
 {
+    PrinterScope scope(DeviceAddress, TransferDirection::Write, TransferProtocol::SendByte);
+    scope.data({Data});
     byteFrame(FrameDelayAt::AfterRelease, [&] {
+        wireUnlessSkipped(scope, 2);
         runSequence([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); }, [&] { GWriteData(Data); },
                  [] { GAck(); }, [] { GStopBit(); });
     });
@@ -282,12 +332,15 @@ void SMBusProtocall::ShortWrite(std::uint8_t DeviceAddress, std::uint8_t Data)
 
 std::uint8_t SMBusProtocall::ShortRead(std::uint8_t DeviceAddress)
 {
+    PrinterScope scope(DeviceAddress, TransferDirection::Read, TransferProtocol::ReceiveByte);
     float r = 0;
     const auto readAddress = static_cast<std::uint8_t>(DeviceAddress | 1);
     byteFrame(FrameDelayAt::AfterRelease, [&] {
+        wireUnlessSkipped(scope, 2);
         runSequence([] { GStartBit(); }, [&] { GWriteData(readAddress); }, [] { GAck(); }, [&] { r = GReadData(); },
                  [] { InternalDelay(); }, [] { GNAck(); }, [] { InternalDelay(); }, [] { GStopBit(); });
     });
+    scope.data({toByte(r)});
     raiseArbitrationErrorIfLost();
     return toByte(r);
 }
@@ -317,10 +370,15 @@ void SMBusProtocall::BlockWrite(std::uint8_t ByteCount, const std::vector<std::i
             throw ComError::overflow();
     }
 
+    PrinterScope scope(writeAddress, TransferDirection::Write, TransferProtocol::BlockWrite);
+    scope.command(0xA0);
+    if (TransferRecord* record = scope.record())
+        journal::assignData(*record, std::span(message).subspan(3));
     if (!OKtoStartCom()) {
         clearArbitration();
         return;
     }
+    wireUnlessSkipped(scope, static_cast<std::size_t>(n) + 3 + (m_usePEC != False ? 1 : 0));
     for (;;) {
         runSequence([] { GPreStart(); }, [] { GStartBit(); }, [&] { GWriteData(writeAddress); }, [] { GAck(); },
                  [] { GWriteData(0xA0); }, [] { GAck(); }, [&] { GWriteData(static_cast<float>(n)); }, [] { GAck(); });
@@ -337,6 +395,13 @@ void SMBusProtocall::BlockWrite(std::uint8_t ByteCount, const std::vector<std::i
             const std::uint8_t pec = computePEC(message);
             m_finalPEC = pec;
             runSteps([&] { GWriteData(pec); }, [&] { m_pecOK = GCheckAck() ? True : False; });
+            if (TransferRecord* record = scope.record()) {
+                record->pecSent = pec;
+                record->pecMatch = m_pecOK != False;
+                // The PEC byte is the one byte whose answer this medium reads.
+                if (!record->acks.empty())
+                    record->acks.back() = m_pecOK != False ? ByteAck::Ack : ByteAck::Nack;
+            }
         }
         runSteps([] { GStopBit(); });
         if (!arbitrationLost()) {
@@ -357,11 +422,13 @@ void SMBusProtocall::BlockWrite(std::uint8_t ByteCount, const std::vector<std::i
 void SMBusProtocall::BlockRead(std::uint8_t, std::uint8_t)
 {
     static constexpr const char* kCountError = "The byte count read did not equal 32";
+    CommsState& s = commsState();
+    PrinterScope scope(s.deviceAddress, TransferDirection::Read, TransferProtocol::BlockRead);
+    scope.command(0xA1);
     if (!OKtoStartCom()) {
         clearArbitration();
         return;
     }
-    CommsState& s = commsState();
     for (;;) {
         const auto writeAddress = static_cast<std::uint8_t>(s.deviceAddress & 0xFE);
         const auto readAddress = static_cast<std::uint8_t>(s.deviceAddress | 1);
@@ -372,6 +439,8 @@ void SMBusProtocall::BlockRead(std::uint8_t, std::uint8_t)
                  [] { GAck(); }, [&] { count = GReadData(); });
         if (!arbitrationLost()) {
             m_blockByteCount = toByte(count);
+            if (TransferRecord* record = scope.record())
+                record->acks.assign(4, ByteAck::Unknown);
             if (m_blockByteCount != 32) {
                 // Not-acknowledge and stop, so the device lets go of the bus
                 // and the next transaction starts from idle.
@@ -413,6 +482,14 @@ void SMBusProtocall::BlockRead(std::uint8_t, std::uint8_t)
                 const std::uint8_t pec = computePEC(message);
                 m_finalPEC = pec;
                 m_pecOK = (m_receivedPEC == pec) ? True : False;
+            }
+            if (TransferRecord* record = scope.record()) {
+                journal::assignData(*record, std::span(m_blockData).subspan(2, 32));
+                record->acks.assign(4 + 32 + (m_usePEC != False ? 1 : 0), ByteAck::Unknown);
+                if (m_usePEC != False) {
+                    record->pecReceived = m_receivedPEC;
+                    record->pecMatch = m_pecOK != False;
+                }
             }
             releaseUnlessLocked();
             InternalFrameDelay();

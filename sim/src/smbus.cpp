@@ -1,4 +1,5 @@
 #include "sim/smbus.h"
+#include "sim/wire_capture.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -76,6 +77,8 @@ void Bus::settle()
             break;
         if (m_tracing)
             decode(scl, sda);
+        if (m_capture)
+            m_capture->lines(scl, sda);
         m_sclSeen = scl;
         m_sdaSeen = sda;
         for (BusDevice* d : m_devices)

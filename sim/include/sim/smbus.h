@@ -16,6 +16,7 @@
 namespace sim {
 
 class Bus;
+class WireCapture;
 
 class BusDevice {
 public:
@@ -85,6 +86,11 @@ public:
     // Compact text, e.g. "S 5C+ 20+ 7F+ P" ('+' ack, '-' nack).
     std::string traceText() const;
 
+    // The wire capture attached to this bus (WireCapture attaches itself);
+    // nullptr when none. Costs one branch per change when none.
+    WireCapture* capture() const { return m_capture; }
+    void setCapture(WireCapture* capture) { m_capture = capture; }
+
 private:
     void apply(DriverId id, uint32_t bit, bool scl, bool pull);
     void settle();
@@ -102,6 +108,7 @@ private:
 
     bool m_tracing = false;
     std::vector<TraceEvent> m_trace;
+    WireCapture* m_capture = nullptr;
     // decoder state
     bool m_inFrame = false;
     int m_bit = 0;
