@@ -27,9 +27,19 @@ std::string implementation()
     return (env != nullptr && *env != '\0') ? env : "sim";
 }
 
+std::string prefix(Kind kind)
+{
+    switch (kind) {
+    case Kind::Port: return "libvxport_";
+    case Kind::Motherboard: return "libvxmb_";
+    case Kind::I2cAdapter: return "libvxi2c_";
+    }
+    return "";
+}
+
 void* openLibrary(Kind kind)
 {
-    const std::string file = std::string(kind == Kind::Port ? "libvxport_" : "libvxmb_") + implementation() + ".so";
+    const std::string file = prefix(kind) + implementation() + ".so";
     // Beside ourselves first, so a build tree or an install never picks up a
     // stray copy from the system path.
     const std::string beside = ownDirectory() + file;
@@ -38,7 +48,7 @@ void* openLibrary(Kind kind)
     return dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
-std::array<void*, 2> g_handles{};
+std::array<void*, 3> g_handles{};
 
 } // namespace
 

@@ -5,7 +5,7 @@
 
 namespace vexlink06::platform {
 
-enum class Kind { Port, Motherboard };  // libvxport_*, libvxmb_*
+enum class Kind { Port, Motherboard, I2cAdapter };  // libvxport_*, libvxmb_*, libvxi2c_*
 
 // The address of `name` in that library. Throws ComError(48, "Error in
 // loading DLL") when the library or the symbol is missing; the next call

@@ -11,6 +11,7 @@ namespace vexlink06 {
 class PrinterPort;
 class USB;
 class SMBus;
+class KernelAdapter;
 
 class TvxComPort {
 public:
@@ -30,6 +31,11 @@ public:
     std::shared_ptr<vexlink06::SMBus> SMBus() const;
     void setSMBus(std::shared_ptr<vexlink06::SMBus> smbus);
 
+    // The kernel I2C/SMBus adapters. Made on the first get (it touches no
+    // device until a transfer) and again after it was set to nothing.
+    std::shared_ptr<vexlink06::KernelAdapter> KernelAdapter() const;
+    void setKernelAdapter(std::shared_ptr<vexlink06::KernelAdapter> adapter);
+
     // Stored for the client only; nothing in the library reads it.
     std::int16_t PortType() const { return m_portType; }
     void setPortType(std::int16_t type) { m_portType = type; }
@@ -40,6 +46,7 @@ private:
     std::shared_ptr<vexlink06::PrinterPort> m_printerPort;
     std::shared_ptr<vexlink06::USB> m_usb;
     std::shared_ptr<vexlink06::SMBus> m_smbus;
+    mutable std::shared_ptr<vexlink06::KernelAdapter> m_kernelAdapter;
     std::int16_t m_portType = 0;
 };
 

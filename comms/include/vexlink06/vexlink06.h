@@ -8,3 +8,4 @@
 #include "vexlink06/smbus.h"
 #include "vexlink06/eeprom.h"
 #include "vexlink06/usb.h"
+#include "vexlink06/kernel_adapter.h"
