@@ -8,6 +8,10 @@
 #include <cstring>
 #include <system_error>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "device/register_map.h"
 
 namespace device {
@@ -68,16 +72,41 @@ double leadingNumber(std::string_view text) {
 bool isLogFileName(std::string_view name) { return name.ends_with(LogFileSuffix); }
 
 std::string appendToFile(const std::filesystem::path& path, std::string_view bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "ab");
-  if (!f) return std::strerror(errno);
-  std::size_t written = std::fwrite(bytes.data(), 1, bytes.size(), f);
-  int writeErrno = errno;
-  bool flushed = std::fflush(f) == 0;
-  int flushErrno = errno;
-  bool closed = std::fclose(f) == 0;
-  if (written != bytes.size()) return std::strerror(writeErrno);
-  if (!flushed) return std::strerror(flushErrno);
-  if (!closed) return std::strerror(errno);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+  if (fd < 0) return std::strerror(errno);
+  // Where the last complete row ends: a write that fails part-way (a full
+  // disk) is cut back to here, so the file never holds half a row for the
+  // next run's restart marker to follow.
+  struct stat st {};
+  const bool sized = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const auto cutBack = [&](int descriptor) {
+    if (sized && ::ftruncate(descriptor, st.st_size) != 0) {
+      // Nothing more can be done; the caller reports the write failure.
+    }
+  };
+  const char* p = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int writeErrno = n < 0 ? errno : ENOSPC;
+      cutBack(fd);
+      ::close(fd);
+      return std::strerror(writeErrno);
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0) {
+    // Some file systems report a lack of space only when the file is closed.
+    const int closeErrno = errno;
+    if (const int again = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY); again >= 0) {
+      cutBack(again);
+      ::close(again);
+    }
+    return std::strerror(closeErrno);
+  }
   return {};
 }
 

@@ -54,7 +54,8 @@ double leadingNumber(std::string_view text);
 bool isLogFileName(std::string_view name);
 
 // Appends bytes and closes the file. Returns an empty string on success,
-// else the system's reason.
+// else the system's reason; a failed append is cut back, so the file then
+// ends where it ended before (after the last complete row).
 std::string appendToFile(const std::filesystem::path& path, std::string_view bytes);
 
 // True when the file exists and holds at least one byte.

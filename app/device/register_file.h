@@ -56,8 +56,13 @@ std::string registerFileText(std::span<const std::string> lines);
 
 // Writes `content` to a temporary file in the same folder and renames it over
 // `path`, so a failure never leaves a half-written file behind (the old file,
-// if any, stays as it was). Returns an empty string on success, else a
-// message for the user.
+// if any, stays as it was). A symbolic link is followed and its target
+// replaced; a path that is not a regular file (device, named pipe, socket,
+// folder) and a file with several hard links are refused, untouched. The new
+// file keeps the old one's permission bits without setuid, setgid and sticky
+// (a new file gets what the umask allows) and is never more open than that
+// while it is written. Returns an empty string on success, else a message
+// for the user.
 std::string writeFileReplacing(const std::filesystem::path& path, std::string_view content);
 
 // ---- reading ---------------------------------------------------------------
@@ -83,7 +88,9 @@ struct RegisterFileResult {
 // nothing but empty lines after the last register.
 RegisterFileResult parseRegisterFile(std::string_view text);
 
-// Reads and validates a file (refusing unreadable and oversized ones).
+// Reads and validates a file, refusing unreadable and oversized ones and
+// anything but a regular file (checked on the opened file; a named pipe is
+// refused without waiting for a writer).
 RegisterFileResult readRegisterFile(const std::filesystem::path& path);
 
 // The writes a recall makes for the connected chip: the file's registers in
