@@ -7,12 +7,14 @@
 #include <ctime>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <thread>
 #include <vector>
 
 #include <sim/board.h>
 
 #include "decode.h"
+#include "device/chip_presence.h"
 #include "device/conversions.h"
 #include "device/register_file.h"
 #include "device/register_link.h"
@@ -224,7 +226,11 @@ void runGet(const TargetOptions& options, const std::string& regText) {
   const device::RegisterEntry& e = namedRegister(regText);
   const FoundChip chip = connect(options);
   requirePresent(e, chip.deviceId);
-  std::cout << hexByte(readReg(e.address)) << "\n";
+  // Printed only once the chip is known to have given it.
+  device::AnswerWatch read(readReg);
+  const std::uint8_t value = read(e.address);
+  read.confirm();
+  std::cout << hexByte(value) << "\n";
 }
 
 void runSet(const TargetOptions& options, const std::string& regText, const std::string& valueText, bool assumeYes,
@@ -238,6 +244,9 @@ void runSet(const TargetOptions& options, const std::string& regText, const std:
                              std::string(e.name) + ") of the " + chipLine(chip) + "?"))
     throw Failure("not written");
   device::writeRegister(e.address, byte);
+  // Writes are not acknowledged on the printer port: a chip that is gone
+  // would take this one without a word.
+  if (!device::chipAnswers()) throw device::ChipNotAnswering();
   if (readBack) {
     const std::uint8_t got = readReg(e.address);
     const std::uint8_t mask = readBackMask(e.address);
@@ -248,16 +257,21 @@ void runSet(const TargetOptions& options, const std::string& regText, const std:
 
 void runDump(const TargetOptions& options) {
   const FoundChip chip = connect(options);
-  std::cout << "# " << chipLine(chip) << "\n";
+  // Held back until the chip is confirmed: no line of values it did not give.
+  std::ostringstream out;
+  out << "# " << chipLine(chip) << "\n";
+  device::AnswerWatch read(readReg);
   for (const device::RegisterEntry& e : device::RegisterList) {
     if (!device::presentOn(e, chip.deviceId)) continue;
-    const std::uint8_t value = readReg(e.address);
+    const std::uint8_t value = read(e.address);
     std::string line = hexByte(e.address) + "  " + pad(std::string(e.name), 29) + hexByte(value);
-    const auto fields = decodeRegister(e, value, chip.deviceId, readReg);
+    const auto fields = decodeRegister(e, value, chip.deviceId, std::ref(read));
     for (std::size_t i = 0; i < fields.size(); ++i)
       line += (i ? ", " : "  ") + fields[i].name + "=" + fields[i].value;
-    std::cout << line << "\n";
+    out << line << "\n";
   }
+  read.confirm();
+  std::cout << out.str();
 }
 
 void runMonitor(const TargetOptions& options, const MonitorOptions& monitor) {
@@ -285,6 +299,7 @@ void runMonitor(const TargetOptions& options, const MonitorOptions& monitor) {
       if (g_interrupted) break;
     }
     const Sample s = takeSample(dual);
+    if (!device::chipAnswers()) throw device::ChipNotAnswering();
     const auto alarms = alarmNames(s.status1, s.status2, chip.deviceId);
     if (monitor.csv) {
       std::vector<std::string> row{s.time, temperatureText(s.local), temperatureText(s.remote1)};
@@ -314,7 +329,10 @@ void runSave(const TargetOptions& options, const std::string& path) {
   const std::time_t t = std::time(nullptr);
   std::tm local{};
   localtime_r(&t, &local);
-  const auto lines = device::registerFileLines(chip.deviceId, local, readReg);
+  device::AnswerWatch read(readReg);
+  const auto lines = device::registerFileLines(chip.deviceId, local, std::ref(read));
+  // An all-FFh file from a chip that is gone would, recalled, reset the chip.
+  read.confirm();
   const std::string error = device::writeFileReplacing(path, device::registerFileText(lines));
   if (!error.empty()) throw Failure(error);
   std::cout << "saved " << device::savedRegisterCount(chip.deviceId) << " registers of the " << chipLine(chip)
@@ -328,6 +346,7 @@ void runRecall(const TargetOptions& options, const std::string& path) {
   const FoundChip chip = connect(options);
   const auto writes = device::recallWrites(*result.file, chip.deviceId);
   for (const device::RegisterValue& w : writes) device::writeRegister(w.address, w.value);
+  if (!device::chipAnswers()) throw device::ChipNotAnswering();
   std::cout << "recalled " << writes.size() << " registers from " << path << " to the " << chipLine(chip) << "\n";
 }
 

@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <utility>
 
 #include <sim/config.h>
 #include <vexlink06/vexlink06.h>
 
+#include "device/port_check.h"
 #include "device/register_link.h"
 #include "device/register_map.h"
 
@@ -70,6 +72,11 @@ std::vector<std::uint8_t> candidates(const TargetOptions& options) {
   return list;
 }
 
+// Why the port selected now cannot answer, or "" when nothing is in the way.
+std::string portObstacle() {
+  return device::portProblemText(device::checkPrinterPort(), printerPort()->PortAddress());
+}
+
 std::string hex(unsigned value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%x", value);
@@ -114,7 +121,10 @@ std::vector<FoundChip> detectChips(const TargetOptions& options, bool portGiven)
   if (portGiven && options.port >= count)
     throw Failure("there is no printer port " + std::to_string(options.port) + " (" + std::to_string(count) +
                   " detected)");
+  std::string obstacles;
   for (int p = portGiven ? options.port : 0; p < (portGiven ? options.port + 1 : count); ++p) {
+    selectPort(p, true);
+    if (const std::string why = portObstacle(); !why.empty()) obstacles += (obstacles.empty() ? "" : "; ") + why;
     // The wizard's order: the non-inverting sense first, then the standard one.
     for (bool inverted : {false, true}) {
       selectPort(p, inverted);
@@ -124,6 +134,10 @@ std::vector<FoundChip> detectChips(const TargetOptions& options, bool portGiven)
       }
     }
   }
+  if (!obstacles.empty()) {
+    if (found.empty()) throw Failure("no TFM4410 or TFM4411 found on the printer port: " + obstacles);
+    std::cerr << "fanscope-cli: " << obstacles << "\n";
+  }
   return found;
 }
 
@@ -131,6 +145,7 @@ FoundChip connect(const TargetOptions& options) {
   prepareBus();
   FoundChip chip;
   bool ok = false;
+  std::string obstacle;
   if (options.medium == Medium::Smbus) {
     RegisterLink.Medium = device::MediumChipsetSMBus;
     for (std::uint8_t a7 : candidates(options)) {
@@ -147,6 +162,8 @@ FoundChip connect(const TargetOptions& options) {
     if (options.port >= count)
       throw Failure("there is no printer port " + std::to_string(options.port) + " (" + std::to_string(count) +
                     " detected)");
+    selectPort(options.port, true);
+    obstacle = portObstacle();
     // The standard board first: a probe in the wrong sense is a wasted transfer.
     for (bool inverted : {true, false}) {
       selectPort(options.port, inverted);
@@ -164,7 +181,7 @@ FoundChip connect(const TargetOptions& options) {
   if (!ok) {
     std::string where = options.medium == Medium::Smbus ? "the SMBus" : "printer port " + std::to_string(options.port);
     std::string at = options.address ? " at " + hex(*options.address) : "";
-    throw Failure("no TFM4410 or TFM4411 found" + at + " on " + where);
+    throw Failure("no TFM4410 or TFM4411 found" + at + " on " + where + (obstacle.empty() ? "" : ": " + obstacle));
   }
   if (chip.medium == Medium::Printer) {
     protocol()->setDeviceAddress(device::addressByte(chip.address));

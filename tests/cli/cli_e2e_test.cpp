@@ -235,4 +235,113 @@ TEST_F(CliTest, BadArgumentsExitTwoWithUsage) {
   EXPECT_NE(run({"--help"}).out.find("monitor"), std::string::npos);
 }
 
+
+// ---- a chip that stops answering, a port that cannot be used -------------
+
+struct Vanishing {
+  std::vector<std::string> args;  // "FILE" stands for a register file in the test's folder
+};
+
+class ChipGoneTest : public CliTest, public ::testing::WithParamInterface<Vanishing> {
+ protected:
+  std::vector<std::string> withFile(const fs::path& f, std::vector<std::string> args) {
+    for (auto& a : args)
+      if (a == "FILE") a = f.string();
+    return args;
+  }
+};
+
+TEST_P(ChipGoneTest, ChipGoneAfterTheSearchFailsWithTheSentence) {
+  // Saved while the chip is there, so recall has a file to write.
+  const fs::path regs = m_dir / "regs.txt";
+  ASSERT_EQ(run({"save", regs.string()}).status, 0);
+  const std::string saved = slurp(regs);
+  // The search reads the Device ID twice (four messages); the command's own
+  // transfers then meet a chip that is gone.
+  const fs::path config = file("gone.json", R"({"ports": [{"faults": [{"kind": "chipGone", "afterTransfers": 4}]}]})");
+  std::vector<std::string> args{"--sim-config", config.string()};
+  for (const auto& a : withFile(regs, GetParam().args)) args.push_back(a);
+  const Result r = run(args);
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(r.err, "fanscope-cli: the chip at 0x2E no longer answers\n");
+  EXPECT_EQ(r.out.find("0xff"), std::string::npos) << r.out;
+  EXPECT_EQ(slurp(regs), saved);  // save never replaced the file with what nobody said
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, ChipGoneTest,
+                         ::testing::Values(Vanishing{{"get", "0x22"}}, Vanishing{{"get", "Device ID"}},
+                                           Vanishing{{"dump"}}, Vanishing{{"save", "FILE"}},
+                                           Vanishing{{"monitor", "--count", "2", "--interval", "0"}},
+                                           Vanishing{{"set", "-y", "0x14", "70"}}, Vanishing{{"recall", "FILE"}}));
+
+TEST_F(CliTest, ChipRemovedMidCommandWritesNoFileAndPrintsNoValues) {
+  // Gone halfway through the registers: nothing of the half read is shown or kept.
+  const fs::path config = file("mid.json", R"({"ports": [{"faults": [{"kind": "chipGone", "afterTransfers": 30}]}]})");
+  Result r = run({"--sim-config", config.string(), "dump"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  EXPECT_NE(r.err.find("the chip at 0x2E no longer answers"), std::string::npos) << r.err;
+
+  const fs::path regs = m_dir / "new.txt";
+  r = run({"--sim-config", config.string(), "save", regs.string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(fs::exists(regs));
+  EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator{}), 4);  // no temporary left
+}
+
+TEST_F(CliTest, MonitorStopsWhenTheChipGoesDuringTheRun) {
+  const fs::path config = file("later.json", R"({"ports": [{"faults": [{"kind": "chipGone", "atMs": 400}]}]})");
+  const Result r = run({"--sim-config", config.string(), "monitor", "--interval", "0.05"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "fanscope-cli: the chip at 0x2E no longer answers\n");
+  const auto l = lines(r.out);
+  ASSERT_GE(l.size(), 3u) << r.out;  // heading and the lines taken before
+  for (const auto& line : l) EXPECT_EQ(line.find("-1 °C"), std::string::npos) << line;
+}
+
+struct Obstacle {
+  const char* config;
+  const char* cause;
+};
+
+class PortObstacleTest : public CliTest, public ::testing::WithParamInterface<Obstacle> {};
+
+TEST_P(PortObstacleTest, SearchNamesTheCause) {
+  const fs::path config = file("board.json", GetParam().config);
+  for (const std::vector<std::string>& command : {std::vector<std::string>{"detect"}, {"get", "0x3d"}}) {
+    std::vector<std::string> args{"--sim-config", config.string()};
+    args.insert(args.end(), command.begin(), command.end());
+    const Result r = run(args);
+    EXPECT_EQ(r.status, 1) << command[0];
+    EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+    EXPECT_NE(r.err.find("no TFM4410 or TFM4411 found"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(GetParam().cause), std::string::npos) << r.err;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, PortObstacleTest,
+    ::testing::Values(
+        Obstacle{R"({"ports": [{"faults": [{"kind": "sclLow"}]}]})", "the SMBus lines on printer port 378h are held low"},
+        Obstacle{R"({"ports": [{"faults": [{"kind": "sdaLow"}]}]})", "the SMBus lines on printer port 378h are held low"},
+        Obstacle{R"({"ports": [{"otherMaster": {"mode": "holdSclLow", "attempts": 1000}}]})",
+                 "the SMBus lines on printer port 378h are held low"},
+        Obstacle{R"({"ports": [{"heldByOtherProcess": true}]})", "printer port 378h is in use by another program"}));
+
+TEST_F(CliTest, HealthyPortsAreNotBlamed) {
+  // An empty board, a non-inverting one, and a held port beside a good one.
+  const fs::path empty = file("empty.json", R"({"ports": [{"chips": []}]})");
+  Result r = run({"--sim-config", empty.string(), "detect"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "fanscope-cli: no TFM4410 or TFM4411 found on the printer port\n");
+  const fs::path plain = file("plain.json", R"({"ports": [{"adapter": "non-inverting"}]})");
+  r = run({"--sim-config", plain.string(), "get", "0x3d"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  const fs::path two = file("two.json", R"({"ports": [{"base": "0x278", "heldByOtherProcess": true}, {}]})");
+  r = run({"--sim-config", two.string(), "detect"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "fanscope-cli: printer port 278h is in use by another program\n");
+}
+
 }  // namespace
