@@ -14,6 +14,7 @@
 #include <sim/board.h>
 
 #include "decode.h"
+#include "kernel_target.h"
 #include "device/chip_presence.h"
 #include "device/conversions.h"
 #include "device/register_file.h"
@@ -207,19 +208,28 @@ std::string traceLine(const sim::TraceEvent& e, bool firstAfterStart) {
 }  // namespace
 
 void runDetect(const TargetOptions& options, bool portGiven) {
+  if (options.medium == Medium::KernelAdapter) printAdapters(options);
   const auto found = detectChips(options, portGiven);
   std::cout << pad("MEDIUM", 9) << pad("PORT", 14) << pad("ADDRESS", 9) << pad("CHIP", 9) << "ADAPTER\n";
   for (const FoundChip& c : found) {
     const bool printer = c.medium == Medium::Printer;
     char port[32] = "-";
     if (printer) std::snprintf(port, sizeof port, "%d (0x%x)", c.port, c.portBase);
+    if (c.medium == Medium::KernelAdapter) {
+      std::snprintf(port, sizeof port, "i2c-%d", c.port);
+      std::cout << pad("i2c", 9) << pad(port, 14) << pad(hexByte(c.address), 9)
+                << pad(std::string(device::chipName(c.deviceId)), 9) << adapterLabel(c.port) << "\n";
+      continue;
+    }
     std::cout << pad(printer ? "printer" : "smbus", 9) << pad(port, 14) << pad(hexByte(c.address), 9)
               << pad(std::string(device::chipName(c.deviceId)), 9)
               << (printer ? (c.inverted ? "standard" : "non-inverting") : "-") << "\n";
   }
   if (found.empty())
     throw Failure(std::string("no TFM4410 or TFM4411 found on the ") +
-                  (options.medium == Medium::Smbus ? "SMBus" : "printer port"));
+                  (options.medium == Medium::Smbus           ? "SMBus"
+                   : options.medium == Medium::KernelAdapter ? "I2C adapters"
+                                                             : "printer port"));
 }
 
 void runGet(const TargetOptions& options, const std::string& regText) {

@@ -17,7 +17,7 @@
 namespace {
 
 constexpr const char* Usage =
-    "usage: fanscope-cli [--medium printer|smbus] [--port N] [--address A] [--hardware] [--sim-config FILE] "
+    "usage: fanscope-cli [--medium printer|smbus|i2c] [--bus N|NAME] [-f] [--port N] [--address A] [--hardware] [--sim-config FILE] "
     "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, save, recall; --help for more)";
 
 int usageError(const std::string& message) {
@@ -96,7 +96,12 @@ int main(int argc, char** argv) {
   std::string medium = "printer";
   std::string address;
   app.add_option("--medium", medium, "How the PC reaches the chip (default printer)")
-      ->check(CLI::IsMember({"printer", "smbus"}));
+      ->check(CLI::IsMember({"printer", "smbus", "i2c"}));
+  auto* bus = app.add_option("--bus", a.target.bus, "Kernel I2C adapter for --medium i2c: number or name, as detect "
+                                                    "shows it (default: every adapter)");
+  app.add_flag("-f,--force", a.target.force,
+               "With --medium i2c, use an address that a kernel driver owns (asks first unless -y)");
+  app.add_flag("-y,--yes", a.target.assumeYes, "Do not ask before forcing");
   auto* port = app.add_option("--port", a.target.port, "Printer port index, as detect shows it (default 0)")
                    ->check(CLI::Range(0, 255));
   app.add_option("--address", address, "7-bit chip address such as 0x2e (default: the first chip found)");
@@ -123,6 +128,10 @@ int main(int argc, char** argv) {
   try {
     a.portGiven = port->count() > 0;
     a.target.medium = medium == "smbus" ? cli::Medium::Smbus : cli::Medium::Printer;
+    if (medium == "i2c") a.target.medium = cli::Medium::KernelAdapter;
+    if ((bus->count() > 0 || a.target.force) && a.target.medium != cli::Medium::KernelAdapter)
+      throw cli::UsageError("--bus and --force need --medium i2c");
+    a.target.assumeYes = a.target.assumeYes || a.assumeYes;
     if (!address.empty()) {
       const auto value = cli::parseNumber(address, 0x7F);
       if (!value || *value < 0x03 || *value > 0x77)

@@ -12,6 +12,7 @@
 #include "device/port_check.h"
 #include "device/register_link.h"
 #include "device/register_map.h"
+#include "kernel_target.h"
 
 namespace cli {
 namespace {
@@ -107,6 +108,7 @@ bool onSimulatedBoard() {
 
 std::vector<FoundChip> detectChips(const TargetOptions& options, bool portGiven) {
   prepareBus();
+  if (options.medium == Medium::KernelAdapter) return detectKernelChips(options);
   std::vector<FoundChip> found;
   if (options.medium == Medium::Smbus) {
     RegisterLink.Medium = device::MediumChipsetSMBus;
@@ -143,6 +145,12 @@ std::vector<FoundChip> detectChips(const TargetOptions& options, bool portGiven)
 
 FoundChip connect(const TargetOptions& options) {
   prepareBus();
+  if (options.medium == Medium::KernelAdapter) {
+    const FoundChip found = connectKernel(options);
+    RegisterLink.DeviceId = static_cast<std::int16_t>(found.deviceId);
+    if (g_connectedHook) g_connectedHook(found);
+    return found;
+  }
   FoundChip chip;
   bool ok = false;
   std::string obstacle;
@@ -207,6 +215,7 @@ void disconnect() {
 }
 
 std::string describe(const FoundChip& chip) {
+  if (chip.medium == Medium::KernelAdapter) return adapterLabel(chip.port);
   if (chip.medium == Medium::Smbus) return "SMBus";
   return "printer port " + std::to_string(chip.port) + " (" + hex(chip.portBase) + ")";
 }

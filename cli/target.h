@@ -24,10 +24,15 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-enum class Medium { Printer, Smbus };
+// KernelAdapter: the kernel's I2C/SMBus adapters; FoundChip::port is then
+// the adapter number.
+enum class Medium { Printer, Smbus, KernelAdapter };
 
 struct TargetOptions {
   Medium medium = Medium::Printer;
+  std::string bus;                      // kernel adapter: number or name ("" = every adapter)
+  bool force = false;                   // kernel adapter: use an address a driver owns
+  bool assumeYes = false;               // do not ask before forcing
   int port = 0;                         // printer port index
   std::optional<std::uint8_t> address;  // 7-bit; none = first chip found
   bool hardware = false;

@@ -54,6 +54,8 @@ void ReadRegister() {
   // Children are fetched afresh for every call: a client may have replaced them.
   if (RegisterLink.Medium == MediumPrinterPort)
     value = printerProtocol()->PortRead(address, pointer);
+  else if (RegisterLink.Medium == MediumKernelAdapter)
+    value = ComPort()->KernelAdapter()->PortRead(address, pointer);
   else
     value = chipsetBus()->PortRead(address, pointer);
   RegisterLink.ReadResult = value & 0xFF;
@@ -67,6 +69,8 @@ void WriteRegister() {
   const std::uint8_t data = RegisterLink.DataByte;
   if (RegisterLink.Medium == MediumPrinterPort)
     printerProtocol()->PortWrite(address, pointer, data);
+  else if (RegisterLink.Medium == MediumKernelAdapter)
+    ComPort()->KernelAdapter()->PortWrite(address, pointer, data);
   else
     chipsetBus()->PortWrite(address, pointer, data);
   // Only a write the library completed is logged.

@@ -15,6 +15,10 @@ namespace device {
 
 inline constexpr std::uint8_t MediumChipsetSMBus = 0;
 inline constexpr std::uint8_t MediumPrinterPort = 1;
+// The kernel's I2C/SMBus adapters (/dev/i2c-N): 7-bit addresses, the bus
+// chosen on ComPort()->KernelAdapter(). Every other value still means the
+// chipset SMBus.
+inline constexpr std::uint8_t MediumKernelAdapter = 3;
 
 struct RegisterLinkRecord {
   // 1 = printer port; any other value = chipset SMBus (the wizard stores 0).
