@@ -1,6 +1,6 @@
 // fanscope-cli: the TFM4410/TFM4411 evaluation chip from a shell.
 // Output on stdout, one-line errors on stderr; exit 0 success, 1 failure,
-// 2 usage.
+// 2 usage or a simulated board configuration that cannot be used.
 
 #include <CLI/CLI.hpp>
 
@@ -64,7 +64,9 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
   }
 
   auto* save = parent.add_subcommand("save", "Save the configuration registers to a register file");
-  save->add_option("FILE", a.path, "Register file to write")->required();
+  save->add_option("FILE", a.path, "Register file to write")->required()->check(CLI::Validator(
+      [](const std::string& path) { return path.empty() ? std::string("the file name is empty") : std::string(); },
+      "FILE", "non-empty"));
   save->callback([&] { action = [&] { cli::runSave(a.target, a.path); }; });
 
   auto* recall = parent.add_subcommand("recall", "Write the registers of a register file to the chip");
@@ -146,6 +148,9 @@ int main(int argc, char** argv) {
     return 0;
   } catch (const cli::UsageError& e) {
     return usageError(e.what());
+  } catch (const cli::ConfigurationError& e) {
+    std::cerr << "fanscope-cli: " << e.what() << "\n";
+    return 2;
   } catch (const cli::Failure& e) {
     std::cerr << "fanscope-cli: " << e.what() << "\n";
   } catch (const vexlink06::ComError& e) {

@@ -89,15 +89,18 @@ std::string hex(unsigned value) {
 void preparePlatform(const TargetOptions& options) {
   if (options.hardware) {
     ::setenv("VEXLINK06_PLATFORM", "linux", 1);
-  } else if (!options.simConfig.empty()) {
-    // Check the file here: the board would end the process on a bad one
-    // with a message of its own.
-    try {
-      sim::loadConfigFile(options.simConfig);
-    } catch (const sim::ConfigError& e) {
-      throw Failure(std::string("simulated board configuration: ") + e.what());
+  } else {
+    if (!options.simConfig.empty()) ::setenv("FANSCOPE_SIM_CONFIG", options.simConfig.c_str(), 1);
+    // Check the file here, given by option or by variable: the board would
+    // end the process on a bad one with a message of its own.
+    const char* config = std::getenv("FANSCOPE_SIM_CONFIG");
+    if (config != nullptr && *config != '\0' && onSimulatedBoard()) {
+      try {
+        sim::loadConfigFile(config);
+      } catch (const sim::ConfigError& e) {
+        throw ConfigurationError(std::string("simulated board configuration: ") + e.what());
+      }
     }
-    ::setenv("FANSCOPE_SIM_CONFIG", options.simConfig.c_str(), 1);
   }
 }
 

@@ -18,6 +18,13 @@ class Failure : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A simulated board configuration that cannot be used: exit status 2, as
+// the board itself ends a process that reads it.
+class ConfigurationError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // An argument that makes no sense: exit status 2 with a usage line.
 class UsageError : public std::runtime_error {
  public:

@@ -363,7 +363,7 @@ RegisterFileResult readRegisterFile(const std::filesystem::path& path) {
   // the two can get past.
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-    return refuse(path.string() + " is " + std::string(fileKind(st.st_mode)) + ", not a register file");
+    return refuse("the file is " + std::string(fileKind(st.st_mode)) + ", not a register file");
   // Non-blocking: opening a named pipe for reading would wait for a writer.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return refuse("cannot open " + path.string() + ": " + std::strerror(errno));
@@ -373,7 +373,7 @@ RegisterFileResult readRegisterFile(const std::filesystem::path& path) {
   } closer{fd};
   if (::fstat(fd, &st) != 0) return refuse("cannot read " + path.string() + ": " + std::strerror(errno));
   if (!S_ISREG(st.st_mode))
-    return refuse(path.string() + " is " + std::string(fileKind(st.st_mode)) + ", not a register file");
+    return refuse("the file is " + std::string(fileKind(st.st_mode)) + ", not a register file");
   if (static_cast<std::uintmax_t>(st.st_size) > MaxRegisterFileSize)
     return refuse("the file is too large to be a register file");
 
