@@ -1,6 +1,7 @@
 #include "dialogs/frm_spin_up.h"
 
 #include "dialogs/dialogs.h"
+#include "dialogs/frm_control_curves.h"
 #include "ui_frm_spin_up.h"
 
 #include "device/register_link.h"
@@ -31,7 +32,13 @@ QStringList toList(std::span<const std::string_view> texts)
 }
 
 QStringList spinUpTexts() { return toList(SpinUpTimeTexts); }
-QStringList trangeTexts() { return toList(TrangeTexts); }
+QStringList trangeTexts()
+{
+    QStringList list;
+    for (int code = 0; code < device::TrangeOfferedCodes; ++code)
+        list << QString::number(device::TrangeDegrees[static_cast<std::size_t>(code)]);
+    return list;
+}
 
 // Texts of the Tmin codes 0..31; the list shown adds "128" after them.
 QStringList tminTexts()
@@ -71,6 +78,7 @@ frmSpinUp::frmSpinUp(QWidget* owner) : FanDialog(owner), ui(std::make_unique<Ui:
     connect(ui->cmdControl, &QPushButton::clicked, this, &frmSpinUp::cmdControl_Click);
     connect(ui->cmdFanReset, &QPushButton::clicked, this, &frmSpinUp::cmdFanReset_Click);
     // cmdRegWindow has no action.
+    connect(ui->cmdCurves, &QPushButton::clicked, this, &frmSpinUp::cmdCurves_Click);
 
     m_focus = new FocusCodeTracker(SpinUpFocusCode, this);
     m_focus->track(ui->cmbSpinUp1, 1);
@@ -90,6 +98,39 @@ frmSpinUp::~frmSpinUp() = default;
 void frmSpinUp::aboutToUnload()
 {
     m_focus->detach();
+    if (m_curves)
+        m_curves->close();
+}
+
+void frmSpinUp::cmdCurves_Click()
+{
+    if (!m_curves) {
+        m_curves = new frmControlCurves(this);
+        m_curves->setOnWritten([this](std::uint8_t reg) { followChannel(reg); });
+    }
+    m_curves->show();
+    m_curves->raise();
+    m_curves->activateWindow();
+}
+
+void frmSpinUp::followChannel(std::uint8_t tminTrangeRegister)
+{
+    QRadioButton* button = nullptr;
+    if (tminTrangeRegister == device::reg::LocalTminTrange)
+        button = ui->optLocal;
+    else if (tminTrangeRegister == device::reg::Remote1TminTrange)
+        button = ui->optRemote1;
+    else if (tminTrangeRegister == device::reg::Remote2TminTrange && isTFM4411())
+        button = ui->optRemote2;
+    if (!button)
+        return;
+    button->setChecked(true);
+    if (button == ui->optLocal)
+        optLocal_Click();
+    else if (button == ui->optRemote1)
+        optRemote1_Click();
+    else
+        optRemote2_Click();
 }
 
 void frmSpinUp::Form_Load()
@@ -170,7 +211,7 @@ std::uint8_t frmSpinUp::channelRegister() const
 void frmSpinUp::ShowChannelLimits()
 {
     const int range = readChip(channelRegister()) & 0x07;
-    if (range < static_cast<int>(TrangeTexts.size())) {
+    if (range < device::TrangeOfferedCodes) {
         ui->cmbTrange->setEditText(trangeTexts().at(range));
         ui->lblTrangeBits->setText(bitsText(range, 3));
     }

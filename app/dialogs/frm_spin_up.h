@@ -3,12 +3,16 @@
 // Trange of the temperature channels. Every change goes to the chip at once.
 #pragma once
 
+#include "device/auto_control.h"
 #include "dialogs/dialog_support.h"
+#include "dialogs/frm_control_curves.h"
 
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <string_view>
+
+#include <QPointer>
 
 class QComboBox;
 class QLabel;
@@ -27,12 +31,12 @@ extern std::int16_t SpinUpFocusCode;
 // Spin-up time (ms) of codes 0..7 of Fan Characteristics bits 2..0.
 inline constexpr std::array<std::string_view, 8> SpinUpTimeTexts{"200", "400", "600", "800",
                                                                  "1000", "2000", "4000", "8000"};
-// Trange (degrees) of codes 0..4 of Tmin/Trange bits 2..0; 5..7 have none.
-inline constexpr std::array<std::string_view, 5> TrangeTexts{"5", "10", "20", "40", "80"};
-// Tmin is bits 7..3 in steps of 4 degrees; the list also offers 128, which
-// the field cannot hold.
-inline constexpr int TminStep = 4;
-inline constexpr int TminCodes = 32;
+// Trange lists the degrees of codes 0..4 of Tmin/Trange bits 2..0 (5..7
+// have no entry). Tmin is bits 7..3 in steps of 4 degrees; the list also
+// offers 128, which the field cannot hold. The numbers are the device
+// layer's.
+inline constexpr int TminStep = device::TminStepDegrees;
+inline constexpr int TminCodes = device::TminCodeCount;
 
 class frmSpinUp : public FanDialog {
     Q_OBJECT
@@ -55,6 +59,13 @@ public:
     // The Tmin/Trange register of the chosen channel.
     std::uint8_t channelRegister() const;
 
+    // Opens (or raises) the Control Curves window.
+    void cmdCurves_Click();
+    frmControlCurves* curvesWindow() const { return m_curves; }
+    // After a curve drag wrote a Tmin/Trange register: choose that channel
+    // and show its values, as a click on its button does.
+    void followChannel(std::uint8_t tminTrangeRegister);
+
 protected:
     void aboutToUnload() override;
 
@@ -70,6 +81,7 @@ private:
     std::unique_ptr<Ui::frmSpinUp> ui;
     QTimer* m_tmrCheckCombos = nullptr;
     FocusCodeTracker* m_focus = nullptr;
+    QPointer<frmControlCurves> m_curves;
 };
 
 }  // namespace dialogs
