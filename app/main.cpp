@@ -77,6 +77,9 @@ int main(int argc, char** argv)
     shell::installLibraryHooks();
 
     startup::InitForm* wizard = startup::Main();
+    // The library could not be created; Main has reported why.
+    if (!wizard)
+        return EXIT_FAILURE;
     // The start-up benchmark launches the program with this set and times
     // the line below; the program then leaves at once.
     if (std::getenv("FANSCOPE_EXIT_WHEN_SHOWN")) {

@@ -157,6 +157,9 @@ void PrinterPort::setPortAddress(std::int32_t address)
     if (count < 0 || count > 255)
         throw ComError::overflow();
     s.detectedPortCount = static_cast<std::uint8_t>(count);
+    // Ports can appear after start-up; the list follows the count, or a
+    // later PortAddressIndex would select a port the list does not hold.
+    fillDetectedPortAddresses();
     std::int32_t base = 0;
     if (s.detectedPortCount != 0 && driverPortBase(s.portAddressIndex + 1, base))
         s.portAddress = base;

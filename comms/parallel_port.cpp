@@ -99,17 +99,24 @@ void FindAvailablePrinterports()
     if (count < 0 || count > 255)
         throw ComError::overflow();
     s.detectedPortCount = static_cast<std::uint8_t>(count);
-    s.detectedPortAddresses.assign(s.detectedPortCount, 0);
     if (s.detectedPortCount > 0) {
         std::int32_t base = 0;
         if (driverPortBase(1, base))
             s.portAddress = base;
-        for (std::int32_t n = 1; n <= count; ++n) {
-            if (driverPortBase(n, base))
-                s.detectedPortAddresses[static_cast<std::size_t>(n - 1)] = base;
-        }
     }
+    fillDetectedPortAddresses();
     s.portsScanned = True;
+}
+
+void fillDetectedPortAddresses()
+{
+    CommsState& s = commsState();
+    s.detectedPortAddresses.assign(s.detectedPortCount, 0);
+    std::int32_t base = 0;
+    for (std::int32_t n = 1; n <= s.detectedPortCount; ++n) {
+        if (driverPortBase(n, base))
+            s.detectedPortAddresses[static_cast<std::size_t>(n - 1)] = base;
+    }
 }
 
 std::int16_t ParPort(std::int32_t portNumber)

@@ -8,6 +8,9 @@
 namespace vexlink06 {
 
 void FindAvailablePrinterports();
+// Rebuilds DetectedPortAddresses for DetectedPortCount ports (an entry whose
+// info call fails is 0), so that the count and the list never disagree.
+void fillDetectedPortAddresses();
 std::string GetOSBuild();
 std::int16_t ParPort(std::int32_t portNumber);
 bool OKtoStartCom();

@@ -162,15 +162,21 @@ void GPreStart()
     claim.end();
 }
 
-void GWriteData(float value)
+std::int32_t nearestInt32(float value)
 {
     // nearbyint rounds halves to even under the default rounding mode. Like
     // any conversion to a 32-bit integer, a value outside that range is an
-    // overflow rather than some arbitrary byte on the bus.
+    // overflow rather than some arbitrary byte on the bus; the range is the
+    // two's-complement one, so -2147483648 is a value like any other.
     const double rounded = std::nearbyint(static_cast<double>(value));
-    if (!(std::fabs(rounded) <= 2147483647.0))
+    if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0))
         throw ComError::overflow();
-    const auto byte = static_cast<std::uint8_t>(static_cast<std::int32_t>(rounded) & 0xFF);
+    return static_cast<std::int32_t>(rounded);
+}
+
+void GWriteData(float value)
+{
+    const auto byte = static_cast<std::uint8_t>(nearestInt32(value) & 0xFF);
     Claim claim;
     if (!claim.usable())
         return;

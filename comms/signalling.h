@@ -22,6 +22,10 @@ void GWaitAck();
 VBool WAck(std::uint8_t timeoutSeconds);
 void SetBitsToStayHigh(std::uint8_t bits);
 
+// A float argument as the 32-bit integer it is sent as: nearest, halves to
+// even; outside -2147483648..2147483647 (or NaN) fails with Overflow.
+std::int32_t nearestInt32(float value);
+
 // Expected state 0 = LL, 1 = LH, 2 = HL, 3 = HH, 4 = SCL high. Sets and
 // returns ArbitrationLost when the lines differ; nothing while
 // ArbitrationOn is False.

@@ -280,10 +280,7 @@ std::uint8_t SMBusProtocall::PortRead(std::uint8_t DeviceAddress, std::uint8_t A
 
 void SMBusProtocall::WriteWord(std::uint8_t DeviceAddress, std::uint8_t AddressPointer, float Value)
 {
-    const double rounded = std::nearbyint(static_cast<double>(Value));
-    if (!(std::fabs(rounded) <= 2147483647.0))
-        throw ComError::overflow();
-    const auto n = static_cast<std::int32_t>(rounded);
+    const std::int32_t n = nearestInt32(Value);
     // (n AND NOT 0xFF) / 256: the byte above the low one, whatever the sign.
     const auto high = static_cast<std::uint8_t>(((n & ~0xFF) / 256) & 0xFF);
     const auto low = static_cast<std::uint8_t>(n & 0xFF);

@@ -21,22 +21,16 @@ std::shared_ptr<vexlink06::TvxComPort>& comPortHolder() {
   return *holder;
 }
 
-// A child the library failed to create is "nothing"; using it is an error
-// the caller sees, not a crash.
-template <class T>
-std::shared_ptr<T> need(std::shared_ptr<T> object) {
-  if (!object) throw vexlink06::ComError(91, "Object variable or With block variable not set");
-  return object;
-}
-
 std::shared_ptr<vexlink06::SMBusProtocall> printerProtocol() {
-  const auto port = need(need(ComPort())->PrinterPort());
-  return need(port->SMBusProtocall());
+  const auto port = required(required(ComPort())->PrinterPort());
+  return required(port->SMBusProtocall());
 }
 
-std::shared_ptr<vexlink06::SMBus> chipsetBus() { return need(need(ComPort())->SMBus()); }
+std::shared_ptr<vexlink06::SMBus> chipsetBus() { return required(required(ComPort())->SMBus()); }
 
 }  // namespace
+
+void throwObjectNotSet() { throw vexlink06::ComError(91, "Object variable or With block variable not set"); }
 
 const std::shared_ptr<vexlink06::TvxComPort>& ComPort() {
   auto& comPort = comPortHolder();

@@ -42,6 +42,15 @@ struct RegisterLinkRecord {
 // the fields immediately before each call.
 extern RegisterLinkRecord RegisterLink;
 
+// A child the library failed to create is "nothing"; using it is error 91
+// for the caller, never a call through a null object.
+[[noreturn]] void throwObjectNotSet();
+template <class T>
+std::shared_ptr<T> required(std::shared_ptr<T> object) {
+  if (!object) throwObjectNotSet();
+  return object;
+}
+
 // The program's one root object, created on first use and kept until the
 // process ends. Creation errors propagate; a later call tries again.
 const std::shared_ptr<vexlink06::TvxComPort>& ComPort();

@@ -1,5 +1,6 @@
 #include "main_window/about_box.h"
 
+#include "main_window/system_info.h"
 #include "shell/ui_services.h"
 
 #include <QDir>
@@ -72,8 +73,19 @@ void FrmAbout::cmdSysInfo_Click()
     const QString tool = findSystemInfoTool(qEnvironmentVariable("PATH"));
     if (!tool.isEmpty() && QProcess::startDetached(tool, {}))
         return;
-    shell::msgBox(this, QStringLiteral("System Information Is Unavailable At This Time"), shell::MsgButtons::Ok,
-                  windowTitle(), shell::MsgIcon::Information);
+    if (!m_sysInfo) {
+        std::vector<SystemFact> facts = gatherSystemFacts();
+        if (facts.empty()) {
+            shell::msgBox(this, QStringLiteral("System Information Is Unavailable At This Time"),
+                          shell::MsgButtons::Ok, windowTitle(), shell::MsgIcon::Information);
+            return;
+        }
+        m_sysInfo = new FrmSysInfo(std::move(facts), this);
+        m_sysInfo->setAttribute(Qt::WA_DeleteOnClose);
+        m_sysInfo->setWindowFlag(Qt::Window);
+    }
+    m_sysInfo->show();
+    m_sysInfo->raise();
 }
 
 }  // namespace mainwindow

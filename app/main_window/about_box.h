@@ -3,8 +3,11 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
+
+#include "main_window/system_info.h"
 
 namespace mainwindow {
 
@@ -20,8 +23,16 @@ class FrmAbout : public QDialog {
 public:
     explicit FrmAbout(const QString& title, QWidget* parent = nullptr);
 
-    // Starts the tool found on PATH, or tells the user none is available.
+    // Starts the tool found on PATH; without one (or when it does not
+    // start) shows the program's own system-information window, and only
+    // when neither can be shown says that no information is available.
     void cmdSysInfo_Click();
+
+    // The program's own window while it is open.
+    FrmSysInfo* sysInfoWindow() const { return m_sysInfo; }
+
+private:
+    QPointer<FrmSysInfo> m_sysInfo;
 };
 
 }  // namespace mainwindow

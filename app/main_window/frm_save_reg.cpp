@@ -15,7 +15,9 @@
 #include <algorithm>
 #include <array>
 #include <exception>
+#include <functional>
 
+#include "device/chip_presence.h"
 #include "device/register_file.h"
 #include "device/register_link.h"
 #include "device/register_map.h"
@@ -155,7 +157,11 @@ void frmSaveReg::cmdSave_Click()
     const int deviceId = device::RegisterLink.DeviceId;
     std::vector<std::string> lines;
     try {
-        lines = device::registerFileLines(deviceId, toTm(m_clock()), readChip);
+        // On the printer port a chip that is gone reads FFh throughout; such
+        // a file, recalled, would write FFh to Configuration 2 and reset it.
+        device::AnswerWatch watch(readChip);
+        lines = device::registerFileLines(deviceId, toTm(m_clock()), std::ref(watch));
+        watch.confirm();
     } catch (const std::exception& e) {
         // Nothing is written from values the chip did not give.
         shell::msgBox(this, QStringLiteral("The registers could not be read, so nothing was saved.\r%1")

@@ -91,8 +91,6 @@ void LoggingPanel::setClocks(MonotonicClock monotonic, TimeOfDayClock timeOfDay)
     m_timeOfDay = std::move(timeOfDay);
 }
 
-void LoggingPanel::stop() { m_timer1->stop(); }
-
 bool LoggingPanel::logging() const { return checkValue() == 1 && !m_fileName.isEmpty(); }
 
 void LoggingPanel::setCheckValue(int value)
@@ -191,6 +189,7 @@ void LoggingPanel::Timer1_Tick()
     const double delay = device::leadingNumber(m_delay->text().toStdString());
     if (!m_schedule.takeRow(m_monotonic(), delay)) return;
 
+    if (m_refreshReadings) m_refreshReadings();
     LatestReadingsRecord& latest = LatestReadings();
     const bool dual = device::isDualChannel(device::RegisterLink.DeviceId);
     try {

@@ -25,9 +25,11 @@ public:
     explicit LoggingPanel(QWidget* parent = nullptr);
     ~LoggingPanel() override;
 
-    // Every change of the main tab stops the logging timer; the check box
-    // stays checked and only "Make New Log" starts the timer again.
-    void stop();
+    // Called when a row is due, before it is written, so the row carries
+    // readings taken for it; the window refreshes LatestReadings here when
+    // its own measurement cycle is not running. Without a source the row
+    // takes LatestReadings as it stands.
+    void setReadingsSource(std::function<void()> refresh) { m_refreshReadings = std::move(refresh); }
 
     // The handlers, public so tests can run them as the user would.
     void MakeLog_CMD_Click();
@@ -63,6 +65,7 @@ private:
     device::LogSchedule m_schedule;
     MonotonicClock m_monotonic;
     TimeOfDayClock m_timeOfDay;
+    std::function<void()> m_refreshReadings;
 };
 
 }  // namespace mainwindow

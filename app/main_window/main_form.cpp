@@ -124,8 +124,7 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     // kept claimed, and both heaters off (bit 4, then bit 5).
     m_version->setText(QStringLiteral("Version ") + QStringLiteral(FANSCOPE_VERSION));
     m_visualAllowed = false;
-    auto printer = device::ComPort()->PrinterPort();
-    printer->setLockPortOpen(vexlink06::True);
+    device::required(device::ComPort()->PrinterPort())->setLockPortOpen(vexlink06::True);
     changeStayHighBits(0xEF, 0);
     changeStayHighBits(0xDF, 0);
     resize(980, 720);
@@ -180,8 +179,17 @@ void MainForm::buildVisualTab(QWidget* page)
     auto* layout = new QGridLayout(page);
 
     // Selectors with their interrupt lamps.
-    auto* selectors = named(new QGroupBox(QStringLiteral("Parameter"), page), QStringLiteral("fraParameters"));
-    m_selectorPanel = selectors;
+    auto* selectorBox = named(new QGroupBox(QStringLiteral("Parameter"), page), QStringLiteral("fraParameters"));
+    m_selectorPanel = selectorBox;
+    // The selector colours (yellow, bright green, workspace grey) are made
+    // for a dark ground; on a light panel they can hardly be read.
+    auto* selectors = named(new QWidget(selectorBox), QStringLiteral("fraParametersGround"));
+    selectors->setAutoFillBackground(true);
+    QPalette ground = selectors->palette();
+    ground.setColor(QPalette::Window, widgets::StripChart::plotBackground());
+    selectors->setPalette(ground);
+    auto* boxLayout = new QVBoxLayout(selectorBox);
+    boxLayout->addWidget(selectors);
     auto* selGrid = new QGridLayout(selectors);
     for (int row = 0; row < 5; ++row) {
         const int i = kSelectorRows[std::size_t(row)];
@@ -204,7 +212,7 @@ void MainForm::buildVisualTab(QWidget* page)
         selGrid->addWidget(lamp, row, 1);
     }
     selGrid->setRowStretch(5, 1);
-    layout->addWidget(selectors, 0, 0);
+    layout->addWidget(selectorBox, 0, 0);
 
     m_strip = named(new widgets::StripChart(page), QStringLiteral("Strip2"));
     for (int c = 0; c < widgets::StripChart::kChannels; ++c) {
@@ -344,7 +352,6 @@ void MainForm::buildControlTab(QWidget* page)
     freqLayout->addWidget(m_freq1, 0, 1);
     freqLayout->addWidget(m_fan2PwmLabel, 1, 0);
     freqLayout->addWidget(m_freq2, 1, 1);
-    layout->addWidget(m_freqPanel, 2, 0);
 
     m_heaterPanel = named(new QGroupBox(QStringLiteral("Temperature Control"), page), QStringLiteral("SSPanel3"));
     auto* heaterLayout = new QGridLayout(m_heaterPanel);
@@ -377,12 +384,10 @@ void MainForm::buildControlTab(QWidget* page)
     heaterLayout->addWidget(m_heaterTemp, 3, 1, 1, 2);
     heaterLayout->addWidget(makeLabel(QStringLiteral("Heater duty:"), "Label10", m_heaterPanel), 4, 0);
     heaterLayout->addWidget(m_heaterDuty, 4, 1, 1, 2);
-    layout->addWidget(m_heaterPanel, 0, 1, 2, 1);
 
     m_loggingPanel = new LoggingPanel(page);
     m_saveRecallPanel = new SaveRecallPanel(page);
-    layout->addWidget(m_loggingPanel, 2, 1);
-    layout->addWidget(m_saveRecallPanel, 3, 0, 1, 2);
+    arrangeControlTab(true);
     layout->setRowStretch(4, 1);
     layout->setColumnStretch(0, 1);
     layout->setColumnStretch(1, 1);
@@ -399,7 +404,14 @@ void MainForm::buildTimers()
 {
     auto makeTimer = [this](const char* name, int interval) {
         auto* timer = new QTimer(this);
+    m_controlGrid = layout;
         timer->setObjectName(QString::fromLatin1(name));
+    // While the visual cycle runs it keeps the readings fresh; otherwise the
+    // log takes its own.
+    m_loggingPanel->setReadingsSource([this] {
+        if (!m_visualTimer->isActive())
+            refreshLatestReadings();
+    });
         timer->setInterval(interval);
         return timer;
     };
@@ -441,7 +453,7 @@ bool MainForm::printerMedium() const { return device::RegisterLink.PrinterMedium
 
 void MainForm::changeStayHighBits(unsigned andMask, unsigned orMask)
 {
-    auto protocol = device::ComPort()->PrinterPort()->SMBusProtocall();
+    auto protocol = device::required(device::required(device::ComPort()->PrinterPort())->SMBusProtocall());
     protocol->setBitsToStayHigh(std::uint8_t((protocol->BitsToStayHigh() & andMask) | orMask));
 }
 
@@ -486,7 +498,8 @@ void MainForm::onTabChanged(int index)
 {
     m_visualTimer->stop();
     m_fanOutputTimer->stop();
-    m_loggingPanel->stop();
+    // Logging goes on across tab changes: it stops only when the user stops
+    // it or a write fails, so "Logging to File" always tells the truth.
     device::ReadFanDivisors();
 
     if (index != TabReadWrite)
@@ -507,7 +520,7 @@ void MainForm::enterReadWriteTab()
 
 void MainForm::enterControlTab()
 {
-    m_heaterPanel->setVisible(printerMedium());
+    arrangeControlTab(printerMedium());
     showChipFrequencies();
     // The fan type shown is the chip's (bit 2 of Configuration 1 set: two-wire).
     const std::uint8_t config1 = device::readRegister(device::reg::Configuration1);
@@ -525,6 +538,28 @@ void MainForm::showChipFrequencies()
     if (isTfm4411()) {
         device::RegisterLink.RegisterPointer = device::reg::Fan2Characteristics;
         device::ReadRegister();
+void MainForm::arrangeControlTab(bool heaterShown)
+{
+    QGridLayout* grid = m_controlGrid;
+    for (QWidget* w : {static_cast<QWidget*>(m_freqPanel), static_cast<QWidget*>(m_heaterPanel),
+                       static_cast<QWidget*>(m_loggingPanel), static_cast<QWidget*>(m_saveRecallPanel)})
+        grid->removeWidget(w);
+    if (heaterShown) {
+        grid->addWidget(m_freqPanel, 2, 0);
+        grid->addWidget(m_heaterPanel, 0, 1, 2, 1);
+        grid->addWidget(m_loggingPanel, 2, 1);
+        grid->addWidget(m_saveRecallPanel, 3, 0, 1, 2);
+    } else {
+        // Without the heater panel the right column would start with an
+        // empty quarter: logging moves up beside the modes, the frequency
+        // panel beside the fan type.
+        grid->addWidget(m_loggingPanel, 0, 1);
+        grid->addWidget(m_freqPanel, 1, 1);
+        grid->addWidget(m_saveRecallPanel, 2, 0, 1, 2);
+    }
+    m_heaterPanel->setVisible(heaterShown);
+}
+
         device::RegisterLink.ReadResult = device::pwmFrequencyCode(device::RegisterLink.ReadResult);
         Get_PWM_Frequency();
         m_freq2->setCurrentText(QString::fromStdString(LatestReadings().frequencyText));
@@ -547,7 +582,7 @@ void MainForm::cmdExpand_Click()
 void MainForm::Command3_Click()
 {
     if (!m_aboutBox) {
-        m_aboutBox = new FrmAbout(QStringLiteral("Fanscope"), this);
+        m_aboutBox = new FrmAbout(QString::fromLatin1(shell::kProgramTitle), this);
         m_aboutBox->setAttribute(Qt::WA_DeleteOnClose);
         m_aboutBox->setWindowFlag(Qt::Window);
     }

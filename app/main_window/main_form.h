@@ -11,6 +11,7 @@
 #include <array>
 
 class QComboBox;
+class QGridLayout;
 class QGroupBox;
 class QLabel;
 class QPushButton;
@@ -122,6 +123,9 @@ private:
     void enterReadWriteTab();
     void enterVisualTab();
     void enterControlTab();
+    // Places the Control tab's panels with or without the heater panel
+    // (evaluation board only), so no gap is left where it would be.
+    void arrangeControlTab(bool heaterShown);
 
     // Monitoring (monitoring.cpp).
     float readTemperature(VisualParam channel);
@@ -135,6 +139,10 @@ private:
     void setSelectorColour(int index, unsigned bgr);
     void onGaugePointer(int pointer, bool final);
     void runVisualStep(int step);
+    // Measures every channel of the chip into LatestReadings as the cycle's
+    // steps 0 to 4 do, without plotting (a log row taken off the Visual
+    // Display tab). A failed read keeps the values of the last one.
+    void refreshLatestReadings();
     void setSliderFan(int fan);
     void setSliderValue(int value);
 
@@ -187,6 +195,7 @@ private:
     QRadioButton* m_fourPulses = nullptr;
 
     // Control tab.
+    QGridLayout* m_controlGrid = nullptr;
     std::array<QLabel*, 4> m_modes{};
     QGroupBox* m_fanType = nullptr;  // SSPanel6
     QRadioButton* m_twoWire = nullptr;

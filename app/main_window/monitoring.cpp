@@ -5,6 +5,7 @@
 #include "device/conversions.h"
 #include "device/register_link.h"
 #include "device/register_map.h"
+#include "device/write_log.h"
 #include "main_window/latest_readings.h"
 #include "main_window/register_panel.h"
 #include "shell/label_colour.h"
@@ -21,6 +22,8 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <exception>
 
 namespace mainwindow {
 
@@ -93,6 +96,9 @@ void MainForm::visualTimerTick()
     // Advance first: a step whose register access fails must not stall the
     // cycle on that step.
     m_visualStep = (m_visualStep + 1) % 7;
+    // Names the cycle's reads in the Bus Monitor; the cycle writes nothing,
+    // so the write log gains no group from it.
+    device::WriteAction action(device::WriteSource::Other, "Visual Display cycle");
     runVisualStep(step);
 }
 
@@ -138,6 +144,23 @@ void MainForm::runVisualStep(int step)
             writeFrequencyFromCombo(reg::Fan2Characteristics, m_freq2);
         break;
     default: break;
+    }
+}
+
+void MainForm::refreshLatestReadings()
+{
+    LatestReadingsRecord& latest = LatestReadings();
+    try {
+        latest.localTemp = readTemperature(VisualParam::Local);
+        latest.remote1Temp = readTemperature(VisualParam::Remote1);
+        if (isTfm4411())
+            latest.remote2Temp = readTemperature(VisualParam::Remote2);
+        latest.fan1Rpm = readFanSpeed(VisualParam::Fan1);
+        if (isTfm4411())
+            latest.fan2Rpm = readFanSpeed(VisualParam::Fan2);
+    } catch (const std::exception&) {
+        // The logging tick runs every few milliseconds; a bus that stopped
+        // answering must not raise a message box on each of them.
     }
 }
 
@@ -329,6 +352,7 @@ void MainForm::bargraph_move(int pointer)
     }
 
     const VisualParam p = m_selectedParam;
+    device::WriteAction action(device::WriteSource::Gauge, "Limits gauge", device::WriteAction::Kind::Drag);
     if (!isTemperature(p)) {
         const int fan = fanNumber(p);
         device::writeRegister(fan == 2 ? reg::Fan2TachLimit : reg::Fan1TachLimit,
@@ -346,6 +370,7 @@ void MainForm::Command1_Click()
     m_easySetup->setEnabled(false);
     m_easySetup->setText(QStringLiteral("Please Wait"));
     m_visualAllowed = true;
+    auto action = std::make_unique<device::WriteAction>(device::WriteSource::EasySetup, "Easy Setup");
     device::writeRegister(reg::Configuration2, 0xFF);
     device::writeRegister(reg::ManufacturersTest, std::uint8_t(device::readRegister(reg::ManufacturersTest) | 0x08));
     device::writeRegister(reg::ManufacturersTest, std::uint8_t(device::readRegister(reg::ManufacturersTest) & ~0x08));
@@ -361,6 +386,7 @@ void MainForm::Command1_Click()
     device::writeRegister(reg::Configuration1, 0x1F);
     for (std::uint8_t r : {reg::Fan1Characteristics, reg::Fan2Characteristics})
         device::writeRegister(r, std::uint8_t(device::readRegister(r) | 0xC0));
+    action.reset();
     m_strip->setTimeSpan(kSpanAfterEasySetup);
     m_strip->setSampleInterval(kCycleSeconds);
 

@@ -14,9 +14,12 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
+#include <string_view>
 
 #include "device/register_link.h"
 #include "device/register_map.h"
+#include "device/write_log.h"
+#include "main_window/undo_controls.h"
 #include "shell/label_colour.h"
 #include "widgets/ribbon_toggle.h"
 
@@ -78,6 +81,22 @@ constexpr std::array<Page, 3> Pages{{
     {"Fans",
      {{{"Fan 1", {7, 12, 22}}, {"Both Fans", {8, 26}}, {"Fan 2", {11, 29, 31}}}}},
 }};
+
+// Column headings that lose their channel number on the single-channel chip,
+// as the entries under them do.
+struct HeadingRename {
+    std::string_view designed;
+    const char* single;
+};
+constexpr std::array<HeadingRename, 2> SingleChannelHeadings{{{"Remote 1", "Remote"}, {"Fan 1", "Fan"}}};
+
+const char* headingFor(const char* designed, bool single)
+{
+    if (single)
+        for (const HeadingRename& r : SingleChannelHeadings)
+            if (r.designed == designed) return r.single;
+    return designed;
+}
 
 constexpr std::uint32_t Workspace = shell::kAppWorkspace;
 constexpr std::uint32_t Green = device::ColourCurrent;
@@ -268,6 +287,7 @@ QWidget* RegisterPanel::buildBitsAndEntries()
     reading->addWidget(m_continuousLabel, 1);
     layout->addLayout(reading);
     connect(m_ribbon, &QAbstractButton::clicked, this, [this] { setContinuousReading(m_ribbon->isChecked()); });
+    layout->addWidget(new UndoBar(QStringLiteral("cmdUndoWrite")));
 
     layout->addStretch(1);
     return side;
@@ -297,6 +317,12 @@ void RegisterPanel::setupForDevice(uint8_t deviceId)
     for (auto& [heading, members] : m_headings)
         heading->setVisible(std::any_of(members.begin(), members.end(),
                                         [](QLabel* l) { return !l->isHidden(); }));
+    // m_headings was filled column by column in page order.
+    std::size_t column = 0;
+    for (const Page& page : Pages)
+        for (const Column& col : page.columns)
+            if (column < m_headings.size())
+                m_headings[column++].first->setText(QString::fromLatin1(headingFor(col.heading, single)));
 }
 
 void RegisterPanel::enter()
@@ -397,7 +423,11 @@ void RegisterPanel::bitClick(int bit)
             label->setText(QStringLiteral("1"));
             RegisterLink.DataByte = std::uint8_t(RegisterLink.ReadResult | mask);
         }
-        device::WriteRegister();
+        {
+            // The wait below yields; writes of other windows meanwhile are not part of the click.
+            device::WriteAction action(device::WriteSource::Panel, "Read/Write panel: bit " + std::to_string(bit));
+            device::WriteRegister();
+        }
         // The wait lets the chip settle and keeps the window live; other
         // handlers may use the link meanwhile, so point at the register again.
         device::WaitSeconds(1);
@@ -417,6 +447,7 @@ bool RegisterPanel::writeEnteredByte(int value)
         RegisterLink.DataByte = std::uint8_t(value);
         device::PointAtSelectedRegister(*this);
         RegisterLink.RegisterPointer = std::uint8_t(leadingHexValue(m_regAddress->text()));
+        device::WriteAction action(device::WriteSource::Panel, "Read/Write panel: byte entry");
         device::WriteRegister();
         device::ShowRegisterBits(*this);
     });

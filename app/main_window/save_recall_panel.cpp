@@ -50,8 +50,10 @@ void SaveRecallPanel::cmdRecall_Click()
 
     const device::RegisterFileResult result = device::readRegisterFile(QFile::encodeName(name).toStdString());
     if (!result) {
+        // The reader says which line failed and why; the box keeps its
+        // fixed text and carries the reason as its details.
         shell::msgBox(this, QStringLiteral("Invalid File Selected"), shell::MsgButtons::Ok, QString(),
-                      shell::MsgIcon::Critical);
+                      shell::MsgIcon::Critical, QString::fromStdString(result.error));
         return;
     }
 

@@ -20,7 +20,7 @@ QString errorText(const std::exception& error)
 
 void reportUnhandledError(const std::exception& error)
 {
-    msgBox(QApplication::activeWindow(), errorText(error), MsgButtons::Ok, QString::fromLatin1(kProgramName),
+    msgBox(QApplication::activeWindow(), errorText(error), MsgButtons::Ok, QString::fromLatin1(kProgramTitle),
            MsgIcon::Critical);
 }
 
@@ -38,7 +38,7 @@ bool Application::notify(QObject* receiver, QEvent* event)
         reportUnhandledError(error);
     } catch (...) {
         msgBox(QApplication::activeWindow(), QStringLiteral("Error: unknown failure"), MsgButtons::Ok,
-               QString::fromLatin1(kProgramName), MsgIcon::Critical);
+               QString::fromLatin1(kProgramTitle), MsgIcon::Critical);
     }
     return false;
 }

@@ -8,7 +8,11 @@
 
 namespace shell {
 
+// The application and desktop name.
 inline constexpr const char* kProgramName = "Fanscope";
+// What the user sees as the program's title: the About box, and message
+// boxes that have no title of their own.
+inline constexpr const char* kProgramTitle = "TFM4410 Evaluation Software";
 
 // "Error:" + number + ", " + description: the program's one form of an
 // error report.
@@ -17,7 +21,7 @@ QString errorText(long number, const QString& description);
 QString errorText(const std::exception& error);
 
 // Shows an error that no handler trapped: a critical box titled with the
-// program's name.
+// program's title.
 void reportUnhandledError(const std::exception& error);
 
 // An error escaping an event handler would end the process; catching it here,

@@ -1,8 +1,12 @@
 #include "shell/ui_services.h"
 
+#include "shell/application.h"
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+
+#include <cstdio>
 
 namespace shell {
 namespace {
@@ -72,13 +76,27 @@ class QtUi : public UiServices {
 public:
     MsgResult message(QWidget* parent, const MessageRequest& request) override
     {
-        QMessageBox box(toQt(request.icon), request.title.isEmpty() ? QApplication::applicationName() : request.title,
-                        request.text, toQt(request.buttons), parent);
+        const QString title = request.title.isEmpty() ? QString::fromLatin1(kProgramTitle) : request.title;
+        if (unattended()) {
+            // Carriage returns in the fixed texts would overwrite the line.
+            QString text = request.text;
+            text.replace(u'\r', u'\n');
+            std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
+            if (!request.detail.isEmpty())
+                std::fprintf(stderr, "%s\n", qPrintable(request.detail));
+            std::fflush(stderr);
+            return firstButton(request.buttons);
+        }
+        QMessageBox box(toQt(request.icon), title, request.text, toQt(request.buttons), parent);
+        if (!request.detail.isEmpty())
+            box.setDetailedText(request.detail);
         return fromQt(box.exec());
     }
 
     QString chooseFile(QWidget* parent, const FileRequest& request) override
     {
+        if (unattended())
+            return {};
         const QString filter = toQtFilter(request.filter);
         if (request.save)
             return QFileDialog::getSaveFileName(parent, request.title, request.proposedName, filter);
@@ -103,10 +121,14 @@ std::unique_ptr<UiServices> setUi(std::unique_ptr<UiServices> services)
     return previous;
 }
 
-MsgResult msgBox(QWidget* parent, const QString& text, MsgButtons buttons, const QString& title, MsgIcon icon)
+MsgResult msgBox(QWidget* parent, const QString& text, MsgButtons buttons, const QString& title, MsgIcon icon,
+                 const QString& detail)
 {
-    return ui().message(parent, MessageRequest{title, text, icon, buttons});
+    return ui().message(parent, MessageRequest{title.isEmpty() ? QString::fromLatin1(kProgramTitle) : title, text,
+                                               icon, buttons, detail});
 }
+
+bool unattended() { return !qEnvironmentVariableIsEmpty("FANSCOPE_UNATTENDED"); }
 
 MsgResult ScriptedUi::message(QWidget*, const MessageRequest& request)
 {

@@ -21,6 +21,9 @@ struct MessageRequest {
     QString text;
     MsgIcon icon = MsgIcon::None;
     MsgButtons buttons = MsgButtons::Ok;
+    // Shown behind the box's "Show Details..." button; title and text stay
+    // the fixed texts users know.
+    QString detail;
 };
 
 struct FileRequest {
@@ -45,9 +48,15 @@ UiServices& ui();
 // Installs a replacement; returns the previous one so a test can restore it.
 std::unique_ptr<UiServices> setUi(std::unique_ptr<UiServices> services);
 
-// Shorthands for the common case.
+// Shorthands for the common case. A box given no title is titled with the
+// program's title.
 MsgResult msgBox(QWidget* parent, const QString& text, MsgButtons buttons = MsgButtons::Ok,
-                 const QString& title = {}, MsgIcon icon = MsgIcon::None);
+                 const QString& title = {}, MsgIcon icon = MsgIcon::None, const QString& detail = {});
+
+// With FANSCOPE_UNATTENDED set (scripted runs, tests of the whole program)
+// message boxes are written to standard error and answered with their first
+// button, and file choosers answer "cancelled"; nothing waits for a user.
+bool unattended();
 
 // For tests: records every request and answers from queues (default answers:
 // the first button, and an empty file name).

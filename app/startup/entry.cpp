@@ -18,17 +18,15 @@ InitForm* Main()
     splash->repaint();
     splash->setLoadingText(QStringLiteral("Loading Communications Module."));
 
-    // A library that cannot be loaded or created is reported and the wizard
-    // still comes up, so the user sees what failed instead of a vanished
-    // program; the wizard's own load reports its part.
+    // Without the library's objects no window can do anything but call
+    // through objects that do not exist: report the failure and end.
     try {
-        auto printerPort = device::ComPort()->PrinterPort();
-        auto protocall = printerPort ? printerPort->SMBusProtocall() : nullptr;
-        if (!protocall)
-            throw vexlink06::ComError(91, "Object variable or With block variable not set");
-        protocall->setBitsToStayHigh(240);
+        const auto printerPort = device::required(device::required(device::ComPort())->PrinterPort());
+        device::required(printerPort->SMBusProtocall())->setBitsToStayHigh(240);
     } catch (const std::exception& error) {
         shell::reportUnhandledError(error);
+        delete splash.data();
+        return nullptr;
     }
 
     if (splash)

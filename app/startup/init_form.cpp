@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLayout>
 #include <QPainter>
 
@@ -523,6 +524,35 @@ void InitForm::closeEvent(QCloseEvent* event)
         m_closing = false;
     }
     event->accept();
+}
+
+void InitForm::keyPressEvent(QKeyEvent* event)
+{
+    // The window is not a dialog, so no button is pressed by Enter on its
+    // own; the buttons, check boxes and the list pass Enter up to here.
+    auto press = [event](QPushButton* button) {
+        if (button && button->isEnabled())
+            button->click();
+        event->accept();
+    };
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // A button the user tabbed to is the one Enter presses, as in any
+        // dialog; otherwise the forward button of the step.
+        if (auto* focused = qobject_cast<QPushButton*>(focusWidget()); focused && focused->isEnabled())
+            press(focused);
+        else if (m_step == 4 && ui->FinishCMD->isEnabled())
+            press(ui->SearchResultsLIST->selectedItems().isEmpty() ? nullptr : ui->FinishCMD);
+        else
+            press(ui->NextCMD);
+        return;
+    case Qt::Key_Escape:
+        press(ui->CancelCMD);
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
 }
 
 void InitForm::paintEvent(QPaintEvent* event)

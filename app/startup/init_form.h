@@ -77,6 +77,9 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    // Enter presses the enabled forward button (Next, or Finish once an
+    // entry is selected); Escape presses Cancel.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void Form_Load();

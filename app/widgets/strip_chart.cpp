@@ -74,6 +74,8 @@ std::vector<double> niceTicks(double low, double high, int maxTicks)
     return ticks;
 }
 
+QColor StripChart::plotBackground() { return kPlotBackground; }
+
 StripChart::StripChart(QWidget* parent) : QWidget(parent)
 {
     for (int c = 0; c < kChannels; ++c) {

@@ -56,6 +56,10 @@ public:
 
     explicit StripChart(QWidget* parent = nullptr);
 
+    // The plot area's colour, for panels beside the chart that show bright
+    // label colours and should read like it.
+    static QColor plotBackground();
+
     // Adds one sample to a channel; a channel outside 0..4 is ignored.
     void addPoint(double value, int channel);
     void clear();

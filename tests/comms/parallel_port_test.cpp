@@ -103,6 +103,24 @@ TEST(ParallelPortFresh, DiscoveryRunsOncePerProcess)
     });
 }
 
+TEST(ParallelPortFresh, PortsAppearingAfterStartUpKeepIndexAndAddressTogether)
+{
+    inFreshProcess([] {
+        auto printer = vexlink06::PrinterPort::create();   // scans one port
+        sim::board().configure(twoPorts());
+        // Letting the address refreshes the count; the list must follow it.
+        printer->setPortAddress(0x378);
+        printer->setPortAddressIndex(1);
+        EXPECT_EQ(printer->PortAddressIndex(), 1);
+        EXPECT_EQ(printer->PortAddress(), 0x278);
+        printer->DataPort()->setValue(0x5A);
+        EXPECT_EQ(sim::board().port(1)->data(), 0x5A);
+        EXPECT_EQ(sim::board().port(0)->data(), 0x00);
+        printer->setPortAddressIndex(0);
+        EXPECT_EQ(printer->PortAddress(), 0x378);
+    });
+}
+
 TEST(ParallelPortFresh, NoPortsAtAll)
 {
     inFreshProcess([] {

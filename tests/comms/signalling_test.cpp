@@ -51,6 +51,23 @@ TEST_F(Signalling, ValuesBeyondThirtyTwoBitsAreAnOverflow)
     EXPECT_FALSE(port().claimed());
 }
 
+// Both ends of the two's-complement range are values; one step beyond either is not.
+TEST_F(Signalling, WriteDataTakesTheWholeThirtyTwoBitRange)
+{
+    printer->setLockPortOpen(True);
+    proto->StartBit();
+    proto->WriteData(-2147483648.0F);
+    proto->Ack();
+    proto->WriteData(2147483520.0F);  // the largest float below 2^31: 0x7FFFFF80
+    proto->Ack();
+    proto->StopBit();
+    EXPECT_EQ(trace(), "S 00- 80- P");
+    clearLogs();
+    EXPECT_THROW(proto->WriteData(2147483648.0F), vexlink06::ComError);
+    EXPECT_THROW(proto->WriteData(-2147483904.0F), vexlink06::ComError);  // next float below -2^31
+    EXPECT_TRUE(dataWrites().empty());
+}
+
 TEST_F(Signalling, ReadDataOfAFloatingLineIs255)
 {
     EXPECT_EQ(proto->ReadData(), 255.0F);

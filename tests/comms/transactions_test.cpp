@@ -62,6 +62,23 @@ TEST_F(Transactions, WordsGoHighByteFirst)
     EXPECT_EQ(trace(), "S 5C+ 14+ P S 5D+ 01+ 02- P");
 }
 
+TEST_F(Transactions, WordOfTheMostNegativeIntegerIsSent)
+{
+    // 0x80000000: the two bytes below the top one are both zero.
+    proto->WriteWord(0x5C, 0x14, -2147483648.0F);
+    EXPECT_EQ(trace(), "S 5C+ 14+ 00+ 00+ P");
+    proto->WriteWord(0x5C, 0x14, -2147483520.0F);  // 0x80000080
+    EXPECT_EQ(chip().peek(0x15), 0x80);
+    clearLogs();
+    try {
+        proto->WriteWord(0x5C, 0x14, 2147483648.0F);
+        ADD_FAILURE() << "no overflow";
+    } catch (const vexlink06::ComError& e) {
+        EXPECT_EQ(e.number(), 6);
+    }
+    EXPECT_EQ(trace(), "");
+}
+
 TEST_F(Transactions, SendAndReceiveByteUseThePointer)
 {
     proto->ShortWrite(0x5C, 0x3D);

@@ -515,4 +515,27 @@ TEST_F(SaveRecallTest, FailedSaveSaysSoAndLeavesNoPartialFile)
     EXPECT_EQ(ui->messages[0].icon, shell::MsgIcon::Critical);
 }
 
+TEST_F(SaveRecallTest, ChipGoneBeforeSaveWritesNoFile)
+{
+    connectTo(Dual);
+    const QString kept = dir.file("kept.txt");
+    std::ofstream(kept.toStdString(), std::ios::binary) << "an earlier save";
+    const QString fresh = dir.file("fresh.txt");
+    struct Back {
+        ~Back() { chip(Dual).setPresent(true); }
+    } back;
+    chip(Dual).setPresent(false);
+    for (const QString& target : {kept, fresh}) {
+        ui->messages.clear();
+        save(target);
+        ASSERT_EQ(ui->messages.size(), 1u);
+        EXPECT_TRUE(ui->messages[0].text.contains(QStringLiteral("the chip at 0x2E no longer answers")))
+            << ui->messages[0].text.toStdString();
+        EXPECT_EQ(ui->messages[0].icon, shell::MsgIcon::Critical);
+    }
+    EXPECT_EQ(slurp(kept.toStdString()), "an earlier save");
+    EXPECT_FALSE(fs::exists(fresh.toStdString()));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+}
+
 }  // namespace

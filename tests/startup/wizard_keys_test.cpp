@@ -1,0 +1,102 @@
+// The search wizard from the keyboard: Enter is the enabled forward button,
+// Escape is Cancel. Each test runs in a process of its own (main.cpp).
+#include "main_window/main_form.h"
+#include "shell/ui_services.h"
+#include "startup/entry.h"
+#include "startup/init_form.h"
+
+#include <sim/sim.h>
+
+#include <QApplication>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+using startup::InitForm;
+
+class WizardKeys : public ::testing::Test {
+protected:
+    void start(const sim::Config& config = sim::Config{})
+    {
+        sim::board().configure(config);
+        wizard = startup::Main();
+        ASSERT_TRUE(wizard);
+    }
+    void key(Qt::Key k)
+    {
+        // Keys go where the user's focus is; the wizard sees what the
+        // focused control leaves alone.
+        QWidget* target = wizard->focusWidget() ? wizard->focusWidget() : wizard.data();
+        QTest::keyClick(target, k);
+    }
+    QPushButton* button(const char* name) { return wizard->findChild<QPushButton*>(QString::fromLatin1(name)); }
+
+    shell::ScopedScriptedUi ui;
+    QPointer<InitForm> wizard;
+};
+
+TEST_F(WizardKeys, EnterAloneGoesFromWelcomeToTheMainWindow)
+{
+    start();
+    key(Qt::Key_Return);
+    EXPECT_EQ(wizard->currentStep(), 2);
+    key(Qt::Key_Enter);  // the keypad's Enter too: runs the search
+    ASSERT_EQ(wizard->currentStep(), 4);
+    ASSERT_TRUE(button("FinishCMD")->isEnabled());
+    QPointer<mainwindow::MainForm> main = wizard->loadedMainForm();
+    ASSERT_TRUE(main);
+    key(Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(wizard.isNull() || !wizard->isVisible());
+    ASSERT_TRUE(main);
+    EXPECT_TRUE(main->isVisible());
+    EXPECT_TRUE(ui->messages.empty()) << ui->messages.front().text.toStdString();
+}
+
+TEST_F(WizardKeys, EnterWithoutASelectedEntryDoesNotFinish)
+{
+    start();
+    key(Qt::Key_Return);
+    key(Qt::Key_Return);
+    ASSERT_EQ(wizard->currentStep(), 4);
+    auto* list = wizard->findChild<QListWidget*>(QStringLiteral("SearchResultsLIST"));
+    list->clearSelection();
+    list->setFocus();
+    key(Qt::Key_Return);
+    ASSERT_TRUE(wizard);
+    EXPECT_TRUE(wizard->isVisible());
+    EXPECT_FALSE(wizard->finished());
+}
+
+TEST_F(WizardKeys, EnterOnAFocusedBackButtonGoesBack)
+{
+    start();
+    key(Qt::Key_Return);
+    ASSERT_EQ(wizard->currentStep(), 2);
+    button("BackCMD")->setFocus();
+    key(Qt::Key_Return);
+    EXPECT_EQ(wizard->currentStep(), 1);
+}
+
+TEST_F(WizardKeys, EscapeCancelsOnEveryPanelWithAButton)
+{
+    for (int forward = 0; forward < 3; ++forward) {
+        SCOPED_TRACE(forward);
+        if (wizard)
+            wizard->close();
+        start();
+        for (int i = 0; i < forward; ++i)
+            key(Qt::Key_Return);
+        QPointer<mainwindow::MainForm> main = wizard->loadedMainForm();
+        key(Qt::Key_Escape);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(wizard.isNull() || !wizard->isVisible());
+        EXPECT_TRUE(main.isNull());  // the search's main window goes with the wizard
+    }
+}
+
+}  // namespace
