@@ -10,6 +10,7 @@
 #include "main_window/logging_panel.h"
 #include "main_window/register_panel.h"
 #include "main_window/save_recall_panel.h"
+#include "shell/application.h"
 #include "shell/label_colour.h"
 #include "widgets/indicators.h"
 #include "widgets/limits_gauge.h"
@@ -385,7 +386,14 @@ void MainForm::buildControlTab(QWidget* page)
     heaterLayout->addWidget(makeLabel(QStringLiteral("Heater duty:"), "Label10", m_heaterPanel), 4, 0);
     heaterLayout->addWidget(m_heaterDuty, 4, 1, 1, 2);
 
+    m_controlGrid = layout;
     m_loggingPanel = new LoggingPanel(page);
+    // While the visual cycle runs it keeps the readings fresh; otherwise the
+    // log takes its own.
+    m_loggingPanel->setReadingsSource([this] {
+        if (!m_visualTimer->isActive())
+            refreshLatestReadings();
+    });
     m_saveRecallPanel = new SaveRecallPanel(page);
     arrangeControlTab(true);
     layout->setRowStretch(4, 1);
@@ -404,14 +412,7 @@ void MainForm::buildTimers()
 {
     auto makeTimer = [this](const char* name, int interval) {
         auto* timer = new QTimer(this);
-    m_controlGrid = layout;
         timer->setObjectName(QString::fromLatin1(name));
-    // While the visual cycle runs it keeps the readings fresh; otherwise the
-    // log takes its own.
-    m_loggingPanel->setReadingsSource([this] {
-        if (!m_visualTimer->isActive())
-            refreshLatestReadings();
-    });
         timer->setInterval(interval);
         return timer;
     };
@@ -518,26 +519,6 @@ void MainForm::enterReadWriteTab()
     m_visitedReadWrite = true;
 }
 
-void MainForm::enterControlTab()
-{
-    arrangeControlTab(printerMedium());
-    showChipFrequencies();
-    // The fan type shown is the chip's (bit 2 of Configuration 1 set: two-wire).
-    const std::uint8_t config1 = device::readRegister(device::reg::Configuration1);
-    QRadioButton* current = (config1 & device::bits::Config1TachAin) ? m_twoWire : m_threeWire;
-    current->setChecked(true);
-}
-
-void MainForm::showChipFrequencies()
-{
-    device::RegisterLink.RegisterPointer = device::reg::Fan1Characteristics;
-    device::ReadRegister();
-    device::RegisterLink.ReadResult = device::pwmFrequencyCode(device::RegisterLink.ReadResult);
-    Get_PWM_Frequency();
-    m_freq1->setCurrentText(QString::fromStdString(LatestReadings().frequencyText));
-    if (isTfm4411()) {
-        device::RegisterLink.RegisterPointer = device::reg::Fan2Characteristics;
-        device::ReadRegister();
 void MainForm::arrangeControlTab(bool heaterShown)
 {
     QGridLayout* grid = m_controlGrid;
@@ -560,6 +541,26 @@ void MainForm::arrangeControlTab(bool heaterShown)
     m_heaterPanel->setVisible(heaterShown);
 }
 
+void MainForm::enterControlTab()
+{
+    arrangeControlTab(printerMedium());
+    showChipFrequencies();
+    // The fan type shown is the chip's (bit 2 of Configuration 1 set: two-wire).
+    const std::uint8_t config1 = device::readRegister(device::reg::Configuration1);
+    QRadioButton* current = (config1 & device::bits::Config1TachAin) ? m_twoWire : m_threeWire;
+    current->setChecked(true);
+}
+
+void MainForm::showChipFrequencies()
+{
+    device::RegisterLink.RegisterPointer = device::reg::Fan1Characteristics;
+    device::ReadRegister();
+    device::RegisterLink.ReadResult = device::pwmFrequencyCode(device::RegisterLink.ReadResult);
+    Get_PWM_Frequency();
+    m_freq1->setCurrentText(QString::fromStdString(LatestReadings().frequencyText));
+    if (isTfm4411()) {
+        device::RegisterLink.RegisterPointer = device::reg::Fan2Characteristics;
+        device::ReadRegister();
         device::RegisterLink.ReadResult = device::pwmFrequencyCode(device::RegisterLink.ReadResult);
         Get_PWM_Frequency();
         m_freq2->setCurrentText(QString::fromStdString(LatestReadings().frequencyText));
