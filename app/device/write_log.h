@@ -94,6 +94,10 @@ class WriteLog {
   // Forgets the records, the history and the remembered values.
   void clear();
 
+  // The action of the WriteAction alive now (the outermost one), "" when
+  // none is; the bus journal names the cause of each transfer by it.
+  std::string_view activeAction() const { return m_depth > 0 ? std::string_view(m_current.action) : std::string_view(); }
+
   // Used by WriteAction.
   void beginAction(WriteSource source, std::string action);
   void endAction();

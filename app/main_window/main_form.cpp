@@ -5,6 +5,7 @@
 #include "device/register_map.h"
 #include "dialogs/dialogs.h"
 #include "main_window/about_box.h"
+#include "main_window/bus_monitor.h"
 #include "main_window/frm_save_reg.h"
 #include "main_window/latest_readings.h"
 #include "main_window/logging_panel.h"
@@ -24,6 +25,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QSlider>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -170,7 +172,22 @@ void MainForm::buildMainTab(QWidget* page)
     m_version = makeLabel(QString(), "lblVersion", page);
     layout->addWidget(m_version, 0, Qt::AlignHCenter);
     m_about = named(new QPushButton(QStringLiteral("About"), page), QStringLiteral("Command3"));
-    layout->addWidget(m_about, 0, Qt::AlignHCenter);
+    // The Bus Monitor button sits to the right of About; a blank of its width
+    // on the left keeps About where it was, centred.
+    auto* busMonitor = named(new QPushButton(QStringLiteral("Bus Monitor"), page), QStringLiteral("cmdBusMonitor"));
+    busMonitor->setToolTip(QStringLiteral("Every bus transfer, live (Ctrl+B)"));
+    auto* aboutRow = new QHBoxLayout;
+    aboutRow->setSpacing(6);
+    aboutRow->addStretch(1);
+    aboutRow->addSpacing(busMonitor->sizeHint().width() + aboutRow->spacing());
+    aboutRow->addWidget(m_about);
+    aboutRow->addWidget(busMonitor);
+    aboutRow->addStretch(1);
+    layout->addLayout(aboutRow);
+    connect(busMonitor, &QPushButton::clicked, this, [this] { openBusMonitor(this); });
+    auto* busShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_B), this);
+    busShortcut->setObjectName(QStringLiteral("shortcutBusMonitor"));
+    connect(busShortcut, &QShortcut::activated, this, [this] { openBusMonitor(this); });
     layout->addStretch(2);
     connect(m_about, &QPushButton::clicked, this, &MainForm::Command3_Click);
 }

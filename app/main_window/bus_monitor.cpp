@@ -1,0 +1,405 @@
+#include "main_window/bus_monitor.h"
+
+#include <dlfcn.h>
+
+#include <QBrush>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QColor>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <optional>
+#include <vexlink06/vexlink06.h>
+
+#include "device/register_file.h"
+#include "device/register_link.h"
+#include "device/write_log.h"
+#include "shell/ui_services.h"
+
+namespace mainwindow {
+namespace {
+
+constexpr int kFlushMs = 250;
+
+// "0x2e", "2e", "46" -> the value; empty -> none; anything else -> nullopt
+// with ok = false.
+std::optional<std::uint8_t> parseByte(const QString& text, unsigned limit, bool& ok) {
+    ok = true;
+    const QString t = text.trimmed();
+    if (t.isEmpty()) return std::nullopt;
+    QString digits = t;
+    int base = 10;
+    if (digits.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive)) {
+        digits = digits.mid(2);
+        base = 16;
+    } else if (digits.endsWith(QLatin1Char('h'), Qt::CaseInsensitive)) {
+        digits.chop(1);
+        base = 16;
+    }
+    const uint value = digits.toUInt(&ok, base);
+    if (!ok || value > limit) {
+        ok = false;
+        return std::nullopt;
+    }
+    return static_cast<std::uint8_t>(value);
+}
+
+// The simulator's capture entry, found only when the sim platform library
+// has already loaded the simulator into this process.
+using CaptureBegin = int (*)(unsigned);
+using CaptureSink = void (*)(const char*, unsigned long, void*);
+using CaptureEnd = int (*)(CaptureSink, void*);
+
+void* simulator() { return dlopen("libfanscope_sim.so", RTLD_NOW | RTLD_NOLOAD); }
+
+template <class F>
+F simEntry(const char* name) {
+    void* handle = simulator();
+    return handle ? reinterpret_cast<F>(dlsym(handle, name)) : nullptr;
+}
+
+}  // namespace
+
+// ---- model ----
+
+JournalModel::JournalModel(std::size_t capacity, QObject* parent)
+    : QAbstractTableModel(parent), m_journal(capacity), m_headers(device::journalColumnNames()) {}
+
+int JournalModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_journal.entries().size());
+}
+
+int JournalModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_headers.size());
+}
+
+QVariant JournalModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount()) return {};
+    const device::JournalEntry& e = entry(index.row());
+    switch (role) {
+        case Qt::DisplayRole: {
+            // Built per visible cell only; the table asks for what it paints.
+            const auto columns = device::journalColumns(e, device::RegisterLink.DeviceId);
+            return QString::fromStdString(columns[std::size_t(index.column())]);
+        }
+        case Qt::ForegroundRole:
+            if (e.record.failed()) return QBrush(QColor(0xB0, 0x00, 0x00));
+            return {};
+        case Qt::BackgroundRole:
+            if (e.record.failed()) return QBrush(QColor(0xFF, 0xE4, 0xE1));
+            return {};
+        case Qt::ToolTipRole:
+            if (e.record.failed()) return QString::fromStdString(device::resultText(e.record));
+            return {};
+        default:
+            return {};
+    }
+}
+
+QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= static_cast<int>(m_headers.size()))
+        return {};
+    return QString::fromStdString(m_headers[std::size_t(section)]);
+}
+
+void JournalModel::append(std::vector<std::pair<vexlink06::TransferRecord, std::string>>& batch) {
+    if (batch.empty()) return;
+    const std::size_t capacity = m_journal.capacity();
+    // Only the newest `capacity` of a batch can be kept.
+    if (batch.size() > capacity) batch.erase(batch.begin(), batch.end() - static_cast<std::ptrdiff_t>(capacity));
+    const std::size_t size = m_journal.entries().size();
+    if (size + batch.size() > capacity) {
+        const std::size_t overflow = size + batch.size() - capacity;
+        beginRemoveRows({}, 0, static_cast<int>(overflow) - 1);
+        m_journal.dropOldest(overflow);
+        endRemoveRows();
+    }
+    const int first = rowCount();
+    beginInsertRows({}, first, first + static_cast<int>(batch.size()) - 1);
+    for (auto& [record, cause] : batch) m_journal.add(std::move(record), std::move(cause));
+    endInsertRows();
+    batch.clear();
+}
+
+void JournalModel::clear() {
+    beginResetModel();
+    m_journal.clear();
+    endResetModel();
+}
+
+void JournalFilterModel::setFilter(const device::JournalFilter& filter) {
+    m_filter = filter;
+    invalidateFilter();
+}
+
+bool JournalFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
+    const auto* source = static_cast<const JournalModel*>(sourceModel());
+    return m_filter.matches(source->entry(sourceRow).record);
+}
+
+// ---- window ----
+
+FrmBusMonitor::FrmBusMonitor(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("frmBusMonitor"));
+    setWindowTitle(QStringLiteral("Bus Monitor"));
+    resize(1100, 480);
+
+    m_model = new JournalModel(device::BusJournal::DefaultCapacity, this);
+    m_proxy = new JournalFilterModel(this);
+    m_proxy->setSourceModel(m_model);
+
+    auto* filters = new QHBoxLayout;
+    const auto addLabelled = [&](const QString& caption, QLineEdit*& edit, const char* name, const QString& hint) {
+        auto* label = new QLabel(caption, this);
+        edit = new QLineEdit(this);
+        edit->setObjectName(QString::fromLatin1(name));
+        edit->setPlaceholderText(hint);
+        edit->setMaximumWidth(90);
+        label->setBuddy(edit);
+        filters->addWidget(label);
+        filters->addWidget(edit);
+    };
+    addLabelled(QStringLiteral("&Address:"), m_address, "txtFilterAddress", QStringLiteral("0x2e"));
+    addLabelled(QStringLiteral("&Register:"), m_register, "txtFilterRegister", QStringLiteral("22h"));
+    m_writesOnly = new QCheckBox(QStringLiteral("&Writes only"), this);
+    m_writesOnly->setObjectName(QStringLiteral("chkWritesOnly"));
+    m_errorsOnly = new QCheckBox(QStringLiteral("&Errors only"), this);
+    m_errorsOnly->setObjectName(QStringLiteral("chkErrorsOnly"));
+    filters->addWidget(m_writesOnly);
+    filters->addWidget(m_errorsOnly);
+    filters->addStretch(1);
+    m_pause = new QPushButton(QStringLiteral("&Pause"), this);
+    m_pause->setObjectName(QStringLiteral("cmdPause"));
+    auto* clear = new QPushButton(QStringLiteral("C&lear"), this);
+    clear->setObjectName(QStringLiteral("cmdClear"));
+    auto* exportButton = new QPushButton(QStringLiteral("E&xport CSV..."), this);
+    exportButton->setObjectName(QStringLiteral("cmdExportCsv"));
+    m_capture = new QPushButton(QStringLiteral("&Capture to VCD..."), this);
+    m_capture->setObjectName(QStringLiteral("cmdCaptureVcd"));
+    filters->addWidget(m_pause);
+    filters->addWidget(clear);
+    filters->addWidget(exportButton);
+    filters->addWidget(m_capture);
+
+    m_table = new QTableView(this);
+    m_table->setObjectName(QStringLiteral("tblJournal"));
+    m_table->setModel(m_proxy);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->setWordWrap(false);
+    // Fixed widths: sizing to contents would read every row on each insert.
+    const int widths[] = {45, 85, 130, 80, 50, 55, 55, 80, 60, 80, 100, 90, 45, 60, 110};
+    for (int c = 0; c < int(std::size(widths)); ++c) m_table->setColumnWidth(c, widths[c]);
+
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("lblBusStatus"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(filters);
+    layout->addWidget(m_table, 1);
+    layout->addWidget(m_status);
+
+    connect(m_address, &QLineEdit::textChanged, this, &FrmBusMonitor::applyFilters);
+    connect(m_register, &QLineEdit::textChanged, this, &FrmBusMonitor::applyFilters);
+    connect(m_writesOnly, &QCheckBox::toggled, this, &FrmBusMonitor::applyFilters);
+    connect(m_errorsOnly, &QCheckBox::toggled, this, &FrmBusMonitor::applyFilters);
+    connect(m_pause, &QPushButton::clicked, this, &FrmBusMonitor::togglePause);
+    connect(clear, &QPushButton::clicked, this, [this] {
+        m_pending.clear();
+        m_model->clear();
+        updateStatus();
+    });
+    connect(exportButton, &QPushButton::clicked, this, &FrmBusMonitor::exportCsv);
+    connect(m_capture, &QPushButton::clicked, this, &FrmBusMonitor::toggleCapture);
+    m_capture->setEnabled(canCapture());
+    m_capture->setToolTip(canCapture() ? QStringLiteral("Record SCL and SDA of the chip's bus on the simulated board")
+                                       : QStringLiteral("Wires can be captured only on the simulated board"));
+
+    // The observer only queues; the table takes the queue in batches so the
+    // monitoring loop pays for a copy of each record and nothing more.
+    m_observer = std::make_unique<device::JournalObserver>(
+        [this](const vexlink06::TransferRecord& r, std::string cause) {
+            if (m_paused) {
+                ++m_missedWhilePaused;
+                return;
+            }
+            m_pending.emplace_back(r, std::move(cause));
+        },
+        [] { return std::string(device::writeLog().activeAction()); });
+    m_flushTimer = new QTimer(this);
+    m_flushTimer->setObjectName(QStringLiteral("tmrFlush"));
+    m_flushTimer->setInterval(kFlushMs);
+    connect(m_flushTimer, &QTimer::timeout, this, &FrmBusMonitor::flush);
+    m_flushTimer->start();
+    updateStatus();
+}
+
+FrmBusMonitor::~FrmBusMonitor() {
+    m_observer.reset();
+    if (m_capturing) endCapture();
+}
+
+void FrmBusMonitor::closeEvent(QCloseEvent* event) {
+    // A capture running when the window closes is written, not lost.
+    if (m_capturing) endCapture();
+    QWidget::closeEvent(event);
+}
+
+void FrmBusMonitor::flush() {
+    if (m_pending.empty()) return;
+    const bool atBottom = m_table->verticalScrollBar() == nullptr ||
+                          m_table->verticalScrollBar()->value() == m_table->verticalScrollBar()->maximum();
+    m_model->append(m_pending);
+    if (atBottom) m_table->scrollToBottom();
+    updateStatus();
+}
+
+int FrmBusMonitor::visibleRows() const { return m_proxy->rowCount(); }
+
+std::string FrmBusMonitor::visibleCsv() const {
+    std::string text = device::csvRow(device::journalColumnNames());
+    for (int row = 0; row < m_proxy->rowCount(); ++row) {
+        const int source = m_proxy->mapToSource(m_proxy->index(row, 0)).row();
+        text += device::csvRow(device::journalColumns(m_model->entry(source), device::RegisterLink.DeviceId));
+    }
+    return text;
+}
+
+bool FrmBusMonitor::canCapture() {
+    return simEntry<CaptureBegin>("fanscope_sim_capture_begin") != nullptr &&
+           simEntry<CaptureEnd>("fanscope_sim_capture_end") != nullptr;
+}
+
+void FrmBusMonitor::applyFilters() {
+    device::JournalFilter filter;
+    bool addressOk = true;
+    bool registerOk = true;
+    filter.address = parseByte(m_address->text(), 0x7F, addressOk);
+    filter.command = parseByte(m_register->text(), 0xFF, registerOk);
+    filter.writesOnly = m_writesOnly->isChecked();
+    filter.errorsOnly = m_errorsOnly->isChecked();
+    // A half-typed entry marks the box instead of hiding every row.
+    m_address->setStyleSheet(addressOk ? QString() : QStringLiteral("background: #ffe4e1"));
+    m_register->setStyleSheet(registerOk ? QString() : QStringLiteral("background: #ffe4e1"));
+    m_address->setToolTip(addressOk ? QString() : QStringLiteral("A 7-bit address such as 0x2e"));
+    m_register->setToolTip(registerOk ? QString() : QStringLiteral("A register such as 22h or 0x22"));
+    m_proxy->setFilter(filter);
+    updateStatus();
+}
+
+void FrmBusMonitor::togglePause() {
+    m_paused = !m_paused;
+    if (!m_paused) m_missedWhilePaused = 0;
+    m_pause->setText(m_paused ? QStringLiteral("&Resume") : QStringLiteral("&Pause"));
+    updateStatus();
+}
+
+void FrmBusMonitor::exportCsv() {
+    flush();
+    shell::FileRequest request;
+    request.title = QStringLiteral("Export Bus Monitor rows");
+    request.filter = QStringLiteral("CSV file (*.csv)|*.csv");
+    request.proposedName = QStringLiteral("bus-monitor.csv");
+    request.save = true;
+    const QString path = shell::ui().chooseFile(this, request);
+    if (path.isEmpty()) return;
+    const std::string error = device::writeFileReplacing(path.toStdString(), visibleCsv());
+    if (!error.empty()) {
+        shell::msgBox(this, QString::fromStdString(error), shell::MsgButtons::Ok, QStringLiteral("Export CSV"),
+                      shell::MsgIcon::Exclamation);
+        return;
+    }
+    m_status->setText(QStringLiteral("%1 rows written to %2").arg(visibleRows()).arg(path));
+}
+
+void FrmBusMonitor::toggleCapture() {
+    if (m_capturing) {
+        endCapture();
+        return;
+    }
+    shell::FileRequest request;
+    request.title = QStringLiteral("Capture to VCD");
+    request.filter = QStringLiteral("Value Change Dump (*.vcd)|*.vcd");
+    request.proposedName = QStringLiteral("capture.vcd");
+    request.save = true;
+    const QString path = shell::ui().chooseFile(this, request);
+    if (path.isEmpty()) return;
+    const auto begin = simEntry<CaptureBegin>("fanscope_sim_capture_begin");
+    if (begin == nullptr) return;
+    unsigned base = 0;
+    if (device::RegisterLink.Medium == device::MediumPrinterPort)
+        base = static_cast<unsigned>(device::ComPort()->PrinterPort()->SMBusProtocall()->PortAddress());
+    else if (device::RegisterLink.Medium != device::MediumChipsetSMBus)
+        base = ~0U;  // a medium whose bus the simulator does not capture
+    if (base == ~0U || begin(base) != 0) {
+        shell::msgBox(this, QStringLiteral("The simulated board has no capture for the bus in use."),
+                      shell::MsgButtons::Ok, QStringLiteral("Capture to VCD"), shell::MsgIcon::Exclamation);
+        return;
+    }
+    m_capturePath = path;
+    m_capturing = true;
+    m_capture->setText(QStringLiteral("Stop &Capture"));
+    m_status->setText(QStringLiteral("Capturing the simulated board's wires to %1").arg(path));
+}
+
+void FrmBusMonitor::endCapture() {
+    m_capturing = false;
+    if (m_capture) m_capture->setText(QStringLiteral("&Capture to VCD..."));
+    const auto end = simEntry<CaptureEnd>("fanscope_sim_capture_end");
+    if (end == nullptr) return;
+    std::string text;
+    const int result = end(
+        [](const char* data, unsigned long size, void* context) {
+            static_cast<std::string*>(context)->assign(data, size);
+        },
+        &text);
+    if (result < 0) return;
+    const std::string error = device::writeFileReplacing(m_capturePath.toStdString(), text);
+    if (!error.empty()) {
+        shell::msgBox(this, QString::fromStdString(error), shell::MsgButtons::Ok, QStringLiteral("Capture to VCD"),
+                      shell::MsgIcon::Exclamation);
+        return;
+    }
+    if (m_status)
+        m_status->setText(QStringLiteral("Capture written to %1%2")
+                              .arg(m_capturePath,
+                                   result == 1 ? QStringLiteral(" (size limit reached: it holds the beginning)")
+                                               : QString()));
+}
+
+void FrmBusMonitor::updateStatus() {
+    if (m_capturing) return;
+    const auto& journal = m_model->journal();
+    QString text = QStringLiteral("%1 of %2 transfers shown (the last %3 are kept)")
+                       .arg(visibleRows())
+                       .arg(journal.total())
+                       .arg(journal.capacity());
+    if (m_paused)
+        text += QStringLiteral("; paused, %1 not recorded").arg(m_missedWhilePaused);
+    m_status->setText(text);
+}
+
+FrmBusMonitor* openBusMonitor(QWidget* mainForm) {
+    auto* monitor = mainForm->findChild<FrmBusMonitor*>(QStringLiteral("frmBusMonitor"), Qt::FindDirectChildrenOnly);
+    if (monitor == nullptr) {
+        monitor = new FrmBusMonitor(mainForm);
+        monitor->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    monitor->show();
+    monitor->raise();
+    monitor->activateWindow();
+    return monitor;
+}
+
+}  // namespace mainwindow

@@ -1,0 +1,282 @@
+// The Bus Monitor against the simulated board through the real library:
+// what the main window sends shows up, named and attributed, and the
+// window's filters, pause, export and wire capture work on it.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <sim/sim.h>
+#include <vexlink06/vexlink06.h>
+
+#include "device/register_link.h"
+#include "device/register_map.h"
+#include "main_window/bus_monitor.h"
+#include "main_window/main_form.h"
+#include "shell/ui_services.h"
+#include "support/two_chip_board.h"
+
+namespace {
+
+using mainwindow::FrmBusMonitor;
+using mainwindow::MainForm;
+
+const auto* const g_board = ::testing::AddGlobalTestEnvironment(new testsupport::TwoChipBoard);
+
+std::string readFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class BusMonitorTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        testsupport::chipAt(testsupport::kTfm4411At).powerOn();
+        testsupport::connectTo(testsupport::kTfm4411At);
+        form = std::make_unique<MainForm>();
+        form->Setup_Device_Display();
+        form->show();
+    }
+    void TearDown() override { form.reset(); }
+
+    FrmBusMonitor* open()
+    {
+        auto* button = form->findChild<QPushButton*>(QStringLiteral("cmdBusMonitor"));
+        EXPECT_NE(button, nullptr);
+        if (button == nullptr)
+            return nullptr;
+        QTest::mouseClick(button, Qt::LeftButton);
+        return form->findChild<FrmBusMonitor*>(QStringLiteral("frmBusMonitor"));
+    }
+    void runCycle()
+    {
+        for (int i = 0; i < 7; ++i)
+            form->visualTimerTick();
+    }
+    static std::vector<std::string> column(FrmBusMonitor& m, int c)
+    {
+        std::vector<std::string> out;
+        for (const auto& e : m.model().journal().entries())
+            out.push_back(device::journalColumns(e, device::RegisterLink.DeviceId)[std::size_t(c)]);
+        return out;
+    }
+
+    shell::ScopedScriptedUi ui;
+    std::unique_ptr<MainForm> form;
+};
+
+TEST_F(BusMonitorTest, OpensBesideAboutModelessAndOnce)
+{
+    auto* about = form->findChild<QPushButton*>(QStringLiteral("Command3"));
+    auto* button = form->findChild<QPushButton*>(QStringLiteral("cmdBusMonitor"));
+    ASSERT_NE(about, nullptr);
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(about->text(), "About");
+    EXPECT_EQ(button->y(), about->y());
+    EXPECT_GT(button->x(), about->x());
+    // About stays centred in its tab.
+    const int centre = about->mapTo(about->parentWidget(), QPoint(about->width() / 2, 0)).x();
+    EXPECT_NEAR(centre, about->parentWidget()->width() / 2, 2);
+
+    FrmBusMonitor* monitor = open();
+    ASSERT_NE(monitor, nullptr);
+    EXPECT_TRUE(monitor->isVisible());
+    EXPECT_FALSE(monitor->isModal());
+    EXPECT_EQ(monitor->windowTitle(), "Bus Monitor");
+    // The shortcut raises the same window.
+    QTest::keyClick(form.get(), Qt::Key_B, Qt::ControlModifier);
+    EXPECT_EQ(form->findChildren<FrmBusMonitor*>().size(), 1);
+    // Opening it sent nothing on the bus.
+    monitor->flush();
+    EXPECT_EQ(monitor->model().rowCount(), 0);
+}
+
+TEST_F(BusMonitorTest, ShowsEveryTransferOfAVisualCycleWithItsCause)
+{
+    FrmBusMonitor* monitor = open();
+    ASSERT_NE(monitor, nullptr);
+    QAbstractItemModelTester tester(&monitor->model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    auto& proto = *device::ComPort()->PrinterPort()->SMBusProtocall();
+    auto& bus = sim::board().port(0)->bus();
+    bus.setTracing(true);
+    bus.clearTrace();
+    runCycle();
+    monitor->flush();
+    bus.setTracing(false);
+    (void)proto;
+
+    // One row per transfer the bus saw: every address byte with the write
+    // bit that opened a message.
+    int starts = 0;
+    bool afterStart = false;
+    for (const auto& e : bus.trace()) {
+        if (afterStart && e.kind == sim::TraceEvent::Kind::Byte && (e.value & 1) == 0)
+            ++starts;
+        afterStart = e.kind == sim::TraceEvent::Kind::Start;
+    }
+    ASSERT_GT(starts, 0);
+    EXPECT_EQ(monitor->model().rowCount(), starts);
+    for (const std::string& cause : column(*monitor, 2))
+        EXPECT_EQ(cause, "Visual Display cycle");
+    const auto meanings = column(*monitor, 15);
+    EXPECT_NE(std::find_if(meanings.begin(), meanings.end(),
+                           [](const std::string& m) { return m.rfind("0Ah Local Temp", 0) == 0; }),
+              meanings.end());
+}
+
+TEST_F(BusMonitorTest, EasySetupWritesAreNamedAndDecoded)
+{
+    FrmBusMonitor* monitor = open();
+    ASSERT_NE(monitor, nullptr);
+    form->Command1_Click();
+    monitor->flush();
+    auto* writesOnly = monitor->findChild<QCheckBox*>(QStringLiteral("chkWritesOnly"));
+    writesOnly->setChecked(true);
+    ASSERT_GT(monitor->visibleRows(), 0);
+    const std::string csv = monitor->visibleCsv();
+    EXPECT_NE(csv.find("Easy Setup"), std::string::npos);
+    EXPECT_NE(csv.find("22h Fan Speed Configuration ← 0xFF: Fan1 duty 100 %, Fan2 duty 100 %"), std::string::npos)
+        << csv;
+    EXPECT_EQ(csv.find(",read,"), std::string::npos);
+}
+
+TEST_F(BusMonitorTest, FiltersPauseAndFailures)
+{
+    FrmBusMonitor* monitor = open();
+    ASSERT_NE(monitor, nullptr);
+    auto& proto = *device::ComPort()->PrinterPort()->SMBusProtocall();
+    proto.PortRead(0x5C, 0x22);
+    proto.PortRead(0x58, 0x3D);
+    proto.PortWrite(0x5C, 0x22, 0x33);
+    monitor->flush();
+    ASSERT_EQ(monitor->model().rowCount(), 3);
+
+    auto* address = monitor->findChild<QLineEdit*>(QStringLiteral("txtFilterAddress"));
+    auto* reg = monitor->findChild<QLineEdit*>(QStringLiteral("txtFilterRegister"));
+    QTest::keyClicks(address, "0x2c");
+    EXPECT_EQ(monitor->visibleRows(), 1);
+    address->clear();
+    QTest::keyClicks(reg, "22h");
+    EXPECT_EQ(monitor->visibleRows(), 2);
+    // A half-typed entry filters nothing out and says so.
+    reg->setText(QStringLiteral("0x"));
+    EXPECT_EQ(monitor->visibleRows(), 3);
+    EXPECT_FALSE(reg->toolTip().isEmpty());
+    reg->clear();
+
+    auto* pause = monitor->findChild<QPushButton*>(QStringLiteral("cmdPause"));
+    QTest::mouseClick(pause, Qt::LeftButton);
+    EXPECT_EQ(pause->text(), "&Resume");
+    proto.PortRead(0x5C, 0x22);
+    monitor->flush();
+    EXPECT_EQ(monitor->model().rowCount(), 3);
+    QTest::mouseClick(pause, Qt::LeftButton);
+    proto.PortRead(0x5C, 0x22);
+    monitor->flush();
+    EXPECT_EQ(monitor->model().rowCount(), 4);
+
+    // A claim refused by another process: the row says it failed, in text
+    // and in colour.
+    sim::board().port(0)->setHeldByOtherProcess(true);
+    proto.PortRead(0x5C, 0x22);
+    sim::board().port(0)->setHeldByOtherProcess(false);
+    monitor->flush();
+    auto* errorsOnly = monitor->findChild<QCheckBox*>(QStringLiteral("chkErrorsOnly"));
+    errorsOnly->setChecked(true);
+    ASSERT_EQ(monitor->visibleRows(), 1);
+    auto* table = monitor->findChild<QTableView*>(QStringLiteral("tblJournal"));
+    const QModelIndex result = table->model()->index(0, 14);
+    EXPECT_TRUE(result.data().toString().startsWith(QStringLiteral("Failed: ")));
+    EXPECT_TRUE(result.data(Qt::ForegroundRole).isValid());
+}
+
+TEST_F(BusMonitorTest, HistoryIsBoundedAndRowsStayInStep)
+{
+    mainwindow::JournalModel model(4);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    for (int round = 0; round < 3; ++round) {
+        std::vector<std::pair<vexlink06::TransferRecord, std::string>> batch(3);
+        model.append(batch);
+    }
+    EXPECT_EQ(model.rowCount(), 4);
+    EXPECT_EQ(model.entry(0).sequence, 6U);
+    std::vector<std::pair<vexlink06::TransferRecord, std::string>> big(10);
+    model.append(big);
+    EXPECT_EQ(model.rowCount(), 4);
+    EXPECT_EQ(model.entry(3).sequence, 13U);
+}
+
+TEST_F(BusMonitorTest, ExportsTheVisibleRowsAndCapturesTheWires)
+{
+    FrmBusMonitor* monitor = open();
+    ASSERT_NE(monitor, nullptr);
+    const auto dir = std::filesystem::path(::testing::TempDir());
+    const auto csvPath = dir / "bus-monitor-export.csv";
+    const auto vcdPath = dir / "bus-monitor-capture.vcd";
+    ASSERT_TRUE(FrmBusMonitor::canCapture());
+
+    ui->fileAnswers << QString::fromStdString(vcdPath.string());
+    auto* capture = monitor->findChild<QPushButton*>(QStringLiteral("cmdCaptureVcd"));
+    QTest::mouseClick(capture, Qt::LeftButton);
+    EXPECT_EQ(capture->text(), "Stop &Capture");
+    device::ComPort()->PrinterPort()->SMBusProtocall()->PortWrite(0x5C, 0x22, 0x44);
+    QTest::mouseClick(capture, Qt::LeftButton);
+    const std::string vcd = readFile(vcdPath);
+    EXPECT_EQ(vcd.rfind("$date", 0), 0U);
+    EXPECT_NE(vcd.find("$var wire 1 ! SCL $end"), std::string::npos);
+    EXPECT_NE(vcd.find("printer_port_0x378"), std::string::npos);
+
+    ui->fileAnswers << QString::fromStdString(csvPath.string());
+    QTest::mouseClick(monitor->findChild<QPushButton*>(QStringLiteral("cmdExportCsv")), Qt::LeftButton);
+    const std::string csv = readFile(csvPath);
+    EXPECT_EQ(csv, monitor->visibleCsv());
+    EXPECT_EQ(csv.rfind("#,Time,Cause,", 0), 0U);
+    EXPECT_NE(csv.find("22h Fan Speed Configuration ← 0x44"), std::string::npos);
+    std::filesystem::remove(csvPath);
+    std::filesystem::remove(vcdPath);
+}
+
+// Pictures of the Bus Monitor after Easy Setup and a few visual cycles, and
+// of the Main tab with its button, when asked for (FANSCOPE_SCREENSHOT_DIR).
+TEST_F(BusMonitorTest, Screenshots)
+{
+    const QString dir = qEnvironmentVariable("FANSCOPE_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        GTEST_SKIP() << "set FANSCOPE_SCREENSHOT_DIR to write screenshots";
+    form->selectTab(MainForm::TabMain);
+    form->grab().save(dir + QStringLiteral("/main-tab-bus-monitor.png"));
+    FrmBusMonitor* monitor = open();
+    ASSERT_NE(monitor, nullptr);
+    form->Command1_Click();
+    form->findChild<QTimer*>(QStringLiteral("visual_timer"))->stop();
+    for (int i = 0; i < 3; ++i) {
+        sim::board().advanceMs(30);
+        runCycle();
+    }
+    // One failure, to show how it looks.
+    sim::board().port(0)->setHeldByOtherProcess(true);
+    device::ComPort()->PrinterPort()->SMBusProtocall()->PortRead(0x5C, 0x22);
+    sim::board().port(0)->setHeldByOtherProcess(false);
+    runCycle();
+    monitor->flush();
+    monitor->resize(1600, 560);
+    QApplication::processEvents();
+    EXPECT_TRUE(monitor->grab().save(dir + QStringLiteral("/bus-monitor.png")));
+}
+
+} // namespace
