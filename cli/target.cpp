@@ -73,6 +73,14 @@ std::vector<std::uint8_t> candidates(const TargetOptions& options) {
   return list;
 }
 
+// The sentence the wizard shows on its medium panel when the motherboard
+// helper refused the controller.
+void requireUsableSMBus() {
+  const auto smbus = device::ComPort()->SMBus();
+  const std::string reason = smbus ? smbus->UnavailableReason() : std::string{};
+  if (!reason.empty()) throw Failure(reason);
+}
+
 // Why the port selected now cannot answer, or "" when nothing is in the way.
 std::string portObstacle() {
   return device::portProblemText(device::checkPrinterPort(), printerPort()->PortAddress());
@@ -87,6 +95,15 @@ std::string hex(unsigned value) {
 }  // namespace
 
 void preparePlatform(const TargetOptions& options) {
+  // The variable stays for the library's own clients, but a real back-end
+  // the user did not ask for here must never go unnoticed.
+  const char* chosen = std::getenv("VEXLINK06_PLATFORM");
+  if (!options.hardware && chosen != nullptr && *chosen != '\0' && std::strcmp(chosen, "sim") != 0) {
+    if (!options.simConfig.empty())
+      throw UsageError(std::string("--sim-config needs the simulated board, but VEXLINK06_PLATFORM=") + chosen +
+                       " selects another back-end");
+    std::cerr << "fanscope-cli: using the back-end \"" << chosen << "\" that VEXLINK06_PLATFORM selects\n";
+  }
   if (options.hardware) {
     ::setenv("VEXLINK06_PLATFORM", "linux", 1);
   } else {
@@ -114,6 +131,7 @@ std::vector<FoundChip> detectChips(const TargetOptions& options, bool portGiven)
   if (options.medium == Medium::KernelAdapter) return detectKernelChips(options);
   std::vector<FoundChip> found;
   if (options.medium == Medium::Smbus) {
+    requireUsableSMBus();
     RegisterLink.Medium = device::MediumChipsetSMBus;
     for (std::uint8_t a7 : candidates(options)) {
       if (auto id = probe(a7)) found.push_back({Medium::Smbus, -1, 0, false, a7, *id});
@@ -158,6 +176,7 @@ FoundChip connect(const TargetOptions& options) {
   bool ok = false;
   std::string obstacle;
   if (options.medium == Medium::Smbus) {
+    requireUsableSMBus();
     RegisterLink.Medium = device::MediumChipsetSMBus;
     for (std::uint8_t a7 : candidates(options)) {
       if (auto id = probe(a7)) {

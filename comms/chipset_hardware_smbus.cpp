@@ -282,11 +282,27 @@ std::uint8_t ByteRead153310B9(std::uint8_t address, std::uint8_t pointer)
     return checkedByte(value);
 }
 
+// Configuration dword 8: class, subclass, programming interface, revision.
+constexpr std::uint8_t kClassRegister = 0x08;
+constexpr std::uint32_t kSMBusClass = 0x0C05;
+// The largest base whose 21 ports still lie in the I/O space.
+constexpr double kHighestBase = 0xFFFF - static_cast<double>(kBasePortCount - 1);
+
+bool isIntelSMBusController(const PciLocation& at)
+{
+    const std::uint32_t id = toUnsigned32(mvarReadPCI(at.bus, at.device, at.function, 0));
+    const std::uint32_t classCode = toUnsigned32(mvarReadPCI(at.bus, at.device, at.function, kClassRegister));
+    return id != 0xFFFFFFFFu && (id & 0xFFFF) == 0x8086 && (classCode >> 16) == kSMBusClass;
+}
+
 // Reads a host configuration dword at the recognised location, sets `bits`
 // and writes it to `target`.
 void setConfigurationBits(const PciLocation& from, std::uint8_t reg, std::uint32_t bits, const PciLocation& target)
 {
-    const std::uint32_t value = toUnsigned32(mvarReadPCI(from.bus, from.device, from.function, reg)) | bits;
+    const std::uint32_t read = toUnsigned32(mvarReadPCI(from.bus, from.device, from.function, reg));
+    if (read == 0xFFFFFFFFu)
+        return; // the read failed: writing it back would set every bit
+    const std::uint32_t value = read | bits;
     mvarWritePCI(target.bus, target.device, target.function, reg, toUnsignedDouble(value));
 }
 
@@ -421,7 +437,12 @@ void SetupBasics()
             if ((toUnsigned32(mvarReadPCI(0, 0, 0, 0)) & 0xFFFF) != 0x8086)
                 return;
             // An Intel board whose SMBus function no table knows: try the ICH
-            // place of it, device 31 function 3.
+            // place of it, device 31 function 3, but only when an SMBus
+            // controller is there. Since the 100 series that function is the
+            // audio controller, and nothing there may be configured; with no
+            // function at all, its all-ones base would be no port at all.
+            if (!isIntelSMBusController(PciLocation{0, 0, 251}))
+                return;
             found = PciLocation{0, 0, 251};
             s.DeviceID = kGenericIch;
             s.description = "ICH Type Undefined";
@@ -433,18 +454,33 @@ void SetupBasics()
     }
 }
 
+// A base register that reads back as no port (all ones where the
+// configuration cannot be read, zero where the firmware left it unassigned)
+// names no controller: enabling it or opening ports there would touch
+// whatever else decodes them.
+bool usableBase(double base) { return base >= 1 && base <= kHighestBase; }
+
 void ConfigureSouthBridge(std::uint8_t bus, std::uint8_t device, std::uint8_t function)
 {
     State& s = state();
     const PciLocation here{bus, device, function};
+    const auto setBase = [&](double base) {
+        if (!usableBase(base))
+            return false;
+        s.SMBusBaseAddress = base;
+        return true;
+    };
     if (s.DeviceID == kPiix4) {
-        s.SMBusBaseAddress = mvarReadPCI(bus, device, function, 0x90) - 1;
+        if (!setBase(mvarReadPCI(bus, device, function, 0x90) - 1))
+            return;
         setConfigurationBits(here, 0xD2, 0x10000, here);
     } else if (isIch(s.DeviceID) || s.DeviceID == kGenericIch) {
-        s.SMBusBaseAddress = mvarReadPCI(bus, device, function, 0x20) - 1;
+        if (!setBase(mvarReadPCI(bus, device, function, 0x20) - 1))
+            return;
         setConfigurationBits(here, 0x40, 0x10000, here);
     } else if (s.DeviceID == kAli) {
-        s.SMBusBaseAddress = (toUnsigned32(mvarReadPCI(bus, device, function, 0xE0)) & 0xFFFE0000u) / 0x10000;
+        if (!setBase((toUnsigned32(mvarReadPCI(bus, device, function, 0xE0)) & 0xFFFE0000u) / 0x10000))
+            return;
         // The enabling writes go to the controller's usual place (device 3,
         // function 6), whatever location the values were read from.
         const PciLocation enabling{0, 0, 30};
@@ -463,6 +499,14 @@ void OpenBaseAdressPorts(double base)
         helper::AddMultiPort(port, 1);
         s.portTable[i] = port;
     }
+}
+
+std::string refusalReason()
+{
+    using Reason = decltype(::MBRefusalReason);
+    auto* fn = reinterpret_cast<Reason*>(platform::resolveOptional(platform::Kind::Motherboard, "MBRefusalReason"));
+    const char* text = fn != nullptr ? fn() : nullptr;
+    return text != nullptr ? text : std::string{};
 }
 
 // ---- Object lifetime --------------------------------------------------------

@@ -50,6 +50,10 @@ std::int32_t toInt32(double value);
 std::uint32_t configurationAddress(std::uint8_t bus, std::uint8_t device, std::uint8_t function,
                                    std::uint8_t reg);
 
+// The helper's first refusal, one sentence; empty when there was none or
+// the helper cannot say.
+std::string refusalReason();
+
 // Creation and end of an SMBus object.
 void ClassInit();
 void ClassTerminate();

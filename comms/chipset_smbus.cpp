@@ -32,6 +32,8 @@ SMBus::~SMBus() { hw::ClassTerminate(); }
 
 std::string SMBus::GetChipsetINFO() const { return hw::state().description; }
 
+std::string SMBus::UnavailableReason() const { return hw::refusalReason(); }
+
 double SMBus::ReadPCI(std::uint8_t Bus, std::uint8_t Device, std::uint8_t Fn, std::uint8_t Register)
 {
     return hw::mvarReadPCI(Bus, Device, Fn, Register);

@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "vexlink06/types.h"
 
@@ -21,13 +23,21 @@ std::string ownDirectory()
     return slash == std::string::npos ? std::string{} : path.substr(0, slash + 1);
 }
 
-std::string implementation()
+// The names a platform library may carry. The variable is spliced into a
+// file name, so anything else (a path, a stray copy's name) is refused.
+constexpr std::array<std::string_view, 2> kKnownImplementations{"sim", "linux"};
+
+std::optional<std::string> implementation()
 {
     const char* env = std::getenv("VEXLINK06_PLATFORM");
-    return (env != nullptr && *env != '\0') ? env : "sim";
+    const std::string_view name = (env != nullptr && *env != '\0') ? env : "sim";
+    for (std::string_view known : kKnownImplementations)
+        if (name == known)
+            return std::string(known);
+    return std::nullopt;
 }
 
-std::string prefix(Kind kind)
+const char* prefix(Kind kind)
 {
     switch (kind) {
     case Kind::Port: return "libvxport_";
@@ -39,25 +49,32 @@ std::string prefix(Kind kind)
 
 void* openLibrary(Kind kind)
 {
-    const std::string file = prefix(kind) + implementation() + ".so";
-    // Beside ourselves first, so a build tree or an install never picks up a
-    // stray copy from the system path.
-    const std::string beside = ownDirectory() + file;
-    if (void* handle = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL))
-        return handle;
-    return dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const auto impl = implementation();
+    const std::string directory = ownDirectory();
+    if (!impl || directory.empty())
+        return nullptr;
+    // Only from our own folder (an install's libdir, or build/lib, which has
+    // the same layout): the loader's search path could hand us any copy.
+    const std::string path =
+        directory + prefix(kind) + *impl + ".so";
+    return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
 std::array<void*, 3> g_handles{};
 
 } // namespace
 
-void* resolve(Kind kind, const char* name)
+void* resolveOptional(Kind kind, const char* name) noexcept
 {
     void*& handle = g_handles[static_cast<std::size_t>(kind)];
     if (handle == nullptr)
         handle = openLibrary(kind);
-    void* symbol = handle != nullptr ? dlsym(handle, name) : nullptr;
+    return handle != nullptr ? dlsym(handle, name) : nullptr;
+}
+
+void* resolve(Kind kind, const char* name)
+{
+    void* symbol = resolveOptional(kind, name);
     if (symbol == nullptr)
         throw ComError(48, "Error in loading DLL");
     return symbol;

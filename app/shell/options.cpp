@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdlib>
+#include <iostream>
+#include <string>
 #include <string_view>
 
 namespace shell {
@@ -24,6 +26,15 @@ bool isToolkitOption(std::string_view arg)
             return true;
     }
     return false;
+}
+
+// A back-end other than the simulated board that the environment selects.
+std::string environmentPlatform()
+{
+    const char* chosen = std::getenv("VEXLINK06_PLATFORM");
+    if (chosen == nullptr || *chosen == '\0' || std::string_view{chosen} == "sim")
+        return {};
+    return chosen;
 }
 
 }  // namespace
@@ -61,6 +72,10 @@ Options parseOptions(int argc, const char* const* argv)
     }
     if (options.hardware && !options.simConfig.empty())
         options.error = "--hardware and --sim-config exclude each other";
+    else if (const std::string chosen = environmentPlatform(); !options.simConfig.empty() && !options.hardware &&
+                                                              !chosen.empty())
+        options.error = "--sim-config needs the simulated board, but VEXLINK06_PLATFORM=" + chosen +
+                        " selects another back-end";
     return options;
 }
 
@@ -82,6 +97,10 @@ std::string versionText() { return "Fanscope " FANSCOPE_VERSION; }
 
 void applyEnvironment(const Options& options)
 {
+    // The variable stays for the library's own clients, but a real back-end
+    // the user did not ask for here must never go unnoticed.
+    if (const std::string chosen = environmentPlatform(); !options.hardware && !chosen.empty())
+        std::cerr << "fanscope: using the back-end \"" << chosen << "\" that VEXLINK06_PLATFORM selects\n";
     if (options.hardware)
         ::setenv("VEXLINK06_PLATFORM", "linux", 1);
     if (!options.simConfig.empty())

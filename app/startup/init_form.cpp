@@ -193,7 +193,11 @@ void InitForm::Form_Load()
 
 void InitForm::showChipsetReport()
 {
-    const auto report = chipsetReport(chipsetSMBus()->GetChipsetINFO());
+    auto report = chipsetReport(chipsetSMBus()->GetChipsetINFO());
+    // A controller the helper refused to touch cannot be searched, whatever
+    // the search recognised: say why, as the unsupported case is shown.
+    if (const std::string reason = chipsetSMBus()->UnavailableReason(); !reason.empty())
+        report = ChipsetReport{QString::fromStdString(reason), shell::kDarkRed, false, false};
     if (!report)
         return;
     ui->SMBusSearchDescLBL->setText(report->text);

@@ -37,6 +37,8 @@ int16_t AddMultiPort(int32_t port, int32_t count) { return mbhelper::helper().op
 
 void RemovePort(int32_t port) { mbhelper::helper().close(port); }
 
+const char* MBRefusalReason(void) { return mbhelper::helper().refusal(); }
+
 int16_t CanInp(int32_t port) { return static_cast<int16_t>(mbhelper::exports::in(port, 1)); }
 
 void CanOutp(int32_t port, int16_t value) { mbhelper::exports::out(port, static_cast<uint8_t>(value), 1); }

@@ -44,6 +44,10 @@ public:
             released(static_cast<uint32_t>(port));
     }
 
+    // Why the helper refused to touch the SMBus controller, as one sentence
+    // for the user; empty while nothing was refused.
+    virtual const char* refusal() const { return ""; }
+
 protected:
     bool isOpen(uint16_t port, int width) const { return m_open.allOpen(port, static_cast<uint32_t>(width)); }
 

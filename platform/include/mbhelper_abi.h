@@ -29,6 +29,12 @@ int32_t MBByteRead71138086(int32_t base, int32_t command, int32_t address, int32
 void MBByteWrite153310B9(int32_t base, int32_t command, int32_t address, int32_t data);
 int32_t MBByteRead153310B9(int32_t base, int32_t command, int32_t address, int32_t protocol);
 
+// The first reason the helper refused to touch the SMBus controller (not an
+// SMBus controller, a kernel driver owns it, root needed, lockdown, ...), one
+// sentence for the user; "" while nothing was refused. The pointer stays
+// valid until the next call into the helper. Optional: older helpers lack it.
+const char* MBRefusalReason(void);
+
 #ifdef __cplusplus
 }
 #endif

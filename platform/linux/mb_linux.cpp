@@ -4,19 +4,35 @@
 // 0xCF8/0xCFC cycles, which could interleave with the kernel's own: the
 // helper keeps its own copy of the 0xCF8 address latch and serves the data
 // port from the file of the function the latch addresses.
+//
+// The helper touches nothing but the SMBus controller: configuration writes
+// go only to a function the search recognises (mbhelper::roleOf), port
+// permission only to a range of such a function that nobody else claims,
+// never below 0x100. Every refusal is kept as one sentence for the user.
+//
+// VEXLINK06_LINUX_ROOT names a folder laid out like the machine's own
+// (sys/bus/pci/devices, proc/ioports, sys/kernel/security/lockdown), "/" when
+// unset. With it set, the helper describes a machine that is not this one,
+// so it never touches a real port: permission requests, port accesses and
+// configuration writes are appended to helper.log in that folder instead,
+// and configuration writes go to the folder's files.
 #include "../common/mb_exports.h"
 #include "../common/mb_safety.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
-#include <set>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <sys/io.h>
@@ -33,62 +49,83 @@ constexpr uint32_t ConfigEnable = 0x80000000u;
 // ioperm() reaches only the legacy range; above it the whole space is opened
 // with iopl() and this helper's own table decides which ports it touches.
 constexpr uint32_t IopermLimit = 0x400;
+// Timers, DMA, interrupt controllers and the like: never an SMBus host.
+constexpr uint32_t LegacyPortLimit = 0x100;
+// The standard header, which the kernel shows to every reader.
+constexpr off_t StandardHeaderSize = 64;
 
 bool isConfigPort(uint32_t port) { return port >= ConfigAddressPort && port < ConfigDataPort + 4; }
 
-std::string readTextFile(const char* path) {
+std::string readTextFile(const std::string& path) {
     std::ifstream in(path);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
-class LinuxHelper final : public mbhelper::Helper {
+std::string hex4(uint32_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", value);
+    return text;
+}
+
+std::string rangeText(uint32_t first, uint32_t last) {
+    return first == last ? "I/O port " + hex4(first) : "I/O ports " + hex4(first) + "-" + hex4(last);
+}
+
+// "I/O port 0060 is" or "I/O ports 0060-0067 are", for sentences about a range.
+std::string rangeIs(uint32_t first, uint32_t last, const char* singular, const char* plural) {
+    return rangeText(first, last) + " " + (first == last ? singular : plural);
+}
+
+std::string baseName(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Everything the helper does to the machine, as opposed to reading its
+// description: port permission, port accesses and configuration writes.
+class Machine {
 public:
-    uint32_t in(uint16_t port, int width) override {
-        if (isConfigPort(port))
-            return configPortRead(port, width);
-        if (!isOpen(port, width))
-            return mbhelper::allOnes(width); // never fault on a port we were not granted
+    virtual ~Machine() = default;
+    // 0, or the errno of the refusal.
+    virtual int permit(uint32_t first, uint32_t last) = 0;
+    virtual void drop(uint32_t port) = 0;
+    virtual uint32_t in(uint16_t port, int width) = 0;
+    virtual void out(uint16_t port, uint32_t value, int width) = 0;
+    // 0, or the errno of the failure.
+    virtual int writeConfig(const std::string& path, off_t offset, uint32_t value, int width) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0)
+            return errno;
+        const ssize_t put = pwrite(fd, &value, static_cast<size_t>(width), offset);
+        const int err = put == width ? 0 : put < 0 ? errno : EIO;
+        ::close(fd);
+        return err;
+    }
+};
+
+class RealMachine final : public Machine {
+public:
+    int permit(uint32_t first, uint32_t last) override {
 #if VXMB_HAVE_PORT_IO
-        return width == 1 ? ::inb(port) : width == 2 ? ::inw(port) : ::inl(port);
+        int rc = 0;
+        if (last < IopermLimit)
+            rc = ioperm(first, last - first + 1, 1);
+        else if (!m_iopl)
+            rc = iopl(3);
+        if (rc != 0)
+            return errno;
+        m_iopl = m_iopl || last >= IopermLimit;
+        return 0;
 #else
-        return mbhelper::allOnes(width);
+        (void)first;
+        (void)last;
+        return ENOSYS;
 #endif
     }
 
-    void out(uint16_t port, uint32_t value, int width) override {
-        if (isConfigPort(port))
-            return configPortWrite(port, value, width);
-        if (!isOpen(port, width))
-            return;
-#if VXMB_HAVE_PORT_IO
-        if (width == 1)
-            ::outb(static_cast<uint8_t>(value), port);
-        else if (width == 2)
-            ::outw(static_cast<uint16_t>(value), port);
-        else
-            ::outl(value, port);
-#endif
-    }
-
-private:
-    bool acquire(uint32_t first, uint32_t last) override {
-        if (isConfigPort(first) && isConfigPort(last))
-            return true; // emulated through the config files, no permission needed
-        if (const auto owner = mbhelper::findKernelSMBusOwner(readTextFile("/proc/ioports"), first, last)) {
-            char what[160];
-            std::snprintf(what, sizeof what,
-                          "I/O ports %04X-%04X belong to the kernel driver \"%s\"; unload that driver "
-                          "before using the motherboard SMBus from here",
-                          owner->first, owner->last, owner->name.c_str());
-            reportOnce(what);
-            return false;
-        }
-        return grant(first, last);
-    }
-
-    void released(uint32_t port) override {
+    void drop(uint32_t port) override {
 #if VXMB_HAVE_PORT_IO
         if (port < IopermLimit)
             ioperm(port, 1, 0);
@@ -97,48 +134,305 @@ private:
 #endif
     }
 
-    bool grant(uint32_t first, uint32_t last) {
+    uint32_t in(uint16_t port, int width) override {
 #if VXMB_HAVE_PORT_IO
-        int rc = 0;
-        if (last < IopermLimit)
-            rc = ioperm(first, last - first + 1, 1);
-        else if (!m_iopl)
-            rc = iopl(3);
-        if (rc == 0) {
-            m_iopl = m_iopl || last >= IopermLimit;
-            return true;
-        }
-        explainRefusal(errno);
-        return false;
+        return width == 1 ? ::inb(port) : width == 2 ? ::inw(port) : ::inl(port);
 #else
-        (void)first;
-        (void)last;
-        reportOnce("direct port I/O is not available on this processor architecture");
-        return false;
+        (void)port;
+        return mbhelper::allOnes(width);
 #endif
     }
 
-    void explainRefusal(int err) {
-        const std::string mode = mbhelper::lockdownMode(readTextFile("/sys/kernel/security/lockdown"));
-        if (err == EPERM && !mode.empty() && mode != "none")
-            reportOnce("direct port I/O is refused because the kernel runs in lockdown mode (" + mode +
-                       "), usually enabled by Secure Boot; the motherboard SMBus cannot be used "
-                       "while it is on");
-        else if (geteuid() != 0)
-            reportOnce("direct port I/O needs root; run the program as root to use the motherboard SMBus");
+    void out(uint16_t port, uint32_t value, int width) override {
+#if VXMB_HAVE_PORT_IO
+        if (width == 1)
+            ::outb(static_cast<uint8_t>(value), port);
+        else if (width == 2)
+            ::outw(static_cast<uint16_t>(value), port);
         else
-            reportOnce(std::string("direct port I/O was refused: ") + std::strerror(err));
+            ::outl(value, port);
+#else
+        (void)port;
+        (void)value;
+        (void)width;
+#endif
     }
+
+private:
+    bool m_iopl = false;
+};
+
+// The stand-in for a described machine: records, and grants permission as
+// the kernel would (root, no lockdown), without touching a port.
+class RecordedMachine final : public Machine {
+public:
+    explicit RecordedMachine(const std::string& root) : m_root(root), m_log(root + "/helper.log", std::ios::app) {}
+
+    int permit(uint32_t first, uint32_t last) override {
+        record("permit " + hex4(first) + "-" + hex4(last));
+        const std::string mode = mbhelper::lockdownMode(readTextFile(m_root + "/sys/kernel/security/lockdown"));
+        return geteuid() != 0 || (!mode.empty() && mode != "none") ? EPERM : 0;
+    }
+    void drop(uint32_t port) override { record("drop " + hex4(port)); }
+    uint32_t in(uint16_t port, int width) override {
+        record("in " + hex4(port));
+        return mbhelper::allOnes(width);
+    }
+    void out(uint16_t port, uint32_t value, int width) override {
+        (void)width;
+        record("out " + hex4(port) + " " + hex4(value));
+    }
+    int writeConfig(const std::string& path, off_t offset, uint32_t value, int width) override {
+        char text[32];
+        std::snprintf(text, sizeof text, " %02lX %08X", static_cast<unsigned long>(offset), value);
+        record("config-write " + baseName(path.substr(0, path.rfind('/'))) + text);
+        return Machine::writeConfig(path, offset, value, width);
+    }
+
+private:
+    void record(const std::string& line) { m_log << line << '\n' << std::flush; }
+
+    std::string m_root;
+    std::ofstream m_log;
+};
+
+std::string machineRoot() {
+    const char* root = std::getenv("VEXLINK06_LINUX_ROOT");
+    return root != nullptr && *root != '\0' ? root : "";
+}
+
+// A PCI function as sysfs shows it.
+struct PciFunction {
+    std::string name; // "0000:00:1f.3"
+    std::string dir;
+};
+
+class LinuxHelper final : public mbhelper::Helper {
+public:
+    LinuxHelper() : m_root(machineRoot()) {
+        if (m_root.empty())
+            m_machine = std::make_unique<RealMachine>();
+        else
+            m_machine = std::make_unique<RecordedMachine>(m_root);
+    }
+
+    uint32_t in(uint16_t port, int width) override {
+        if (isConfigPort(port))
+            return configPortRead(port, width);
+        if (!isOpen(port, width))
+            return mbhelper::allOnes(width); // never fault on a port we were not granted
+        return m_machine->in(port, width);
+    }
+
+    void out(uint16_t port, uint32_t value, int width) override {
+        if (isConfigPort(port))
+            return configPortWrite(port, value, width);
+        if (isOpen(port, width))
+            m_machine->out(port, value, width);
+    }
+
+private:
+    std::string path(const std::string& absolute) const { return m_root + absolute; }
+    std::string devicesDir() const { return path("/sys/bus/pci/devices"); }
+
+    // ---- Port permission ------------------------------------------------------
+
+    bool acquire(uint32_t first, uint32_t last) override {
+        if (isConfigPort(first) && isConfigPort(last))
+            return true; // emulated through the config files, no permission needed
+        if (first < LegacyPortLimit) {
+            refuse(rangeIs(first, last, "lies", "lie") + " among the PC's legacy devices, where no SMBus "
+                   "controller sits, so " + (first == last ? "it is" : "they are") + " left alone.");
+            return false;
+        }
+        const auto owner = controllerHolding(first, last);
+        if (!owner)
+            return false;
+        if (!mayTouch(*owner) || lockedDown())
+            return false;
+        const int err = m_machine->permit(first, last);
+        if (err != 0) {
+            explainRefusal(err);
+            return false;
+        }
+        return true;
+    }
+
+    void released(uint32_t port) override { m_machine->drop(port); }
+
+    // The SMBus function whose range [first, last] is: inside one of its I/O
+    // resources, or, for the families that keep their base in a vendor
+    // register, a range nobody else in /proc/ioports claims.
+    std::optional<PciFunction> controllerHolding(uint32_t first, uint32_t last) {
+        const std::vector<mbhelper::IoRegion> regions = mbhelper::ioRegions(readTextFile(path("/proc/ioports")));
+        std::optional<mbhelper::IoRegion> claimed;
+        bool anyController = false;
+        for (const PciFunction& f : functions()) {
+            const auto role = roleOf(f);
+            if (role == mbhelper::FunctionRole::Other)
+                continue;
+            anyController = true;
+            bool inside = false;
+            for (const mbhelper::IoRange& r : mbhelper::ioResources(readTextFile(f.dir + "/resource")))
+                inside = inside || r.contains(first, last);
+            const auto claimant = mbhelper::otherClaimant(regions, first, last, f.name);
+            if (claimant && claimant->parent == f.name) {
+                refuse("The kernel driver \"" + claimant->name + "\" owns " + rangeText(first, last) + " of the SMBus "
+                       "controller " + f.name + "; " + howToProceed(claimant->name) + ".");
+                return std::nullopt;
+            }
+            if (inside && !claimant)
+                return f;
+            if (role == mbhelper::FunctionRole::FamilyFunction && !claimant && inFamilyWindow(f, first, last))
+                return f;
+            if (claimant)
+                claimed = claimant;
+        }
+        const std::string leftAlone = first == last ? ", so it is left alone." : ", so they are left alone.";
+        if (claimed)
+            refuse(rangeIs(first, last, "is", "are") + " claimed by \"" + claimed->name +
+                   "\", not by the SMBus controller" + leftAlone);
+        else if (anyController)
+            refuse(rangeIs(first, last, "is", "are") + " outside the I/O ranges of the SMBus controller" + leftAlone);
+        else
+            refuse("There is no SMBus controller the program supports at " + rangeText(first, last) +
+                   ", so nothing there is touched.");
+        return std::nullopt;
+    }
+
+    // The 32 ports from the base a PIIX4 (register 0x90) or ALi (register
+    // 0xE0, bits 31..17) function's vendor register holds.
+    static bool inFamilyWindow(const PciFunction& f, uint32_t first, uint32_t last) {
+        const std::string config = f.dir + "/config";
+        const auto id = quietRead(config, 0);
+        if (!id)
+            return false;
+        const bool piix4 = *id == mbhelper::Piix4PowerManagementId;
+        const auto reg = quietRead(config, piix4 ? 0x90 : 0xE0);
+        if (!reg)
+            return false;
+        const uint32_t base = piix4 ? *reg & 0xFFF0u : (*reg & 0xFFFE0000u) >> 16;
+        return base >= LegacyPortLimit && mbhelper::IoRange{base, base + 0x1F}.contains(first, last);
+    }
+
+    static std::string howToProceed(const std::string& driver) {
+        return "unload it (sudo modprobe -r " + driver + ") to use the controller from here, or reach the chip "
+               "through the kernel's own I2C adapter for this bus";
+    }
+
+    // False, with the reason, when a kernel driver is bound to the function.
+    bool mayTouch(const PciFunction& f) {
+        char target[256] = {};
+        if (readlink((f.dir + "/driver").c_str(), target, sizeof target - 1) <= 0)
+            return true;
+        const std::string driver = baseName(target);
+        char module[256] = {};
+        std::string unload = driver;
+        if (readlink((f.dir + "/driver/module").c_str(), module, sizeof module - 1) > 0)
+            unload = baseName(module);
+        refuse("The kernel driver \"" + driver + "\" owns the SMBus controller " + f.name + "; " +
+               howToProceed(unload) + ".");
+        return false;
+    }
+
+    std::string lockdown() const {
+        const std::string mode = mbhelper::lockdownMode(readTextFile(path("/sys/kernel/security/lockdown")));
+        return mode == "none" ? std::string{} : mode;
+    }
+
+    bool lockedDown() {
+        const std::string mode = lockdown();
+        if (mode.empty())
+            return false;
+        refuse("The motherboard SMBus cannot be used while the kernel runs in lockdown mode (" + mode +
+               "), which Secure Boot usually turns on.");
+        return true;
+    }
+
+    void explainRefusal(int err) {
+        if (err == EPERM && lockedDown())
+            return;
+        if (err == EPERM && geteuid() != 0)
+            refuse("The motherboard SMBus needs root: run the program as root to use it.");
+        else if (err == ENOSYS)
+            refuse("The motherboard SMBus cannot be used: direct port I/O is not available on this processor.");
+        else
+            refuse(std::string("The motherboard SMBus cannot be used: port access was refused (") +
+                   std::strerror(err) + ").");
+    }
+
+    // ---- PCI functions --------------------------------------------------------
+
+    std::vector<PciFunction> functions() const {
+        std::vector<PciFunction> list;
+        const std::string dir = devicesDir();
+        if (DIR* d = opendir(dir.c_str())) {
+            while (const dirent* e = readdir(d)) {
+                if (e->d_name[0] != '.')
+                    list.push_back({e->d_name, dir + "/" + e->d_name});
+            }
+            closedir(d);
+        }
+        return list;
+    }
+
+    // Reads `width` bytes at `offset` of a function's configuration; the
+    // reason is kept when the file exists but cannot be read.
+    std::optional<uint32_t> readConfig(const std::string& configFile, off_t offset, int width) {
+        const int fd = ::open(configFile.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno != ENOENT)
+                refuse("The PCI configuration of " + functionName(configFile) + " cannot be read (" +
+                       std::strerror(errno) + "): run the program as root to use the motherboard SMBus.");
+            return std::nullopt; // no such function: what a master abort reads
+        }
+        uint32_t value = 0;
+        const ssize_t got = pread(fd, &value, static_cast<size_t>(width), offset);
+        ::close(fd);
+        if (got != width) {
+            // The kernel shows unprivileged readers only the standard header.
+            if (offset >= StandardHeaderSize)
+                refuse("Reading the PCI configuration of " + functionName(configFile) + " beyond its standard "
+                       "header needs root: run the program as root to use the motherboard SMBus.");
+            return std::nullopt;
+        }
+        return value;
+    }
+
+    mbhelper::FunctionRole roleOf(const PciFunction& f) {
+        const std::string config = f.dir + "/config";
+        const auto id = quietRead(config, 0);
+        const auto classDword = quietRead(config, 8);
+        if (!id || !classDword)
+            return mbhelper::FunctionRole::Other;
+        return mbhelper::roleOf(*id, *classDword, f.name);
+    }
+
+    static std::optional<uint32_t> quietRead(const std::string& configFile, off_t offset) {
+        const int fd = ::open(configFile.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return std::nullopt;
+        uint32_t value = 0;
+        const ssize_t got = pread(fd, &value, sizeof value, offset);
+        ::close(fd);
+        return got == static_cast<ssize_t>(sizeof value) ? std::optional<uint32_t>(value) : std::nullopt;
+    }
+
+    static std::string functionName(const std::string& configFile) {
+        return baseName(configFile.substr(0, configFile.rfind('/')));
+    }
+
+    // ---- The emulated configuration ports --------------------------------------
 
     // The function the latch addresses, as a sysfs config path; empty when
     // the latch does not enable a configuration cycle.
     std::string configPath() const {
         if (!(m_latch & ConfigEnable))
             return {};
-        char path[64];
-        std::snprintf(path, sizeof path, "/sys/bus/pci/devices/0000:%02x:%02x.%x/config",
-                      (m_latch >> 16) & 0xFF, (m_latch >> 11) & 0x1F, (m_latch >> 8) & 0x7);
-        return path;
+        char name[32];
+        std::snprintf(name, sizeof name, "/0000:%02x:%02x.%x/config", (m_latch >> 16) & 0xFF, (m_latch >> 11) & 0x1F,
+                      (m_latch >> 8) & 0x7);
+        return devicesDir() + name;
     }
 
     off_t configOffset(uint32_t port) const {
@@ -150,22 +444,10 @@ private:
             const unsigned shift = 8 * (port - ConfigAddressPort);
             return width == 4 ? m_latch : (m_latch >> shift) & (width == 2 ? 0xFFFF : 0xFF);
         }
-        const uint32_t none = width == 4 ? 0xFFFFFFFFu : width == 2 ? 0xFFFFu : 0xFFu;
-        const std::string path = configPath();
-        if (path.empty())
-            return none;
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return none; // no such function: what a master abort reads
-        uint32_t value = 0;
-        const ssize_t got = pread(fd, &value, static_cast<size_t>(width), configOffset(port));
-        ::close(fd);
-        if (got != width) {
-            // The kernel shows unprivileged readers only the standard header.
-            reportOnce("reading PCI configuration registers beyond the standard header needs root");
-            return none;
-        }
-        return value;
+        const std::string file = configPath();
+        if (file.empty())
+            return mbhelper::allOnes(width);
+        return readConfig(file, configOffset(port), width).value_or(mbhelper::allOnes(width));
     }
 
     void configPortWrite(uint32_t port, uint32_t value, int width) {
@@ -179,37 +461,45 @@ private:
             }
             return;
         }
-        const std::string path = configPath();
-        if (path.empty())
+        const std::string file = configPath();
+        if (file.empty())
             return;
-        const std::string function = path.substr(0, path.size() - std::strlen("/config"));
-        char driver[256] = {};
-        if (readlink((function + "/driver").c_str(), driver, sizeof driver - 1) > 0) {
-            const char* name = std::strrchr(driver, '/');
-            reportOnce("PCI function " + function.substr(function.rfind('/') + 1) +
-                       " is driven by the kernel driver \"" + (name ? name + 1 : driver) +
-                       "\"; its configuration is left unchanged");
+        const std::string dir = file.substr(0, file.rfind('/'));
+        const PciFunction f{baseName(dir), dir};
+        if (access(file.c_str(), F_OK) != 0)
+            return; // no such function: a write nobody decodes
+        const auto id = readConfig(file, 0, 4);
+        const auto classDword = readConfig(file, 8, 4);
+        if (!id || !classDword)
+            return;
+        if (mbhelper::roleOf(*id, *classDword, f.name) == mbhelper::FunctionRole::Other) {
+            char what[16];
+            std::snprintf(what, sizeof what, "%04X", *classDword >> 16);
+            refuse("PCI function " + f.name + " is not an SMBus controller the program supports (class " + what +
+                   "), so its configuration is left unchanged.");
             return;
         }
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd < 0) {
-            if (errno != ENOENT)
-                reportOnce("cannot write PCI configuration (" + path + "): " + std::strerror(errno));
+        // A locked-down kernel refuses configuration writes from user space
+        // as it refuses port access.
+        if (!mayTouch(f) || lockedDown())
             return;
-        }
-        if (pwrite(fd, &value, static_cast<size_t>(width), configOffset(port)) != width)
-            reportOnce("writing PCI configuration (" + path + ") failed: " + std::strerror(errno));
-        ::close(fd);
+        if (const int err = m_machine->writeConfig(file, configOffset(port), value, width); err != 0)
+            refuse("The PCI configuration of " + f.name + " cannot be written (" + std::string(std::strerror(err)) +
+                   "): run the program as root to use the motherboard SMBus.");
     }
 
-    void reportOnce(const std::string& what) {
-        if (m_reported.insert(what).second)
-            std::fprintf(stderr, "motherboard SMBus: %s\n", what.c_str());
+    // The first reason stands: later refusals follow from it.
+    void refuse(const std::string& sentence) {
+        if (m_refusal.empty())
+            m_refusal = sentence;
     }
 
-    bool m_iopl = false;
+    const char* refusal() const override { return m_refusal.c_str(); }
+
+    std::string m_root;
+    std::unique_ptr<Machine> m_machine;
     uint32_t m_latch = 0;
-    std::set<std::string> m_reported;
+    std::string m_refusal;
 };
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -87,6 +88,21 @@ TEST(Application, ErrorInAHandlerIsShownAndTheProgramGoesOn)
     EXPECT_EQ(ui->messages[0].title, QStringLiteral("Fanscope"));
     EXPECT_EQ(ui->messages[0].text, QStringLiteral("Error:13, Type mismatch"));
     EXPECT_EQ(ui->messages[0].icon, shell::MsgIcon::Critical);
+}
+
+// The variable stays for the library's own clients, but the simulated
+// board's configuration cannot apply to a real back-end it selects.
+TEST(OptionsEnvironment, SimConfigWithARealBackEndFromTheEnvironmentIsAnError)
+{
+    ::setenv("VEXLINK06_PLATFORM", "linux", 1);
+    const char* withConfig[] = {"fanscope", "--sim-config", "board.json"};
+    const shell::Options o = shell::parseOptions(3, withConfig);
+    EXPECT_EQ(o.error, "--sim-config needs the simulated board, but VEXLINK06_PLATFORM=linux selects another "
+                       "back-end");
+    const char* plain[] = {"fanscope"};
+    EXPECT_TRUE(shell::parseOptions(1, plain).error.empty());
+    ::setenv("VEXLINK06_PLATFORM", "sim", 1);
+    EXPECT_TRUE(shell::parseOptions(3, withConfig).error.empty());
 }
 
 }  // namespace

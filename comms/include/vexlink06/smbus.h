@@ -28,6 +28,12 @@ public:
     // What the search recognised, e.g. "ICH 5     , Bus:0,Dev:0,Fn:FB,Reg:0".
     std::string GetChipsetINFO() const;
 
+    // Why the motherboard helper refused to touch the SMBus controller (no
+    // root, kernel lockdown, a kernel driver owns it, not an SMBus
+    // controller, configuration unreadable), as one sentence for the user;
+    // empty when nothing was refused. Never throws.
+    std::string UnavailableReason() const;
+
     // Configuration dwords as unsigned values (0..4294967295). The location
     // parts are not masked: a function above 7 reaches higher devices. A
     // value outside 0..4294967295 is written as 0x80000000.
