@@ -6,12 +6,15 @@
 #include <cstdio>
 #include <ctime>
 #include <iostream>
+#include <memory>
 #include <optional>
+#include <sstream>
 #include <sstream>
 #include <thread>
 #include <vector>
 
 #include <sim/board.h>
+#include <sim/wire_capture.h>
 
 #include "decode.h"
 #include "kernel_target.h"
@@ -360,7 +363,7 @@ void runRecall(const TargetOptions& options, const std::string& path) {
   std::cout << "recalled " << writes.size() << " registers from " << path << " to the " << chipLine(chip) << "\n";
 }
 
-void runTraced(const std::function<void()>& command) {
+void runTraced(const std::function<void()>& command, const std::string& vcdPath) {
   if (!onSimulatedBoard()) throw Failure("trace needs the simulated board (run without --hardware)");
   sim::Board& board = sim::board();
   struct Traced {
@@ -378,11 +381,26 @@ void runTraced(const std::function<void()>& command) {
     t.bus->clearTrace();
     t.bus->setTracing(true);
   }
-  setConnectedHook([&](const FoundChip&) {
+  // The capture starts once the chip is found, as the trace does, on the bus
+  // that carries it.
+  std::unique_ptr<sim::WireCapture> capture;
+  setConnectedHook([&](const FoundChip& chip) {
     for (const Traced& t : buses) t.bus->clearTrace();
+    if (vcdPath.empty()) return;
+    if (chip.medium == Medium::Printer && board.port(chip.port) != nullptr)
+      capture = std::make_unique<sim::WireCapture>(*board.port(chip.port));
+    else
+      capture = std::make_unique<sim::WireCapture>(board.motherboardBus(), "smbus");
   });
+  std::string vcdError;
   const auto print = [&] {
     setConnectedHook(nullptr);
+    if (capture) {
+      std::ostringstream vcd;
+      capture->writeVcd(vcd);
+      capture.reset();
+      vcdError = device::writeFileReplacing(vcdPath, vcd.str());
+    }
     for (const Traced& t : buses) {
       t.bus->setTracing(false);
       if (t.bus->trace().empty()) continue;
@@ -399,9 +417,11 @@ void runTraced(const std::function<void()>& command) {
     command();
   } catch (...) {
     print();
+    if (!vcdError.empty()) std::cerr << "fanscope-cli: " << vcdError << "\n";
     throw;
   }
   print();
+  if (!vcdError.empty()) throw Failure(vcdError);
 }
 
 }  // namespace cli

@@ -28,6 +28,9 @@ void runRecall(const TargetOptions& options, const std::string& path);
 // Runs a command on the simulated board and prints the decoded trace of
 // its bus transfers after the command's own output. The search for the chip
 // that a command begins with stays out of the trace.
-void runTraced(const std::function<void()>& command);
+// With `vcdPath`, also writes the wires of the connected chip's bus (SCL,
+// SDA and, on a printer port, the port's data and status registers) as a
+// Value Change Dump, from the connection to the end of the command.
+void runTraced(const std::function<void()>& command, const std::string& vcdPath = {});
 
 }  // namespace cli

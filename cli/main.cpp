@@ -117,6 +117,9 @@ int main(int argc, char** argv) {
   auto* trace = app.add_subcommand("trace", "Run one command on the simulated board and print its bus trace");
   trace->require_subcommand(1, 1);
   trace->fallthrough();
+  std::string vcdPath;
+  trace->add_option("--vcd", vcdPath, "Also write SCL and SDA of the chip's bus as a Value Change Dump to FILE")
+      ->type_name("FILE");
   addCommands(*trace, a, action, true);
 
   try {
@@ -142,7 +145,7 @@ int main(int argc, char** argv) {
     }
     cli::preparePlatform(a.target);
     if (*trace)
-      cli::runTraced(action);
+      cli::runTraced(action, vcdPath);
     else
       action();
     return 0;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "i2cadapter_abi.h"
+#include "journal.h"
 #include "platform_loader.h"
 #include "vexlink06/tvx_com_port.h"
 
@@ -227,7 +228,21 @@ std::int32_t KernelAdapter::check(std::int32_t result, std::int32_t address7)
     const auto code = static_cast<AdapterError>(result);
     if (code == AdapterError::Gone)
         closeHandle();   // the node is dead; a replugged bridge gets a fresh open
-    fail(code, address7);
+    if (!journal::current())
+        fail(code, address7);
+    try {
+        fail(code, address7);
+    } catch (const AdapterFailure& failure) {
+        TransferRecord& record = *journal::current();
+        journal::Scope::setError(record, failure.number(), failure.description());
+        // The kernel says no acknowledge without saying for which byte; the
+        // address is the usual one.
+        if (code == AdapterError::NoAck)
+            record.acks = {ByteAck::Nack};
+        if (code == AdapterError::BadPec)
+            record.pecMatch = false;
+        throw;
+    }
 }
 
 std::int32_t KernelAdapter::prepare(std::uint8_t address7, bool pec)
@@ -258,57 +273,120 @@ std::int32_t KernelAdapter::prepare(std::uint8_t address7, bool pec)
     return m_handle;
 }
 
+// A transfer the kernel completed was acknowledged byte by byte (it fails
+// the whole transfer otherwise). The kernel checks a PEC itself and says
+// only whether it matched.
+namespace {
+
+journal::Scope adapterTransfer(std::int32_t bus, std::uint8_t address7, TransferDirection direction,
+                               TransferProtocol protocol)
+{
+    return {TransferMedium::KernelAdapter, bus, address7, direction, protocol};
+}
+
+} // namespace
+
 void KernelAdapter::Quick(std::uint8_t DeviceAddress, VBool ReadBit)
 {
+    journal::Scope scope = adapterTransfer(m_bus, DeviceAddress,
+                                           ReadBit != False ? TransferDirection::Read : TransferDirection::Write,
+                                           TransferProtocol::Quick);
     check(abi().quick(prepare(DeviceAddress, false), ReadBit != False ? 1 : 0), DeviceAddress);
+    scope.wire(1, ByteAck::Ack);
 }
 
 std::uint8_t KernelAdapter::ReceiveByte(std::uint8_t DeviceAddress)
 {
-    return static_cast<std::uint8_t>(check(abi().readByte(prepare(DeviceAddress, false)), DeviceAddress));
+    journal::Scope scope = adapterTransfer(m_bus, DeviceAddress, TransferDirection::Read, TransferProtocol::ReceiveByte);
+    const auto value = static_cast<std::uint8_t>(check(abi().readByte(prepare(DeviceAddress, false)), DeviceAddress));
+    scope.data({value});
+    scope.wire(2, ByteAck::Ack);
+    return value;
 }
 
 void KernelAdapter::SendByte(std::uint8_t DeviceAddress, std::uint8_t Data)
 {
+    journal::Scope scope = adapterTransfer(m_bus, DeviceAddress, TransferDirection::Write, TransferProtocol::SendByte);
+    scope.data({Data});
     check(abi().writeByte(prepare(DeviceAddress, false), Data), DeviceAddress);
+    scope.wire(2, ByteAck::Ack);
 }
 
 std::uint8_t KernelAdapter::PortRead(std::uint8_t DeviceAddress, std::uint8_t AddressPointer)
 {
-    return static_cast<std::uint8_t>(
+    journal::Scope scope = adapterTransfer(m_bus, DeviceAddress, TransferDirection::Read, TransferProtocol::ReadByte);
+    scope.command(AddressPointer);
+    const auto value = static_cast<std::uint8_t>(
         check(abi().readByteData(prepare(DeviceAddress, false), AddressPointer), DeviceAddress));
+    scope.data({value});
+    scope.wire(4, ByteAck::Ack);
+    return value;
 }
 
 void KernelAdapter::PortWrite(std::uint8_t DeviceAddress, std::uint8_t AddressPointer, std::uint8_t Data)
 {
+    journal::Scope scope = adapterTransfer(m_bus, DeviceAddress, TransferDirection::Write, TransferProtocol::WriteByte);
+    scope.command(AddressPointer);
+    scope.data({Data});
     check(abi().writeByteData(prepare(DeviceAddress, false), AddressPointer, Data), DeviceAddress);
+    scope.wire(3, ByteAck::Ack);
 }
 
 std::uint16_t KernelAdapter::ReadWord(std::uint8_t DeviceAddress, std::uint8_t Command)
 {
-    return static_cast<std::uint16_t>(
+    journal::Scope scope = adapterTransfer(m_bus, DeviceAddress, TransferDirection::Read, TransferProtocol::ReadWord);
+    scope.command(Command);
+    const auto value = static_cast<std::uint16_t>(
         check(abi().readWordData(prepare(DeviceAddress, false), Command), DeviceAddress));
+    // SMBus words go low byte first.
+    scope.data({static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)});
+    scope.wire(5, ByteAck::Ack);
+    return value;
 }
 
 void KernelAdapter::WriteWord(std::uint8_t DeviceAddress, std::uint8_t Command, std::uint16_t Value)
 {
+    journal::Scope scope = adapterTransfer(m_bus, DeviceAddress, TransferDirection::Write, TransferProtocol::WriteWord);
+    scope.command(Command);
+    scope.data({static_cast<std::uint8_t>(Value & 0xFF), static_cast<std::uint8_t>(Value >> 8)});
     check(abi().writeWordData(prepare(DeviceAddress, false), Command, Value), DeviceAddress);
+    scope.wire(4, ByteAck::Ack);
 }
 
 std::vector<std::uint8_t> KernelAdapter::BlockRead(std::uint8_t DeviceAddress, std::uint8_t Command)
 {
+    journal::Scope scope = adapterTransfer(m_bus, DeviceAddress, TransferDirection::Read, TransferProtocol::BlockRead);
+    scope.command(Command);
     std::uint8_t data[VXI2C_BLOCK_MAX] = {};
-    const std::int32_t handle = prepare(DeviceAddress, m_usePec != False);
+    const bool pec = m_usePec != False;
+    const std::int32_t handle = prepare(DeviceAddress, pec);
     const auto count = check(abi().readBlockData(handle, Command, data), DeviceAddress);
-    return std::vector<std::uint8_t>(data, data + std::min<std::int32_t>(count, VXI2C_BLOCK_MAX));
+    std::vector<std::uint8_t> block(data, data + std::min<std::int32_t>(count, VXI2C_BLOCK_MAX));
+    if (TransferRecord* record = scope.record()) {
+        record->data = block;
+        record->acks.assign(4 + block.size() + (pec ? 1 : 0), ByteAck::Ack);
+        if (pec)
+            record->pecMatch = true;
+    }
+    return block;
 }
 
 void KernelAdapter::BlockWrite(std::uint8_t DeviceAddress, std::uint8_t Command, const std::vector<std::uint8_t>& Data)
 {
     if (Data.size() > VXI2C_BLOCK_MAX)
         throw ComError::subscriptOutOfRange();
-    const std::int32_t handle = prepare(DeviceAddress, m_usePec != False);
+    journal::Scope scope = adapterTransfer(m_bus, DeviceAddress, TransferDirection::Write, TransferProtocol::BlockWrite);
+    scope.command(Command);
+    if (TransferRecord* record = scope.record())
+        record->data = Data;
+    const bool pec = m_usePec != False;
+    const std::int32_t handle = prepare(DeviceAddress, pec);
     check(abi().writeBlockData(handle, Command, static_cast<std::int32_t>(Data.size()), Data.data()), DeviceAddress);
+    if (TransferRecord* record = scope.record()) {
+        record->acks.assign(3 + Data.size() + (pec ? 1 : 0), ByteAck::Ack);
+        if (pec)
+            record->pecMatch = true;
+    }
 }
 
 } // namespace vexlink06

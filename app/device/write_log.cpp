@@ -81,10 +81,14 @@ void WriteLog::noteRead(std::uint8_t medium, std::uint8_t deviceAddress, std::ui
 void WriteLog::noteWrite(std::uint8_t medium, std::uint8_t deviceAddress, std::uint8_t reg, std::uint8_t value) {
   auto& known = remembered(medium, deviceAddress, reg);
   const std::optional<std::uint8_t> before = known;
-  // The reset bit reads back 0. The reset also returns every other register to
-  // its power-on value; their remembered values stay, which is what undoing
-  // the group that reset the chip has to put back.
-  known = static_cast<std::uint8_t>(reg == reg::Configuration2 ? value & 0x7F : value);
+  // A software reset leaves the register at its power-on value, which the
+  // chip variant decides. The reset also returns every other register to its
+  // power-on value; their remembered values stay, which is what undoing the
+  // group that reset the chip has to put back.
+  if (reg == reg::Configuration2 && (value & 0x80))
+    known.reset();
+  else
+    known = value;
 
   const bool changed = !before || !sameKept(reg, *before, value);
   const bool inAction = m_depth > 0;
@@ -96,16 +100,19 @@ void WriteLog::noteWrite(std::uint8_t medium, std::uint8_t deviceAddress, std::u
     if (last.reg == reg && last.after == value && last.medium == medium && last.deviceAddress == deviceAddress &&
         last.source == source && last.action == action) {
       ++last.repeats;
+      last.at = std::chrono::steady_clock::now();
       return;
     }
   }
 
   const std::uint64_t group = inAction ? m_current.group : m_nextGroup++;
-  m_records.push_back(WriteRecord{group, source, action, medium, deviceAddress, reg, before, value, 1});
+  m_records.push_back(WriteRecord{group, source, action, medium, deviceAddress, reg, before, value, 1,
+                                  std::chrono::steady_clock::now()});
   const bool history = source != WriteSource::Undo && source != WriteSource::Redo;
   if (history && changed) {
     if (m_undo.empty() || m_undo.back() != group) m_undo.push_back(group);
     m_redo.clear();
+    if (m_listener) m_listener();
   }
   while (m_records.size() > m_capacity) {
     const std::uint64_t oldest = m_records.front().group;
@@ -137,6 +144,7 @@ const WriteRecord* WriteLog::lastRecordOf(std::uint64_t group) const {
 void WriteLog::dropGroup(std::uint64_t group) {
   std::erase(m_undo, group);
   std::erase(m_redo, group);
+  if (m_listener) m_listener();
 }
 
 std::string WriteLog::undoText() const {
@@ -166,7 +174,8 @@ UndoResult WriteLog::replay(bool undoing) {
     if (!changes.empty()) break;
     from.pop_back();  // nothing left to put back
   }
-  if (from.empty()) return {false, undoing ? "There is no register write to undo." : "There is nothing to redo."};
+  if (from.empty())
+    return {false, undoing ? "There is no register write to undo." : "There is nothing to redo.", true};
 
   const std::uint64_t group = from.back();
   const WriteRecord& last = *lastRecordOf(group);
@@ -182,21 +191,31 @@ UndoResult WriteLog::replay(bool undoing) {
                   ", not to the one connected now.");
 
   std::vector<RegisterChangeOfGroup> restore;
-  std::string leftOut;
+  std::string leftOut, unknown;
   for (const auto& c : changes) {
-    if (undoable(c.reg))
-      restore.push_back(c);
-    else
+    // Easy Setup writes the second fan's registers on either chip; the
+    // single-channel one has none to put back.
+    const RegisterEntry* e = registerEntryByAddress(c.reg);
+    if (e && !presentOn(*e, RegisterLink.DeviceId)) continue;
+    if (!undoable(c.reg))
       leftOut += (leftOut.empty() ? "" : ", ") + registerLabel(c.reg);
+    else if (!c.before)
+      unknown += (unknown.empty() ? "" : ", ") + registerLabel(c.reg);
+    else
+      restore.push_back(c);
   }
-  if (restore.empty()) return refuse(leftOut + " cannot be put back: the chip sets it itself.");
-  for (const auto& c : restore)
-    if (!c.before)
-      return refuse("the value of " + registerLabel(c.reg) + " before the write was never read, so it is not known.");
+  if (restore.empty()) {
+    if (!unknown.empty())
+      return refuse("the value of " + unknown + " before the write was never read, so it is not known.");
+    return refuse(leftOut + " cannot be put back: the chip sets it itself.");
+  }
 
   // The chip must still hold what this group left there; otherwise putting
   // the old value back would overwrite a newer one.
   for (const auto& c : restore) {
+    // After a software reset the register holds what the chip chose, not
+    // what was written; there is nothing to compare.
+    if (undoing && c.reg == reg::Configuration2 && (c.after & 0x80)) continue;
     const std::uint8_t expected = undoing ? c.after : *c.before;
     std::uint8_t now = 0;
     try {
@@ -228,9 +247,13 @@ UndoResult WriteLog::replay(bool undoing) {
   }
   from.pop_back();
   to.push_back(group);
+  if (m_listener) m_listener();
 
   std::string message = std::string(undoing ? "Undone" : "Redone") + ": " + what + ". " + done + ".";
   if (!leftOut.empty()) message += " Left out, as the chip sets it itself: " + leftOut + ".";
+  // Writes whose earlier value was never read stay as written; the user is
+  // told which, rather than the whole step being refused.
+  if (!unknown.empty() && undoing) message += " Not put back, as their earlier values were never read: " + unknown + ".";
   const bool reset = std::any_of(changes.begin(), changes.end(),
                                  [](const auto& c) { return c.reg == reg::Configuration2 && (c.after & 0x80); });
   if (reset && undoing)
@@ -244,10 +267,19 @@ void WriteLog::clear() {
   m_known.clear();
   m_undo.clear();
   m_redo.clear();
+  if (m_listener) m_listener();
 }
 
-void WriteLog::beginAction(WriteSource source, std::string action) {
+void WriteLog::beginAction(WriteSource source, std::string action, bool continues) {
   if (m_depth++ > 0) return;
+  if (continues && !m_undo.empty() && m_redo.empty()) {
+    const WriteRecord* last = lastRecordOf(m_undo.back());
+    if (last && last == &m_records.back() && last->source == source && last->action == action &&
+        std::chrono::steady_clock::now() - last->at < WriteAction::ContinueWithin) {
+      m_current = Current{last->group, source, std::move(action)};
+      return;
+    }
+  }
   m_current = Current{m_nextGroup++, source, std::move(action)};
 }
 
@@ -255,7 +287,9 @@ void WriteLog::endAction() {
   if (m_depth > 0) --m_depth;
 }
 
-WriteAction::WriteAction(WriteSource source, std::string action) { writeLog().beginAction(source, std::move(action)); }
+WriteAction::WriteAction(WriteSource source, std::string action, Kind kind) {
+  writeLog().beginAction(source, std::move(action), kind == Kind::Drag);
+}
 
 WriteAction::~WriteAction() { writeLog().endAction(); }
 

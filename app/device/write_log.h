@@ -15,9 +15,11 @@
 // Setup, one dialog click); a write outside any action is a group by itself.
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -42,6 +44,7 @@ struct WriteRecord {
   // A write that changed nothing and repeated the previous record (a dialog
   // timer rewriting the value shown) bumps this instead of adding a record.
   int repeats = 1;
+  std::chrono::steady_clock::time_point at{};
 };
 
 // One register's net change in a group: the value before its first write
@@ -63,6 +66,7 @@ std::uint8_t keptBits(std::uint8_t reg);
 struct UndoResult {
   bool done = false;
   std::string message;  // what was restored, or why nothing was
+  bool nothingToDo = false;  // the history was empty: not a refusal
 };
 
 class WriteLog {
@@ -86,20 +90,25 @@ class WriteLog {
 
   // Restores the last group with a net change through the register link
   // (RegisterLink's medium and address must be those of the group). Refused,
-  // writing nothing, when a register no longer holds what was written or its
-  // earlier value is not known; a refused group is dropped from the history.
+  // writing nothing, when a register no longer holds what was written, or
+  // when no register of the group has a known earlier value; registers with
+  // no known earlier value are otherwise left as written and named in the
+  // message. A refused group is dropped from the history.
   UndoResult undo();
   UndoResult redo();
 
   // Forgets the records, the history and the remembered values.
   void clear();
 
+  // Called whenever what undo or redo would do may have changed.
+  void setHistoryListener(std::function<void()> listener) { m_listener = std::move(listener); }
+
   // The action of the WriteAction alive now (the outermost one), "" when
   // none is; the bus journal names the cause of each transfer by it.
   std::string_view activeAction() const { return m_depth > 0 ? std::string_view(m_current.action) : std::string_view(); }
 
   // Used by WriteAction.
-  void beginAction(WriteSource source, std::string action);
+  void beginAction(WriteSource source, std::string action, bool continues);
   void endAction();
 
  private:
@@ -125,6 +134,7 @@ class WriteLog {
   std::uint64_t m_nextGroup = 1;
   int m_depth = 0;
   Current m_current;
+  std::function<void()> m_listener;
 };
 
 // The process-wide log the register link reports to.
@@ -134,7 +144,12 @@ WriteLog& writeLog();
 // source and action. Nested actions join the outermost one.
 class WriteAction {
  public:
-  WriteAction(WriteSource source, std::string action);
+  // A drag (gauge pointer, slider) writes on every step; with
+  // ContinueWithin, an action that starts within that time of the same
+  // action's last write joins its group, so the whole drag is one undo.
+  static constexpr std::chrono::milliseconds ContinueWithin{1500};
+  enum class Kind { Single, Drag };
+  WriteAction(WriteSource source, std::string action, Kind kind = Kind::Single);
   ~WriteAction();
   WriteAction(const WriteAction&) = delete;
   WriteAction& operator=(const WriteAction&) = delete;

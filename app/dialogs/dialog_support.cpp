@@ -2,6 +2,7 @@
 
 #include "device/register_link.h"
 #include "device/register_map.h"
+#include "device/write_log.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -31,6 +32,17 @@ std::optional<int> matchEntry(const QStringList& entries, const QString& text)
     return static_cast<int>(index);
 }
 
+namespace {
+
+// A handler that writes more than once names itself with an action of its own.
+std::string dialogAction(std::uint8_t address)
+{
+    const device::RegisterEntry* e = device::registerEntryByAddress(address);
+    return "Dialog: " + (e ? std::string(e->name) : device::addressText(address));
+}
+
+}  // namespace
+
 std::uint8_t readChip(std::uint8_t address)
 {
     auto& link = device::RegisterLink;
@@ -48,6 +60,7 @@ void modifyChip(std::uint8_t address, std::uint8_t keep, std::uint8_t insert)
     // calls yields today, but the record is shared with every window.
     link.RegisterPointer = address;
     link.DataByte = static_cast<std::uint8_t>((link.ReadResult & keep) | insert);
+    device::WriteAction action(device::WriteSource::Dialog, dialogAction(address));
     device::WriteRegister();
 }
 
@@ -56,6 +69,7 @@ void writeChip(std::uint8_t address, std::uint8_t value)
     auto& link = device::RegisterLink;
     link.RegisterPointer = address;
     link.DataByte = value;
+    device::WriteAction action(device::WriteSource::Dialog, dialogAction(address));
     device::WriteRegister();
 }
 

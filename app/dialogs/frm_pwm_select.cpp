@@ -4,6 +4,7 @@
 
 #include "device/conversions.h"
 #include "device/register_map.h"
+#include "device/write_log.h"
 #include "shell/label_colour.h"
 
 #include <QTimer>
@@ -83,6 +84,7 @@ void frmPWMSelect::tmrEnable_Timer()
 
 void frmPWMSelect::cmdEnablePWM_Click()
 {
+    device::WriteAction action(device::WriteSource::Dialog, windowTitle().toStdString() + ": Enable PWM Mode");
     if (const auto fan1 = dutyCodeForText(ui->cmbFan1->currentText())) {
         int value = *fan1;
         if (isTFM4411()) {

@@ -4,6 +4,7 @@
 
 #include "device/conversions.h"
 #include "device/register_map.h"
+#include "device/write_log.h"
 
 #include <QHBoxLayout>
 #include <QLocale>
@@ -140,6 +141,7 @@ void frmRPMFeedback::cmdRPMEnable_Click()
         return;  // not a count the register can hold; the button is off then
     for (int bit = 7; bit >= 0; --bit)
         lblTachBit(bit)->setText((c >> bit) & 1 ? QStringLiteral("1") : QStringLiteral("0"));
+    device::WriteAction action(device::WriteSource::Dialog, windowTitle().toStdString() + ": Enable RPM Mode");
     modifyChip(device::reg::Configuration1, 0x7F, 0x60);
     writeChip(tachLimitRegister(selectedFan()), static_cast<std::uint8_t>(c));
 }

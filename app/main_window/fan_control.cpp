@@ -5,6 +5,7 @@
 #include "device/conversions.h"
 #include "device/register_link.h"
 #include "device/register_map.h"
+#include "device/write_log.h"
 #include "dialogs/dialogs.h"
 #include "main_window/latest_readings.h"
 #include "shell/label_colour.h"
@@ -78,6 +79,7 @@ void MainForm::Set_PWM_Frequency()
         return;
     const int code = int(found - texts.begin());
     RegisterLink.DataByte = std::uint8_t(RegisterLink.ReadResult | (code * 8));
+    device::WriteAction action(device::WriteSource::FanControl, "PWM frequency");
     device::WriteRegister();
 }
 
@@ -184,6 +186,7 @@ void MainForm::onDutySlider(int value, bool committed)
     if (printerMedium() || committed) {
         int config = device::readRegister(reg::FanSpeedConfiguration);
         config = m_sliderFan == 2 ? (config & 0x0F) | ((value & 0x0F) << 4) : (config & 0xF0) | (value & 0x0F);
+        device::WriteAction action(device::WriteSource::FanControl, "Duty cycle slider", device::WriteAction::Kind::Drag);
         device::writeRegister(reg::FanSpeedConfiguration, std::uint8_t(config));
     }
     if (committed) {
@@ -204,6 +207,7 @@ void MainForm::optThreeWire_Click()
                       ? QStringLiteral("Ensure that Switches S1 and S2 are set to the 'TACH' position before proceeding. ")
                       : QStringLiteral("Ensure that Switch S1 is set to the 'TACH' position before proceeding. "),
                   shell::MsgButtons::Ok, QString(), shell::MsgIcon::Critical);
+    device::WriteAction action(device::WriteSource::FanControl, "Fan type");
     device::writeRegister(reg::Configuration1, std::uint8_t(device::readRegister(reg::Configuration1) & 0xFB));
 }
 
@@ -214,6 +218,7 @@ void MainForm::optTwoWire_Click()
                       ? QStringLiteral("Ensure that Switches S1 and S2 are set to the 'AIN' position before proceeding.")
                       : QStringLiteral("Ensure that Switch S1 is set to the 'AIN' position before proceeding."),
                   shell::MsgButtons::Ok, QString(), shell::MsgIcon::Exclamation);
+    device::WriteAction action(device::WriteSource::FanControl, "Fan type");
     device::writeRegister(reg::Configuration1, std::uint8_t(device::readRegister(reg::Configuration1) | 0x04));
 }
 

@@ -11,6 +11,7 @@
 #include "main_window/logging_panel.h"
 #include "main_window/register_panel.h"
 #include "main_window/save_recall_panel.h"
+#include "main_window/undo_controls.h"
 #include "shell/application.h"
 #include "shell/label_colour.h"
 #include "widgets/indicators.h"
@@ -87,6 +88,7 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("MainForm"));
     g_instance = this;
+    installUndoShortcuts(this);
 
     auto* layout = new QVBoxLayout(this);
     m_title = makeLabel(QStringLiteral("TFM4411 Evaluation Software"), "Label4", this);

@@ -7,9 +7,12 @@
 #include <QVBoxLayout>
 #include <exception>
 
+#include "device/register_diff.h"
 #include "device/register_file.h"
 #include "device/register_link.h"
+#include "device/write_log.h"
 #include "main_window/frm_save_reg.h"
+#include "main_window/undo_controls.h"
 #include "shell/ui_services.h"
 
 namespace mainwindow {
@@ -24,6 +27,8 @@ SaveRecallPanel::SaveRecallPanel(QWidget* parent) : QGroupBox(QStringLiteral("Sa
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_saveButton);
     layout->addWidget(m_recallButton);
+    // A recall is one undo step; the way back sits beside it.
+    layout->addWidget(new UndoBar(QStringLiteral("cmdUndoWriteControl")));
     connect(m_saveButton, &QPushButton::clicked, this, &SaveRecallPanel::cmdSaveRegisters_Click);
     connect(m_recallButton, &QPushButton::clicked, this, &SaveRecallPanel::cmdRecall_Click);
 }
@@ -58,6 +63,9 @@ void SaveRecallPanel::cmdRecall_Click()
     }
 
     const std::vector<device::RegisterValue> writes = device::recallWrites(*result.file, device::RegisterLink.DeviceId);
+    if (!previewAccepted(writes)) return;
+
+    device::WriteAction action(device::WriteSource::Recall, "Recall Previous Setup");
     int failed = 0;
     for (const device::RegisterValue& w : writes) {
         try {
@@ -72,6 +80,46 @@ void SaveRecallPanel::cmdRecall_Click()
         shell::msgBox(this,
                       QStringLiteral("%1 of the %2 registers could not be written to the chip.").arg(failed).arg(writes.size()),
                       shell::MsgButtons::Ok, QStringLiteral("Recall Previous Setup"), shell::MsgIcon::Exclamation);
+}
+
+bool SaveRecallPanel::previewAccepted(const std::vector<device::RegisterValue>& writes)
+{
+    const QString title = QStringLiteral("Recall Previous Setup");
+    const int deviceId = device::RegisterLink.DeviceId;
+    std::vector<device::RegisterDifference> differences;
+    try {
+        differences = device::registerDifferences(writes, [](std::uint8_t address) { return device::readRegister(address); });
+    } catch (const std::exception& e) {
+        // Without the chip's values there is nothing to compare; a bus that
+        // cannot read would not take the writes either.
+        shell::msgBox(this, QStringLiteral("The chip could not be read (%1). Nothing was written.").arg(QString::fromStdString(e.what())),
+                      shell::MsgButtons::Ok, title, shell::MsgIcon::Exclamation);
+        return false;
+    }
+    if (differences.empty()) {
+        shell::msgBox(this, QStringLiteral("The chip already holds every value in this file. Nothing was written."),
+                      shell::MsgButtons::Ok, title, shell::MsgIcon::Information);
+        return false;
+    }
+
+    shell::ChangesRequest request;
+    request.title = title;
+    request.text = QStringLiteral("Recalling this file changes %1 of its %2 registers on the %3:")
+                       .arg(differences.size())
+                       .arg(writes.size())
+                       .arg(QString::fromUtf8(device::chipName(deviceId)));
+    request.headers = {QStringLiteral("Register"), QStringLiteral("Address"), QStringLiteral("Current"),
+                       QStringLiteral("New"), QStringLiteral("Current fields"), QStringLiteral("New fields")};
+    for (const device::RegisterDifference& d : differences) {
+        const device::RegisterEntry* e = device::registerEntryByAddress(d.reg);
+        request.rows.push_back({e ? QString::fromUtf8(e->name) : QString(),
+                                QString::fromStdString(device::addressText(d.reg)),
+                                QString::fromStdString(device::addressText(d.current)),
+                                QString::fromStdString(device::addressText(d.wanted)),
+                                QString::fromStdString(device::fieldsText(d.reg, d.current, deviceId)),
+                                QString::fromStdString(device::fieldsText(d.reg, d.wanted, deviceId))});
+    }
+    return shell::ui().confirmChanges(this, request);
 }
 
 }  // namespace mainwindow

@@ -3,8 +3,15 @@
 #include "shell/application.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
 
 #include <cstdio>
 
@@ -102,6 +109,45 @@ public:
             return QFileDialog::getSaveFileName(parent, request.title, request.proposedName, filter);
         return QFileDialog::getOpenFileName(parent, request.title, request.proposedName, filter);
     }
+
+    bool confirmChanges(QWidget* parent, const ChangesRequest& request) override
+    {
+        if (unattended()) {
+            // Nobody looked at the list, so nothing is changed.
+            std::fprintf(stderr, "%s: %s (%d changes, cancelled)\n", qPrintable(request.title), qPrintable(request.text),
+                         int(request.rows.size()));
+            std::fflush(stderr);
+            return false;
+        }
+        QDialog dialog(parent);
+        dialog.setObjectName(QStringLiteral("ChangesPreview"));
+        dialog.setWindowTitle(request.title);
+        auto* layout = new QVBoxLayout(&dialog);
+        auto* text = new QLabel(request.text);
+        text->setWordWrap(true);
+        layout->addWidget(text);
+        auto* table = new QTableWidget(int(request.rows.size()), int(request.headers.size()));
+        table->setObjectName(QStringLiteral("tblChanges"));
+        table->setHorizontalHeaderLabels(request.headers);
+        table->verticalHeader()->hide();
+        table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        table->setSelectionMode(QAbstractItemView::NoSelection);
+        for (int r = 0; r < int(request.rows.size()); ++r)
+            for (int c = 0; c < int(request.rows[std::size_t(r)].size()) && c < table->columnCount(); ++c)
+                table->setItem(r, c, new QTableWidgetItem(request.rows[std::size_t(r)][c]));
+        table->resizeColumnsToContents();
+        table->horizontalHeader()->setStretchLastSection(true);
+        layout->addWidget(table);
+        auto* buttons = new QDialogButtonBox;
+        buttons->addButton(request.acceptText, QDialogButtonBox::AcceptRole);
+        // Cancel is the default: Enter alone must not write to the chip.
+        buttons->addButton(QDialogButtonBox::Cancel)->setDefault(true);
+        QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+        QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+        layout->addWidget(buttons);
+        dialog.resize(900, 160 + 30 * int(request.rows.size()));
+        return dialog.exec() == QDialog::Accepted;
+    }
 };
 
 std::unique_ptr<UiServices>& current()
@@ -144,6 +190,16 @@ QString ScriptedUi::chooseFile(QWidget*, const FileRequest& request)
 {
     fileRequests.push_back(request);
     return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+}
+
+bool ScriptedUi::confirmChanges(QWidget*, const ChangesRequest& request)
+{
+    changeRequests.push_back(request);
+    if (changeAnswers.empty())
+        return true;
+    const bool answer = changeAnswers.front();
+    changeAnswers.erase(changeAnswers.begin());
+    return answer;
 }
 
 ScopedScriptedUi::ScopedScriptedUi()

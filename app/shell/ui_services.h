@@ -35,12 +35,24 @@ struct FileRequest {
     bool save = false;
 };
 
+// A list of changes for the user to look at before they are made, with a
+// button that makes them and Cancel.
+struct ChangesRequest {
+    QString title;
+    QString text;  // above the table
+    QStringList headers;
+    std::vector<QStringList> rows;
+    QString acceptText = QStringLiteral("Write");
+};
+
 class UiServices {
 public:
     virtual ~UiServices() = default;
     virtual MsgResult message(QWidget* parent, const MessageRequest& request) = 0;
     // Returns the chosen path, or an empty string when the user cancelled.
     virtual QString chooseFile(QWidget* parent, const FileRequest& request) = 0;
+    // True when the user chose the accept button.
+    virtual bool confirmChanges(QWidget* parent, const ChangesRequest& request) = 0;
 };
 
 // The service in use (real Qt dialogs unless a test installed another).
@@ -59,16 +71,19 @@ MsgResult msgBox(QWidget* parent, const QString& text, MsgButtons buttons = MsgB
 bool unattended();
 
 // For tests: records every request and answers from queues (default answers:
-// the first button, and an empty file name).
+// the first button, an empty file name, and accepting a list of changes).
 class ScriptedUi : public UiServices {
 public:
     std::vector<MessageRequest> messages;
     std::vector<FileRequest> fileRequests;
     std::vector<MsgResult> messageAnswers;  // consumed front first
     QStringList fileAnswers;                // consumed front first
+    std::vector<ChangesRequest> changeRequests;
+    std::vector<bool> changeAnswers;        // consumed front first
 
     MsgResult message(QWidget* parent, const MessageRequest& request) override;
     QString chooseFile(QWidget* parent, const FileRequest& request) override;
+    bool confirmChanges(QWidget* parent, const ChangesRequest& request) override;
 };
 
 // Installs a ScriptedUi for the lifetime of the guard and restores the

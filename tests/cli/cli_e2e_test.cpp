@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -342,6 +344,57 @@ TEST_F(CliTest, HealthyPortsAreNotBlamed) {
   r = run({"--sim-config", two.string(), "detect"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "fanscope-cli: printer port 278h is in use by another program\n");
+}
+
+// The wires of `trace --vcd`, decoded by an independent I2C decoder, say
+// what the text trace says.
+TEST_F(CliTest, TraceWritesAVcdThatDecodesToTheTransfers) {
+  const fs::path vcd = m_dir / "get.vcd";
+  Result r = run({"trace", "--vcd", vcd.string(), "get", "0x3d"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(slurp(vcd).rfind("$date", 0), 0U);
+  const fs::path decoded = m_dir / "decoded";
+  const std::string command = "sigrok-cli -I vcd -i '" + vcd.string() +
+                              "' -P i2c:scl=SCL:sda=SDA -A i2c=addr-data > '" + decoded.string() + "' 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << slurp(decoded);
+  std::string got;
+  for (const std::string& l : lines(slurp(decoded))) got += l.substr(l.find(": ") + 2) + "|";
+  // The same in the decoder's words, from the text trace on stdout.
+  std::string expected;
+  bool address = false, reading = false;
+  for (const std::string& l : lines(r.out)) {
+    if (l.rfind("  ", 0) != 0) continue;
+    const std::string t = l.substr(2);
+    if (t == "start" || t == "repeated start") {
+      expected += t == "start" ? "Start|" : "Start repeat|";
+      address = true;
+      continue;
+    }
+    if (t == "stop") {
+      expected += "Stop|";
+      continue;
+    }
+    const unsigned byte = std::stoul(t.substr(0, 4), nullptr, 16);
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%02X", (address ? byte >> 1 : byte) & 0xFFU);
+    if (address) {
+      reading = (byte & 1) != 0;
+      expected += std::string(reading ? "Read|Address read: " : "Write|Address write: ") + hex + "|";
+    } else {
+      expected += std::string(reading ? "Data read: " : "Data write: ") + hex + "|";
+    }
+    expected += t.find(" NACK") != std::string::npos ? "NACK|" : "ACK|";
+    address = false;
+  }
+  EXPECT_EQ(expected.rfind("Start|Write|Address write: 2E|ACK|Data write: 3D|ACK|", 0), 0U) << r.out;
+  EXPECT_EQ(got, expected);
+}
+
+TEST_F(CliTest, TraceVcdThatCannotBeWrittenFailsTheCommand) {
+  Result r = run({"trace", "--vcd", m_dir.string(), "get", "0x3d"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("fanscope-cli: "), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.substr(0, 5), "0x31\n");
 }
 
 }  // namespace

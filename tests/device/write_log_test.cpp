@@ -205,7 +205,7 @@ TEST_P(UndoRefused, WritesNothingSaysWhyAndDropsTheGroup) {
 INSTANTIATE_TEST_SUITE_P(Cases, UndoRefused, ::testing::ValuesIn(kRefusals),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(WriteLogTest, ChipMeasuredRegistersAreLeftOutOfAMixedGroup) {
+TEST_F(WriteLogTest, ChipMeasuredAndNeverReadRegistersAreLeftOutOfAMixedGroup) {
   chip().poke(reg::Fan1TachLimit, 0xFF);
   readRegister(reg::Fan1TachLimit);
   readRegister(reg::Fan1Tach);
@@ -213,6 +213,7 @@ TEST_F(WriteLogTest, ChipMeasuredRegistersAreLeftOutOfAMixedGroup) {
     WriteAction action(WriteSource::Panel, "Panel");
     writeRegister(reg::Fan1TachLimit, 100);
     writeRegister(reg::Fan1Tach, 5);
+    writeRegister(reg::Remote1LowLimit, 7);  // never read
   }
   chip().poke(reg::Fan1Tach, 0x80);  // the chip counted again
   const UndoResult r = writeLog().undo();
@@ -220,6 +221,8 @@ TEST_F(WriteLogTest, ChipMeasuredRegistersAreLeftOutOfAMixedGroup) {
   EXPECT_EQ(chip().peek(reg::Fan1TachLimit), 0xFF);
   EXPECT_NE(r.message.find("Left out, as the chip sets it itself: Fan1 Tach Value (08h)"), std::string::npos)
       << r.message;
+  EXPECT_NE(r.message.find("never read: Remote1 Temp. Low Limit (19h)"), std::string::npos) << r.message;
+  EXPECT_EQ(chip().peek(reg::Remote1LowLimit), 7);
 }
 
 TEST_F(WriteLogTest, SoftwareResetBitAndRevisionCompareOnlyTheBitsTheChipKeeps) {
