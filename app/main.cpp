@@ -1,9 +1,13 @@
 // fanscope: finds a TFM4410 or TFM4411 and monitors and configures it.
 #include "shell/application.h"
 #include "shell/options.h"
+#include "shell/ui_services.h"
 #include "startup/entry.h"
 #include "startup/init_form.h"
 
+#include <sim/config.h>
+
+#include <QGuiApplication>
 #include <QTimer>
 
 #include <cstdio>
@@ -41,6 +45,25 @@ long peakMemoryKb()
     return -1;
 }
 
+// Why the simulated board's configuration cannot be used, or nothing. The
+// board would end the process on such a file from deep inside the library's
+// start-up; checking here ends it before any window, with the same status.
+std::string simConfigProblem(const shell::Options& options)
+{
+    const char* platform = std::getenv("VEXLINK06_PLATFORM");
+    if (options.hardware || (platform && *platform && std::string(platform) != "sim"))
+        return {};
+    const char* path = std::getenv("FANSCOPE_SIM_CONFIG");
+    if (!path || !*path)
+        return {};
+    try {
+        sim::loadConfigFile(path);
+    } catch (const sim::ConfigError& e) {
+        return std::string("simulated board configuration: ") + e.what();
+    }
+    return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -75,6 +98,16 @@ int main(int argc, char** argv)
 
     shell::Application app(qtArgc, qtArgv.data());
     shell::installLibraryHooks();
+
+    if (const std::string problem = simConfigProblem(options); !problem.empty()) {
+        std::cerr << "fanscope: " << problem << "\n";
+        // Without a screen nobody could answer the box, and it would wait for ever.
+        const QString platform = QGuiApplication::platformName();
+        if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+            shell::msgBox(nullptr, QString::fromStdString(problem), shell::MsgButtons::Ok,
+                          QStringLiteral("Simulated Board Configuration"), shell::MsgIcon::Critical);
+        return 2;
+    }
 
     startup::InitForm* wizard = startup::Main();
     // The library could not be created; Main has reported why.

@@ -32,7 +32,8 @@ target_link_libraries(fanscope_app PUBLIC fanscope_widgets fanscope_device vexli
 
 if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
   add_executable(fanscope ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
-  target_link_libraries(fanscope PRIVATE fanscope_app)
+  # The simulated board, for checking its configuration before any window.
+  target_link_libraries(fanscope PRIVATE fanscope_app fanscope_sim)
   install(TARGETS fanscope RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 

@@ -386,13 +386,16 @@ void runTraced(const std::function<void()>& command, const std::string& vcdPath)
   std::unique_ptr<sim::WireCapture> capture;
   setConnectedHook([&](const FoundChip& chip) {
     for (const Traced& t : buses) t.bus->clearTrace();
-    if (vcdPath.empty()) return;
+    // The simulated kernel adapters are not captured: their transfers are
+    // whole messages, not line changes.
+    if (vcdPath.empty() || chip.medium == Medium::KernelAdapter) return;
     if (chip.medium == Medium::Printer && board.port(chip.port) != nullptr)
       capture = std::make_unique<sim::WireCapture>(*board.port(chip.port));
     else
       capture = std::make_unique<sim::WireCapture>(board.motherboardBus(), "smbus");
   });
   std::string vcdError;
+  bool wrote = false;
   const auto print = [&] {
     setConnectedHook(nullptr);
     if (capture) {
@@ -400,6 +403,7 @@ void runTraced(const std::function<void()>& command, const std::string& vcdPath)
       capture->writeVcd(vcd);
       capture.reset();
       vcdError = device::writeFileReplacing(vcdPath, vcd.str());
+      wrote = vcdError.empty();
     }
     for (const Traced& t : buses) {
       t.bus->setTracing(false);
@@ -422,6 +426,7 @@ void runTraced(const std::function<void()>& command, const std::string& vcdPath)
   }
   print();
   if (!vcdError.empty()) throw Failure(vcdError);
+  if (!vcdPath.empty() && !wrote) throw Failure("no wire capture was made: the chip is on a kernel I2C adapter");
 }
 
 }  // namespace cli
