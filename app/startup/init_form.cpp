@@ -12,6 +12,9 @@
 #include <vexlink06/vexlink06.h>
 
 #include <QApplication>
+#include <QBoxLayout>
+#include <QCheckBox>
+#include <QLabel>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLayout>
@@ -24,6 +27,7 @@ constexpr std::uint8_t kDeviceIdRegister = 0x3D;
 constexpr int kProgressPerMedium = 33;
 constexpr int kPrinterEntry = 0;
 constexpr int kSmbusEntry = 1;
+constexpr int kKernelEntry = 2;
 constexpr int kEntryKindRole = Qt::UserRole;
 constexpr int kEntryIndexRole = Qt::UserRole + 1;
 
@@ -145,6 +149,7 @@ InitForm::InitForm(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::I
     // The texts are filled before anything touches the library, so a failing
     // library still leaves a readable wizard behind its error message.
     fillCaptions();
+    addKernelAdapterChoice();
     showPanel(1);
     Form_Load();
 }
@@ -184,6 +189,11 @@ void InitForm::Form_Load()
         protocall()->setBitsToStayHigh(240);
         showChipsetReport();
         clearResults();
+        const KernelAdapterReport kernel = kernelAdapterReport();
+        m_i2cDesc->setText(kernel.text);
+        shell::setTextColour(m_i2cDesc, kernel.colour);
+        m_i2cCheck->setEnabled(kernel.enabled);
+        m_i2cBuses = kernel.usable;
     } catch (const std::exception&) {
         shell::msgBox(this, QStringLiteral("Error in Init Form Load"), shell::MsgButtons::Ok, QStringLiteral("Error"),
                       shell::MsgIcon::Critical);
@@ -264,7 +274,8 @@ void InitForm::dispatchStep()
 
 void InitForm::runSearch()
 {
-    const int media = int(ui->PPCheck->isChecked()) + int(ui->SMBusCheck->isChecked()) + int(ui->USBCheck->isChecked());
+    const int media = int(ui->PPCheck->isChecked()) + int(ui->SMBusCheck->isChecked()) + int(ui->USBCheck->isChecked()) +
+                      int(m_i2cCheck->isChecked());
     if (media == 0) {
         shell::msgBox(this, QStringLiteral("Please select a search medium"), shell::MsgButtons::Ok,
                       QStringLiteral("A problem was detected"));
@@ -298,6 +309,8 @@ void InitForm::runSearch()
             searchSMBus();
         if (ui->USBCheck->isChecked())
             searchUSB();
+        if (m_i2cCheck->isChecked())
+            searchKernelAdapterMedium();
         ui->CancelCMD->setEnabled(true);
         ui->BackCMD->setEnabled(true);
         ui->FinishCMD->setEnabled(true);
@@ -417,6 +430,43 @@ void InitForm::searchUSB()
         advanceProgress(step);
 }
 
+void InitForm::addKernelAdapterChoice()
+{
+    // Built here rather than in the form file: the designed panel stays as
+    // it is, and the choice goes between the SMBus and USB ones.
+    auto* layout = qobject_cast<QBoxLayout*>(ui->SeclectComsMediumPanel->layout());
+    m_i2cCheck = new QCheckBox(QStringLiteral("Kernel I2C/SMBus Adapters"), ui->SeclectComsMediumPanel);
+    m_i2cCheck->setObjectName(QStringLiteral("I2CCheck"));
+    m_i2cCheck->setEnabled(false);
+    m_i2cDesc = new QLabel(ui->SeclectComsMediumPanel);
+    m_i2cDesc->setObjectName(QStringLiteral("I2CSearchDescLBL"));
+    m_i2cDesc->setWordWrap(true);
+    auto* row = new QHBoxLayout;
+    row->addSpacing(24);
+    row->addWidget(m_i2cDesc);
+    const int at = layout ? layout->indexOf(ui->USBCheck) : -1;
+    if (at >= 0) {
+        layout->insertWidget(at, m_i2cCheck);
+        layout->insertLayout(at + 1, row);
+        layout->insertSpacing(at + 2, 10);
+    }
+}
+
+void InitForm::searchKernelAdapterMedium()
+{
+    const std::vector<std::uint8_t> addresses(kChipAddresses.begin(), kChipAddresses.end());
+    const int probes = std::max<int>(1, static_cast<int>(m_i2cBuses.size() * addresses.size()));
+    const int step = std::max(1, kProgressPerMedium / probes);
+    const KernelSearchOutcome outcome = searchKernelAdapters(m_i2cBuses, addresses, [&] { advanceProgress(step); });
+    m_kernelResults = outcome.found;
+    if (outcome.errorPending) {
+        shell::msgBox(this,
+                      QStringLiteral("Error:") + QString::number(outcome.errorNumber) + QStringLiteral(", ") +
+                          QString::fromStdString(outcome.errorDescription),
+                      shell::MsgButtons::Ok, QStringLiteral("InitFrm, Search I2C Adapters"));
+    }
+}
+
 void InitForm::fillResultList()
 {
     QListWidget* list = ui->SearchResultsLIST;
@@ -444,6 +494,14 @@ void InitForm::fillResultList()
         ui->SearchInsLBL->setText(QStringLiteral("Click Finish to continue..."));
         list->setCurrentRow(0);
     }
+    for (std::size_t i = 0; i < m_kernelResults.size(); ++i) {
+        auto* item = new QListWidgetItem(kernelEntryText(kChip, m_kernelResults[i]), list);
+        item->setData(kEntryKindRole, kKernelEntry);
+        item->setData(kEntryIndexRole, static_cast<int>(i));
+        m_listAddresses.push_back(m_kernelResults[i].address7);
+        ui->SearchInsLBL->setText(QStringLiteral("Click Finish to continue..."));
+        list->setCurrentRow(0);
+    }
     if (list->count() > 0) {
         ui->SearchResultsLBL->setText(QStringLiteral("Please select one of the ") + kChip +
                                       QStringLiteral("s found above."));
@@ -461,6 +519,7 @@ void InitForm::clearResults()
     ui->SearchResultsLIST->clear();
     m_printerResults.clear();
     m_smbusResults.clear();
+    m_kernelResults.clear();
     m_listAddresses.clear();
 }
 
@@ -493,6 +552,16 @@ void InitForm::FinishCMD_Click()
         resumeNext(ignored, [&] { chipsetSMBus()->setDeviceAddress(address7); });
         resumeNext(ignored, [&] { device::ComPort()->setPortType(0); });
         device::RegisterLink.Medium = device::MediumChipsetSMBus;
+        device::RegisterLink.PrinterMedium = 0;
+    } else if (kind == kKernelEntry && index < m_kernelResults.size()) {
+        const KernelResult result = m_kernelResults[index];
+        resumeNext(ignored, [&] {
+            const auto adapter = device::ComPort()->KernelAdapter();
+            adapter->setBus(result.bus);
+            adapter->setForce(vexlink06::False);
+        });
+        resumeNext(ignored, [&] { device::ComPort()->setPortType(device::MediumKernelAdapter); });
+        device::RegisterLink.Medium = device::MediumKernelAdapter;
         device::RegisterLink.PrinterMedium = 0;
     } else {
         return;

@@ -13,7 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "startup/kernel_adapter_search.h"
+
+class QCheckBox;
 class QFrame;
+class QLabel;
 
 namespace Ui {
 class InitForm;
@@ -63,6 +67,7 @@ public:
     mainwindow::MainForm* loadedMainForm() const;
     const std::vector<PrinterResult>& printerResults() const { return m_printerResults; }
     const std::vector<std::uint8_t>& smbusResults() const { return m_smbusResults; }
+    const std::vector<KernelResult>& kernelResults() const { return m_kernelResults; }
     const std::vector<std::uint8_t>& listAddresses() const { return m_listAddresses; }
 
     void NextCMD_Click();
@@ -93,6 +98,9 @@ private:
     void searchPrinterPort();
     void searchSMBus();
     void searchUSB();
+    // The kernel-adapter medium: its choice on panel 2 and its search.
+    void addKernelAdapterChoice();
+    void searchKernelAdapterMedium();
     void advanceProgress(int amount);
     void fillResultList();
     void clearResults();
@@ -104,6 +112,10 @@ private:
     bool m_goingForward = true;
     std::vector<PrinterResult> m_printerResults;
     std::vector<std::uint8_t> m_smbusResults;
+    QCheckBox* m_i2cCheck = nullptr;   // "I2CCheck", beside the designed media
+    QLabel* m_i2cDesc = nullptr;       // "I2CSearchDescLBL"
+    std::vector<int> m_i2cBuses;
+    std::vector<KernelResult> m_kernelResults;
     std::vector<std::uint8_t> m_listAddresses;
     QPointer<mainwindow::MainForm> m_mainForm;
     bool m_finished = false;
