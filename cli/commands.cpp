@@ -20,9 +20,11 @@
 #include "kernel_target.h"
 #include "device/chip_presence.h"
 #include "device/conversions.h"
+#include "device/register_diff.h"
 #include "device/register_file.h"
 #include "device/register_link.h"
 #include "device/register_map.h"
+#include "device/write_log.h"
 
 namespace cli {
 namespace {
@@ -256,7 +258,12 @@ void runSet(const TargetOptions& options, const std::string& regText, const std:
   if (!assumeYes && !confirm("Write " + hexByte(byte) + " to register " + hexByte(e.address) + " (" +
                              std::string(e.name) + ") of the " + chipLine(chip) + "?"))
     throw Failure("not written");
-  device::writeRegister(e.address, byte);
+  // Read first so the user sees what the write replaced.
+  const std::uint8_t old = readReg(e.address);
+  {
+    device::WriteAction action(device::WriteSource::Cli, "set");
+    device::writeRegister(e.address, byte);
+  }
   // Writes are not acknowledged on the printer port: a chip that is gone
   // would take this one without a word.
   if (!device::chipAnswers()) throw device::ChipNotAnswering();
@@ -266,6 +273,7 @@ void runSet(const TargetOptions& options, const std::string& regText, const std:
     if ((got & mask) != (byte & mask))
       throw Failure("register " + hexByte(e.address) + " reads back " + hexByte(got) + ", not " + hexByte(byte));
   }
+  std::cout << hexByte(old) << " -> " << hexByte(byte) << "\n";
 }
 
 void runDump(const TargetOptions& options) {
@@ -352,12 +360,44 @@ void runSave(const TargetOptions& options, const std::string& path) {
             << " to " << path << "\n";
 }
 
-void runRecall(const TargetOptions& options, const std::string& path) {
+namespace {
+
+// What a recall of the file would change on the chip, printed one register a
+// line; true when anything differs. Reads only.
+bool printDifferences(const FoundChip& chip, const std::string& path, const std::vector<device::RegisterValue>& writes) {
+  const auto differences = device::registerDifferences(writes, readReg);
+  if (!device::chipAnswers()) throw device::ChipNotAnswering();
+  if (differences.empty()) {
+    std::cout << "the " << chipLine(chip) << " holds every value of " << path << "\n";
+    return false;
+  }
+  std::cout << "# " << differences.size() << " of the " << writes.size() << " registers of " << path
+            << " differ on the " << chipLine(chip) << " (chip -> file)\n";
+  for (const device::RegisterDifference& d : differences) std::cout << device::differenceLine(d, chip.deviceId) << "\n";
+  return true;
+}
+
+}  // namespace
+
+void runDiff(const TargetOptions& options, const std::string& path) {
+  const device::RegisterFileResult result = device::readRegisterFile(path);
+  if (!result) throw Failure(path + ": " + result.error);
+  const FoundChip chip = connect(options);
+  if (printDifferences(chip, path, device::recallWrites(*result.file, chip.deviceId))) throw Differences{};
+}
+
+void runRecall(const TargetOptions& options, const std::string& path, bool dryRun) {
   // Validate the whole file before the bus is touched: nothing of a bad file is written.
   const device::RegisterFileResult result = device::readRegisterFile(path);
   if (!result) throw Failure(path + ": " + result.error);
   const FoundChip chip = connect(options);
   const auto writes = device::recallWrites(*result.file, chip.deviceId);
+  if (dryRun) {
+    printDifferences(chip, path, writes);
+    std::cout << "nothing written (dry run)\n";
+    return;
+  }
+  device::WriteAction action(device::WriteSource::Cli, "recall");
   for (const device::RegisterValue& w : writes) device::writeRegister(w.address, w.value);
   if (!device::chipAnswers()) throw device::ChipNotAnswering();
   std::cout << "recalled " << writes.size() << " registers from " << path << " to the " << chipLine(chip) << "\n";

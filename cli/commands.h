@@ -23,7 +23,14 @@ struct MonitorOptions {
 void runMonitor(const TargetOptions& options, const MonitorOptions& monitor);
 
 void runSave(const TargetOptions& options, const std::string& path);
-void runRecall(const TargetOptions& options, const std::string& path);
+// With dryRun the differences are printed and nothing is written.
+void runRecall(const TargetOptions& options, const std::string& path, bool dryRun = false);
+
+// Thrown by runDiff when file and chip differ: exit status 1 with nothing
+// on stderr, as diff does.
+struct Differences {};
+// Prints the registers whose file value differs from the chip's.
+void runDiff(const TargetOptions& options, const std::string& path);
 
 // Runs a command on the simulated board and prints the decoded trace of
 // its bus transfers after the command's own output. The search for the chip

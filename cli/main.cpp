@@ -18,7 +18,7 @@ namespace {
 
 constexpr const char* Usage =
     "usage: fanscope-cli [--medium printer|smbus|i2c] [--bus N|NAME] [-f] [--port N] [--address A] [--hardware] [--sim-config FILE] "
-    "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, save, recall; --help for more)";
+    "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, save, recall, diff; --help for more)";
 
 int usageError(const std::string& message) {
   std::cerr << "fanscope-cli: " << message << "\n" << Usage << "\n";
@@ -29,7 +29,7 @@ struct Arguments {
   cli::TargetOptions target;
   bool portGiven = false;
   std::string reg, value, path;
-  bool assumeYes = false, readBack = false;
+  bool assumeYes = false, readBack = false, dryRun = false;
   cli::MonitorOptions monitor;
 };
 
@@ -71,7 +71,12 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
 
   auto* recall = parent.add_subcommand("recall", "Write the registers of a register file to the chip");
   recall->add_option("FILE", a.path, "Register file to read")->required()->check(CLI::ExistingFile);
-  recall->callback([&] { action = [&] { cli::runRecall(a.target, a.path); }; });
+  recall->add_flag("-n,--dry-run", a.dryRun, "Print what would change and write nothing");
+  recall->callback([&] { action = [&] { cli::runRecall(a.target, a.path, a.dryRun); }; });
+
+  auto* diff = parent.add_subcommand("diff", "Compare a register file with the chip (exit 1 when they differ)");
+  diff->add_option("FILE", a.path, "Register file to read")->required()->check(CLI::ExistingFile);
+  diff->callback([&] { action = [&] { cli::runDiff(a.target, a.path); }; });
 }
 
 struct Disconnect {
@@ -149,6 +154,8 @@ int main(int argc, char** argv) {
     else
       action();
     return 0;
+  } catch (const cli::Differences&) {
+    return 1;
   } catch (const cli::UsageError& e) {
     return usageError(e.what());
   } catch (const cli::ConfigurationError& e) {

@@ -397,4 +397,67 @@ TEST_F(CliTest, TraceVcdThatCannotBeWrittenFailsTheCommand) {
   EXPECT_EQ(r.out.substr(0, 5), "0x31\n");
 }
 
+// Register writes in a printed trace: start, the address with the write bit,
+// pointer and data, stop. A read stops after the pointer.
+int tracedWrites(const std::string& out) {
+  int writes = 0, bytes = -1;
+  for (const std::string& l : lines(out)) {
+    if (l == "  start" || l == "  repeated start") {
+      bytes = -1;
+    } else if (l.find(" write") != std::string::npos && l.find("address ") != std::string::npos) {
+      bytes = 0;
+    } else if (l == "  stop") {
+      if (bytes == 2) ++writes;
+      bytes = -1;
+    } else if (bytes >= 0 && l.rfind("  0x", 0) == 0) {
+      ++bytes;
+    }
+  }
+  return writes;
+}
+
+// One register of a saved file changed: what `diff` and `recall --dry-run`
+// print, and that neither puts a single write on the bus.
+TEST_F(CliTest, DiffAndDryRunShowTheChangeAndWriteNothing) {
+  const fs::path saved = m_dir / "regs.txt";
+  ASSERT_EQ(run({"save", saved.string()}).status, 0);
+  std::string text = slurp(saved);
+  const std::string line = "Fan Speed Config.\t22h       \t55h\r\n";
+  ASSERT_NE(text.find(line), std::string::npos);
+  const fs::path same = file("same.txt", text);
+  text.replace(text.find(line), line.size(), "Fan Speed Config.\t22h       \t3Ch\r\n");
+  const fs::path changed = file("changed.txt", text);
+
+  Result r = run({"diff", same.string()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("holds every value"), std::string::npos) << r.out;
+
+  r = run({"trace", "diff", changed.string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find("# 1 of the 24 registers"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("22h  Fan Speed Configuration     55h -> 3Ch  (Normal/Min=5, Normal/Min=5 -> "
+                       "Normal/Min=12, Normal/Min=3)\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(tracedWrites(r.out), 0) << r.out;
+
+  r = run({"trace", "recall", "--dry-run", changed.string()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("22h  Fan Speed Configuration     55h -> 3Ch"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("nothing written (dry run)"), std::string::npos);
+  EXPECT_EQ(tracedWrites(r.out), 0) << r.out;
+
+  // The same file recalled for real writes all 24 registers.
+  r = run({"trace", "recall", changed.string()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(tracedWrites(r.out), 24) << r.out;
+}
+
+TEST_F(CliTest, SetPrintsOldAndNewValue) {
+  const Result r = run({"set", "-y", "-r", "0x14", "0x4b"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "0x46 -> 0x4b\n");  // 46h is the limit's power-on value
+}
+
 }  // namespace
