@@ -9,8 +9,13 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -33,6 +38,7 @@
 #include "shell/label_colour.h"
 #include "shell/ui_services.h"
 #include "support/two_chip_board.h"
+#include "support/watchdog.h"
 
 namespace {
 
@@ -357,6 +363,52 @@ TEST_F(LoggingTest, UnwritableFileStopsLoggingWithTheErrorMessage)
     EXPECT_EQ(ui->messages.size(), 1u);
 }
 
+TEST_F(LoggingTest, FullDiskStopsWithErrorAndLeavesOnlyCompleteRows)
+{
+    connectTo(Dual);
+    // A 16 KiB file system of its own, or where it cannot be mounted a
+    // file-size limit: either way the kernel refuses a row part-way.
+    const fs::path small = dir.path / "small";
+    fs::create_directory(small);
+    const bool mounted = ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=16k") == 0;
+    rlimit oldLimit{};
+    if (!mounted) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &oldLimit);
+        rlimit limit = oldLimit;
+        limit.rlim_cur = 16 * 1024;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    const QString file = QString::fromStdString((small / "log.xls").string());
+    child<QLineEdit>(&panel, QStringLiteral("Text1"))->setText(QStringLiteral("0"));
+    start(file);
+    for (int i = 0; i < 5000 && ui->messages.empty(); ++i) tick();
+    const std::string written = slurp(file.toStdString());
+    if (mounted)
+        ::umount(small.c_str());
+    else
+        ::setrlimit(RLIMIT_FSIZE, &oldLimit);
+
+    ASSERT_EQ(ui->messages.size(), 1u) << "the disk never filled";
+    EXPECT_EQ(ui->messages[0].title, QStringLiteral("Error"));
+    EXPECT_FALSE(panel.logging());
+    // The header, then only whole rows: each starts with CR, holds the dual
+    // chip's eight columns and ends with CR LF.
+    const std::string header(device::logHeader(RegisterLink.DeviceId));
+    ASSERT_TRUE(written.starts_with(header));
+    std::string rows = written.substr(header.size());
+    ASSERT_FALSE(rows.empty());
+    EXPECT_TRUE(rows.ends_with("\r\n"));
+    for (std::size_t at = 0; at < rows.size();) {
+        const std::size_t end = rows.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos) << "half a row at byte " << header.size() + at;
+        const std::string row = rows.substr(at, end - at);
+        EXPECT_EQ(row.front(), '\r');
+        EXPECT_EQ(std::count(row.begin(), row.end(), '\t'), 7) << row;
+        at = end + 2;
+    }
+}
+
 TEST_F(LoggingTest, ReadOnlyFolderRefusesTheHeader)
 {
     if (geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
@@ -497,6 +549,23 @@ TEST_F(SaveRecallTest, MalformedFilesWriteNothing)
         EXPECT_EQ(ui->messages[0].text, QStringLiteral("Invalid File Selected"));
         EXPECT_EQ(ui->messages[0].icon, shell::MsgIcon::Critical);
     }
+}
+
+TEST_F(SaveRecallTest, NamedPipeIsRefusedWithoutWaiting)
+{
+    connectTo(Dual);
+    const fs::path fifo = dir.path / "regs.txt";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    scramble(Dual, 7);
+    const auto before = savedSet(Dual);
+    {
+        support::Watchdog watchdog(std::chrono::seconds(10), "recall of a named pipe");
+        recall(QString::fromStdString(fifo.string()));
+    }
+    EXPECT_EQ(savedSet(Dual), before);
+    ASSERT_EQ(ui->messages.size(), 1u);
+    EXPECT_EQ(ui->messages[0].text, QStringLiteral("Invalid File Selected"));
+    EXPECT_EQ(ui->messages[0].icon, shell::MsgIcon::Critical);
 }
 
 TEST_F(SaveRecallTest, FailedSaveSaysSoAndLeavesNoPartialFile)
