@@ -259,6 +259,30 @@ TEST_F(WriteLogTest, RepeatedUnchangedWritesCoalesceAndKeepTheEarlierUndo) {
   EXPECT_EQ(chip().peek(reg::Fan1Characteristics), 0x5D);
 }
 
+TEST_F(WriteLogTest, ADragIsOneStepAndAPauseStartsAnother) {
+  chip().poke(reg::LocalHighLimit, 70);
+  readRegister(reg::LocalHighLimit);
+  readRegister(reg::LocalLowLimit);
+  for (std::uint8_t v : {75, 80, 85}) {
+    WriteAction action(WriteSource::Gauge, "Limits gauge", WriteAction::Kind::Drag);
+    writeRegister(reg::LocalHighLimit, v);
+  }
+  {
+    // Another action in between ends the drag.
+    WriteAction action(WriteSource::Panel, "Panel");
+    writeRegister(reg::LocalLowLimit, 1);
+  }
+  {
+    WriteAction action(WriteSource::Gauge, "Limits gauge", WriteAction::Kind::Drag);
+    writeRegister(reg::LocalHighLimit, 90);
+  }
+  ASSERT_TRUE(writeLog().undo().done);
+  EXPECT_EQ(chip().peek(reg::LocalHighLimit), 85);
+  ASSERT_TRUE(writeLog().undo().done);
+  ASSERT_TRUE(writeLog().undo().done);
+  EXPECT_EQ(chip().peek(reg::LocalHighLimit), 70);
+}
+
 TEST(WriteLogBound, OldestGroupsFallOutOfTheLogAndTheHistory) {
   WriteLog log(4);
   log.noteRead(MediumPrinterPort, Dual, reg::LocalHighLimit, 0);
