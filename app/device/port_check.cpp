@@ -40,6 +40,9 @@ PortProblem checkPrinterPort()
     // that follows shows two different status bits.
     const std::uint8_t a = statusAfter(kReleaseInverting);
     const std::uint8_t b = statusAfter(kReleasePlain);
+    // A lock the process keeps for another of its ports leaves this one
+    // unclaimed, and an unclaimed port reads 0 throughout: that says nothing.
+    if (wasLocked && a == 0 && b == 0) return PortProblem::None;
     const bool stuck = ((a ^ b) & kSclStatus) == 0 || ((a ^ b) & sdaStatus) == 0;
     // Back to resting high in the sense the library uses now.
     port->DataPort()->setValue(

@@ -133,6 +133,7 @@ private:
     void refreshGauge();
     void refreshIndicatorVisibility();
     void refreshIndicatorStates();
+    void markUnanswered();
     void writeFrequencyFromCombo(quint8 reg, QComboBox* combo);
     void showChipFrequencies();
     void colourSelectors();
@@ -230,6 +231,8 @@ private:
     bool m_expanded = false;
     bool m_stickyRemote1 = false;
     bool m_stickyRemote2 = false;
+    // The last cycle's Configuration 2 read as no chip gives it.
+    bool m_chipSilent = false;
     bool m_unloaded = false;
     bool m_settingSlider = false;
     int m_sliderFan = 1;

@@ -2,6 +2,7 @@
 // limits gauge and its drag-to-write, the interrupt lamps, Easy Setup.
 #include "main_window/main_form.h"
 
+#include "device/chip_presence.h"
 #include "device/conversions.h"
 #include "device/register_link.h"
 #include "device/register_map.h"
@@ -134,6 +135,7 @@ void MainForm::runVisualStep(int step)
         refreshGauge();
         refreshIndicatorVisibility();
         refreshIndicatorStates();
+        markUnanswered();
         Get_Comm_Pulses();
         Get_Duty_Cycle();
         Get_Control_Status();
@@ -236,6 +238,10 @@ void MainForm::refreshIndicatorVisibility()
 {
     const int config2 = device::readRegister(reg::Configuration2);
     const int config1 = device::readRegister(reg::Configuration1);
+    // The cycle reads no Device ID; Configuration 2 is the register in it
+    // that a chip never gives as FFh, which is what a chip that is gone
+    // (or a bus another master holds) reads as on the printer port.
+    m_chipSilent = device::impossibleValue(reg::Configuration2, std::uint8_t(config2));
     const bool dual = isTfm4411();
     m_indicators[0]->setVisible(config2 & 0x10);
     m_indicators[1]->setVisible(config2 & 0x20);
@@ -255,6 +261,21 @@ void MainForm::refreshIndicatorStates()
         m_indicators[3]->setBad((status2 & 0x0C) || m_stickyRemote2);
         m_indicators[4]->setBad(status2 & 0x02);
     }
+}
+
+void MainForm::markUnanswered()
+{
+    // The cycle's readings since the last mark came from nobody: lamps go
+    // grey with "Lost", the gauge reading says so, both in a tooltip too.
+    const QString why = QString::fromStdString(device::noLongerAnswersText());
+    for (widgets::ToggleIndicator* lamp : m_indicators) {
+        lamp->setNoAnswer(m_chipSilent);
+        lamp->setToolTip(m_chipSilent ? QStringLiteral("Interrupt Status: not read, ") + why
+                                      : QStringLiteral("Interrupt Status: Green=OK, Red=Bad, Invisible=Disabled"));
+    }
+    if (m_chipSilent && !m_gaugeReading->text().endsWith(QStringLiteral(" (no answer)")))
+        m_gaugeReading->setText(m_gaugeReading->text() + QStringLiteral(" (no answer)"));
+    m_gaugeReading->setToolTip(m_chipSilent ? why : QString());
 }
 
 void MainForm::enterVisualTab()

@@ -11,6 +11,8 @@
 
 #include <vexlink06/vexlink06.h>
 
+#include "device/port_check.h"
+
 #include <QApplication>
 #include <QBoxLayout>
 #include <QCheckBox>
@@ -149,6 +151,7 @@ InitForm::InitForm(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::I
     // The texts are filled before anything touches the library, so a failing
     // library still leaves a readable wizard behind its error message.
     fillCaptions();
+    addPortProblemLabel();
     addKernelAdapterChoice();
     showPanel(1);
     Form_Load();
@@ -368,6 +371,15 @@ void InitForm::searchPrinterPort()
         // chips to this one.
         if (!resumeNext(error, [&] { printerPort()->setPortAddressIndex(static_cast<std::uint8_t>(port)); }))
             continue;
+        // Said on the results panel below the specified texts; a failure of
+        // the check itself is not one of the search's errors.
+        PendingError checkError;
+        resumeNext(checkError, [&] {
+            const std::string problem =
+                device::portProblemText(device::checkPrinterPort(), printerPort()->PortAddress());
+            if (!problem.empty())
+                m_portProblems << QString::fromStdString(problem);
+        });
         for (const vexlink06::VBool inverted : {vexlink06::False, vexlink06::True}) {
             resumeNext(error, [&] { protocall()->setDataInverted(inverted); });
             for (const std::uint8_t address : kChipAddresses) {
@@ -512,10 +524,33 @@ void InitForm::fillResultList()
         ui->SearchInsLBL->setText(QStringLiteral("Click Back to continue..."));
         ui->FinishCMD->setEnabled(false);
     }
+    showPortProblems();
+}
+
+void InitForm::addPortProblemLabel()
+{
+    auto* layout = qobject_cast<QBoxLayout*>(ui->SearchResultsPanel->layout());
+    m_portProblemLbl = new QLabel(ui->SearchResultsPanel);
+    m_portProblemLbl->setObjectName(QStringLiteral("SearchProblemLBL"));
+    m_portProblemLbl->setWordWrap(true);
+    m_portProblemLbl->setVisible(false);
+    shell::setTextColour(m_portProblemLbl, shell::kDarkRed);
+    if (layout)
+        layout->insertWidget(layout->indexOf(ui->SearchResultsLBL) + 1, m_portProblemLbl);
+}
+
+void InitForm::showPortProblems()
+{
+    // One line per port that could not answer.
+    m_portProblemLbl->setText(m_portProblems.join(QLatin1Char('\n')));
+    m_portProblemLbl->setVisible(!m_portProblems.isEmpty());
 }
 
 void InitForm::clearResults()
 {
+    m_portProblems.clear();
+    if (m_portProblemLbl)
+        showPortProblems();
     ui->SearchResultsLIST->clear();
     m_printerResults.clear();
     m_smbusResults.clear();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QStringList>
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -98,6 +99,8 @@ private:
     void searchPrinterPort();
     void searchSMBus();
     void searchUSB();
+    void addPortProblemLabel();
+    void showPortProblems();
     // The kernel-adapter medium: its choice on panel 2 and its search.
     void addKernelAdapterChoice();
     void searchKernelAdapterMedium();
@@ -122,6 +125,10 @@ private:
     bool m_closing = false;
     bool m_painted = false;
     double m_printerPortBase = 0;
+    // Why a printer port could not answer (held by another program, lines
+    // held low), shown below the result texts.
+    QStringList m_portProblems;
+    QLabel* m_portProblemLbl = nullptr;
 };
 
 }  // namespace startup

@@ -35,8 +35,18 @@ void ToggleIndicator::setBad(bool bad)
     update();
 }
 
+void ToggleIndicator::setNoAnswer(bool noAnswer)
+{
+    if (noAnswer == m_noAnswer)
+        return;
+    m_noAnswer = noAnswer;
+    update();
+}
+
 QString ToggleIndicator::stateText() const
 {
+    if (m_noAnswer)
+        return QStringLiteral("Lost");
     return m_bad ? QStringLiteral("Alarm") : QStringLiteral("OK");
 }
 
@@ -52,7 +62,7 @@ void ToggleIndicator::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     const int d = std::min(height(), fontMetrics().height()) - 2;
     const QRectF lamp(1, (height() - d) / 2.0, d, d);
-    const QColor fill = fromBgr(colourBgr());
+    const QColor fill = fromBgr(m_noAnswer ? 0x808080u : colourBgr());
     QRadialGradient glow(lamp.center() - QPointF(d / 5.0, d / 5.0), d * 0.7);
     glow.setColorAt(0, fill.lighter(150));
     glow.setColorAt(1, fill.darker(115));

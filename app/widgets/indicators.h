@@ -21,9 +21,13 @@ public:
 
     void setBad(bool bad);
     bool isBad() const { return m_bad; }
+    // The reading behind the lamp did not come from the chip: grey, "Lost",
+    // whatever setBad says.
+    void setNoAnswer(bool noAnswer);
+    bool noAnswer() const { return m_noAnswer; }
     // Red 0x0000FF or green 0x00FF00 as 0xBBGGRR.
     unsigned colourBgr() const { return m_bad ? 0x0000FFu : 0x00FF00u; }
-    // "OK" or "Alarm".
+    // "OK" or "Alarm" ("Lost" while there is no answer).
     QString stateText() const;
 
     QSize sizeHint() const override;
@@ -33,6 +37,7 @@ protected:
 
 private:
     bool m_bad = false;
+    bool m_noAnswer = false;
 };
 
 // A filled shape (rounded square) with an optional short text inside.

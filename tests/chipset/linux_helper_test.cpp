@@ -221,7 +221,10 @@ TEST_P(UsableController, EnablesItsOwnFunctionAndOpensOnlyItsPorts)
     const Usable& u = GetParam();
     const Outcome r = run(u.machine(), kSmbusDetect);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "fanscope-cli: no TFM4410 or TFM4411 found on the SMBus\n"); // the described ports read FFh
+    // The stand-in grants port permission as the kernel does: to root only.
+    const bool root = ::geteuid() == 0;
+    EXPECT_EQ(r.err, root ? "fanscope-cli: no TFM4410 or TFM4411 found on the SMBus\n" // the described ports read FFh
+                          : "fanscope-cli: The motherboard SMBus needs root: run the program as root to use it.\n");
     EXPECT_EQ(r.logged("config-write"), u.configWrites);
     const auto permits = r.logged("permit");
     EXPECT_EQ(permits.size(), 21u);
@@ -232,7 +235,7 @@ TEST_P(UsableController, EnablesItsOwnFunctionAndOpensOnlyItsPorts)
     auto accesses = r.logged("out");
     const auto reads = r.logged("in");
     accesses.insert(accesses.end(), reads.begin(), reads.end());
-    EXPECT_FALSE(accesses.empty());
+    EXPECT_EQ(accesses.empty(), !root);
     for (const std::string& a : accesses) {
         EXPECT_GE(portOf(a), u.first) << a;
         EXPECT_LE(portOf(a), u.last) << a;
