@@ -199,7 +199,7 @@ FrmBusMonitor::FrmBusMonitor(QWidget* parent) : QWidget(parent, Qt::Window) {
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->setWordWrap(false);
     // Fixed widths: sizing to contents would read every row on each insert.
-    const int widths[] = {45, 85, 130, 80, 50, 55, 55, 80, 60, 80, 100, 90, 45, 60, 110};
+    const int widths[] = {45, 95, 130, 80, 50, 55, 60, 80, 70, 80, 100, 90, 50, 60, 110};
     for (int c = 0; c < int(std::size(widths)); ++c) m_table->setColumnWidth(c, widths[c]);
 
     m_status = new QLabel(this);

@@ -97,8 +97,8 @@ void MainForm::visualTimerTick()
     // Advance first: a step whose register access fails must not stall the
     // cycle on that step.
     m_visualStep = (m_visualStep + 1) % 7;
-    // Names the cycle's reads in the Bus Monitor; the cycle writes nothing,
-    // so the write log gains no group from it.
+    // Names the cycle's transfers in the Bus Monitor, and its PWM-frequency
+    // rewrites in the write log (they were groups of their own before).
     device::WriteAction action(device::WriteSource::Other, "Visual Display cycle");
     runVisualStep(step);
 }
