@@ -216,26 +216,38 @@ std::vector<std::string> journalColumnNames() {
           "Command", "Data", "PEC", "Acknowledges", "Retries", "Duration", "Result", "Meaning"};
 }
 
-std::vector<std::string> journalColumns(const JournalEntry& e, int deviceId) {
+std::string journalColumn(const JournalEntry& e, int column, int deviceId) {
   const TransferRecord& r = e.record;
-  char port[16];
-  std::snprintf(port, sizeof port, r.medium == vexlink06::TransferMedium::KernelAdapter ? "%d" : "0x%x", r.port);
-  return {std::to_string(e.sequence),
-          timeText(r.time),
-          e.cause,
-          std::string(vexlink06::mediumName(r.medium)),
-          port,
-          addressText7(r.address),
-          r.direction == TransferDirection::Write ? "write" : "read",
-          std::string(vexlink06::protocolName(r.protocol)),
-          r.command ? hex0x(*r.command) : std::string(),
-          bytesText(r.data),
-          pecText(r),
-          acksText(r.acks),
-          std::to_string(r.arbitrationRetries),
-          durationText(r.duration),
-          resultText(r),
-          transferMeaning(r, deviceId)};
+  switch (column) {
+    case 0: return std::to_string(e.sequence);
+    case 1: return timeText(r.time);
+    case 2: return e.cause;
+    case 3: return std::string(vexlink06::mediumName(r.medium));
+    case 4: {
+      char port[16];
+      std::snprintf(port, sizeof port, r.medium == vexlink06::TransferMedium::KernelAdapter ? "%d" : "0x%x", r.port);
+      return port;
+    }
+    case 5: return addressText7(r.address);
+    case 6: return r.direction == TransferDirection::Write ? "write" : "read";
+    case 7: return std::string(vexlink06::protocolName(r.protocol));
+    case 8: return r.command ? hex0x(*r.command) : std::string();
+    case 9: return bytesText(r.data);
+    case 10: return pecText(r);
+    case 11: return acksText(r.acks);
+    case 12: return std::to_string(r.arbitrationRetries);
+    case 13: return durationText(r.duration);
+    case 14: return resultText(r);
+    case 15: return transferMeaning(r, deviceId);
+    default: return {};
+  }
+}
+
+std::vector<std::string> journalColumns(const JournalEntry& e, int deviceId) {
+  std::vector<std::string> columns;
+  columns.reserve(JournalColumnCount);
+  for (int c = 0; c < JournalColumnCount; ++c) columns.push_back(journalColumn(e, c, deviceId));
+  return columns;
 }
 
 bool JournalFilter::matches(const TransferRecord& r) const {

@@ -97,7 +97,10 @@ std::string csvRow(const std::vector<std::string>& fields);
 
 // The columns of the Bus Monitor and of its CSV export, in order.
 std::vector<std::string> journalColumnNames();
+inline constexpr int JournalColumnCount = 16;
 std::vector<std::string> journalColumns(const JournalEntry& e, int deviceId);
+// One of them, for a table that asks cell by cell.
+std::string journalColumn(const JournalEntry& e, int column, int deviceId);
 
 // Filters of the Bus Monitor: empty/absent fields match everything.
 struct JournalFilter {

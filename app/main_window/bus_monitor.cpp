@@ -86,8 +86,7 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::DisplayRole: {
             // Built per visible cell only; the table asks for what it paints.
-            const auto columns = device::journalColumns(e, device::RegisterLink.DeviceId);
-            return QString::fromStdString(columns[std::size_t(index.column())]);
+            return QString::fromStdString(device::journalColumn(e, index.column(), device::RegisterLink.DeviceId));
         }
         case Qt::ForegroundRole:
             if (e.record.failed()) return QBrush(QColor(0xB0, 0x00, 0x00));
