@@ -139,9 +139,12 @@ public:
         table->horizontalHeader()->setStretchLastSection(true);
         layout->addWidget(table);
         auto* buttons = new QDialogButtonBox;
-        buttons->addButton(request.acceptText, QDialogButtonBox::AcceptRole);
-        // Cancel is the default: Enter alone must not write to the chip.
-        buttons->addButton(QDialogButtonBox::Cancel)->setDefault(true);
+        // Cancel is the default and has the focus: Enter alone must not
+        // write to the chip. A focused auto-default button would win over it.
+        buttons->addButton(request.acceptText, QDialogButtonBox::AcceptRole)->setAutoDefault(false);
+        QPushButton* cancel = buttons->addButton(QDialogButtonBox::Cancel);
+        cancel->setDefault(true);
+        cancel->setFocus();
         QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
         QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
         layout->addWidget(buttons);

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialog>
+#include <QTableWidget>
+#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -383,6 +386,48 @@ TEST_P(UndoTest, RecallOfWhatTheChipHoldsSaysSoAndWritesNothing)
     ASSERT_EQ(ui->messages.size(), 1u);
     EXPECT_EQ(ui->messages[0].text, "The chip already holds every value in this file. Nothing was written.");
     EXPECT_EQ(ui->messages[0].icon, shell::MsgIcon::Information);
+}
+
+// The real dialog, as a user meets it: the rows are in its table, and Enter
+// alone answers Cancel, so nothing reaches the chip by accident.
+TEST_P(UndoTest, RealPreviewDialogDefaultsToCancel)
+{
+    scramble(address(), 21);
+    auto values = configuration(address());
+    values[reg::LocalThermLimit] = 0x50;
+    values[reg::FanFilterControl] ^= 0x01;
+    const fs::path file = writeFile(RegisterLink.DeviceId, values);
+    const auto before = configuration(address());
+
+    QString shown;
+    int rows = 0;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        rows = dialog->findChild<QTableWidget*>(QStringLiteral("tblChanges"))->rowCount();
+        shown = dialog->windowTitle();
+        if (const char* dir = std::getenv("FANSCOPE_SCREENSHOT_DIR"))
+            dialog->grab().save(QString::fromLocal8Bit(dir) + QStringLiteral("/recall-preview.png"));
+        QTest::keyClick(dialog, Qt::Key_Return);
+    });
+    // The file chooser is real too: answer it from the scripted list instead.
+    struct FileOnly : shell::UiServices {
+        std::unique_ptr<shell::UiServices> qt;
+        QString path;
+        shell::MsgResult message(QWidget* p, const shell::MessageRequest& r) override { return qt->message(p, r); }
+        QString chooseFile(QWidget*, const shell::FileRequest&) override { return path; }
+        bool confirmChanges(QWidget* p, const shell::ChangesRequest& r) override { return qt->confirmChanges(p, r); }
+    };
+    auto scripted = shell::setUi(nullptr);  // the fixture's, put back below
+    auto service = std::make_unique<FileOnly>();
+    service->qt = shell::setUi(nullptr);  // the Qt dialogs
+    service->path = QString::fromStdString(file.string());
+    shell::setUi(std::move(service));
+    form->saveRecallPanel()->cmdRecall_Click();
+    shell::setUi(std::move(scripted));
+    EXPECT_EQ(shown, "Recall Previous Setup");
+    EXPECT_EQ(rows, 2);
+    EXPECT_EQ(configuration(address()), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Chips, UndoTest, ::testing::Values(Single, Dual),
