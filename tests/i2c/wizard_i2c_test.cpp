@@ -18,6 +18,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -127,6 +128,30 @@ TEST_F(I2cWizard, BridgeEntriesSkipDriverOwnedAddressesAndFinishOnTheBridge)
     EXPECT_EQ(device::ComPort()->KernelAdapter()->Bus(), 4);
     EXPECT_EQ(device::RegisterLink.DeviceAddress, 0x2D);
     EXPECT_EQ(device::RegisterLink.DeviceId, 0x30);
+}
+
+TEST_F(I2cWizard, UnpluggedAdapterWhileMonitoringKeepsTheWindowRunning)
+{
+    start(sim::Config{});
+    searchOnlyI2c();
+    child<QPushButton>("FinishCMD")->click();
+    auto* main = mainwindow::mainForm();
+    ASSERT_NE(main, nullptr);
+    for (auto* tabs : main->findChildren<QTabWidget*>())
+        for (int i = 0; i < tabs->count(); ++i)
+            if (tabs->tabText(i) == QStringLiteral("Visual Display"))
+                tabs->setCurrentIndex(i);
+    QTest::qWait(600);
+    ui->messages.clear();
+    sim::board().i2cAdapter(1)->unplug();
+    QTest::qWait(1500);
+    EXPECT_TRUE(main->isVisible());
+    try {
+        device::readRegister(0x3D);
+        ADD_FAILURE() << "a read over the unplugged adapter succeeded";
+    } catch (const vexlink06::ComError& e) {
+        EXPECT_EQ(e.description(), "i2c-1 has gone away: was the adapter unplugged?");
+    }
 }
 
 struct Unusable {
