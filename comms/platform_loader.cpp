@@ -1,6 +1,7 @@
 #include "platform_loader.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <cstdlib>
@@ -13,6 +14,10 @@
 namespace vexlink06::platform {
 namespace {
 
+// Where an install puts the platform libraries and the simulator, below the
+// library's own folder.
+constexpr const char* kPrivateFolder = "vexlink06";
+
 std::string ownDirectory()
 {
     Dl_info info{};
@@ -21,6 +26,13 @@ std::string ownDirectory()
     std::string path = info.dli_fname;
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string{} : path.substr(0, slash + 1);
+}
+
+std::string platformDirectory(const std::string& ownDir)
+{
+    std::string priv = ownDir + kPrivateFolder + '/';
+    struct stat st{};
+    return (::stat(priv.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? priv : ownDir;
 }
 
 // The names a platform library may carry. The variable is spliced into a
@@ -53,10 +65,11 @@ void* openLibrary(Kind kind)
     const std::string directory = ownDirectory();
     if (!impl || directory.empty())
         return nullptr;
-    // Only from our own folder (an install's libdir, or build/lib, which has
-    // the same layout): the loader's search path could hand us any copy.
+    // Only from our own folder: its private subfolder when installed, or
+    // the folder itself in the build tree (build/lib). Never both, and never
+    // the loader's search path, which could hand us any copy.
     const std::string path =
-        directory + prefix(kind) + *impl + ".so";
+        platformDirectory(directory) + prefix(kind) + *impl + ".so";
     return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 

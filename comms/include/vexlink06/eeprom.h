@@ -13,7 +13,7 @@
 
 namespace vexlink06 {
 
-class EEPROM {
+class VEXLINK06_API EEPROM {
 public:
     // Declared for clients; the library never raises it.
     using ErrorHandler = std::function<void(std::int16_t number, const std::string& description)>;

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "vexlink06/export.h"
+
 namespace vexlink06 {
 
 enum class TransferMedium : std::uint8_t { PrinterPort, ChipsetSMBus, KernelAdapter };
@@ -69,13 +71,13 @@ using TransferObserver = std::function<void(const TransferRecord&)>;
 
 // Installs the observer (an empty function removes it). Returns the one it
 // replaces, so a scoped user can put the earlier one back.
-TransferObserver setTransferObserver(TransferObserver observer);
+VEXLINK06_API TransferObserver setTransferObserver(TransferObserver observer);
 
 // "printer port", "chipset SMBus", "kernel adapter"
-std::string_view mediumName(TransferMedium medium);
+VEXLINK06_API std::string_view mediumName(TransferMedium medium);
 // "byte read", "word write", "block read", ...
-std::string_view protocolName(TransferProtocol protocol);
+VEXLINK06_API std::string_view protocolName(TransferProtocol protocol);
 // "ACK", "NACK", "?"
-std::string_view ackName(ByteAck ack);
+VEXLINK06_API std::string_view ackName(ByteAck ack);
 
 } // namespace vexlink06

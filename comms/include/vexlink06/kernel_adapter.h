@@ -33,7 +33,7 @@ enum class AdapterError : std::int32_t {
     Argument = -12,
 };
 
-class AdapterFailure : public ComError {
+class VEXLINK06_API AdapterFailure : public ComError {
 public:
     AdapterFailure(AdapterError code, std::int32_t number, std::string description)
         : ComError(number, std::move(description)), m_code(code) {}
@@ -64,9 +64,9 @@ inline constexpr std::uint32_t FuncSMBusWordData = 0x00600000;
 inline constexpr std::uint32_t FuncSMBusBlockData = 0x03000000;
 
 // "quick byte byte-data word-data block-data pec" for the bits offered.
-std::string functionalityText(std::uint32_t bits);
+VEXLINK06_API std::string functionalityText(std::uint32_t bits);
 
-class KernelAdapter {
+class VEXLINK06_API KernelAdapter {
 public:
     // Touches nothing: the platform library is loaded at the first listing
     // or transfer.

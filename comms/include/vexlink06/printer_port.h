@@ -16,7 +16,7 @@ class DataPort;
 class StatusPort;
 class ControlPort;
 
-class PrinterPort {
+class VEXLINK06_API PrinterPort {
 public:
     // Scans the ports (once per process), then creates SMBusProtocall,
     // DataPort, StatusPort, ControlPort and EEPROM in that order. Throws
@@ -75,21 +75,21 @@ private:
 // Raw access to one register of the selected port (base + 0, + 1, + 2): the
 // byte goes out exactly as given, claiming the port around the access unless
 // it is locked open. A failed claim writes nothing and reads 0.
-class DataPort {
+class VEXLINK06_API DataPort {
 public:
     static std::shared_ptr<DataPort> create();
     std::uint8_t Value() const;
     void setValue(std::uint8_t value);
 };
 
-class StatusPort {
+class VEXLINK06_API StatusPort {
 public:
     static std::shared_ptr<StatusPort> create();
     std::uint8_t Value() const;
     void setValue(std::uint8_t value);
 };
 
-class ControlPort {
+class VEXLINK06_API ControlPort {
 public:
     static std::shared_ptr<ControlPort> create();
     std::uint8_t Value() const;

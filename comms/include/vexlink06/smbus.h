@@ -13,7 +13,7 @@
 
 namespace vexlink06 {
 
-class SMBus {
+class VEXLINK06_API SMBus {
 public:
     // Runs the south-bridge search. A failure is shown through the message
     // hook ("SMBus ClassInit") and the object exists all the same.

@@ -19,7 +19,7 @@
 
 namespace vexlink06 {
 
-class SMBusProtocall {
+class VEXLINK06_API SMBusProtocall {
 public:
     // Error 1: "The byte count read did not equal 32" (block read).
     // Error 2: "Arbitration Error, another device is using the SMBus. " + N +

@@ -13,7 +13,7 @@ class USB;
 class SMBus;
 class KernelAdapter;
 
-class TvxComPort {
+class VEXLINK06_API TvxComPort {
 public:
     // Creates the children in the order SMBus, USB, PrinterPort. An error on
     // the way is shown through the message hook ("ComportClassInit Error")

@@ -6,6 +6,8 @@
 #include <string>
 #include <stdexcept>
 
+#include "vexlink06/export.h"
+
 namespace vexlink06 {
 
 // 16-bit boolean of the automation interface: True = -1, False = 0. Other
@@ -17,7 +19,7 @@ inline constexpr VBool False = 0;
 // A failed member call. Numbers follow the classic automation runtime:
 // 6 "Overflow", 9 "Subscript out of range", 13 "Type mismatch",
 // 48 "Error in loading DLL".
-class ComError : public std::runtime_error {
+class VEXLINK06_API ComError : public std::runtime_error {
 public:
     ComError(std::int32_t number, std::string description);
 
@@ -35,13 +37,13 @@ private:
 
 // Called once per polling pass of every wait inside the library (delays,
 // acknowledge waits, arbitration back-off). Default: nothing.
-void setEventLoopYield(std::function<void()> yield);
+VEXLINK06_API void setEventLoopYield(std::function<void()> yield);
 
 // One pass of that hook, for client waits that should yield the same way.
-void yieldEventLoop();
+VEXLINK06_API void yieldEventLoop();
 
 // Shows the library's modal messages (errors during object creation).
 // Default: one line on stderr. An empty function restores the default.
-void setMessageHook(std::function<void(const std::string& title, const std::string& text)> hook);
+VEXLINK06_API void setMessageHook(std::function<void(const std::string& title, const std::string& text)> hook);
 
 } // namespace vexlink06

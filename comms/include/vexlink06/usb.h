@@ -11,7 +11,7 @@
 
 namespace vexlink06 {
 
-class USBSMBus {
+class VEXLINK06_API USBSMBus {
 public:
     static std::shared_ptr<USBSMBus> create();
 
@@ -21,7 +21,7 @@ public:
     std::uint8_t ByteReadSAP(std::uint8_t DeviceAddress, std::uint8_t AddressPointer);
 };
 
-class USB {
+class VEXLINK06_API USB {
 public:
     // Declared for clients; the library never raises it.
     using ErrorHandler = std::function<void(std::int32_t number, const std::string& description)>;

@@ -1,6 +1,7 @@
 // Everything a client of the communications library needs.
 #pragma once
 
+#include "vexlink06/version.h"
 #include "vexlink06/types.h"
 #include "vexlink06/tvx_com_port.h"
 #include "vexlink06/printer_port.h"
