@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -82,8 +83,9 @@ int main(int argc, char** argv)
         return 0;
     }
     if (!displayAvailable(options.passOn)) {
-        std::cerr << "fanscope: no display (DISPLAY is not set); run it on a virtual one with "
-                     "'xvfb-run -a scripts/run', or use build/bin/fanscope-cli\n";
+        std::error_code ignored;
+        const auto self = std::filesystem::read_symlink("/proc/self/exe", ignored);
+        std::cerr << shell::noDisplayText(self.parent_path().string()) << '\n';
         return 1;
     }
     // Before anything touches the library: it reads the platform at its first call.

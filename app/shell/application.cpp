@@ -2,7 +2,12 @@
 
 #include "shell/ui_services.h"
 
+#include <QIcon>
+
 #include <vexlink06/vexlink06.h>
+
+// The resources live in a static library: nothing else would pull them in.
+static void initProgramResources() { Q_INIT_RESOURCE(fanscope); }
 
 namespace shell {
 
@@ -28,6 +33,8 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv)
 {
     setApplicationName(QString::fromLatin1(kProgramName));
     setApplicationVersion(QStringLiteral(FANSCOPE_VERSION));
+    initProgramResources();
+    setWindowIcon(QIcon(QString::fromLatin1(kProgramIcon)));
 }
 
 bool Application::notify(QObject* receiver, QEvent* event)

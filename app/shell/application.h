@@ -13,6 +13,8 @@ inline constexpr const char* kProgramName = "Fanscope";
 // What the user sees as the program's title: the About box, and message
 // boxes that have no title of their own.
 inline constexpr const char* kProgramTitle = "TFM4410 Evaluation Software";
+// The window icon, the installed icon compiled into the program.
+inline constexpr const char* kProgramIcon = ":/icons/fanscope.svg";
 
 // "Error:" + number + ", " + description: the program's one form of an
 // error report.

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -48,7 +49,7 @@ Options parseOptions(int argc, const char* const* argv)
             options.hardware = true;
         } else if (arg == "--help" || arg == "-h") {
             options.help = true;
-        } else if (arg == "--version") {
+        } else if (arg == "--version" || arg == "-V") {
             options.version = true;
         } else if (arg == "--sim-config" || arg.starts_with("--sim-config=")) {
             if (arg.size() > 12) {
@@ -89,11 +90,27 @@ std::string usageText()
            "  --hardware         use the real parallel port and chipset SMBus (default:\n"
            "                     the simulated evaluation board)\n"
            "  --sim-config FILE  configure the simulated board from a JSON file\n"
-           "  --help             show this text\n"
-           "  --version          show the program's version\n";
+           "  -h, --help         show this text\n"
+           "  -V, --version      show the program's version\n";
 }
 
 std::string versionText() { return "Fanscope " FANSCOPE_VERSION; }
+
+bool inBuildTree(const std::string& programDir)
+{
+    // A build puts its programs in bin/ next to the cache that configured it.
+    std::error_code ignored;
+    return !programDir.empty() &&
+           std::filesystem::exists(std::filesystem::path(programDir).parent_path() / "CMakeCache.txt", ignored);
+}
+
+std::string noDisplayText(const std::string& programDir)
+{
+    const std::string start = "fanscope: no display (DISPLAY is not set); run it on a virtual one with ";
+    if (inBuildTree(programDir))
+        return start + "'xvfb-run -a scripts/run', or use " + programDir + "/fanscope-cli";
+    return start + "'xvfb-run -a fanscope', or use fanscope-cli";
+}
 
 void applyEnvironment(const Options& options)
 {

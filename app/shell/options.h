@@ -21,6 +21,12 @@ Options parseOptions(int argc, const char* const* argv);
 std::string usageText();
 std::string versionText();
 
+// What to say when there is no display. `programDir` is the folder of the
+// running program; in a build tree the advice names the build's own commands,
+// otherwise the installed programs.
+std::string noDisplayText(const std::string& programDir);
+bool inBuildTree(const std::string& programDir);
+
 // Exports the platform choices the library and the simulated board read at
 // their first use.
 void applyEnvironment(const Options& options);

@@ -6,7 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QIcon>
+
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
 namespace {
@@ -103,6 +110,47 @@ TEST(OptionsEnvironment, SimConfigWithARealBackEndFromTheEnvironmentIsAnError)
     EXPECT_TRUE(shell::parseOptions(1, plain).error.empty());
     ::setenv("VEXLINK06_PLATFORM", "sim", 1);
     EXPECT_TRUE(shell::parseOptions(3, withConfig).error.empty());
+}
+
+// The short forms a shell user types; -V never reaches the window system.
+TEST(Options, ShortFormsOfHelpAndVersion)
+{
+    const char* version[] = {"fanscope", "-V"};
+    const shell::Options v = shell::parseOptions(2, version);
+    EXPECT_TRUE(v.version);
+    EXPECT_TRUE(v.passOn.empty());
+    const char* help[] = {"fanscope", "-h"};
+    EXPECT_TRUE(shell::parseOptions(2, help).help);
+    EXPECT_NE(shell::usageText().find("-V, --version"), std::string::npos);
+}
+
+// Installed, the advice names the installed programs; only a build tree's
+// program (bin/ beside the build's cache) points at scripts/run.
+TEST(Options, NoDisplayAdviceFitsWhereTheProgramRuns)
+{
+    namespace fs = std::filesystem;
+    const fs::path build = fs::temp_directory_path() / ("fanscope-nodisplay-" + std::to_string(::getpid()));
+    fs::create_directories(build / "bin");
+    std::ofstream(build / "CMakeCache.txt") << "\n";
+    const std::string inBuild = shell::noDisplayText((build / "bin").string());
+    EXPECT_NE(inBuild.find("'xvfb-run -a scripts/run'"), std::string::npos) << inBuild;
+    EXPECT_NE(inBuild.find((build / "bin" / "fanscope-cli").string()), std::string::npos) << inBuild;
+
+    fs::remove(build / "CMakeCache.txt");
+    for (const std::string& dir : {(build / "bin").string(), std::string("/usr/bin"), std::string()}) {
+        const std::string installed = shell::noDisplayText(dir);
+        EXPECT_NE(installed.find("'xvfb-run -a fanscope', or use fanscope-cli"), std::string::npos) << installed;
+        EXPECT_EQ(installed.find("scripts/"), std::string::npos) << installed;
+        EXPECT_EQ(installed.find("build"), std::string::npos) << installed;
+    }
+    fs::remove_all(build);
+}
+
+// The window icon comes from the program's resources, not from an install.
+TEST(Application, WindowIconIsTheProgramsIcon)
+{
+    EXPECT_FALSE(QApplication::windowIcon().isNull());
+    EXPECT_FALSE(QIcon(QString::fromLatin1(shell::kProgramIcon)).pixmap(32, 32).isNull());
 }
 
 }  // namespace
