@@ -5,10 +5,10 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <sstream>
 #include <thread>
 #include <vector>
