@@ -92,7 +92,7 @@ TEST(Application, ErrorInAHandlerIsShownAndTheProgramGoesOn)
     QCoreApplication::processEvents();
     EXPECT_EQ(failing.handled, 2);
     ASSERT_EQ(ui->messages.size(), 2u);
-    EXPECT_EQ(ui->messages[0].title, QStringLiteral("Fanscope"));
+    EXPECT_EQ(ui->messages[0].title, QStringLiteral("TFM4410 Evaluation Software"));
     EXPECT_EQ(ui->messages[0].text, QStringLiteral("Error:13, Type mismatch"));
     EXPECT_EQ(ui->messages[0].icon, shell::MsgIcon::Critical);
 }
