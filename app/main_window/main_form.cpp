@@ -15,6 +15,7 @@
 #include "shell/application.h"
 #include "shell/label_colour.h"
 #include "widgets/indicators.h"
+#include "widgets/label_button.h"
 #include "widgets/limits_gauge.h"
 #include "widgets/strip_chart.h"
 
@@ -211,6 +212,7 @@ void MainForm::buildVisualTab(QWidget* page)
     auto* boxLayout = new QVBoxLayout(selectorBox);
     boxLayout->addWidget(selectors);
     auto* selGrid = new QGridLayout(selectors);
+    auto* selectorKeys = new widgets::LabelButtonGroup(selectors);
     for (int row = 0; row < 5; ++row) {
         const int i = kSelectorRows[std::size_t(row)];
         auto* sel = named(new QLabel(kSelectorCaptions[std::size_t(i)], selectors),
@@ -221,6 +223,7 @@ void MainForm::buildVisualTab(QWidget* page)
         sel->setCursor(Qt::PointingHandCursor);
         sel->setMouseTracking(true);
         sel->installEventFilter(this);
+        selectorKeys->add(sel, [this, i] { visualdisplaytext_Click(i); }, row);
         sel->setToolTip(QStringLiteral("Click to show this parameter on the gauge"));
         shell::setTextColour(sel, shell::kAppWorkspace);
         m_selectors[std::size_t(i)] = sel;
@@ -333,6 +336,7 @@ void MainForm::buildControlTab(QWidget* page)
 
     auto* modes = named(new QGroupBox(QStringLiteral("Fan Control Mode"), page), QStringLiteral("SSPanel1"));
     auto* modesLayout = new QVBoxLayout(modes);
+    auto* modeKeys = new widgets::LabelButtonGroup(modes);
     for (int i = 0; i < 4; ++i) {
         auto* label = named(new QLabel(kModeCaptions[std::size_t(i)], modes), indexedName("lblModes", i));
         QFont f = label->font();
@@ -341,6 +345,7 @@ void MainForm::buildControlTab(QWidget* page)
         label->setCursor(Qt::PointingHandCursor);
         label->setToolTip(QStringLiteral("Click to configure this mode"));
         label->installEventFilter(this);
+        modeKeys->add(label, [this, i] { lblModes_Click(i); });
         shell::setTextColour(label, shell::kAppWorkspace);
         m_modes[std::size_t(i)] = label;
         modesLayout->addWidget(label);

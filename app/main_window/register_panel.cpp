@@ -21,6 +21,7 @@
 #include "device/write_log.h"
 #include "main_window/undo_controls.h"
 #include "shell/label_colour.h"
+#include "widgets/label_button.h"
 #include "widgets/ribbon_toggle.h"
 
 namespace mainwindow {
@@ -163,6 +164,7 @@ void RegisterPanel::buildList(QTabWidget* pages)
 {
     for (const Page& page : Pages) {
         auto* widget = new QWidget;
+        auto* keys = new widgets::LabelButtonGroup(widget);
         // Selection colours are bright; they read best on a dark ground.
         widget->setAutoFillBackground(true);
         QPalette pal = widget->palette();
@@ -190,6 +192,7 @@ void RegisterPanel::buildList(QTabWidget* pages)
                 entry->setToolTip(QStringLiteral("Click to set as default"));
                 entry->setCursor(Qt::PointingHandCursor);
                 entry->installEventFilter(this);
+                keys->add(entry, [this, index] { read_writedisplaytext_Click(index); }, row, column);
                 m_entries[std::size_t(index)] = entry;
                 setEntryColour(index, Workspace);
                 grid->addWidget(entry, row++, column);
@@ -224,6 +227,7 @@ QWidget* RegisterPanel::buildBitsAndEntries()
 
     auto* bitsBox = new QGroupBox(QStringLiteral("Bits"));
     auto* bg = new QGridLayout(bitsBox);
+    auto* bitKeys = new widgets::LabelButtonGroup(bitsBox);
     for (int bit = 7; bit >= 0; --bit) {
         const int row = 7 - bit;
         auto* value = new QLabel(QStringLiteral("0"));
@@ -235,6 +239,7 @@ QWidget* RegisterPanel::buildBitsAndEntries()
         value->setMinimumWidth(28);
         value->setCursor(Qt::PointingHandCursor);
         value->installEventFilter(this);
+        bitKeys->add(value, [this, bit] { bitClick(bit); }, row);
         m_bits[std::size_t(bit)] = value;
         auto* number = new QLabel(QString::number(bit));
         number->setEnabled(false);
