@@ -29,6 +29,7 @@ std::uint8_t tachLimitRegister(int fan)
 frmRPMFeedback::frmRPMFeedback(QWidget* owner) : FanDialog(owner), ui(std::make_unique<Ui::frmRPMFeedback>())
 {
     ui->setupUi(this);
+    ui->txtRPMValue->setAccessibleName(QStringLiteral("Target fan speed (RPM)"));
     setObjectName(QStringLiteral("frmRPMFeedback"));
 
     // The count's bits, most significant on the left; a control array.

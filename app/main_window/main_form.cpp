@@ -257,6 +257,8 @@ void MainForm::buildVisualTab(QWidget* page)
     m_gaugeReading->setFont(readingFont);
     m_gauge = named(new widgets::LimitsGauge(gaugeBox), QStringLiteral("limits_gauge"));
     m_gauge->setToolTip(QStringLiteral("Drag the Low and High pointers to set the limits"));
+    m_gauge->setAccessibleName(QStringLiteral("Limits"));
+    m_gauge->setAccessibleDescription(m_gauge->toolTip());
     gaugeLayout->addWidget(m_gaugeTitle, 0, 0);
     gaugeLayout->addWidget(m_gaugeReading, 0, 1, Qt::AlignRight);
     gaugeLayout->addWidget(m_gauge, 1, 0, 1, 2);
@@ -280,6 +282,8 @@ void MainForm::buildVisualTab(QWidget* page)
     m_dutySlider->slider()->setRange(0, 15);
     m_dutySlider->slider()->setPageStep(1);
     m_dutySlider->setToolTip(QStringLiteral("Slide this to adjust the Fan Speed"));
+    m_dutySlider->slider()->setAccessibleName(QStringLiteral("Fan Output"));
+    m_dutySlider->slider()->setAccessibleDescription(QStringLiteral("Fan duty cycle, 0 (off) to 15 (full speed)"));
     m_dutyText = makeLabel(QStringLiteral("Off"), "lblDutyCycle1", dutyBox);
     m_dutyText->setAlignment(Qt::AlignHCenter);
     dutyLayout->addWidget(m_dutySlider);
@@ -392,6 +396,7 @@ void MainForm::buildControlTab(QWidget* page)
     m_temp2 = named(new QRadioButton(QStringLiteral("Temp2"), m_heaterPanel), QStringLiteral("optTemp2"));
     m_temp1->setChecked(true);
     m_heaterSlider = named(new QSlider(Qt::Horizontal, m_heaterPanel), QStringLiteral("sldPWM"));
+    m_heaterSlider->setAccessibleName(QStringLiteral("Heater duty"));
     m_heaterSlider->setRange(0, 10);
     m_heaterSlider->setPageStep(1);
     m_heaterSlider->setTickPosition(QSlider::TicksBelow);

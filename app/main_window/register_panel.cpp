@@ -286,6 +286,8 @@ QWidget* RegisterPanel::buildBitsAndEntries()
     m_ribbon = new widgets::RibbonToggle;
     m_ribbon->setObjectName(QStringLiteral("SSRibbon5"));
     m_ribbon->setToolTip(QStringLiteral("Read the current register continuously"));
+    m_ribbon->setAccessibleName(QStringLiteral("Continuous Reading"));
+    m_ribbon->setAccessibleDescription(m_ribbon->toolTip());
     m_continuousLabel = new QLabel(QStringLiteral("Continuous Reading is Off"));
     m_continuousLabel->setObjectName(QStringLiteral("continuous_reading_label"));
     reading->addWidget(m_ribbon);

@@ -143,6 +143,7 @@ InitForm::InitForm(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::I
     connect(ui->BackCMD, &QPushButton::clicked, this, &InitForm::BackCMD_Click);
     connect(ui->FinishCMD, &QPushButton::clicked, this, &InitForm::FinishCMD_Click);
     connect(ui->CancelCMD, &QPushButton::clicked, this, &InitForm::CancelCMD_Click);
+    ui->SearchResultsLIST->setAccessibleName(QStringLiteral("Devices found"));
     connect(ui->SearchResultsLIST, &QListWidget::itemDoubleClicked, this, &InitForm::FinishCMD_Click);
 
     m_panels = {ui->WelcomePanel, ui->SeclectComsMediumPanel, ui->SearchingPanel, ui->SearchResultsPanel};

@@ -1,0 +1,182 @@
+// The program from the keyboard alone and through assistive tools: the
+// wizard to the main window, every tab, the four fan dialogs opened from
+// their mode captions; every interactive control carries a name. Each test
+// runs in a process of its own (main.cpp).
+#include "main_window/main_form.h"
+#include "main_window/register_panel.h"
+#include "shell/label_colour.h"
+#include "shell/ui_services.h"
+#include "startup/entry.h"
+#include "startup/init_form.h"
+#include "widgets/label_button.h"
+
+#include <sim/sim.h>
+
+#include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QAccessible>
+#include <QAccessibleInterface>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+using mainwindow::MainForm;
+
+// Controls a user operates: buttons, sliders, entries, lists, the labels
+// used as buttons, and any custom widget that takes the Tab focus.
+bool interactive(const QWidget* w)
+{
+    if (w->objectName() == QLatin1String("qt_tabwidget_tabbar"))
+        return true;
+    if (qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QAbstractSlider*>(w) ||
+        qobject_cast<const QComboBox*>(w) || qobject_cast<const QAbstractItemView*>(w) ||
+        widgets::LabelButton::of(w))
+        return true;
+    if (auto* edit = qobject_cast<const QLineEdit*>(w))
+        return !qobject_cast<const QComboBox*>(edit->parentWidget());  // a combo's own entry
+    return (w->focusPolicy() & Qt::TabFocus) && !qobject_cast<const QLabel*>(w) &&
+           !qobject_cast<const QTabWidget*>(w) && w->metaObject()->className() != QByteArray("QWidget");
+}
+
+// Names of the shown interactive controls that assistive tools cannot name.
+QStringList unnamedControls(QWidget* window)
+{
+    QStringList unnamed;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(window) || !interactive(w))
+            continue;
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(w);
+        if (!face || face->text(QAccessible::Name).trimmed().isEmpty())
+            unnamed << QStringLiteral("%1 (%2)").arg(w->objectName(), QLatin1String(w->metaObject()->className()));
+    }
+    return unnamed;
+}
+
+class KeyboardAccess : public ::testing::Test {
+protected:
+    void start()
+    {
+        sim::board().configure(sim::Config{});
+        wizard = startup::Main();
+        ASSERT_TRUE(wizard);
+    }
+    void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier)
+    {
+        QWidget* target = QApplication::focusWidget();
+        ASSERT_NE(target, nullptr);
+        QTest::keyClick(target, Qt::Key(k), mods);
+        QCoreApplication::processEvents();
+    }
+    // Presses Tab until `wanted` holds for the focused control; false when a
+    // whole round of the focus chain never reaches one.
+    bool tabUntil(const std::function<bool(QWidget*)>& wanted)
+    {
+        for (int i = 0; i < 150; ++i) {
+            if (QWidget* f = QApplication::focusWidget(); f && wanted(f))
+                return true;
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        return false;
+    }
+    static bool named(QWidget* w, const char* prefix) { return w->objectName().startsWith(QLatin1String(prefix)); }
+    MainForm* toMainWindow()
+    {
+        start();
+        if (!wizard)
+            return nullptr;
+        for (int step = 0; step < 3 && wizard && wizard->isVisible(); ++step) {
+            EXPECT_TRUE(unnamedControls(wizard).isEmpty()) << "wizard step " << wizard->currentStep() << ": "
+                                                           << unnamedControls(wizard).join(", ").toStdString();
+            QPointer<MainForm> loaded = wizard->loadedMainForm();
+            if (loaded)
+                main = loaded;
+            QTest::keyClick(wizard->focusWidget() ? wizard->focusWidget() : wizard.data(), Qt::Key_Return);
+            QCoreApplication::processEvents();
+        }
+        if (!main)
+            return nullptr;
+        main->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(main));
+        return main;
+    }
+    void toTab(int index)
+    {
+        auto* bar = main->findChild<QTabWidget*>(QStringLiteral("Main_Form_Tab"))->tabBar();
+        ASSERT_TRUE(tabUntil([bar](QWidget* w) { return w == bar; }));
+        while (bar->currentIndex() != index)
+            key(bar->currentIndex() < index ? Qt::Key_Right : Qt::Key_Left);
+    }
+
+    shell::ScopedScriptedUi ui;
+    QPointer<startup::InitForm> wizard;
+    QPointer<MainForm> main;
+};
+
+TEST_F(KeyboardAccess, WizardTabsAndDialogsByKeyboardWithEveryControlNamed)
+{
+    ASSERT_TRUE(toMainWindow());
+    toTab(MainForm::TabMain);
+    EXPECT_TRUE(unnamedControls(main).isEmpty()) << unnamedControls(main).join(", ").toStdString();
+
+    toTab(MainForm::TabReadWrite);
+    EXPECT_TRUE(unnamedControls(main).isEmpty()) << unnamedControls(main).join(", ").toStdString();
+    ASSERT_TRUE(tabUntil([](QWidget* w) { return named(w, "read_writedisplaytext("); }));
+    key(Qt::Key_Down);
+    key(Qt::Key_Right);
+    const QString entry = QApplication::focusWidget()->objectName();
+    key(Qt::Key_Space);
+    EXPECT_EQ(QStringLiteral("read_writedisplaytext(%1)").arg(main->registerPanel()->lastClickedIndex()), entry);
+    ASSERT_TRUE(tabUntil([](QWidget* w) { return named(w, "bit7"); }));
+    key(Qt::Key_Down);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), QStringLiteral("bit6"));
+    ASSERT_TRUE(tabUntil([](QWidget* w) { return named(w, "SSRibbon5"); }));
+    key(Qt::Key_Space);
+    EXPECT_EQ(main->findChild<QLabel*>(QStringLiteral("continuous_reading_label"))->text(),
+              QStringLiteral("Continuous Reading is On"));
+    key(Qt::Key_Space);
+
+    toTab(MainForm::TabVisual);
+    EXPECT_TRUE(unnamedControls(main).isEmpty()) << unnamedControls(main).join(", ").toStdString();
+    ASSERT_TRUE(tabUntil([](QWidget* w) { return named(w, "visualdisplaytext("); }));
+    key(Qt::Key_Down);
+    const QString selector = QApplication::focusWidget()->objectName();
+    key(Qt::Key_Return);
+    EXPECT_EQ(QStringLiteral("visualdisplaytext(%1)").arg(int(main->selectedParam())), selector);
+
+    toTab(MainForm::TabControl);
+    EXPECT_TRUE(unnamedControls(main).isEmpty()) << unnamedControls(main).join(", ").toStdString();
+    const char* dialogs[] = {"frmSpinUp", "frmFiltered", "frmRPMFeedback", "frmPWMSelect"};
+    for (int mode = 0; mode < 4; ++mode) {
+        SCOPED_TRACE(dialogs[mode]);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(main));
+        const QString caption = QStringLiteral("lblModes(%1)").arg(mode);
+        ASSERT_TRUE(tabUntil([](QWidget* w) { return named(w, "lblModes("); }))
+            << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "no focus") << " tab " << main->findChild<QTabWidget*>(QStringLiteral("Main_Form_Tab"))->currentIndex();
+        while (QApplication::focusWidget()->objectName() != caption)
+            key(QApplication::focusWidget()->objectName() < caption ? Qt::Key_Down : Qt::Key_Up);
+        key(Qt::Key_Space);
+        EXPECT_EQ(shell::textColour(main->findChild<QLabel*>(caption)), shell::kGreen);
+        QWidget* dialog = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->objectName() == QLatin1String(dialogs[mode]) && top->isVisible())
+                dialog = top;
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_TRUE(unnamedControls(dialog).isEmpty()) << unnamedControls(dialog).join(", ").toStdString();
+        // Back to the main window as the window manager does it.
+        dialog->close();
+        QApplication::setActiveWindow(main);
+    }
+}
+
+}  // namespace
