@@ -29,7 +29,18 @@ constexpr std::uint32_t toBgr(QRgb rgb)
            (static_cast<std::uint32_t>(qBlue(rgb)) << 16);
 }
 
+// WCAG contrast ratio of two colours (1 to 21).
+double contrastRatio(QColor a, QColor b);
+// `text` itself when it reaches `minimum` contrast on `ground`, otherwise the
+// nearest colour of the same hue and saturation that does (lighter on a dark
+// ground, darker on a light one).
+QColor readableOn(QColor text, QColor ground, double minimum = 4.5);
+// The colour a label coloured `bbggrr` is drawn in on `ground`; a dark
+// desktop palette asks for readable colours, the default one keeps them.
+std::uint32_t shownColour(std::uint32_t bbggrr, QColor ground, bool darkDesktop);
+
 // Sets and reads the foreground (WindowText) colour of a label or control.
+// What is read back is always the colour set, whatever is drawn.
 void setTextColour(QWidget* widget, std::uint32_t bbggrr);
 std::uint32_t textColour(const QWidget* widget);
 

@@ -180,3 +180,42 @@ TEST_F(KeyboardAccess, WizardTabsAndDialogsByKeyboardWithEveryControlNamed)
 }
 
 }  // namespace
+
+namespace {
+
+// Captions on a dark desktop: readable at 4.5:1 in their own hue; the
+// default palette and the colour the windows read back are unchanged.
+TEST(DarkPalette, CaptionColoursReadOnADarkGroundAndReadBackAsSet)
+{
+    const QColor darkGround(0x35, 0x35, 0x35);
+    for (std::uint32_t colour : {shell::kGreen, shell::kBrightGreen, shell::kYellow, shell::kRed, shell::kDarkRed,
+                                 shell::kAppWorkspace}) {
+        SCOPED_TRACE(colour);
+        EXPECT_EQ(shell::shownColour(colour, QColor(0x20, 0x20, 0x20), false), colour) << "default palette";
+        const QColor shown = QColor::fromRgb(shell::toRgb(shell::shownColour(colour, darkGround, true)));
+        const QColor given = QColor::fromRgb(shell::toRgb(colour));
+        EXPECT_GE(shell::contrastRatio(shown, darkGround), 4.5);
+        if (given.hslHue() >= 0) {
+            EXPECT_NEAR(shown.hslHue(), given.hslHue(), 2);
+        }
+        if (shell::contrastRatio(given, darkGround) >= 4.5) {
+            EXPECT_EQ(shown, given) << "already readable";
+        } else {  // the nearest: a shade darker would not read
+            EXPECT_LT(shell::contrastRatio(QColor::fromHslF(shown.hslHueF(), shown.hslSaturationF(),
+                                                            shown.lightnessF() - 0.01f), darkGround), 4.5);
+        }
+    }
+    EXPECT_EQ(shell::shownColour(shell::kAppWorkspace, QColor(0xF0, 0xF0, 0xF0), true), 0x707070u);
+    EXPECT_NEAR(shell::contrastRatio(QColor::fromRgb(shell::toRgb(shell::kGreen)), darkGround), 2.4, 0.1);
+
+    QPalette dark = QApplication::palette();
+    dark.setColor(QPalette::Window, darkGround);
+    dark.setColor(QPalette::WindowText, Qt::white);
+    QApplication::setPalette(dark);
+    QLabel label(QStringLiteral("RPM Feedback Mode"));
+    shell::setTextColour(&label, shell::kGreen);
+    EXPECT_EQ(shell::textColour(&label), shell::kGreen);
+    EXPECT_GE(shell::contrastRatio(label.palette().color(QPalette::WindowText), darkGround), 4.5);
+}
+
+}  // namespace
