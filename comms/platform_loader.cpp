@@ -37,7 +37,9 @@ std::string platformDirectory(const std::string& ownDir)
 
 // The names a platform library may carry. The variable is spliced into a
 // file name, so anything else (a path, a stray copy's name) is refused.
-constexpr std::array<std::string_view, 2> kKnownImplementations{"sim", "linux"};
+// "benchrec" is the benchmarks' recording port, which exists only in a build
+// tree made with the benchmarks and is never installed.
+constexpr std::array<std::string_view, 3> kKnownImplementations{"sim", "linux", "benchrec"};
 
 std::optional<std::string> implementation()
 {
