@@ -215,7 +215,10 @@ std::string traceLine(const sim::TraceEvent& e, bool firstAfterStart) {
 void runDetect(const TargetOptions& options, bool portGiven) {
   if (options.medium == Medium::KernelAdapter) printAdapters(options);
   const auto found = detectChips(options, portGiven);
-  std::cout << pad("MEDIUM", 9) << pad("PORT", 14) << pad("ADDRESS", 9) << pad("CHIP", 9) << "ADAPTER\n";
+  // The last column says what answered: a simulated board must never pass for hardware.
+  const std::string board = onSimulatedBoard() ? "simulated" : "hardware";
+  std::cout << pad("MEDIUM", 9) << pad("PORT", 14) << pad("ADDRESS", 9) << pad("CHIP", 9) << pad("ADAPTER", 14)
+            << " BOARD\n";
   for (const FoundChip& c : found) {
     const bool printer = c.medium == Medium::Printer;
     char port[32] = "-";
@@ -223,12 +226,13 @@ void runDetect(const TargetOptions& options, bool portGiven) {
     if (c.medium == Medium::KernelAdapter) {
       std::snprintf(port, sizeof port, "i2c-%d", c.port);
       std::cout << pad("i2c", 9) << pad(port, 14) << pad(hexByte(c.address), 9)
-                << pad(std::string(device::chipName(c.deviceId)), 9) << adapterLabel(c.port) << "\n";
+                << pad(std::string(device::chipName(c.deviceId)), 9) << pad(adapterLabel(c.port), 14) << ' '
+                << board << "\n";
       continue;
     }
     std::cout << pad(printer ? "printer" : "smbus", 9) << pad(port, 14) << pad(hexByte(c.address), 9)
               << pad(std::string(device::chipName(c.deviceId)), 9)
-              << (printer ? (c.inverted ? "standard" : "non-inverting") : "-") << "\n";
+              << pad(printer ? (c.inverted ? "standard" : "non-inverting") : "-", 14) << ' ' << board << "\n";
   }
   if (found.empty())
     throw Failure(std::string("no TFM4410 or TFM4411 found on the ") +
@@ -280,7 +284,7 @@ void runDump(const TargetOptions& options) {
   const FoundChip chip = connect(options);
   // Held back until the chip is confirmed: no line of values it did not give.
   std::ostringstream out;
-  out << "# " << chipLine(chip) << "\n";
+  out << "# " << chipLine(chip) << ", " << backEndText() << "\n";
   device::AnswerWatch read(readReg);
   for (const device::RegisterEntry& e : device::RegisterList) {
     if (!device::presentOn(e, chip.deviceId)) continue;
@@ -312,7 +316,7 @@ void runMonitor(const TargetOptions& options, const MonitorOptions& monitor) {
     header.insert(header.end(), {"status1", "status2", "alarms"});
     printCsvRow(header);
   } else {
-    std::cout << "# " << chipLine(chip) << "\n" << std::flush;
+    std::cout << "# " << chipLine(chip) << ", " << backEndText() << "\n" << std::flush;
   }
   for (int n = 0; !g_interrupted && (monitor.count == 0 || n < monitor.count); ++n) {
     if (n > 0) {

@@ -126,6 +126,13 @@ bool onSimulatedBoard() {
   return platform == nullptr || *platform == '\0' || std::strcmp(platform, "sim") == 0;
 }
 
+std::string backEndText() {
+  if (!onSimulatedBoard()) return "hardware";
+  const char* config = std::getenv("FANSCOPE_SIM_CONFIG");
+  return (config != nullptr && *config != '\0') ? "simulated board (" + std::string(config) + ")"
+                                                 : "simulated board (default configuration)";
+}
+
 std::vector<FoundChip> detectChips(const TargetOptions& options, bool portGiven) {
   prepareBus();
   if (options.medium == Medium::KernelAdapter) return detectKernelChips(options);

@@ -62,6 +62,11 @@ void preparePlatform(const TargetOptions& options);
 // Whether the commands run against the in-process simulated board.
 bool onSimulatedBoard();
 
+// The back-end as results name it, so a simulated board never passes for
+// hardware: "simulated board (default configuration)", "simulated board
+// (FILE)" or "hardware". Valid once preparePlatform has run.
+std::string backEndText();
+
 // Probes the three candidate addresses on the chosen medium, in the search
 // order: on the printer port every detected port (or only --port when given)
 // with the standard and then the non-inverting data sense.

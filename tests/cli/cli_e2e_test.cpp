@@ -460,4 +460,23 @@ TEST_F(CliTest, SetPrintsOldAndNewValue) {
   EXPECT_EQ(r.out, "0x46 -> 0x4b\n");  // 46h is the limit's power-on value
 }
 
+// Results say what answered: the simulated board, and which configuration.
+TEST_F(CliTest, ResultsNameTheSimulatedBoard) {
+  Result r = run({"detect"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto l = lines(r.out);
+  ASSERT_EQ(l.size(), 2u) << r.out;
+  EXPECT_NE(l[0].find("BOARD"), std::string::npos) << r.out;
+  EXPECT_EQ(l[1].substr(l[1].size() - 10), " simulated") << r.out;
+
+  r = run({"dump"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(lines(r.out)[0], "# TFM4411 at 0x2e on printer port 0 (0x378), simulated board (default configuration)");
+
+  const fs::path config = file("board.json", R"({"ports": [{"base": 888, "chips": [{"variant": "TFM4410", "address": 92}]}]})");
+  r = run({"--sim-config", config.string(), "monitor", "--count", "1"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(lines(r.out)[0].find(", simulated board (" + config.string() + ")"), std::string::npos) << r.out;
+}
+
 }  // namespace
