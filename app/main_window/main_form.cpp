@@ -14,6 +14,7 @@
 #include "main_window/undo_controls.h"
 #include "shell/application.h"
 #include "shell/label_colour.h"
+#include "shell/options.h"
 #include "widgets/indicators.h"
 #include "widgets/label_button.h"
 #include "widgets/limits_gauge.h"
@@ -102,6 +103,17 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
 
     m_tabs = named(new QTabWidget(this), QStringLiteral("Main_Form_Tab"));
     layout->addWidget(m_tabs, 1);
+    // The caption stays the program's title; the tab row says when the chip
+    // on screen is the simulated board's.
+    if (const QString board = QString::fromStdString(shell::simulatedBoardText()); !board.isEmpty()) {
+        auto* badge = makeLabel(board, "SimulatedBoardBadge", m_tabs);
+        badge->setStyleSheet(QStringLiteral("QLabel { background: #fff3c4; color: #5a4500; border: 1px solid #c9a227;"
+                                            " border-radius: 3px; padding: 1px 6px; margin: 2px; }"));
+        badge->setToolTip(QStringLiteral("Every reading here comes from the simulated evaluation board; start "
+                                         "with --hardware for a real chip."));
+        badge->setAccessibleName(board);
+        m_tabs->setCornerWidget(badge, Qt::TopRightCorner);
+    }
 
     auto* mainPage = new QWidget;
     auto* readWritePage = new QWidget;

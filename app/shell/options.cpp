@@ -124,4 +124,13 @@ void applyEnvironment(const Options& options)
         ::setenv("FANSCOPE_SIM_CONFIG", options.simConfig.c_str(), 1);
 }
 
+std::string simulatedBoardText()
+{
+    if (!environmentPlatform().empty())
+        return {};
+    const char* config = std::getenv("FANSCOPE_SIM_CONFIG");
+    return (config != nullptr && *config != '\0') ? "Simulated board (" + std::string(config) + ")"
+                                                   : "Simulated board (default configuration)";
+}
+
 }  // namespace shell

@@ -31,4 +31,10 @@ bool inBuildTree(const std::string& programDir);
 // their first use.
 void applyEnvironment(const Options& options);
 
+// "Simulated board (default configuration)" or "Simulated board (FILE)" while
+// the simulated board serves the bus, "" on a real back-end: what the windows
+// show so that a simulated board never passes for hardware. Valid after
+// applyEnvironment.
+std::string simulatedBoardText();
+
 }  // namespace shell

@@ -6,6 +6,7 @@
 #include "main_window/main_form.h"
 #include "shell/application.h"
 #include "shell/label_colour.h"
+#include "shell/options.h"
 #include "shell/ui_services.h"
 #include "startup/frm_splash.h"
 
@@ -154,6 +155,7 @@ InitForm::InitForm(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::I
     fillCaptions();
     addPortProblemLabel();
     addKernelAdapterChoice();
+    addSimulatedBoardNote();
     showPanel(1);
     Form_Load();
 }
@@ -463,6 +465,25 @@ void InitForm::addKernelAdapterChoice()
         layout->insertLayout(at + 1, row);
         layout->insertSpacing(at + 2, 10);
     }
+}
+
+void InitForm::addSimulatedBoardNote()
+{
+    // The ports and the chipset below are the simulated board's, however
+    // real the descriptions read; say so above them.
+    const QString board = QString::fromStdString(shell::simulatedBoardText());
+    auto* layout = qobject_cast<QBoxLayout*>(ui->SeclectComsMediumPanel->layout());
+    if (board.isEmpty() || !layout)
+        return;
+    auto* note = new QLabel(board + QStringLiteral(": the printer ports, the chipset SMBus and the I2C adapters "
+                                                   "offered here are simulated. Start with --hardware for real ones."),
+                            ui->SeclectComsMediumPanel);
+    note->setObjectName(QStringLiteral("SimulatedBoardLBL"));
+    note->setWordWrap(true);
+    note->setAccessibleName(board);
+    shell::setTextColour(note, 0x800000);  // dark blue, apart from the found/not-found colours
+    layout->insertWidget(0, note);
+    layout->insertSpacing(1, 6);
 }
 
 void InitForm::searchKernelAdapterMedium()

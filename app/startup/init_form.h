@@ -103,6 +103,7 @@ private:
     void showPortProblems();
     // The kernel-adapter medium: its choice on panel 2 and its search.
     void addKernelAdapterChoice();
+    void addSimulatedBoardNote();
     void searchKernelAdapterMedium();
     void advanceProgress(int amount);
     void fillResultList();

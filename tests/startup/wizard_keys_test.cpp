@@ -1,6 +1,7 @@
 // The search wizard from the keyboard: Enter is the enabled forward button,
 // Escape is Cancel. Each test runs in a process of its own (main.cpp).
 #include "main_window/main_form.h"
+#include "shell/options.h"
 #include "shell/ui_services.h"
 #include "startup/entry.h"
 #include "startup/init_form.h"
@@ -8,6 +9,7 @@
 #include <sim/sim.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
@@ -97,6 +99,33 @@ TEST_F(WizardKeys, EscapeCancelsOnEveryPanelWithAButton)
         EXPECT_TRUE(wizard.isNull() || !wizard->isVisible());
         EXPECT_TRUE(main.isNull());  // the search's main window goes with the wizard
     }
+}
+
+// Nothing the wizard or the window shows may pass for hardware: both name the
+// simulated board, and only while it serves the bus.
+TEST_F(WizardKeys, WizardAndMainWindowNameTheSimulatedBoard)
+{
+    start();
+    auto* note = wizard->findChild<QLabel*>(QStringLiteral("SimulatedBoardLBL"));
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->text().startsWith(QStringLiteral("Simulated board (default configuration): ")))
+        << note->text().toStdString();
+    key(Qt::Key_Return);
+    key(Qt::Key_Return);
+    ASSERT_EQ(wizard->currentStep(), 4);
+    QPointer<mainwindow::MainForm> main = wizard->loadedMainForm();
+    ASSERT_TRUE(main);
+    auto* badge = main->findChild<QLabel*>(QStringLiteral("SimulatedBoardBadge"));
+    ASSERT_NE(badge, nullptr);
+    EXPECT_EQ(badge->text(), QStringLiteral("Simulated board (default configuration)"));
+    EXPECT_EQ(main->windowTitle(), QStringLiteral("TFM4411 Evaluation Software"));
+
+    ::setenv("VEXLINK06_PLATFORM", "linux", 1);
+    EXPECT_EQ(shell::simulatedBoardText(), "");
+    ::setenv("VEXLINK06_PLATFORM", "sim", 1);
+    ::setenv("FANSCOPE_SIM_CONFIG", "/tmp/board.json", 1);
+    EXPECT_EQ(shell::simulatedBoardText(), "Simulated board (/tmp/board.json)");
+    ::unsetenv("FANSCOPE_SIM_CONFIG");
 }
 
 }  // namespace
