@@ -233,6 +233,8 @@ private:
     bool m_stickyRemote2 = false;
     // The last cycle's Configuration 2 read as no chip gives it.
     bool m_chipSilent = false;
+    // The kernel adapter's last failure in the visual cycle ("" while it answers).
+    QString m_adapterFailure;
     bool m_unloaded = false;
     bool m_settingSlider = false;
     int m_sliderFan = 1;

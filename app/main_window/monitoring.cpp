@@ -14,6 +14,8 @@
 #include "widgets/limits_gauge.h"
 #include "widgets/strip_chart.h"
 
+#include <vexlink06/types.h>
+
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -100,7 +102,23 @@ void MainForm::visualTimerTick()
     // Names the cycle's transfers in the Bus Monitor, and its PWM-frequency
     // rewrites in the write log (they were groups of their own before).
     device::WriteAction action(device::WriteSource::Other, "Visual Display cycle");
-    runVisualStep(step);
+    if (RegisterLink.Medium != device::MediumKernelAdapter) {
+        runVisualStep(step);
+        return;
+    }
+    // A kernel adapter answers a failed transfer with an error where the
+    // other media read FFh; an unplugged USB bridge would otherwise raise a
+    // box on every tick. The window keeps running and says why instead.
+    try {
+        runVisualStep(step);
+        // Step 5 read the status afresh and cleared the marks.
+        if (step == 5)
+            m_adapterFailure.clear();
+    } catch (const vexlink06::ComError& error) {
+        m_adapterFailure = QString::fromStdString(error.description());
+        m_chipSilent = true;
+        markUnanswered();
+    }
 }
 
 void MainForm::runVisualStep(int step)
@@ -267,7 +285,8 @@ void MainForm::markUnanswered()
 {
     // The cycle's readings since the last mark came from nobody: lamps go
     // grey with "Lost", the gauge reading says so, both in a tooltip too.
-    const QString why = QString::fromStdString(device::noLongerAnswersText());
+    const QString why =
+        m_adapterFailure.isEmpty() ? QString::fromStdString(device::noLongerAnswersText()) : m_adapterFailure;
     for (widgets::ToggleIndicator* lamp : m_indicators) {
         lamp->setNoAnswer(m_chipSilent);
         lamp->setToolTip(m_chipSilent ? QStringLiteral("Interrupt Status: not read, ") + why

@@ -141,11 +141,19 @@ TEST_F(I2cWizard, UnpluggedAdapterWhileMonitoringKeepsTheWindowRunning)
         for (int i = 0; i < tabs->count(); ++i)
             if (tabs->tabText(i) == QStringLiteral("Visual Display"))
                 tabs->setCurrentIndex(i);
+    main->visualdisplaytext_Click(0);  // starts the cycle
     QTest::qWait(600);
     ui->messages.clear();
     sim::board().i2cAdapter(1)->unplug();
     QTest::qWait(1500);
     EXPECT_TRUE(main->isVisible());
+    // No box per tick: the lamps and the gauge reading say what happened.
+    EXPECT_TRUE(ui->messages.empty()) << ui->messages.size() << " boxes, first: "
+                                      << ui->messages.front().text.toStdString();
+    auto* reading = main->findChild<QLabel*>(QStringLiteral("lblGaugeReading"));
+    ASSERT_NE(reading, nullptr);
+    EXPECT_TRUE(reading->text().endsWith(QStringLiteral(" (no answer)"))) << reading->text().toStdString();
+    EXPECT_EQ(reading->toolTip(), QStringLiteral("i2c-1 has gone away: was the adapter unplugged?"));
     try {
         device::readRegister(0x3D);
         ADD_FAILURE() << "a read over the unplugged adapter succeeded";
