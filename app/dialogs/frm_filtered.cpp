@@ -1,6 +1,7 @@
 #include "dialogs/frm_filtered.h"
 
 #include "dialogs/dialogs.h"
+#include "shell/mnemonics.h"
 #include "ui_frm_filtered.h"
 
 #include "device/register_map.h"
@@ -42,6 +43,7 @@ QStringList sampleRateTexts()
 frmFiltered::frmFiltered(QWidget* owner) : FanDialog(owner), ui(std::make_unique<Ui::frmFiltered>())
 {
     ui->setupUi(this);
+    shell::addMnemonics(this);
     setObjectName(QStringLiteral("frmFiltered"));
 
     ui->cmbSampleRate->addItems(sampleRateTexts());

@@ -6,6 +6,7 @@
 #include "device/register_map.h"
 #include "device/write_log.h"
 #include "shell/label_colour.h"
+#include "shell/mnemonics.h"
 
 #include <QTimer>
 
@@ -29,6 +30,7 @@ std::optional<int> dutyCodeForText(const QString& text)
 frmPWMSelect::frmPWMSelect(QWidget* owner) : FanDialog(owner), ui(std::make_unique<Ui::frmPWMSelect>())
 {
     ui->setupUi(this);
+    shell::addMnemonics(this);
     setObjectName(QStringLiteral("frmPWMSelect"));
 
     for (auto* combo : {ui->cmbFan1, ui->cmbFan2}) {

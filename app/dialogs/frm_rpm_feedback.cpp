@@ -1,5 +1,6 @@
 #include "dialogs/frm_rpm_feedback.h"
 
+#include "shell/mnemonics.h"
 #include "ui_frm_rpm_feedback.h"
 
 #include "device/conversions.h"
@@ -29,6 +30,7 @@ std::uint8_t tachLimitRegister(int fan)
 frmRPMFeedback::frmRPMFeedback(QWidget* owner) : FanDialog(owner), ui(std::make_unique<Ui::frmRPMFeedback>())
 {
     ui->setupUi(this);
+    shell::addMnemonics(this);
     ui->txtRPMValue->setAccessibleName(QStringLiteral("Target fan speed (RPM)"));
     setObjectName(QStringLiteral("frmRPMFeedback"));
 

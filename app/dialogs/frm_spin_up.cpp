@@ -7,6 +7,7 @@
 #include "device/register_link.h"
 #include "device/register_map.h"
 #include "shell/label_colour.h"
+#include "shell/mnemonics.h"
 
 #include <QTimer>
 
@@ -54,6 +55,7 @@ QStringList tminTexts()
 frmSpinUp::frmSpinUp(QWidget* owner) : FanDialog(owner), ui(std::make_unique<Ui::frmSpinUp>())
 {
     ui->setupUi(this);
+    shell::addMnemonics(this);
     setObjectName(QStringLiteral("frmSpinUp"));
 
     ui->cmbSpinUp1->addItems(spinUpTexts());

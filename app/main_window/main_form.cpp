@@ -14,6 +14,7 @@
 #include "main_window/undo_controls.h"
 #include "shell/application.h"
 #include "shell/label_colour.h"
+#include "shell/mnemonics.h"
 #include "shell/options.h"
 #include "widgets/indicators.h"
 #include "widgets/label_button.h"
@@ -146,6 +147,7 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     changeStayHighBits(0xEF, 0);
     changeStayHighBits(0xDF, 0);
     resize(980, 720);
+    shell::addMnemonics(this);
 }
 
 MainForm::~MainForm()

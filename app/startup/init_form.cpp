@@ -6,6 +6,7 @@
 #include "main_window/main_form.h"
 #include "shell/application.h"
 #include "shell/label_colour.h"
+#include "shell/mnemonics.h"
 #include "shell/options.h"
 #include "shell/ui_services.h"
 #include "startup/frm_splash.h"
@@ -156,6 +157,7 @@ InitForm::InitForm(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::I
     addPortProblemLabel();
     addKernelAdapterChoice();
     addSimulatedBoardNote();
+    shell::addMnemonics(this);
     showPanel(1);
     Form_Load();
 }

@@ -128,4 +128,22 @@ TEST_F(WizardKeys, WizardAndMainWindowNameTheSimulatedBoard)
     ::unsetenv("FANSCOPE_SIM_CONFIG");
 }
 
+// Alt+letter presses a button without an ampersand in its caption, and only
+// while the button can be used.
+TEST_F(WizardKeys, AltLetterPressesTheButtonWhoseCaptionStartsWithIt)
+{
+    start();
+    EXPECT_EQ(button("NextCMD")->text(), QStringLiteral("Next >"));
+    EXPECT_TRUE(button("NextCMD")->toolTip().contains(QStringLiteral("Alt+N"))) << button("NextCMD")->toolTip().toStdString();
+    QTest::keyClick(wizard.data(), Qt::Key_B, Qt::AltModifier);  // Back is disabled on the first step
+    QTest::qWait(200);
+    EXPECT_EQ(wizard->currentStep(), 1);
+    QTest::keyClick(wizard.data(), Qt::Key_N, Qt::AltModifier);
+    QTest::qWait(200);  // animateClick presses, then releases
+    EXPECT_EQ(wizard->currentStep(), 2);
+    QTest::keyClick(wizard.data(), Qt::Key_B, Qt::AltModifier);
+    QTest::qWait(200);
+    EXPECT_EQ(wizard->currentStep(), 1);
+}
+
 }  // namespace
