@@ -5,16 +5,18 @@
 set(_install_src ${CMAKE_SOURCE_DIR}/app/install)
 set(_install_bin ${CMAKE_BINARY_DIR}/install-data)
 
-configure_file(${_install_src}/fanscope.metainfo.xml
-               ${_install_bin}/org.fanscope.Fanscope.metainfo.xml @ONLY)
-install(FILES ${_install_bin}/org.fanscope.Fanscope.metainfo.xml
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
-
 find_program(FANSCOPE_RSVG rsvg-convert)
 find_program(FANSCOPE_HELP2MAN help2man)
 
 set(_generated)
-if(FANSCOPE_RSVG)
+# The metainfo and the icons describe the desktop program.
+if(FANSCOPE_BUILD_GUI)
+  configure_file(${_install_src}/fanscope.metainfo.xml
+                 ${_install_bin}/org.fanscope.Fanscope.metainfo.xml @ONLY)
+  install(FILES ${_install_bin}/org.fanscope.Fanscope.metainfo.xml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+endif()
+if(FANSCOPE_BUILD_GUI AND FANSCOPE_RSVG)
   foreach(size 16 22 24 32 48 64 128 256)
     set(_png ${_install_bin}/icons/${size}x${size}/fanscope.png)
     add_custom_command(OUTPUT ${_png}
@@ -25,7 +27,7 @@ if(FANSCOPE_RSVG)
     list(APPEND _generated ${_png})
     install(FILES ${_png} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
   endforeach()
-else()
+elseif(FANSCOPE_BUILD_GUI)
   message(STATUS "rsvg-convert not found: PNG icons are not installed")
 endif()
 

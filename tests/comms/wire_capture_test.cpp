@@ -287,6 +287,8 @@ TEST_F(WireCaptureTest, LostArbitrationDecodesAlikeUpToTheLoss)
     // backs off and tries again. The decoder's address state does not end at
     // the stop after the loss, so what follows decodes out of frame there;
     // the decoder is compared up to the loss and the retry with the bus.
+    // The capture watches the bus that configure() replaces: end it first.
+    capture.reset();
     configure(configWithOtherMaster(sim::OtherMasterConfig::Mode::WinArbitration, 1, 1));
     capture = std::make_unique<sim::WireCapture>(port());
     proto->setArbitrationOn(True);

@@ -4,6 +4,7 @@
 # valid AppStream metainfo, hicolor icons, man pages and bash completion.
 set -euo pipefail
 build="$1"
+gui="${2:-1}"  # 0: a build without the desktop program (the CLI's parts only)
 prefix="$(mktemp -d)"
 trap 'rm -rf "$prefix"' EXIT
 failures=0
@@ -12,27 +13,33 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 share="$prefix/share"
-desktop="$share/applications/fanscope.desktop"
-desktop-file-validate "$desktop" || fail "desktop entry does not validate"
-grep -q '^Exec=fanscope --hardware$' "$desktop" || fail "no real-hardware action"
-grep -q '^Comment=.*simulated' "$desktop" || fail "comment does not say the default is simulated"
+if [ "$gui" = 1 ]; then
+  desktop="$share/applications/fanscope.desktop"
+  desktop-file-validate "$desktop" || fail "desktop entry does not validate"
+  grep -q '^Exec=fanscope --hardware$' "$desktop" || fail "no real-hardware action"
+  grep -q '^Comment=.*simulated' "$desktop" || fail "comment does not say the default is simulated"
 
-metainfo="$share/metainfo/org.fanscope.Fanscope.metainfo.xml"
-appstreamcli validate --no-net "$metainfo" >/dev/null || fail "metainfo does not validate"
-grep -q "<launchable type=\"desktop-id\">fanscope.desktop</launchable>" "$metainfo" \
-  || fail "metainfo does not launch the installed desktop entry"
-grep -q 'release version="[0-9]' "$metainfo" || fail "metainfo release version not filled in"
+  metainfo="$share/metainfo/org.fanscope.Fanscope.metainfo.xml"
+  appstreamcli validate --no-net "$metainfo" >/dev/null || fail "metainfo does not validate"
+  grep -q "<launchable type=\"desktop-id\">fanscope.desktop</launchable>" "$metainfo" \
+    || fail "metainfo does not launch the installed desktop entry"
+  grep -q 'release version="[0-9]' "$metainfo" || fail "metainfo release version not filled in"
 
-for size in 16 22 24 32 48 64 128 256; do
-  png="$share/icons/hicolor/${size}x${size}/apps/fanscope.png"
-  if [ ! -s "$png" ]; then fail "icon ${size}x${size} missing"; continue; fi
-  # PNG signature, then the IHDR width and height (big-endian).
-  read -r w h < <(od -An -tu1 -j16 -N8 "$png" | awk '{print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8}')
-  [ "$w" = "$size" ] && [ "$h" = "$size" ] || fail "icon ${size}x${size} is ${w}x${h}"
-done
-[ -s "$share/icons/hicolor/scalable/apps/fanscope.svg" ] || fail "scalable icon missing"
+  for size in 16 22 24 32 48 64 128 256; do
+    png="$share/icons/hicolor/${size}x${size}/apps/fanscope.png"
+    if [ ! -s "$png" ]; then fail "icon ${size}x${size} missing"; continue; fi
+    # PNG signature, then the IHDR width and height (big-endian).
+    read -r w h < <(od -An -tu1 -j16 -N8 "$png" | awk '{print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8}')
+    [ "$w" = "$size" ] && [ "$h" = "$size" ] || fail "icon ${size}x${size} is ${w}x${h}"
+  done
+  [ -s "$share/icons/hicolor/scalable/apps/fanscope.svg" ] || fail "scalable icon missing"
+  pages="fanscope fanscope-cli"
+else
+  [ ! -e "$share/metainfo" ] || fail "metainfo installed without the desktop program"
+  pages="fanscope-cli"
+fi
 
-for page in fanscope fanscope-cli; do
+for page in $pages; do
   file="$share/man/man1/$page.1"
   [ -s "$file" ] || { fail "man page $page missing"; continue; }
   text="$(MANWIDTH=100 man -l "$file" 2>/dev/null)" || fail "man page $page does not render"
