@@ -58,26 +58,6 @@ bool confirmForce(const TargetOptions& options, int bus, std::uint8_t address) {
   return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-// The wizard's test on one address: the identification register read twice.
-std::optional<int> probe(std::uint8_t a7) {
-  RegisterLink.DeviceAddress = a7;
-  RegisterLink.RegisterPointer = device::reg::DeviceId;
-  device::ReadRegister();
-  const int first = RegisterLink.ReadResult;
-  device::ReadRegister();
-  const int second = RegisterLink.ReadResult;
-  if (first == device::DeviceIdTFM4410) return first;
-  if (second == device::DeviceIdTFM4411) return second;
-  return std::nullopt;
-}
-
-std::vector<std::uint8_t> candidates(const TargetOptions& options) {
-  if (options.address) return {*options.address};
-  std::vector<std::uint8_t> list;
-  for (std::uint8_t a : device::CandidateAddresses) list.push_back(device::sevenBitAddress(a));
-  return list;
-}
-
 // Searches `bus`; `stopAtFirst` for connect. A driver-owned address is
 // skipped, or with --force taken after the warning.
 void search(const TargetOptions& options, int bus, bool stopAtFirst, std::vector<FoundChip>& found) {

@@ -9,6 +9,7 @@
 #include <sim/config.h>
 #include <vexlink06/vexlink06.h>
 
+#include "device/back_end.h"
 #include "device/port_check.h"
 #include "device/register_link.h"
 #include "device/register_map.h"
@@ -52,26 +53,6 @@ void selectPort(int index, bool inverted) {
   protocol()->setDataInverted(inverted ? vexlink06::True : vexlink06::False);
 }
 
-// The wizard's test: two reads of the Device ID; present if the first gave
-// the TFM4410's value or the second the TFM4411's.
-std::optional<int> probe(std::uint8_t linkAddress) {
-  RegisterLink.DeviceAddress = linkAddress;
-  RegisterLink.RegisterPointer = device::reg::DeviceId;
-  device::ReadRegister();
-  const int first = RegisterLink.ReadResult;
-  device::ReadRegister();
-  const int second = RegisterLink.ReadResult;
-  if (first == device::DeviceIdTFM4410) return first;
-  if (second == device::DeviceIdTFM4411) return second;
-  return std::nullopt;
-}
-
-std::vector<std::uint8_t> candidates(const TargetOptions& options) {
-  if (options.address) return {*options.address};
-  std::vector<std::uint8_t> list;
-  for (std::uint8_t a : device::CandidateAddresses) list.push_back(device::sevenBitAddress(a));
-  return list;
-}
 
 // The sentence the wizard shows on its medium panel when the motherboard
 // helper refused the controller.
@@ -93,6 +74,25 @@ std::string hex(unsigned value) {
 }
 
 }  // namespace
+
+std::optional<int> probe(std::uint8_t linkAddress) {
+  RegisterLink.DeviceAddress = linkAddress;
+  RegisterLink.RegisterPointer = device::reg::DeviceId;
+  device::ReadRegister();
+  const int first = RegisterLink.ReadResult;
+  device::ReadRegister();
+  const int second = RegisterLink.ReadResult;
+  if (first == device::DeviceIdTFM4410) return first;
+  if (second == device::DeviceIdTFM4411) return second;
+  return std::nullopt;
+}
+
+std::vector<std::uint8_t> candidates(const TargetOptions& options) {
+  if (options.address) return {*options.address};
+  std::vector<std::uint8_t> list;
+  for (std::uint8_t a : device::CandidateAddresses) list.push_back(device::sevenBitAddress(a));
+  return list;
+}
 
 void preparePlatform(const TargetOptions& options) {
   // The variable stays for the library's own clients, but a real back-end
@@ -127,10 +127,8 @@ bool onSimulatedBoard() {
 }
 
 std::string backEndText() {
-  if (!onSimulatedBoard()) return "hardware";
-  const char* config = std::getenv("FANSCOPE_SIM_CONFIG");
-  return (config != nullptr && *config != '\0') ? "simulated board (" + std::string(config) + ")"
-                                                 : "simulated board (default configuration)";
+  const auto board = device::simulatedBoardConfiguration();
+  return board ? "simulated board (" + *board + ")" : "hardware";
 }
 
 std::vector<FoundChip> detectChips(const TargetOptions& options, bool portGiven) {

@@ -67,6 +67,15 @@ bool onSimulatedBoard();
 // (FILE)" or "hardware". Valid once preparePlatform has run.
 std::string backEndText();
 
+// The wizard's test on one address of the link's medium: two reads of the
+// Device ID; present if the first gave the TFM4410's value or the second the
+// TFM4411's. Shared by every medium's search.
+std::optional<int> probe(std::uint8_t linkAddress);
+
+// The 7-bit addresses to probe: --address, or the three candidates in the
+// search order.
+std::vector<std::uint8_t> candidates(const TargetOptions& options);
+
 // Probes the three candidate addresses on the chosen medium, in the search
 // order: on the printer port every detected port (or only --port when given)
 // with the standard and then the non-inverting data sense.

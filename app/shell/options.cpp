@@ -1,5 +1,7 @@
 #include "shell/options.h"
 
+#include "device/back_end.h"
+
 #include <array>
 #include <cstdlib>
 #include <filesystem>
@@ -126,11 +128,8 @@ void applyEnvironment(const Options& options)
 
 std::string simulatedBoardText()
 {
-    if (!environmentPlatform().empty())
-        return {};
-    const char* config = std::getenv("FANSCOPE_SIM_CONFIG");
-    return (config != nullptr && *config != '\0') ? "Simulated board (" + std::string(config) + ")"
-                                                   : "Simulated board (default configuration)";
+    const auto board = device::simulatedBoardConfiguration();
+    return board ? "Simulated board (" + *board + ")" : std::string{};
 }
 
 }  // namespace shell

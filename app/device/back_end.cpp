@@ -1,0 +1,17 @@
+#include "device/back_end.h"
+
+#include <cstdlib>
+#include <string_view>
+
+namespace device {
+
+std::optional<std::string> simulatedBoardConfiguration()
+{
+    const char* platform = std::getenv("VEXLINK06_PLATFORM");
+    if (platform != nullptr && *platform != '\0' && std::string_view{platform} != "sim")
+        return std::nullopt;
+    const char* config = std::getenv("FANSCOPE_SIM_CONFIG");
+    return (config != nullptr && *config != '\0') ? std::string(config) : std::string("default configuration");
+}
+
+}  // namespace device
