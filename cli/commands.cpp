@@ -34,54 +34,67 @@ namespace reg = device::reg;
 
 std::uint8_t readReg(std::uint8_t address) { return device::readRegister(address); }
 
-const device::RegisterEntry& namedRegister(const std::string& text) {
-  const device::RegisterEntry* e = parseRegister(text);
-  if (!e) throw UsageError("unknown register '" + text + "' (give an address such as 0x22 or a name from dump)");
-  return *e;
+const device::RegisterEntry& namedRegister(const std::string& text)
+{
+    const device::RegisterEntry* e = parseRegister(text);
+    if (!e)
+        throw UsageError("unknown register '" + text + "' (give an address such as 0x22 or a name from dump)");
+    return *e;
 }
 
-void requirePresent(const device::RegisterEntry& e, int deviceId) {
-  if (!device::presentOn(e, deviceId))
-    throw Failure("register " + hexByte(e.address) + " (" + std::string(e.name) + ") does not exist on the " +
-                  std::string(device::chipName(deviceId)));
+void requirePresent(const device::RegisterEntry& e, int deviceId)
+{
+    if (!device::presentOn(e, deviceId))
+        throw Failure("register " + hexByte(e.address) + " (" + std::string(e.name) + ") does not exist on the " +
+                      std::string(device::chipName(deviceId)));
 }
 
-std::uint8_t parseValue(const std::string& text) {
-  const auto value = parseNumber(text, 0xFF);
-  if (!value) throw UsageError("value '" + text + "' is not a byte (0..255 or 0x00..0xff)");
-  return static_cast<std::uint8_t>(*value);
+std::uint8_t parseValue(const std::string& text)
+{
+    const auto value = parseNumber(text, 0xFF);
+    if (!value)
+        throw UsageError("value '" + text + "' is not a byte (0..255 or 0x00..0xff)");
+    return static_cast<std::uint8_t>(*value);
 }
 
-void requireWritable(const device::RegisterEntry& e) {
-  if (!e.panelWrites) throw Failure("register " + hexByte(e.address) + " (" + std::string(e.name) + ") is read-only");
+void requireWritable(const device::RegisterEntry& e)
+{
+    if (!e.panelWrites)
+        throw Failure("register " + hexByte(e.address) + " (" + std::string(e.name) + ") is read-only");
 }
 
 // Bits that need not read back as written: the self-clearing software reset,
 // the fixed revision number, the counts the chip measures.
-std::uint8_t readBackMask(std::uint8_t address) {
-  switch (address) {
+std::uint8_t readBackMask(std::uint8_t address)
+{
+    switch (address) {
     case reg::Configuration2: return 0x7F;
     case reg::Revision: return 0x80;
     case reg::Fan1Tach:
     case reg::Fan2Tach: return 0x00;
     default: return 0xFF;
-  }
+    }
 }
 
-bool confirm(const std::string& question) {
-  std::cerr << question << " [y/N] " << std::flush;
-  std::string answer;
-  if (!std::getline(std::cin, answer)) return false;
-  return answer == "y" || answer == "Y" || answer == "yes";
+bool confirm(const std::string& question)
+{
+    std::cerr << question << " [y/N] " << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer))
+        return false;
+    return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-std::string chipLine(const FoundChip& chip) {
-  return std::string(device::chipName(chip.deviceId)) + " at " + hexByte(chip.address) + " on " + describe(chip);
+std::string chipLine(const FoundChip& chip)
+{
+    return std::string(device::chipName(chip.deviceId)) + " at " + hexByte(chip.address) + " on " + describe(chip);
 }
 
-std::string pad(std::string s, std::size_t width) {
-  if (s.size() < width) s.append(width - s.size(), ' ');
-  return s;
+std::string pad(std::string s, std::size_t width)
+{
+    if (s.size() < width)
+        s.append(width - s.size(), ' ');
+    return s;
 }
 
 // ---- monitor --------------------------------------------------------------
@@ -92,385 +105,444 @@ extern "C" void onInterrupt(int) { g_interrupted = true; }
 
 // Ctrl-C ends the loop after the line in progress.
 class InterruptGuard {
- public:
-  InterruptGuard() {
-    struct sigaction sa {};
-    sa.sa_handler = onInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, &m_oldInt);
-    sigaction(SIGTERM, &sa, &m_oldTerm);
-  }
-  ~InterruptGuard() {
-    sigaction(SIGINT, &m_oldInt, nullptr);
-    sigaction(SIGTERM, &m_oldTerm, nullptr);
-  }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
+public:
+    InterruptGuard()
+    {
+        struct sigaction sa { };
+        sa.sa_handler = onInterrupt;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, &m_oldInt);
+        sigaction(SIGTERM, &sa, &m_oldTerm);
+    }
+    ~InterruptGuard()
+    {
+        sigaction(SIGINT, &m_oldInt, nullptr);
+        sigaction(SIGTERM, &m_oldTerm, nullptr);
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
 
- private:
-  struct sigaction m_oldInt {};
-  struct sigaction m_oldTerm {};
+private:
+    struct sigaction m_oldInt { };
+    struct sigaction m_oldTerm { };
 };
 
 struct Sample {
-  std::string time;
-  float local = 0, remote1 = 0, remote2 = 0;
-  int fan1 = 0, fan2 = 0;
-  int duty1 = 0, duty2 = 0;
-  std::uint8_t status1 = 0, status2 = 0;
+    std::string time;
+    float local = 0, remote1 = 0, remote2 = 0;
+    int fan1 = 0, fan2 = 0;
+    int duty1 = 0, duty2 = 0;
+    std::uint8_t status1 = 0, status2 = 0;
 };
 
-std::string nowText() {
-  const std::time_t t = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&t, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-  return text;
+std::string nowText()
+{
+    const std::time_t t = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    return text;
 }
 
 // A fan at full count or without a speed shows 0, as the program does.
-int fanSpeed(int fan) {
-  const int count = readReg(fan == 2 ? reg::Fan2Tach : reg::Fan1Tach);
-  if (count == device::TachCountStopped) return 0;
-  return device::TachToRpm(fan, count).value_or(0);
+int fanSpeed(int fan)
+{
+    const int count = readReg(fan == 2 ? reg::Fan2Tach : reg::Fan1Tach);
+    if (count == device::TachCountStopped)
+        return 0;
+    return device::TachToRpm(fan, count).value_or(0);
 }
 
-Sample takeSample(bool dual) {
-  Sample s;
-  s.time = nowText();
-  s.local = device::ReadTemperature(device::TempChannel::Local);
-  s.remote1 = device::ReadTemperature(device::TempChannel::Remote1);
-  if (dual) s.remote2 = device::ReadTemperature(device::TempChannel::Remote2);
-  device::ReadFanDivisors();
-  s.fan1 = fanSpeed(1);
-  if (dual) s.fan2 = fanSpeed(2);
-  const int duty = readReg(reg::FanSpeedConfiguration);
-  s.duty1 = device::DutyPercent[static_cast<std::size_t>(device::dutyCode(duty, 1))];
-  s.duty2 = device::DutyPercent[static_cast<std::size_t>(device::dutyCode(duty, 2))];
-  s.status1 = readReg(reg::InterruptStatus1);
-  s.status2 = readReg(reg::InterruptStatus2);
-  return s;
+Sample takeSample(bool dual)
+{
+    Sample s;
+    s.time = nowText();
+    s.local = device::ReadTemperature(device::TempChannel::Local);
+    s.remote1 = device::ReadTemperature(device::TempChannel::Remote1);
+    if (dual)
+        s.remote2 = device::ReadTemperature(device::TempChannel::Remote2);
+    device::ReadFanDivisors();
+    s.fan1 = fanSpeed(1);
+    if (dual)
+        s.fan2 = fanSpeed(2);
+    const int duty = readReg(reg::FanSpeedConfiguration);
+    s.duty1 = device::DutyPercent[static_cast<std::size_t>(device::dutyCode(duty, 1))];
+    s.duty2 = device::DutyPercent[static_cast<std::size_t>(device::dutyCode(duty, 2))];
+    s.status1 = readReg(reg::InterruptStatus1);
+    s.status2 = readReg(reg::InterruptStatus2);
+    return s;
 }
 
-std::string joined(const std::vector<std::string>& names, const char* separator) {
-  std::string out;
-  for (const auto& n : names) {
-    if (!out.empty()) out += separator;
-    out += n;
-  }
-  return out;
+std::string joined(const std::vector<std::string>& names, const char* separator)
+{
+    std::string out;
+    for (const auto& n : names) {
+        if (!out.empty())
+            out += separator;
+        out += n;
+    }
+    return out;
 }
 
 // RFC 4180: quote a field that holds a comma, quote or line break.
-std::string csvField(const std::string& s) {
-  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
+std::string csvField(const std::string& s)
+{
+    if (s.find_first_of(",\"\r\n") == std::string::npos)
+        return s;
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    return out + "\"";
 }
 
-void printCsvRow(const std::vector<std::string>& fields) {
-  std::string line;
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    if (i) line += ',';
-    line += csvField(fields[i]);
-  }
-  std::cout << line << "\r\n" << std::flush;
+void printCsvRow(const std::vector<std::string>& fields)
+{
+    std::string line;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i)
+            line += ',';
+        line += csvField(fields[i]);
+    }
+    std::cout << line << "\r\n" << std::flush;
 }
 
-void sleepInterruptibly(double seconds) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!g_interrupted && std::chrono::steady_clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+void sleepInterruptibly(double seconds)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!g_interrupted && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 // ---- trace ----------------------------------------------------------------
 
-std::string traceLine(const sim::TraceEvent& e, bool firstAfterStart) {
-  using Kind = sim::TraceEvent::Kind;
-  switch (e.kind) {
+std::string traceLine(const sim::TraceEvent& e, bool firstAfterStart)
+{
+    using Kind = sim::TraceEvent::Kind;
+    switch (e.kind) {
     case Kind::Start: return "start";
     case Kind::RepeatedStart: return "repeated start";
     case Kind::Stop: return "stop";
     case Kind::Partial: return "partial byte (" + std::to_string(e.bits) + (e.bits == 1 ? " bit)" : " bits)");
     case Kind::Byte: break;
-  }
-  std::string line = hexByte(e.value) + (e.ack ? " ACK" : " NACK");
-  const char* gap = e.ack ? "   " : "  ";
-  if (firstAfterStart)
-    line += gap + std::string("address ") + hexByte(e.value >> 1) + (e.value & 1 ? " read" : " write");
-  else if (e.by.find("chip") != std::string::npos)
-    line += gap + std::string("from the chip");
-  else if (e.by.find("eeprom") != std::string::npos)
-    line += gap + std::string("from the EEPROM");
-  return line;
+    }
+    std::string line = hexByte(e.value) + (e.ack ? " ACK" : " NACK");
+    const char* gap = e.ack ? "   " : "  ";
+    if (firstAfterStart)
+        line += gap + std::string("address ") + hexByte(e.value >> 1) + (e.value & 1 ? " read" : " write");
+    else if (e.by.find("chip") != std::string::npos)
+        line += gap + std::string("from the chip");
+    else if (e.by.find("eeprom") != std::string::npos)
+        line += gap + std::string("from the EEPROM");
+    return line;
 }
 
 }  // namespace
 
-void runDetect(const TargetOptions& options, bool portGiven) {
-  if (options.medium == Medium::KernelAdapter) printAdapters(options);
-  const auto found = detectChips(options, portGiven);
-  // The last column says what answered: a simulated board must never pass for hardware.
-  const std::string board = onSimulatedBoard() ? "simulated" : "hardware";
-  std::cout << pad("MEDIUM", 9) << pad("PORT", 14) << pad("ADDRESS", 9) << pad("CHIP", 9) << pad("ADAPTER", 14)
-            << " BOARD\n";
-  for (const FoundChip& c : found) {
-    const bool printer = c.medium == Medium::Printer;
-    char port[32] = "-";
-    if (printer) std::snprintf(port, sizeof port, "%d (0x%x)", c.port, c.portBase);
-    if (c.medium == Medium::KernelAdapter) {
-      std::snprintf(port, sizeof port, "i2c-%d", c.port);
-      std::cout << pad("i2c", 9) << pad(port, 14) << pad(hexByte(c.address), 9)
-                << pad(std::string(device::chipName(c.deviceId)), 9) << pad(adapterLabel(c.port), 14) << ' '
-                << board << "\n";
-      continue;
+void runDetect(const TargetOptions& options, bool portGiven)
+{
+    if (options.medium == Medium::KernelAdapter)
+        printAdapters(options);
+    const auto found = detectChips(options, portGiven);
+    // The last column says what answered: a simulated board must never pass for hardware.
+    const std::string board = onSimulatedBoard() ? "simulated" : "hardware";
+    std::cout << pad("MEDIUM", 9) << pad("PORT", 14) << pad("ADDRESS", 9) << pad("CHIP", 9) << pad("ADAPTER", 14)
+              << " BOARD\n";
+    for (const FoundChip& c : found) {
+        const bool printer = c.medium == Medium::Printer;
+        char port[32] = "-";
+        if (printer)
+            std::snprintf(port, sizeof port, "%d (0x%x)", c.port, c.portBase);
+        if (c.medium == Medium::KernelAdapter) {
+            std::snprintf(port, sizeof port, "i2c-%d", c.port);
+            std::cout << pad("i2c", 9) << pad(port, 14) << pad(hexByte(c.address), 9)
+                      << pad(std::string(device::chipName(c.deviceId)), 9) << pad(adapterLabel(c.port), 14) << ' '
+                      << board << "\n";
+            continue;
+        }
+        std::cout << pad(printer ? "printer" : "smbus", 9) << pad(port, 14) << pad(hexByte(c.address), 9)
+                  << pad(std::string(device::chipName(c.deviceId)), 9)
+                  << pad(printer ? (c.inverted ? "standard" : "non-inverting") : "-", 14) << ' ' << board << "\n";
     }
-    std::cout << pad(printer ? "printer" : "smbus", 9) << pad(port, 14) << pad(hexByte(c.address), 9)
-              << pad(std::string(device::chipName(c.deviceId)), 9)
-              << pad(printer ? (c.inverted ? "standard" : "non-inverting") : "-", 14) << ' ' << board << "\n";
-  }
-  if (found.empty())
-    throw Failure(std::string("no TFM4410 or TFM4411 found on the ") +
-                  (options.medium == Medium::Smbus           ? "SMBus"
-                   : options.medium == Medium::KernelAdapter ? "I2C adapters"
-                                                             : "printer port"));
+    if (found.empty())
+        throw Failure(std::string("no TFM4410 or TFM4411 found on the ") + (options.medium == Medium::Smbus ? "SMBus"
+                                                                            : options.medium == Medium::KernelAdapter
+                                                                                ? "I2C adapters"
+                                                                                : "printer port"));
 }
 
-void runGet(const TargetOptions& options, const std::string& regText) {
-  const device::RegisterEntry& e = namedRegister(regText);
-  const FoundChip chip = connect(options);
-  requirePresent(e, chip.deviceId);
-  // Printed only once the chip is known to have given it.
-  device::AnswerWatch read(readReg);
-  const std::uint8_t value = read(e.address);
-  read.confirm();
-  std::cout << hexByte(value) << "\n";
+void runGet(const TargetOptions& options, const std::string& regText)
+{
+    const device::RegisterEntry& e = namedRegister(regText);
+    const FoundChip chip = connect(options);
+    requirePresent(e, chip.deviceId);
+    // Printed only once the chip is known to have given it.
+    device::AnswerWatch read(readReg);
+    const std::uint8_t value = read(e.address);
+    read.confirm();
+    std::cout << hexByte(value) << "\n";
 }
 
 void runSet(const TargetOptions& options, const std::string& regText, const std::string& valueText, bool assumeYes,
-            bool readBack) {
-  const device::RegisterEntry& e = namedRegister(regText);
-  const std::uint8_t byte = parseValue(valueText);
-  requireWritable(e);
-  const FoundChip chip = connect(options);
-  requirePresent(e, chip.deviceId);
-  if (!assumeYes && !confirm("Write " + hexByte(byte) + " to register " + hexByte(e.address) + " (" +
-                             std::string(e.name) + ") of the " + chipLine(chip) + "?"))
-    throw Failure("not written");
-  // Read first so the user sees what the write replaced.
-  const std::uint8_t old = readReg(e.address);
-  {
-    device::WriteAction action(device::WriteSource::Cli, "set");
-    device::writeRegister(e.address, byte);
-  }
-  // Writes are not acknowledged on the printer port: a chip that is gone
-  // would take this one without a word.
-  if (!device::chipAnswers()) throw device::ChipNotAnswering();
-  if (readBack) {
-    const std::uint8_t got = readReg(e.address);
-    const std::uint8_t mask = readBackMask(e.address);
-    if ((got & mask) != (byte & mask))
-      throw Failure("register " + hexByte(e.address) + " reads back " + hexByte(got) + ", not " + hexByte(byte));
-  }
-  std::cout << hexByte(old) << " -> " << hexByte(byte) << "\n";
-}
-
-void runDump(const TargetOptions& options) {
-  const FoundChip chip = connect(options);
-  // Held back until the chip is confirmed: no line of values it did not give.
-  std::ostringstream out;
-  out << "# " << chipLine(chip) << ", " << backEndText() << "\n";
-  device::AnswerWatch read(readReg);
-  for (const device::RegisterEntry& e : device::RegisterList) {
-    if (!device::presentOn(e, chip.deviceId)) continue;
-    const std::uint8_t value = read(e.address);
-    std::string line = hexByte(e.address) + "  " + pad(std::string(e.name), 29) + hexByte(value);
-    const auto fields = decodeRegister(e, value, chip.deviceId, std::ref(read));
-    for (std::size_t i = 0; i < fields.size(); ++i)
-      line += (i ? ", " : "  ") + fields[i].name + "=" + fields[i].value;
-    out << line << "\n";
-  }
-  read.confirm();
-  std::cout << out.str();
-}
-
-void runMonitor(const TargetOptions& options, const MonitorOptions& monitor) {
-  if (!(monitor.interval >= 0.0)) throw UsageError("the interval must be 0 or more seconds");
-  if (monitor.count < 0) throw UsageError("the count must be 0 or more");
-  const FoundChip chip = connect(options);
-  const bool dual = device::isDualChannel(chip.deviceId);
-  InterruptGuard guard;
-  g_interrupted = false;
-  if (monitor.csv) {
-    std::vector<std::string> header{"time", "local_c", "remote1_c"};
-    if (dual) header.push_back("remote2_c");
-    header.push_back("fan1_rpm");
-    if (dual) header.push_back("fan2_rpm");
-    header.push_back("pwm1_percent");
-    if (dual) header.push_back("pwm2_percent");
-    header.insert(header.end(), {"status1", "status2", "alarms"});
-    printCsvRow(header);
-  } else {
-    std::cout << "# " << chipLine(chip) << ", " << backEndText() << "\n" << std::flush;
-  }
-  for (int n = 0; !g_interrupted && (monitor.count == 0 || n < monitor.count); ++n) {
-    if (n > 0) {
-      sleepInterruptibly(monitor.interval);
-      if (g_interrupted) break;
+            bool readBack)
+{
+    const device::RegisterEntry& e = namedRegister(regText);
+    const std::uint8_t byte = parseValue(valueText);
+    requireWritable(e);
+    const FoundChip chip = connect(options);
+    requirePresent(e, chip.deviceId);
+    if (!assumeYes && !confirm("Write " + hexByte(byte) + " to register " + hexByte(e.address) + " (" +
+                               std::string(e.name) + ") of the " + chipLine(chip) + "?"))
+        throw Failure("not written");
+    // Read first so the user sees what the write replaced.
+    const std::uint8_t old = readReg(e.address);
+    {
+        device::WriteAction action(device::WriteSource::Cli, "set");
+        device::writeRegister(e.address, byte);
     }
-    const Sample s = takeSample(dual);
-    if (!device::chipAnswers()) throw device::ChipNotAnswering();
-    const auto alarms = alarmNames(s.status1, s.status2, chip.deviceId);
+    // Writes are not acknowledged on the printer port: a chip that is gone
+    // would take this one without a word.
+    if (!device::chipAnswers())
+        throw device::ChipNotAnswering();
+    if (readBack) {
+        const std::uint8_t got = readReg(e.address);
+        const std::uint8_t mask = readBackMask(e.address);
+        if ((got & mask) != (byte & mask))
+            throw Failure("register " + hexByte(e.address) + " reads back " + hexByte(got) + ", not " + hexByte(byte));
+    }
+    std::cout << hexByte(old) << " -> " << hexByte(byte) << "\n";
+}
+
+void runDump(const TargetOptions& options)
+{
+    const FoundChip chip = connect(options);
+    // Held back until the chip is confirmed: no line of values it did not give.
+    std::ostringstream out;
+    out << "# " << chipLine(chip) << ", " << backEndText() << "\n";
+    device::AnswerWatch read(readReg);
+    for (const device::RegisterEntry& e : device::RegisterList) {
+        if (!device::presentOn(e, chip.deviceId))
+            continue;
+        const std::uint8_t value = read(e.address);
+        std::string line = hexByte(e.address) + "  " + pad(std::string(e.name), 29) + hexByte(value);
+        const auto fields = decodeRegister(e, value, chip.deviceId, std::ref(read));
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            line += (i ? ", " : "  ") + fields[i].name + "=" + fields[i].value;
+        out << line << "\n";
+    }
+    read.confirm();
+    std::cout << out.str();
+}
+
+void runMonitor(const TargetOptions& options, const MonitorOptions& monitor)
+{
+    if (!(monitor.interval >= 0.0))
+        throw UsageError("the interval must be 0 or more seconds");
+    if (monitor.count < 0)
+        throw UsageError("the count must be 0 or more");
+    const FoundChip chip = connect(options);
+    const bool dual = device::isDualChannel(chip.deviceId);
+    InterruptGuard guard;
+    g_interrupted = false;
     if (monitor.csv) {
-      std::vector<std::string> row{s.time, temperatureText(s.local), temperatureText(s.remote1)};
-      if (dual) row.push_back(temperatureText(s.remote2));
-      row.push_back(std::to_string(s.fan1));
-      if (dual) row.push_back(std::to_string(s.fan2));
-      row.push_back(std::to_string(s.duty1));
-      if (dual) row.push_back(std::to_string(s.duty2));
-      row.insert(row.end(), {hexByte(s.status1), hexByte(s.status2), joined(alarms, ";")});
-      printCsvRow(row);
+        std::vector<std::string> header{"time", "local_c", "remote1_c"};
+        if (dual)
+            header.push_back("remote2_c");
+        header.push_back("fan1_rpm");
+        if (dual)
+            header.push_back("fan2_rpm");
+        header.push_back("pwm1_percent");
+        if (dual)
+            header.push_back("pwm2_percent");
+        header.insert(header.end(), {"status1", "status2", "alarms"});
+        printCsvRow(header);
     } else {
-      std::string line = s.time + "  local " + temperatureText(s.local) + " °C  remote1 " +
-                         temperatureText(s.remote1) + " °C";
-      if (dual) line += "  remote2 " + temperatureText(s.remote2) + " °C";
-      line += "  fan1 " + std::to_string(s.fan1) + " RPM";
-      if (dual) line += "  fan2 " + std::to_string(s.fan2) + " RPM";
-      line += "  pwm1 " + std::to_string(s.duty1) + " %";
-      if (dual) line += "  pwm2 " + std::to_string(s.duty2) + " %";
-      line += "  alarms " + (alarms.empty() ? std::string("none") : joined(alarms, ", "));
-      std::cout << line << "\n" << std::flush;
+        std::cout << "# " << chipLine(chip) << ", " << backEndText() << "\n" << std::flush;
     }
-  }
+    for (int n = 0; !g_interrupted && (monitor.count == 0 || n < monitor.count); ++n) {
+        if (n > 0) {
+            sleepInterruptibly(monitor.interval);
+            if (g_interrupted)
+                break;
+        }
+        const Sample s = takeSample(dual);
+        if (!device::chipAnswers())
+            throw device::ChipNotAnswering();
+        const auto alarms = alarmNames(s.status1, s.status2, chip.deviceId);
+        if (monitor.csv) {
+            std::vector<std::string> row{s.time, temperatureText(s.local), temperatureText(s.remote1)};
+            if (dual)
+                row.push_back(temperatureText(s.remote2));
+            row.push_back(std::to_string(s.fan1));
+            if (dual)
+                row.push_back(std::to_string(s.fan2));
+            row.push_back(std::to_string(s.duty1));
+            if (dual)
+                row.push_back(std::to_string(s.duty2));
+            row.insert(row.end(), {hexByte(s.status1), hexByte(s.status2), joined(alarms, ";")});
+            printCsvRow(row);
+        } else {
+            std::string line =
+                s.time + "  local " + temperatureText(s.local) + " °C  remote1 " + temperatureText(s.remote1) + " °C";
+            if (dual)
+                line += "  remote2 " + temperatureText(s.remote2) + " °C";
+            line += "  fan1 " + std::to_string(s.fan1) + " RPM";
+            if (dual)
+                line += "  fan2 " + std::to_string(s.fan2) + " RPM";
+            line += "  pwm1 " + std::to_string(s.duty1) + " %";
+            if (dual)
+                line += "  pwm2 " + std::to_string(s.duty2) + " %";
+            line += "  alarms " + (alarms.empty() ? std::string("none") : joined(alarms, ", "));
+            std::cout << line << "\n" << std::flush;
+        }
+    }
 }
 
-void runSave(const TargetOptions& options, const std::string& path) {
-  const FoundChip chip = connect(options);
-  const std::time_t t = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&t, &local);
-  device::AnswerWatch read(readReg);
-  const auto lines = device::registerFileLines(chip.deviceId, local, std::ref(read));
-  // An all-FFh file from a chip that is gone would, recalled, reset the chip.
-  read.confirm();
-  const std::string error = device::writeFileReplacing(path, device::registerFileText(lines));
-  if (!error.empty()) throw Failure(error);
-  std::cout << "saved " << device::savedRegisterCount(chip.deviceId) << " registers of the " << chipLine(chip)
-            << " to " << path << "\n";
+void runSave(const TargetOptions& options, const std::string& path)
+{
+    const FoundChip chip = connect(options);
+    const std::time_t t = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&t, &local);
+    device::AnswerWatch read(readReg);
+    const auto lines = device::registerFileLines(chip.deviceId, local, std::ref(read));
+    // An all-FFh file from a chip that is gone would, recalled, reset the chip.
+    read.confirm();
+    const std::string error = device::writeFileReplacing(path, device::registerFileText(lines));
+    if (!error.empty())
+        throw Failure(error);
+    std::cout << "saved " << device::savedRegisterCount(chip.deviceId) << " registers of the " << chipLine(chip)
+              << " to " << path << "\n";
 }
 
 namespace {
 
 // What a recall of the file would change on the chip, printed one register a
 // line; true when anything differs. Reads only.
-bool printDifferences(const FoundChip& chip, const std::string& path, const std::vector<device::RegisterValue>& writes) {
-  const auto differences = device::registerDifferences(writes, readReg);
-  if (!device::chipAnswers()) throw device::ChipNotAnswering();
-  if (differences.empty()) {
-    std::cout << "the " << chipLine(chip) << " holds every value of " << path << "\n";
-    return false;
-  }
-  std::cout << "# " << differences.size() << " of the " << writes.size() << " registers of " << path
-            << " differ on the " << chipLine(chip) << " (chip -> file)\n";
-  for (const device::RegisterDifference& d : differences) std::cout << device::differenceLine(d, chip.deviceId) << "\n";
-  return true;
+bool printDifferences(const FoundChip& chip, const std::string& path, const std::vector<device::RegisterValue>& writes)
+{
+    const auto differences = device::registerDifferences(writes, readReg);
+    if (!device::chipAnswers())
+        throw device::ChipNotAnswering();
+    if (differences.empty()) {
+        std::cout << "the " << chipLine(chip) << " holds every value of " << path << "\n";
+        return false;
+    }
+    std::cout << "# " << differences.size() << " of the " << writes.size() << " registers of " << path
+              << " differ on the " << chipLine(chip) << " (chip -> file)\n";
+    for (const device::RegisterDifference& d : differences)
+        std::cout << device::differenceLine(d, chip.deviceId) << "\n";
+    return true;
 }
 
 }  // namespace
 
-void runDiff(const TargetOptions& options, const std::string& path) {
-  const device::RegisterFileResult result = device::readRegisterFile(path);
-  if (!result) throw Failure(path + ": " + result.error);
-  const FoundChip chip = connect(options);
-  if (printDifferences(chip, path, device::recallWrites(*result.file, chip.deviceId))) throw Differences{};
+void runDiff(const TargetOptions& options, const std::string& path)
+{
+    const device::RegisterFileResult result = device::readRegisterFile(path);
+    if (!result)
+        throw Failure(path + ": " + result.error);
+    const FoundChip chip = connect(options);
+    if (printDifferences(chip, path, device::recallWrites(*result.file, chip.deviceId)))
+        throw Differences{};
 }
 
-void runRecall(const TargetOptions& options, const std::string& path, bool dryRun) {
-  // Validate the whole file before the bus is touched: nothing of a bad file is written.
-  const device::RegisterFileResult result = device::readRegisterFile(path);
-  if (!result) throw Failure(path + ": " + result.error);
-  const FoundChip chip = connect(options);
-  const auto writes = device::recallWrites(*result.file, chip.deviceId);
-  if (dryRun) {
-    printDifferences(chip, path, writes);
-    std::cout << "nothing written (dry run)\n";
-    return;
-  }
-  device::WriteAction action(device::WriteSource::Cli, "recall");
-  for (const device::RegisterValue& w : writes) device::writeRegister(w.address, w.value);
-  if (!device::chipAnswers()) throw device::ChipNotAnswering();
-  std::cout << "recalled " << writes.size() << " registers from " << path << " to the " << chipLine(chip) << "\n";
-}
-
-void runTraced(const std::function<void()>& command, const std::string& vcdPath) {
-  if (!onSimulatedBoard()) throw Failure("trace needs the simulated board (run without --hardware)");
-  sim::Board& board = sim::board();
-  struct Traced {
-    std::string name;
-    sim::Bus* bus;
-  };
-  std::vector<Traced> buses;
-  for (int i = 0; i < board.portCount(); ++i) {
-    char name[48];
-    std::snprintf(name, sizeof name, "printer port %d (0x%x)", i, board.port(i)->base());
-    buses.push_back({name, &board.port(i)->bus()});
-  }
-  buses.push_back({"SMBus", &board.motherboardBus()});
-  for (const Traced& t : buses) {
-    t.bus->clearTrace();
-    t.bus->setTracing(true);
-  }
-  // The capture starts once the chip is found, as the trace does, on the bus
-  // that carries it.
-  std::unique_ptr<sim::WireCapture> capture;
-  setConnectedHook([&](const FoundChip& chip) {
-    for (const Traced& t : buses) t.bus->clearTrace();
-    // The simulated kernel adapters are not captured: their transfers are
-    // whole messages, not line changes.
-    if (vcdPath.empty() || chip.medium == Medium::KernelAdapter) return;
-    if (chip.medium == Medium::Printer && board.port(chip.port) != nullptr)
-      capture = std::make_unique<sim::WireCapture>(*board.port(chip.port));
-    else
-      capture = std::make_unique<sim::WireCapture>(board.motherboardBus(), "smbus");
-  });
-  std::string vcdError;
-  bool wrote = false;
-  const auto print = [&] {
-    setConnectedHook(nullptr);
-    if (capture) {
-      std::ostringstream vcd;
-      capture->writeVcd(vcd);
-      capture.reset();
-      vcdError = device::writeFileReplacing(vcdPath, vcd.str());
-      wrote = vcdError.empty();
+void runRecall(const TargetOptions& options, const std::string& path, bool dryRun)
+{
+    // Validate the whole file before the bus is touched: nothing of a bad file is written.
+    const device::RegisterFileResult result = device::readRegisterFile(path);
+    if (!result)
+        throw Failure(path + ": " + result.error);
+    const FoundChip chip = connect(options);
+    const auto writes = device::recallWrites(*result.file, chip.deviceId);
+    if (dryRun) {
+        printDifferences(chip, path, writes);
+        std::cout << "nothing written (dry run)\n";
+        return;
     }
+    device::WriteAction action(device::WriteSource::Cli, "recall");
+    for (const device::RegisterValue& w : writes)
+        device::writeRegister(w.address, w.value);
+    if (!device::chipAnswers())
+        throw device::ChipNotAnswering();
+    std::cout << "recalled " << writes.size() << " registers from " << path << " to the " << chipLine(chip) << "\n";
+}
+
+void runTraced(const std::function<void()>& command, const std::string& vcdPath)
+{
+    if (!onSimulatedBoard())
+        throw Failure("trace needs the simulated board (run without --hardware)");
+    sim::Board& board = sim::board();
+    struct Traced {
+        std::string name;
+        sim::Bus* bus;
+    };
+    std::vector<Traced> buses;
+    for (int i = 0; i < board.portCount(); ++i) {
+        char name[48];
+        std::snprintf(name, sizeof name, "printer port %d (0x%x)", i, board.port(i)->base());
+        buses.push_back({name, &board.port(i)->bus()});
+    }
+    buses.push_back({"SMBus", &board.motherboardBus()});
     for (const Traced& t : buses) {
-      t.bus->setTracing(false);
-      if (t.bus->trace().empty()) continue;
-      std::cout << "# bus trace, " << t.name << "\n";
-      bool afterStart = false;
-      for (const sim::TraceEvent& ev : t.bus->trace()) {
-        std::cout << "  " << traceLine(ev, afterStart) << "\n";
-        afterStart = ev.kind == sim::TraceEvent::Kind::Start || ev.kind == sim::TraceEvent::Kind::RepeatedStart;
-      }
+        t.bus->clearTrace();
+        t.bus->setTracing(true);
     }
-    std::cout << std::flush;
-  };
-  try {
-    command();
-  } catch (...) {
+    // The capture starts once the chip is found, as the trace does, on the bus
+    // that carries it.
+    std::unique_ptr<sim::WireCapture> capture;
+    setConnectedHook([&](const FoundChip& chip) {
+        for (const Traced& t : buses)
+            t.bus->clearTrace();
+        // The simulated kernel adapters are not captured: their transfers are
+        // whole messages, not line changes.
+        if (vcdPath.empty() || chip.medium == Medium::KernelAdapter)
+            return;
+        if (chip.medium == Medium::Printer && board.port(chip.port) != nullptr)
+            capture = std::make_unique<sim::WireCapture>(*board.port(chip.port));
+        else
+            capture = std::make_unique<sim::WireCapture>(board.motherboardBus(), "smbus");
+    });
+    std::string vcdError;
+    bool wrote = false;
+    const auto print = [&] {
+        setConnectedHook(nullptr);
+        if (capture) {
+            std::ostringstream vcd;
+            capture->writeVcd(vcd);
+            capture.reset();
+            vcdError = device::writeFileReplacing(vcdPath, vcd.str());
+            wrote = vcdError.empty();
+        }
+        for (const Traced& t : buses) {
+            t.bus->setTracing(false);
+            if (t.bus->trace().empty())
+                continue;
+            std::cout << "# bus trace, " << t.name << "\n";
+            bool afterStart = false;
+            for (const sim::TraceEvent& ev : t.bus->trace()) {
+                std::cout << "  " << traceLine(ev, afterStart) << "\n";
+                afterStart = ev.kind == sim::TraceEvent::Kind::Start || ev.kind == sim::TraceEvent::Kind::RepeatedStart;
+            }
+        }
+        std::cout << std::flush;
+    };
+    try {
+        command();
+    } catch (...) {
+        print();
+        if (!vcdError.empty())
+            std::cerr << "fanscope-cli: " << vcdError << "\n";
+        throw;
+    }
     print();
-    if (!vcdError.empty()) std::cerr << "fanscope-cli: " << vcdError << "\n";
-    throw;
-  }
-  print();
-  if (!vcdError.empty()) throw Failure(vcdError);
-  if (!vcdPath.empty() && !wrote) throw Failure("no wire capture was made: the chip is on a kernel I2C adapter");
+    if (!vcdError.empty())
+        throw Failure(vcdError);
+    if (!vcdPath.empty() && !wrote)
+        throw Failure("no wire capture was made: the chip is on a kernel I2C adapter");
 }
 
 }  // namespace cli

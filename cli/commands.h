@@ -16,9 +16,9 @@ void runSet(const TargetOptions& options, const std::string& reg, const std::str
 void runDump(const TargetOptions& options);
 
 struct MonitorOptions {
-  double interval = 1.0;  // seconds
-  int count = 0;          // 0 = until interrupted
-  bool csv = false;
+    double interval = 1.0;  // seconds
+    int count = 0;          // 0 = until interrupted
+    bool csv = false;
 };
 void runMonitor(const TargetOptions& options, const MonitorOptions& monitor);
 
@@ -28,7 +28,7 @@ void runRecall(const TargetOptions& options, const std::string& path, bool dryRu
 
 // Thrown by runDiff when file and chip differ: exit status 1 with nothing
 // on stderr, as diff does.
-struct Differences {};
+struct Differences { };
 // Prints the registers whose file value differs from the chip's.
 void runDiff(const TargetOptions& options, const std::string& path);
 

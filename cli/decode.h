@@ -23,8 +23,8 @@ const device::RegisterEntry* parseRegister(const std::string& text);
 
 // One decoded field: "Divisor(N)" = "8", "Local" = "25.75 °C".
 struct Field {
-  std::string name;
-  std::string value;
+    std::string name;
+    std::string value;
 };
 
 // The registers a decoding needs besides the register itself (Extra

@@ -16,153 +16,184 @@ using device::RegisterLink;
 using vexlink06::AdapterError;
 using vexlink06::AdapterFailure;
 
-std::map<int, std::string>& names() {
-  static std::map<int, std::string> known;
-  return known;
+std::map<int, std::string>& names()
+{
+    static std::map<int, std::string> known;
+    return known;
 }
 
 std::shared_ptr<vexlink06::KernelAdapter> adapter() { return device::ComPort()->KernelAdapter(); }
 
-std::string why(AdapterError status, const std::vector<vexlink06::AdapterInfo>& list) {
-  if (status == AdapterError::NoDeviceFiles)
-    return "no I2C adapters: the i2c-dev module is not loaded (sudo modprobe i2c-dev)";
-  if (list.empty()) return "no I2C adapters found";
-  const auto& first = list.front();
-  if (first.Access == AdapterError::NoPermission)
-    return "no permission on /dev/" + first.busName() + ": join the group " +
-           (first.Group.empty() ? std::string("that owns it") : first.Group) + " and log in again";
-  return "no I2C adapter can be opened";
+std::string why(AdapterError status, const std::vector<vexlink06::AdapterInfo>& list)
+{
+    if (status == AdapterError::NoDeviceFiles)
+        return "no I2C adapters: the i2c-dev module is not loaded (sudo modprobe i2c-dev)";
+    if (list.empty())
+        return "no I2C adapters found";
+    const auto& first = list.front();
+    if (first.Access == AdapterError::NoPermission)
+        return "no permission on /dev/" + first.busName() + ": join the group " +
+               (first.Group.empty() ? std::string("that owns it") : first.Group) + " and log in again";
+    return "no I2C adapter can be opened";
 }
 
-std::vector<vexlink06::AdapterInfo> listed() {
-  auto list = adapter()->Adapters();
-  for (const auto& a : list) names()[a.Number] = a.Name;
-  return list;
+std::vector<vexlink06::AdapterInfo> listed()
+{
+    auto list = adapter()->Adapters();
+    for (const auto& a : list)
+        names()[a.Number] = a.Name;
+    return list;
 }
 
-char hex7(std::uint8_t a, char (&text)[8]) {
-  std::snprintf(text, sizeof text, "0x%02x", a);
-  return text[0];
+char hex7(std::uint8_t a, char (&text)[8])
+{
+    std::snprintf(text, sizeof text, "0x%02x", a);
+    return text[0];
 }
 
 // Asks on the terminal unless --yes; false when the user declines.
-bool confirmForce(const TargetOptions& options, int bus, std::uint8_t address) {
-  char text[8];
-  hex7(address, text);
-  std::cerr << "fanscope-cli: warning: a kernel driver is using address " << text << " on " << adapterLabel(bus)
-            << "; forcing access can confuse that driver and the chip.\n";
-  if (options.assumeYes) return true;
-  std::cerr << "Continue? [y/N] " << std::flush;
-  std::string answer;
-  if (!std::getline(std::cin, answer)) return false;
-  return answer == "y" || answer == "Y" || answer == "yes";
+bool confirmForce(const TargetOptions& options, int bus, std::uint8_t address)
+{
+    char text[8];
+    hex7(address, text);
+    std::cerr << "fanscope-cli: warning: a kernel driver is using address " << text << " on " << adapterLabel(bus)
+              << "; forcing access can confuse that driver and the chip.\n";
+    if (options.assumeYes)
+        return true;
+    std::cerr << "Continue? [y/N] " << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer))
+        return false;
+    return answer == "y" || answer == "Y" || answer == "yes";
 }
 
 // Searches `bus`; `stopAtFirst` for connect. A driver-owned address is
 // skipped, or with --force taken after the warning.
-void search(const TargetOptions& options, int bus, bool stopAtFirst, std::vector<FoundChip>& found) {
-  auto link = adapter();
-  link->setBus(bus);
-  RegisterLink.Medium = device::MediumKernelAdapter;
-  for (std::uint8_t a7 : candidates(options)) {
-    link->setForce(vexlink06::False);
-    try {
-      if (auto id = probe(a7)) found.push_back({Medium::KernelAdapter, bus, 0, false, a7, *id});
-    } catch (const AdapterFailure& e) {
-      if (e.code() == AdapterError::DriverOwned) {
-        if (!options.force) {
-          if (options.address) throw Failure(e.description() + " (-f forces it)");
-          char text[8];
-          hex7(a7, text);
-          std::cerr << "fanscope-cli: " << adapterLabel(bus) << " " << text
-                    << ": a kernel driver owns this address, skipped (-f forces it)\n";
-          continue;
+void search(const TargetOptions& options, int bus, bool stopAtFirst, std::vector<FoundChip>& found)
+{
+    auto link = adapter();
+    link->setBus(bus);
+    RegisterLink.Medium = device::MediumKernelAdapter;
+    for (std::uint8_t a7 : candidates(options)) {
+        link->setForce(vexlink06::False);
+        try {
+            if (auto id = probe(a7))
+                found.push_back({Medium::KernelAdapter, bus, 0, false, a7, *id});
+        } catch (const AdapterFailure& e) {
+            if (e.code() == AdapterError::DriverOwned) {
+                if (!options.force) {
+                    if (options.address)
+                        throw Failure(e.description() + " (-f forces it)");
+                    char text[8];
+                    hex7(a7, text);
+                    std::cerr << "fanscope-cli: " << adapterLabel(bus) << " " << text
+                              << ": a kernel driver owns this address, skipped (-f forces it)\n";
+                    continue;
+                }
+                if (!confirmForce(options, bus, a7))
+                    throw Failure("not confirmed: nothing was sent to the chip");
+                link->setForce(vexlink06::True);
+                if (auto id = probe(a7))
+                    found.push_back({Medium::KernelAdapter, bus, 0, false, a7, *id});
+            } else if (e.code() == AdapterError::NoAck) {
+                continue;
+            } else {
+                throw Failure(e.description());
+            }
         }
-        if (!confirmForce(options, bus, a7)) throw Failure("not confirmed: nothing was sent to the chip");
-        link->setForce(vexlink06::True);
-        if (auto id = probe(a7)) found.push_back({Medium::KernelAdapter, bus, 0, false, a7, *id});
-      } else if (e.code() == AdapterError::NoAck) {
-        continue;
-      } else {
-        throw Failure(e.description());
-      }
+        if (stopAtFirst && !found.empty())
+            return;
     }
-    if (stopAtFirst && !found.empty()) return;
-  }
 }
 
 }  // namespace
 
-std::vector<int> adaptersToSearch(const TargetOptions& options) {
-  const auto list = listed();
-  const auto status = adapter()->ListStatus();
-  if (!options.bus.empty()) {
-    if (status == AdapterError::NoDeviceFiles) throw Failure(why(status, list));
-    const int n = adapter()->FindBus(options.bus);
-    if (n < 0) throw Failure("there is no I2C adapter '" + options.bus + "'");
-    return {n};
-  }
-  std::vector<int> usable;
-  for (const auto& a : list)
-    if (a.Access == AdapterError::None) usable.push_back(a.Number);
-  if (usable.empty()) throw Failure(why(status, list));
-  return usable;
+std::vector<int> adaptersToSearch(const TargetOptions& options)
+{
+    const auto list = listed();
+    const auto status = adapter()->ListStatus();
+    if (!options.bus.empty()) {
+        if (status == AdapterError::NoDeviceFiles)
+            throw Failure(why(status, list));
+        const int n = adapter()->FindBus(options.bus);
+        if (n < 0)
+            throw Failure("there is no I2C adapter '" + options.bus + "'");
+        return {n};
+    }
+    std::vector<int> usable;
+    for (const auto& a : list)
+        if (a.Access == AdapterError::None)
+            usable.push_back(a.Number);
+    if (usable.empty())
+        throw Failure(why(status, list));
+    return usable;
 }
 
-std::string adapterLabel(int number) {
-  const auto it = names().find(number);
-  const std::string bus = "i2c-" + std::to_string(number);
-  return it == names().end() || it->second.empty() ? bus : bus + " (" + it->second + ")";
+std::string adapterLabel(int number)
+{
+    const auto it = names().find(number);
+    const std::string bus = "i2c-" + std::to_string(number);
+    return it == names().end() || it->second.empty() ? bus : bus + " (" + it->second + ")";
 }
 
-void printAdapters(const TargetOptions& options) {
-  const auto list = listed();
-  const auto status = adapter()->ListStatus();
-  if (list.empty()) throw Failure(why(status, list));
-  std::cout << "ADAPTER   NAME                                FUNCTIONALITY\n";
-  for (const auto& a : list) {
-    if (!options.bus.empty() && adapter()->FindBus(options.bus) != a.Number) continue;
-    std::string name = a.Name;
-    if (name.size() < 36) name.resize(36, ' ');
-    std::string bus = a.busName();
-    if (bus.size() < 10) bus.resize(10, ' ');
-    std::cout << bus << name
-              << (a.Access == AdapterError::None ? vexlink06::functionalityText(a.Functionality)
-                  : a.Access == AdapterError::NoPermission
-                      ? "no permission (group " + (a.Group.empty() ? std::string("?") : a.Group) + ")"
-                      : std::string("cannot be opened"))
-              << "\n";
-  }
-  std::cout << "\n";
+void printAdapters(const TargetOptions& options)
+{
+    const auto list = listed();
+    const auto status = adapter()->ListStatus();
+    if (list.empty())
+        throw Failure(why(status, list));
+    std::cout << "ADAPTER   NAME                                FUNCTIONALITY\n";
+    for (const auto& a : list) {
+        if (!options.bus.empty() && adapter()->FindBus(options.bus) != a.Number)
+            continue;
+        std::string name = a.Name;
+        if (name.size() < 36)
+            name.resize(36, ' ');
+        std::string bus = a.busName();
+        if (bus.size() < 10)
+            bus.resize(10, ' ');
+        std::cout << bus << name
+                  << (a.Access == AdapterError::None ? vexlink06::functionalityText(a.Functionality)
+                      : a.Access == AdapterError::NoPermission
+                          ? "no permission (group " + (a.Group.empty() ? std::string("?") : a.Group) + ")"
+                          : std::string("cannot be opened"))
+                  << "\n";
+    }
+    std::cout << "\n";
 }
 
-std::vector<FoundChip> detectKernelChips(const TargetOptions& options) {
-  std::vector<FoundChip> found;
-  for (int bus : adaptersToSearch(options)) search(options, bus, false, found);
-  return found;
+std::vector<FoundChip> detectKernelChips(const TargetOptions& options)
+{
+    std::vector<FoundChip> found;
+    for (int bus : adaptersToSearch(options))
+        search(options, bus, false, found);
+    return found;
 }
 
-FoundChip connectKernel(const TargetOptions& options) {
-  const auto buses = adaptersToSearch(options);
-  std::vector<FoundChip> found;
-  for (int bus : buses) {
-    search(options, bus, true, found);
-    if (!found.empty()) break;
-  }
-  if (found.empty()) {
-    char text[8] = "";
-    if (options.address) hex7(*options.address, text);
-    const std::string at = options.address ? std::string(" at ") + text : std::string();
-    const std::string where = buses.size() == 1 ? adapterLabel(buses.front()) : "any I2C adapter";
-    throw Failure("no TFM4410 or TFM4411 found" + at + " on " + where);
-  }
-  const FoundChip chip = found.front();
-  // The search left the adapter on the chip's bus with the force it needed.
-  adapter()->setBus(chip.port);
-  RegisterLink.Medium = device::MediumKernelAdapter;
-  RegisterLink.PrinterMedium = 0;
-  RegisterLink.DeviceAddress = chip.address;
-  return chip;
+FoundChip connectKernel(const TargetOptions& options)
+{
+    const auto buses = adaptersToSearch(options);
+    std::vector<FoundChip> found;
+    for (int bus : buses) {
+        search(options, bus, true, found);
+        if (!found.empty())
+            break;
+    }
+    if (found.empty()) {
+        char text[8] = "";
+        if (options.address)
+            hex7(*options.address, text);
+        const std::string at = options.address ? std::string(" at ") + text : std::string();
+        const std::string where = buses.size() == 1 ? adapterLabel(buses.front()) : "any I2C adapter";
+        throw Failure("no TFM4410 or TFM4411 found" + at + " on " + where);
+    }
+    const FoundChip chip = found.front();
+    // The search left the adapter on the chip's bus with the force it needed.
+    adapter()->setBus(chip.port);
+    RegisterLink.Medium = device::MediumKernelAdapter;
+    RegisterLink.PrinterMedium = 0;
+    RegisterLink.DeviceAddress = chip.address;
+    return chip;
 }
 
 }  // namespace cli

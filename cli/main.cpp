@@ -17,156 +17,171 @@
 namespace {
 
 constexpr const char* Usage =
-    "usage: fanscope-cli [--medium printer|smbus|i2c] [--bus N|NAME] [-f] [--port N] [--address A] [--hardware] [--sim-config FILE] "
+    "usage: fanscope-cli [--medium printer|smbus|i2c] [--bus N|NAME] [-f] [--port N] [--address A] [--hardware] "
+    "[--sim-config FILE] "
     "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, save, recall, diff; --help for more)";
 
-int usageError(const std::string& message) {
-  std::cerr << "fanscope-cli: " << message << "\n" << Usage << "\n";
-  return 2;
+int usageError(const std::string& message)
+{
+    std::cerr << "fanscope-cli: " << message << "\n" << Usage << "\n";
+    return 2;
 }
 
 struct Arguments {
-  cli::TargetOptions target;
-  bool portGiven = false;
-  std::string reg, value, path;
-  bool assumeYes = false, readBack = false, dryRun = false;
-  cli::MonitorOptions monitor;
+    cli::TargetOptions target;
+    bool portGiven = false;
+    std::string reg, value, path;
+    bool assumeYes = false, readBack = false, dryRun = false;
+    cli::MonitorOptions monitor;
 };
 
 // The commands, added to the program and again under `trace`; each sets the
 // action to run once the whole line has parsed.
-void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, bool underTrace) {
-  parent.add_subcommand("detect", "List the chips found at the three candidate addresses")
-      ->callback([&] { action = [&] { cli::runDetect(a.target, a.portGiven); }; });
+void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, bool underTrace)
+{
+    parent.add_subcommand("detect", "List the chips found at the three candidate addresses")->callback([&] {
+        action = [&] { cli::runDetect(a.target, a.portGiven); };
+    });
 
-  auto* get = parent.add_subcommand("get", "Print one register's value");
-  get->add_option("REG", a.reg, "Register address (0x22 or 34) or its name as dump shows it")->required();
-  get->callback([&] { action = [&] { cli::runGet(a.target, a.reg); }; });
+    auto* get = parent.add_subcommand("get", "Print one register's value");
+    get->add_option("REG", a.reg, "Register address (0x22 or 34) or its name as dump shows it")->required();
+    get->callback([&] { action = [&] { cli::runGet(a.target, a.reg); }; });
 
-  auto* set = parent.add_subcommand("set", "Write one register");
-  set->add_option("REG", a.reg, "Register address or name")->required();
-  set->add_option("VALUE", a.value, "Byte to write (0x1a or 26)")->required();
-  set->add_flag("-y,--yes", a.assumeYes, "Do not ask for confirmation");
-  set->add_flag("-r,--read-back", a.readBack, "Read the register back and report a mismatch");
-  set->callback([&] { action = [&] { cli::runSet(a.target, a.reg, a.value, a.assumeYes, a.readBack); }; });
+    auto* set = parent.add_subcommand("set", "Write one register");
+    set->add_option("REG", a.reg, "Register address or name")->required();
+    set->add_option("VALUE", a.value, "Byte to write (0x1a or 26)")->required();
+    set->add_flag("-y,--yes", a.assumeYes, "Do not ask for confirmation");
+    set->add_flag("-r,--read-back", a.readBack, "Read the register back and report a mismatch");
+    set->callback([&] { action = [&] { cli::runSet(a.target, a.reg, a.value, a.assumeYes, a.readBack); }; });
 
-  parent.add_subcommand("dump", "Print every register of the chip with its fields decoded")
-      ->callback([&] { action = [&] { cli::runDump(a.target); }; });
+    parent.add_subcommand("dump", "Print every register of the chip with its fields decoded")->callback([&] {
+        action = [&] { cli::runDump(a.target); };
+    });
 
-  if (!underTrace) {  // an endless trace helps nobody
-    auto* monitor = parent.add_subcommand("monitor", "Print temperatures, fan speeds, duties and alarms periodically");
-    monitor->add_option("--interval", a.monitor.interval, "Seconds between lines (default 1)")
-        ->check(CLI::NonNegativeNumber);
-    monitor->add_option("--count", a.monitor.count, "Number of lines (default: until Ctrl-C)")
-        ->check(CLI::NonNegativeNumber);
-    monitor->add_flag("--csv", a.monitor.csv, "CSV (RFC 4180) with a header row");
-    monitor->callback([&] { action = [&] { cli::runMonitor(a.target, a.monitor); }; });
-  }
+    if (!underTrace) {  // an endless trace helps nobody
+        auto* monitor =
+            parent.add_subcommand("monitor", "Print temperatures, fan speeds, duties and alarms periodically");
+        monitor->add_option("--interval", a.monitor.interval, "Seconds between lines (default 1)")
+            ->check(CLI::NonNegativeNumber);
+        monitor->add_option("--count", a.monitor.count, "Number of lines (default: until Ctrl-C)")
+            ->check(CLI::NonNegativeNumber);
+        monitor->add_flag("--csv", a.monitor.csv, "CSV (RFC 4180) with a header row");
+        monitor->callback([&] { action = [&] { cli::runMonitor(a.target, a.monitor); }; });
+    }
 
-  auto* save = parent.add_subcommand("save", "Save the configuration registers to a register file");
-  save->add_option("FILE", a.path, "Register file to write")->required()->check(CLI::Validator(
-      [](const std::string& path) { return path.empty() ? std::string("the file name is empty") : std::string(); },
-      "FILE", "non-empty"));
-  save->callback([&] { action = [&] { cli::runSave(a.target, a.path); }; });
+    auto* save = parent.add_subcommand("save", "Save the configuration registers to a register file");
+    save->add_option("FILE", a.path, "Register file to write")
+        ->required()
+        ->check(CLI::Validator(
+            [](const std::string& path) {
+                return path.empty() ? std::string("the file name is empty") : std::string();
+            },
+            "FILE", "non-empty"));
+    save->callback([&] { action = [&] { cli::runSave(a.target, a.path); }; });
 
-  auto* recall = parent.add_subcommand("recall", "Write the registers of a register file to the chip");
-  recall->add_option("FILE", a.path, "Register file to read")->required()->check(CLI::ExistingFile);
-  recall->add_flag("-n,--dry-run", a.dryRun, "Print what would change and write nothing");
-  recall->callback([&] { action = [&] { cli::runRecall(a.target, a.path, a.dryRun); }; });
+    auto* recall = parent.add_subcommand("recall", "Write the registers of a register file to the chip");
+    recall->add_option("FILE", a.path, "Register file to read")->required()->check(CLI::ExistingFile);
+    recall->add_flag("-n,--dry-run", a.dryRun, "Print what would change and write nothing");
+    recall->callback([&] { action = [&] { cli::runRecall(a.target, a.path, a.dryRun); }; });
 
-  auto* diff = parent.add_subcommand("diff", "Compare a register file with the chip (exit 1 when they differ)");
-  diff->add_option("FILE", a.path, "Register file to read")->required()->check(CLI::ExistingFile);
-  diff->callback([&] { action = [&] { cli::runDiff(a.target, a.path); }; });
+    auto* diff = parent.add_subcommand("diff", "Compare a register file with the chip (exit 1 when they differ)");
+    diff->add_option("FILE", a.path, "Register file to read")->required()->check(CLI::ExistingFile);
+    diff->callback([&] { action = [&] { cli::runDiff(a.target, a.path); }; });
 }
 
 struct Disconnect {
-  ~Disconnect() {
-    try {
-      cli::disconnect();
-    } catch (...) {
-      // Ending the process releases the port anyway.
+    ~Disconnect()
+    {
+        try {
+            cli::disconnect();
+        } catch (...) {
+            // Ending the process releases the port anyway.
+        }
     }
-  }
 };
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  CLI::App app{"Reads, writes and watches a TFM4410 or TFM4411 fan controller on the evaluation board's "
-               "printer port or on the chipset SMBus. Without --hardware it works on the simulated board.",
-               "fanscope-cli"};
-  app.set_version_flag("-V,--version", std::string("fanscope-cli ") + FANSCOPE_VERSION);
-  app.require_subcommand(1, 1);
-  app.fallthrough();
+int main(int argc, char** argv)
+{
+    CLI::App app{"Reads, writes and watches a TFM4410 or TFM4411 fan controller on the evaluation board's "
+                 "printer port or on the chipset SMBus. Without --hardware it works on the simulated board.",
+                 "fanscope-cli"};
+    app.set_version_flag("-V,--version", std::string("fanscope-cli ") + FANSCOPE_VERSION);
+    app.require_subcommand(1, 1);
+    app.fallthrough();
 
-  Arguments a;
-  std::string medium = "printer";
-  std::string address;
-  app.add_option("--medium", medium, "How the PC reaches the chip (default printer)")
-      ->check(CLI::IsMember({"printer", "smbus", "i2c"}));
-  auto* bus = app.add_option("--bus", a.target.bus, "Kernel I2C adapter for --medium i2c: number or name, as detect "
-                                                    "shows it (default: every adapter)");
-  app.add_flag("-f,--force", a.target.force,
-               "With --medium i2c, use an address that a kernel driver owns (asks first unless -y)");
-  app.add_flag("-y,--yes", a.target.assumeYes, "Do not ask before forcing");
-  auto* port = app.add_option("--port", a.target.port, "Printer port index, as detect shows it (default 0)")
-                   ->check(CLI::Range(0, 255));
-  app.add_option("--address", address, "7-bit chip address such as 0x2e (default: the first chip found)");
-  auto* hardware = app.add_flag("--hardware", a.target.hardware, "Use the real printer port and chipset SMBus");
-  app.add_option("--sim-config", a.target.simConfig, "JSON configuration of the simulated board")
-      ->check(CLI::ExistingFile)
-      ->excludes(hardware);
+    Arguments a;
+    std::string medium = "printer";
+    std::string address;
+    app.add_option("--medium", medium, "How the PC reaches the chip (default printer)")
+        ->check(CLI::IsMember({"printer", "smbus", "i2c"}));
+    auto* bus = app.add_option("--bus", a.target.bus,
+                               "Kernel I2C adapter for --medium i2c: number or name, as detect "
+                               "shows it (default: every adapter)");
+    app.add_flag("-f,--force", a.target.force,
+                 "With --medium i2c, use an address that a kernel driver owns (asks first unless -y)");
+    app.add_flag("-y,--yes", a.target.assumeYes, "Do not ask before forcing");
+    auto* port = app.add_option("--port", a.target.port, "Printer port index, as detect shows it (default 0)")
+                     ->check(CLI::Range(0, 255));
+    app.add_option("--address", address, "7-bit chip address such as 0x2e (default: the first chip found)");
+    auto* hardware = app.add_flag("--hardware", a.target.hardware, "Use the real printer port and chipset SMBus");
+    app.add_option("--sim-config", a.target.simConfig, "JSON configuration of the simulated board")
+        ->check(CLI::ExistingFile)
+        ->excludes(hardware);
 
-  std::function<void()> action;
-  addCommands(app, a, action, false);
-  auto* trace = app.add_subcommand("trace", "Run one command on the simulated board and print its bus trace");
-  trace->require_subcommand(1, 1);
-  trace->fallthrough();
-  std::string vcdPath;
-  trace->add_option("--vcd", vcdPath, "Also write SCL and SDA of the chip's bus as a Value Change Dump to FILE")
-      ->type_name("FILE");
-  addCommands(*trace, a, action, true);
+    std::function<void()> action;
+    addCommands(app, a, action, false);
+    auto* trace = app.add_subcommand("trace", "Run one command on the simulated board and print its bus trace");
+    trace->require_subcommand(1, 1);
+    trace->fallthrough();
+    std::string vcdPath;
+    trace->add_option("--vcd", vcdPath, "Also write SCL and SDA of the chip's bus as a Value Change Dump to FILE")
+        ->type_name("FILE");
+    addCommands(*trace, a, action, true);
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
-    return usageError(e.what());
-  }
-
-  Disconnect disconnect;
-  try {
-    a.portGiven = port->count() > 0;
-    a.target.medium = medium == "smbus" ? cli::Medium::Smbus : cli::Medium::Printer;
-    if (medium == "i2c") a.target.medium = cli::Medium::KernelAdapter;
-    if ((bus->count() > 0 || a.target.force) && a.target.medium != cli::Medium::KernelAdapter)
-      throw cli::UsageError("--bus and --force need --medium i2c");
-    a.target.assumeYes = a.target.assumeYes || a.assumeYes;
-    if (!address.empty()) {
-      const auto value = cli::parseNumber(address, 0x7F);
-      if (!value || *value < 0x03 || *value > 0x77)
-        throw cli::UsageError("address '" + address + "' is not a 7-bit address (0x03..0x77)");
-      a.target.address = static_cast<std::uint8_t>(*value);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0)
+            return app.exit(e);  // --help, --version
+        return usageError(e.what());
     }
-    cli::preparePlatform(a.target);
-    if (*trace)
-      cli::runTraced(action, vcdPath);
-    else
-      action();
-    return 0;
-  } catch (const cli::Differences&) {
+
+    Disconnect disconnect;
+    try {
+        a.portGiven = port->count() > 0;
+        a.target.medium = medium == "smbus" ? cli::Medium::Smbus : cli::Medium::Printer;
+        if (medium == "i2c")
+            a.target.medium = cli::Medium::KernelAdapter;
+        if ((bus->count() > 0 || a.target.force) && a.target.medium != cli::Medium::KernelAdapter)
+            throw cli::UsageError("--bus and --force need --medium i2c");
+        a.target.assumeYes = a.target.assumeYes || a.assumeYes;
+        if (!address.empty()) {
+            const auto value = cli::parseNumber(address, 0x7F);
+            if (!value || *value < 0x03 || *value > 0x77)
+                throw cli::UsageError("address '" + address + "' is not a 7-bit address (0x03..0x77)");
+            a.target.address = static_cast<std::uint8_t>(*value);
+        }
+        cli::preparePlatform(a.target);
+        if (*trace)
+            cli::runTraced(action, vcdPath);
+        else
+            action();
+        return 0;
+    } catch (const cli::Differences&) {
+        return 1;
+    } catch (const cli::UsageError& e) {
+        return usageError(e.what());
+    } catch (const cli::ConfigurationError& e) {
+        std::cerr << "fanscope-cli: " << e.what() << "\n";
+        return 2;
+    } catch (const cli::Failure& e) {
+        std::cerr << "fanscope-cli: " << e.what() << "\n";
+    } catch (const vexlink06::ComError& e) {
+        std::cerr << "fanscope-cli: Error: " << e.number() << ", " << e.description() << "\n";
+    } catch (const std::exception& e) {
+        std::cerr << "fanscope-cli: " << e.what() << "\n";
+    }
     return 1;
-  } catch (const cli::UsageError& e) {
-    return usageError(e.what());
-  } catch (const cli::ConfigurationError& e) {
-    std::cerr << "fanscope-cli: " << e.what() << "\n";
-    return 2;
-  } catch (const cli::Failure& e) {
-    std::cerr << "fanscope-cli: " << e.what() << "\n";
-  } catch (const vexlink06::ComError& e) {
-    std::cerr << "fanscope-cli: Error: " << e.number() << ", " << e.description() << "\n";
-  } catch (const std::exception& e) {
-    std::cerr << "fanscope-cli: " << e.what() << "\n";
-  }
-  return 1;
 }

@@ -14,21 +14,21 @@ namespace cli {
 
 // A command that ran and failed: exit status 1, message on stderr.
 class Failure : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
+public:
+    using std::runtime_error::runtime_error;
 };
 
 // A simulated board configuration that cannot be used: exit status 2, as
 // the board itself ends a process that reads it.
 class ConfigurationError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
+public:
+    using std::runtime_error::runtime_error;
 };
 
 // An argument that makes no sense: exit status 2 with a usage line.
 class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
+public:
+    using std::runtime_error::runtime_error;
 };
 
 // KernelAdapter: the kernel's I2C/SMBus adapters; FoundChip::port is then
@@ -36,23 +36,23 @@ class UsageError : public std::runtime_error {
 enum class Medium { Printer, Smbus, KernelAdapter };
 
 struct TargetOptions {
-  Medium medium = Medium::Printer;
-  std::string bus;                      // kernel adapter: number or name ("" = every adapter)
-  bool force = false;                   // kernel adapter: use an address a driver owns
-  bool assumeYes = false;               // do not ask before forcing
-  int port = 0;                         // printer port index
-  std::optional<std::uint8_t> address;  // 7-bit; none = first chip found
-  bool hardware = false;
-  std::string simConfig;
+    Medium medium = Medium::Printer;
+    std::string bus;                      // kernel adapter: number or name ("" = every adapter)
+    bool force = false;                   // kernel adapter: use an address a driver owns
+    bool assumeYes = false;               // do not ask before forcing
+    int port = 0;                         // printer port index
+    std::optional<std::uint8_t> address;  // 7-bit; none = first chip found
+    bool hardware = false;
+    std::string simConfig;
 };
 
 struct FoundChip {
-  Medium medium = Medium::Printer;
-  int port = -1;               // printer port index, -1 on the chipset bus
-  std::uint32_t portBase = 0;  // printer port base address
-  bool inverted = true;        // the adapter's data sense that answered
-  std::uint8_t address = 0;    // 7-bit
-  int deviceId = 0;
+    Medium medium = Medium::Printer;
+    int port = -1;               // printer port index, -1 on the chipset bus
+    std::uint32_t portBase = 0;  // printer port base address
+    bool inverted = true;        // the adapter's data sense that answered
+    std::uint8_t address = 0;    // 7-bit
+    int deviceId = 0;
 };
 
 // Chooses the platform and the simulated board's configuration. Must run

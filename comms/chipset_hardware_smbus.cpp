@@ -20,8 +20,7 @@ namespace {
 // unset, so the next call tries again.
 namespace helper {
 
-template <class Fn>
-Fn* resolved(const char* name)
+template <class Fn> Fn* resolved(const char* name)
 {
     return platform::resolveAs<Fn>(platform::Kind::Motherboard, name);
 }
@@ -86,7 +85,7 @@ std::int32_t MBByteRead153310B9(std::int32_t base, std::int32_t command, std::in
     return fn(base, command, address, protocol);
 }
 
-} // namespace helper
+}  // namespace helper
 
 constexpr std::int32_t kConfigAddressPort = 0xCF8;
 constexpr std::int32_t kConfigDataPort = 0xCFC;
@@ -106,16 +105,11 @@ struct Controller {
 // The one ICH part its table left without a family (0x24838086) takes the
 // PIIX4-type routines of its generation's other ICH parts.
 constexpr Controller kControllers[] = {
-    {0x71138086, "PIIX4 Type, ", Family::Piix4},
-    {0x24188086, "ICH Type  , ", Family::Piix4},
-    {0x24288086, "ICH 0     , ", Family::Piix4},
-    {0x24138086, "ICH Type  , ", Family::Piix4},
-    {0x24238086, "ICH 0     , ", Family::Piix4},
-    {0x24438086, "ICH 2     , ", Family::Piix4},
-    {0x24458086, "ICH Type  , ", Family::Piix4},
-    {0x24838086, "ICH 3     , ", Family::Piix4},
-    {0x24C38086, "ICH 4     , ", Family::Piix4},
-    {0x24D38086, "ICH 5     , ", Family::Piix4},
+    {0x71138086, "PIIX4 Type, ", Family::Piix4}, {0x24188086, "ICH Type  , ", Family::Piix4},
+    {0x24288086, "ICH 0     , ", Family::Piix4}, {0x24138086, "ICH Type  , ", Family::Piix4},
+    {0x24238086, "ICH 0     , ", Family::Piix4}, {0x24438086, "ICH 2     , ", Family::Piix4},
+    {0x24458086, "ICH Type  , ", Family::Piix4}, {0x24838086, "ICH 3     , ", Family::Piix4},
+    {0x24C38086, "ICH 4     , ", Family::Piix4}, {0x24D38086, "ICH 5     , ", Family::Piix4},
     {0x710110B9, "ALi M1535+, ", Family::Ali},
 };
 
@@ -174,8 +168,7 @@ std::uint8_t checkedByte(std::int32_t value)
 void Delay()
 {
     const double deadline = Timer() + 0.005;
-    while (Timer() < deadline + 0.005) {
-    }
+    while (Timer() < deadline + 0.005) { }
 }
 
 // At least 1 ms, leaving the PIIX4-type status cleared. Bounded by the
@@ -208,8 +201,7 @@ void WaitSMBus153310B9()
 
 // Polls the status register until `finished` holds or the transfer time-out
 // passes; false on time-out. `status` is the last value read.
-template <class Finished>
-bool pollStatus(Finished finished, std::uint8_t& status)
+template <class Finished> bool pollStatus(Finished finished, std::uint8_t& status)
 {
     const double limit = Timer() + kTransferTimeout;
     for (;;) {
@@ -277,7 +269,8 @@ std::uint8_t ByteRead71138086(std::uint8_t address, std::uint8_t pointer)
 std::uint8_t ByteRead153310B9(std::uint8_t address, std::uint8_t pointer)
 {
     WaitSMBus153310B9();
-    const std::int32_t value = helper::MBByteRead153310B9(hostBase(), pointer, readAddressByte(address), kByteDataProtocol);
+    const std::int32_t value =
+        helper::MBByteRead153310B9(hostBase(), pointer, readAddressByte(address), kByteDataProtocol);
     outHost(0, 0xF0);
     return checkedByte(value);
 }
@@ -301,12 +294,12 @@ void setConfigurationBits(const PciLocation& from, std::uint8_t reg, std::uint32
 {
     const std::uint32_t read = toUnsigned32(mvarReadPCI(from.bus, from.device, from.function, reg));
     if (read == 0xFFFFFFFFu)
-        return; // the read failed: writing it back would set every bit
+        return;  // the read failed: writing it back would set every bit
     const std::uint32_t value = read | bits;
     mvarWritePCI(target.bus, target.device, target.function, reg, toUnsignedDouble(value));
 }
 
-} // namespace
+}  // namespace
 
 State& state()
 {
@@ -356,7 +349,7 @@ void selectConfiguration(std::uint8_t bus, std::uint8_t device, std::uint8_t fun
     helper::CanOutpd(kConfigAddressPort, static_cast<std::int32_t>(address));
 }
 
-} // namespace
+}  // namespace
 
 double mvarReadPCI(std::uint8_t bus, std::uint8_t device, std::uint8_t function, std::uint8_t reg)
 {
@@ -531,13 +524,11 @@ void ClassTerminate()
         const double base = state().SMBusBaseAddress;
         for (std::size_t i = 0; i < kBasePortCount; ++i)
             helper::RemovePort(toInt32(base + static_cast<double>(i)));
-    } catch (const ComError&) {
-    }
+    } catch (const ComError&) { }
     try {
         helper::RemovePort(kConfigAddressPort);
         helper::RemovePort(kConfigDataPort);
-    } catch (const ComError&) {
-    }
+    } catch (const ComError&) { }
 }
 
 // ---- Probes and transfers by family -----------------------------------------
@@ -571,4 +562,4 @@ std::uint8_t SMBusByteRead(std::uint8_t address, std::uint8_t pointer)
     return 0;
 }
 
-} // namespace vexlink06::hardware_smbus
+}  // namespace vexlink06::hardware_smbus

@@ -47,8 +47,7 @@ std::uint32_t toUnsigned32(double value);
 std::int32_t toInt32(double value);
 
 // Configuration mechanism 1; the parts are added unmasked.
-std::uint32_t configurationAddress(std::uint8_t bus, std::uint8_t device, std::uint8_t function,
-                                   std::uint8_t reg);
+std::uint32_t configurationAddress(std::uint8_t bus, std::uint8_t device, std::uint8_t function, std::uint8_t reg);
 
 // The helper's first refusal, one sentence; empty when there was none or
 // the helper cannot say.
@@ -64,8 +63,7 @@ void ConfigureSouthBridge(std::uint8_t bus, std::uint8_t device, std::uint8_t fu
 void OpenBaseAdressPorts(double base);
 
 double mvarReadPCI(std::uint8_t bus, std::uint8_t device, std::uint8_t function, std::uint8_t reg);
-void mvarWritePCI(std::uint8_t bus, std::uint8_t device, std::uint8_t function, std::uint8_t reg,
-                  double value);
+void mvarWritePCI(std::uint8_t bus, std::uint8_t device, std::uint8_t function, std::uint8_t reg, double value);
 std::int32_t mvarReadByBase(std::int32_t port);
 void mvarWriteByBase(std::int32_t port, std::int16_t value);
 
@@ -73,4 +71,4 @@ VBool SMBusDevicePresent(std::uint8_t address);
 void SMBusByteWrite(std::uint8_t address, std::uint8_t pointer, std::uint8_t data);
 std::uint8_t SMBusByteRead(std::uint8_t address, std::uint8_t pointer);
 
-} // namespace vexlink06::hardware_smbus
+}  // namespace vexlink06::hardware_smbus

@@ -19,7 +19,7 @@ journal::Scope chipsetTransfer(std::uint8_t address7, TransferDirection directio
             protocol};
 }
 
-} // namespace
+}  // namespace
 
 std::shared_ptr<SMBus> SMBus::create()
 {
@@ -97,4 +97,4 @@ void SMBus::setFrameDelay(float delay) { commsState().frameDelay = limitFrameDel
 std::uint8_t SMBus::DeviceAddress() const { return hw::state().DeviceAddress; }
 void SMBus::setDeviceAddress(std::uint8_t address) { hw::state().DeviceAddress = address; }
 
-} // namespace vexlink06
+}  // namespace vexlink06

@@ -87,4 +87,4 @@ void InitialiseGlobalComponents();
 // Uniform in [0, 1), from the generator seeded above.
 double randomUnit();
 
-} // namespace vexlink06
+}  // namespace vexlink06

@@ -15,8 +15,7 @@ std::uint8_t readAddress() { return static_cast<std::uint8_t>(commsState().devic
 
 // Claim, run, back off and retry; a give-up is silent and leaves the
 // arbitration counters for the next transaction to see.
-template <class Sequence>
-void memoryFrame(journal::Scope& scope, std::size_t wireBytes, Sequence&& sequence)
+template <class Sequence> void memoryFrame(journal::Scope& scope, std::size_t wireBytes, Sequence&& sequence)
 {
     CommsState& s = commsState();
     if (OKtoStartCom()) {
@@ -53,7 +52,7 @@ journal::Scope memoryTransfer(TransferDirection direction)
             direction == TransferDirection::Read ? TransferProtocol::MemoryRead : TransferProtocol::MemoryWrite};
 }
 
-} // namespace
+}  // namespace
 
 std::shared_ptr<EEPROM> EEPROM::create()
 {
@@ -129,4 +128,4 @@ void EEPROM::SingleCommand(std::uint8_t, std::uint8_t CommandByte)
     });
 }
 
-} // namespace vexlink06
+}  // namespace vexlink06

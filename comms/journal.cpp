@@ -9,7 +9,7 @@ namespace {
 TransferObserver g_observer;
 TransferRecord* g_current = nullptr;
 
-} // namespace
+}  // namespace
 
 namespace journal {
 namespace detail {
@@ -59,8 +59,7 @@ void Scope::finish() noexcept
         // A copy, so an observer that replaces itself keeps running to the end.
         const TransferObserver observer = g_observer;
         observer(*m_record);
-    } catch (...) {
-    }
+    } catch (...) { }
 }
 
 void assignData(TransferRecord& record, std::span<const std::int16_t> bytes)
@@ -71,7 +70,7 @@ void assignData(TransferRecord& record, std::span<const std::int16_t> bytes)
         record.data.push_back(static_cast<std::uint8_t>(b & 0xFF));
 }
 
-} // namespace journal
+}  // namespace journal
 
 TransferObserver setTransferObserver(TransferObserver observer)
 {
@@ -118,4 +117,4 @@ std::string_view ackName(ByteAck ack)
     return "?";
 }
 
-} // namespace vexlink06
+}  // namespace vexlink06

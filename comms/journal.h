@@ -81,4 +81,4 @@ private:
 // Copies int16 bus values (0..255 by contract) into the record's data.
 void assignData(TransferRecord& record, std::span<const std::int16_t> bytes);
 
-} // namespace vexlink06::journal
+}  // namespace vexlink06::journal

@@ -37,8 +37,7 @@ struct Abi {
     decltype(&VxI2cWriteBlockData) writeBlockData = nullptr;
 };
 
-template <class Fn>
-void bind(Fn& slot, const char* name)
+template <class Fn> void bind(Fn& slot, const char* name)
 {
     slot = reinterpret_cast<Fn>(platform::resolve(Kind::I2cAdapter, name));
 }
@@ -76,7 +75,7 @@ std::string hexAddress(std::int32_t address7)
     return text;
 }
 
-} // namespace
+}  // namespace
 
 std::string functionalityText(std::uint32_t bits)
 {
@@ -166,7 +165,8 @@ std::int32_t KernelAdapter::FindBus(const std::string& numberOrName)
     std::string digits = numberOrName;
     if (digits.rfind("i2c-", 0) == 0)
         digits = digits.substr(4);
-    const bool numeric = !digits.empty() && digits.size() <= 6 && digits.find_first_not_of("0123456789") == std::string::npos;
+    const bool numeric =
+        !digits.empty() && digits.size() <= 6 && digits.find_first_not_of("0123456789") == std::string::npos;
     if (numeric)
         return static_cast<std::int32_t>(std::strtol(digits.c_str(), nullptr, 10));
     for (const AdapterInfo& info : Adapters())
@@ -178,7 +178,7 @@ std::int32_t KernelAdapter::FindBus(const std::string& numberOrName)
 void KernelAdapter::setForce(VBool force)
 {
     if ((force != False) != (m_force != False))
-        m_address = -1;   // select again with the other request
+        m_address = -1;  // select again with the other request
     m_force = force;
 }
 
@@ -187,36 +187,34 @@ void KernelAdapter::fail(AdapterError code, std::int32_t address7)
     const std::string bus = "i2c-" + std::to_string(m_bus);
     const std::string at = address7 >= 0 ? " at address " + hexAddress(address7) : std::string();
     switch (code) {
-    case AdapterError::NoAck:
-        throw AdapterFailure(code, 57, "No device answered" + at + " on " + bus + ".");
+    case AdapterError::NoAck: throw AdapterFailure(code, 57, "No device answered" + at + " on " + bus + ".");
     case AdapterError::BadPec:
-        throw AdapterFailure(code, 57, "The packet error code from the device" + at + " on " + bus +
-                                           " did not match: the data may be corrupted.");
+        throw AdapterFailure(code, 57,
+                             "The packet error code from the device" + at + " on " + bus +
+                                 " did not match: the data may be corrupted.");
     case AdapterError::Timeout:
-        throw AdapterFailure(code, 57, bus + " timed out talking to the device" + at +
-                                           " (a busy bus or a device holding the clock).");
-    case AdapterError::Gone:
-        throw AdapterFailure(code, 68, bus + " has gone away: was the adapter unplugged?");
+        throw AdapterFailure(
+            code, 57, bus + " timed out talking to the device" + at + " (a busy bus or a device holding the clock).");
+    case AdapterError::Gone: throw AdapterFailure(code, 68, bus + " has gone away: was the adapter unplugged?");
     case AdapterError::DriverOwned:
-        throw AdapterFailure(code, 70, "A kernel driver is using the device" + at + " on " + bus +
-                                           "; use force only if you know the driver is idle.");
+        throw AdapterFailure(code, 70,
+                             "A kernel driver is using the device" + at + " on " + bus +
+                                 "; use force only if you know the driver is idle.");
     case AdapterError::NoPermission:
-        throw AdapterFailure(code, 70, "Permission denied on /dev/" + bus +
-                                           ": join the group that owns it (usually i2c) and log in again.");
+        throw AdapterFailure(code, 70,
+                             "Permission denied on /dev/" + bus +
+                                 ": join the group that owns it (usually i2c) and log in again.");
     case AdapterError::NoDeviceFiles:
-        throw AdapterFailure(code, 53, "There are no /dev/i2c-* device files: load the i2c-dev module "
-                                       "(sudo modprobe i2c-dev).");
-    case AdapterError::NoAdapter:
-        throw AdapterFailure(code, 53, "There is no adapter " + bus + ".");
-    case AdapterError::Unsupported:
-        throw AdapterFailure(code, 438, bus + " cannot do this transfer.");
+        throw AdapterFailure(code, 53,
+                             "There are no /dev/i2c-* device files: load the i2c-dev module "
+                             "(sudo modprobe i2c-dev).");
+    case AdapterError::NoAdapter: throw AdapterFailure(code, 53, "There is no adapter " + bus + ".");
+    case AdapterError::Unsupported: throw AdapterFailure(code, 438, bus + " cannot do this transfer.");
     case AdapterError::Protocol:
         throw AdapterFailure(code, 57, "The device" + at + " on " + bus + " gave a malformed answer.");
-    case AdapterError::Argument:
-        throw AdapterFailure(code, 5, "Invalid procedure call or argument");
+    case AdapterError::Argument: throw AdapterFailure(code, 5, "Invalid procedure call or argument");
     case AdapterError::None:
-    case AdapterError::Io:
-        break;
+    case AdapterError::Io: break;
     }
     throw AdapterFailure(AdapterError::Io, 57, "Device I/O error on " + bus + ".");
 }
@@ -227,7 +225,7 @@ std::int32_t KernelAdapter::check(std::int32_t result, std::int32_t address7)
         return result;
     const auto code = static_cast<AdapterError>(result);
     if (code == AdapterError::Gone)
-        closeHandle();   // the node is dead; a replugged bridge gets a fresh open
+        closeHandle();  // the node is dead; a replugged bridge gets a fresh open
     if (!journal::current())
         fail(code, address7);
     try {
@@ -284,20 +282,21 @@ journal::Scope adapterTransfer(std::int32_t bus, std::uint8_t address7, Transfer
     return {TransferMedium::KernelAdapter, bus, address7, direction, protocol};
 }
 
-} // namespace
+}  // namespace
 
 void KernelAdapter::Quick(std::uint8_t DeviceAddress, VBool ReadBit)
 {
-    journal::Scope scope = adapterTransfer(m_bus, DeviceAddress,
-                                           ReadBit != False ? TransferDirection::Read : TransferDirection::Write,
-                                           TransferProtocol::Quick);
+    journal::Scope scope =
+        adapterTransfer(m_bus, DeviceAddress, ReadBit != False ? TransferDirection::Read : TransferDirection::Write,
+                        TransferProtocol::Quick);
     check(abi().quick(prepare(DeviceAddress, false), ReadBit != False ? 1 : 0), DeviceAddress);
     scope.wire(1, ByteAck::Ack);
 }
 
 std::uint8_t KernelAdapter::ReceiveByte(std::uint8_t DeviceAddress)
 {
-    journal::Scope scope = adapterTransfer(m_bus, DeviceAddress, TransferDirection::Read, TransferProtocol::ReceiveByte);
+    journal::Scope scope =
+        adapterTransfer(m_bus, DeviceAddress, TransferDirection::Read, TransferProtocol::ReceiveByte);
     const auto value = static_cast<std::uint8_t>(check(abi().readByte(prepare(DeviceAddress, false)), DeviceAddress));
     scope.data({value});
     scope.wire(2, ByteAck::Ack);
@@ -336,8 +335,8 @@ std::uint16_t KernelAdapter::ReadWord(std::uint8_t DeviceAddress, std::uint8_t C
 {
     journal::Scope scope = adapterTransfer(m_bus, DeviceAddress, TransferDirection::Read, TransferProtocol::ReadWord);
     scope.command(Command);
-    const auto value = static_cast<std::uint16_t>(
-        check(abi().readWordData(prepare(DeviceAddress, false), Command), DeviceAddress));
+    const auto value =
+        static_cast<std::uint16_t>(check(abi().readWordData(prepare(DeviceAddress, false), Command), DeviceAddress));
     // SMBus words go low byte first.
     scope.data({static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)});
     scope.wire(5, ByteAck::Ack);
@@ -375,7 +374,8 @@ void KernelAdapter::BlockWrite(std::uint8_t DeviceAddress, std::uint8_t Command,
 {
     if (Data.size() > VXI2C_BLOCK_MAX)
         throw ComError::subscriptOutOfRange();
-    journal::Scope scope = adapterTransfer(m_bus, DeviceAddress, TransferDirection::Write, TransferProtocol::BlockWrite);
+    journal::Scope scope =
+        adapterTransfer(m_bus, DeviceAddress, TransferDirection::Write, TransferProtocol::BlockWrite);
     scope.command(Command);
     if (TransferRecord* record = scope.record())
         record->data = Data;
@@ -389,4 +389,4 @@ void KernelAdapter::BlockWrite(std::uint8_t DeviceAddress, std::uint8_t Command,
     }
 }
 
-} // namespace vexlink06
+}  // namespace vexlink06

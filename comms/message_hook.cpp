@@ -9,12 +9,11 @@ namespace {
 
 std::function<void(const std::string&, const std::string&)> g_messageHook;
 
-} // namespace
+}  // namespace
 
 ComError::ComError(std::int32_t number, std::string description)
     : std::runtime_error(description), m_number(number), m_description(std::move(description))
-{
-}
+{ }
 
 ComError ComError::overflow() { return ComError(6, "Overflow"); }
 ComError ComError::subscriptOutOfRange() { return ComError(9, "Subscript out of range"); }
@@ -39,9 +38,6 @@ std::string errorBoxText(const ComError& error)
     return "Error:" + std::to_string(error.number()) + ", " + error.description();
 }
 
-void showErrorBox(const std::string& title, const ComError& error)
-{
-    showMessage(title, errorBoxText(error));
-}
+void showErrorBox(const std::string& title, const ComError& error) { showMessage(title, errorBoxText(error)); }
 
-} // namespace vexlink06
+}  // namespace vexlink06

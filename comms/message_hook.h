@@ -14,4 +14,4 @@ void showMessage(const std::string& title, const std::string& text);
 std::string errorBoxText(const ComError& error);
 void showErrorBox(const std::string& title, const ComError& error);
 
-} // namespace vexlink06
+}  // namespace vexlink06

@@ -22,21 +22,18 @@ namespace {
 bool g_initialised = false;
 std::minstd_rand g_random;
 
-} // namespace
+}  // namespace
 
 void InitialiseGlobalComponents()
 {
     if (g_initialised)
         return;
-    g_random.seed(static_cast<std::minstd_rand::result_type>(
-        std::chrono::system_clock::now().time_since_epoch().count()));
+    g_random.seed(
+        static_cast<std::minstd_rand::result_type>(std::chrono::system_clock::now().time_since_epoch().count()));
     g_initialised = true;
 }
 
-double randomUnit()
-{
-    return std::uniform_real_distribution<double>(0.0, 1.0)(g_random);
-}
+double randomUnit() { return std::uniform_real_distribution<double>(0.0, 1.0)(g_random); }
 
 void applyDataInverted(VBool inverted)
 {
@@ -119,10 +116,7 @@ void PrinterPort::setLockPortOpen(VBool lock)
     }
 }
 
-std::uint8_t PrinterPort::PrinterPortsDetected() const
-{
-    return static_cast<std::uint8_t>(driverPortCount());
-}
+std::uint8_t PrinterPort::PrinterPortsDetected() const { return static_cast<std::uint8_t>(driverPortCount()); }
 
 std::uint8_t PrinterPort::PortAddressIndex() const { return commsState().portAddressIndex; }
 
@@ -130,8 +124,7 @@ void PrinterPort::setPortAddressIndex(std::uint8_t index)
 {
     CommsState& s = commsState();
     s.portAddressIndex = index;
-    if (s.detectedPortCount > 0 && s.detectedPortCount >= index + 1
-        && index < s.detectedPortAddresses.size())
+    if (s.detectedPortCount > 0 && s.detectedPortCount >= index + 1 && index < s.detectedPortAddresses.size())
         s.portAddress = s.detectedPortAddresses[index];
 }
 
@@ -167,7 +160,10 @@ void PrinterPort::setPortAddress(std::int32_t address)
 }
 
 std::shared_ptr<SMBusProtocall> PrinterPort::SMBusProtocall() const { return m_protocall; }
-void PrinterPort::setSMBusProtocall(std::shared_ptr<vexlink06::SMBusProtocall> protocall) { m_protocall = std::move(protocall); }
+void PrinterPort::setSMBusProtocall(std::shared_ptr<vexlink06::SMBusProtocall> protocall)
+{
+    m_protocall = std::move(protocall);
+}
 std::shared_ptr<DataPort> PrinterPort::DataPort() const { return m_dataPort; }
 void PrinterPort::setDataPort(std::shared_ptr<vexlink06::DataPort> port) { m_dataPort = std::move(port); }
 std::shared_ptr<StatusPort> PrinterPort::StatusPort() const { return m_statusPort; }
@@ -189,4 +185,4 @@ std::shared_ptr<ControlPort> ControlPort::create() { return std::make_shared<Con
 std::uint8_t ControlPort::Value() const { return registerRead(2); }
 void ControlPort::setValue(std::uint8_t value) { registerWrite(2, value); }
 
-} // namespace vexlink06
+}  // namespace vexlink06

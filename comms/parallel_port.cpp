@@ -44,7 +44,7 @@ constexpr std::array<long, 5> kNineXBuilds{950, 1111, 1998, 2222, 3000};
 
 std::string g_lastOSBuild;
 
-} // namespace
+}  // namespace
 
 std::int32_t driverPortCount() { return driver().count(); }
 
@@ -152,8 +152,7 @@ void StopCom()
     if (s.portClaimed != False && s.noClaimNeeded == False) {
         try {
             driver().release(s.portAddressIndex + 1);
-        } catch (const ComError&) {
-        }
+        } catch (const ComError&) { }
     }
     s.portClaimed = False;
     s.lockPortOpen = False;
@@ -182,10 +181,7 @@ void Portout(std::int32_t address, std::uint8_t value)
         driver().out(address, value);
 }
 
-std::uint8_t Portin(std::int32_t address)
-{
-    return commsState().portClaimed != False ? driver().in(address) : 0;
-}
+std::uint8_t Portin(std::int32_t address) { return commsState().portClaimed != False ? driver().in(address) : 0; }
 
 void GPortout(std::int32_t address, std::uint8_t value)
 {
@@ -234,4 +230,4 @@ std::uint8_t registerRead(std::int32_t offset)
     return value;
 }
 
-} // namespace vexlink06
+}  // namespace vexlink06

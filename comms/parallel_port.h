@@ -37,4 +37,4 @@ std::int32_t portRegister(std::int32_t base, std::int32_t offset);
 void registerWrite(std::int32_t offset, std::uint8_t value);
 std::uint8_t registerRead(std::int32_t offset);
 
-} // namespace vexlink06
+}  // namespace vexlink06

@@ -31,7 +31,7 @@ std::string ownDirectory()
 std::string platformDirectory(const std::string& ownDir)
 {
     std::string priv = ownDir + kPrivateFolder + '/';
-    struct stat st{};
+    struct stat st { };
     return (::stat(priv.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? priv : ownDir;
 }
 
@@ -70,14 +70,13 @@ void* openLibrary(Kind kind)
     // Only from our own folder: its private subfolder when installed, or
     // the folder itself in the build tree (build/lib). Never both, and never
     // the loader's search path, which could hand us any copy.
-    const std::string path =
-        platformDirectory(directory) + prefix(kind) + *impl + ".so";
+    const std::string path = platformDirectory(directory) + prefix(kind) + *impl + ".so";
     return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
 std::array<void*, 3> g_handles{};
 
-} // namespace
+}  // namespace
 
 void* resolveOptional(Kind kind, const char* name) noexcept
 {
@@ -95,4 +94,4 @@ void* resolve(Kind kind, const char* name)
     return symbol;
 }
 
-} // namespace vexlink06::platform
+}  // namespace vexlink06::platform

@@ -16,10 +16,6 @@ void* resolve(Kind kind, const char* name);
 // helper's optional additions, which older helpers do not export.
 void* resolveOptional(Kind kind, const char* name) noexcept;
 
-template <class Fn>
-Fn* resolveAs(Kind kind, const char* name)
-{
-    return reinterpret_cast<Fn*>(resolve(kind, name));
-}
+template <class Fn> Fn* resolveAs(Kind kind, const char* name) { return reinterpret_cast<Fn*>(resolve(kind, name)); }
 
-} // namespace vexlink06::platform
+}  // namespace vexlink06::platform

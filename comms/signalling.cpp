@@ -15,10 +15,7 @@ inline void writeCode(std::uint8_t code)
     GPortout(s.portAddress, static_cast<std::uint8_t>(code | s.bitsToStayHigh));
 }
 
-inline std::uint8_t readStatus()
-{
-    return GPortin(portRegister(commsState().portAddress, 1));
-}
+inline std::uint8_t readStatus() { return GPortin(portRegister(commsState().portAddress, 1)); }
 
 inline bool inverted() { return commsState().dataInverted != False; }
 
@@ -72,7 +69,7 @@ private:
     bool m_own = false;
 };
 
-} // namespace
+}  // namespace
 
 void writeHH() { writeCode(commsState().codes.clockHighDataHigh); }
 void writeHL() { writeCode(commsState().codes.clockHighDataLow); }
@@ -363,4 +360,4 @@ void SetBitsToStayHigh(std::uint8_t bits)
     }
 }
 
-} // namespace vexlink06
+}  // namespace vexlink06

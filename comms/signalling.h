@@ -39,4 +39,4 @@ void writeLH();
 bool ClockLowDataHigh();
 bool ClockhighDatahigh();
 
-} // namespace vexlink06
+}  // namespace vexlink06

@@ -37,7 +37,7 @@ void pause(float length)
         yieldEventLoop();
 }
 
-} // namespace
+}  // namespace
 
 void setEventLoopYield(std::function<void()> yield) { g_yield = std::move(yield); }
 
@@ -69,4 +69,4 @@ float limitFrameDelay(float value)
     return value > 1e10F ? 1e10F : value;
 }
 
-} // namespace vexlink06
+}  // namespace vexlink06

@@ -24,4 +24,4 @@ void InternalFrameDelay();
 // The FrameDelay limits: below 0 (or NaN) gives 0, above 1e10 gives 1e10.
 float limitFrameDelay(float value);
 
-} // namespace vexlink06
+}  // namespace vexlink06

@@ -69,8 +69,7 @@ void releaseUnlessLocked()
 
 // The claim-and-retry frame of the byte, word and short transactions.
 // A give-up returns with ArbitrationLost still set, for the member to report.
-template <class Sequence>
-void byteFrame(FrameDelayAt frameDelayAt, Sequence&& sequence)
+template <class Sequence> void byteFrame(FrameDelayAt frameDelayAt, Sequence&& sequence)
 {
     CommsState& s = commsState();
     if (s.lockPortOpen == False && !OKtoStartCom()) {
@@ -115,8 +114,7 @@ public:
     PrinterScope(std::uint8_t addressByte, TransferDirection direction, TransferProtocol protocol)
         : Scope(TransferMedium::PrinterPort, commsState().portAddress, static_cast<std::uint8_t>(addressByte >> 1),
                 direction, protocol)
-    {
-    }
+    { }
     ~PrinterScope()
     {
         if (record() && record()->acks.empty() && std::uncaught_exceptions() == 0) [[unlikely]]
@@ -132,7 +130,7 @@ void wireUnlessSkipped(journal::Scope& scope, std::size_t bytes)
         scope.wire(bytes, ByteAck::Unknown);
 }
 
-} // namespace
+}  // namespace
 
 // ---- creation and plain properties ----
 
@@ -167,8 +165,8 @@ void SMBusProtocall::raiseArbitrationErrorIfLost()
     CommsState& s = commsState();
     if (s.arbitrationLost == False)
         return;
-    raiseError(2, "Arbitration Error, another device is using the SMBus. " + std::to_string(s.arbitrationDenials)
-                      + " communication attempts were interrupted");
+    raiseError(2, "Arbitration Error, another device is using the SMBus. " + std::to_string(s.arbitrationDenials) +
+                      " communication attempts were interrupted");
     writeHH();
     clearArbitration();
 }
@@ -215,7 +213,10 @@ std::int16_t SMBusProtocall::Detect(std::int16_t) { return 0; }
 
 // ---- raw port and bit primitives ----
 
-void SMBusProtocall::Portout(std::int32_t CurrentPortAddress, std::uint8_t Value) { GPortout(CurrentPortAddress, Value); }
+void SMBusProtocall::Portout(std::int32_t CurrentPortAddress, std::uint8_t Value)
+{
+    GPortout(CurrentPortAddress, Value);
+}
 std::uint8_t SMBusProtocall::Portin(std::int32_t CurrentPortAddress) { return GPortin(CurrentPortAddress); }
 void SMBusProtocall::Ack() { GAck(); }
 void SMBusProtocall::NAck() { GNAck(); }
@@ -236,8 +237,8 @@ void SMBusProtocall::PortWrite(std::uint8_t DeviceAddress, std::uint8_t AddressP
     scope.data({Data});
     byteFrame(FrameDelayAt::BeforeRelease, [&] {
         runSequence([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); },
-                 [&] { GWriteData(AddressPointer); }, [] { GAck(); }, [&] { GWriteData(Data); }, [] { GAck(); },
-                 [] { GStopBit(); });
+                    [&] { GWriteData(AddressPointer); }, [] { GAck(); }, [&] { GWriteData(Data); }, [] { GAck(); },
+                    [] { GStopBit(); });
         wireUnlessSkipped(scope, 3);
     });
     raiseArbitrationErrorIfLost();
@@ -252,7 +253,7 @@ std::uint8_t SMBusProtocall::PortRead(std::uint8_t DeviceAddress, std::uint8_t A
     byteFrame(FrameDelayAt::BeforeRelease, [&] {
         wireUnlessSkipped(scope, 4);
         runSequence([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); },
-                 [&] { GWriteData(AddressPointer); }, [] { GAck(); });
+                    [&] { GWriteData(AddressPointer); }, [] { GAck(); });
         if (commsState().repeatedStart != False) {
             // Back to idle without a stop condition, for the repeated start.
             runSteps([] {
@@ -290,8 +291,8 @@ void SMBusProtocall::WriteWord(std::uint8_t DeviceAddress, std::uint8_t AddressP
     byteFrame(FrameDelayAt::AfterRelease, [&] {
         wireUnlessSkipped(scope, 4);
         runSequence([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); },
-                 [&] { GWriteData(AddressPointer); }, [] { GAck(); }, [&] { GWriteData(high); }, [] { GAck(); },
-                 [&] { GWriteData(low); }, [] { GAck(); }, [] { GStopBit(); });
+                    [&] { GWriteData(AddressPointer); }, [] { GAck(); }, [&] { GWriteData(high); }, [] { GAck(); },
+                    [&] { GWriteData(low); }, [] { GAck(); }, [] { GStopBit(); });
     });
     raiseArbitrationErrorIfLost();
 }
@@ -306,9 +307,9 @@ float SMBusProtocall::ReadWord(std::uint8_t DeviceAddress, std::uint8_t AddressP
     byteFrame(FrameDelayAt::AfterRelease, [&] {
         wireUnlessSkipped(scope, 5);
         runSequence([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); },
-                 [&] { GWriteData(AddressPointer); }, [] { GAck(); }, [] { GStopBit(); }, [] { GStartBit(); },
-                 [&] { GWriteData(readAddress); }, [] { GAck(); }, [&] { h = GReadData(); }, [] { GMAck(); },
-                 [&] { l = GReadData(); }, [] { GNAck(); }, [] { GStopBit(); });
+                    [&] { GWriteData(AddressPointer); }, [] { GAck(); }, [] { GStopBit(); }, [] { GStartBit(); },
+                    [&] { GWriteData(readAddress); }, [] { GAck(); }, [&] { h = GReadData(); }, [] { GMAck(); },
+                    [&] { l = GReadData(); }, [] { GNAck(); }, [] { GStopBit(); });
     });
     scope.data({toByte(h), toByte(l)});
     raiseArbitrationErrorIfLost();
@@ -322,7 +323,7 @@ void SMBusProtocall::ShortWrite(std::uint8_t DeviceAddress, std::uint8_t Data)
     byteFrame(FrameDelayAt::AfterRelease, [&] {
         wireUnlessSkipped(scope, 2);
         runSequence([] { GStartBit(); }, [&] { GWriteData(DeviceAddress); }, [] { GAck(); }, [&] { GWriteData(Data); },
-                 [] { GAck(); }, [] { GStopBit(); });
+                    [] { GAck(); }, [] { GStopBit(); });
     });
     raiseArbitrationErrorIfLost();
 }
@@ -335,7 +336,7 @@ std::uint8_t SMBusProtocall::ShortRead(std::uint8_t DeviceAddress)
     byteFrame(FrameDelayAt::AfterRelease, [&] {
         wireUnlessSkipped(scope, 2);
         runSequence([] { GStartBit(); }, [&] { GWriteData(readAddress); }, [] { GAck(); }, [&] { r = GReadData(); },
-                 [] { InternalDelay(); }, [] { GNAck(); }, [] { InternalDelay(); }, [] { GStopBit(); });
+                    [] { InternalDelay(); }, [] { GNAck(); }, [] { InternalDelay(); }, [] { GStopBit(); });
     });
     scope.data({toByte(r)});
     raiseArbitrationErrorIfLost();
@@ -378,7 +379,8 @@ void SMBusProtocall::BlockWrite(std::uint8_t ByteCount, const std::vector<std::i
     wireUnlessSkipped(scope, static_cast<std::size_t>(n) + 3 + (m_usePEC != False ? 1 : 0));
     for (;;) {
         runSequence([] { GPreStart(); }, [] { GStartBit(); }, [&] { GWriteData(writeAddress); }, [] { GAck(); },
-                 [] { GWriteData(0xA0); }, [] { GAck(); }, [&] { GWriteData(static_cast<float>(n)); }, [] { GAck(); });
+                    [] { GWriteData(0xA0); }, [] { GAck(); }, [&] { GWriteData(static_cast<float>(n)); },
+                    [] { GAck(); });
         for (int t = 3; t <= n + 2 && !arbitrationLost(); ++t) {
             GWriteData(message[static_cast<std::size_t>(t)]);
             if (arbitrationLost())
@@ -432,8 +434,8 @@ void SMBusProtocall::BlockRead(std::uint8_t, std::uint8_t)
         m_blockData[0] = readAddress;
         float count = 0;
         runSequence([] { GStartBit(); }, [&] { GWriteData(writeAddress); }, [] { GAck(); }, [] { GWriteData(0xA1); },
-                 [] { GAck(); }, [] { GPreStart(); }, [] { GStartBit(); }, [&] { GWriteData(readAddress); },
-                 [] { GAck(); }, [&] { count = GReadData(); });
+                    [] { GAck(); }, [] { GPreStart(); }, [] { GStartBit(); }, [&] { GWriteData(readAddress); },
+                    [] { GAck(); }, [&] { count = GReadData(); });
         if (!arbitrationLost()) {
             m_blockByteCount = toByte(count);
             if (TransferRecord* record = scope.record())
@@ -503,10 +505,7 @@ void SMBusProtocall::BlockRead(std::uint8_t, std::uint8_t)
     }
 }
 
-std::vector<std::int16_t> SMBusProtocall::GetBlockReadData() const
-{
-    return {m_blockData.begin(), m_blockData.end()};
-}
+std::vector<std::int16_t> SMBusProtocall::GetBlockReadData() const { return {m_blockData.begin(), m_blockData.end()}; }
 
 std::vector<std::int16_t> SMBusProtocall::GetPECData() const
 {
@@ -514,4 +513,4 @@ std::vector<std::int16_t> SMBusProtocall::GetPECData() const
     return {data.begin(), data.end()};
 }
 
-} // namespace vexlink06
+}  // namespace vexlink06

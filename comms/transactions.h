@@ -19,13 +19,11 @@ void RandomWait();
 std::uint8_t computePEC(std::span<const std::int16_t> bytes);
 
 // Runs the steps in order, skipping the rest once arbitration is lost.
-template <class... Steps>
-void runSteps(Steps&&... steps);
+template <class... Steps> void runSteps(Steps&&... steps);
 
 // A sequence's first primitive runs whatever the flag says (its own line
 // checks decide afresh); the test comes after every primitive.
-template <class First, class... Rest>
-void runSequence(First&& first, Rest&&... rest)
+template <class First, class... Rest> void runSequence(First&& first, Rest&&... rest)
 {
     first();
     runSteps(std::forward<Rest>(rest)...);
@@ -34,10 +32,9 @@ void runSequence(First&& first, Rest&&... rest)
 bool arbitrationLost();
 void clearArbitration();
 
-template <class... Steps>
-void runSteps(Steps&&... steps)
+template <class... Steps> void runSteps(Steps&&... steps)
 {
     ((arbitrationLost() ? void() : static_cast<void>(steps())), ...);
 }
 
-} // namespace vexlink06
+}  // namespace vexlink06

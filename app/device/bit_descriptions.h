@@ -11,29 +11,30 @@
 namespace device {
 
 // Label text colours (0xBBGGRR) of the register list entries.
-inline constexpr std::uint32_t ColourCurrent = 0x8000;          // green: the current entry
-inline constexpr std::uint32_t ColourCurrentHover = 0xFFFF;     // yellow: current, mouse over it
-inline constexpr std::uint32_t ColourHover = 0xFF00;            // bright green: mouse over another entry
+inline constexpr std::uint32_t ColourCurrent = 0x8000;       // green: the current entry
+inline constexpr std::uint32_t ColourCurrentHover = 0xFFFF;  // yellow: current, mouse over it
+inline constexpr std::uint32_t ColourHover = 0xFF00;         // bright green: mouse over another entry
 
-constexpr bool isSelectionColour(std::uint32_t colour) {
-  return colour == ColourCurrent || colour == ColourCurrentHover;
+constexpr bool isSelectionColour(std::uint32_t colour)
+{
+    return colour == ColourCurrent || colour == ColourCurrentHover;
 }
 
 class RegisterPanelView {
- public:
-  virtual ~RegisterPanelView() = default;
-  // bit0..bit7: "1" or "0".
-  virtual void setBitValue(int bit, std::string_view caption) = 0;
-  // current_reg_address_label.
-  virtual void setAddressText(std::string_view text) = 0;
-  // current_reg_type_label.
-  virtual void setRegisterName(std::string_view text) = 0;
-  // bitname(0..7).
-  virtual void setBitName(int bit, std::string_view name) = 0;
-  // Text6 and Text7 together.
-  virtual void setEntryEnabled(bool enabled) = 0;
-  // Text colour of read_writedisplaytext(index), index 1..35.
-  virtual std::uint32_t listEntryColour(int index) const = 0;
+public:
+    virtual ~RegisterPanelView() = default;
+    // bit0..bit7: "1" or "0".
+    virtual void setBitValue(int bit, std::string_view caption) = 0;
+    // current_reg_address_label.
+    virtual void setAddressText(std::string_view text) = 0;
+    // current_reg_type_label.
+    virtual void setRegisterName(std::string_view text) = 0;
+    // bitname(0..7).
+    virtual void setBitName(int bit, std::string_view name) = 0;
+    // Text6 and Text7 together.
+    virtual void setEntryEnabled(bool enabled) = 0;
+    // Text colour of read_writedisplaytext(index), index 1..35.
+    virtual std::uint32_t listEntryColour(int index) const = 0;
 };
 
 // The register list index last clicked (1..35), set by the list's click

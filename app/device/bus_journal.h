@@ -19,44 +19,44 @@
 namespace device {
 
 struct JournalEntry {
-  std::uint64_t sequence = 0;  // 1, 2, ... over the whole run, gaps where the history dropped entries
-  vexlink06::TransferRecord record;
-  std::string cause;  // "Visual Display cycle", "Easy Setup", ...; empty when nothing was tagged
+    std::uint64_t sequence = 0;  // 1, 2, ... over the whole run, gaps where the history dropped entries
+    vexlink06::TransferRecord record;
+    std::string cause;  // "Visual Display cycle", "Easy Setup", ...; empty when nothing was tagged
 };
 
 // A fixed number of entries: when full, each new one drops the oldest, so a
 // long session keeps its memory flat.
 class BusJournal {
- public:
-  static constexpr std::size_t DefaultCapacity = 5000;
-  explicit BusJournal(std::size_t capacity = DefaultCapacity) : m_capacity(capacity == 0 ? 1 : capacity) {}
+public:
+    static constexpr std::size_t DefaultCapacity = 5000;
+    explicit BusJournal(std::size_t capacity = DefaultCapacity) : m_capacity(capacity == 0 ? 1 : capacity) { }
 
-  // Returns the number of entries dropped to make room (0 or 1).
-  std::size_t add(vexlink06::TransferRecord record, std::string cause);
-  const std::deque<JournalEntry>& entries() const { return m_entries; }
-  std::size_t capacity() const { return m_capacity; }
-  std::uint64_t total() const { return m_next - 1; }
-  void dropOldest(std::size_t count);
-  void clear();
+    // Returns the number of entries dropped to make room (0 or 1).
+    std::size_t add(vexlink06::TransferRecord record, std::string cause);
+    const std::deque<JournalEntry>& entries() const { return m_entries; }
+    std::size_t capacity() const { return m_capacity; }
+    std::uint64_t total() const { return m_next - 1; }
+    void dropOldest(std::size_t count);
+    void clear();
 
- private:
-  std::size_t m_capacity;
-  std::deque<JournalEntry> m_entries;
-  std::uint64_t m_next = 1;
+private:
+    std::size_t m_capacity;
+    std::deque<JournalEntry> m_entries;
+    std::uint64_t m_next = 1;
 };
 
 // While alive, the library's transfers are handed to `sink` with the cause
 // `cause()` names at that moment. Puts the earlier observer back at the end.
 class JournalObserver {
- public:
-  using Sink = std::function<void(const vexlink06::TransferRecord&, std::string cause)>;
-  JournalObserver(Sink sink, std::function<std::string()> cause);
-  ~JournalObserver();
-  JournalObserver(const JournalObserver&) = delete;
-  JournalObserver& operator=(const JournalObserver&) = delete;
+public:
+    using Sink = std::function<void(const vexlink06::TransferRecord&, std::string cause)>;
+    JournalObserver(Sink sink, std::function<std::string()> cause);
+    ~JournalObserver();
+    JournalObserver(const JournalObserver&) = delete;
+    JournalObserver& operator=(const JournalObserver&) = delete;
 
- private:
-  vexlink06::TransferObserver m_previous;
+private:
+    vexlink06::TransferObserver m_previous;
 };
 
 // ---- texts ----
@@ -104,11 +104,11 @@ std::string journalColumn(const JournalEntry& e, int column, int deviceId);
 
 // Filters of the Bus Monitor: empty/absent fields match everything.
 struct JournalFilter {
-  std::optional<std::uint8_t> address;   // 7-bit
-  std::optional<std::uint8_t> command;   // the register pointer
-  bool writesOnly = false;
-  bool errorsOnly = false;
-  bool matches(const vexlink06::TransferRecord& r) const;
+    std::optional<std::uint8_t> address;  // 7-bit
+    std::optional<std::uint8_t> command;  // the register pointer
+    bool writesOnly = false;
+    bool errorsOnly = false;
+    bool matches(const vexlink06::TransferRecord& r) const;
 };
 
 }  // namespace device

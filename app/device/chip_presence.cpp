@@ -25,9 +25,11 @@ std::string noLongerAnswersText()
 
 bool impossibleValue(std::uint8_t address, std::uint8_t value)
 {
-    if (value != 0xFF) return false;
+    if (value != 0xFF)
+        return false;
     for (std::uint8_t r : kNeverFF)
-        if (r == address) return true;
+        if (r == address)
+            return true;
     return false;
 }
 
@@ -54,13 +56,15 @@ bool chipAnswers()
 std::uint8_t AnswerWatch::operator()(std::uint8_t address)
 {
     const std::uint8_t value = m_read(address);
-    if (impossibleValue(address, value)) m_impossible = true;
+    if (impossibleValue(address, value))
+        m_impossible = true;
     return value;
 }
 
 void AnswerWatch::confirm() const
 {
-    if (m_impossible || !chipAnswers()) throw ChipNotAnswering();
+    if (m_impossible || !chipAnswers())
+        throw ChipNotAnswering();
 }
 
 }  // namespace device

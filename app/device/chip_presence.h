@@ -29,7 +29,7 @@ bool chipAnswers();
 
 class ChipNotAnswering : public std::runtime_error {
 public:
-    ChipNotAnswering() : std::runtime_error(noLongerAnswersText()) {}
+    ChipNotAnswering() : std::runtime_error(noLongerAnswersText()) { }
 };
 
 // Wraps a register reader (such as device::readRegister) and remembers
@@ -38,7 +38,7 @@ public:
 class AnswerWatch {
 public:
     using Reader = std::function<std::uint8_t(std::uint8_t)>;
-    explicit AnswerWatch(Reader read) : m_read(std::move(read)) {}
+    explicit AnswerWatch(Reader read) : m_read(std::move(read)) { }
 
     std::uint8_t operator()(std::uint8_t address);
     bool sawImpossible() const { return m_impossible; }

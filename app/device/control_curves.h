@@ -17,35 +17,35 @@ namespace device {
 
 // The registers the curves are drawn from, as read from the chip.
 struct CurveRegisters {
-  std::int16_t deviceId = 0x31;
-  std::uint8_t configuration1 = 0;
-  std::uint8_t fanSpeedConfiguration = 0;
-  std::array<std::uint8_t, 3> tminTrange{};   // 24h, 25h, 26h
-  std::array<int, 3> highLimit{};             // degrees, local / remote 1 / remote 2
-  std::array<int, 3> thermLimit{};
-  // Measured temperatures; nullopt for a channel with no reading (an open
-  // diode reads -128).
-  std::array<std::optional<double>, 3> temperature{};
-  std::array<std::optional<int>, 2> fanRpm{};  // measured speed, nullopt before a reading
+    std::int16_t deviceId = 0x31;
+    std::uint8_t configuration1 = 0;
+    std::uint8_t fanSpeedConfiguration = 0;
+    std::array<std::uint8_t, 3> tminTrange{};  // 24h, 25h, 26h
+    std::array<int, 3> highLimit{};            // degrees, local / remote 1 / remote 2
+    std::array<int, 3> thermLimit{};
+    // Measured temperatures; nullopt for a channel with no reading (an open
+    // diode reads -128).
+    std::array<std::optional<double>, 3> temperature{};
+    std::array<std::optional<int>, 2> fanRpm{};  // measured speed, nullopt before a reading
 };
 
 struct ChannelCurve {
-  TempChannel channel = TempChannel::Remote1;
-  int tminC = 0;
-  int trangeC = 0;
-  double minDuty = 0;   // 0..1
-  std::optional<double> temperature;
-  double duty = 0;      // what the channel asks for now, 0..1
-  int highC = 0;
-  int thermC = 0;
+    TempChannel channel = TempChannel::Remote1;
+    int tminC = 0;
+    int trangeC = 0;
+    double minDuty = 0;  // 0..1
+    std::optional<double> temperature;
+    double duty = 0;  // what the channel asks for now, 0..1
+    int highC = 0;
+    int thermC = 0;
 };
 
 struct FanCurves {
-  int fan = 1;                          // 1 or 2
-  std::vector<ChannelCurve> curves;     // the channels that drive this fan
-  std::size_t leading = 0;              // the curve whose duty the chip follows (the largest)
-  double duty = 0;                      // the duty the curves ask for, 0..1
-  std::optional<int> rpm;
+    int fan = 1;                       // 1 or 2
+    std::vector<ChannelCurve> curves;  // the channels that drive this fan
+    std::size_t leading = 0;           // the curve whose duty the chip follows (the largest)
+    double duty = 0;                   // the duty the curves ask for, 0..1
+    std::optional<int> rpm;
 };
 
 int channelIndex(TempChannel channel);
@@ -61,8 +61,8 @@ std::uint8_t tminTrangeRegister(TempChannel channel);
 std::vector<FanCurves> buildFanCurves(const CurveRegisters& regs);
 
 struct CurvePoint {
-  double degrees;
-  double duty;  // 0..1
+    double degrees;
+    double duty;  // 0..1
 };
 
 // The polyline of a curve across [fromC, toC]: flat at the minimum, the
@@ -80,10 +80,10 @@ int snapTrangeCode(double rampDegrees);
 
 // A read-modify-write of one field: new value = (old AND keep) OR insert.
 struct FieldWrite {
-  std::uint8_t reg = 0;
-  std::uint8_t keep = 0;
-  std::uint8_t insert = 0;
-  constexpr std::uint8_t applyTo(std::uint8_t old) const { return static_cast<std::uint8_t>((old & keep) | insert); }
+    std::uint8_t reg = 0;
+    std::uint8_t keep = 0;
+    std::uint8_t insert = 0;
+    constexpr std::uint8_t applyTo(std::uint8_t old) const { return static_cast<std::uint8_t>((old & keep) | insert); }
 };
 FieldWrite tminWrite(TempChannel channel, int code);    // keep 07h
 FieldWrite trangeWrite(TempChannel channel, int code);  // keep F8h
@@ -93,19 +93,19 @@ enum class CurveHandle { Tmin, Top };
 // The plot area in pixels and the temperature span it shows; duty 0..100 %
 // runs bottom to top.
 struct PlotFrame {
-  double left = 0, top = 0, width = 1, height = 1;
-  double fromC = 0, toC = 100;
-  double x(double degrees) const { return left + (degrees - fromC) / (toC - fromC) * width; }
-  double y(double duty) const { return top + (1.0 - duty) * height; }
-  double degreesAt(double px) const { return fromC + (px - left) / width * (toC - fromC); }
+    double left = 0, top = 0, width = 1, height = 1;
+    double fromC = 0, toC = 100;
+    double x(double degrees) const { return left + (degrees - fromC) / (toC - fromC) * width; }
+    double y(double duty) const { return top + (1.0 - duty) * height; }
+    double degreesAt(double px) const { return fromC + (px - left) / width * (toC - fromC); }
 };
 
 // Where a curve's handles sit: the Tmin corner and the top of the ramp.
 CurvePoint handlePoint(const ChannelCurve& curve, CurveHandle handle);
 
 struct CurveHit {
-  std::size_t curve = 0;  // index into FanCurves::curves
-  CurveHandle handle = CurveHandle::Tmin;
+    std::size_t curve = 0;  // index into FanCurves::curves
+    CurveHandle handle = CurveHandle::Tmin;
 };
 // The handle within `radius` pixels of (px, py), the nearest one if several;
 // the leading curve wins a tie, since it is drawn on top.

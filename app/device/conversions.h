@@ -44,13 +44,14 @@ float fractionValue(std::string_view text);
 constexpr int NegateSevenBits(int x) { return ((~x) & 0x7F) + 1; }
 
 // The channel's field of the Extra Resolution register.
-constexpr int extraResolutionField(int extraResolution, TempChannel channel) {
-  switch (channel) {
+constexpr int extraResolutionField(int extraResolution, TempChannel channel)
+{
+    switch (channel) {
     case TempChannel::Local: return (extraResolution & 0xFF) / 64;
     case TempChannel::Remote1: return extraResolution & 0x07;
     case TempChannel::Remote2: return (extraResolution & 0x38) / 8;
-  }
-  return 0;
+    }
+    return 0;
 }
 
 // Temperature from a high byte (two's complement whole degrees) and a
@@ -82,8 +83,9 @@ int codeToLimit(int code);
 // --- fans -----------------------------------------------------------------
 
 // Divisor N for a Fan Characteristics value (bits 7..6: 0..3 -> 1, 2, 4, 8).
-constexpr std::int16_t divisorFromCharacteristics(int value) {
-  return static_cast<std::int16_t>(1 << (((value & 0xFF) / 64) & 3));
+constexpr std::int16_t divisorFromCharacteristics(int value)
+{
+    return static_cast<std::int16_t>(1 << (((value & 0xFF) / 64) & 3));
 }
 
 // Field code for a divisor N (1, 2, 4, 8 -> 0..3); nullopt for any other N.
@@ -117,13 +119,14 @@ int speedRangeRpm(int divisor);
 inline constexpr std::array<int, 16> DutyPercent{0, 7, 14, 20, 27, 33, 40, 47, 53, 60, 67, 73, 80, 87, 93, 100};
 
 // Duty code of a fan from Fan Speed Configuration (low nibble fan 1, high nibble fan 2).
-constexpr int dutyCode(int fanSpeedConfig, int fan) {
-  return fan == 2 ? (fanSpeedConfig >> 4) & 0x0F : fanSpeedConfig & 0x0F;
+constexpr int dutyCode(int fanSpeedConfig, int fan)
+{
+    return fan == 2 ? (fanSpeedConfig >> 4) & 0x0F : fanSpeedConfig & 0x0F;
 }
 
 // PWM frequency texts (hertz) for codes 0..7 of Fan Characteristics bits 5..3.
 inline constexpr std::array<std::string_view, 8> PwmFrequencyTexts{"11.7", "15.6", "23.4", "31.25",
-                                                                    "37.5", "46.9", "62.5", "93.5"};
+                                                                   "37.5", "46.9", "62.5", "93.5"};
 
 constexpr int pwmFrequencyCode(int fanCharacteristics) { return (fanCharacteristics >> 3) & 0x07; }
 

@@ -14,9 +14,13 @@
 
 namespace device {
 
-inline constexpr std::string_view LogHeaderTFM4410 = "Time\tInt (\xB0" "C)\tExt (\xB0" "C)\tFan RPM\tPWM %";
-inline constexpr std::string_view LogHeaderTFM4411 =
-    "Time\tInt (\xB0" "C)\tExt1 (\xB0" "C)\tFan1 RPM\tPWM1 %\tExt2 (\xB0" "C)\tFan2 RPM\tPWM2 %";
+inline constexpr std::string_view LogHeaderTFM4410 = "Time\tInt (\xB0"
+                                                     "C)\tExt (\xB0"
+                                                     "C)\tFan RPM\tPWM %";
+inline constexpr std::string_view LogHeaderTFM4411 = "Time\tInt (\xB0"
+                                                     "C)\tExt1 (\xB0"
+                                                     "C)\tFan1 RPM\tPWM1 %\tExt2 (\xB0"
+                                                     "C)\tFan2 RPM\tPWM2 %";
 inline constexpr std::string_view LogRestartMarker = "\r\t\t\tRestart";
 inline constexpr std::string_view LogFileSuffix = ".xls";
 // The chooser's delay box never holds more than this.
@@ -32,13 +36,13 @@ std::string_view logHeader(int deviceId);
 std::string logNumber(float value, char decimalPoint = '.');
 
 struct LogReadings {
-  float local = 0;
-  float remote1 = 0;
-  float remote2 = 0;
-  float fan1 = 0;
-  float fan2 = 0;
-  std::string pwm1;  // duty log text, "0" .. "100"
-  std::string pwm2;
+    float local = 0;
+    float remote1 = 0;
+    float remote2 = 0;
+    float fan1 = 0;
+    float fan2 = 0;
+    std::string pwm1;  // duty log text, "0" .. "100"
+    std::string pwm2;
 };
 
 // One row: CR, "hh:mm:ss", the values separated by TABs, CR LF. The second
@@ -65,17 +69,17 @@ bool fileHasContent(const std::filesystem::path& path);
 // midnight nor a clock change bunches or stalls the rows; the rows' own time
 // stamps are still the time of day.
 class LogSchedule {
- public:
-  using Clock = std::chrono::steady_clock;
+public:
+    using Clock = std::chrono::steady_clock;
 
-  // A new log: the first tick writes a row.
-  void restart() { m_last.reset(); }
-  // True (and the row counted as written now) when a row is due: a delay of
-  // 0 or less means every tick.
-  bool takeRow(Clock::time_point now, double delaySeconds);
+    // A new log: the first tick writes a row.
+    void restart() { m_last.reset(); }
+    // True (and the row counted as written now) when a row is due: a delay of
+    // 0 or less means every tick.
+    bool takeRow(Clock::time_point now, double delaySeconds);
 
- private:
-  std::optional<Clock::time_point> m_last;
+private:
+    std::optional<Clock::time_point> m_last;
 };
 
 }  // namespace device

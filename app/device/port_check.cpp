@@ -21,14 +21,17 @@ constexpr std::uint8_t kSclStatus = 0x20;
 PortProblem checkPrinterPort()
 {
     const auto port = ComPort()->PrinterPort();
-    if (!port || port->PrinterPortsDetected() == 0) return PortProblem::None;
+    if (!port || port->PrinterPortsDetected() == 0)
+        return PortProblem::None;
     const auto proto = port->SMBusProtocall();
-    if (!proto) return PortProblem::None;
+    if (!proto)
+        return PortProblem::None;
 
     const bool wasLocked = port->LockPortOpen() != vexlink06::False;
     if (!wasLocked) {
         port->setLockPortOpen(vexlink06::True);
-        if (port->LockPortOpen() == vexlink06::False) return PortProblem::InUse;
+        if (port->LockPortOpen() == vexlink06::False)
+            return PortProblem::InUse;
     }
     const std::uint8_t held = proto->BitsToStayHigh() & 0xFC;
     const std::uint8_t sdaStatus = proto->VideoSoftware() != vexlink06::False ? 0x08 : 0x10;
@@ -42,12 +45,14 @@ PortProblem checkPrinterPort()
     const std::uint8_t b = statusAfter(kReleasePlain);
     // A lock the process keeps for another of its ports leaves this one
     // unclaimed, and an unclaimed port reads 0 throughout: that says nothing.
-    if (wasLocked && a == 0 && b == 0) return PortProblem::None;
+    if (wasLocked && a == 0 && b == 0)
+        return PortProblem::None;
     const bool stuck = ((a ^ b) & kSclStatus) == 0 || ((a ^ b) & sdaStatus) == 0;
     // Back to resting high in the sense the library uses now.
-    port->DataPort()->setValue(
-        static_cast<std::uint8_t>(held | (proto->DataInverted() != vexlink06::False ? kReleaseInverting : kReleasePlain)));
-    if (!wasLocked) port->setLockPortOpen(vexlink06::False);
+    port->DataPort()->setValue(static_cast<std::uint8_t>(
+        held | (proto->DataInverted() != vexlink06::False ? kReleaseInverting : kReleasePlain)));
+    if (!wasLocked)
+        port->setLockPortOpen(vexlink06::False);
     return stuck ? PortProblem::LinesLow : PortProblem::None;
 }
 

@@ -10,8 +10,8 @@ namespace device {
 
 enum class PortProblem {
     None,
-    InUse,      // the claim failed: another program holds the port
-    LinesLow,   // SCL or SDA does not rise when the PC lets go of it
+    InUse,     // the claim failed: another program holds the port
+    LinesLow,  // SCL or SDA does not rise when the PC lets go of it
 };
 
 // Checks the port that PrinterPort.PortAddressIndex selects. The PC pulls

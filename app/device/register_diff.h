@@ -15,8 +15,8 @@
 namespace device {
 
 struct FieldValue {
-  std::string name;  // "SpinUp", "Monitor", "Offset Bit"
-  unsigned value = 0;
+    std::string name;  // "SpinUp", "Monitor", "Offset Bit"
+    unsigned value = 0;
 };
 
 // Fields by the scheme's bit names, unused bits skipped: consecutive bits
@@ -32,9 +32,9 @@ std::vector<FieldValue> registerFieldValues(std::uint8_t reg, std::uint8_t value
 std::string fieldsText(std::uint8_t reg, std::uint8_t value, int deviceId);
 
 struct RegisterDifference {
-  std::uint8_t reg = 0;
-  std::uint8_t current = 0;  // what the chip holds
-  std::uint8_t wanted = 0;   // what the file would write
+    std::uint8_t reg = 0;
+    std::uint8_t current = 0;  // what the chip holds
+    std::uint8_t wanted = 0;   // what the file would write
 };
 
 // Bits a write can change: only the top bit of the revision register.

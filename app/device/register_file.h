@@ -22,9 +22,9 @@
 namespace device {
 
 struct RegisterValue {
-  std::uint8_t address = 0;
-  std::uint8_t value = 0;
-  friend bool operator==(const RegisterValue&, const RegisterValue&) = default;
+    std::uint8_t address = 0;
+    std::uint8_t value = 0;
+    friend bool operator==(const RegisterValue&, const RegisterValue&) = default;
 };
 
 // ---- writing ---------------------------------------------------------------
@@ -71,14 +71,14 @@ std::string writeFileReplacing(const std::filesystem::path& path, std::string_vi
 inline constexpr std::uintmax_t MaxRegisterFileSize = 64 * 1024;
 
 struct RegisterFile {
-  int titleDeviceId = 0;                  // 0x30 or 0x31, from the title line
-  std::vector<RegisterValue> registers;   // in file order, each address once
+    int titleDeviceId = 0;                 // 0x30 or 0x31, from the title line
+    std::vector<RegisterValue> registers;  // in file order, each address once
 };
 
 struct RegisterFileResult {
-  std::optional<RegisterFile> file;  // set when the whole file validated
-  std::string error;                 // why not, with the line number (1-based)
-  explicit operator bool() const { return file.has_value(); }
+    std::optional<RegisterFile> file;  // set when the whole file validated
+    std::string error;                 // why not, with the line number (1-based)
+    explicit operator bool() const { return file.has_value(); }
 };
 
 // Validates the whole text: exact title (either chip), the date line, the two

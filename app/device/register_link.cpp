@@ -16,14 +16,16 @@ namespace {
 // Never destroyed: the object lives until the process ends, and tearing it
 // down among static destructors would run after the platform libraries it
 // calls into are gone.
-std::shared_ptr<vexlink06::TvxComPort>& comPortHolder() {
-  static auto* holder = new std::shared_ptr<vexlink06::TvxComPort>;
-  return *holder;
+std::shared_ptr<vexlink06::TvxComPort>& comPortHolder()
+{
+    static auto* holder = new std::shared_ptr<vexlink06::TvxComPort>;
+    return *holder;
 }
 
-std::shared_ptr<vexlink06::SMBusProtocall> printerProtocol() {
-  const auto port = required(required(ComPort())->PrinterPort());
-  return required(port->SMBusProtocall());
+std::shared_ptr<vexlink06::SMBusProtocall> printerProtocol()
+{
+    const auto port = required(required(ComPort())->PrinterPort());
+    return required(port->SMBusProtocall());
 }
 
 std::shared_ptr<vexlink06::SMBus> chipsetBus() { return required(required(ComPort())->SMBus()); }
@@ -32,65 +34,72 @@ std::shared_ptr<vexlink06::SMBus> chipsetBus() { return required(required(ComPor
 
 void throwObjectNotSet() { throw vexlink06::ComError(91, "Object variable or With block variable not set"); }
 
-const std::shared_ptr<vexlink06::TvxComPort>& ComPort() {
-  auto& comPort = comPortHolder();
-  if (!comPort) comPort = vexlink06::TvxComPort::create();
-  return comPort;
+const std::shared_ptr<vexlink06::TvxComPort>& ComPort()
+{
+    auto& comPort = comPortHolder();
+    if (!comPort)
+        comPort = vexlink06::TvxComPort::create();
+    return comPort;
 }
 
 bool ComPortCreated() { return comPortHolder() != nullptr; }
 
-void ReadRegister() {
-  const std::uint8_t medium = RegisterLink.Medium;
-  const std::uint8_t address = RegisterLink.DeviceAddress;
-  const std::uint8_t pointer = RegisterLink.RegisterPointer;
-  std::uint8_t value = 0;
-  // Children are fetched afresh for every call: a client may have replaced them.
-  if (RegisterLink.Medium == MediumPrinterPort)
-    value = printerProtocol()->PortRead(address, pointer);
-  else if (RegisterLink.Medium == MediumKernelAdapter)
-    value = ComPort()->KernelAdapter()->PortRead(address, pointer);
-  else
-    value = chipsetBus()->PortRead(address, pointer);
-  RegisterLink.ReadResult = value & 0xFF;
-  writeLog().noteRead(medium, address, pointer, value);
+void ReadRegister()
+{
+    const std::uint8_t medium = RegisterLink.Medium;
+    const std::uint8_t address = RegisterLink.DeviceAddress;
+    const std::uint8_t pointer = RegisterLink.RegisterPointer;
+    std::uint8_t value = 0;
+    // Children are fetched afresh for every call: a client may have replaced them.
+    if (RegisterLink.Medium == MediumPrinterPort)
+        value = printerProtocol()->PortRead(address, pointer);
+    else if (RegisterLink.Medium == MediumKernelAdapter)
+        value = ComPort()->KernelAdapter()->PortRead(address, pointer);
+    else
+        value = chipsetBus()->PortRead(address, pointer);
+    RegisterLink.ReadResult = value & 0xFF;
+    writeLog().noteRead(medium, address, pointer, value);
 }
 
-void WriteRegister() {
-  const std::uint8_t medium = RegisterLink.Medium;
-  const std::uint8_t address = RegisterLink.DeviceAddress;
-  const std::uint8_t pointer = RegisterLink.RegisterPointer;
-  const std::uint8_t data = RegisterLink.DataByte;
-  if (RegisterLink.Medium == MediumPrinterPort)
-    printerProtocol()->PortWrite(address, pointer, data);
-  else if (RegisterLink.Medium == MediumKernelAdapter)
-    ComPort()->KernelAdapter()->PortWrite(address, pointer, data);
-  else
-    chipsetBus()->PortWrite(address, pointer, data);
-  // Only a write the library completed is logged.
-  writeLog().noteWrite(medium, address, pointer, data);
+void WriteRegister()
+{
+    const std::uint8_t medium = RegisterLink.Medium;
+    const std::uint8_t address = RegisterLink.DeviceAddress;
+    const std::uint8_t pointer = RegisterLink.RegisterPointer;
+    const std::uint8_t data = RegisterLink.DataByte;
+    if (RegisterLink.Medium == MediumPrinterPort)
+        printerProtocol()->PortWrite(address, pointer, data);
+    else if (RegisterLink.Medium == MediumKernelAdapter)
+        ComPort()->KernelAdapter()->PortWrite(address, pointer, data);
+    else
+        chipsetBus()->PortWrite(address, pointer, data);
+    // Only a write the library completed is logged.
+    writeLog().noteWrite(medium, address, pointer, data);
 }
 
-std::uint8_t readRegister(std::uint8_t address) {
-  RegisterLink.RegisterPointer = address;
-  ReadRegister();
-  return static_cast<std::uint8_t>(RegisterLink.ReadResult);
+std::uint8_t readRegister(std::uint8_t address)
+{
+    RegisterLink.RegisterPointer = address;
+    ReadRegister();
+    return static_cast<std::uint8_t>(RegisterLink.ReadResult);
 }
 
-void writeRegister(std::uint8_t address, std::uint8_t value) {
-  RegisterLink.RegisterPointer = address;
-  RegisterLink.DataByte = value;
-  WriteRegister();
+void writeRegister(std::uint8_t address, std::uint8_t value)
+{
+    RegisterLink.RegisterPointer = address;
+    RegisterLink.DataByte = value;
+    WriteRegister();
 }
 
-void WaitSeconds(std::int16_t seconds) {
-  using Clock = std::chrono::steady_clock;
-  const auto end = Clock::now() + std::chrono::seconds(seconds > 0 ? seconds : 0);
-  while (Clock::now() < end) {
-    vexlink06::yieldEventLoop();
-    // The hook may return at once; a short sleep keeps the wait off the CPU.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+void WaitSeconds(std::int16_t seconds)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::seconds(seconds > 0 ? seconds : 0);
+    while (Clock::now() < end) {
+        vexlink06::yieldEventLoop();
+        // The hook may return at once; a short sleep keeps the wait off the CPU.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 }  // namespace device

@@ -21,20 +21,20 @@ inline constexpr std::uint8_t MediumPrinterPort = 1;
 inline constexpr std::uint8_t MediumKernelAdapter = 3;
 
 struct RegisterLinkRecord {
-  // 1 = printer port; any other value = chipset SMBus (the wizard stores 0).
-  std::uint8_t Medium = MediumChipsetSMBus;
-  // 1 after a printer-port connection, 0 after a chipset one.
-  std::uint8_t PrinterMedium = 0;
-  // Printer port: 8-bit address byte (0x58, 0x5A, 0x5C); chipset: 7-bit (0x2C, 0x2D, 0x2E).
-  std::uint8_t DeviceAddress = 0;
-  std::uint8_t RegisterPointer = 0;
-  std::uint8_t DataByte = 0;
-  // Last successful read, 0..255. Callers also use it as scratch.
-  std::int32_t ReadResult = 0;
-  // 0x30 TFM4410, 0x31 TFM4411 (0 before identification).
-  std::int16_t DeviceId = 0;
-  // Non-zero: ShowRegisterBits shows DataByte instead of ReadResult.
-  std::int16_t ShowDataByte = 0;
+    // 1 = printer port; any other value = chipset SMBus (the wizard stores 0).
+    std::uint8_t Medium = MediumChipsetSMBus;
+    // 1 after a printer-port connection, 0 after a chipset one.
+    std::uint8_t PrinterMedium = 0;
+    // Printer port: 8-bit address byte (0x58, 0x5A, 0x5C); chipset: 7-bit (0x2C, 0x2D, 0x2E).
+    std::uint8_t DeviceAddress = 0;
+    std::uint8_t RegisterPointer = 0;
+    std::uint8_t DataByte = 0;
+    // Last successful read, 0..255. Callers also use it as scratch.
+    std::int32_t ReadResult = 0;
+    // 0x30 TFM4410, 0x31 TFM4411 (0 before identification).
+    std::int16_t DeviceId = 0;
+    // Non-zero: ShowRegisterBits shows DataByte instead of ReadResult.
+    std::int16_t ShowDataByte = 0;
 };
 
 // The process-wide record. No locking: only the user-interface thread
@@ -45,10 +45,11 @@ extern RegisterLinkRecord RegisterLink;
 // A child the library failed to create is "nothing"; using it is error 91
 // for the caller, never a call through a null object.
 [[noreturn]] void throwObjectNotSet();
-template <class T>
-std::shared_ptr<T> required(std::shared_ptr<T> object) {
-  if (!object) throwObjectNotSet();
-  return object;
+template <class T> std::shared_ptr<T> required(std::shared_ptr<T> object)
+{
+    if (!object)
+        throwObjectNotSet();
+    return object;
 }
 
 // The program's one root object, created on first use and kept until the

@@ -70,8 +70,8 @@ inline constexpr std::uint8_t Revision = 0x3F;
 
 // Bit fields the program uses (masks in place).
 namespace bits {
-inline constexpr std::uint8_t Config1TachAin = 0x04;     // 1 = analog input (two-wire fan)
-inline constexpr std::uint8_t Config1AutoControl = 0x80; // automatic fan control
+inline constexpr std::uint8_t Config1TachAin = 0x04;      // 1 = analog input (two-wire fan)
+inline constexpr std::uint8_t Config1AutoControl = 0x80;  // automatic fan control
 inline constexpr std::uint8_t FanCharSpinUp = 0x07;
 inline constexpr std::uint8_t FanCharPwmFrequency = 0x38;
 inline constexpr std::uint8_t FanCharDivisor = 0xC0;
@@ -84,100 +84,101 @@ inline constexpr std::uint8_t ExtraRemote2 = 0x38;
 
 // How the eight bits of a register are named in the read/write panel.
 enum class BitScheme {
-  Plain,
-  Configuration1,
-  Configuration2,
-  InterruptStatus1,
-  InterruptStatus2,
-  Revision,
-  FanCharacteristics,
-  TminTrange,
-  FanSpeedConfiguration,
-  ExtraResolution,
-  RemoteHighByte,
-  FanFilter,
-  Offset,
+    Plain,
+    Configuration1,
+    Configuration2,
+    InterruptStatus1,
+    InterruptStatus2,
+    Revision,
+    FanCharacteristics,
+    TminTrange,
+    FanSpeedConfiguration,
+    ExtraResolution,
+    RemoteHighByte,
+    FanFilter,
+    Offset,
 };
 
 struct BitSchemeNames {
-  std::array<std::string_view, 8> names;  // bit 0 .. bit 7
-  std::uint8_t unusedOnTFM4410 = 0;       // bits renamed "Unused" on the single-channel chip
+    std::array<std::string_view, 8> names;  // bit 0 .. bit 7
+    std::uint8_t unusedOnTFM4410 = 0;       // bits renamed "Unused" on the single-channel chip
 };
 
 inline constexpr std::string_view UnusedBitName = "Unused";
 
-constexpr BitSchemeNames bitSchemeNames(BitScheme scheme) {
-  switch (scheme) {
-    case BitScheme::Plain:
-      return {{"Bit 0", "Bit 1", "Bit 2", "Bit 3", "Bit 4", "Bit 5", "Bit 6", "Bit 7"}, 0};
+constexpr BitSchemeNames bitSchemeNames(BitScheme scheme)
+{
+    switch (scheme) {
+    case BitScheme::Plain: return {{"Bit 0", "Bit 1", "Bit 2", "Bit 3", "Bit 4", "Bit 5", "Bit 6", "Bit 7"}, 0};
     case BitScheme::Configuration1:
-      return {{"Monitor", "INT Enable", "Tach/Ain", "PWM Invert", "Fan Fault Enable", "PWM Mode 0",
-               "PWM Mode 1", "Auto/SW Ctrl"},
-              0};
+        return {{"Monitor", "INT Enable", "Tach/Ain", "PWM Invert", "Fan Fault Enable", "PWM Mode 0", "PWM Mode 1",
+                 "Auto/SW Ctrl"},
+                0};
     case BitScheme::Configuration2:
-      return {{"PWM1 Enable", "PWM2 Enable", "Tach1 Enable", "Tach2 Enable", "Int Temp Enable",
-               "Ext Temp1 Enable", "Ext Temp2 Enable", "SW reset"},
-              0x4A};
+        return {{"PWM1 Enable", "PWM2 Enable", "Tach1 Enable", "Tach2 Enable", "Int Temp Enable", "Ext Temp1 Enable",
+                 "Ext Temp2 Enable", "SW reset"},
+                0x4A};
     case BitScheme::InterruptStatus1:
-      return {{"Alarm1 Speed", "Fan 1 Fault", "Ext1 High", "Ext1 Low", "Ext1 Therm", "Ext1 Diode Error",
-               "Internal High", "Internal Low"},
-              0};
+        return {{"Alarm1 Speed", "Fan 1 Fault", "Ext1 High", "Ext1 Low", "Ext1 Therm", "Ext1 Diode Error",
+                 "Internal High", "Internal Low"},
+                0};
     case BitScheme::InterruptStatus2:
-      return {{"Alarm2 Speed", "Fan 2 Fault", "Ext2 High", "Ext2 Low", "Ext2 Therm", "Ext2 Diode Error",
-               "Int Therm", "THERM"},
-              0x3F};
+        return {{"Alarm2 Speed", "Fan 2 Fault", "Ext2 High", "Ext2 Low", "Ext2 Therm", "Ext2 Diode Error", "Int Therm",
+                 "THERM"},
+                0x3F};
     case BitScheme::Revision:
-      return {{"Minor Rev 0", "Minor Rev 1", "Minor Rev 2", "Minor Rev 3", "Major Rev 0", "Major Rev 1",
-               "Major Rev 2", "Therm to Fan"},
-              0};
+        return {{"Minor Rev 0", "Minor Rev 1", "Minor Rev 2", "Minor Rev 3", "Major Rev 0", "Major Rev 1",
+                 "Major Rev 2", "Therm to Fan"},
+                0};
     case BitScheme::FanCharacteristics:
-      return {{"SpinUp 0", "SpinUp 1", "SpinUp 2", "PWM 0", "PWM 1", "PWM 2", "Divisor(N) 0", "Divisor(N) 1"}, 0};
+        return {{"SpinUp 0", "SpinUp 1", "SpinUp 2", "PWM 0", "PWM 1", "PWM 2", "Divisor(N) 0", "Divisor(N) 1"}, 0};
     case BitScheme::TminTrange:
-      return {{"Trange 0", "Trange 1", "Trange 2", "Tmin 0", "Tmin 1", "Tmin 2", "Tmin 3", "Tmin 4"}, 0};
+        return {{"Trange 0", "Trange 1", "Trange 2", "Tmin 0", "Tmin 1", "Tmin 2", "Tmin 3", "Tmin 4"}, 0};
     case BitScheme::FanSpeedConfiguration:
-      return {{"Normal/Min 0", "Normal/Min 1", "Normal/Min 2", "Normal/Min 3", "Normal/Min 0", "Normal/Min 1",
-               "Normal/Min 2", "Normal/Min 3"},
-              0xF0};
+        return {{"Normal/Min 0", "Normal/Min 1", "Normal/Min 2", "Normal/Min 3", "Normal/Min 0", "Normal/Min 1",
+                 "Normal/Min 2", "Normal/Min 3"},
+                0xF0};
     case BitScheme::ExtraResolution:
-      return {{"Ext1 Bit 0", "Ext1 Bit 1", "Ext1 Bit 2", "Ext2 Bit 0", "Ext2 Bit 1", "Ext2 Bit 2", "Int Bit 0",
-               "Int Bit 1"},
-              0x38};
+        return {{"Ext1 Bit 0", "Ext1 Bit 1", "Ext1 Bit 2", "Ext2 Bit 0", "Ext2 Bit 1", "Ext2 Bit 2", "Int Bit 0",
+                 "Int Bit 1"},
+                0x38};
     case BitScheme::RemoteHighByte:
-      return {{"Ext Bit 3", "Ext Bit 4", "Ext Bit 5", "Ext Bit 6", "Ext Bit 7", "Ext Bit 8", "Ext Bit 9",
-               "Ext Bit 10"},
-              0};
+        return {
+            {"Ext Bit 3", "Ext Bit 4", "Ext Bit 5", "Ext Bit 6", "Ext Bit 7", "Ext Bit 8", "Ext Bit 9", "Ext Bit 10"},
+            0};
     case BitScheme::FanFilter:
-      return {{"Fan1 Filter En", "Fan2 Filter En", "ADC Rate 0", "ADC Rate 1", "ADC Rate 2", "Inc Rate 0",
-               "Inc Rate 1", "Unused"},
-              0};
+        return {{"Fan1 Filter En", "Fan2 Filter En", "ADC Rate 0", "ADC Rate 1", "ADC Rate 2", "Inc Rate 0",
+                 "Inc Rate 1", "Unused"},
+                0};
     case BitScheme::Offset:
-      return {{"Offset Bit0", "Offset Bit1", "Offset Bit2", "Offset Bit3", "Unused", "Unused", "Unused",
-               "Sign Bit"},
-              0};
-  }
-  return {};
+        return {{"Offset Bit0", "Offset Bit1", "Offset Bit2", "Offset Bit3", "Unused", "Unused", "Unused", "Sign Bit"},
+                0};
+    }
+    return {};
 }
 
 // The eight names as shown for the given chip (TFM4410 replacements applied
 // when deviceId is 0x30).
-constexpr std::array<std::string_view, 8> bitNames(BitScheme scheme, int deviceId) {
-  BitSchemeNames s = bitSchemeNames(scheme);
-  if (deviceId == DeviceIdTFM4410) {
-    for (int k = 0; k < 8; ++k)
-      if (s.unusedOnTFM4410 & (1u << k)) s.names[static_cast<std::size_t>(k)] = UnusedBitName;
-  }
-  return s.names;
+constexpr std::array<std::string_view, 8> bitNames(BitScheme scheme, int deviceId)
+{
+    BitSchemeNames s = bitSchemeNames(scheme);
+    if (deviceId == DeviceIdTFM4410) {
+        for (int k = 0; k < 8; ++k)
+            if (s.unusedOnTFM4410 & (1u << k))
+                s.names[static_cast<std::size_t>(k)] = UnusedBitName;
+    }
+    return s.names;
 }
 
 // One entry of the read/write panel's register list. The index (1..35) is how
 // the panel, the bit descriptions and the register selection refer to it.
 struct RegisterEntry {
-  int index;
-  std::uint8_t address;
-  std::string_view name;  // as the panel shows it, quirks included
-  bool panelWrites;       // the data entry boxes are enabled
-  bool tfm4411Only;       // hidden on the single-channel chip
-  BitScheme scheme;
+    int index;
+    std::uint8_t address;
+    std::string_view name;  // as the panel shows it, quirks included
+    bool panelWrites;       // the data entry boxes are enabled
+    bool tfm4411Only;       // hidden on the single-channel chip
+    BitScheme scheme;
 };
 
 inline constexpr int RegisterListSize = 35;
@@ -223,21 +224,22 @@ inline constexpr std::array<RegisterEntry, RegisterListSize> RegisterList{{
 // clang-format on
 
 // Entry by list index 1..35; nullptr outside.
-constexpr const RegisterEntry* registerEntry(int index) {
-  return index >= 1 && index <= RegisterListSize ? &RegisterList[static_cast<std::size_t>(index - 1)] : nullptr;
+constexpr const RegisterEntry* registerEntry(int index)
+{
+    return index >= 1 && index <= RegisterListSize ? &RegisterList[static_cast<std::size_t>(index - 1)] : nullptr;
 }
 
 // Entry by register address; nullptr for an address not in the list.
-constexpr const RegisterEntry* registerEntryByAddress(std::uint8_t address) {
-  for (const RegisterEntry& e : RegisterList)
-    if (e.address == address) return &e;
-  return nullptr;
+constexpr const RegisterEntry* registerEntryByAddress(std::uint8_t address)
+{
+    for (const RegisterEntry& e : RegisterList)
+        if (e.address == address)
+            return &e;
+    return nullptr;
 }
 
 // The chip variant has this register (TFM4411-only entries are absent on the TFM4410).
-constexpr bool presentOn(const RegisterEntry& e, int deviceId) {
-  return !e.tfm4411Only || deviceId != DeviceIdTFM4410;
-}
+constexpr bool presentOn(const RegisterEntry& e, int deviceId) { return !e.tfm4411Only || deviceId != DeviceIdTFM4410; }
 
 // Entry by list name, exact or ignoring case and blanks ("fan1 tach value",
 // "Fan1TachValue"); nullptr when no name matches.
@@ -249,20 +251,22 @@ std::string addressText(std::uint8_t address);
 // One row of a register file: the texts exactly as stored, trailing blanks
 // included. The names are not padded to one width; older files rely on it.
 struct SavedRegister {
-  std::uint8_t address;
-  std::string_view fileName;     // name column as written
-  std::string_view fileAddress;  // address column as written
-  bool tfm4411Only;
+    std::uint8_t address;
+    std::string_view fileName;     // name column as written
+    std::string_view fileAddress;  // address column as written
+    bool tfm4411Only;
 
-  // The texts without their trailing blanks, for previews.
-  constexpr std::string_view name() const { return trimRight(fileName); }
-  constexpr std::string_view addressLabel() const { return trimRight(fileAddress); }
+    // The texts without their trailing blanks, for previews.
+    constexpr std::string_view name() const { return trimRight(fileName); }
+    constexpr std::string_view addressLabel() const { return trimRight(fileAddress); }
 
- private:
-  static constexpr std::string_view trimRight(std::string_view s) {
-    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-    return s;
-  }
+private:
+    static constexpr std::string_view trimRight(std::string_view s)
+    {
+        while (!s.empty() && s.back() == ' ')
+            s.remove_suffix(1);
+        return s;
+    }
 };
 
 // clang-format off
@@ -300,8 +304,9 @@ constexpr int savedRegisterCount(int deviceId) { return deviceId == DeviceIdTFM4
 // Register file texts.
 inline constexpr std::string_view FileTitleTFM4410 = "TFM4410 Evaluation Software v1.04";
 inline constexpr std::string_view FileTitleTFM4411 = "TFM4411 Evaluation Software v1.04";
-constexpr std::string_view fileTitle(int deviceId) {
-  return deviceId == DeviceIdTFM4410 ? FileTitleTFM4410 : FileTitleTFM4411;
+constexpr std::string_view fileTitle(int deviceId)
+{
+    return deviceId == DeviceIdTFM4410 ? FileTitleTFM4410 : FileTitleTFM4411;
 }
 inline constexpr std::string_view FileSavedPrefix = "Saved : ";
 inline constexpr std::string_view FileSavedAt = " at ";

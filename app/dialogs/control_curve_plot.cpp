@@ -85,8 +85,8 @@ device::PlotFrame ControlCurvePlot::frame() const
     f.left = fm.horizontalAdvance(QStringLiteral("100 %")) + 10;
     f.top = fm.height() * labelRows() + 6;  // room for the limit labels
     // The unit follows the last tick label on the right.
-    f.width = std::max(10.0, width() - f.left - fm.horizontalAdvance(QStringLiteral("000")) / 2.0
-                                 - fm.horizontalAdvance(QStringLiteral("°C")) - 10);
+    f.width = std::max(10.0, width() - f.left - fm.horizontalAdvance(QStringLiteral("000")) / 2.0 -
+                                 fm.horizontalAdvance(QStringLiteral("°C")) - 10);
     f.height = std::max(10.0, height() - f.top - fm.height() - 10);
     f.fromC = m_fromC;
     f.toC = m_toC;
@@ -139,9 +139,9 @@ void ControlCurvePlot::paintEvent(QPaintEvent*)
         const QString label = QString::number(t, 'f', 0);
         p.drawText(QPointF(f.x(t) - fm.horizontalAdvance(label) / 2.0, area.bottom() + fm.ascent() + 4), label);
     }
-    p.drawText(QPointF(area.right() + fm.horizontalAdvance(QStringLiteral("000")) / 2.0 + 4,
-                       area.bottom() + fm.ascent() + 4),
-               QStringLiteral("°C"));
+    p.drawText(
+        QPointF(area.right() + fm.horizontalAdvance(QStringLiteral("000")) / 2.0 + 4, area.bottom() + fm.ascent() + 4),
+        QStringLiteral("°C"));
     p.setPen(QPen(text, 1));
     p.drawRect(area);
 
@@ -182,8 +182,8 @@ void ControlCurvePlot::paintEvent(QPaintEvent*)
     std::sort(labels.begin(), labels.end(), [](const auto& a, const auto& b) { return a.degrees < b.degrees; });
     std::vector<double> rowEnds(static_cast<std::size_t>(labelRows()), -1e9);
     for (const auto& l : labels) {
-        const QString label = (l.channels.isEmpty() ? QString() : l.channels + QLatin1Char(' '))
-                              + QLatin1String(l.name) + QLatin1Char(' ') + QString::number(l.degrees);
+        const QString label = (l.channels.isEmpty() ? QString() : l.channels + QLatin1Char(' ')) +
+                              QLatin1String(l.name) + QLatin1Char(' ') + QString::number(l.degrees);
         const double w = fm.horizontalAdvance(label);
         const double x = std::clamp(f.x(l.degrees) - w / 2, 0.0, width() - w);
         std::size_t row = 0;

@@ -73,17 +73,11 @@ void writeChip(std::uint8_t address, std::uint8_t value)
     device::WriteRegister();
 }
 
-bool isTFM4410()
-{
-    return device::RegisterLink.DeviceId == device::DeviceIdTFM4410;
-}
+bool isTFM4410() { return device::RegisterLink.DeviceId == device::DeviceIdTFM4410; }
 
-bool isTFM4411()
-{
-    return device::RegisterLink.DeviceId == device::DeviceIdTFM4411;
-}
+bool isTFM4411() { return device::RegisterLink.DeviceId == device::DeviceIdTFM4411; }
 
-FocusCodeTracker::FocusCodeTracker(std::int16_t& code, QObject* parent) : QObject(parent), m_code(code) {}
+FocusCodeTracker::FocusCodeTracker(std::int16_t& code, QObject* parent) : QObject(parent), m_code(code) { }
 
 void FocusCodeTracker::track(QComboBox* combo, std::int16_t codeOnFocus)
 {

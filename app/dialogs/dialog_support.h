@@ -70,7 +70,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     // Stops the dialog's timers and focus tracking; runs once.
-    virtual void aboutToUnload() {}
+    virtual void aboutToUnload() { }
     // Shrinks the window to its layout after controls were hidden.
     void fitToContents();
 

@@ -13,22 +13,19 @@ namespace {
 
 // The loaded instance of each dialog; a closed or unloaded one no longer
 // counts even while its window waits for deletion.
-template <class Dialog>
-QPointer<Dialog>& slot()
+template <class Dialog> QPointer<Dialog>& slot()
 {
     static QPointer<Dialog> instance;
     return instance;
 }
 
-template <class Dialog>
-Dialog* loaded()
+template <class Dialog> Dialog* loaded()
 {
     auto& instance = slot<Dialog>();
     return instance && !instance->unloaded() ? instance.data() : nullptr;
 }
 
-template <class Dialog>
-void show(QWidget* owner)
+template <class Dialog> void show(QWidget* owner)
 {
     auto* dialog = loaded<Dialog>();
     if (!dialog) {
@@ -48,8 +45,7 @@ void show(QWidget* owner)
     dialog->activateWindow();
 }
 
-template <class Dialog>
-void unload()
+template <class Dialog> void unload()
 {
     if (auto* dialog = loaded<Dialog>())
         dialog->unload();

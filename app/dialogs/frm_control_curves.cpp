@@ -145,8 +145,8 @@ void frmControlCurves::refresh()
 QString frmControlCurves::channelLine(const device::ChannelCurve& curve, bool leading) const
 {
     const QString name = QString::fromLatin1(device::channelName(curve.channel, dual()));
-    const QString reading = curve.temperature ? QStringLiteral("%1 °C").arg(*curve.temperature, 0, 'f', 1)
-                                              : tr("no reading (full duty)");
+    const QString reading =
+        curve.temperature ? QStringLiteral("%1 °C").arg(*curve.temperature, 0, 'f', 1) : tr("no reading (full duty)");
     QString line = QStringLiteral("<span style=\"color:%1\"><b>%2</b></span> %3<br>Tmin %4 °C, Trange %5 °C<br>"
                                   "asks %6")
                        .arg(QLatin1String(colourOf(curve.channel)), name, reading)
@@ -166,8 +166,8 @@ void frmControlCurves::showHint()
 
 void frmControlCurves::showPreview(device::TempChannel channel, device::CurveHandle handle, int code)
 {
-    const auto write = handle == device::CurveHandle::Tmin ? device::tminWrite(channel, code)
-                                                           : device::trangeWrite(channel, code);
+    const auto write =
+        handle == device::CurveHandle::Tmin ? device::tminWrite(channel, code) : device::trangeWrite(channel, code);
     const auto old = m_regs.tminTrange[static_cast<std::size_t>(device::channelIndex(channel))];
     const QString name = QString::fromLatin1(device::channelName(channel, dual()));
     const QString field =
@@ -176,15 +176,15 @@ void frmControlCurves::showPreview(device::TempChannel channel, device::CurveHan
             : QStringLiteral("Trange %1 °C, bits %2")
                   .arg(device::TrangeDegrees[static_cast<std::size_t>(code)])
                   .arg(bitsText(code, 3));
-    m_pending->setText(tr("%1 %2: %3 %4 → %5 on release")
-                           .arg(name, field, registerText(write.reg), registerText(old),
-                                registerText(write.applyTo(old))));
+    m_pending->setText(
+        tr("%1 %2: %3 %4 → %5 on release")
+            .arg(name, field, registerText(write.reg), registerText(old), registerText(write.applyTo(old))));
 }
 
 void frmControlCurves::applyEdit(device::TempChannel channel, device::CurveHandle handle, int code)
 {
-    const auto write = handle == device::CurveHandle::Tmin ? device::tminWrite(channel, code)
-                                                           : device::trangeWrite(channel, code);
+    const auto write =
+        handle == device::CurveHandle::Tmin ? device::tminWrite(channel, code) : device::trangeWrite(channel, code);
     modifyChip(write.reg, write.keep, write.insert);
     showHint();
     if (m_onWritten)

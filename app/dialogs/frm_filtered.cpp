@@ -15,10 +15,7 @@ std::int16_t FilterFocusCode = 0;
 
 namespace {
 
-QString latin1(std::string_view text)
-{
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
+QString latin1(std::string_view text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
 
 QStringList incrementTexts()
 {
@@ -69,10 +66,7 @@ frmFiltered::frmFiltered(QWidget* owner) : FanDialog(owner), ui(std::make_unique
 
 frmFiltered::~frmFiltered() = default;
 
-void frmFiltered::aboutToUnload()
-{
-    m_focus->detach();
-}
+void frmFiltered::aboutToUnload() { m_focus->detach(); }
 
 void frmFiltered::Form_Load()
 {
@@ -141,10 +135,7 @@ void frmFiltered::cmdSetControl_Click()
     showSpinUp(parentWidget());
 }
 
-void frmFiltered::tmrFilter_Timer()
-{
-    commitCombo(FilterFocusCode);
-}
+void frmFiltered::tmrFilter_Timer() { commitCombo(FilterFocusCode); }
 
 void frmFiltered::commitCombo(std::int16_t code)
 {

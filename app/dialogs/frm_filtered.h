@@ -24,7 +24,7 @@ extern std::int16_t FilterFocusCode;
 // ADC sample rates (Hz) of codes 0..7 of bits 4..2. The first is shown and
 // compared in the number form of the user's locale ("87.5" or "87,5").
 inline constexpr double SampleRateFirstHz = 87.5;
-inline constexpr std::array<std::string_view, 7> SampleRateTextsAfterFirst{"175", "350", "700", "1400",
+inline constexpr std::array<std::string_view, 7> SampleRateTextsAfterFirst{"175",  "350",  "700",  "1400",
                                                                            "2800", "5600", "11200"};
 // Increment rates of codes 0..3 of bits 6..5.
 inline constexpr std::array<std::string_view, 4> IncrementRateTexts{"1", "2", "4", "8"};

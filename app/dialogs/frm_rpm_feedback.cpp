@@ -20,10 +20,7 @@ std::uint8_t characteristicsRegister(int fan)
     return fan == 2 ? device::reg::Fan2Characteristics : device::reg::Fan1Characteristics;
 }
 
-std::uint8_t tachLimitRegister(int fan)
-{
-    return fan == 2 ? device::reg::Fan2TachLimit : device::reg::Fan1TachLimit;
-}
+std::uint8_t tachLimitRegister(int fan) { return fan == 2 ? device::reg::Fan2TachLimit : device::reg::Fan1TachLimit; }
 
 }  // namespace
 
@@ -59,10 +56,7 @@ frmRPMFeedback::frmRPMFeedback(QWidget* owner) : FanDialog(owner), ui(std::make_
 
 frmRPMFeedback::~frmRPMFeedback() = default;
 
-int frmRPMFeedback::selectedFan() const
-{
-    return ui->optFan1->isChecked() ? 1 : 2;
-}
+int frmRPMFeedback::selectedFan() const { return ui->optFan1->isChecked() ? 1 : 2; }
 
 void frmRPMFeedback::setFanCaptions()
 {

@@ -155,10 +155,10 @@ void frmSpinUp::Form_Load()
 
 void frmSpinUp::cutDownForSingleChannel()
 {
-    for (QWidget* w : {static_cast<QWidget*>(ui->optRemote2), static_cast<QWidget*>(ui->Label9),
-                       static_cast<QWidget*>(ui->Label8), static_cast<QWidget*>(ui->cmbSpinUp2),
-                       static_cast<QWidget*>(ui->optCon1), static_cast<QWidget*>(ui->optCon2),
-                       static_cast<QWidget*>(ui->panSpinUpBits2)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(ui->optRemote2), static_cast<QWidget*>(ui->Label9), static_cast<QWidget*>(ui->Label8),
+          static_cast<QWidget*>(ui->cmbSpinUp2), static_cast<QWidget*>(ui->optCon1), static_cast<QWidget*>(ui->optCon2),
+          static_cast<QWidget*>(ui->panSpinUpBits2)})
         w->hide();
     ui->optRemote1->setText(QStringLiteral("Remote"));
     ui->Label2->setText(QStringLiteral("Fan SpinUp Time (ms)"));
@@ -231,9 +231,8 @@ void frmSpinUp::optLocal_Click()
 void frmSpinUp::optRemote1_Click()
 {
     ShowChannelLimits();
-    ui->lblSelectedTemp->setText(isTFM4411()
-                                     ? QStringLiteral("Remote1 Tmin/Trange")
-                                     : QStringLiteral("Remote Tmin/Trange"));
+    ui->lblSelectedTemp->setText(isTFM4411() ? QStringLiteral("Remote1 Tmin/Trange")
+                                             : QStringLiteral("Remote Tmin/Trange"));
 }
 
 void frmSpinUp::optRemote2_Click()
@@ -258,15 +257,9 @@ void frmSpinUp::cmdControl_Click()
     writeChip(device::reg::Configuration1, enable ? (value | 0x80) : (value & 0x7F));
 }
 
-void frmSpinUp::cmdFanReset_Click()
-{
-    writeChip(device::reg::FanSpeedConfiguration, 0x55);
-}
+void frmSpinUp::cmdFanReset_Click() { writeChip(device::reg::FanSpeedConfiguration, 0x55); }
 
-void frmSpinUp::tmrCheckCombos_Timer()
-{
-    commitCombo(SpinUpFocusCode);
-}
+void frmSpinUp::tmrCheckCombos_Timer() { commitCombo(SpinUpFocusCode); }
 
 void frmSpinUp::commitSpinUp(std::uint8_t reg, QComboBox* combo, QLabel* bits)
 {
@@ -280,12 +273,8 @@ void frmSpinUp::commitSpinUp(std::uint8_t reg, QComboBox* combo, QLabel* bits)
 void frmSpinUp::commitCombo(std::int16_t code)
 {
     switch (code) {
-    case 1:
-        commitSpinUp(device::reg::Fan1Characteristics, ui->cmbSpinUp1, ui->lblSpinUpBits1);
-        break;
-    case 2:
-        commitSpinUp(device::reg::Fan2Characteristics, ui->cmbSpinUp2, ui->lblSpinUpBits2);
-        break;
+    case 1: commitSpinUp(device::reg::Fan1Characteristics, ui->cmbSpinUp1, ui->lblSpinUpBits1); break;
+    case 2: commitSpinUp(device::reg::Fan2Characteristics, ui->cmbSpinUp2, ui->lblSpinUpBits2); break;
     case 3:
         if (const auto v = matchEntry(trangeTexts(), ui->cmbTrange->currentText())) {
             ui->lblTrangeBits->setText(bitsText(*v, 3));
@@ -298,8 +287,7 @@ void frmSpinUp::commitCombo(std::int16_t code)
             modifyChip(channelRegister(), 0x07, static_cast<std::uint8_t>(*v * 8));
         }
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

@@ -29,7 +29,7 @@ namespace dialogs {
 extern std::int16_t SpinUpFocusCode;
 
 // Spin-up time (ms) of codes 0..7 of Fan Characteristics bits 2..0.
-inline constexpr std::array<std::string_view, 8> SpinUpTimeTexts{"200", "400", "600", "800",
+inline constexpr std::array<std::string_view, 8> SpinUpTimeTexts{"200",  "400",  "600",  "800",
                                                                  "1000", "2000", "4000", "8000"};
 // Trange lists the degrees of codes 0..4 of Tmin/Trange bits 2..0 (5..7
 // have no entry). Tmin is bits 7..3 in steps of 4 degrees; the list also

@@ -76,8 +76,8 @@ void FrmAbout::cmdSysInfo_Click()
     if (!m_sysInfo) {
         std::vector<SystemFact> facts = gatherSystemFacts();
         if (facts.empty()) {
-            shell::msgBox(this, QStringLiteral("System Information Is Unavailable At This Time"),
-                          shell::MsgButtons::Ok, windowTitle(), shell::MsgIcon::Information);
+            shell::msgBox(this, QStringLiteral("System Information Is Unavailable At This Time"), shell::MsgButtons::Ok,
+                          windowTitle(), shell::MsgIcon::Information);
             return;
         }
         m_sysInfo = new FrmSysInfo(std::move(facts), this);

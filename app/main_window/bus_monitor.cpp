@@ -30,10 +30,12 @@ constexpr int kFlushMs = 250;
 
 // "0x2e", "2e", "46" -> the value; empty -> none; anything else -> nullopt
 // with ok = false.
-std::optional<std::uint8_t> parseByte(const QString& text, unsigned limit, bool& ok) {
+std::optional<std::uint8_t> parseByte(const QString& text, unsigned limit, bool& ok)
+{
     ok = true;
     const QString t = text.trimmed();
-    if (t.isEmpty()) return std::nullopt;
+    if (t.isEmpty())
+        return std::nullopt;
     QString digits = t;
     int base = 10;
     if (digits.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive)) {
@@ -59,8 +61,8 @@ using CaptureEnd = int (*)(CaptureSink, void*);
 
 void* simulator() { return dlopen("libfanscope_sim.so", RTLD_NOW | RTLD_NOLOAD); }
 
-template <class F>
-F simEntry(const char* name) {
+template <class F> F simEntry(const char* name)
+{
     void* handle = simulator();
     return handle ? reinterpret_cast<F>(dlsym(handle, name)) : nullptr;
 }
@@ -70,50 +72,61 @@ F simEntry(const char* name) {
 // ---- model ----
 
 JournalModel::JournalModel(std::size_t capacity, QObject* parent)
-    : QAbstractTableModel(parent), m_journal(capacity), m_headers(device::journalColumnNames()) {}
+    : QAbstractTableModel(parent), m_journal(capacity), m_headers(device::journalColumnNames())
+{ }
 
-int JournalModel::rowCount(const QModelIndex& parent) const {
+int JournalModel::rowCount(const QModelIndex& parent) const
+{
     return parent.isValid() ? 0 : static_cast<int>(m_journal.entries().size());
 }
 
-int JournalModel::columnCount(const QModelIndex& parent) const {
+int JournalModel::columnCount(const QModelIndex& parent) const
+{
     return parent.isValid() ? 0 : static_cast<int>(m_headers.size());
 }
 
-QVariant JournalModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rowCount()) return {};
+QVariant JournalModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
     const device::JournalEntry& e = entry(index.row());
     switch (role) {
-        case Qt::DisplayRole: {
-            // Built per visible cell only; the table asks for what it paints.
-            return QString::fromStdString(device::journalColumn(e, index.column(), device::RegisterLink.DeviceId));
-        }
-        case Qt::ForegroundRole:
-            if (e.record.failed()) return QBrush(QColor(0xB0, 0x00, 0x00));
-            return {};
-        case Qt::BackgroundRole:
-            if (e.record.failed()) return QBrush(QColor(0xFF, 0xE4, 0xE1));
-            return {};
-        case Qt::ToolTipRole:
-            if (e.record.failed()) return QString::fromStdString(device::resultText(e.record));
-            return {};
-        default:
-            return {};
+    case Qt::DisplayRole: {
+        // Built per visible cell only; the table asks for what it paints.
+        return QString::fromStdString(device::journalColumn(e, index.column(), device::RegisterLink.DeviceId));
+    }
+    case Qt::ForegroundRole:
+        if (e.record.failed())
+            return QBrush(QColor(0xB0, 0x00, 0x00));
+        return {};
+    case Qt::BackgroundRole:
+        if (e.record.failed())
+            return QBrush(QColor(0xFF, 0xE4, 0xE1));
+        return {};
+    case Qt::ToolTipRole:
+        if (e.record.failed())
+            return QString::fromStdString(device::resultText(e.record));
+        return {};
+    default: return {};
     }
 }
 
-QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int role) const {
+QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
         section >= static_cast<int>(m_headers.size()))
         return {};
     return QString::fromStdString(m_headers[std::size_t(section)]);
 }
 
-void JournalModel::append(std::vector<std::pair<vexlink06::TransferRecord, std::string>>& batch) {
-    if (batch.empty()) return;
+void JournalModel::append(std::vector<std::pair<vexlink06::TransferRecord, std::string>>& batch)
+{
+    if (batch.empty())
+        return;
     const std::size_t capacity = m_journal.capacity();
     // Only the newest `capacity` of a batch can be kept.
-    if (batch.size() > capacity) batch.erase(batch.begin(), batch.end() - static_cast<std::ptrdiff_t>(capacity));
+    if (batch.size() > capacity)
+        batch.erase(batch.begin(), batch.end() - static_cast<std::ptrdiff_t>(capacity));
     const std::size_t size = m_journal.entries().size();
     if (size + batch.size() > capacity) {
         const std::size_t overflow = size + batch.size() - capacity;
@@ -123,30 +136,35 @@ void JournalModel::append(std::vector<std::pair<vexlink06::TransferRecord, std::
     }
     const int first = rowCount();
     beginInsertRows({}, first, first + static_cast<int>(batch.size()) - 1);
-    for (auto& [record, cause] : batch) m_journal.add(std::move(record), std::move(cause));
+    for (auto& [record, cause] : batch)
+        m_journal.add(std::move(record), std::move(cause));
     endInsertRows();
     batch.clear();
 }
 
-void JournalModel::clear() {
+void JournalModel::clear()
+{
     beginResetModel();
     m_journal.clear();
     endResetModel();
 }
 
-void JournalFilterModel::setFilter(const device::JournalFilter& filter) {
+void JournalFilterModel::setFilter(const device::JournalFilter& filter)
+{
     m_filter = filter;
     invalidateFilter();
 }
 
-bool JournalFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
+bool JournalFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex&) const
+{
     const auto* source = static_cast<const JournalModel*>(sourceModel());
     return m_filter.matches(source->entry(sourceRow).record);
 }
 
 // ---- window ----
 
-FrmBusMonitor::FrmBusMonitor(QWidget* parent) : QWidget(parent, Qt::Window) {
+FrmBusMonitor::FrmBusMonitor(QWidget* parent) : QWidget(parent, Qt::Window)
+{
     setObjectName(QStringLiteral("frmBusMonitor"));
     setWindowTitle(QStringLiteral("Bus Monitor"));
     resize(1100, 480);
@@ -199,7 +217,8 @@ FrmBusMonitor::FrmBusMonitor(QWidget* parent) : QWidget(parent, Qt::Window) {
     m_table->setWordWrap(false);
     // Fixed widths: sizing to contents would read every row on each insert.
     const int widths[] = {45, 95, 130, 80, 50, 55, 60, 80, 70, 80, 100, 90, 50, 60, 110};
-    for (int c = 0; c < int(std::size(widths)); ++c) m_table->setColumnWidth(c, widths[c]);
+    for (int c = 0; c < int(std::size(widths)); ++c)
+        m_table->setColumnWidth(c, widths[c]);
 
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("lblBusStatus"));
@@ -244,29 +263,37 @@ FrmBusMonitor::FrmBusMonitor(QWidget* parent) : QWidget(parent, Qt::Window) {
     updateStatus();
 }
 
-FrmBusMonitor::~FrmBusMonitor() {
+FrmBusMonitor::~FrmBusMonitor()
+{
     m_observer.reset();
-    if (m_capturing) endCapture();
+    if (m_capturing)
+        endCapture();
 }
 
-void FrmBusMonitor::closeEvent(QCloseEvent* event) {
+void FrmBusMonitor::closeEvent(QCloseEvent* event)
+{
     // A capture running when the window closes is written, not lost.
-    if (m_capturing) endCapture();
+    if (m_capturing)
+        endCapture();
     QWidget::closeEvent(event);
 }
 
-void FrmBusMonitor::flush() {
-    if (m_pending.empty()) return;
+void FrmBusMonitor::flush()
+{
+    if (m_pending.empty())
+        return;
     const bool atBottom = m_table->verticalScrollBar() == nullptr ||
                           m_table->verticalScrollBar()->value() == m_table->verticalScrollBar()->maximum();
     m_model->append(m_pending);
-    if (atBottom) m_table->scrollToBottom();
+    if (atBottom)
+        m_table->scrollToBottom();
     updateStatus();
 }
 
 int FrmBusMonitor::visibleRows() const { return m_proxy->rowCount(); }
 
-std::string FrmBusMonitor::visibleCsv() const {
+std::string FrmBusMonitor::visibleCsv() const
+{
     std::string text = device::csvRow(device::journalColumnNames());
     for (int row = 0; row < m_proxy->rowCount(); ++row) {
         const int source = m_proxy->mapToSource(m_proxy->index(row, 0)).row();
@@ -275,12 +302,14 @@ std::string FrmBusMonitor::visibleCsv() const {
     return text;
 }
 
-bool FrmBusMonitor::canCapture() {
+bool FrmBusMonitor::canCapture()
+{
     return simEntry<CaptureBegin>("fanscope_sim_capture_begin") != nullptr &&
            simEntry<CaptureEnd>("fanscope_sim_capture_end") != nullptr;
 }
 
-void FrmBusMonitor::applyFilters() {
+void FrmBusMonitor::applyFilters()
+{
     device::JournalFilter filter;
     bool addressOk = true;
     bool registerOk = true;
@@ -297,14 +326,17 @@ void FrmBusMonitor::applyFilters() {
     updateStatus();
 }
 
-void FrmBusMonitor::togglePause() {
+void FrmBusMonitor::togglePause()
+{
     m_paused = !m_paused;
-    if (!m_paused) m_missedWhilePaused = 0;
+    if (!m_paused)
+        m_missedWhilePaused = 0;
     m_pause->setText(m_paused ? QStringLiteral("&Resume") : QStringLiteral("&Pause"));
     updateStatus();
 }
 
-void FrmBusMonitor::exportCsv() {
+void FrmBusMonitor::exportCsv()
+{
     flush();
     shell::FileRequest request;
     request.title = QStringLiteral("Export Bus Monitor rows");
@@ -312,7 +344,8 @@ void FrmBusMonitor::exportCsv() {
     request.proposedName = QStringLiteral("bus-monitor.csv");
     request.save = true;
     const QString path = shell::ui().chooseFile(this, request);
-    if (path.isEmpty()) return;
+    if (path.isEmpty())
+        return;
     const std::string error = device::writeFileReplacing(path.toStdString(), visibleCsv());
     if (!error.empty()) {
         shell::msgBox(this, QString::fromStdString(error), shell::MsgButtons::Ok, QStringLiteral("Export CSV"),
@@ -322,7 +355,8 @@ void FrmBusMonitor::exportCsv() {
     m_status->setText(QStringLiteral("%1 rows written to %2").arg(visibleRows()).arg(path));
 }
 
-void FrmBusMonitor::toggleCapture() {
+void FrmBusMonitor::toggleCapture()
+{
     if (m_capturing) {
         endCapture();
         return;
@@ -333,9 +367,11 @@ void FrmBusMonitor::toggleCapture() {
     request.proposedName = QStringLiteral("capture.vcd");
     request.save = true;
     const QString path = shell::ui().chooseFile(this, request);
-    if (path.isEmpty()) return;
+    if (path.isEmpty())
+        return;
     const auto begin = simEntry<CaptureBegin>("fanscope_sim_capture_begin");
-    if (begin == nullptr) return;
+    if (begin == nullptr)
+        return;
     unsigned base = 0;
     if (device::RegisterLink.Medium == device::MediumPrinterPort)
         base = static_cast<unsigned>(device::ComPort()->PrinterPort()->SMBusProtocall()->PortAddress());
@@ -352,18 +388,20 @@ void FrmBusMonitor::toggleCapture() {
     m_status->setText(QStringLiteral("Capturing the simulated board's wires to %1").arg(path));
 }
 
-void FrmBusMonitor::endCapture() {
+void FrmBusMonitor::endCapture()
+{
     m_capturing = false;
-    if (m_capture) m_capture->setText(QStringLiteral("&Capture to VCD..."));
+    if (m_capture)
+        m_capture->setText(QStringLiteral("&Capture to VCD..."));
     const auto end = simEntry<CaptureEnd>("fanscope_sim_capture_end");
-    if (end == nullptr) return;
+    if (end == nullptr)
+        return;
     std::string text;
-    const int result = end(
-        [](const char* data, unsigned long size, void* context) {
-            static_cast<std::string*>(context)->assign(data, size);
-        },
-        &text);
-    if (result < 0) return;
+    const int result = end([](const char* data, unsigned long size,
+                              void* context) { static_cast<std::string*>(context)->assign(data, size); },
+                           &text);
+    if (result < 0)
+        return;
     const std::string error = device::writeFileReplacing(m_capturePath.toStdString(), text);
     if (!error.empty()) {
         shell::msgBox(this, QString::fromStdString(error), shell::MsgButtons::Ok, QStringLiteral("Capture to VCD"),
@@ -372,13 +410,15 @@ void FrmBusMonitor::endCapture() {
     }
     if (m_status)
         m_status->setText(QStringLiteral("Capture written to %1%2")
-                              .arg(m_capturePath,
-                                   result == 1 ? QStringLiteral(" (size limit reached: it holds the beginning)")
-                                               : QString()));
+                              .arg(m_capturePath, result == 1
+                                                      ? QStringLiteral(" (size limit reached: it holds the beginning)")
+                                                      : QString()));
 }
 
-void FrmBusMonitor::updateStatus() {
-    if (m_capturing) return;
+void FrmBusMonitor::updateStatus()
+{
+    if (m_capturing)
+        return;
     const auto& journal = m_model->journal();
     QString text = QStringLiteral("%1 of %2 transfers shown (the last %3 are kept)")
                        .arg(visibleRows())
@@ -389,7 +429,8 @@ void FrmBusMonitor::updateStatus() {
     m_status->setText(text);
 }
 
-FrmBusMonitor* openBusMonitor(QWidget* mainForm) {
+FrmBusMonitor* openBusMonitor(QWidget* mainForm)
+{
     auto* monitor = mainForm->findChild<FrmBusMonitor*>(QStringLiteral("frmBusMonitor"), Qt::FindDirectChildrenOnly);
     if (monitor == nullptr) {
         monitor = new FrmBusMonitor(mainForm);

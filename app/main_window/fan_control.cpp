@@ -160,7 +160,9 @@ void MainForm::setSliderFan(int fan)
     // slider is captioned.
     const bool single = device::RegisterLink.DeviceId == device::DeviceIdTFM4410;
     m_sliderFan = !single && fan == 2 ? 2 : 1;
-    m_dutySlider->setCaption(single ? QStringLiteral("Fan") : m_sliderFan == 2 ? QStringLiteral("Fan2") : QStringLiteral("Fan1"));
+    m_dutySlider->setCaption(single             ? QStringLiteral("Fan")
+                             : m_sliderFan == 2 ? QStringLiteral("Fan2")
+                                                : QStringLiteral("Fan1"));
 }
 
 void MainForm::setSliderValue(int value)
@@ -186,7 +188,8 @@ void MainForm::onDutySlider(int value, bool committed)
     if (printerMedium() || committed) {
         int config = device::readRegister(reg::FanSpeedConfiguration);
         config = m_sliderFan == 2 ? (config & 0x0F) | ((value & 0x0F) << 4) : (config & 0xF0) | (value & 0x0F);
-        device::WriteAction action(device::WriteSource::FanControl, "Duty cycle slider", device::WriteAction::Kind::Drag);
+        device::WriteAction action(device::WriteSource::FanControl, "Duty cycle slider",
+                                   device::WriteAction::Kind::Drag);
         device::writeRegister(reg::FanSpeedConfiguration, std::uint8_t(config));
     }
     if (committed) {
@@ -202,22 +205,23 @@ void MainForm::onDutySlider(int value, bool committed)
 
 void MainForm::optThreeWire_Click()
 {
-    shell::msgBox(this,
-                  isTfm4411()
-                      ? QStringLiteral("Ensure that Switches S1 and S2 are set to the 'TACH' position before proceeding. ")
-                      : QStringLiteral("Ensure that Switch S1 is set to the 'TACH' position before proceeding. "),
-                  shell::MsgButtons::Ok, QString(), shell::MsgIcon::Critical);
+    shell::msgBox(
+        this,
+        isTfm4411()
+            ? QStringLiteral("Ensure that Switches S1 and S2 are set to the 'TACH' position before proceeding. ")
+            : QStringLiteral("Ensure that Switch S1 is set to the 'TACH' position before proceeding. "),
+        shell::MsgButtons::Ok, QString(), shell::MsgIcon::Critical);
     device::WriteAction action(device::WriteSource::FanControl, "Fan type");
     device::writeRegister(reg::Configuration1, std::uint8_t(device::readRegister(reg::Configuration1) & 0xFB));
 }
 
 void MainForm::optTwoWire_Click()
 {
-    shell::msgBox(this,
-                  isTfm4411()
-                      ? QStringLiteral("Ensure that Switches S1 and S2 are set to the 'AIN' position before proceeding.")
-                      : QStringLiteral("Ensure that Switch S1 is set to the 'AIN' position before proceeding."),
-                  shell::MsgButtons::Ok, QString(), shell::MsgIcon::Exclamation);
+    shell::msgBox(
+        this,
+        isTfm4411() ? QStringLiteral("Ensure that Switches S1 and S2 are set to the 'AIN' position before proceeding.")
+                    : QStringLiteral("Ensure that Switch S1 is set to the 'AIN' position before proceeding."),
+        shell::MsgButtons::Ok, QString(), shell::MsgIcon::Exclamation);
     device::WriteAction action(device::WriteSource::FanControl, "Fan type");
     device::writeRegister(reg::Configuration1, std::uint8_t(device::readRegister(reg::Configuration1) | 0x04));
 }

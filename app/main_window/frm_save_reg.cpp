@@ -115,8 +115,10 @@ frmSaveReg::~frmSaveReg() = default;
 QString frmSaveReg::proposedFileName(int deviceId)
 {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::homePath();
-    const QString chip = QString::fromLatin1(device::chipName(deviceId).data(), qsizetype(device::chipName(deviceId).size()));
+    if (folder.isEmpty() || !QDir(folder).exists())
+        folder = QDir::homePath();
+    const QString chip =
+        QString::fromLatin1(device::chipName(deviceId).data(), qsizetype(device::chipName(deviceId).size()));
     return QDir(folder).filePath(chip + QStringLiteral("_Registers.txt"));
 }
 
@@ -126,7 +128,8 @@ void frmSaveReg::fillPreview()
     const int deviceId = device::RegisterLink.DeviceId;
     try {
         for (const device::SavedRegister& reg : device::SavedRegisters) {
-            if (reg.tfm4411Only && deviceId == device::DeviceIdTFM4410) continue;
+            if (reg.tfm4411Only && deviceId == device::DeviceIdTFM4410)
+                continue;
             m_list->addItem(QString::fromStdString(device::registerPreviewLine(reg, readChip(reg.address))));
         }
     } catch (const std::exception&) {
@@ -139,7 +142,8 @@ void frmSaveReg::cmdSetPath_Click()
     MainForm* main = mainForm();
     QTimer* heater = main ? main->heaterTimer() : nullptr;
     const bool heaterRunning = heater && heater->isActive();
-    if (heater) heater->stop();
+    if (heater)
+        heater->stop();
     const QString name = shell::ui().chooseFile(
         this, shell::FileRequest{QStringLiteral("Set File Path"), QStringLiteral("Text Files (*.txt)|*.txt"),
                                  proposedFileName(device::RegisterLink.DeviceId), true});
@@ -148,12 +152,14 @@ void frmSaveReg::cmdSetPath_Click()
         m_save->setEnabled(true);
         m_save->setToolTip(name);
     }
-    if (heaterRunning) heater->start();
+    if (heaterRunning)
+        heater->start();
 }
 
 void frmSaveReg::cmdSave_Click()
 {
-    if (m_fileName.isEmpty()) return;
+    if (m_fileName.isEmpty())
+        return;
     const int deviceId = device::RegisterLink.DeviceId;
     std::vector<std::string> lines;
     try {
@@ -164,19 +170,23 @@ void frmSaveReg::cmdSave_Click()
         watch.confirm();
     } catch (const std::exception& e) {
         // Nothing is written from values the chip did not give.
-        shell::msgBox(this, QStringLiteral("The registers could not be read, so nothing was saved.\r%1")
-                                .arg(QString::fromLocal8Bit(e.what())),
+        shell::msgBox(this,
+                      QStringLiteral("The registers could not be read, so nothing was saved.\r%1")
+                          .arg(QString::fromLocal8Bit(e.what())),
                       shell::MsgButtons::Ok, QStringLiteral("Save Register Values"), shell::MsgIcon::Critical);
         return;
     }
     m_list->clear();
-    for (const std::string& line : lines) m_list->addItem(QString::fromLatin1(line.data(), qsizetype(line.size())));
+    for (const std::string& line : lines)
+        m_list->addItem(QString::fromLatin1(line.data(), qsizetype(line.size())));
 
     const std::string error =
         device::writeFileReplacing(QFile::encodeName(m_fileName).toStdString(), device::registerFileText(lines));
     if (!error.empty()) {
-        shell::msgBox(this, QStringLiteral("The register file could not be saved.\r%1").arg(QString::fromLocal8Bit(error.c_str())),
-                      shell::MsgButtons::Ok, QStringLiteral("Save Register Values"), shell::MsgIcon::Critical);
+        shell::msgBox(
+            this,
+            QStringLiteral("The register file could not be saved.\r%1").arg(QString::fromLocal8Bit(error.c_str())),
+            shell::MsgButtons::Ok, QStringLiteral("Save Register Values"), shell::MsgIcon::Critical);
         return;
     }
     close();

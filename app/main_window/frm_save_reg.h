@@ -38,10 +38,10 @@ public:
 private:
     void fillPreview();
 
-    QLabel* m_heading = nullptr;      // txtHeading
-    QListWidget* m_list = nullptr;    // lstRegisters
-    QPushButton* m_setPath = nullptr; // cmdSetPath
-    QPushButton* m_save = nullptr;    // cmdSave
+    QLabel* m_heading = nullptr;       // txtHeading
+    QListWidget* m_list = nullptr;     // lstRegisters
+    QPushButton* m_setPath = nullptr;  // cmdSetPath
+    QPushButton* m_save = nullptr;     // cmdSave
     QString m_fileName;
     std::function<QDateTime()> m_clock;
 };

@@ -29,10 +29,8 @@ std::string dutyText(int code) { return std::to_string(device::DutyPercent[std::
 }  // namespace
 
 LoggingPanel::LoggingPanel(QWidget* parent)
-    : QGroupBox(QStringLiteral("Log Data To File"), parent),
-      m_timer1(new QTimer(this)),
-      m_monotonic([] { return device::LogSchedule::Clock::now(); }),
-      m_timeOfDay([] { return QTime::currentTime(); })
+    : QGroupBox(QStringLiteral("Log Data To File"), parent), m_timer1(new QTimer(this)),
+      m_monotonic([] { return device::LogSchedule::Clock::now(); }), m_timeOfDay([] { return QTime::currentTime(); })
 {
     setObjectName(QStringLiteral("LoggingPanel"));
     m_timer1->setObjectName(QStringLiteral("Timer1"));
@@ -101,12 +99,9 @@ void LoggingPanel::setCheckValue(int value)
 int LoggingPanel::checkValue() const
 {
     switch (m_check->checkState()) {
-    case Qt::Checked:
-        return 1;
-    case Qt::Unchecked:
-        return 0;
-    default:
-        return 2;
+    case Qt::Checked: return 1;
+    case Qt::Unchecked: return 0;
+    default: return 2;
     }
 }
 
@@ -124,11 +119,13 @@ void LoggingPanel::showNoLog()
 void LoggingPanel::MakeLog_CMD_Click()
 {
     QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (documents.isEmpty()) documents = QDir::homePath();
-    const QString name = shell::ui().chooseFile(
-        this, shell::FileRequest{QStringLiteral("Make New Log"), QStringLiteral("Excel Files (*.xls)|*.xls"),
-                                 documents, true});
-    if (name.isEmpty()) return;
+    if (documents.isEmpty())
+        documents = QDir::homePath();
+    const QString name =
+        shell::ui().chooseFile(this, shell::FileRequest{QStringLiteral("Make New Log"),
+                                                        QStringLiteral("Excel Files (*.xls)|*.xls"), documents, true});
+    if (name.isEmpty())
+        return;
 
     m_fileName = name;
     if (!device::isLogFileName(name.toStdString())) {
@@ -150,10 +147,10 @@ void LoggingPanel::MakeLog_CMD_Click()
     m_makeLog->setEnabled(false);
 
     const std::filesystem::path path = toPath(m_fileName);
-    const std::string_view start = device::fileHasContent(path)
-                                       ? device::LogRestartMarker
-                                       : device::logHeader(device::RegisterLink.DeviceId);
-    if (!device::appendToFile(path, start).empty()) failWrite();
+    const std::string_view start =
+        device::fileHasContent(path) ? device::LogRestartMarker : device::logHeader(device::RegisterLink.DeviceId);
+    if (!device::appendToFile(path, start).empty())
+        failWrite();
 }
 
 void LoggingPanel::Check3_Click()
@@ -168,8 +165,7 @@ void LoggingPanel::Check3_Click()
         showNoLog();
         m_count->clear();
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -185,11 +181,14 @@ void LoggingPanel::failWrite()
 
 void LoggingPanel::Timer1_Tick()
 {
-    if (!logging()) return;
+    if (!logging())
+        return;
     const double delay = device::leadingNumber(m_delay->text().toStdString());
-    if (!m_schedule.takeRow(m_monotonic(), delay)) return;
+    if (!m_schedule.takeRow(m_monotonic(), delay))
+        return;
 
-    if (m_refreshReadings) m_refreshReadings();
+    if (m_refreshReadings)
+        m_refreshReadings();
     LatestReadingsRecord& latest = LatestReadings();
     const bool dual = device::isDualChannel(device::RegisterLink.DeviceId);
     try {
@@ -197,7 +196,8 @@ void LoggingPanel::Timer1_Tick()
         device::ReadRegister();
         const int config = device::RegisterLink.ReadResult;
         latest.pwm1Text = dutyText(device::dutyCode(config, 1));
-        if (dual) latest.pwm2Text = dutyText(device::dutyCode(config, 2));
+        if (dual)
+            latest.pwm2Text = dutyText(device::dutyCode(config, 2));
     } catch (const std::exception&) {
         // A failed read keeps the duty texts of the last row.
     }
@@ -213,8 +213,8 @@ void LoggingPanel::Timer1_Tick()
     const QTime now = m_timeOfDay();
     const QString point = QLocale().decimalPoint();
     const char decimalPoint = point.size() == 1 && point[0].unicode() < 0x80 ? point[0].toLatin1() : '.';
-    const std::string row = device::logRow(now.hour(), now.minute(), now.second(), readings,
-                                           device::RegisterLink.DeviceId, decimalPoint);
+    const std::string row =
+        device::logRow(now.hour(), now.minute(), now.second(), readings, device::RegisterLink.DeviceId, decimalPoint);
     if (!device::appendToFile(toPath(m_fileName), row).empty()) {
         failWrite();
         return;

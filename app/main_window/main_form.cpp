@@ -56,8 +56,7 @@ QLabel* makeLabel(const QString& text, const char* name, QWidget* parent)
     return label;
 }
 
-template <typename T>
-T* named(T* widget, const QString& name)
+template <typename T> T* named(T* widget, const QString& name)
 {
     widget->setObjectName(name);
     return widget;
@@ -156,8 +155,7 @@ MainForm::~MainForm()
     // means the heater bits could not be cleared.
     try {
         unload();
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) { }
     device::setTwoPulsesSource(nullptr);
     if (g_instance == this)
         g_instance = nullptr;
@@ -229,15 +227,16 @@ void MainForm::buildVisualTab(QWidget* page)
     auto* selectorKeys = new widgets::LabelButtonGroup(selectors);
     for (int row = 0; row < 5; ++row) {
         const int i = kSelectorRows[std::size_t(row)];
-        auto* sel = named(new QLabel(kSelectorCaptions[std::size_t(i)], selectors),
-                          indexedName("visualdisplaytext", i));
+        auto* sel =
+            named(new QLabel(kSelectorCaptions[std::size_t(i)], selectors), indexedName("visualdisplaytext", i));
         QFont f = sel->font();
         f.setBold(true);
         sel->setFont(f);
         sel->setCursor(Qt::PointingHandCursor);
         sel->setMouseTracking(true);
         sel->installEventFilter(this);
-        selectorKeys->add(sel, [this, i] { visualdisplaytext_Click(i); }, row);
+        selectorKeys->add(
+            sel, [this, i] { visualdisplaytext_Click(i); }, row);
         sel->setToolTip(QStringLiteral("Click to show this parameter on the gauge"));
         shell::setTextColour(sel, shell::kAppWorkspace);
         m_selectors[std::size_t(i)] = sel;
@@ -321,7 +320,8 @@ void MainForm::buildVisualTab(QWidget* page)
     m_comPulses->setToolTip(QStringLiteral("Set the number of expected Fan pulses here"));
     auto* pulsesLayout = new QVBoxLayout(m_comPulses);
     m_twoPulses = named(new QRadioButton(QStringLiteral("2 Pulses/Rev"), m_comPulses), QStringLiteral("opt2ComPulses"));
-    m_fourPulses = named(new QRadioButton(QStringLiteral("4 Pulses/Rev"), m_comPulses), QStringLiteral("opt4ComPulses"));
+    m_fourPulses =
+        named(new QRadioButton(QStringLiteral("4 Pulses/Rev"), m_comPulses), QStringLiteral("opt4ComPulses"));
     m_fourPulses->setChecked(true);
     pulsesLayout->addWidget(m_twoPulses);
     pulsesLayout->addWidget(m_fourPulses);

@@ -185,12 +185,12 @@ private:
     QPushButton* m_expand = nullptr;
     QPushButton* m_easySetup = nullptr;  // Command1
     widgets::CaptionedSlider* m_dutySlider = nullptr;
-    QLabel* m_dutyText = nullptr;  // lblDutyCycle1
+    QLabel* m_dutyText = nullptr;        // lblDutyCycle1
     QGroupBox* m_statusPanel = nullptr;  // SSPanel23
     QLabel* m_mode1Caption = nullptr;
     QLabel* m_mode2Caption = nullptr;
-    QLabel* m_mode1 = nullptr;  // lblModeSelected
-    QLabel* m_mode2 = nullptr;  // lblModeSelected2
+    QLabel* m_mode1 = nullptr;         // lblModeSelected
+    QLabel* m_mode2 = nullptr;         // lblModeSelected2
     QGroupBox* m_comPulses = nullptr;  // panComPulses
     QRadioButton* m_twoPulses = nullptr;
     QRadioButton* m_fourPulses = nullptr;
@@ -213,8 +213,8 @@ private:
     QRadioButton* m_temp1 = nullptr;
     QRadioButton* m_temp2 = nullptr;
     QSlider* m_heaterSlider = nullptr;  // sldPWM
-    QLabel* m_heaterTemp = nullptr;  // Label9
-    QLabel* m_heaterDuty = nullptr;  // lblPWM
+    QLabel* m_heaterTemp = nullptr;     // Label9
+    QLabel* m_heaterDuty = nullptr;     // lblPWM
 
     // Timers (Timer3 belongs to the register panel, Timer1 to logging).
     QTimer* m_tmrPWM = nullptr;

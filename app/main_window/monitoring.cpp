@@ -301,8 +301,9 @@ void MainForm::enterVisualTab()
 {
     m_easySetup->setVisible(printerMedium() && !m_expanded);
     // Until the cycle runs the chart is empty; say what starts it.
-    m_strip->setEmptyText(printerMedium() ? QStringLiteral("Click Easy Setup, or a parameter on the left, to start plotting")
-                                          : QStringLiteral("Click a parameter on the left to start plotting"));
+    m_strip->setEmptyText(printerMedium()
+                              ? QStringLiteral("Click Easy Setup, or a parameter on the left, to start plotting")
+                              : QStringLiteral("Click a parameter on the left to start plotting"));
     Get_Control_Status();
     m_registerPanel->leave();
     if (m_visualAllowed)
@@ -325,7 +326,10 @@ void MainForm::enterVisualTab()
     setSliderValue(device::dutyCode(speedConfig, m_sliderFan));
 }
 
-void MainForm::setSelectorColour(int index, unsigned bgr) { shell::setTextColour(m_selectors[std::size_t(index)], bgr); }
+void MainForm::setSelectorColour(int index, unsigned bgr)
+{
+    shell::setTextColour(m_selectors[std::size_t(index)], bgr);
+}
 
 void MainForm::colourSelectors()
 {

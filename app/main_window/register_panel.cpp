@@ -73,14 +73,12 @@ struct Page {
     std::array<Column, 3> columns;
 };
 constexpr std::array<Page, 3> Pages{{
-    {"General",
-     {{{"Identity", {1, 21, 2, 27}}, {"Configuration", {3, 5}}, {"Interrupt Status", {4, 6}}}}},
+    {"General", {{{"Identity", {1, 21, 2, 27}}, {"Configuration", {3, 5}}, {"Interrupt Status", {4, 6}}}}},
     {"Temperatures",
      {{{"Local", {14, 25, 15, 19, 20, 23, 9}},
        {"Remote 1", {13, 16, 17, 18, 24, 10}},
        {"Remote 2", {35, 30, 32, 33, 34, 28}}}}},
-    {"Fans",
-     {{{"Fan 1", {7, 12, 22}}, {"Both Fans", {8, 26}}, {"Fan 2", {11, 29, 31}}}}},
+    {"Fans", {{{"Fan 1", {7, 12, 22}}, {"Both Fans", {8, 26}}, {"Fan 2", {11, 29, 31}}}}},
 }};
 
 // Column headings that lose their channel number on the single-channel chip,
@@ -95,7 +93,8 @@ const char* headingFor(const char* designed, bool single)
 {
     if (single)
         for (const HeadingRename& r : SingleChannelHeadings)
-            if (r.designed == designed) return r.single;
+            if (r.designed == designed)
+                return r.single;
     return designed;
 }
 
@@ -109,9 +108,12 @@ constexpr unsigned ButtonGreen = 0xFF00;
 int hexDigit(QChar c)
 {
     const char ch = c.toLatin1();
-    if (ch >= '0' && ch <= '9') return ch - '0';
-    if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-    if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
+    if (ch >= '0' && ch <= '9')
+        return ch - '0';
+    if (ch >= 'A' && ch <= 'F')
+        return ch - 'A' + 10;
+    if (ch >= 'a' && ch <= 'f')
+        return ch - 'a' + 10;
     return -1;
 }
 
@@ -122,7 +124,8 @@ int leadingHexValue(const QString& text)
     int value = 0;
     for (QChar c : text) {
         const int d = hexDigit(c);
-        if (d < 0) break;
+        if (d < 0)
+            break;
         value = std::min(value * 16 + d, 0x1000);
     }
     return value;
@@ -134,9 +137,11 @@ int leadingDecimalValue(const QString& text)
     const QString t = text.trimmed();
     int i = 0;
     bool negative = false;
-    if (i < t.size() && (t[i] == QLatin1Char('-') || t[i] == QLatin1Char('+'))) negative = t[i++] == QLatin1Char('-');
+    if (i < t.size() && (t[i] == QLatin1Char('-') || t[i] == QLatin1Char('+')))
+        negative = t[i++] == QLatin1Char('-');
     int value = 0;
-    for (; i < t.size() && t[i].isDigit(); ++i) value = std::min(value * 10 + t[i].digitValue(), 100000);
+    for (; i < t.size() && t[i].isDigit(); ++i)
+        value = std::min(value * 10 + t[i].digitValue(), 100000);
     return negative ? -value : value;
 }
 
@@ -186,13 +191,15 @@ void RegisterPanel::buildList(QTabWidget* pages)
             std::vector<QLabel*> members;
             int row = 1;
             for (int index : col.indices) {
-                if (index == 0) break;
+                if (index == 0)
+                    break;
                 auto* entry = new QLabel(QString::fromLatin1(Captions[std::size_t(index)]));
                 entry->setObjectName(QStringLiteral("read_writedisplaytext(%1)").arg(index));
                 entry->setToolTip(QStringLiteral("Click to set as default"));
                 entry->setCursor(Qt::PointingHandCursor);
                 entry->installEventFilter(this);
-                keys->add(entry, [this, index] { read_writedisplaytext_Click(index); }, row, column);
+                keys->add(
+                    entry, [this, index] { read_writedisplaytext_Click(index); }, row, column);
                 m_entries[std::size_t(index)] = entry;
                 setEntryColour(index, Workspace);
                 grid->addWidget(entry, row++, column);
@@ -239,7 +246,8 @@ QWidget* RegisterPanel::buildBitsAndEntries()
         value->setMinimumWidth(28);
         value->setCursor(Qt::PointingHandCursor);
         value->installEventFilter(this);
-        bitKeys->add(value, [this, bit] { bitClick(bit); }, row);
+        bitKeys->add(
+            value, [this, bit] { bitClick(bit); }, row);
         m_bits[std::size_t(bit)] = value;
         auto* number = new QLabel(QString::number(bit));
         number->setEnabled(false);
@@ -300,8 +308,7 @@ QWidget* RegisterPanel::buildBitsAndEntries()
     return side;
 }
 
-template <class F>
-bool RegisterPanel::guarded(F&& f)
+template <class F> bool RegisterPanel::guarded(F&& f)
 {
     try {
         f();
@@ -315,15 +322,16 @@ void RegisterPanel::setupForDevice(uint8_t deviceId)
 {
     const bool single = deviceId == device::DeviceIdTFM4410;
     for (const device::RegisterEntry& e : device::RegisterList)
-        if (QLabel* label = m_entries[std::size_t(e.index)]) label->setVisible(!(single && e.tfm4411Only));
+        if (QLabel* label = m_entries[std::size_t(e.index)])
+            label->setVisible(!(single && e.tfm4411Only));
     for (int index = 1; index <= device::RegisterListSize; ++index)
         m_entries[std::size_t(index)]->setText(QString::fromLatin1(Captions[std::size_t(index)]));
     if (single)
-        for (const Rename& r : SingleChannelCaptions) m_entries[std::size_t(r.index)]->setText(QString::fromLatin1(r.caption));
+        for (const Rename& r : SingleChannelCaptions)
+            m_entries[std::size_t(r.index)]->setText(QString::fromLatin1(r.caption));
     // A column whose entries are all hidden loses its heading too.
     for (auto& [heading, members] : m_headings)
-        heading->setVisible(std::any_of(members.begin(), members.end(),
-                                        [](QLabel* l) { return !l->isHidden(); }));
+        heading->setVisible(std::any_of(members.begin(), members.end(), [](QLabel* l) { return !l->isHidden(); }));
     // m_headings was filled column by column in page order.
     std::size_t column = 0;
     for (const Page& page : Pages)
@@ -340,7 +348,8 @@ void RegisterPanel::enter()
     const int index = m_visited && m_lastClicked > 0 ? m_lastClicked : 1;
     setEntryColour(index, BrightGreen);
     read_writedisplaytext_Click(index);
-    if (!m_visited) setEntryColour(index, Yellow);
+    if (!m_visited)
+        setEntryColour(index, Yellow);
     m_visited = true;
 }
 
@@ -353,24 +362,21 @@ void RegisterPanel::leave()
 
 void RegisterPanel::read_writedisplaytext_Click(int index)
 {
-    if (index < 1 || index > device::RegisterListSize) return;
+    if (index < 1 || index > device::RegisterListSize)
+        return;
     m_lastClicked = index;
     if (listEntryColour(index) != Yellow) {
         for (int i = 1; i <= device::RegisterListSize; ++i)
-            if (i != index) setEntryColour(i, Workspace);
+            if (i != index)
+                setEntryColour(i, Workspace);
         setEntryColour(index, BrightGreen);
     }
     switch (listEntryColour(index)) {
     case Green:
     case Workspace:
-    case Yellow:
-        setEntryColour(index, BrightGreen);
-        break;
-    case BrightGreen:
-        setEntryColour(index, Yellow);
-        break;
-    default:
-        break;
+    case Yellow: setEntryColour(index, BrightGreen); break;
+    case BrightGreen: setEntryColour(index, Yellow); break;
+    default: break;
     }
     device::SelectedRegisterIndex = std::int16_t(index);
     guarded([this] { device::ShowRegisterDescription(*this); });
@@ -378,17 +384,22 @@ void RegisterPanel::read_writedisplaytext_Click(int index)
 
 void RegisterPanel::hoverEntry(int index)
 {
-    if (index == m_hovered) return;
+    if (index == m_hovered)
+        return;
     if (m_hovered > 0) {
         const std::uint32_t c = listEntryColour(m_hovered);
-        if (c == BrightGreen) setEntryColour(m_hovered, Workspace);
-        else if (c == Yellow) setEntryColour(m_hovered, Green);
+        if (c == BrightGreen)
+            setEntryColour(m_hovered, Workspace);
+        else if (c == Yellow)
+            setEntryColour(m_hovered, Green);
     }
     m_hovered = index;
     if (index > 0) {
         const std::uint32_t c = listEntryColour(index);
-        if (c == Workspace) setEntryColour(index, BrightGreen);
-        else if (c == Green) setEntryColour(index, Yellow);
+        if (c == Workspace)
+            setEntryColour(index, BrightGreen);
+        else if (c == Green)
+            setEntryColour(index, Yellow);
     }
 }
 
@@ -415,7 +426,8 @@ void RegisterPanel::Timer3_Tick()
 
 void RegisterPanel::bitClick(int bit)
 {
-    if (bit < 0 || bit > 7 || !m_hex->isEnabled()) return;
+    if (bit < 0 || bit > 7 || !m_hex->isEnabled())
+        return;
     QPointer<RegisterPanel> self(this);
     QLabel* label = m_bits[std::size_t(bit)];
     guarded([&] {
@@ -438,7 +450,8 @@ void RegisterPanel::bitClick(int bit)
         // The wait lets the chip settle and keeps the window live; other
         // handlers may use the link meanwhile, so point at the register again.
         device::WaitSeconds(1);
-        if (!self) return;
+        if (!self)
+            return;
         RegisterLink.RegisterPointer = address;
         device::ReadRegister();
         device::ShowRegisterBits(*this);
@@ -480,9 +493,11 @@ void RegisterPanel::Command4_Click()
             return;
         }
     }
-    if (!m_hex->isEnabled() && !m_dec->isEnabled()) return;
+    if (!m_hex->isEnabled() && !m_dec->isEnabled())
+        return;
     const int value = leadingHexValue(text);
-    if (!writeEnteredByte(value)) return;
+    if (!writeEnteredByte(value))
+        return;
     m_dec->setText(QString::number(value));
     setButtonState(m_hexWrite, true);
     setButtonState(m_decWrite, true);
@@ -504,9 +519,11 @@ void RegisterPanel::Command5_Click()
             return;
         }
     }
-    if (!m_hex->isEnabled() && !m_dec->isEnabled()) return;
+    if (!m_hex->isEnabled() && !m_dec->isEnabled())
+        return;
     const int value = leadingDecimalValue(text);
-    if (!writeEnteredByte(value)) return;
+    if (!writeEnteredByte(value))
+        return;
     m_hex->setText(QString::number(value, 16).toUpper());
     setButtonState(m_hexWrite, true);
     setButtonState(m_decWrite, true);
@@ -523,11 +540,11 @@ void RegisterPanel::setButtonState(QPushButton* button, bool written)
 void RegisterPanel::setEntryColour(int index, std::uint32_t bgr)
 {
     QLabel* label = (index >= 1 && index <= device::RegisterListSize) ? m_entries[std::size_t(index)] : nullptr;
-    if (!label) return;
+    if (!label)
+        return;
     shell::setTextColour(label, bgr);
     // Also readable without telling the colours apart.
-    label->setAccessibleDescription(bgr == Green || bgr == Yellow ? QStringLiteral("current register")
-                                                                  : QString());
+    label->setAccessibleDescription(bgr == Green || bgr == Yellow ? QStringLiteral("current register") : QString());
 }
 
 std::uint32_t RegisterPanel::listEntryColour(int index) const
@@ -538,7 +555,8 @@ std::uint32_t RegisterPanel::listEntryColour(int index) const
 
 void RegisterPanel::setBitValue(int bit, std::string_view caption)
 {
-    if (bit >= 0 && bit < 8) m_bits[std::size_t(bit)]->setText(QString::fromLatin1(caption.data(), qsizetype(caption.size())));
+    if (bit >= 0 && bit < 8)
+        m_bits[std::size_t(bit)]->setText(QString::fromLatin1(caption.data(), qsizetype(caption.size())));
 }
 
 void RegisterPanel::setAddressText(std::string_view text)
@@ -553,7 +571,8 @@ void RegisterPanel::setRegisterName(std::string_view text)
 
 void RegisterPanel::setBitName(int bit, std::string_view name)
 {
-    if (bit >= 0 && bit < 8) m_bitNames[std::size_t(bit)]->setText(QString::fromLatin1(name.data(), qsizetype(name.size())));
+    if (bit >= 0 && bit < 8)
+        m_bitNames[std::size_t(bit)]->setText(QString::fromLatin1(name.data(), qsizetype(name.size())));
 }
 
 void RegisterPanel::setEntryEnabled(bool enabled)
@@ -565,10 +584,14 @@ void RegisterPanel::setEntryEnabled(bool enabled)
 bool RegisterPanel::eventFilter(QObject* watched, QEvent* event)
 {
     for (int index = 1; index <= device::RegisterListSize; ++index) {
-        if (watched != m_entries[std::size_t(index)]) continue;
-        if (event->type() == QEvent::Enter) hoverEntry(index);
-        else if (event->type() == QEvent::Leave && m_hovered == index) hoverEntry(0);
-        else if (event->type() == QEvent::MouseButtonRelease) read_writedisplaytext_Click(index);
+        if (watched != m_entries[std::size_t(index)])
+            continue;
+        if (event->type() == QEvent::Enter)
+            hoverEntry(index);
+        else if (event->type() == QEvent::Leave && m_hovered == index)
+            hoverEntry(0);
+        else if (event->type() == QEvent::MouseButtonRelease)
+            read_writedisplaytext_Click(index);
         return QWidget::eventFilter(watched, event);
     }
     for (int bit = 0; bit < 8; ++bit) {

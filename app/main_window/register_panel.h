@@ -73,20 +73,19 @@ private:
     void setButtonState(QPushButton* button, bool written);
     // Runs one register operation, ending the handler quietly on a bus error:
     // the next read shows what the chip holds.
-    template <class F>
-    bool guarded(F&& f);
+    template <class F> bool guarded(F&& f);
     bool writeEnteredByte(int value);
 
-    std::array<QLabel*, 36> m_entries{};  // [1..35]
+    std::array<QLabel*, 36> m_entries{};                               // [1..35]
     std::vector<std::pair<QLabel*, std::vector<QLabel*>>> m_headings;  // column heading, its entries
     std::array<QLabel*, 8> m_bits{};
     std::array<QLabel*, 8> m_bitNames{};
-    QLabel* m_regName = nullptr;      // current_reg_type_label
-    QLabel* m_regAddress = nullptr;   // current_reg_address_label
-    QLineEdit* m_hex = nullptr;       // Text6
-    QLineEdit* m_dec = nullptr;       // Text7
-    QPushButton* m_hexWrite = nullptr;  // Command4
-    QPushButton* m_decWrite = nullptr;  // Command5
+    QLabel* m_regName = nullptr;                // current_reg_type_label
+    QLabel* m_regAddress = nullptr;             // current_reg_address_label
+    QLineEdit* m_hex = nullptr;                 // Text6
+    QLineEdit* m_dec = nullptr;                 // Text7
+    QPushButton* m_hexWrite = nullptr;          // Command4
+    QPushButton* m_decWrite = nullptr;          // Command5
     widgets::RibbonToggle* m_ribbon = nullptr;  // SSRibbon5
     QLabel* m_continuousLabel = nullptr;
     QTimer* m_timer3 = nullptr;

@@ -37,7 +37,8 @@ SaveRecallPanel::~SaveRecallPanel() { unloadSaveWindow(); }
 
 void SaveRecallPanel::cmdSaveRegisters_Click()
 {
-    if (!m_saveWindow) m_saveWindow = new frmSaveReg(this);
+    if (!m_saveWindow)
+        m_saveWindow = new frmSaveReg(this);
     m_saveWindow->show();
     m_saveWindow->raise();
     m_saveWindow->activateWindow();
@@ -49,9 +50,9 @@ void SaveRecallPanel::cmdRecall_Click()
 {
     const QString name = shell::ui().chooseFile(
         this, shell::FileRequest{QStringLiteral("Recall Previous Setup"), QStringLiteral("Text Files (*.txt)|*.txt"),
-                                 QFileInfo(frmSaveReg::proposedFileName(device::RegisterLink.DeviceId)).path(),
-                                 false});
-    if (name.isEmpty()) return;
+                                 QFileInfo(frmSaveReg::proposedFileName(device::RegisterLink.DeviceId)).path(), false});
+    if (name.isEmpty())
+        return;
 
     const device::RegisterFileResult result = device::readRegisterFile(QFile::encodeName(name).toStdString());
     if (!result) {
@@ -63,7 +64,8 @@ void SaveRecallPanel::cmdRecall_Click()
     }
 
     const std::vector<device::RegisterValue> writes = device::recallWrites(*result.file, device::RegisterLink.DeviceId);
-    if (!previewAccepted(writes)) return;
+    if (!previewAccepted(writes))
+        return;
 
     device::WriteAction action(device::WriteSource::Recall, "Recall Previous Setup");
     int failed = 0;
@@ -77,9 +79,10 @@ void SaveRecallPanel::cmdRecall_Click()
         }
     }
     if (failed > 0)
-        shell::msgBox(this,
-                      QStringLiteral("%1 of the %2 registers could not be written to the chip.").arg(failed).arg(writes.size()),
-                      shell::MsgButtons::Ok, QStringLiteral("Recall Previous Setup"), shell::MsgIcon::Exclamation);
+        shell::msgBox(
+            this,
+            QStringLiteral("%1 of the %2 registers could not be written to the chip.").arg(failed).arg(writes.size()),
+            shell::MsgButtons::Ok, QStringLiteral("Recall Previous Setup"), shell::MsgIcon::Exclamation);
 }
 
 bool SaveRecallPanel::previewAccepted(const std::vector<device::RegisterValue>& writes)
@@ -88,11 +91,14 @@ bool SaveRecallPanel::previewAccepted(const std::vector<device::RegisterValue>& 
     const int deviceId = device::RegisterLink.DeviceId;
     std::vector<device::RegisterDifference> differences;
     try {
-        differences = device::registerDifferences(writes, [](std::uint8_t address) { return device::readRegister(address); });
+        differences =
+            device::registerDifferences(writes, [](std::uint8_t address) { return device::readRegister(address); });
     } catch (const std::exception& e) {
         // Without the chip's values there is nothing to compare; a bus that
         // cannot read would not take the writes either.
-        shell::msgBox(this, QStringLiteral("The chip could not be read (%1). Nothing was written.").arg(QString::fromStdString(e.what())),
+        shell::msgBox(this,
+                      QStringLiteral("The chip could not be read (%1). Nothing was written.")
+                          .arg(QString::fromStdString(e.what())),
                       shell::MsgButtons::Ok, title, shell::MsgIcon::Exclamation);
         return false;
     }
@@ -108,8 +114,8 @@ bool SaveRecallPanel::previewAccepted(const std::vector<device::RegisterValue>& 
                        .arg(differences.size())
                        .arg(writes.size())
                        .arg(QString::fromUtf8(device::chipName(deviceId)));
-    request.headers = {QStringLiteral("Register"), QStringLiteral("Address"), QStringLiteral("Current"),
-                       QStringLiteral("New"), QStringLiteral("Current fields"), QStringLiteral("New fields")};
+    request.headers = {QStringLiteral("Register"), QStringLiteral("Address"),        QStringLiteral("Current"),
+                       QStringLiteral("New"),      QStringLiteral("Current fields"), QStringLiteral("New fields")};
     for (const device::RegisterDifference& d : differences) {
         const device::RegisterEntry* e = device::registerEntryByAddress(d.reg);
         request.rows.push_back({e ? QString::fromUtf8(e->name) : QString(),

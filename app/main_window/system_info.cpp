@@ -110,7 +110,8 @@ QString distributionName(const QString& osRelease)
     QString name = osReleaseValue(osRelease, QStringLiteral("PRETTY_NAME"));
     if (name.isEmpty())
         name = (osReleaseValue(osRelease, QStringLiteral("NAME")) + u' ' +
-                osReleaseValue(osRelease, QStringLiteral("VERSION"))).trimmed();
+                osReleaseValue(osRelease, QStringLiteral("VERSION")))
+                   .trimmed();
     return name;
 }
 
@@ -162,14 +163,15 @@ std::vector<SystemFact> gatherSystemFacts()
     add(QStringLiteral("Architecture"), QSysInfo::currentCpuArchitecture());
     QString cpu = cpuModel(readSmallFile(QStringLiteral("/proc/cpuinfo")));
     if (const unsigned threads = std::thread::hardware_concurrency(); threads > 0)
-        cpu += (cpu.isEmpty() ? QString() : QStringLiteral(", ")) + QStringLiteral("%1 logical processors").arg(threads);
+        cpu +=
+            (cpu.isEmpty() ? QString() : QStringLiteral(", ")) + QStringLiteral("%1 logical processors").arg(threads);
     add(QStringLiteral("Processor"), cpu);
     add(QStringLiteral("Memory"), memoryTotal(readSmallFile(QStringLiteral("/proc/meminfo"))));
-    add(QStringLiteral("Qt"), QString::fromLatin1(qVersion()) + QStringLiteral(" (built with ") +
-                                  QStringLiteral(QT_VERSION_STR) + u')');
+    add(QStringLiteral("Qt"),
+        QString::fromLatin1(qVersion()) + QStringLiteral(" (built with ") + QStringLiteral(QT_VERSION_STR) + u')');
     const QString library = libraryFile();
-    add(QStringLiteral("Communications library"),
-        QStringLiteral("Vexlink06 ") + QStringLiteral(FANSCOPE_VERSION) + (library.isEmpty() ? QString() : u' ' + library));
+    add(QStringLiteral("Communications library"), QStringLiteral("Vexlink06 ") + QStringLiteral(FANSCOPE_VERSION) +
+                                                      (library.isEmpty() ? QString() : u' ' + library));
     add(QStringLiteral("Bus back-end"), busBackEnd());
     addLibraryFacts(facts);
     return facts;

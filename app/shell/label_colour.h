@@ -18,10 +18,7 @@ inline constexpr std::uint32_t kDarkRed = 0x0000C0;
 // not selected.
 inline constexpr std::uint32_t kAppWorkspace = 0xABABAB;
 
-constexpr QRgb toRgb(std::uint32_t bbggrr)
-{
-    return qRgb(bbggrr & 0xFF, (bbggrr >> 8) & 0xFF, (bbggrr >> 16) & 0xFF);
-}
+constexpr QRgb toRgb(std::uint32_t bbggrr) { return qRgb(bbggrr & 0xFF, (bbggrr >> 8) & 0xFF, (bbggrr >> 16) & 0xFF); }
 
 constexpr std::uint32_t toBgr(QRgb rgb)
 {

@@ -15,11 +15,17 @@ namespace {
 // Double-dash options the window system understands; anything else that
 // looks like an option is a typing error worth reporting, because silently
 // running on the simulator instead of --hardwre would mislead.
-constexpr std::array kToolkitOptions{
-    std::string_view{"--platform"}, std::string_view{"--display"}, std::string_view{"--style"},
-    std::string_view{"--stylesheet"}, std::string_view{"--qwindowgeometry"}, std::string_view{"--qwindowtitle"},
-    std::string_view{"--reverse"}, std::string_view{"--session"}, std::string_view{"--platformpluginpath"},
-    std::string_view{"--platformtheme"}, std::string_view{"--plugin"}};
+constexpr std::array kToolkitOptions{std::string_view{"--platform"},
+                                     std::string_view{"--display"},
+                                     std::string_view{"--style"},
+                                     std::string_view{"--stylesheet"},
+                                     std::string_view{"--qwindowgeometry"},
+                                     std::string_view{"--qwindowtitle"},
+                                     std::string_view{"--reverse"},
+                                     std::string_view{"--session"},
+                                     std::string_view{"--platformpluginpath"},
+                                     std::string_view{"--platformtheme"},
+                                     std::string_view{"--plugin"}};
 
 bool isToolkitOption(std::string_view arg)
 {
@@ -75,10 +81,10 @@ Options parseOptions(int argc, const char* const* argv)
     }
     if (options.hardware && !options.simConfig.empty())
         options.error = "--hardware and --sim-config exclude each other";
-    else if (const std::string chosen = environmentPlatform(); !options.simConfig.empty() && !options.hardware &&
-                                                              !chosen.empty())
-        options.error = "--sim-config needs the simulated board, but VEXLINK06_PLATFORM=" + chosen +
-                        " selects another back-end";
+    else if (const std::string chosen = environmentPlatform();
+             !options.simConfig.empty() && !options.hardware && !chosen.empty())
+        options.error =
+            "--sim-config needs the simulated board, but VEXLINK06_PLATFORM=" + chosen + " selects another back-end";
     return options;
 }
 

@@ -114,8 +114,8 @@ public:
     {
         if (unattended()) {
             // Nobody looked at the list, so nothing is changed.
-            std::fprintf(stderr, "%s: %s (%d changes, cancelled)\n", qPrintable(request.title), qPrintable(request.text),
-                         int(request.rows.size()));
+            std::fprintf(stderr, "%s: %s (%d changes, cancelled)\n", qPrintable(request.title),
+                         qPrintable(request.text), int(request.rows.size()));
             std::fflush(stderr);
             return false;
         }
@@ -173,8 +173,8 @@ std::unique_ptr<UiServices> setUi(std::unique_ptr<UiServices> services)
 MsgResult msgBox(QWidget* parent, const QString& text, MsgButtons buttons, const QString& title, MsgIcon icon,
                  const QString& detail)
 {
-    return ui().message(parent, MessageRequest{title.isEmpty() ? QString::fromLatin1(kProgramTitle) : title, text,
-                                               icon, buttons, detail});
+    return ui().message(parent, MessageRequest{title.isEmpty() ? QString::fromLatin1(kProgramTitle) : title, text, icon,
+                                               buttons, detail});
 }
 
 bool unattended() { return !qEnvironmentVariableIsEmpty("FANSCOPE_UNATTENDED"); }

@@ -62,8 +62,8 @@ std::unique_ptr<UiServices> setUi(std::unique_ptr<UiServices> services);
 
 // Shorthands for the common case. A box given no title is titled with the
 // program's title.
-MsgResult msgBox(QWidget* parent, const QString& text, MsgButtons buttons = MsgButtons::Ok,
-                 const QString& title = {}, MsgIcon icon = MsgIcon::None, const QString& detail = {});
+MsgResult msgBox(QWidget* parent, const QString& text, MsgButtons buttons = MsgButtons::Ok, const QString& title = {},
+                 MsgIcon icon = MsgIcon::None, const QString& detail = {});
 
 // With FANSCOPE_UNATTENDED set (scripted runs, tests of the whole program)
 // message boxes are written to standard error and answered with their first
@@ -79,7 +79,7 @@ public:
     std::vector<MsgResult> messageAnswers;  // consumed front first
     QStringList fileAnswers;                // consumed front first
     std::vector<ChangesRequest> changeRequests;
-    std::vector<bool> changeAnswers;        // consumed front first
+    std::vector<bool> changeAnswers;  // consumed front first
 
     MsgResult message(QWidget* parent, const MessageRequest& request) override;
     QString chooseFile(QWidget* parent, const FileRequest& request) override;

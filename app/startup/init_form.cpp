@@ -48,8 +48,7 @@ struct PendingError {
 
 // Runs one statement; a library failure skips it and is remembered, so a
 // port or address that fails does not stop the search.
-template <class Statement>
-bool resumeNext(PendingError& error, Statement&& statement)
+template <class Statement> bool resumeNext(PendingError& error, Statement&& statement)
 {
     try {
         statement();
@@ -62,8 +61,7 @@ bool resumeNext(PendingError& error, Statement&& statement)
 
 // A child the library failed to create reads as nothing; calling through it
 // is reported as the automation runtime reports it.
-template <class T>
-std::shared_ptr<T> required(std::shared_ptr<T> object)
+template <class T> std::shared_ptr<T> required(std::shared_ptr<T> object)
 {
     if (!object)
         throw vexlink06::ComError(91, "Object variable or With block variable not set");
@@ -181,8 +179,7 @@ void InitForm::fillCaptions()
     ui->PPSearchDescLBL->setText(QStringLiteral("Remember to connect the ") + kChip +
                                  QStringLiteral(" evaluation board to the printer port"));
     ui->SMBusCheck->setText(QStringLiteral("On-Board SMBus"));
-    ui->SearchMediumInstLBL->setText(QStringLiteral("Click 'Next' to search for the ") + kChip +
-                                     QStringLiteral("."));
+    ui->SearchMediumInstLBL->setText(QStringLiteral("Click 'Next' to search for the ") + kChip + QStringLiteral("."));
     ui->SearchingDetailsLBL->setText(QStringLiteral("Please wait while searching for available ") + kChip +
                                      QStringLiteral("s."));
     ui->SearchResultsLBL->setText(QStringLiteral("Please select one of the ") + kChip +
@@ -224,10 +221,7 @@ void InitForm::showChipsetReport()
     ui->SMBusCheck->setEnabled(report->smbusEnabled);
 }
 
-void InitForm::showPanel(int step)
-{
-    ui->panels->setCurrentWidget(m_panels.at(static_cast<std::size_t>(step - 1)));
-}
+void InitForm::showPanel(int step) { ui->panels->setCurrentWidget(m_panels.at(static_cast<std::size_t>(step - 1))); }
 
 void InitForm::NextCMD_Click()
 {
@@ -273,8 +267,7 @@ void InitForm::dispatchStep()
             ui->FinishCMD->setEnabled(false);
         }
         break;
-    default:
-        break;
+    default: break;
     }
     if (m_step == 1)
         ui->NextCMD->setFocus();
@@ -282,8 +275,8 @@ void InitForm::dispatchStep()
 
 void InitForm::runSearch()
 {
-    const int media = int(ui->PPCheck->isChecked()) + int(ui->SMBusCheck->isChecked()) + int(ui->USBCheck->isChecked()) +
-                      int(m_i2cCheck->isChecked());
+    const int media = int(ui->PPCheck->isChecked()) + int(ui->SMBusCheck->isChecked()) +
+                      int(ui->USBCheck->isChecked()) + int(m_i2cCheck->isChecked());
     if (media == 0) {
         shell::msgBox(this, QStringLiteral("Please select a search medium"), shell::MsgButtons::Ok,
                       QStringLiteral("A problem was detected"));
@@ -404,12 +397,10 @@ void InitForm::searchPrinterPort()
     if (error.pending) {
         // The number is printed as the classic runtime's Str() does: a
         // leading blank for a number that is not negative.
-        const QString number =
-            (error.number >= 0 ? QStringLiteral(" ") : QString()) + QString::number(error.number);
-        shell::msgBox(this,
-                      QStringLiteral("Error:") + number + QStringLiteral(", ") +
-                          QString::fromStdString(error.description),
-                      shell::MsgButtons::Ok, QStringLiteral("InitFrm, Search Printer Port"));
+        const QString number = (error.number >= 0 ? QStringLiteral(" ") : QString()) + QString::number(error.number);
+        shell::msgBox(
+            this, QStringLiteral("Error:") + number + QStringLiteral(", ") + QString::fromStdString(error.description),
+            shell::MsgButtons::Ok, QStringLiteral("InitFrm, Search Printer Port"));
     }
 }
 
@@ -679,11 +670,8 @@ void InitForm::keyPressEvent(QKeyEvent* event)
         else
             press(ui->NextCMD);
         return;
-    case Qt::Key_Escape:
-        press(ui->CancelCMD);
-        return;
-    default:
-        QWidget::keyPressEvent(event);
+    case Qt::Key_Escape: press(ui->CancelCMD); return;
+    default: QWidget::keyPressEvent(event);
     }
 }
 

@@ -116,8 +116,8 @@ private:
     bool m_goingForward = true;
     std::vector<PrinterResult> m_printerResults;
     std::vector<std::uint8_t> m_smbusResults;
-    QCheckBox* m_i2cCheck = nullptr;   // "I2CCheck", beside the designed media
-    QLabel* m_i2cDesc = nullptr;       // "I2CSearchDescLBL"
+    QCheckBox* m_i2cCheck = nullptr;  // "I2CCheck", beside the designed media
+    QLabel* m_i2cDesc = nullptr;      // "I2CSearchDescLBL"
     std::vector<int> m_i2cBuses;
     std::vector<KernelResult> m_kernelResults;
     std::vector<std::uint8_t> m_listAddresses;

@@ -33,7 +33,8 @@ KernelAdapterReport kernelAdapterReport()
         list = adapter->Adapters();
         status = adapter->ListStatus();
     } catch (const vexlink06::ComError& e) {
-        report.text = QStringLiteral("The kernel I2C adapters cannot be used: ") + QString::fromStdString(e.description());
+        report.text =
+            QStringLiteral("The kernel I2C adapters cannot be used: ") + QString::fromStdString(e.description());
         return report;
     }
     if (status == AdapterError::NoDeviceFiles) {
@@ -57,7 +58,8 @@ KernelAdapterReport kernelAdapterReport()
         report.colour = shell::kGreen;
         report.enabled = true;
     } else if (refused) {
-        const QString group = refused->Group.empty() ? QStringLiteral("that owns it") : QString::fromStdString(refused->Group);
+        const QString group =
+            refused->Group.empty() ? QStringLiteral("that owns it") : QString::fromStdString(refused->Group);
         report.text = QStringLiteral("No permission on /dev/") + QString::fromStdString(refused->busName()) +
                       QStringLiteral(": join the group ") + group + QStringLiteral(" and log in again.");
     } else if (list.empty()) {

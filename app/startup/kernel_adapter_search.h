@@ -16,7 +16,7 @@ struct KernelAdapterReport {
     QString text;
     std::uint32_t colour = 0;  // 0xBBGGRR
     bool enabled = false;
-    std::vector<int> usable;   // adapter numbers the search may probe
+    std::vector<int> usable;  // adapter numbers the search may probe
 };
 
 // Lists the adapters; never throws (a missing library is a reason too).

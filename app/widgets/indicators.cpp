@@ -8,10 +8,7 @@
 namespace widgets {
 
 namespace {
-QColor fromBgr(unsigned bgr)
-{
-    return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF));
-}
+QColor fromBgr(unsigned bgr) { return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF)); }
 
 // Black or white, whichever reads better on the fill (by perceived
 // brightness: pure green takes black, pure red white).
@@ -74,10 +71,7 @@ void ToggleIndicator::paintEvent(QPaintEvent*)
                stateText());
 }
 
-StatusShape::StatusShape(QWidget* parent) : QWidget(parent)
-{
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-}
+StatusShape::StatusShape(QWidget* parent) : QWidget(parent) { setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed); }
 
 void StatusShape::setFillBgr(unsigned bgr)
 {

@@ -38,7 +38,7 @@ protected:
 
 class LabelButtonAccessible : public QAccessibleWidget {
 public:
-    explicit LabelButtonAccessible(QWidget* label) : QAccessibleWidget(label, QAccessible::Button) {}
+    explicit LabelButtonAccessible(QWidget* label) : QAccessibleWidget(label, QAccessible::Button) { }
 
     QString text(QAccessible::Text t) const override
     {
@@ -69,10 +69,7 @@ QAccessibleInterface* labelButtonFactory(const QString&, QObject* object)
     return label && LabelButton::of(label) ? new LabelButtonAccessible(label) : nullptr;
 }
 
-bool plainKey(const QKeyEvent* key)
-{
-    return (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
-}
+bool plainKey(const QKeyEvent* key) { return (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier; }
 
 }  // namespace
 
@@ -102,10 +99,7 @@ void LabelButton::activate()
         m_handler();
 }
 
-bool LabelButton::focusFrameShown() const
-{
-    return m_frame->isVisible();
-}
+bool LabelButton::focusFrameShown() const { return m_frame->isVisible(); }
 
 LabelButton* LabelButton::of(const QObject* label)
 {
@@ -136,8 +130,7 @@ bool LabelButton::eventFilter(QObject* watched, QEvent* event)
                 return false;
             m_group->move(this, key->key());
             return true;
-        default:
-            return false;
+        default: return false;
         }
     }
     case QEvent::FocusIn: {
@@ -152,24 +145,19 @@ bool LabelButton::eventFilter(QObject* watched, QEvent* event)
             m_group->focused(this);
         return false;
     }
-    case QEvent::FocusOut:
-        m_frame->hide();
-        return false;
-    case QEvent::Resize:
-        m_frame->setGeometry(m_label->rect());
-        return false;
+    case QEvent::FocusOut: m_frame->hide(); return false;
+    case QEvent::Resize: m_frame->setGeometry(m_label->rect()); return false;
     case QEvent::ShowToParent:
     case QEvent::HideToParent:
     case QEvent::EnabledChange:
         if (m_group)
             m_group->refreshTabStop();
         return false;
-    default:
-        return false;
+    default: return false;
     }
 }
 
-LabelButtonGroup::LabelButtonGroup(QObject* parent) : QObject(parent) {}
+LabelButtonGroup::LabelButtonGroup(QObject* parent) : QObject(parent) { }
 
 LabelButton* LabelButtonGroup::add(QLabel* label, std::function<void()> handler, int row, int column)
 {

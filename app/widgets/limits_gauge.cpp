@@ -159,10 +159,7 @@ QSize LimitsGauge::minimumSizeHint() const
     return {200, trackRect().bottom() + 10 + fm.height() + 6};
 }
 
-double LimitsGauge::snap(double value) const
-{
-    return track().clamp(std::round(value / m_step) * m_step);
-}
+double LimitsGauge::snap(double value) const { return track().clamp(std::round(value / m_step) * m_step); }
 
 QString LimitsGauge::formatValue(double value) const
 {
@@ -234,9 +231,7 @@ void LimitsGauge::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Up: delta = m_step; break;
     case Qt::Key_PageDown: delta = -10 * m_step; break;
     case Qt::Key_PageUp: delta = 10 * m_step; break;
-    case Qt::Key_Space:
-        setActivePointer(m_active == kLowPointer ? kHighPointer : kLowPointer);
-        return;
+    case Qt::Key_Space: setActivePointer(m_active == kLowPointer ? kHighPointer : kLowPointer); return;
     default: return QWidget::keyPressEvent(event);
     }
     if (!isPointerMovable(m_active))
@@ -306,8 +301,8 @@ void LimitsGauge::paintEvent(QPaintEvent*)
         p.setBrush(c);
         p.drawPath(tri);
         p.drawLine(QPointF(x, r.top()), QPointF(x, r.bottom()));
-        const QString label = (m == kLowPointer ? QStringLiteral("Low ") : QStringLiteral("High ")) +
-                              formatValue(pointerValue(m));
+        const QString label =
+            (m == kLowPointer ? QStringLiteral("Low ") : QStringLiteral("High ")) + formatValue(pointerValue(m));
         const int w = fm.horizontalAdvance(label);
         // Keep the two labels inside the widget and apart from each other.
         double lx = std::clamp(x - w / 2.0, 0.0, double(width() - w));
@@ -318,8 +313,7 @@ void LimitsGauge::paintEvent(QPaintEvent*)
             lx = std::max(lx, lowRight);
         }
         p.setPen(text);
-        p.drawText(QRectF(lx, r.top() - 11 - fm.height(), w + 2, fm.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                   label);
+        p.drawText(QRectF(lx, r.top() - 11 - fm.height(), w + 2, fm.height()), Qt::AlignLeft | Qt::AlignVCenter, label);
     }
 }
 

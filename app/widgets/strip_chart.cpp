@@ -17,14 +17,11 @@ const QColor kAxisColour(0x8a, 0x93, 0xa0);
 
 // Distinct on the dark plot and still apart for the common colour-vision
 // deficiencies (the legend names each trace as well).
-const std::array<QColor, StripChart::kChannels> kDefaultColours{
-    QColor(0xff, 0x6b, 0x6b), QColor(0x4d, 0xab, 0xf7), QColor(0x69, 0xdb, 0x7c),
-    QColor(0xda, 0x77, 0xf2), QColor(0xff, 0xc0, 0x4d)};
+const std::array<QColor, StripChart::kChannels> kDefaultColours{QColor(0xff, 0x6b, 0x6b), QColor(0x4d, 0xab, 0xf7),
+                                                                QColor(0x69, 0xdb, 0x7c), QColor(0xda, 0x77, 0xf2),
+                                                                QColor(0xff, 0xc0, 0x4d)};
 
-QString formatTick(double value)
-{
-    return QString::number(value, 'g', 6);
-}
+QString formatTick(double value) { return QString::number(value, 'g', 6); }
 
 }  // namespace
 

@@ -36,6 +36,6 @@ void BM_WorstCaseSearch(benchmark::State& state)
 }
 BENCHMARK(BM_WorstCaseSearch)->Unit(benchmark::kMillisecond);
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

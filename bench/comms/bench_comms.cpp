@@ -19,7 +19,7 @@ namespace {
 
 std::size_t g_allocations = 0;
 
-} // namespace
+}  // namespace
 
 void* operator new(std::size_t size)
 {
@@ -138,8 +138,7 @@ BENCHMARK(BM_ReplayIntoSimDriver)->Arg(1)->Arg(0);
 
 // Best of many short runs, the two alternating so that both see the same
 // machine load; ns per PortRead for each.
-template <class A, class B>
-std::pair<double, double> bestNs(A a, B b, int reps)
+template <class A, class B> std::pair<double, double> bestNs(A a, B b, int reps)
 {
     auto time = [reps](auto& fn) {
         const auto start = std::chrono::steady_clock::now();
@@ -199,7 +198,7 @@ bool summary()
     return ok;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -39,11 +39,7 @@ void* open()
     return g_handle;
 }
 
-template <class Fn>
-Fn sym(const char* name)
-{
-    return reinterpret_cast<Fn>(dlsym(open(), name));
-}
+template <class Fn> Fn sym(const char* name) { return reinterpret_cast<Fn>(dlsym(open(), name)); }
 
 const Target& target()
 {
@@ -59,7 +55,7 @@ const Target& target()
 bool g_recording = false;
 std::vector<VxRecAccess> g_log;
 
-} // namespace
+}  // namespace
 
 extern "C" {
 

@@ -9,7 +9,7 @@ extern "C" {
 struct VxRecAccess {
     enum Kind : std::uint8_t { Out, In, Claim, Release } kind;
     std::uint8_t value;
-    std::int32_t argument;   // address, or port number for claim/release
+    std::int32_t argument;  // address, or port number for claim/release
 };
 
 void vxrecSetRecording(bool on);

@@ -66,7 +66,7 @@ void connect()
         device::ComPort()->KernelAdapter()->setBus(1);
         device::RegisterLink.Medium = device::MediumKernelAdapter;
         device::RegisterLink.DeviceAddress = kAddress7;
-        device::readRegister(kDeviceId);   // loads the adapter library and opens the adapter
+        device::readRegister(kDeviceId);  // loads the adapter library and opens the adapter
         return true;
     }();
     (void)done;
@@ -144,6 +144,6 @@ void BM_OverheadPerRead(benchmark::State& state)
 }
 BENCHMARK(BM_OverheadPerRead)->Iterations(20)->Unit(benchmark::kMillisecond);
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

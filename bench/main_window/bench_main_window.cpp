@@ -243,11 +243,15 @@ BENCHMARK(BM_VisualDisplayRealTime)
     ->ArgNames({"seconds", "expanded"})
     ->Args({60, 0})
     ->Args({20, 1})
-    ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 BENCHMARK(BM_VisualDisplayBusMonitorOpen)
     ->ArgName("seconds")
     ->Arg(60)
-    ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
 void BM_MemoryGrowthAccelerated(benchmark::State& state)
 {

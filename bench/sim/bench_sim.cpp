@@ -47,7 +47,7 @@ void BM_LineChange(benchmark::State& state)
     manualBoard();
     uint8_t v = 0;
     for (auto _ : state) {
-        v ^= 1;   // SCL toggles: every write reaches the chip and the EEPROM
+        v ^= 1;  // SCL toggles: every write reaches the chip and the EEPROM
         OutByte(0x378, v);
     }
 }
@@ -69,7 +69,7 @@ void BM_LineChangeTraced(benchmark::State& state)
 }
 BENCHMARK(BM_LineChangeTraced);
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -81,7 +81,6 @@ int main(int argc, char** argv)
     for (int i = 0; i < 5; ++i)
         best = std::min(best, simulatedHourMs());
     std::printf("\n== Figures and targets\n");
-    std::printf("one simulated hour of physics:   %8.2f ms (target < 50 ms)  %s\n", best,
-                best < 50 ? "ok" : "MISSED");
+    std::printf("one simulated hour of physics:   %8.2f ms (target < 50 ms)  %s\n", best, best < 50 ? "ok" : "MISSED");
     return 0;
 }

@@ -11,25 +11,29 @@ namespace mbhelper::exports {
 
 inline bool validPort(int32_t port) { return port >= 0 && port <= 0xFFFF; }
 
-inline uint32_t in(int32_t port, int width) {
+inline uint32_t in(int32_t port, int width)
+{
     return validPort(port) ? helper().in(static_cast<uint16_t>(port), width) : allOnes(width);
 }
 
-inline void out(int32_t port, uint32_t value, int width) {
+inline void out(int32_t port, uint32_t value, int width)
+{
     if (validPort(port))
         helper().out(static_cast<uint16_t>(port), value, width);
 }
 
-inline void byteWrite(Family family, int32_t base, int32_t command, int32_t address, int32_t data) {
+inline void byteWrite(Family family, int32_t base, int32_t command, int32_t address, int32_t data)
+{
     if (validPort(base))
         mbhelper::byteWrite(family, helper(), base, command, address, data);
 }
 
-inline int32_t byteRead(Family family, int32_t base, int32_t command, int32_t address) {
+inline int32_t byteRead(Family family, int32_t base, int32_t command, int32_t address)
+{
     return validPort(base) ? mbhelper::byteRead(family, helper(), base, command, address) : IdleBusByte;
 }
 
-} // namespace mbhelper::exports
+}  // namespace mbhelper::exports
 
 extern "C" {
 
@@ -54,20 +58,24 @@ void CanOutpd(int32_t port, int32_t value) { mbhelper::exports::out(port, static
 // `protocol` is the byte-data selector callers always pass (2); only byte
 // data is implemented, so it is accepted and not used.
 
-void MBByteWrite71138086(int32_t base, int32_t command, int32_t address, int32_t data) {
+void MBByteWrite71138086(int32_t base, int32_t command, int32_t address, int32_t data)
+{
     mbhelper::exports::byteWrite(mbhelper::Family::Piix4, base, command, address, data);
 }
 
-int32_t MBByteRead71138086(int32_t base, int32_t command, int32_t address, int32_t /*protocol*/) {
+int32_t MBByteRead71138086(int32_t base, int32_t command, int32_t address, int32_t /*protocol*/)
+{
     return mbhelper::exports::byteRead(mbhelper::Family::Piix4, base, command, address);
 }
 
-void MBByteWrite153310B9(int32_t base, int32_t command, int32_t address, int32_t data) {
+void MBByteWrite153310B9(int32_t base, int32_t command, int32_t address, int32_t data)
+{
     mbhelper::exports::byteWrite(mbhelper::Family::Ali, base, command, address, data);
 }
 
-int32_t MBByteRead153310B9(int32_t base, int32_t command, int32_t address, int32_t /*protocol*/) {
+int32_t MBByteRead153310B9(int32_t base, int32_t command, int32_t address, int32_t /*protocol*/)
+{
     return mbhelper::exports::byteRead(mbhelper::Family::Ali, base, command, address);
 }
 
-} // extern "C"
+}  // extern "C"

@@ -12,9 +12,7 @@
 namespace mbhelper {
 
 // What an access of `width` bytes reads from a port nobody decodes.
-constexpr uint32_t allOnes(int width) {
-    return width == 4 ? 0xFFFFFFFFu : width == 2 ? 0xFFFFu : 0xFFu;
-}
+constexpr uint32_t allOnes(int width) { return width == 4 ? 0xFFFFFFFFu : width == 2 ? 0xFFFFu : 0xFFu; }
 
 class Helper : public PortIo {
 public:
@@ -27,7 +25,8 @@ public:
 
     // Opens `count` consecutive ports from `port`; false, and nothing
     // opened, when the range leaves the port space or a port is refused.
-    bool open(int32_t port, int32_t count) {
+    bool open(int32_t port, int32_t count)
+    {
         if (port < 0 || port > 0xFFFF || count < 1 || count > 0x10000 - port)
             return false;
         const uint32_t first = static_cast<uint32_t>(port);
@@ -39,7 +38,8 @@ public:
         return true;
     }
 
-    void close(int32_t port) {
+    void close(int32_t port)
+    {
         if (port >= 0 && m_open.close(static_cast<uint32_t>(port)))
             released(static_cast<uint32_t>(port));
     }
@@ -55,7 +55,7 @@ private:
     // Whatever permission ports first..last need before they count as open.
     virtual bool acquire(uint32_t first, uint32_t last) = 0;
     // The last open of `port` has been closed.
-    virtual void released(uint32_t /*port*/) {}
+    virtual void released(uint32_t /*port*/) { }
 
     PortTable m_open;
 };
@@ -63,4 +63,4 @@ private:
 // The one helper of this library, defined by its implementation.
 Helper& helper();
 
-} // namespace mbhelper
+}  // namespace mbhelper

@@ -11,18 +11,21 @@ namespace mbhelper {
 class PortTable {
 public:
     bool isOpen(uint32_t port) const { return port <= 0xFFFF && (*m_counts)[port] > 0; }
-    bool allOpen(uint32_t port, uint32_t width) const {
+    bool allOpen(uint32_t port, uint32_t width) const
+    {
         for (uint32_t p = port; p < port + width; ++p)
             if (!isOpen(p))
                 return false;
         return true;
     }
-    void open(uint32_t port) {
+    void open(uint32_t port)
+    {
         if (port <= 0xFFFF && (*m_counts)[port] < UINT32_MAX)
             ++(*m_counts)[port];
     }
     // True when this was the last open of the port.
-    bool close(uint32_t port) {
+    bool close(uint32_t port)
+    {
         if (!isOpen(port))
             return false;
         return --(*m_counts)[port] == 0;
@@ -32,4 +35,4 @@ private:
     std::unique_ptr<std::array<uint32_t, 0x10000>> m_counts = std::make_unique<std::array<uint32_t, 0x10000>>();
 };
 
-} // namespace mbhelper
+}  // namespace mbhelper

@@ -21,7 +21,8 @@ struct IoRegionOwner {
     std::string name;
 };
 
-inline std::string lowerCase(std::string s) {
+inline std::string lowerCase(std::string s)
+{
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
     return s;
 }
@@ -29,8 +30,8 @@ inline std::string lowerCase(std::string s) {
 // Searches /proc/ioports text for a region overlapping [first, last] whose
 // owner is a kernel SMBus driver (every such driver names its region
 // "..._smbus" or similar). The PCI device entries above them are not owners.
-inline std::optional<IoRegionOwner> findKernelSMBusOwner(const std::string& ioports, uint32_t first,
-                                                         uint32_t last) {
+inline std::optional<IoRegionOwner> findKernelSMBusOwner(const std::string& ioports, uint32_t first, uint32_t last)
+{
     std::istringstream in(ioports);
     std::string line;
     while (std::getline(in, line)) {
@@ -47,7 +48,7 @@ inline std::optional<IoRegionOwner> findKernelSMBusOwner(const std::string& iopo
             if (lo <= last && first <= hi && lowerCase(name).find("smbus") != std::string::npos)
                 return IoRegionOwner{lo, hi, name};
         } catch (const std::exception&) {
-            continue; // a line we do not understand owns nothing we know of
+            continue;  // a line we do not understand owns nothing we know of
         }
     }
     return std::nullopt;
@@ -55,7 +56,8 @@ inline std::optional<IoRegionOwner> findKernelSMBusOwner(const std::string& iopo
 
 // The selected mode of /sys/kernel/security/lockdown ("none [integrity]
 // confidentiality"), or empty when the text names none.
-inline std::string lockdownMode(const std::string& text) {
+inline std::string lockdownMode(const std::string& text)
+{
     const auto open = text.find('[');
     const auto close = text.find(']', open);
     if (open == std::string::npos || close == std::string::npos)
@@ -67,20 +69,19 @@ inline std::string lockdownMode(const std::string& text) {
 
 inline constexpr uint32_t Piix4PowerManagementId = 0x71138086;
 inline constexpr uint32_t AliPowerManagementId = 0x710110B9;
-inline constexpr uint32_t SmbusClass = 0x0C05; // serial bus controller, SMBus
+inline constexpr uint32_t SmbusClass = 0x0C05;  // serial bus controller, SMBus
 inline constexpr uint16_t IntelVendor = 0x8086;
 // Where an Intel chipset of the ICH generations keeps its SMBus function.
 inline constexpr std::string_view GenericIchFunction = "0000:00:1f.3";
 
 // The ICH SMBus functions the library's search knows by identifier.
-inline constexpr std::array<uint32_t, 9> KnownIchSmbusIds{
-    0x24188086, 0x24288086, 0x24138086, 0x24238086, 0x24438086,
-    0x24458086, 0x24838086, 0x24C38086, 0x24D38086};
+inline constexpr std::array<uint32_t, 9> KnownIchSmbusIds{0x24188086, 0x24288086, 0x24138086, 0x24238086, 0x24438086,
+                                                          0x24458086, 0x24838086, 0x24C38086, 0x24D38086};
 
 enum class FunctionRole {
-    Other,           // not the helper's to touch
-    SmbusController, // an SMBus-class function the search recognises
-    FamilyFunction,  // PIIX4 / ALi power management: SMBus in vendor registers
+    Other,            // not the helper's to touch
+    SmbusController,  // an SMBus-class function the search recognises
+    FamilyFunction,   // PIIX4 / ALi power management: SMBus in vendor registers
 };
 
 // `id` is configuration dword 0, `classDword` dword 8 (class, subclass,
@@ -88,7 +89,8 @@ enum class FunctionRole {
 // SMBus class code, so their identity alone decides; any other function must
 // be an SMBus controller the search knows, or an Intel one at the generic
 // ICH location the search falls back to.
-inline FunctionRole roleOf(uint32_t id, uint32_t classDword, std::string_view function) {
+inline FunctionRole roleOf(uint32_t id, uint32_t classDword, std::string_view function)
+{
     if (id == Piix4PowerManagementId || id == AliPowerManagementId)
         return FunctionRole::FamilyFunction;
     if ((classDword >> 16) != SmbusClass)
@@ -109,7 +111,8 @@ struct IoRange {
 
 // The I/O port resources in the text of a function's sysfs `resource` file
 // ("start end flags" in hexadecimal, one line per resource).
-inline std::vector<IoRange> ioResources(const std::string& text) {
+inline std::vector<IoRange> ioResources(const std::string& text)
+{
     constexpr unsigned long long IoResourceFlag = 0x100;
     std::vector<IoRange> ranges;
     std::istringstream in(text);
@@ -127,14 +130,15 @@ inline std::vector<IoRange> ioResources(const std::string& text) {
 
 struct IoRegion : IoRange {
     std::string name;
-    std::string parent; // the region it is nested in; empty at the top
+    std::string parent;  // the region it is nested in; empty at the top
 };
 
 // Every region of /proc/ioports text with the region it is nested in (two
 // blanks of indentation per level).
-inline std::vector<IoRegion> ioRegions(const std::string& ioports) {
+inline std::vector<IoRegion> ioRegions(const std::string& ioports)
+{
     std::vector<IoRegion> regions;
-    std::vector<std::pair<std::size_t, std::string>> open; // indentation, name
+    std::vector<std::pair<std::size_t, std::string>> open;  // indentation, name
     std::istringstream in(ioports);
     std::string line;
     while (std::getline(in, line)) {
@@ -148,7 +152,7 @@ inline std::vector<IoRegion> ioRegions(const std::string& ioports) {
             r.first = static_cast<uint32_t>(std::stoul(line.substr(indent, dash - indent), nullptr, 16));
             r.last = static_cast<uint32_t>(std::stoul(line.substr(dash + 1, colon - dash - 1), nullptr, 16));
         } catch (const std::exception&) {
-            continue; // a line we do not understand owns nothing we know of
+            continue;  // a line we do not understand owns nothing we know of
         }
         r.name = line.substr(colon + 3);
         while (!r.name.empty() && std::isspace(static_cast<unsigned char>(r.name.back())))
@@ -168,7 +172,8 @@ inline std::vector<IoRegion> ioRegions(const std::string& ioports) {
 // function's own entry is its own. A region nested in the function's entry
 // is a kernel driver's, and counts.
 inline std::optional<IoRegion> otherClaimant(const std::vector<IoRegion>& regions, uint32_t first, uint32_t last,
-                                             std::string_view function) {
+                                             std::string_view function)
+{
     for (const IoRegion& r : regions) {
         if (!r.overlaps(first, last) || r.name == function || r.name.starts_with("PCI Bus"))
             continue;
@@ -177,4 +182,4 @@ inline std::optional<IoRegion> otherClaimant(const std::vector<IoRegion>& region
     return std::nullopt;
 }
 
-} // namespace mbhelper
+}  // namespace mbhelper

@@ -47,10 +47,10 @@ enum {
 enum { VXI2C_NAME_SIZE = 64, VXI2C_GROUP_SIZE = 32, VXI2C_BLOCK_MAX = 32 };
 
 typedef struct VxI2cAdapterInfo {
-    int32_t size;           // the caller sets sizeof(VxI2cAdapterInfo)
-    int32_t number;         // N of /dev/i2c-N
-    uint32_t functionality; // VXI2C_FUNC_* bits; 0 when the node could not be opened
-    int32_t access;         // VXI2C_OK, or why the node cannot be opened (VXI2C_EACCES, ...)
+    int32_t size;                  // the caller sets sizeof(VxI2cAdapterInfo)
+    int32_t number;                // N of /dev/i2c-N
+    uint32_t functionality;        // VXI2C_FUNC_* bits; 0 when the node could not be opened
+    int32_t access;                // VXI2C_OK, or why the node cannot be opened (VXI2C_EACCES, ...)
     char name[VXI2C_NAME_SIZE];    // the kernel's adapter name, NUL-terminated
     char group[VXI2C_GROUP_SIZE];  // the group that owns the node ("" if unknown)
 } VxI2cAdapterInfo;

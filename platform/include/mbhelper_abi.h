@@ -14,7 +14,7 @@ extern "C" {
 int16_t AddMultiPort(int32_t port, int32_t count);
 void RemovePort(int32_t port);
 
-int16_t CanInp(int32_t port);             // low 8 bits are the byte read
+int16_t CanInp(int32_t port);  // low 8 bits are the byte read
 void CanOutp(int32_t port, int16_t value);
 int16_t CanInpw(int32_t port);
 void CanOutpw(int32_t port, int16_t value);

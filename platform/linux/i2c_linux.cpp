@@ -48,7 +48,7 @@ std::string nodePath(int32_t number) { return "/dev/i2c-" + std::to_string(numbe
 
 bool isDirectory(const char* path)
 {
-    struct stat st{};
+    struct stat st { };
     return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -84,7 +84,8 @@ void readName(int32_t number, char (&out)[VXI2C_NAME_SIZE])
 {
     out[0] = '\0';
     const std::string n = std::to_string(number);
-    for (const std::string& path : {"/sys/class/i2c-dev/i2c-" + n + "/name", "/sys/bus/i2c/devices/i2c-" + n + "/name"}) {
+    for (const std::string& path :
+         {"/sys/class/i2c-dev/i2c-" + n + "/name", "/sys/bus/i2c/devices/i2c-" + n + "/name"}) {
         if (FILE* f = std::fopen(path.c_str(), "re")) {
             const bool ok = std::fgets(out, VXI2C_NAME_SIZE, f) != nullptr;
             std::fclose(f);
@@ -100,7 +101,7 @@ void readName(int32_t number, char (&out)[VXI2C_NAME_SIZE])
 void readGroup(const std::string& node, char (&out)[VXI2C_GROUP_SIZE])
 {
     out[0] = '\0';
-    struct stat st{};
+    struct stat st { };
     if (::stat(node.c_str(), &st) != 0)
         return;
     group g{};
@@ -122,7 +123,7 @@ int32_t smbus(int32_t handle, uint8_t readWrite, uint8_t command, uint32_t size,
     return VXI2C_OK;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -272,4 +273,4 @@ int32_t VxI2cWriteBlockData(int32_t handle, int32_t command, int32_t count, cons
     return smbus(handle, I2C_SMBUS_WRITE, static_cast<uint8_t>(command), I2C_SMBUS_BLOCK_DATA, &data);
 }
 
-} // extern "C"
+}  // extern "C"

@@ -56,29 +56,34 @@ constexpr off_t StandardHeaderSize = 64;
 
 bool isConfigPort(uint32_t port) { return port >= ConfigAddressPort && port < ConfigDataPort + 4; }
 
-std::string readTextFile(const std::string& path) {
+std::string readTextFile(const std::string& path)
+{
     std::ifstream in(path);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
-std::string hex4(uint32_t value) {
+std::string hex4(uint32_t value)
+{
     char text[8];
     std::snprintf(text, sizeof text, "%04X", value);
     return text;
 }
 
-std::string rangeText(uint32_t first, uint32_t last) {
+std::string rangeText(uint32_t first, uint32_t last)
+{
     return first == last ? "I/O port " + hex4(first) : "I/O ports " + hex4(first) + "-" + hex4(last);
 }
 
 // "I/O port 0060 is" or "I/O ports 0060-0067 are", for sentences about a range.
-std::string rangeIs(uint32_t first, uint32_t last, const char* singular, const char* plural) {
+std::string rangeIs(uint32_t first, uint32_t last, const char* singular, const char* plural)
+{
     return rangeText(first, last) + " " + (first == last ? singular : plural);
 }
 
-std::string baseName(const std::string& path) {
+std::string baseName(const std::string& path)
+{
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
@@ -94,7 +99,8 @@ public:
     virtual uint32_t in(uint16_t port, int width) = 0;
     virtual void out(uint16_t port, uint32_t value, int width) = 0;
     // 0, or the errno of the failure.
-    virtual int writeConfig(const std::string& path, off_t offset, uint32_t value, int width) {
+    virtual int writeConfig(const std::string& path, off_t offset, uint32_t value, int width)
+    {
         const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
         if (fd < 0)
             return errno;
@@ -107,7 +113,8 @@ public:
 
 class RealMachine final : public Machine {
 public:
-    int permit(uint32_t first, uint32_t last) override {
+    int permit(uint32_t first, uint32_t last) override
+    {
 #if VXMB_HAVE_PORT_IO
         int rc = 0;
         if (last < IopermLimit)
@@ -125,7 +132,8 @@ public:
 #endif
     }
 
-    void drop(uint32_t port) override {
+    void drop(uint32_t port) override
+    {
 #if VXMB_HAVE_PORT_IO
         if (port < IopermLimit)
             ioperm(port, 1, 0);
@@ -134,7 +142,8 @@ public:
 #endif
     }
 
-    uint32_t in(uint16_t port, int width) override {
+    uint32_t in(uint16_t port, int width) override
+    {
 #if VXMB_HAVE_PORT_IO
         return width == 1 ? ::inb(port) : width == 2 ? ::inw(port) : ::inl(port);
 #else
@@ -143,7 +152,8 @@ public:
 #endif
     }
 
-    void out(uint16_t port, uint32_t value, int width) override {
+    void out(uint16_t port, uint32_t value, int width) override
+    {
 #if VXMB_HAVE_PORT_IO
         if (width == 1)
             ::outb(static_cast<uint8_t>(value), port);
@@ -166,23 +176,27 @@ private:
 // the kernel would (root, no lockdown), without touching a port.
 class RecordedMachine final : public Machine {
 public:
-    explicit RecordedMachine(const std::string& root) : m_root(root), m_log(root + "/helper.log", std::ios::app) {}
+    explicit RecordedMachine(const std::string& root) : m_root(root), m_log(root + "/helper.log", std::ios::app) { }
 
-    int permit(uint32_t first, uint32_t last) override {
+    int permit(uint32_t first, uint32_t last) override
+    {
         record("permit " + hex4(first) + "-" + hex4(last));
         const std::string mode = mbhelper::lockdownMode(readTextFile(m_root + "/sys/kernel/security/lockdown"));
         return geteuid() != 0 || (!mode.empty() && mode != "none") ? EPERM : 0;
     }
     void drop(uint32_t port) override { record("drop " + hex4(port)); }
-    uint32_t in(uint16_t port, int width) override {
+    uint32_t in(uint16_t port, int width) override
+    {
         record("in " + hex4(port));
         return mbhelper::allOnes(width);
     }
-    void out(uint16_t port, uint32_t value, int width) override {
+    void out(uint16_t port, uint32_t value, int width) override
+    {
         (void)width;
         record("out " + hex4(port) + " " + hex4(value));
     }
-    int writeConfig(const std::string& path, off_t offset, uint32_t value, int width) override {
+    int writeConfig(const std::string& path, off_t offset, uint32_t value, int width) override
+    {
         char text[32];
         std::snprintf(text, sizeof text, " %02lX %08X", static_cast<unsigned long>(offset), value);
         record("config-write " + baseName(path.substr(0, path.rfind('/'))) + text);
@@ -196,35 +210,39 @@ private:
     std::ofstream m_log;
 };
 
-std::string machineRoot() {
+std::string machineRoot()
+{
     const char* root = std::getenv("VEXLINK06_LINUX_ROOT");
     return root != nullptr && *root != '\0' ? root : "";
 }
 
 // A PCI function as sysfs shows it.
 struct PciFunction {
-    std::string name; // "0000:00:1f.3"
+    std::string name;  // "0000:00:1f.3"
     std::string dir;
 };
 
 class LinuxHelper final : public mbhelper::Helper {
 public:
-    LinuxHelper() : m_root(machineRoot()) {
+    LinuxHelper() : m_root(machineRoot())
+    {
         if (m_root.empty())
             m_machine = std::make_unique<RealMachine>();
         else
             m_machine = std::make_unique<RecordedMachine>(m_root);
     }
 
-    uint32_t in(uint16_t port, int width) override {
+    uint32_t in(uint16_t port, int width) override
+    {
         if (isConfigPort(port))
             return configPortRead(port, width);
         if (!isOpen(port, width))
-            return mbhelper::allOnes(width); // never fault on a port we were not granted
+            return mbhelper::allOnes(width);  // never fault on a port we were not granted
         return m_machine->in(port, width);
     }
 
-    void out(uint16_t port, uint32_t value, int width) override {
+    void out(uint16_t port, uint32_t value, int width) override
+    {
         if (isConfigPort(port))
             return configPortWrite(port, value, width);
         if (isOpen(port, width))
@@ -237,12 +255,15 @@ private:
 
     // ---- Port permission ------------------------------------------------------
 
-    bool acquire(uint32_t first, uint32_t last) override {
+    bool acquire(uint32_t first, uint32_t last) override
+    {
         if (isConfigPort(first) && isConfigPort(last))
-            return true; // emulated through the config files, no permission needed
+            return true;  // emulated through the config files, no permission needed
         if (first < LegacyPortLimit) {
-            refuse(rangeIs(first, last, "lies", "lie") + " among the PC's legacy devices, where no SMBus "
-                   "controller sits, so " + (first == last ? "it is" : "they are") + " left alone.");
+            refuse(rangeIs(first, last, "lies", "lie") +
+                   " among the PC's legacy devices, where no SMBus "
+                   "controller sits, so " +
+                   (first == last ? "it is" : "they are") + " left alone.");
             return false;
         }
         const auto owner = controllerHolding(first, last);
@@ -263,7 +284,8 @@ private:
     // The SMBus function whose range [first, last] is: inside one of its I/O
     // resources, or, for the families that keep their base in a vendor
     // register, a range nobody else in /proc/ioports claims.
-    std::optional<PciFunction> controllerHolding(uint32_t first, uint32_t last) {
+    std::optional<PciFunction> controllerHolding(uint32_t first, uint32_t last)
+    {
         const std::vector<mbhelper::IoRegion> regions = mbhelper::ioRegions(readTextFile(path("/proc/ioports")));
         std::optional<mbhelper::IoRegion> claimed;
         bool anyController = false;
@@ -277,8 +299,10 @@ private:
                 inside = inside || r.contains(first, last);
             const auto claimant = mbhelper::otherClaimant(regions, first, last, f.name);
             if (claimant && claimant->parent == f.name) {
-                refuse("The kernel driver \"" + claimant->name + "\" owns " + rangeText(first, last) + " of the SMBus "
-                       "controller " + f.name + "; " + howToProceed(claimant->name) + ".");
+                refuse("The kernel driver \"" + claimant->name + "\" owns " + rangeText(first, last) +
+                       " of the SMBus "
+                       "controller " +
+                       f.name + "; " + howToProceed(claimant->name) + ".");
                 return std::nullopt;
             }
             if (inside && !claimant)
@@ -302,7 +326,8 @@ private:
 
     // The 32 ports from the base a PIIX4 (register 0x90) or ALi (register
     // 0xE0, bits 31..17) function's vendor register holds.
-    static bool inFamilyWindow(const PciFunction& f, uint32_t first, uint32_t last) {
+    static bool inFamilyWindow(const PciFunction& f, uint32_t first, uint32_t last)
+    {
         const std::string config = f.dir + "/config";
         const auto id = quietRead(config, 0);
         if (!id)
@@ -315,13 +340,16 @@ private:
         return base >= LegacyPortLimit && mbhelper::IoRange{base, base + 0x1F}.contains(first, last);
     }
 
-    static std::string howToProceed(const std::string& driver) {
-        return "unload it (sudo modprobe -r " + driver + ") to use the controller from here, or reach the chip "
+    static std::string howToProceed(const std::string& driver)
+    {
+        return "unload it (sudo modprobe -r " + driver +
+               ") to use the controller from here, or reach the chip "
                "through the kernel's own I2C adapter for this bus";
     }
 
     // False, with the reason, when a kernel driver is bound to the function.
-    bool mayTouch(const PciFunction& f) {
+    bool mayTouch(const PciFunction& f)
+    {
         char target[256] = {};
         if (readlink((f.dir + "/driver").c_str(), target, sizeof target - 1) <= 0)
             return true;
@@ -335,12 +363,14 @@ private:
         return false;
     }
 
-    std::string lockdown() const {
+    std::string lockdown() const
+    {
         const std::string mode = mbhelper::lockdownMode(readTextFile(path("/sys/kernel/security/lockdown")));
         return mode == "none" ? std::string{} : mode;
     }
 
-    bool lockedDown() {
+    bool lockedDown()
+    {
         const std::string mode = lockdown();
         if (mode.empty())
             return false;
@@ -349,7 +379,8 @@ private:
         return true;
     }
 
-    void explainRefusal(int err) {
+    void explainRefusal(int err)
+    {
         if (err == EPERM && lockedDown())
             return;
         if (err == EPERM && geteuid() != 0)
@@ -357,13 +388,14 @@ private:
         else if (err == ENOSYS)
             refuse("The motherboard SMBus cannot be used: direct port I/O is not available on this processor.");
         else
-            refuse(std::string("The motherboard SMBus cannot be used: port access was refused (") +
-                   std::strerror(err) + ").");
+            refuse(std::string("The motherboard SMBus cannot be used: port access was refused (") + std::strerror(err) +
+                   ").");
     }
 
     // ---- PCI functions --------------------------------------------------------
 
-    std::vector<PciFunction> functions() const {
+    std::vector<PciFunction> functions() const
+    {
         std::vector<PciFunction> list;
         const std::string dir = devicesDir();
         if (DIR* d = opendir(dir.c_str())) {
@@ -378,13 +410,14 @@ private:
 
     // Reads `width` bytes at `offset` of a function's configuration; the
     // reason is kept when the file exists but cannot be read.
-    std::optional<uint32_t> readConfig(const std::string& configFile, off_t offset, int width) {
+    std::optional<uint32_t> readConfig(const std::string& configFile, off_t offset, int width)
+    {
         const int fd = ::open(configFile.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             if (errno != ENOENT)
                 refuse("The PCI configuration of " + functionName(configFile) + " cannot be read (" +
                        std::strerror(errno) + "): run the program as root to use the motherboard SMBus.");
-            return std::nullopt; // no such function: what a master abort reads
+            return std::nullopt;  // no such function: what a master abort reads
         }
         uint32_t value = 0;
         const ssize_t got = pread(fd, &value, static_cast<size_t>(width), offset);
@@ -392,14 +425,16 @@ private:
         if (got != width) {
             // The kernel shows unprivileged readers only the standard header.
             if (offset >= StandardHeaderSize)
-                refuse("Reading the PCI configuration of " + functionName(configFile) + " beyond its standard "
+                refuse("Reading the PCI configuration of " + functionName(configFile) +
+                       " beyond its standard "
                        "header needs root: run the program as root to use the motherboard SMBus.");
             return std::nullopt;
         }
         return value;
     }
 
-    mbhelper::FunctionRole roleOf(const PciFunction& f) {
+    mbhelper::FunctionRole roleOf(const PciFunction& f)
+    {
         const std::string config = f.dir + "/config";
         const auto id = quietRead(config, 0);
         const auto classDword = quietRead(config, 8);
@@ -408,7 +443,8 @@ private:
         return mbhelper::roleOf(*id, *classDword, f.name);
     }
 
-    static std::optional<uint32_t> quietRead(const std::string& configFile, off_t offset) {
+    static std::optional<uint32_t> quietRead(const std::string& configFile, off_t offset)
+    {
         const int fd = ::open(configFile.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             return std::nullopt;
@@ -418,7 +454,8 @@ private:
         return got == static_cast<ssize_t>(sizeof value) ? std::optional<uint32_t>(value) : std::nullopt;
     }
 
-    static std::string functionName(const std::string& configFile) {
+    static std::string functionName(const std::string& configFile)
+    {
         return baseName(configFile.substr(0, configFile.rfind('/')));
     }
 
@@ -426,7 +463,8 @@ private:
 
     // The function the latch addresses, as a sysfs config path; empty when
     // the latch does not enable a configuration cycle.
-    std::string configPath() const {
+    std::string configPath() const
+    {
         if (!(m_latch & ConfigEnable))
             return {};
         char name[32];
@@ -435,11 +473,10 @@ private:
         return devicesDir() + name;
     }
 
-    off_t configOffset(uint32_t port) const {
-        return static_cast<off_t>((m_latch & 0xFC) + (port - ConfigDataPort));
-    }
+    off_t configOffset(uint32_t port) const { return static_cast<off_t>((m_latch & 0xFC) + (port - ConfigDataPort)); }
 
-    uint32_t configPortRead(uint32_t port, int width) {
+    uint32_t configPortRead(uint32_t port, int width)
+    {
         if (port < ConfigDataPort) {
             const unsigned shift = 8 * (port - ConfigAddressPort);
             return width == 4 ? m_latch : (m_latch >> shift) & (width == 2 ? 0xFFFF : 0xFF);
@@ -450,7 +487,8 @@ private:
         return readConfig(file, configOffset(port), width).value_or(mbhelper::allOnes(width));
     }
 
-    void configPortWrite(uint32_t port, uint32_t value, int width) {
+    void configPortWrite(uint32_t port, uint32_t value, int width)
+    {
         if (port < ConfigDataPort) {
             if (width == 4) {
                 m_latch = value;
@@ -467,7 +505,7 @@ private:
         const std::string dir = file.substr(0, file.rfind('/'));
         const PciFunction f{baseName(dir), dir};
         if (access(file.c_str(), F_OK) != 0)
-            return; // no such function: a write nobody decodes
+            return;  // no such function: a write nobody decodes
         const auto id = readConfig(file, 0, 4);
         const auto classDword = readConfig(file, 8, 4);
         if (!id || !classDword)
@@ -489,7 +527,8 @@ private:
     }
 
     // The first reason stands: later refusals follow from it.
-    void refuse(const std::string& sentence) {
+    void refuse(const std::string& sentence)
+    {
         if (m_refusal.empty())
             m_refusal = sentence;
     }
@@ -502,9 +541,10 @@ private:
     std::string m_refusal;
 };
 
-} // namespace
+}  // namespace
 
-mbhelper::Helper& mbhelper::helper() {
+mbhelper::Helper& mbhelper::helper()
+{
     static LinuxHelper instance;
     return instance;
 }

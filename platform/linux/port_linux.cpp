@@ -23,9 +23,9 @@
 namespace {
 
 struct KernelPort {
-    int number = 0;        // K of parportK
+    int number = 0;  // K of parportK
     int32_t base = 0;
-    int fd = -1;           // open and claimed while >= 0
+    int fd = -1;  // open and claimed while >= 0
 };
 
 std::vector<KernelPort> g_ports;
@@ -34,7 +34,8 @@ bool g_scanned = false;
 std::filesystem::path procDir()
 {
     const char* env = std::getenv("VXPORT_LINUX_PROC_DIR");
-    return (env != nullptr && *env != '\0') ? std::filesystem::path(env) : std::filesystem::path("/proc/sys/dev/parport");
+    return (env != nullptr && *env != '\0') ? std::filesystem::path(env)
+                                            : std::filesystem::path("/proc/sys/dev/parport");
 }
 
 // The list is read once: the library asks for the count and bases at start
@@ -59,7 +60,8 @@ std::vector<KernelPort>& ports()
             continue;
         g_ports.push_back({static_cast<int>(number), static_cast<int32_t>(base), -1});
     }
-    std::sort(g_ports.begin(), g_ports.end(), [](const KernelPort& a, const KernelPort& b) { return a.number < b.number; });
+    std::sort(g_ports.begin(), g_ports.end(),
+              [](const KernelPort& a, const KernelPort& b) { return a.number < b.number; });
     return g_ports;
 }
 
@@ -83,7 +85,7 @@ KernelPort* claimedAt(int32_t address, int& offset)
     return nullptr;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -109,7 +111,7 @@ int32_t ClaimParallelPort(int32_t portNumber, int32_t)
     const std::string device = "/dev/parport" + std::to_string(p->number);
     const int fd = ::open(device.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return 0;   // missing, or not in the group that owns the device
+        return 0;  // missing, or not in the group that owns the device
     if (::ioctl(fd, PPCLAIM) != 0) {
         ::close(fd);
         return 0;
@@ -155,4 +157,4 @@ uint8_t InByte(int32_t address)
     return byte;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -16,7 +16,7 @@ struct Handle {
     int number = 0;
     int address = -1;
     bool pec = false;
-    uint64_t generation = 0;   // a reconfigured board unplugs everything
+    uint64_t generation = 0;  // a reconfigured board unplugs everything
 };
 
 std::array<Handle, 64> g_handles;
@@ -61,13 +61,13 @@ int32_t run(int32_t handle, const uint8_t* out, int outCount, int readCount, uin
     const Handle& h = g_handles[static_cast<size_t>(handle)];
     if (h.address < 0)
         return VXI2C_EARGUMENT;
-    const sim::Outcome outcome = adapter->transfer(static_cast<uint8_t>(h.address),
-                                                   std::span<const uint8_t>(out, static_cast<size_t>(outCount)),
-                                                   readCount, in, received, h.pec);
+    const sim::Outcome outcome =
+        adapter->transfer(static_cast<uint8_t>(h.address), std::span<const uint8_t>(out, static_cast<size_t>(outCount)),
+                          readCount, in, received, h.pec);
     return adapter->present() ? codeFor(outcome) : VXI2C_EGONE;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -111,7 +111,7 @@ int32_t VxI2cOpen(int32_t number)
             return static_cast<int32_t>(i);
         }
     }
-    return VXI2C_EIO;   // as EMFILE would be
+    return VXI2C_EIO;  // as EMFILE would be
 }
 
 void VxI2cClose(int32_t handle)
@@ -196,7 +196,7 @@ int32_t VxI2cReadWordData(int32_t handle, int32_t command)
     uint8_t in[2] = {};
     int received = 0;
     const int32_t rc = run(handle, &c, 1, 2, in, received);
-    return rc < 0 ? rc : (in[0] | (in[1] << 8));   // SMBus words go low byte first
+    return rc < 0 ? rc : (in[0] | (in[1] << 8));  // SMBus words go low byte first
 }
 
 int32_t VxI2cWriteWordData(int32_t handle, int32_t command, int32_t value)
@@ -230,4 +230,4 @@ int32_t VxI2cWriteBlockData(int32_t handle, int32_t command, int32_t count, cons
     return run(handle, out, count + 2, 0, nullptr, received);
 }
 
-} // extern "C"
+}  // extern "C"

@@ -10,14 +10,16 @@ namespace {
 
 class SimHelper final : public mbhelper::Helper {
 public:
-    uint32_t in(uint16_t port, int width) override {
+    uint32_t in(uint16_t port, int width) override
+    {
         if (!isOpen(port, width))
             return mbhelper::allOnes(width);
         sim::Motherboard& board = sim::motherboard();
         return width == 1 ? board.inb(port) : width == 2 ? board.inw(port) : board.inl(port);
     }
 
-    void out(uint16_t port, uint32_t value, int width) override {
+    void out(uint16_t port, uint32_t value, int width) override
+    {
         if (!isOpen(port, width))
             return;
         sim::Motherboard& board = sim::motherboard();
@@ -30,7 +32,8 @@ public:
     }
 
 private:
-    bool acquire(uint32_t first, uint32_t last) override {
+    bool acquire(uint32_t first, uint32_t last) override
+    {
         for (uint32_t p = first; p <= last; ++p)
             if (!sim::motherboard().mayOpen(static_cast<uint16_t>(p)))
                 return false;
@@ -38,9 +41,10 @@ private:
     }
 };
 
-} // namespace
+}  // namespace
 
-mbhelper::Helper& mbhelper::helper() {
+mbhelper::Helper& mbhelper::helper()
+{
     static SimHelper instance;
     return instance;
 }

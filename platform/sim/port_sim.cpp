@@ -5,12 +5,9 @@
 
 namespace {
 
-sim::Port* portByNumber(int32_t portNumber)
-{
-    return sim::board().port(portNumber - 1);
-}
+sim::Port* portByNumber(int32_t portNumber) { return sim::board().port(portNumber - 1); }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -52,4 +49,4 @@ uint8_t InByte(int32_t address)
     return 0;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -20,13 +20,10 @@ std::string busName(uint32_t base)
     return buf;
 }
 
-} // namespace
+}  // namespace
 
 Port::Port(const PortConfig& config, Board& board)
-    : m_config(config),
-      m_board(board),
-      m_bus(busName(config.base)),
-      m_pc(m_bus.addDriver("pc")),
+    : m_config(config), m_board(board), m_bus(busName(config.base)), m_pc(m_bus.addDriver("pc")),
       m_heldElsewhere(config.heldByOtherProcess)
 {
     for (const ChipConfig& c : config.chips) {
@@ -285,4 +282,4 @@ Board& board()
     return *instance;
 }
 
-} // namespace sim
+}  // namespace sim

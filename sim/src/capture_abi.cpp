@@ -35,9 +35,8 @@ __attribute__((visibility("default"))) int fanscope_sim_capture_begin(unsigned p
 // Ends the capture and hands its dump to `sink` in one piece. Returns 0, -1
 // when no capture was running, 1 when the capture hit its size limit (the
 // dump holds its beginning).
-__attribute__((visibility("default"))) int fanscope_sim_capture_end(void (*sink)(const char* text, unsigned long size,
-                                                                                  void* context),
-                                                                     void* context)
+__attribute__((visibility("default"))) int
+fanscope_sim_capture_end(void (*sink)(const char* text, unsigned long size, void* context), void* context)
 {
     if (!g_capture)
         return -1;
@@ -51,4 +50,4 @@ __attribute__((visibility("default"))) int fanscope_sim_capture_end(void (*sink)
     return truncated ? 1 : 0;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -26,13 +26,10 @@ std::string driverName(uint8_t address)
     return buf;
 }
 
-} // namespace
+}  // namespace
 
 Chip::Chip(Bus& bus, const Clock& clock, const ChipConfig& config, double ambientC)
-    : m_bus(bus),
-      m_clock(clock),
-      m_driver(bus.addDriver(driverName(config.address))),
-      m_config(config),
+    : m_bus(bus), m_clock(clock), m_driver(bus.addDriver(driverName(config.address))), m_config(config),
       m_model(std::make_unique<ChipModel>(m_regs, config, ambientC))
 {
     for (int i = 0; i < kBlockSize; ++i)
@@ -53,7 +50,7 @@ void Chip::powerOn()
     }
     m_regs[reg::DeviceId] = dual ? reg::kDeviceIdTfm4411 : reg::kDeviceIdTfm4410;
     if (!dual) {
-        m_regs[reg::Config2] &= 0x35;    // no second PWM, tach or remote channel
+        m_regs[reg::Config2] &= 0x35;  // no second PWM, tach or remote channel
         m_regs[reg::FanSpeed] &= 0x0F;
     }
     m_pointer = 0;
@@ -97,7 +94,7 @@ uint8_t Chip::busRead(uint8_t r)
         return 0x00;
     const uint8_t v = m_regs[r];
     if (r == reg::Status1 || r == reg::Status2)
-        m_regs[r] = 0;   // clear on read; the next conversion sets what still holds
+        m_regs[r] = 0;  // clear on read; the next conversion sets what still holds
     return v;
 }
 
@@ -111,7 +108,7 @@ void Chip::busWrite(uint8_t r, uint8_t value)
         return;
     }
     if (r == reg::Config2 && (value & 0x80)) {
-        powerOn();   // software reset; the bit itself reads back 0
+        powerOn();  // software reset; the bit itself reads back 0
         return;
     }
     m_regs[r] = value;
@@ -169,11 +166,9 @@ void Chip::byteReceived(uint8_t value)
         return;
     }
     switch (m_block) {
-    case Block::None:
-        busWrite(m_cursor++, value);
-        break;
+    case Block::None: busWrite(m_cursor++, value); break;
     case Block::Read:
-        m_acked = false;   // a block read takes no data bytes
+        m_acked = false;  // a block read takes no data bytes
         break;
     case Block::Write:
         if (index == 1) {
@@ -186,7 +181,7 @@ void Chip::byteReceived(uint8_t value)
             m_acked = pec(m_msg.data(), m_msgLen - 1) == value;
             if (m_acked)
                 std::copy_n(m_blockBuf.begin(), m_blockCount, m_blockMem.begin());
-            m_block = Block::None;   // nothing more is taken
+            m_block = Block::None;  // nothing more is taken
             m_bytesInWrite = -1000;
         } else {
             m_acked = false;
@@ -252,7 +247,7 @@ void Chip::onLines(bool scl, bool sda)
         bool received(uint8_t byte)
         {
             if (chip.m_bytesInWrite < 0)
-                return false;   // refused earlier in this message
+                return false;  // refused earlier in this message
             chip.byteReceived(byte);
             return chip.m_acked;
         }
@@ -262,4 +257,4 @@ void Chip::onLines(bool scl, bool sda)
         .onLines(scl, sda, bytes);
 }
 
-} // namespace sim
+}  // namespace sim

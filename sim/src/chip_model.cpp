@@ -35,7 +35,7 @@ void encode(double v, double step, uint8_t& high, uint8_t& field)
     }
 }
 
-} // namespace
+}  // namespace
 
 ChipModel::ChipModel(std::array<uint8_t, 256>& regs, const ChipConfig& config, double ambientC)
     : m_r(regs), m_config(config), m_dual(config.variant == ChipVariant::Tfm4411), m_ambient(ambientC)
@@ -51,7 +51,7 @@ void ChipModel::advanceTo(double nowMs)
         integrate(m_nextConversionMs - m_nowMs);
         m_nowMs = m_nextConversionMs;
         m_nextConversionMs += model::kConversionMs;
-        if (m_r[reg::Config1] & 0x01)   // Monitor: conversions run
+        if (m_r[reg::Config1] & 0x01)  // Monitor: conversions run
             convert();
     }
     integrate(nowMs - m_nowMs);
@@ -151,11 +151,11 @@ void ChipModel::integrate(double dtMs)
         double out = f.spinUpLeftMs > 0 ? 1.0 : f.applied;
         f.spinUpLeftMs = std::max(0.0, f.spinUpLeftMs - dtMs);
         if (c1 & 0x08)
-            out = 1.0 - out;   // PWM Invert
+            out = 1.0 - out;  // PWM Invert
         if (cfg.invertingDriver)
-            out = 1.0 - out;   // the board's fan stage
+            out = 1.0 - out;  // the board's fan stage
         if (!((m_r[reg::Config2] >> i) & 1))
-            out = 0.0;         // PWM output disabled
+            out = 0.0;  // PWM output disabled
         const double target = cfg.stalled ? 0.0 : out * cfg.fullSpeedRpm;
         f.rpm += (target - f.rpm) * kFan;
     }
@@ -170,8 +170,7 @@ uint8_t ChipModel::tachCount(int fan) const
     // The counter spans one revolution of a two-pulse tach fan, or of a
     // four-pulse commutation signal in analog (two-wire) mode.
     const double counted = (m_r[reg::Config1] & 0x04) ? 4.0 : 2.0;
-    const double count =
-        model::kTachClockHz * 60.0 * counted / (m_config.fans[fan].pulsesPerRev * n * f.rpm);
+    const double count = model::kTachClockHz * 60.0 * counted / (m_config.fans[fan].pulsesPerRev * n * f.rpm);
     if (count >= 254.5)
         return 0xFF;
     return static_cast<uint8_t>(std::max(1L, std::lround(count)));
@@ -211,7 +210,7 @@ void ChipModel::convert()
             s |= (hi ? 0x04 : 0) | (lo ? 0x08 : 0) | (th ? 0x10 : 0) | (open ? 0x20 : 0);
         }
         if (th)
-            s2 |= 0x80;   // THERM: any channel over its therm limit
+            s2 |= 0x80;  // THERM: any channel over its therm limit
     }
     m_r[reg::ExtraRes] = extra;
 
@@ -233,4 +232,4 @@ void ChipModel::convert()
     m_r[reg::Status2] |= s2;
 }
 
-} // namespace sim
+}  // namespace sim

@@ -11,15 +11,15 @@
 namespace sim {
 
 namespace model {
-inline constexpr double kConversionMs = 125.0;   // one conversion of every channel
-inline constexpr double kHeaterRiseC = 45.0;     // steady rise of a diode with its heater on
-inline constexpr double kRemoteTauS = 20.0;      // remote diode time constant
-inline constexpr double kSelfHeatC = 2.0;        // local channel above ambient
+inline constexpr double kConversionMs = 125.0;  // one conversion of every channel
+inline constexpr double kHeaterRiseC = 45.0;    // steady rise of a diode with its heater on
+inline constexpr double kRemoteTauS = 20.0;     // remote diode time constant
+inline constexpr double kSelfHeatC = 2.0;       // local channel above ambient
 inline constexpr double kLocalTauS = 60.0;
-inline constexpr double kFanTauS = 1.0;          // fan speed time constant
-inline constexpr double kStillRpm = 30.0;        // below this a fan counts as stopped
+inline constexpr double kFanTauS = 1.0;    // fan speed time constant
+inline constexpr double kStillRpm = 30.0;  // below this a fan counts as stopped
 inline constexpr double kTachClockHz = 11250.0;
-} // namespace model
+}  // namespace model
 
 class ChipModel {
 public:
@@ -27,7 +27,11 @@ public:
 
     // Advances to time `nowMs`; runs every conversion due on the way.
     void advanceTo(double nowMs);
-    void setHeaters(bool h1, bool h2) { m_heater[0] = h1; m_heater[1] = h2; }
+    void setHeaters(bool h1, bool h2)
+    {
+        m_heater[0] = h1;
+        m_heater[1] = h2;
+    }
 
     double temperature(int channel) const { return m_temp[static_cast<size_t>(channel)]; }
     double rpm(int fan) const { return m_fan[static_cast<size_t>(fan)].rpm; }
@@ -40,15 +44,15 @@ public:
 private:
     struct Fan {
         double rpm = 0;
-        double commanded = 0;   // duty the control logic asks for
-        double applied = 0;     // duty after the filter ramp and spin-up
+        double commanded = 0;  // duty the control logic asks for
+        double applied = 0;    // duty after the filter ramp and spin-up
         double spinUpLeftMs = 0;
     };
     void integrate(double dtMs);
     double controlDuty(int fan) const;
     double autoDuty(int channel, int fan) const;
     uint8_t tachCount(int fan) const;
-    double reading(int channel) const;   // with the offset
+    double reading(int channel) const;  // with the offset
     bool channelEnabled(int channel) const;
     bool diodeOpen(int channel) const;
     int fans() const { return m_dual ? 2 : 1; }
@@ -64,4 +68,4 @@ private:
     double m_nextConversionMs = model::kConversionMs;
 };
 
-} // namespace sim
+}  // namespace sim

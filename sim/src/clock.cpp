@@ -37,4 +37,4 @@ void Clock::restart()
     m_realOrigin = realMs();
 }
 
-} // namespace sim
+}  // namespace sim

@@ -58,13 +58,9 @@ void onlyKeys(const json& obj, const std::string& path, std::initializer_list<st
     }
 }
 
-std::string join(const std::string& path, std::string_view key)
-{
-    return config_text::joinPath(path, key);
-}
+std::string join(const std::string& path, std::string_view key) { return config_text::joinPath(path, key); }
 
-template <typename T>
-[[noreturn]] void failRange(const std::string& path, const json& v, T lo, T hi)
+template <typename T> [[noreturn]] void failRange(const std::string& path, const json& v, T lo, T hi)
 {
     std::ostringstream os;
     os << "is out of range (" << lo << " to " << hi << ")";
@@ -94,12 +90,9 @@ long long integer(const json& v, const std::string& path, long long lo, long lon
         n = static_cast<long long>(d);
     } else if (v.is_string()) {
         switch (config_text::integerFromText(v.get_ref<const std::string&>(), n)) {
-        case config_text::TextNumber::Ok:
-            break;
-        case config_text::TextNumber::TooLarge:
-            failRange(path, v, lo, hi);
-        case config_text::TextNumber::NotANumber:
-            fail(path, v, "is not a number");
+        case config_text::TextNumber::Ok: break;
+        case config_text::TextNumber::TooLarge: failRange(path, v, lo, hi);
+        case config_text::TextNumber::NotANumber: fail(path, v, "is not a number");
         }
     } else {
         fail(path, v, "is not a number");
@@ -292,7 +285,9 @@ json chipJson(const ChipConfig& c)
 {
     json fans = json::array();
     for (const FanConfig& f : c.fans)
-        fans.push_back({{"fullSpeedRpm", f.fullSpeedRpm}, {"pulsesPerRev", f.pulsesPerRev}, {"stalled", f.stalled},
+        fans.push_back({{"fullSpeedRpm", f.fullSpeedRpm},
+                        {"pulsesPerRev", f.pulsesPerRev},
+                        {"stalled", f.stalled},
                         {"invertingDriver", f.invertingDriver}});
     return {{"variant", c.variant == ChipVariant::Tfm4410 ? "TFM4410" : "TFM4411"},
             {"address", c.address},
@@ -301,7 +296,7 @@ json chipJson(const ChipConfig& c)
             {"fans", fans}};
 }
 
-} // namespace
+}  // namespace
 
 std::string_view presetName(SouthBridgePreset preset)
 {
@@ -335,7 +330,8 @@ static Config parseSettings(std::string_view jsonText)
             for (size_t k = 0; k < i; ++k) {
                 const uint32_t a = c.ports[k].base, b = c.ports[i].base;
                 if ((a > b ? a - b : b - a) < 3)
-                    fail(p + ".base", ports[i].value("base", json(b)), "overlaps the registers of ports[" + std::to_string(k) + "]");
+                    fail(p + ".base", ports[i].value("base", json(b)),
+                         "overlaps the registers of ports[" + std::to_string(k) + "]");
             }
         }
     }
@@ -418,28 +414,35 @@ std::string toJson(const Config& config)
             mode = "holdSclLow";
         else if (p.otherMaster.mode == OtherMasterConfig::Mode::WinArbitration)
             mode = "winArbitration";
-        ports.push_back({{"base", p.base},
-                         {"adapter", p.inverting ? "inverting" : "non-inverting"},
-                         {"heldByOtherProcess", p.heldByOtherProcess},
-                         {"chips", chips},
-                         {"eeprom", p.eeprom},
-                         {"otherMaster", {{"mode", mode}, {"bit", p.otherMaster.bit}, {"attempts", p.otherMaster.attempts}}},
-                         {"faults", faultsJson(p.faults)}});
+        ports.push_back(
+            {{"base", p.base},
+             {"adapter", p.inverting ? "inverting" : "non-inverting"},
+             {"heldByOtherProcess", p.heldByOtherProcess},
+             {"chips", chips},
+             {"eeprom", p.eeprom},
+             {"otherMaster", {{"mode", mode}, {"bit", p.otherMaster.bit}, {"attempts", p.otherMaster.attempts}}},
+             {"faults", faultsJson(p.faults)}});
     }
     json mbChips = json::array();
     for (const ChipConfig& c : config.motherboard.chips)
         mbChips.push_back(chipJson(c));
-    json root = {{"ports", ports},
-                 {"motherboard", {{"southBridge", std::string(presetName(config.motherboard.southBridge))}, {"chips", mbChips}}},
-                 {"ambientC", config.ambientC},
-                 {"time", config.time == TimeMode::Real ? "real" : "manual"}};
+    json root = {
+        {"ports", ports},
+        {"motherboard", {{"southBridge", std::string(presetName(config.motherboard.southBridge))}, {"chips", mbChips}}},
+        {"ambientC", config.ambientC},
+        {"time", config.time == TimeMode::Real ? "real" : "manual"}};
     json adapters = json::array();
     for (const I2cAdapterConfig& a : config.i2cAdapters) {
         json chips = json::array();
         for (const ChipConfig& c : a.chips)
             chips.push_back(chipJson(c));
-        json entry = {{"number", a.number}, {"name", a.name}, {"bus", a.bus}, {"pec", a.pec},
-                      {"vanishAfter", a.vanishAfter}, {"driverOwned", a.driverOwned}, {"accessDenied", a.accessDenied}};
+        json entry = {{"number", a.number},
+                      {"name", a.name},
+                      {"bus", a.bus},
+                      {"pec", a.pec},
+                      {"vanishAfter", a.vanishAfter},
+                      {"driverOwned", a.driverOwned},
+                      {"accessDenied", a.accessDenied}};
         if (a.bus == "own")
             entry["chips"] = chips;
         adapters.push_back(entry);
@@ -450,4 +453,4 @@ std::string toJson(const Config& config)
     return root.dump(2);
 }
 
-} // namespace sim
+}  // namespace sim

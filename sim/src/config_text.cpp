@@ -132,10 +132,7 @@ std::string_view kindOf(mode_t mode)
     return "not a plain file";
 }
 
-[[noreturn]] void fileError(const std::string& path, const std::string& why)
-{
-    throw ConfigError(path + ": " + why);
-}
+[[noreturn]] void fileError(const std::string& path, const std::string& why) { throw ConfigError(path + ": " + why); }
 
 }  // namespace
 
@@ -161,17 +158,12 @@ std::string shortText(std::string_view s)
 std::string excerpt(const json& value)
 {
     switch (value.type()) {
-    case json::value_t::string:
-        return '"' + shortText(value.get_ref<const std::string&>()) + '"';
-    case json::value_t::array:
-        return "[a list of " + std::to_string(value.size()) + "]";
-    case json::value_t::object:
-        return "{an object of " + std::to_string(value.size()) + " keys}";
+    case json::value_t::string: return '"' + shortText(value.get_ref<const std::string&>()) + '"';
+    case json::value_t::array: return "[a list of " + std::to_string(value.size()) + "]";
+    case json::value_t::object: return "{an object of " + std::to_string(value.size()) + " keys}";
     case json::value_t::binary:
-    case json::value_t::discarded:
-        return "(a value)";
-    default:
-        return value.dump();  // null, true, false or a number: short by nature
+    case json::value_t::discarded: return "(a value)";
+    default: return value.dump();  // null, true, false or a number: short by nature
     }
 }
 
@@ -236,7 +228,7 @@ std::string readFile(const std::string& path)
     // Look before opening, so a device is never opened at all; the check
     // that counts is the one on the opened file below, which no swap of the
     // name between the two can get past.
-    struct stat st {};
+    struct stat st { };
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
         fileError(path, "is " + std::string(kindOf(st.st_mode)) + ", not a configuration file");
 
@@ -253,7 +245,8 @@ std::string readFile(const std::string& path)
     if (!S_ISREG(st.st_mode))
         fileError(path, "is " + std::string(kindOf(st.st_mode)) + ", not a configuration file");
     const auto tooLarge = [&] {
-        fileError(path, "is larger than " + std::to_string(kMaxFileSize / 1024) + " KiB, too large for a configuration");
+        fileError(path,
+                  "is larger than " + std::to_string(kMaxFileSize / 1024) + " KiB, too large for a configuration");
     };
     if (static_cast<std::uintmax_t>(st.st_size) > kMaxFileSize)
         tooLarge();

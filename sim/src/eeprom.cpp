@@ -8,10 +8,7 @@ namespace {
 constexpr size_t kMessageLimit = 4096;
 }
 
-Eeprom::Eeprom(Bus& bus) : m_bus(bus), m_driver(bus.addDriver("eeprom"))
-{
-    m_pending.reserve(64);
-}
+Eeprom::Eeprom(Bus& bus) : m_bus(bus), m_driver(bus.addDriver("eeprom")) { m_pending.reserve(64); }
 
 void Eeprom::reset()
 {
@@ -32,7 +29,7 @@ void Eeprom::endMessage()
     m_inWrite = false;
     if (m_pending.empty())
         return;
-    if (m_messages.size() >= kMessageLimit)   // a long session must not grow without end
+    if (m_messages.size() >= kMessageLimit)  // a long session must not grow without end
         m_messages.erase(m_messages.begin(), m_messages.begin() + kMessageLimit / 2);
     m_messages.push_back(m_pending);
     if (m_pending.size() >= 2) {
@@ -59,7 +56,7 @@ void Eeprom::onLines(bool scl, bool sda)
         }
         bool received(uint8_t byte)
         {
-            if (eeprom.m_pending.size() < 2 + 128)   // one page of data at most
+            if (eeprom.m_pending.size() < 2 + 128)  // one page of data at most
                 eeprom.m_pending.push_back(byte);
             return true;
         }
@@ -69,4 +66,4 @@ void Eeprom::onLines(bool scl, bool sda)
         .onLines(scl, sda, bytes);
 }
 
-} // namespace sim
+}  // namespace sim

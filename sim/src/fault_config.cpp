@@ -133,7 +133,7 @@ FaultConfig parseFault(const json& j, const std::string& path)
     return f;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<FaultConfig> parseFaults(const json& list, const std::string& path)
 {
@@ -172,4 +172,4 @@ json faultsJson(const std::vector<FaultConfig>& faults)
     return out;
 }
 
-} // namespace sim
+}  // namespace sim

@@ -13,4 +13,4 @@ namespace sim {
 std::vector<FaultConfig> parseFaults(const nlohmann::json& list, const std::string& path);
 nlohmann::json faultsJson(const std::vector<FaultConfig>& faults);
 
-} // namespace sim
+}  // namespace sim

@@ -6,8 +6,7 @@ namespace sim {
 
 FaultSchedule::FaultSchedule(Bus& bus, const Clock& clock, std::vector<std::unique_ptr<Chip>>& chips)
     : m_bus(bus), m_clock(clock), m_chips(chips), m_stuck(bus.addDriver("stuck")), m_talker(bus.addDriver("talker"))
-{
-}
+{ }
 
 void FaultSchedule::add(const FaultConfig& fault)
 {
@@ -22,9 +21,8 @@ void FaultSchedule::add(const FaultConfig& fault)
 
 bool FaultSchedule::active(FaultConfig::Kind kind, double now) const
 {
-    return std::any_of(m_lines.begin(), m_lines.end(), [&](const FaultConfig& f) {
-        return f.kind == kind && now >= f.fromMs && now < f.toMs;
-    });
+    return std::any_of(m_lines.begin(), m_lines.end(),
+                       [&](const FaultConfig& f) { return f.kind == kind && now >= f.fromMs && now < f.toMs; });
 }
 
 void FaultSchedule::poll()
@@ -105,4 +103,4 @@ void FaultSchedule::onLines(bool scl, bool sda)
     }
 }
 
-} // namespace sim
+}  // namespace sim

@@ -30,7 +30,7 @@ private:
     struct Pending {
         FaultConfig fault;
         Chip* chip;
-        uint64_t baseline;   // the chip's answered messages when added
+        uint64_t baseline;  // the chip's answered messages when added
     };
     void removeDueChips();
     bool active(FaultConfig::Kind kind, double now) const;
@@ -38,10 +38,10 @@ private:
     Bus& m_bus;
     const Clock& m_clock;
     std::vector<std::unique_ptr<Chip>>& m_chips;
-    Bus::DriverId m_stuck;    // the held lines
-    Bus::DriverId m_talker;   // the other master
-    std::vector<FaultConfig> m_lines;   // SclLow, SdaLow, OtherMaster
-    std::vector<Pending> m_gone;        // ChipGone, per chip, until struck
+    Bus::DriverId m_stuck;             // the held lines
+    Bus::DriverId m_talker;            // the other master
+    std::vector<FaultConfig> m_lines;  // SclLow, SdaLow, OtherMaster
+    std::vector<Pending> m_gone;       // ChipGone, per chip, until struck
     bool m_scl = true, m_sda = true;
     bool m_inFrame = false;
     bool m_armed = false;
@@ -49,4 +49,4 @@ private:
     int m_falls = 0;
 };
 
-} // namespace sim
+}  // namespace sim

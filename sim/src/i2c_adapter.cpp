@@ -6,8 +6,7 @@ namespace sim {
 
 I2cAdapter::I2cAdapter(const I2cAdapterConfig& config, Bus& bus)
     : m_config(config), m_bus(bus), m_master(bus, "i2c-" + std::to_string(config.number))
-{
-}
+{ }
 
 uint32_t I2cAdapter::functionality() const
 {
@@ -41,8 +40,8 @@ Outcome I2cAdapter::quick(uint8_t address7, bool read)
     return m_master.quick(address7, read) ? Outcome::Ok : Outcome::NoAck;
 }
 
-Outcome I2cAdapter::transfer(uint8_t address7, std::span<const uint8_t> out, int readCount, uint8_t* in,
-                             int& received, bool pec)
+Outcome I2cAdapter::transfer(uint8_t address7, std::span<const uint8_t> out, int readCount, uint8_t* in, int& received,
+                             bool pec)
 {
     received = 0;
     if (!begin())
@@ -50,4 +49,4 @@ Outcome I2cAdapter::transfer(uint8_t address7, std::span<const uint8_t> out, int
     return m_master.transfer(address7, out, readCount, in, received, pec && m_config.pec);
 }
 
-} // namespace sim
+}  // namespace sim

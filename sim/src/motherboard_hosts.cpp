@@ -2,7 +2,8 @@
 
 namespace sim {
 
-uint8_t* HostController::plainRegister(uint16_t offset) {
+uint8_t* HostController::plainRegister(uint16_t offset)
+{
     if (offset == m_layout.command)
         return &m_command;
     if (offset == m_layout.address)
@@ -14,7 +15,8 @@ uint8_t* HostController::plainRegister(uint16_t offset) {
     return nullptr;
 }
 
-uint8_t HostController::read(uint16_t offset) {
+uint8_t HostController::read(uint16_t offset)
+{
     if (offset == m_layout.status) {
         if (m_busyLeft > 0) {
             --m_busyLeft;
@@ -29,7 +31,8 @@ uint8_t HostController::read(uint16_t offset) {
     return 0;
 }
 
-void HostController::write(uint16_t offset, uint8_t value) {
+void HostController::write(uint16_t offset, uint8_t value)
+{
     if (offset == m_layout.status) {
         m_status &= ~(value & (m_layout.done | m_layout.deviceError | m_layout.collision | m_layout.failed));
         return;
@@ -41,7 +44,7 @@ void HostController::write(uint16_t offset, uint8_t value) {
     if (offset == m_layout.protocolRegister) {
         m_protocol = value & ~m_layout.writeOnly;
         if (value & m_layout.kill) {
-            kill(); // and never a start in the same write
+            kill();  // and never a start in the same write
             return;
         }
     }
@@ -49,13 +52,15 @@ void HostController::write(uint16_t offset, uint8_t value) {
         start();
 }
 
-void HostController::kill() {
+void HostController::kill()
+{
     if (m_busyLeft > 0)
         m_status |= m_layout.failed;
     m_busyLeft = 0;
 }
 
-void HostController::start() {
+void HostController::start()
+{
     if (m_busyLeft > 0)
         return;
     constexpr Protocol byCode[] = {Protocol::Quick, Protocol::Byte, Protocol::ByteData, Protocol::WordData};
@@ -69,7 +74,8 @@ void HostController::start() {
     m_busyLeft = m_busyReads;
 }
 
-HostController::Outcome HostController::run(Protocol protocol) {
+HostController::Outcome HostController::run(Protocol protocol)
+{
     if (protocol == Protocol::Unsupported)
         return Outcome::Unsupported;
     const bool read = (m_address & 1) != 0;
@@ -115,8 +121,7 @@ HostController::Outcome HostController::run(Protocol protocol) {
                 return failed();
         }
         break;
-    case Protocol::Unsupported:
-        break;
+    case Protocol::Unsupported: break;
     }
     m_master.stop();
     return Outcome::Ok;
@@ -126,20 +131,46 @@ HostController::Outcome HostController::run(Protocol protocol) {
 // protocol field and the kill bit, and reads back 0.
 Piix4Host::Piix4Host(Bus& bus)
     : HostController(bus, "piix4-host",
-                     {.status = 0, .command = 3, .address = 4, .data0 = 5, .data1 = 6,
-                      .busy = 0x01, .idle = 0x00, .done = 0x02, // done: the interrupt bit
-                      .deviceError = 0x04, .collision = 0x08, .failed = 0x10,
-                      .protocolRegister = 2, .protocolShift = 2, .kill = 0x02, .writeOnly = 0x40,
-                      .startRegister = 2, .startBit = 0x40}) {}
+                     {.status = 0,
+                      .command = 3,
+                      .address = 4,
+                      .data0 = 5,
+                      .data1 = 6,
+                      .busy = 0x01,
+                      .idle = 0x00,
+                      .done = 0x02,  // done: the interrupt bit
+                      .deviceError = 0x04,
+                      .collision = 0x08,
+                      .failed = 0x10,
+                      .protocolRegister = 2,
+                      .protocolShift = 2,
+                      .kill = 0x02,
+                      .writeOnly = 0x40,
+                      .startRegister = 2,
+                      .startBit = 0x40})
+{ }
 
 // ALi type: any write to the start register starts; the kill bit of the
 // protocol type register reads back 0.
 AliHost::AliHost(Bus& bus)
     : HostController(bus, "ali-host",
-                     {.status = 0, .command = 7, .address = 3, .data0 = 4, .data1 = 5,
-                      .busy = 0x08, .idle = 0x04, .done = 0x10,
-                      .deviceError = 0x20, .collision = 0x40, .failed = 0x80, // collision: bus error
-                      .protocolRegister = 1, .protocolShift = 4, .kill = 0x04, .writeOnly = 0x04,
-                      .startRegister = 2, .startBit = 0}) {}
+                     {.status = 0,
+                      .command = 7,
+                      .address = 3,
+                      .data0 = 4,
+                      .data1 = 5,
+                      .busy = 0x08,
+                      .idle = 0x04,
+                      .done = 0x10,
+                      .deviceError = 0x20,
+                      .collision = 0x40,
+                      .failed = 0x80,  // collision: bus error
+                      .protocolRegister = 1,
+                      .protocolShift = 4,
+                      .kill = 0x04,
+                      .writeOnly = 0x04,
+                      .startRegister = 2,
+                      .startBit = 0})
+{ }
 
-} // namespace sim
+}  // namespace sim

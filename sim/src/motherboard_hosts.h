@@ -16,8 +16,8 @@ class HostController {
 public:
     struct Layout {
         uint16_t status, command, address, data0, data1;
-        uint8_t busy;   // what status reads, alone, while a transfer runs
-        uint8_t idle;   // added to every other status read
+        uint8_t busy;  // what status reads, alone, while a transfer runs
+        uint8_t idle;  // added to every other status read
         // Set at a transfer's end, each cleared by writing it to status.
         uint8_t done, deviceError, collision, failed;
         // The register whose 3-bit field at `protocolShift` selects the
@@ -26,14 +26,14 @@ public:
         uint16_t protocolRegister;
         unsigned protocolShift;
         uint8_t kill;
-        uint8_t writeOnly;       // bits of that register that read back 0
+        uint8_t writeOnly;  // bits of that register that read back 0
         // A write to `startRegister` starts a transfer: any write when
         // `startBit` is 0, else one with that bit set.
         uint16_t startRegister;
         uint8_t startBit;
     };
 
-    HostController(Bus& bus, const char* name, const Layout& layout) : m_master(bus, name), m_layout(layout) {}
+    HostController(Bus& bus, const char* name, const Layout& layout) : m_master(bus, name), m_layout(layout) { }
     virtual ~HostController() = default;
     HostController(const HostController&) = delete;
     HostController& operator=(const HostController&) = delete;
@@ -82,4 +82,4 @@ public:
     explicit AliHost(Bus& bus);
 };
 
-} // namespace sim
+}  // namespace sim

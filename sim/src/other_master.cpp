@@ -67,4 +67,4 @@ void OtherMaster::onLines(bool scl, bool sda)
     }
 }
 
-} // namespace sim
+}  // namespace sim

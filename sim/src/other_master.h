@@ -24,8 +24,8 @@ private:
     int m_remaining = 0;
     bool m_scl = true, m_sda = true;
     bool m_inFrame = false;
-    bool m_armed = false;     // pulling SDA for the chosen bit of this attempt
-    int m_falls = 0;          // SCL falling edges since the start
+    bool m_armed = false;  // pulling SDA for the chosen bit of this attempt
+    int m_falls = 0;       // SCL falling edges since the start
 };
 
-} // namespace sim
+}  // namespace sim

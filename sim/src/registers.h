@@ -51,46 +51,29 @@ struct Entry {
     uint8_t address;
     uint8_t powerOn;
     Access access;
-    bool dualOnly;   // exists on the TFM4411 only
+    bool dualOnly;  // exists on the TFM4411 only
 };
 
 // Device ID is filled in per variant.
 inline constexpr std::array<Entry, 35> kTable{{
-    {Config1, 0x01, Access::ReadWrite, false},
-    {Config2, 0x7F, Access::ReadWrite, false},
-    {Status1, 0x00, Access::ReadOnly, false},
-    {Status2, 0x00, Access::ReadOnly, false},
-    {ExtraRes, 0x00, Access::ReadOnly, false},
-    {TestReg, 0x00, Access::ReadWrite, false},
-    {Tach1, 0xFF, Access::ReadWrite, false},
-    {Tach2, 0xFF, Access::ReadWrite, true},
-    {LocalTemp, 0x00, Access::ReadOnly, false},
-    {Remote1Temp, 0x00, Access::ReadOnly, false},
-    {Remote2Temp, 0x00, Access::ReadOnly, true},
-    {LocalOffset, 0x00, Access::ReadWrite, false},
-    {Remote1Offset, 0x00, Access::ReadWrite, false},
-    {Remote2Offset, 0x00, Access::ReadWrite, true},
-    {Tach1Limit, 0xFF, Access::ReadWrite, false},
-    {Tach2Limit, 0xFF, Access::ReadWrite, true},
-    {LocalHigh, 0x46, Access::ReadWrite, false},
-    {LocalLow, 0x00, Access::ReadWrite, false},
-    {LocalTherm, 0x55, Access::ReadWrite, false},
-    {Remote1High, 0x3C, Access::ReadWrite, false},
-    {Remote1Low, 0x00, Access::ReadWrite, false},
-    {Remote1Therm, 0x41, Access::ReadWrite, false},
-    {Remote2High, 0x3C, Access::ReadWrite, true},
-    {Remote2Low, 0x00, Access::ReadWrite, true},
-    {Remote2Therm, 0x41, Access::ReadWrite, true},
-    {Fan1Char, 0x5D, Access::ReadWrite, false},
-    {Fan2Char, 0x5D, Access::ReadWrite, true},
-    {FanSpeed, 0x55, Access::ReadWrite, false},
-    {FanFilter, 0x50, Access::ReadWrite, false},
-    {LocalTmin, 0x61, Access::ReadWrite, false},
-    {Remote1Tmin, 0x61, Access::ReadWrite, false},
-    {Remote2Tmin, 0x61, Access::ReadWrite, true},
-    {DeviceId, 0x31, Access::ReadOnly, false},
-    {CompanyId, 0x46, Access::ReadOnly, false},
-    {Revision, 0x12, Access::ReadWrite, false},   // only bit 7 is writable
+    {Config1, 0x01, Access::ReadWrite, false},       {Config2, 0x7F, Access::ReadWrite, false},
+    {Status1, 0x00, Access::ReadOnly, false},        {Status2, 0x00, Access::ReadOnly, false},
+    {ExtraRes, 0x00, Access::ReadOnly, false},       {TestReg, 0x00, Access::ReadWrite, false},
+    {Tach1, 0xFF, Access::ReadWrite, false},         {Tach2, 0xFF, Access::ReadWrite, true},
+    {LocalTemp, 0x00, Access::ReadOnly, false},      {Remote1Temp, 0x00, Access::ReadOnly, false},
+    {Remote2Temp, 0x00, Access::ReadOnly, true},     {LocalOffset, 0x00, Access::ReadWrite, false},
+    {Remote1Offset, 0x00, Access::ReadWrite, false}, {Remote2Offset, 0x00, Access::ReadWrite, true},
+    {Tach1Limit, 0xFF, Access::ReadWrite, false},    {Tach2Limit, 0xFF, Access::ReadWrite, true},
+    {LocalHigh, 0x46, Access::ReadWrite, false},     {LocalLow, 0x00, Access::ReadWrite, false},
+    {LocalTherm, 0x55, Access::ReadWrite, false},    {Remote1High, 0x3C, Access::ReadWrite, false},
+    {Remote1Low, 0x00, Access::ReadWrite, false},    {Remote1Therm, 0x41, Access::ReadWrite, false},
+    {Remote2High, 0x3C, Access::ReadWrite, true},    {Remote2Low, 0x00, Access::ReadWrite, true},
+    {Remote2Therm, 0x41, Access::ReadWrite, true},   {Fan1Char, 0x5D, Access::ReadWrite, false},
+    {Fan2Char, 0x5D, Access::ReadWrite, true},       {FanSpeed, 0x55, Access::ReadWrite, false},
+    {FanFilter, 0x50, Access::ReadWrite, false},     {LocalTmin, 0x61, Access::ReadWrite, false},
+    {Remote1Tmin, 0x61, Access::ReadWrite, false},   {Remote2Tmin, 0x61, Access::ReadWrite, true},
+    {DeviceId, 0x31, Access::ReadOnly, false},       {CompanyId, 0x46, Access::ReadOnly, false},
+    {Revision, 0x12, Access::ReadWrite, false},  // only bit 7 is writable
 }};
 
 // Per-address access for a variant: None for registers the part lacks.
@@ -105,4 +88,4 @@ constexpr std::array<Access, 256> accessMap(ChipVariant v)
 inline constexpr uint8_t kDeviceIdTfm4410 = 0x30;
 inline constexpr uint8_t kDeviceIdTfm4411 = 0x31;
 
-} // namespace sim::reg
+}  // namespace sim::reg

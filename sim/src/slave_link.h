@@ -17,26 +17,24 @@ namespace sim {
 
 // `State` is the device's own enum with the enumerators Idle, Address,
 // AckOut, Receive, Transmit, AckIn and Ignore.
-template <class State>
-struct SlaveLink {
+template <class State> struct SlaveLink {
     Bus& bus;
     Bus::DriverId driver;
     State& state;
-    bool& scl;           // levels last seen
+    bool& scl;  // levels last seen
     bool& sda;
-    bool& rose;          // a rising clock edge since the state began
+    bool& rose;  // a rising clock edge since the state began
     int& bitCount;
     uint8_t& shift;
-    bool& read;          // direction of the current transfer
-    bool& acked;         // our answer at the ninth clock, or the master's
+    bool& read;   // direction of the current transfer
+    bool& acked;  // our answer at the ninth clock, or the master's
     uint8_t& txByte;
 
-    template <class Device>
-    void onLines(bool sclNow, bool sdaNow, Device& device);
+    template <class Device> void onLines(bool sclNow, bool sdaNow, Device& device);
 
 private:
-    template <class Device>
-    void transmitNext(Device& device) {
+    template <class Device> void transmitNext(Device& device)
+    {
         txByte = device.transmit();
         bitCount = 0;
         bus.driveSda(driver, !(txByte & 0x80));
@@ -44,9 +42,7 @@ private:
     }
 };
 
-template <class State>
-template <class Device>
-void SlaveLink<State>::onLines(bool sclNow, bool sdaNow, Device& device)
+template <class State> template <class Device> void SlaveLink<State>::onLines(bool sclNow, bool sdaNow, Device& device)
 {
     const bool sclRose = !scl && sclNow;
     const bool sclFell = scl && !sclNow;
@@ -130,9 +126,8 @@ void SlaveLink<State>::onLines(bool sclNow, bool sdaNow, Device& device)
             state = State::Ignore;
         break;
     case State::Idle:
-    case State::Ignore:
-        break;
+    case State::Ignore: break;
     }
 }
 
-} // namespace sim
+}  // namespace sim

@@ -7,7 +7,7 @@
 
 namespace sim {
 
-Bus::Bus(std::string name) : m_name(std::move(name)) {}
+Bus::Bus(std::string name) : m_name(std::move(name)) { }
 
 Bus::DriverId Bus::addDriver(std::string name)
 {
@@ -190,13 +190,13 @@ std::string Bus::traceText() const
 
 // ---------------------------------------------------------------------------
 
-BusMaster::BusMaster(Bus& bus, std::string name) : m_bus(bus), m_id(bus.addDriver(std::move(name))) {}
+BusMaster::BusMaster(Bus& bus, std::string name) : m_bus(bus), m_id(bus.addDriver(std::move(name))) { }
 
 void BusMaster::clockHigh()
 {
     m_bus.driveScl(m_id, false);
     if (!m_bus.scl())
-        m_lost = true;   // someone else holds the clock
+        m_lost = true;  // someone else holds the clock
 }
 
 void BusMaster::clockLow() { m_bus.driveScl(m_id, true); }
@@ -275,7 +275,7 @@ bool BusMaster::quick(uint8_t address7, bool read)
     if (m_lost)
         return false;
     if (ack && read)
-        readByte(false);   // let the slave finish its byte so the stop can be seen
+        readByte(false);  // let the slave finish its byte so the stop can be seen
     stop();
     return ack;
 }
@@ -337,7 +337,10 @@ Outcome BusMaster::transfer(uint8_t address7, std::span<const uint8_t> out, int 
     // write address, 33 bytes out, the read address, a count and 32 bytes in.
     uint8_t message[72];
     int length = 0;
-    auto put = [&](uint8_t b) { if (length < static_cast<int>(sizeof message)) message[length++] = b; };
+    auto put = [&](uint8_t b) {
+        if (length < static_cast<int>(sizeof message))
+            message[length++] = b;
+    };
     auto fail = [&](Outcome why) {
         if (m_lost)
             return Outcome::Lost;
@@ -375,7 +378,7 @@ Outcome BusMaster::transfer(uint8_t address7, std::span<const uint8_t> out, int 
         const uint8_t n = readByte(true);
         put(n);
         if (n == 0 || n > 32) {
-            readByte(false);   // end the slave's send so the stop is seen
+            readByte(false);  // end the slave's send so the stop is seen
             stop();
             return Outcome::BadCount;
         }
@@ -394,4 +397,4 @@ Outcome BusMaster::transfer(uint8_t address7, std::span<const uint8_t> out, int 
     return result;
 }
 
-} // namespace sim
+}  // namespace sim

@@ -27,7 +27,7 @@ std::string hexName(std::uint32_t base)
     return text;
 }
 
-} // namespace
+}  // namespace
 
 WireCapture::WireCapture(Bus& bus, std::string name) : m_bus(bus), m_name(std::move(name))
 {
@@ -177,4 +177,4 @@ void WireCapture::writeVcd(std::ostream& out) const
     out << '#' << std::max(tick, std::max(m_now, m_lastLine)) + ticks(kMasterStepNs) << '\n';
 }
 
-} // namespace sim
+}  // namespace sim

@@ -15,17 +15,16 @@ namespace {
 using sim::SouthBridgePreset;
 using vexlink06::SMBus;
 
-constexpr uint8_t kChip7 = 0x2E;       // the chip's 7-bit address
+constexpr uint8_t kChip7 = 0x2E;  // the chip's 7-bit address
 constexpr uint8_t kDeviceIdReg = 0x3D;
-constexpr uint8_t kLocalTmin = 0x24;   // a writable register
+constexpr uint8_t kLocalTmin = 0x24;  // a writable register
 
 class ChipsetTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        vexlink06::setMessageHook([this](const std::string& title, const std::string& text) {
-            m_messages.push_back(title + ": " + text);
-        });
+        vexlink06::setMessageHook(
+            [this](const std::string& title, const std::string& text) { m_messages.push_back(title + ": " + text); });
     }
     void TearDown() override
     {
@@ -65,7 +64,7 @@ struct PresetCase {
     sim::PciConfigWrite enable;
 };
 
-class SearchTest : public ChipsetTest, public ::testing::WithParamInterface<PresetCase> {};
+class SearchTest : public ChipsetTest, public ::testing::WithParamInterface<PresetCase> { };
 
 TEST_P(SearchTest, FindsConfiguresAndReachesTheChip)
 {
@@ -87,19 +86,29 @@ TEST_P(SearchTest, FindsConfiguresAndReachesTheChip)
 
 const sim::PciConfigWrite ichEnable{0, 31, 3, 0x40, 0x10000};
 
-INSTANTIATE_TEST_SUITE_P(Presets, SearchTest, ::testing::Values(
-    PresetCase{SouthBridgePreset::Piix4, "PIIX4 Type, Bus:0,Dev:7,Fn:3,Reg:0", 0x71138086, 0x5000, {0, 7, 3, 0xD0, 0x10000}},
-    PresetCase{SouthBridgePreset::Ich2418, "ICH Type  , Bus:0,Dev:0,Fn:FB,Reg:0", 0x24188086, 0x400, ichEnable},
-    PresetCase{SouthBridgePreset::Ich2428, "ICH 0     , Bus:0,Dev:0,Fn:FB,Reg:0", 0x24288086, 0x400, ichEnable},
-    PresetCase{SouthBridgePreset::Ich2413, "ICH Type  , Bus:0,Dev:0,Fn:FB,Reg:0", 0x24138086, 0x400, ichEnable},
-    PresetCase{SouthBridgePreset::Ich2423, "ICH 0     , Bus:0,Dev:0,Fn:FB,Reg:0", 0x24238086, 0x400, ichEnable},
-    PresetCase{SouthBridgePreset::Ich2443, "ICH 2     , Bus:0,Dev:0,Fn:FB,Reg:0", 0x24438086, 0x400, ichEnable},
-    PresetCase{SouthBridgePreset::Ich2445, "ICH Type  , Bus:0,Dev:0,Fn:FB,Reg:0", 0x24458086, 0x400, ichEnable},
-    PresetCase{SouthBridgePreset::Ich2483, "ICH 3     , Bus:0,Dev:0,Fn:FB,Reg:0", 0x24838086, 0x400, ichEnable},
-    PresetCase{SouthBridgePreset::Ich24C3, "ICH 4     , Bus:0,Dev:0,Fn:FB,Reg:0", 0x24C38086, 0x400, ichEnable},
-    PresetCase{SouthBridgePreset::Ich24D3, "ICH 5     , Bus:0,Dev:0,Fn:FB,Reg:0", 0x24D38086, 0x400, ichEnable},
-    PresetCase{SouthBridgePreset::Ali7101, "ALi M1535+, Bus:0, Dev:0,Fn:1E,Reg:0", 0x710110B9, 0x6000, {0, 3, 6, 0xF0, 0x1}},
-    PresetCase{SouthBridgePreset::IntelHostBridge, "ICH Type Undefined", 1, 0x400, ichEnable}));
+INSTANTIATE_TEST_SUITE_P(
+    Presets, SearchTest,
+    ::testing::Values(
+        PresetCase{SouthBridgePreset::Piix4,
+                   "PIIX4 Type, Bus:0,Dev:7,Fn:3,Reg:0",
+                   0x71138086,
+                   0x5000,
+                   {0, 7, 3, 0xD0, 0x10000}},
+        PresetCase{SouthBridgePreset::Ich2418, "ICH Type  , Bus:0,Dev:0,Fn:FB,Reg:0", 0x24188086, 0x400, ichEnable},
+        PresetCase{SouthBridgePreset::Ich2428, "ICH 0     , Bus:0,Dev:0,Fn:FB,Reg:0", 0x24288086, 0x400, ichEnable},
+        PresetCase{SouthBridgePreset::Ich2413, "ICH Type  , Bus:0,Dev:0,Fn:FB,Reg:0", 0x24138086, 0x400, ichEnable},
+        PresetCase{SouthBridgePreset::Ich2423, "ICH 0     , Bus:0,Dev:0,Fn:FB,Reg:0", 0x24238086, 0x400, ichEnable},
+        PresetCase{SouthBridgePreset::Ich2443, "ICH 2     , Bus:0,Dev:0,Fn:FB,Reg:0", 0x24438086, 0x400, ichEnable},
+        PresetCase{SouthBridgePreset::Ich2445, "ICH Type  , Bus:0,Dev:0,Fn:FB,Reg:0", 0x24458086, 0x400, ichEnable},
+        PresetCase{SouthBridgePreset::Ich2483, "ICH 3     , Bus:0,Dev:0,Fn:FB,Reg:0", 0x24838086, 0x400, ichEnable},
+        PresetCase{SouthBridgePreset::Ich24C3, "ICH 4     , Bus:0,Dev:0,Fn:FB,Reg:0", 0x24C38086, 0x400, ichEnable},
+        PresetCase{SouthBridgePreset::Ich24D3, "ICH 5     , Bus:0,Dev:0,Fn:FB,Reg:0", 0x24D38086, 0x400, ichEnable},
+        PresetCase{SouthBridgePreset::Ali7101,
+                   "ALi M1535+, Bus:0, Dev:0,Fn:1E,Reg:0",
+                   0x710110B9,
+                   0x6000,
+                   {0, 3, 6, 0xF0, 0x1}},
+        PresetCase{SouthBridgePreset::IntelHostBridge, "ICH Type Undefined", 1, 0x400, ichEnable}));
 
 TEST_F(ChipsetTest, Piix4AtItsUsualPlaceIsFoundWithoutScanning)
 {
@@ -119,7 +128,7 @@ TEST_F(ChipsetTest, ARecognisedControllerReplacesAnEarlierGenericIdentifier)
 
 TEST_F(ChipsetTest, UnknownBoardIsUnsupportedAndTouchesNothing)
 {
-    boardWith(SouthBridgePreset::Ich24D3)->setDeviceID(0); // as at start-up
+    boardWith(SouthBridgePreset::Ich24D3)->setDeviceID(0);  // as at start-up
     auto smbus = boardWith(SouthBridgePreset::None);
     EXPECT_EQ(smbus->DeviceID(), 0);
     EXPECT_EQ(smbus->GetChipsetINFO(), "Unsupported and unrecognised");
@@ -138,7 +147,7 @@ TEST_F(ChipsetTest, UnknownBoardIsUnsupportedAndTouchesNothing)
 
 // ---- Transfers by family ----------------------------------------------------
 
-class TransferTest : public ChipsetTest, public ::testing::WithParamInterface<SouthBridgePreset> {};
+class TransferTest : public ChipsetTest, public ::testing::WithParamInterface<SouthBridgePreset> { };
 
 TEST_P(TransferTest, ProbeReadAndWriteReachTheChip)
 {
@@ -173,7 +182,7 @@ TEST_F(ChipsetTest, SettingDeviceIdSwitchesTheSequences)
 {
     auto smbus = boardWith(SouthBridgePreset::Ali7101);
     smbus->setDeviceID(0x24D38086);
-    EXPECT_EQ(smbus->PortRead(kChip7, kDeviceIdReg), 0xFF); // PIIX4 sequence on an ALi controller
+    EXPECT_EQ(smbus->PortRead(kChip7, kDeviceIdReg), 0xFF);  // PIIX4 sequence on an ALi controller
     smbus->setDeviceID(0x710110B9);
     EXPECT_EQ(smbus->PortRead(kChip7, kDeviceIdReg), 0x31);
 
@@ -186,7 +195,7 @@ TEST_F(ChipsetTest, PiixTransferOnADeadBaseEndsInsteadOfHanging)
 {
     auto smbus = boardWith(SouthBridgePreset::None);
     smbus->setDeviceID(0x71138086);
-    smbus->setSMBusBaseAddress(0x5000); // nothing decodes there: status reads all ones
+    smbus->setSMBusBaseAddress(0x5000);  // nothing decodes there: status reads all ones
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(smbus->PortRead(kChip7, kDeviceIdReg), 0xFF);
     smbus->PortWrite(kChip7, kLocalTmin, 1);
@@ -202,7 +211,7 @@ TEST_F(ChipsetTest, ConfigurationAddressesAreNotMaskedAndKeepTheReservedBits)
     EXPECT_EQ(smbus->ReadPCI(0, 31, 3, 0), 0x24D38086);
     EXPECT_EQ(smbus->ReadPCI(0, 0, 251, 0), 0x24D38086);
     sim::motherboard().setConfig(1, 0, 0, 0, 0x12348086);
-    EXPECT_EQ(smbus->ReadPCI(0, 32, 0, 0), 0x12348086); // device 32 is bus 1
+    EXPECT_EQ(smbus->ReadPCI(0, 32, 0, 0), 0x12348086);  // device 32 is bus 1
 
     sim::motherboard().setConfigAddress(0x7F000003u | 0x00ABCD00u);
     smbus->ReadPCI(0, 31, 3, 0x08);
@@ -214,7 +223,7 @@ struct WriteCase {
     uint32_t written;
 };
 
-class WritePciTest : public ChipsetTest, public ::testing::WithParamInterface<WriteCase> {};
+class WritePciTest : public ChipsetTest, public ::testing::WithParamInterface<WriteCase> { };
 
 TEST_P(WritePciTest, CarriesUnsignedValues)
 {
@@ -224,15 +233,16 @@ TEST_P(WritePciTest, CarriesUnsignedValues)
     EXPECT_EQ(smbus->ReadPCI(0, 31, 3, 0x60), static_cast<double>(GetParam().written));
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, WritePciTest, ::testing::Values(
-    WriteCase{4294967295.0, 0xFFFFFFFF}, WriteCase{2147483648.0, 0x80000000},
-    WriteCase{-1.0, 0x80000000}, WriteCase{-3e9, 0x80000000}, WriteCase{4294967296.0, 0x80000000},
-    WriteCase{305419896.0, 0x12345678}, WriteCase{0.0, 0}));
+INSTANTIATE_TEST_SUITE_P(Values, WritePciTest,
+                         ::testing::Values(WriteCase{4294967295.0, 0xFFFFFFFF}, WriteCase{2147483648.0, 0x80000000},
+                                           WriteCase{-1.0, 0x80000000}, WriteCase{-3e9, 0x80000000},
+                                           WriteCase{4294967296.0, 0x80000000}, WriteCase{305419896.0, 0x12345678},
+                                           WriteCase{0.0, 0}));
 
 TEST_F(ChipsetTest, RawPortsOpenEachAccessAndRefusedOnesAreSkipped)
 {
     auto smbus = boardWith(SouthBridgePreset::Ich24D3, false);
-    smbus->WriteBase(0x403, 0x5A); // the host command register
+    smbus->WriteBase(0x403, 0x5A);  // the host command register
     EXPECT_EQ(smbus->ReadBase(0x403), 0x5A);
 
     sim::motherboard().refusePort(0x404);
@@ -253,4 +263,4 @@ TEST_F(ChipsetTest, FrameDelayIsLimitedAndShared)
     smbus->setFrameDelay(0);
 }
 
-} // namespace
+}  // namespace

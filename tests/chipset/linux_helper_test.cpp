@@ -46,26 +46,26 @@ FakeFunction fn(std::string name, std::uint32_t id, std::uint32_t classDword,
 FakeFunction intelHostBridge() { return fn("0000:00:00.0", 0x3E308086, HostBridgeClass); }
 
 // The legacy devices every PC has, and the configuration ports.
-const std::string kLegacyIoports =
-    "0000-0cf7 : PCI Bus 0000:00\n"
-    "  0000-001f : dma1\n"
-    "  0020-0021 : pic1\n"
-    "  0040-0043 : timer0\n"
-    "0cf8-0cff : PCI conf1\n"
-    "0d00-ffff : PCI Bus 0000:00\n";
+const std::string kLegacyIoports = "0000-0cf7 : PCI Bus 0000:00\n"
+                                   "  0000-001f : dma1\n"
+                                   "  0020-0021 : pic1\n"
+                                   "  0040-0043 : timer0\n"
+                                   "0cf8-0cff : PCI conf1\n"
+                                   "0d00-ffff : PCI Bus 0000:00\n";
 
 // Since the 100 series: audio at 1f.3 (its register 0x20 holds no I/O
 // base), the SMBus at 1f.4 with an identifier no table knows.
-FakeMachine recentIntel() {
+FakeMachine recentIntel()
+{
     FakeMachine m;
-    m.functions = {intelHostBridge(),
-                   fn("0000:00:1f.3", 0xA3488086, 0x04030000, {{0x20, 0x00000004}}),
+    m.functions = {intelHostBridge(), fn("0000:00:1f.3", 0xA3488086, 0x04030000, {{0x20, 0x00000004}}),
                    fn("0000:00:1f.4", 0xA3238086, SmbusClass, {{0x20, 0x0000EFA1}}, {{0xEFA0, 0xEFBF}})};
     m.ioports = kLegacyIoports + "  efa0-efbf : 0000:00:1f.4\n";
     return m;
 }
 
-FakeMachine ich5(bool driverBound) {
+FakeMachine ich5(bool driverBound)
+{
     FakeMachine m;
     FakeFunction smbus =
         fn("0000:00:1f.3", 0x24D38086, SmbusClass | 0x02, {{0x20, 0x0000EFA1}, {0x40, 0x00000001}}, {{0xEFA0, 0xEFBF}});
@@ -81,7 +81,8 @@ FakeMachine ich5(bool driverBound) {
 
 // The PIIX4 power-management function carries its SMBus base in register
 // 0x90 and the host enable in 0xD2, with no SMBus class code.
-FakeMachine piix4() {
+FakeMachine piix4()
+{
     FakeMachine m;
     m.functions = {fn("0000:00:00.0", 0x71908086, HostBridgeClass),
                    fn("0000:00:07.3", 0x71138086, 0x06800002, {{0x90, 0x00005001}})};
@@ -90,7 +91,8 @@ FakeMachine piix4() {
 }
 
 // The ALi power-management unit at device 3 function 6, base in 0xE0.
-FakeMachine ali() {
+FakeMachine ali()
+{
     FakeMachine m;
     m.functions = {fn("0000:00:00.0", 0x154110B9, HostBridgeClass),
                    fn("0000:00:03.6", 0x710110B9, 0x06800000, {{0xE0, 0x60000000}})};
@@ -103,7 +105,8 @@ struct Outcome {
     std::string out, err;
     std::vector<std::string> log;
 
-    std::vector<std::string> logged(const std::string& what) const {
+    std::vector<std::string> logged(const std::string& what) const
+    {
         std::vector<std::string> found;
         for (const std::string& l : log)
             if (l.starts_with(what + " "))
@@ -112,7 +115,8 @@ struct Outcome {
     }
 };
 
-std::string slurp(const fs::path& p) {
+std::string slurp(const fs::path& p)
+{
     std::ifstream in(p, std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
@@ -121,7 +125,8 @@ std::string slurp(const fs::path& p) {
 
 class LinuxHelper : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::replace(name.begin(), name.end(), '/', '_');
         m_dir = fs::temp_directory_path() / ("fanscope-mb-" + std::to_string(::getpid()) + "-" + name);
@@ -132,14 +137,16 @@ protected:
     void TearDown() override { fs::remove_all(m_dir); }
 
     // fanscope-cli --hardware ARGS on `machine`, as root or as nobody.
-    Outcome run(const FakeMachine& machine, std::vector<std::string> args, bool asNobody = false) {
+    Outcome run(const FakeMachine& machine, std::vector<std::string> args, bool asNobody = false)
+    {
         args.insert(args.begin(), "--hardware");
         return runPlain(machine, args, asNobody, false);
     }
 
     // fanscope-cli ARGS on `machine`, with VEXLINK06_PLATFORM=linux when asked.
     Outcome runPlain(const FakeMachine& machine, const std::vector<std::string>& args, bool asNobody,
-                     bool platformFromEnvironment) {
+                     bool platformFromEnvironment)
+    {
         const fs::path root = m_dir / "machine";
         fs::remove_all(root);
         support::layOut(machine, root);
@@ -209,12 +216,15 @@ struct Usable {
     const char* label;
     FakeMachine (*machine)();
     std::vector<std::string> configWrites;
-    std::uint32_t first, last; // the range the accesses stay in
+    std::uint32_t first, last;  // the range the accesses stay in
 };
 
-class UsableController : public LinuxHelper, public ::testing::WithParamInterface<Usable> {};
+class UsableController : public LinuxHelper, public ::testing::WithParamInterface<Usable> { };
 
-std::uint32_t portOf(const std::string& entry) { return static_cast<std::uint32_t>(std::stoul(entry.substr(0, 4), nullptr, 16)); }
+std::uint32_t portOf(const std::string& entry)
+{
+    return static_cast<std::uint32_t>(std::stoul(entry.substr(0, 4), nullptr, 16));
+}
 
 TEST_P(UsableController, EnablesItsOwnFunctionAndOpensOnlyItsPorts)
 {
@@ -223,7 +233,7 @@ TEST_P(UsableController, EnablesItsOwnFunctionAndOpensOnlyItsPorts)
     EXPECT_EQ(r.status, 1);
     // The stand-in grants port permission as the kernel does: to root only.
     const bool root = ::geteuid() == 0;
-    EXPECT_EQ(r.err, root ? "fanscope-cli: no TFM4410 or TFM4411 found on the SMBus\n" // the described ports read FFh
+    EXPECT_EQ(r.err, root ? "fanscope-cli: no TFM4410 or TFM4411 found on the SMBus\n"  // the described ports read FFh
                           : "fanscope-cli: The motherboard SMBus needs root: run the program as root to use it.\n");
     EXPECT_EQ(r.logged("config-write"), u.configWrites);
     const auto permits = r.logged("permit");
@@ -262,7 +272,7 @@ struct Refused {
 void PrintTo(const Refused& r, std::ostream* os) { *os << r.label; }
 void PrintTo(const Usable& u, std::ostream* os) { *os << u.label; }
 
-class RefusedController : public LinuxHelper, public ::testing::WithParamInterface<Refused> {};
+class RefusedController : public LinuxHelper, public ::testing::WithParamInterface<Refused> { };
 
 TEST_P(RefusedController, TouchesNothingAndSaysWhy)
 {
@@ -274,21 +284,24 @@ TEST_P(RefusedController, TouchesNothingAndSaysWhy)
     EXPECT_TRUE(r.logged("out").empty());
 }
 
-FakeMachine lockedDown() {
+FakeMachine lockedDown()
+{
     FakeMachine m = ich5(false);
     m.lockdown = "none [integrity] confidentiality\n";
     return m;
 }
 
 // An ICH5 whose base register points into someone else's ports.
-FakeMachine ich5BaseOutsideItsResource() {
+FakeMachine ich5BaseOutsideItsResource()
+{
     FakeMachine m = ich5(false);
-    m.functions[1].dwords[0x20] = 0x00000061; // the keyboard controller
+    m.functions[1].dwords[0x20] = 0x00000061;  // the keyboard controller
     m.ioports += "  0060-0060 : keyboard\n";
     return m;
 }
 
-FakeMachine ich5OtherOwner() {
+FakeMachine ich5OtherOwner()
+{
     FakeMachine m = ich5(false);
     m.functions[1].ioResources = {{0xE000, 0xE01F}};
     m.ioports += "  efa0-efbf : 0000:00:1d.0\n";
@@ -298,20 +311,24 @@ FakeMachine ich5OtherOwner() {
 INSTANTIATE_TEST_SUITE_P(
     Reasons, RefusedController,
     ::testing::Values(
-        Refused{"kernel_driver", ich5(true),
+        Refused{"kernel_driver",
+                ich5(true),
                 "The kernel driver \"i801_smbus\" owns the SMBus controller 0000:00:1f.3; unload it (sudo modprobe -r "
                 "i2c_i801) to use the controller from here, or reach the chip through the kernel's own I2C adapter "
                 "for this bus.",
                 {}},
-        Refused{"lockdown", lockedDown(),
+        Refused{"lockdown",
+                lockedDown(),
                 "The motherboard SMBus cannot be used while the kernel runs in lockdown mode (integrity), which Secure "
                 "Boot usually turns on.",
                 {}},
-        Refused{"legacy_base", ich5BaseOutsideItsResource(),
+        Refused{"legacy_base",
+                ich5BaseOutsideItsResource(),
                 "I/O port 0060 lies among the PC's legacy devices, where no SMBus controller sits, so it is left "
                 "alone.",
                 {"0000:00:1f.3 40 00010001"}},
-        Refused{"claimed_by_another", ich5OtherOwner(),
+        Refused{"claimed_by_another",
+                ich5OtherOwner(),
                 "I/O port EFA0 is claimed by \"0000:00:1d.0\", not by the SMBus controller, so it is left alone.",
                 {"0000:00:1f.3 40 00010001"}}),
     [](const auto& info) { return std::string(info.param.label); });
@@ -319,7 +336,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(LinuxHelper, RecognisedIdentifierWithoutTheSMBusClassIsNotConfigured)
 {
     FakeMachine m = ich5(false);
-    m.functions[1].classDword = 0x04030000; // the identifier lies
+    m.functions[1].classDword = 0x04030000;  // the identifier lies
     const Outcome r = run(m, kSmbusDetect);
     EXPECT_EQ(r.err, "fanscope-cli: PCI function 0000:00:1f.3 is not an SMBus controller the program supports (class "
                      "0403), so its configuration is left unchanged.\n");
@@ -348,7 +365,8 @@ TEST_F(LinuxHelper, RealBackEndFromTheEnvironmentIsAnnounced)
 
 class AsNobody : public LinuxHelper {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         if (::geteuid() != 0)
             GTEST_SKIP() << "needs root to become nobody";
         LinuxHelper::SetUp();
@@ -380,4 +398,4 @@ TEST_F(AsNobody, UnreadableConfigurationFilesAreNamed)
     EXPECT_TRUE(r.log.empty());
 }
 
-} // namespace
+}  // namespace

@@ -5,13 +5,12 @@
 
 namespace {
 
-const char* kIoports =
-    "0000-0cf7 : PCI Bus 0000:00\n"
-    "  0000-001f : dma1\n"
-    "0cf8-0cff : PCI conf1\n"
-    "efa0-efbf : 0000:00:1f.3\n"
-    "  efa0-efbf : i801_smbus\n"
-    "f000-f01f : 0000:00:1f.2\n";
+const char* kIoports = "0000-0cf7 : PCI Bus 0000:00\n"
+                       "  0000-001f : dma1\n"
+                       "0cf8-0cff : PCI conf1\n"
+                       "efa0-efbf : 0000:00:1f.3\n"
+                       "  efa0-efbf : i801_smbus\n"
+                       "f000-f01f : 0000:00:1f.2\n";
 
 TEST(MbSafety, FindsAKernelSMBusDriverOverlappingTheRange)
 {
@@ -46,16 +45,16 @@ TEST(MbSafety, OnlyRecognisedSMBusFunctionsMayBeConfigured)
 {
     using R = mbhelper::FunctionRole;
     const RoleCase cases[] = {
-        {0x24D38086, 0x0C050002, "0000:00:1f.3", R::SmbusController}, // ICH5
-        {0x24D38086, 0x0C050002, "0000:00:1d.0", R::SmbusController}, // known wherever it sits
-        {0x24D38086, 0x04030000, "0000:00:1f.3", R::Other},           // known identifier, not SMBus
-        {0xA3488086, 0x04030000, "0000:00:1f.3", R::Other},           // audio where the ICH SMBus was
-        {0xA3238086, 0x0C050000, "0000:00:1f.4", R::Other},           // recent SMBus the search does not know
-        {0x27DA8086, 0x0C050000, "0000:00:1f.3", R::SmbusController}, // unknown Intel SMBus at the generic place
-        {0x27DA10DE, 0x0C050000, "0000:00:1f.3", R::Other},           // ... but not another vendor's
-        {0x71138086, 0x06800002, "0000:00:07.3", R::FamilyFunction},  // PIIX4: no SMBus class code
-        {0x710110B9, 0x06800000, "0000:00:03.6", R::FamilyFunction},  // ALi
-        {0xFFFFFFFF, 0xFFFFFFFF, "0000:00:1f.3", R::Other},           // nothing there
+        {0x24D38086, 0x0C050002, "0000:00:1f.3", R::SmbusController},  // ICH5
+        {0x24D38086, 0x0C050002, "0000:00:1d.0", R::SmbusController},  // known wherever it sits
+        {0x24D38086, 0x04030000, "0000:00:1f.3", R::Other},            // known identifier, not SMBus
+        {0xA3488086, 0x04030000, "0000:00:1f.3", R::Other},            // audio where the ICH SMBus was
+        {0xA3238086, 0x0C050000, "0000:00:1f.4", R::Other},            // recent SMBus the search does not know
+        {0x27DA8086, 0x0C050000, "0000:00:1f.3", R::SmbusController},  // unknown Intel SMBus at the generic place
+        {0x27DA10DE, 0x0C050000, "0000:00:1f.3", R::Other},            // ... but not another vendor's
+        {0x71138086, 0x06800002, "0000:00:07.3", R::FamilyFunction},   // PIIX4: no SMBus class code
+        {0x710110B9, 0x06800000, "0000:00:03.6", R::FamilyFunction},   // ALi
+        {0xFFFFFFFF, 0xFFFFFFFF, "0000:00:1f.3", R::Other},            // nothing there
     };
     for (const RoleCase& c : cases)
         EXPECT_EQ(mbhelper::roleOf(c.id, c.classDword, c.function), c.role) << std::hex << c.id << " " << c.function;
@@ -64,9 +63,9 @@ TEST(MbSafety, OnlyRecognisedSMBusFunctionsMayBeConfigured)
 TEST(MbSafety, ReadsOnlyTheIoResourcesOfAFunction)
 {
     const auto ranges = mbhelper::ioResources("0x00000000efa0 0x00000000efbf 0x0000000000040101\n"
-                                              "0x00000000f7000000 0x00000000f70000ff 0x0000000000140204\n" // memory
+                                              "0x00000000f7000000 0x00000000f70000ff 0x0000000000140204\n"  // memory
                                               "0x0000000000000000 0x0000000000000000 0x0000000000000000\n"
-                                              "0x0000000000010000 0x000000000001001f 0x0000000000040101\n" // beyond
+                                              "0x0000000000010000 0x000000000001001f 0x0000000000040101\n"  // beyond
                                               "garbage\n");
     ASSERT_EQ(ranges.size(), 1u);
     EXPECT_TRUE(ranges[0].contains(0xEFA0, 0xEFBF));
@@ -98,4 +97,4 @@ TEST(MbSafety, ClaimantsAreEveryoneButBridgeWindowsAndTheFunctionItself)
     EXPECT_FALSE(mbhelper::otherClaimant(regions, 0x5000, 0x5014, "0000:00:07.3").has_value());
 }
 
-} // namespace
+}  // namespace

@@ -15,9 +15,8 @@ TEST(MissingHelper, CreationReportsLoadErrorAndTheObjectStaysUsable)
 {
     setenv("VEXLINK06_PLATFORM", "absent", 1);
     std::vector<std::string> messages;
-    vexlink06::setMessageHook([&](const std::string& title, const std::string& text) {
-        messages.push_back(title + "|" + text);
-    });
+    vexlink06::setMessageHook(
+        [&](const std::string& title, const std::string& text) { messages.push_back(title + "|" + text); });
     auto smbus = vexlink06::SMBus::create();
     ASSERT_NE(smbus, nullptr);
     EXPECT_EQ(messages, std::vector<std::string>{"SMBus ClassInit|Error:48, Error in loading DLL"});
@@ -38,4 +37,4 @@ TEST(MissingHelper, CreationReportsLoadErrorAndTheObjectStaysUsable)
     vexlink06::setMessageHook({});
 }
 
-} // namespace
+}  // namespace

@@ -22,9 +22,8 @@ namespace fs = std::filesystem;
 std::vector<std::string> creationMessages()
 {
     std::vector<std::string> messages;
-    vexlink06::setMessageHook([&](const std::string& title, const std::string& text) {
-        messages.push_back(title + "|" + text);
-    });
+    vexlink06::setMessageHook(
+        [&](const std::string& title, const std::string& text) { messages.push_back(title + "|" + text); });
     auto smbus = vexlink06::SMBus::create();
     vexlink06::setMessageHook({});
     return messages;
@@ -96,4 +95,4 @@ TEST(PlatformLoading, NeverThroughTheSearchPath)
     EXPECT_EQ(messages, kLoadError);
 }
 
-} // namespace
+}  // namespace

@@ -13,7 +13,7 @@ protected:
     {
         CommsTest::SetUp();
         eeprom = printer->EEPROM();
-        eeprom->setDeviceAddress(0xA1);   // bit 0 is forced per phase
+        eeprom->setDeviceAddress(0xA1);  // bit 0 is forced per phase
     }
     static sim::Eeprom& memory() { return *port().eeprom(); }
 
@@ -69,7 +69,7 @@ TEST_F(Eeprom, GivesUpWithoutAnEventAndTheNextGivesUpAtOnce)
     proto->setArbitrationOn(True);
     eeprom->WriteByte(0x00, 0x10, 0x77);
     EXPECT_TRUE(events.empty());
-    EXPECT_EQ(dataWrites().size(), 21U);   // one start per attempt
+    EXPECT_EQ(dataWrites().size(), 21U);  // one start per attempt
     EXPECT_FALSE(port().claimed());
 
     clearLogs();
@@ -78,5 +78,5 @@ TEST_F(Eeprom, GivesUpWithoutAnEventAndTheNextGivesUpAtOnce)
     EXPECT_EQ(memory().peek(0x0010), 0xFF);
 }
 
-} // namespace
-} // namespace commstest
+}  // namespace
+}  // namespace commstest

@@ -28,8 +28,7 @@ struct ProtocallEvent {
 // The library keeps one record of port selection per process and scans the
 // ports once, so tests that need another port layout, or a library that has
 // not yet started, run their body in a fresh copy of the test program.
-template <class Body>
-void inFreshProcess(Body body)
+template <class Body> void inFreshProcess(Body body)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
@@ -115,4 +114,4 @@ inline sim::Config configWithOtherMaster(sim::OtherMasterConfig::Mode mode, int 
     return config;
 }
 
-} // namespace commstest
+}  // namespace commstest

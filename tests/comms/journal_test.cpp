@@ -48,22 +48,22 @@ struct TransferCase {
     TransferProtocol protocol;
     TransferDirection direction;
     std::uint8_t address;
-    int command;   // -1: none
+    int command;  // -1: none
     std::vector<std::uint8_t> data;
 };
 
-class JournalPerTransfer : public Journal, public ::testing::WithParamInterface<TransferCase> {};
+class JournalPerTransfer : public Journal, public ::testing::WithParamInterface<TransferCase> { };
 
 TEST_P(JournalPerTransfer, OneRecordMatchingTheWire)
 {
     const TransferCase& c = GetParam();
     chip().poke(0x14, 0x12);
     chip().poke(0x15, 0x34);
-    chip().poke(chip().pointer(), 0x12);   // what a receive byte reads
+    chip().poke(chip().pointer(), 0x12);  // what a receive byte reads
     port().eeprom()->poke(0x0102, 0x9A);
     auto eeprom = printer->EEPROM();
     proto->setUsePEC(False);
-    proto->setDeviceAddress(0x5C);   // shared with the EEPROM object; its cases set their own
+    proto->setDeviceAddress(0x5C);  // shared with the EEPROM object; its cases set their own
     c.run(*proto, *eeprom);
 
     ASSERT_EQ(records.size(), 1U);
@@ -91,43 +91,91 @@ std::vector<std::uint8_t> iotaBytes(std::uint8_t first, std::size_t n)
     return v;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Transfers, JournalPerTransfer,
-    ::testing::Values(
-        TransferCase{"ByteWrite", [](auto& p, auto&) { p.PortWrite(0x5C, 0x14, 0x7F); }, TransferProtocol::WriteByte,
-                     TransferDirection::Write, 0x2E, 0x14, {0x7F}},
-        TransferCase{"ByteRead", [](auto& p, auto&) { p.PortRead(0x5C, 0x3D); }, TransferProtocol::ReadByte,
-                     TransferDirection::Read, 0x2E, 0x3D, {0x31}},
-        TransferCase{"ByteReadRepeatedStart",
-                     [](auto& p, auto&) {
-                         p.setRepeatedStart(True);
-                         p.PortRead(0x5C, 0x3D);
-                         p.setRepeatedStart(False);
-                     },
-                     TransferProtocol::ReadByte, TransferDirection::Read, 0x2E, 0x3D, {0x31}},
-        TransferCase{"WordWrite", [](auto& p, auto&) { p.WriteWord(0x5C, 0x14, 4660.0F); },
-                     TransferProtocol::WriteWord, TransferDirection::Write, 0x2E, 0x14, {0x12, 0x34}},
-        TransferCase{"WordRead", [](auto& p, auto&) { p.ReadWord(0x5C, 0x14); }, TransferProtocol::ReadWord,
-                     TransferDirection::Read, 0x2E, 0x14, {0x12, 0x34}},
-        TransferCase{"SendByte", [](auto& p, auto&) { p.ShortWrite(0x5C, 0x3D); }, TransferProtocol::SendByte,
-                     TransferDirection::Write, 0x2E, -1, {0x3D}},
-        TransferCase{"ReceiveByte", [](auto& p, auto&) { p.ShortRead(0x5C); }, TransferProtocol::ReceiveByte,
-                     TransferDirection::Read, 0x2E, -1, {0x12}},
-        TransferCase{"BlockRead", [](auto& p, auto&) { p.BlockRead(0, 0); }, TransferProtocol::BlockRead,
-                     TransferDirection::Read, 0x2E, 0xA1, iotaBytes(0, 32)},
-        TransferCase{"AbsentDevice", [](auto& p, auto&) { p.PortRead(0x58, 0x3D); }, TransferProtocol::ReadByte,
-                     TransferDirection::Read, 0x2C, 0x3D, {0xFF}},
-        TransferCase{"MemoryRead", [](auto&, auto& e) {
-                         e.setDeviceAddress(0xA0);
-                         e.ReadByte(0x01, 0x02);
-                     }, TransferProtocol::MemoryRead,
-                     TransferDirection::Read, 0x50, -1, {0x01, 0x02, 0x9A}},
-        TransferCase{"MemoryWrite", [](auto&, auto& e) {
-                         e.setDeviceAddress(0xA0);
-                         e.WriteByte(0x12, 0x34, 0x56);
-                     },
-                     TransferProtocol::MemoryWrite, TransferDirection::Write, 0x50, -1, {0x12, 0x34, 0x56}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Transfers, JournalPerTransfer,
+                         ::testing::Values(TransferCase{"ByteWrite",
+                                                        [](auto& p, auto&) { p.PortWrite(0x5C, 0x14, 0x7F); },
+                                                        TransferProtocol::WriteByte,
+                                                        TransferDirection::Write,
+                                                        0x2E,
+                                                        0x14,
+                                                        {0x7F}},
+                                           TransferCase{"ByteRead",
+                                                        [](auto& p, auto&) { p.PortRead(0x5C, 0x3D); },
+                                                        TransferProtocol::ReadByte,
+                                                        TransferDirection::Read,
+                                                        0x2E,
+                                                        0x3D,
+                                                        {0x31}},
+                                           TransferCase{"ByteReadRepeatedStart",
+                                                        [](auto& p, auto&) {
+                                                            p.setRepeatedStart(True);
+                                                            p.PortRead(0x5C, 0x3D);
+                                                            p.setRepeatedStart(False);
+                                                        },
+                                                        TransferProtocol::ReadByte,
+                                                        TransferDirection::Read,
+                                                        0x2E,
+                                                        0x3D,
+                                                        {0x31}},
+                                           TransferCase{"WordWrite",
+                                                        [](auto& p, auto&) { p.WriteWord(0x5C, 0x14, 4660.0F); },
+                                                        TransferProtocol::WriteWord,
+                                                        TransferDirection::Write,
+                                                        0x2E,
+                                                        0x14,
+                                                        {0x12, 0x34}},
+                                           TransferCase{"WordRead",
+                                                        [](auto& p, auto&) { p.ReadWord(0x5C, 0x14); },
+                                                        TransferProtocol::ReadWord,
+                                                        TransferDirection::Read,
+                                                        0x2E,
+                                                        0x14,
+                                                        {0x12, 0x34}},
+                                           TransferCase{"SendByte",
+                                                        [](auto& p, auto&) { p.ShortWrite(0x5C, 0x3D); },
+                                                        TransferProtocol::SendByte,
+                                                        TransferDirection::Write,
+                                                        0x2E,
+                                                        -1,
+                                                        {0x3D}},
+                                           TransferCase{"ReceiveByte",
+                                                        [](auto& p, auto&) { p.ShortRead(0x5C); },
+                                                        TransferProtocol::ReceiveByte,
+                                                        TransferDirection::Read,
+                                                        0x2E,
+                                                        -1,
+                                                        {0x12}},
+                                           TransferCase{"BlockRead", [](auto& p, auto&) { p.BlockRead(0, 0); },
+                                                        TransferProtocol::BlockRead, TransferDirection::Read, 0x2E,
+                                                        0xA1, iotaBytes(0, 32)},
+                                           TransferCase{"AbsentDevice",
+                                                        [](auto& p, auto&) { p.PortRead(0x58, 0x3D); },
+                                                        TransferProtocol::ReadByte,
+                                                        TransferDirection::Read,
+                                                        0x2C,
+                                                        0x3D,
+                                                        {0xFF}},
+                                           TransferCase{"MemoryRead",
+                                                        [](auto&, auto& e) {
+                                                            e.setDeviceAddress(0xA0);
+                                                            e.ReadByte(0x01, 0x02);
+                                                        },
+                                                        TransferProtocol::MemoryRead,
+                                                        TransferDirection::Read,
+                                                        0x50,
+                                                        -1,
+                                                        {0x01, 0x02, 0x9A}},
+                                           TransferCase{"MemoryWrite",
+                                                        [](auto&, auto& e) {
+                                                            e.setDeviceAddress(0xA0);
+                                                            e.WriteByte(0x12, 0x34, 0x56);
+                                                        },
+                                                        TransferProtocol::MemoryWrite,
+                                                        TransferDirection::Write,
+                                                        0x50,
+                                                        -1,
+                                                        {0x12, 0x34, 0x56}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Journal, PrinterPortAcknowledgesAreUnknownExceptThePecByte)
 {
@@ -146,7 +194,7 @@ TEST_F(Journal, PrinterPortAcknowledgesAreUnknownExceptThePecByte)
     EXPECT_EQ(block.data, (std::vector<std::uint8_t>{0x11, 0x22}));
     EXPECT_EQ(block.pecSent, std::optional<std::uint8_t>(static_cast<std::uint8_t>(proto->FinalPEC())));
     EXPECT_EQ(block.pecMatch, std::optional<bool>(true));
-    ASSERT_EQ(block.acks.size(), bytesOnTheWire() - 3);   // the word write's three went first
+    ASSERT_EQ(block.acks.size(), bytesOnTheWire() - 3);  // the word write's three went first
     EXPECT_EQ(block.acks.back(), ByteAck::Ack);
 }
 
@@ -200,7 +248,7 @@ TEST_F(Journal, RefusedClaimIsAFailureWithNothingOnTheWire)
     ASSERT_EQ(records.size(), 1U);
     EXPECT_TRUE(records[0].acks.empty());
     EXPECT_TRUE(records[0].failed());
-    EXPECT_TRUE(events.empty());   // the library's own behaviour stays silent
+    EXPECT_TRUE(events.empty());  // the library's own behaviour stays silent
 }
 
 // ---- the observer ----
@@ -226,5 +274,5 @@ TEST_F(Journal, AThrowingObserverDoesNotBreakTheTransfer)
     EXPECT_EQ(proto->PortRead(0x5C, 0x3D), 0x31);
 }
 
-} // namespace
-} // namespace commstest
+}  // namespace
+}  // namespace commstest

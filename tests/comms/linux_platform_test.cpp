@@ -16,9 +16,8 @@ TEST(LinuxPlatform, NoPortsMeansZeroAndNoError)
         GTEST_SKIP() << "this machine has parallel ports";
     setenv("VEXLINK06_PLATFORM", "linux", 1);
     std::vector<std::string> messages;
-    vexlink06::setMessageHook([&](const std::string& title, const std::string& text) {
-        messages.push_back(title + ": " + text);
-    });
+    vexlink06::setMessageHook(
+        [&](const std::string& title, const std::string& text) { messages.push_back(title + ": " + text); });
     auto printer = vexlink06::PrinterPort::create();
     EXPECT_EQ(printer->PrinterPortsDetected(), 0);
     EXPECT_EQ(printer->PortAddress(), 0);
@@ -28,4 +27,4 @@ TEST(LinuxPlatform, NoPortsMeansZeroAndNoError)
     EXPECT_TRUE(messages.empty());
 }
 
-} // namespace
+}  // namespace

@@ -14,7 +14,7 @@ TEST_F(ObjectModel, NewProtocallResetsSharedSettingsForEveryObject)
     proto->setBitsToStayHigh(0x30);
     proto->setMaxArbitrationDenials(5);
     proto->setDelay(0.25F);
-    proto->setDataInverted(False);   // loads the plain codes
+    proto->setDataInverted(False);  // loads the plain codes
 
     auto second = vexlink06::SMBusProtocall::create();
     EXPECT_EQ(proto->BitsToStayHigh(), 0);
@@ -60,7 +60,7 @@ TEST_F(ObjectModel, ObjectPropertiesAndStoredOnlyFields)
     EXPECT_NE(fresh, eeprom);
 
     p->setDataPort(nullptr);
-    EXPECT_FALSE(p->DataPort());   // only EEPROM re-creates itself
+    EXPECT_FALSE(p->DataPort());  // only EEPROM re-creates itself
     root->setPrinterPort(printer);
     EXPECT_EQ(root->PrinterPort(), printer);
 }
@@ -104,5 +104,5 @@ TEST(ObjectModelFresh, MissingPlatformLibraryShowsTheCreationBoxAndKeepsTheRoot)
     });
 }
 
-} // namespace
-} // namespace commstest
+}  // namespace
+}  // namespace commstest

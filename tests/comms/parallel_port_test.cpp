@@ -27,17 +27,17 @@ TEST_F(ParallelPort, RegisterClassesPassBytesUnchanged)
     printer->ControlPort()->setValue(0x0C);
     EXPECT_EQ(port().control(), 0x0C);
     EXPECT_EQ(printer->ControlPort()->Value(), 0x0C);
-    printer->DataPort()->setValue(0);   // both lines released: status idle
+    printer->DataPort()->setValue(0);  // both lines released: status idle
     EXPECT_EQ(printer->StatusPort()->Value(), port().status());
     EXPECT_FALSE(port().claimed());
 }
 
 TEST_F(ParallelPort, RawPortAccessNeedsAClaim)
 {
-    proto->Portout(0x378, 0x42);   // claims around the write
+    proto->Portout(0x378, 0x42);  // claims around the write
     EXPECT_EQ(port().data(), 0x42);
     EXPECT_FALSE(port().claimed());
-    EXPECT_EQ(proto->Portin(0x378), 0);   // no claim, no read
+    EXPECT_EQ(proto->Portin(0x378), 0);  // no claim, no read
     printer->setLockPortOpen(True);
     EXPECT_EQ(proto->Portin(0x378), 0x42);
 }
@@ -77,7 +77,7 @@ TEST(ParallelPortFresh, TwoPortsSelectionByIndexAndAddress)
 
         printer->setPortAddress(0x378);
         EXPECT_EQ(printer->PortAddressIndex(), 0);
-        printer->setPortAddress(0x999);   // not a port: back to the indexed base
+        printer->setPortAddress(0x999);  // not a port: back to the indexed base
         EXPECT_EQ(printer->PortAddress(), 0x378);
 
         // Index 3 of two: the address stays, and the claim asks for port 4,
@@ -97,8 +97,8 @@ TEST(ParallelPortFresh, DiscoveryRunsOncePerProcess)
         auto first = vexlink06::PrinterPort::create();
         sim::board().configure(twoPorts());
         auto second = vexlink06::PrinterPort::create();
-        EXPECT_EQ(second->PrinterPortsDetected(), 2);   // asks the driver afresh
-        second->setPortAddressIndex(1);                  // but the scan saw one port
+        EXPECT_EQ(second->PrinterPortsDetected(), 2);  // asks the driver afresh
+        second->setPortAddressIndex(1);                // but the scan saw one port
         EXPECT_EQ(second->PortAddress(), 0x378);
     });
 }
@@ -106,7 +106,7 @@ TEST(ParallelPortFresh, DiscoveryRunsOncePerProcess)
 TEST(ParallelPortFresh, PortsAppearingAfterStartUpKeepIndexAndAddressTogether)
 {
     inFreshProcess([] {
-        auto printer = vexlink06::PrinterPort::create();   // scans one port
+        auto printer = vexlink06::PrinterPort::create();  // scans one port
         sim::board().configure(twoPorts());
         // Letting the address refreshes the count; the list must follow it.
         printer->setPortAddress(0x378);
@@ -155,5 +155,5 @@ TEST(ParallelPortFresh, RegisterBeyondTheAddressRangeIsAnOverflow)
     });
 }
 
-} // namespace
-} // namespace commstest
+}  // namespace
+}  // namespace commstest

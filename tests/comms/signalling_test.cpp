@@ -14,12 +14,12 @@ TEST_F(Signalling, WriteDataLineSequenceWithHeldHighBits)
     proto->setBitsToStayHigh(240);
     printer->setLockPortOpen(True);
     clearLogs();
-    proto->WriteData(165);   // 1010 0101
+    proto->WriteData(165);  // 1010 0101
     const std::vector<std::uint8_t> firstTwoBits{0xF1, 0xF0, 0xF1, 0xF3, 0xF3, 0xF2, 0xF3, 0xF3};
     ASSERT_GE(dataWrites().size(), 8U);
     EXPECT_EQ(std::vector<std::uint8_t>(dataWrites().begin(), dataWrites().begin() + 8), firstTwoBits);
-    EXPECT_EQ(dataWrites().size(), 8U * 4);   // four writes per bit
-    EXPECT_EQ(dataWrites().back(), 0xF3);     // ends with both lines low
+    EXPECT_EQ(dataWrites().size(), 8U * 4);  // four writes per bit
+    EXPECT_EQ(dataWrites().back(), 0xF3);    // ends with both lines low
 }
 
 // The byte a value puts on the bus, decoded by the bus itself.
@@ -28,7 +28,7 @@ struct Rounding {
     const char* byte;
 };
 
-class WriteDataRounding : public CommsTest, public ::testing::WithParamInterface<Rounding> {};
+class WriteDataRounding : public CommsTest, public ::testing::WithParamInterface<Rounding> { };
 
 TEST_P(WriteDataRounding, SendsTheRoundedLowByte)
 {
@@ -80,7 +80,7 @@ TEST_F(Signalling, DataInvertedOnlyLoadsTablesForMinusOneAndZero)
     proto->setDataInverted(1);
     EXPECT_EQ(proto->DataInverted(), 1);
     proto->StopBit();
-    EXPECT_EQ(dataWrites().back(), 0x03);   // still the plain idle code
+    EXPECT_EQ(dataWrites().back(), 0x03);  // still the plain idle code
 
     proto->setDataInverted(True);
     clearLogs();
@@ -128,5 +128,5 @@ TEST_F(Signalling, WaitAckTimesOutOnAnIdleLineAndSeesAnAcknowledge)
     proto->StopBit();
 }
 
-} // namespace
-} // namespace commstest
+}  // namespace
+}  // namespace commstest

@@ -111,8 +111,7 @@ TEST_F(Soak, RandomTransactionsKeepTheDeviceConsistent)
             const std::uint8_t pair = (reg & 0xFC) == 0x14 ? 0x14 : 0x18;
             const float got = proto->ReadWord(device, pair);
             if (events.empty()) {
-                ASSERT_EQ(got, present ? shadow[pair] * 256.0F + shadow[static_cast<std::uint8_t>(pair + 1)]
-                                       : 65535.0F)
+                ASSERT_EQ(got, present ? shadow[pair] * 256.0F + shadow[static_cast<std::uint8_t>(pair + 1)] : 65535.0F)
                     << "ReadWord " << n;
             }
             break;
@@ -184,5 +183,5 @@ TEST_F(Soak, RandomTransactionsKeepTheDeviceConsistent)
     EXPECT_GT(interfered, 0);
 }
 
-} // namespace
-} // namespace commstest
+}  // namespace
+}  // namespace commstest

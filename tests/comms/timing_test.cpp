@@ -19,8 +19,8 @@ TEST_F(Timing, FrameDelayIsLimitedDelayIsNot)
         float set;
         float read;
     };
-    for (const Case c : {Case{-1, 0}, Case{2e10F, 1e10F}, Case{0.5F, 0.5F},
-                         Case{std::numeric_limits<float>::quiet_NaN(), 0}}) {
+    for (const Case c :
+         {Case{-1, 0}, Case{2e10F, 1e10F}, Case{0.5F, 0.5F}, Case{std::numeric_limits<float>::quiet_NaN(), 0}}) {
         proto->setFrameDelay(c.set);
         EXPECT_EQ(proto->FrameDelay(), c.read) << c.set;
     }
@@ -39,13 +39,13 @@ TEST_F(Timing, RelativeModeYieldsOncePerPassOfEachPause)
     proto->setDelay(3);
     int yields = 0;
     vexlink06::setEventLoopYield([&] { ++yields; });
-    proto->StopBit();   // two pauses
+    proto->StopBit();  // two pauses
     EXPECT_EQ(yields, 6);
 
     yields = 0;
     proto->setDelay(0);
     proto->setFrameDelay(2);
-    proto->PortWrite(0x5C, 0x14, 1);   // only the frame delay
+    proto->PortWrite(0x5C, 0x14, 1);  // only the frame delay
     EXPECT_EQ(yields, 2);
     EXPECT_EQ(chip().peek(0x14), 1);
 }
@@ -54,7 +54,7 @@ TEST_F(Timing, AbsolutePauseLastsAtLeastItsLength)
 {
     proto->setDelay(0.001F);
     const auto start = std::chrono::steady_clock::now();
-    proto->StopBit();   // two pauses
+    proto->StopBit();  // two pauses
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_GE(elapsed, std::chrono::microseconds(2000));
 }
@@ -67,5 +67,5 @@ TEST_F(Timing, PausesKeepTheBusWorking)
     EXPECT_EQ(proto->PortRead(0x5C, 0x15), 0x3C);
 }
 
-} // namespace
-} // namespace commstest
+}  // namespace
+}  // namespace commstest

@@ -122,8 +122,8 @@ TEST_F(Transactions, BlockWritePecSequenceOfTheDocumentedCase)
               (std::vector<std::int16_t>{0x81, 0xE7, 0xB5, 0x75, 0xA2}));
     EXPECT_EQ(proto->FinalPEC(), 0xA2);
     EXPECT_EQ(trace(), "S 5A- A0- 02- 11- 22- A2- P");
-    EXPECT_EQ(proto->PECOK(), False);   // nobody at 0x5A acknowledged
-    EXPECT_EQ(data[0], 0);               // the caller's array is left alone
+    EXPECT_EQ(proto->PECOK(), False);  // nobody at 0x5A acknowledged
+    EXPECT_EQ(data[0], 0);             // the caller's array is left alone
 }
 
 TEST_F(Transactions, BlockWriteWithPecLandsInTheChipEvenFromAnOddAddress)
@@ -138,7 +138,7 @@ TEST_F(Transactions, BlockWriteWithPecLandsInTheChipEvenFromAnOddAddress)
         EXPECT_EQ(proto->PECOK(), True);
         EXPECT_EQ(chip().block()[0], data[3]);
         EXPECT_EQ(chip().block()[31], 0x5F);
-        data[3] = 0x77;   // the second pass must store anew
+        data[3] = 0x77;  // the second pass must store anew
     }
 }
 
@@ -157,14 +157,14 @@ TEST_F(Transactions, BlockReadVerifiesThePecOverTheWholeMessage)
     EXPECT_EQ(proto->PECOK(), True);
     // The running PEC starts with the write-phase address and the command.
     const auto pecData = proto->GetPECData();
-    EXPECT_EQ(pecData[0], 0x93);   // CRC-8 of 0x5C
+    EXPECT_EQ(pecData[0], 0x93);  // CRC-8 of 0x5C
     EXPECT_EQ(pecData[35], proto->FinalPEC());
     EXPECT_FALSE(port().claimed());
 }
 
 TEST_F(Transactions, WrongByteCountRaisesErrorOneAndLeavesTheBusIdle)
 {
-    proto->setDeviceAddress(0x50);   // nobody: the count reads 255
+    proto->setDeviceAddress(0x50);  // nobody: the count reads 255
     proto->BlockRead(0, 0);
     ASSERT_EQ(events.size(), 1U);
     EXPECT_EQ(events[0].number, 1);
@@ -188,10 +188,10 @@ TEST_F(Transactions, BlockWriteRejectsBadArgumentsBeforeTouchingTheBus)
         std::int32_t error;
     };
     const std::vector<Case> cases{
-        {254, std::vector<std::int16_t>(300), false, 6},   // n + 2 beyond a byte
-        {4, std::vector<std::int16_t>(6), false, 9},       // array too short
-        {36, std::vector<std::int16_t>(39), true, 9},      // PEC over more than 38 bytes
-        {1, {0, 0, 0, 300}, true, 6},                      // not a byte
+        {254, std::vector<std::int16_t>(300), false, 6},  // n + 2 beyond a byte
+        {4, std::vector<std::int16_t>(6), false, 9},      // array too short
+        {36, std::vector<std::int16_t>(39), true, 9},     // PEC over more than 38 bytes
+        {1, {0, 0, 0, 300}, true, 6},                     // not a byte
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.count);
@@ -308,5 +308,5 @@ TEST_F(Transactions, FixedResultsOfTheStoredOnlyMembers)
     EXPECT_EQ(proto->Detect(3), 0);
 }
 
-} // namespace
-} // namespace commstest
+}  // namespace
+}  // namespace commstest

@@ -19,10 +19,10 @@
 namespace commstest {
 namespace {
 
+using vexlink06::False;
 using vexlink06::TransferProtocol;
 using vexlink06::TransferRecord;
 using vexlink06::True;
-using vexlink06::False;
 
 using Tokens = std::vector<std::string>;
 
@@ -173,9 +173,7 @@ Tokens tokensOf(const TransferRecord& r, bool repeatedStart)
         if (r.pecReceived)
             t.push_back("DR:" + hex(*r.pecReceived));
         break;
-    case TransferProtocol::Quick:
-        t.push_back("AW:" + a);
-        break;
+    case TransferProtocol::Quick: t.push_back("AW:" + a); break;
     }
     t.push_back("P");
     return t;
@@ -228,7 +226,7 @@ struct WireCase {
     bool repeatedStart;
 };
 
-class DecodedTransfer : public WireCaptureTest, public ::testing::WithParamInterface<WireCase> {};
+class DecodedTransfer : public WireCaptureTest, public ::testing::WithParamInterface<WireCase> { };
 
 TEST_P(DecodedTransfer, DecoderAgreesWithTheJournalAndTheBus)
 {
@@ -251,34 +249,33 @@ TEST_P(DecodedTransfer, DecoderAgreesWithTheJournalAndTheBus)
 
 INSTANTIATE_TEST_SUITE_P(
     Wire, DecodedTransfer,
-    ::testing::Values(
-        WireCase{"ByteRead", [](auto& p, auto&) { p.PortRead(0x5C, 0x3D); }, false},
-        WireCase{"ByteReadRepeatedStart", [](auto& p, auto&) { p.PortRead(0x5C, 0x3D); }, true},
-        WireCase{"ByteWrite", [](auto& p, auto&) { p.PortWrite(0x5C, 0x14, 0x7F); }, false},
-        WireCase{"WordWrite", [](auto& p, auto&) { p.WriteWord(0x5C, 0x14, 4660.0F); }, false},
-        WireCase{"BlockWriteWithPec",
-                 [](auto& p, auto&) {
-                     std::vector<std::int16_t> data(3 + 4);
-                     for (std::size_t i = 3; i < data.size(); ++i)
-                         data[i] = static_cast<std::int16_t>(0x40 + i);
-                     p.setUsePEC(True);
-                     p.BlockWrite(4, data);
-                 },
-                 false},
-        WireCase{"BlockRead", [](auto& p, auto&) { p.BlockRead(0, 0); }, false},
-        WireCase{"BlockReadWithPec",
-                 [](auto& p, auto&) {
-                     p.setUsePEC(True);
-                     p.BlockRead(0, 0);
-                 },
-                 false},
-        WireCase{"AbsentDevice", [](auto& p, auto&) { p.PortRead(0x58, 0x3D); }, false},
-        WireCase{"EepromRead",
-                 [](auto&, auto& e) {
-                     e.setDeviceAddress(0xA0);   // shared with the protocol object
-                     e.ReadByte(0x01, 0x02);
-                 },
-                 false}),
+    ::testing::Values(WireCase{"ByteRead", [](auto& p, auto&) { p.PortRead(0x5C, 0x3D); }, false},
+                      WireCase{"ByteReadRepeatedStart", [](auto& p, auto&) { p.PortRead(0x5C, 0x3D); }, true},
+                      WireCase{"ByteWrite", [](auto& p, auto&) { p.PortWrite(0x5C, 0x14, 0x7F); }, false},
+                      WireCase{"WordWrite", [](auto& p, auto&) { p.WriteWord(0x5C, 0x14, 4660.0F); }, false},
+                      WireCase{"BlockWriteWithPec",
+                               [](auto& p, auto&) {
+                                   std::vector<std::int16_t> data(3 + 4);
+                                   for (std::size_t i = 3; i < data.size(); ++i)
+                                       data[i] = static_cast<std::int16_t>(0x40 + i);
+                                   p.setUsePEC(True);
+                                   p.BlockWrite(4, data);
+                               },
+                               false},
+                      WireCase{"BlockRead", [](auto& p, auto&) { p.BlockRead(0, 0); }, false},
+                      WireCase{"BlockReadWithPec",
+                               [](auto& p, auto&) {
+                                   p.setUsePEC(True);
+                                   p.BlockRead(0, 0);
+                               },
+                               false},
+                      WireCase{"AbsentDevice", [](auto& p, auto&) { p.PortRead(0x58, 0x3D); }, false},
+                      WireCase{"EepromRead",
+                               [](auto&, auto& e) {
+                                   e.setDeviceAddress(0xA0);  // shared with the protocol object
+                                   e.ReadByte(0x01, 0x02);
+                               },
+                               false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WireCaptureTest, LostArbitrationDecodesAlikeUpToTheLoss)
@@ -333,5 +330,5 @@ TEST_F(WireCaptureTest, PortRegistersAreInTheDump)
     EXPECT_TRUE(capture->hasPortRegisters());
 }
 
-} // namespace
-} // namespace commstest
+}  // namespace
+}  // namespace commstest

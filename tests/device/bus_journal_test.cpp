@@ -47,7 +47,7 @@ struct MeaningCase {
     const char* text;
 };
 
-class Meaning : public ::testing::TestWithParam<MeaningCase> {};
+class Meaning : public ::testing::TestWithParam<MeaningCase> { };
 
 TEST_P(Meaning, NamesTheRegisterAndItsFields)
 {
@@ -63,7 +63,8 @@ INSTANTIATE_TEST_SUITE_P(
         MeaningCase{TransferDirection::Write, 0x22, 0x5F, device::DeviceIdTFM4410,
                     "22h Fan Speed Configuration ← 0x5F: Fan1 duty 100 %"},
         // Two's complement, as the chip stores below zero.
-        MeaningCase{TransferDirection::Read, 0x0B, 0xF6, device::DeviceIdTFM4411, "0Bh Remote1 Temp. High Byte → 0xF6: -10 °C"},
+        MeaningCase{TransferDirection::Read, 0x0B, 0xF6, device::DeviceIdTFM4411,
+                    "0Bh Remote1 Temp. High Byte → 0xF6: -10 °C"},
         // Multi-bit fields by value (zero too), one-bit fields by name when set.
         MeaningCase{TransferDirection::Read, 0x24, 0x62, device::DeviceIdTFM4411,
                     "24h Local Temp Tmin/Trange → 0x62: Trange=2, Tmin=12"},
@@ -141,4 +142,4 @@ TEST(BusJournal, FiltersCombine)
     EXPECT_FALSE(errors.matches(write22));
 }
 
-} // namespace
+}  // namespace

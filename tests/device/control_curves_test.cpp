@@ -34,7 +34,7 @@ struct Driving {
     unsigned fan2;
 };
 
-class DrivingChannels : public ::testing::TestWithParam<Driving> {};
+class DrivingChannels : public ::testing::TestWithParam<Driving> { };
 
 TEST_P(DrivingChannels, FollowControlOperationBits)
 {

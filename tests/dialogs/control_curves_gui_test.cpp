@@ -243,8 +243,7 @@ TEST_P(ControlCurvesTest, HeatingPastTminClimbsTheRampAndTheFanFollowsTheCurve)
             EXPECT_NEAR(fan.rpm.value_or(0), fan.duty * fullSpeed(), 0.12 * fullSpeed()) << *op.temperature;
             EXPECT_GT(fan.rpm.value_or(0), lastRpm);
         }
-        EXPECT_EQ(text(curves, "lblFanDuty(1)"),
-                  QStringLiteral("Duty %1 %").arg(std::lround(fan.duty * 100)));
+        EXPECT_EQ(text(curves, "lblFanDuty(1)"), QStringLiteral("Duty %1 %").arg(std::lround(fan.duty * 100)));
         lastTemp = *op.temperature;
         lastDuty = fan.duty;
         lastRpm = fan.rpm.value_or(0);

@@ -85,16 +85,14 @@ protected:
         return writes;
     }
 
-    template <class Dialog>
-    Dialog* current()
+    template <class Dialog> Dialog* current()
     {
         for (auto* w : QApplication::topLevelWidgets())
             if (auto* d = qobject_cast<Dialog*>(w); d && !d->unloaded())
                 return d;
         return nullptr;
     }
-    template <class T>
-    static T* child(QObject* parent, const char* name)
+    template <class T> static T* child(QObject* parent, const char* name)
     {
         auto* found = parent->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(found, nullptr) << name;
@@ -198,7 +196,7 @@ struct TminCase {
     std::optional<std::uint8_t> written;  // from 0x61
 };
 
-class TminChoice : public DialogTest, public ::testing::WithParamInterface<TminCase> {};
+class TminChoice : public DialogTest, public ::testing::WithParamInterface<TminCase> { };
 
 TEST_P(TminChoice, WritesMatchingEntryOnly)
 {
@@ -334,7 +332,7 @@ struct FilterCase {
     const char* bits;
 };
 
-class FilterChoice : public DialogTest, public ::testing::WithParamInterface<FilterCase> {};
+class FilterChoice : public DialogTest, public ::testing::WithParamInterface<FilterCase> { };
 
 TEST_P(FilterChoice, WritesFieldWhileFocused)
 {
@@ -357,13 +355,12 @@ TEST_P(FilterChoice, WritesFieldWhileFocused)
     EXPECT_EQ(text(d, c.bitsLabel), QString::fromLatin1(c.bits));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, FilterChoice,
-    ::testing::Values(FilterCase{"cmbSampleRate", "11200", 0x9D, "lblSampleBits", "1 1 1"},
-                      FilterCase{"cmbSampleRate", "87.5", 0x81, "lblSampleBits", "0 0 0"},
-                      FilterCase{"cmbSampleRate", "300", std::nullopt, "lblSampleBits", "1 0 0"},
-                      FilterCase{"cmbIncRate", "8", 0xF1, "lblIncBits", "1 1"},
-                      FilterCase{"cmbIncRate", "3", std::nullopt, "lblIncBits", "0 0"}));
+INSTANTIATE_TEST_SUITE_P(Texts, FilterChoice,
+                         ::testing::Values(FilterCase{"cmbSampleRate", "11200", 0x9D, "lblSampleBits", "1 1 1"},
+                                           FilterCase{"cmbSampleRate", "87.5", 0x81, "lblSampleBits", "0 0 0"},
+                                           FilterCase{"cmbSampleRate", "300", std::nullopt, "lblSampleBits", "1 0 0"},
+                                           FilterCase{"cmbIncRate", "8", 0xF1, "lblIncBits", "1 1"},
+                                           FilterCase{"cmbIncRate", "3", std::nullopt, "lblIncBits", "0 0"}));
 
 TEST_F(DialogTest, FilterSampleRateFollowsLocaleDecimalForm)
 {

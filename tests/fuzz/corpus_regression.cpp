@@ -15,37 +15,41 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path corpusDir() {
-  const char* src = std::getenv("FANSCOPE_SOURCE_DIR");
-  return fs::path(src ? src : FANSCOPE_TEST_SOURCE_ROOT) / "tests" / "fuzz" / "corpus";
+fs::path corpusDir()
+{
+    const char* src = std::getenv("FANSCOPE_SOURCE_DIR");
+    return fs::path(src ? src : FANSCOPE_TEST_SOURCE_ROOT) / "tests" / "fuzz" / "corpus";
 }
 
-std::vector<fs::path> corpusFiles() {
-  std::vector<fs::path> files;
-  for (const auto& e : fs::directory_iterator(corpusDir()))
-    if (e.is_regular_file()) files.push_back(e.path());
-  std::sort(files.begin(), files.end());
-  return files;
+std::vector<fs::path> corpusFiles()
+{
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(corpusDir()))
+        if (e.is_regular_file())
+            files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
-TEST(RegisterFileCorpus, EveryFileIsJudgedAsItsNameSays) {
-  const std::vector<fs::path> files = corpusFiles();
-  int good = 0, bad = 0;
-  for (const fs::path& file : files) {
-    SCOPED_TRACE(file.filename().string());
-    const device::RegisterFileResult result = device::readRegisterFile(file);
-    const std::string name = file.filename().string();
-    if (name.starts_with("good-")) {
-      EXPECT_TRUE(result) << result.error;
-      ++good;
-    } else if (name.starts_with("bad-")) {
-      EXPECT_FALSE(result);
-      EXPECT_FALSE(result.error.empty());
-      ++bad;
+TEST(RegisterFileCorpus, EveryFileIsJudgedAsItsNameSays)
+{
+    const std::vector<fs::path> files = corpusFiles();
+    int good = 0, bad = 0;
+    for (const fs::path& file : files) {
+        SCOPED_TRACE(file.filename().string());
+        const device::RegisterFileResult result = device::readRegisterFile(file);
+        const std::string name = file.filename().string();
+        if (name.starts_with("good-")) {
+            EXPECT_TRUE(result) << result.error;
+            ++good;
+        } else if (name.starts_with("bad-")) {
+            EXPECT_FALSE(result);
+            EXPECT_FALSE(result.error.empty());
+            ++bad;
+        }
     }
-  }
-  EXPECT_GE(good, 2);
-  EXPECT_GE(bad, 15);
+    EXPECT_GE(good, 2);
+    EXPECT_GE(bad, 15);
 }
 
 }  // namespace

@@ -8,13 +8,15 @@
 
 #include <sim/config.h>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
-  try {
-    sim::parseConfig(text);
-  } catch (const sim::ConfigError& e) {
-    const std::string_view what = e.what();
-    if (what.empty() || what.size() > 1024) std::abort();
-  }
-  return 0;
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    try {
+        sim::parseConfig(text);
+    } catch (const sim::ConfigError& e) {
+        const std::string_view what = e.what();
+        if (what.empty() || what.size() > 1024)
+            std::abort();
+    }
+    return 0;
 }

@@ -16,15 +16,16 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Result {
-  int status = -1;
-  std::string out, err;
+    int status = -1;
+    std::string out, err;
 };
 
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+std::string slurp(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 // A USB bridge with a TFM4410 at 0x2c that a kernel driver has bound, beside
@@ -35,129 +36,149 @@ constexpr const char* BridgeBoard = R"({"i2cAdapters": [
    "chips": [{"variant": "TFM4410", "address": "0x58"}]}]})";
 
 class CliI2cTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    m_dir = fs::temp_directory_path() / ("fanscope-cli-i2c-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(m_dir);
-    std::ofstream(m_dir / "bridge.json") << BridgeBoard;
-  }
-  void TearDown() override { fs::remove_all(m_dir); }
-
-  Result run(std::vector<std::string> args, const std::string& input = "") {
-    std::ofstream(m_dir / "stdin") << input;
-    const fs::path out = m_dir / "stdout", err = m_dir / "stderr";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      if (!std::freopen((m_dir / "stdin").c_str(), "r", stdin) || !std::freopen(out.c_str(), "w", stdout) ||
-          !std::freopen(err.c_str(), "w", stderr))
-        ::_exit(127);
-      std::vector<char*> argv{const_cast<char*>(FANSCOPE_CLI)};
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(FANSCOPE_CLI, argv.data());
-      ::_exit(127);
+protected:
+    void SetUp() override
+    {
+        m_dir = fs::temp_directory_path() / ("fanscope-cli-i2c-" + std::to_string(::getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(m_dir);
+        std::ofstream(m_dir / "bridge.json") << BridgeBoard;
     }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), slurp(out), slurp(err)};
-  }
-  std::string bridge() const { return (m_dir / "bridge.json").string(); }
+    void TearDown() override { fs::remove_all(m_dir); }
 
-  fs::path m_dir;
+    Result run(std::vector<std::string> args, const std::string& input = "")
+    {
+        std::ofstream(m_dir / "stdin") << input;
+        const fs::path out = m_dir / "stdout", err = m_dir / "stderr";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (!std::freopen((m_dir / "stdin").c_str(), "r", stdin) || !std::freopen(out.c_str(), "w", stdout) ||
+                !std::freopen(err.c_str(), "w", stderr))
+                ::_exit(127);
+            std::vector<char*> argv{const_cast<char*>(FANSCOPE_CLI)};
+            for (auto& a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(FANSCOPE_CLI, argv.data());
+            ::_exit(127);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), slurp(out), slurp(err)};
+    }
+    std::string bridge() const { return (m_dir / "bridge.json").string(); }
+
+    fs::path m_dir;
 };
 
-TEST_F(CliI2cTest, DetectListsAdaptersWithFunctionalityAndTheChip) {
-  const Result r = run({"--medium", "i2c", "detect"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("i2c-1     SMBus I801 adapter at efa0          quick byte byte-data word-data block-data pec"),
-            std::string::npos)
-      << r.out;
-  EXPECT_NE(r.out.find("i2c      i2c-1         0x2e     TFM4411  i2c-1 (SMBus I801 adapter at efa0)"),
-            std::string::npos)
-      << r.out;
+TEST_F(CliI2cTest, DetectListsAdaptersWithFunctionalityAndTheChip)
+{
+    const Result r = run({"--medium", "i2c", "detect"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("i2c-1     SMBus I801 adapter at efa0          quick byte byte-data word-data block-data pec"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("i2c      i2c-1         0x2e     TFM4411  i2c-1 (SMBus I801 adapter at efa0)"),
+              std::string::npos)
+        << r.out;
 }
 
-TEST_F(CliI2cTest, DetectSkipsADriverOwnedAddressAndSaysSo) {
-  const Result r = run({"--sim-config", bridge(), "--medium", "i2c", "detect"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("USB bridge                          quick byte byte-data word-data block-data\n"),
-            std::string::npos)
-      << r.out;
-  EXPECT_EQ(r.out.find("TFM4410"), std::string::npos) << r.out;
-  EXPECT_NE(r.err.find("i2c-5 (USB bridge) 0x2c: a kernel driver owns this address, skipped (-f forces it)"),
-            std::string::npos)
-      << r.err;
+TEST_F(CliI2cTest, DetectSkipsADriverOwnedAddressAndSaysSo)
+{
+    const Result r = run({"--sim-config", bridge(), "--medium", "i2c", "detect"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("USB bridge                          quick byte byte-data word-data block-data\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("TFM4410"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("i2c-5 (USB bridge) 0x2c: a kernel driver owns this address, skipped (-f forces it)"),
+              std::string::npos)
+        << r.err;
 }
 
-TEST_F(CliI2cTest, BusByNumberOrNameReadsAndWritesTheChip) {
-  Result r = run({"--medium", "i2c", "--bus", "1", "set", "-y", "-r", "0x14", "0x4b"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  r = run({"--medium", "i2c", "--bus", "SMBus I801 adapter at efa0", "get", "0x3d"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "0x31\n");
-  r = run({"--medium", "i2c", "--bus", "i2c-1", "dump"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.rfind("# TFM4411 at 0x2e on i2c-1 (SMBus I801 adapter at efa0)", 0), 0u) << r.out;
+TEST_F(CliI2cTest, BusByNumberOrNameReadsAndWritesTheChip)
+{
+    Result r = run({"--medium", "i2c", "--bus", "1", "set", "-y", "-r", "0x14", "0x4b"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = run({"--medium", "i2c", "--bus", "SMBus I801 adapter at efa0", "get", "0x3d"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "0x31\n");
+    r = run({"--medium", "i2c", "--bus", "i2c-1", "dump"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("# TFM4411 at 0x2e on i2c-1 (SMBus I801 adapter at efa0)", 0), 0u) << r.out;
 }
 
-TEST_F(CliI2cTest, ForceWarnsAndAsksUnlessYes) {
-  const std::vector<std::string> base{"--sim-config", bridge(), "--medium", "i2c", "--bus", "5"};
-  auto with = [&](std::vector<std::string> extra) {
-    std::vector<std::string> args = base;
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-  };
-  Result r = run(with({"get", "0x3d"}));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("no TFM4410 or TFM4411 found on i2c-5 (USB bridge)"), std::string::npos) << r.err;
+TEST_F(CliI2cTest, ForceWarnsAndAsksUnlessYes)
+{
+    const std::vector<std::string> base{"--sim-config", bridge(), "--medium", "i2c", "--bus", "5"};
+    auto with = [&](std::vector<std::string> extra) {
+        std::vector<std::string> args = base;
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    };
+    Result r = run(with({"get", "0x3d"}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no TFM4410 or TFM4411 found on i2c-5 (USB bridge)"), std::string::npos) << r.err;
 
-  r = run(with({"-f", "get", "0x3d"}), "n\n");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("warning: a kernel driver is using address 0x2c on i2c-5 (USB bridge)"), std::string::npos);
-  EXPECT_NE(r.err.find("not confirmed: nothing was sent to the chip"), std::string::npos) << r.err;
-  EXPECT_EQ(r.out, "");
+    r = run(with({"-f", "get", "0x3d"}), "n\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("warning: a kernel driver is using address 0x2c on i2c-5 (USB bridge)"), std::string::npos);
+    EXPECT_NE(r.err.find("not confirmed: nothing was sent to the chip"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
 
-  r = run(with({"-f", "get", "0x3d"}), "y\n");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "0x30\n");
-  r = run(with({"-f", "-y", "get", "0x3d"}));
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "0x30\n");
+    r = run(with({"-f", "get", "0x3d"}), "y\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "0x30\n");
+    r = run(with({"-f", "-y", "get", "0x3d"}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "0x30\n");
 }
 
 struct Refusal {
-  const char* name;
-  const char* config;
-  std::vector<std::string> args;
-  int status;
-  const char* message;
+    const char* name;
+    const char* config;
+    std::vector<std::string> args;
+    int status;
+    const char* message;
 };
 
-class CliI2cRefusal : public CliI2cTest, public ::testing::WithParamInterface<Refusal> {};
+class CliI2cRefusal : public CliI2cTest, public ::testing::WithParamInterface<Refusal> { };
 
-TEST_P(CliI2cRefusal, SaysWhyInOneLine) {
-  const Refusal& c = GetParam();
-  std::ofstream(m_dir / "board.json") << c.config;
-  std::vector<std::string> args{"--sim-config", (m_dir / "board.json").string()};
-  args.insert(args.end(), c.args.begin(), c.args.end());
-  const Result r = run(args);
-  EXPECT_EQ(r.status, c.status);
-  EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+TEST_P(CliI2cRefusal, SaysWhyInOneLine)
+{
+    const Refusal& c = GetParam();
+    std::ofstream(m_dir / "board.json") << c.config;
+    std::vector<std::string> args{"--sim-config", (m_dir / "board.json").string()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Result r = run(args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, CliI2cRefusal,
     ::testing::Values(
-        Refusal{"moduleNotLoaded", R"({"i2cDev": false})", {"--medium", "i2c", "detect"}, 1,
+        Refusal{"moduleNotLoaded",
+                R"({"i2cDev": false})",
+                {"--medium", "i2c", "detect"},
+                1,
                 "no I2C adapters: the i2c-dev module is not loaded (sudo modprobe i2c-dev)"},
         Refusal{"noAdapters", R"({"i2cAdapters": []})", {"--medium", "i2c", "get", "0x3d"}, 1, "no I2C adapters found"},
-        Refusal{"permission", R"({"i2cAdapters": [{"accessDenied": true}]})", {"--medium", "i2c", "detect"}, 1,
+        Refusal{"permission",
+                R"({"i2cAdapters": [{"accessDenied": true}]})",
+                {"--medium", "i2c", "detect"},
+                1,
                 "no permission on /dev/i2c-1: join the group i2c and log in again"},
-        Refusal{"unknownName", "{}", {"--medium", "i2c", "--bus", "nope", "get", "0x3d"}, 1,
+        Refusal{"unknownName",
+                "{}",
+                {"--medium", "i2c", "--bus", "nope", "get", "0x3d"},
+                1,
                 "there is no I2C adapter 'nope'"},
         Refusal{"busWithoutMedium", "{}", {"--bus", "1", "get", "0x3d"}, 2, "--bus and --force need --medium i2c"},
-        Refusal{"unplugged", R"({"i2cAdapters": [{"vanishAfter": 2}]})", {"--medium", "i2c", "get", "0x3d"}, 1,
+        Refusal{"unplugged",
+                R"({"i2cAdapters": [{"vanishAfter": 2}]})",
+                {"--medium", "i2c", "get", "0x3d"},
+                1,
                 "i2c-1 has gone away: was the adapter unplugged?"}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -7,7 +7,6 @@
 #include <sim/sim.h>
 #include <vexlink06/vexlink06.h>
 
-
 namespace {
 
 using vexlink06::AdapterError;
@@ -178,7 +177,7 @@ struct SetupCase {
     const char* text;
 };
 
-class AdapterSetupTest : public ::testing::TestWithParam<SetupCase> {};
+class AdapterSetupTest : public ::testing::TestWithParam<SetupCase> { };
 
 TEST_P(AdapterSetupTest, FailureReachesTheUserAsASentence)
 {
@@ -217,4 +216,4 @@ TEST(KernelAdapterListing, ModuleNotLoadedListsNothingAndSaysWhy)
     sim::board().reset();
 }
 
-} // namespace
+}  // namespace

@@ -71,4 +71,4 @@ TEST_F(KernelJournalTest, RefusedTransferCarriesTheSentenceAndTheNack)
     EXPECT_TRUE(records[0].data.empty());
 }
 
-} // namespace
+}  // namespace

@@ -33,10 +33,10 @@ bool underWrapper()
 
 // What the emulated kernel answers, set by each test.
 struct Kernel {
-    unsigned long funcs = I2C_FUNC_SMBUS_BYTE_DATA | I2C_FUNC_SMBUS_WORD_DATA | I2C_FUNC_SMBUS_BLOCK_DATA |
-                          I2C_FUNC_SMBUS_PEC;
-    int failWith = 0;      // errno for every I2C_SMBUS (0: answer from the chip)
-    int slaveBusy = -1;    // address whose I2C_SLAVE gives EBUSY
+    unsigned long funcs =
+        I2C_FUNC_SMBUS_BYTE_DATA | I2C_FUNC_SMBUS_WORD_DATA | I2C_FUNC_SMBUS_BLOCK_DATA | I2C_FUNC_SMBUS_PEC;
+    int failWith = 0;    // errno for every I2C_SMBUS (0: answer from the chip)
+    int slaveBusy = -1;  // address whose I2C_SLAVE gives EBUSY
     int address = -1;
     bool pec = false;
 };
@@ -90,18 +90,15 @@ gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer)
             const std::uint8_t out[2] = {r->command, data->byte};
             outcome = adapter.transfer(a7, out, 0, nullptr, received, g_kernel.pec);
         } else if (r->size == I2C_SMBUS_BLOCK_DATA && r->read_write == I2C_SMBUS_READ) {
-            outcome = adapter.transfer(a7, std::span<const std::uint8_t>(&r->command, 1), -1, data->block + 1,
-                                       received, g_kernel.pec);
+            outcome = adapter.transfer(a7, std::span<const std::uint8_t>(&r->command, 1), -1, data->block + 1, received,
+                                       g_kernel.pec);
             data->block[0] = static_cast<std::uint8_t>(received);
         }
-        const int err = outcome == sim::Outcome::Ok       ? 0
-                        : outcome == sim::Outcome::BadPec ? EBADMSG
-                                                          : ENXIO;
+        const int err = outcome == sim::Outcome::Ok ? 0 : outcome == sim::Outcome::BadPec ? EBADMSG : ENXIO;
         umockdev_ioctl_client_complete(client, err ? -1 : 0, err);
         return TRUE;
     }
-    default:
-        return FALSE;
+    default: return FALSE;
     }
 }
 
@@ -113,15 +110,14 @@ public:
     {
         m_testbed = umockdev_testbed_new();
         GError* error = nullptr;
-        const gboolean ok = umockdev_testbed_add_from_string(
-            m_testbed,
-            "P: /devices/pci0000:00/0000:00:1f.3/i2c-1/i2c-dev/i2c-1\n"
-            "N: i2c-1\n"
-            "E: DEVNAME=/dev/i2c-1\n"
-            "E: SUBSYSTEM=i2c-dev\n"
-            "A: name=SMBus I801 adapter at efa0\n"
-            "A: dev=89:1\n",
-            &error);
+        const gboolean ok = umockdev_testbed_add_from_string(m_testbed,
+                                                             "P: /devices/pci0000:00/0000:00:1f.3/i2c-1/i2c-dev/i2c-1\n"
+                                                             "N: i2c-1\n"
+                                                             "E: DEVNAME=/dev/i2c-1\n"
+                                                             "E: SUBSYSTEM=i2c-dev\n"
+                                                             "A: name=SMBus I801 adapter at efa0\n"
+                                                             "A: dev=89:1\n",
+                                                             &error);
         EXPECT_TRUE(ok) << (error ? error->message : "");
         m_context = g_main_context_new();
         m_loop = g_main_loop_new(m_context, FALSE);
@@ -132,8 +128,7 @@ public:
             m_handler = umockdev_ioctl_base_new();
             g_signal_connect(m_handler, "handle-ioctl", G_CALLBACK(handleIoctl), nullptr);
             GError* e = nullptr;
-            EXPECT_TRUE(umockdev_testbed_attach_ioctl(m_testbed, "/dev/i2c-1", m_handler, &e))
-                << (e ? e->message : "");
+            EXPECT_TRUE(umockdev_testbed_attach_ioctl(m_testbed, "/dev/i2c-1", m_handler, &e)) << (e ? e->message : "");
             attached.set_value();
             g_main_loop_run(m_loop);
             g_main_context_pop_thread_default(m_context);
@@ -219,7 +214,7 @@ struct Mapping {
     AdapterError code;
 };
 
-class LinuxErrno : public LinuxAdapter, public ::testing::WithParamInterface<Mapping> {};
+class LinuxErrno : public LinuxAdapter, public ::testing::WithParamInterface<Mapping> { };
 
 TEST_P(LinuxErrno, MapsToItsSentence)
 {
@@ -252,4 +247,4 @@ TEST_F(LinuxAdapter, PecRefusedWhereTheAdapterHasNone)
     EXPECT_EQ(failure([&] { m_adapter->BlockRead(0x2E, 0xA1); }), AdapterError::Unsupported);
 }
 
-} // namespace
+}  // namespace

@@ -33,8 +33,7 @@ protected:
         ASSERT_TRUE(wizard);
         child<QPushButton>("NextCMD")->click();
     }
-    template <class T = QWidget>
-    T* child(const char* name)
+    template <class T = QWidget> T* child(const char* name)
     {
         auto* w = wizard->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(w, nullptr) << name;
@@ -82,7 +81,8 @@ TEST_F(I2cWizard, DefaultBoardFromTheWizardToTheMainWindow)
     EXPECT_EQ(description(), QStringLiteral("Found 1 adapter: i2c-1 (SMBus I801 adapter at efa0)"));
     // The specified choices keep their texts and their designed states.
     EXPECT_TRUE(child<QCheckBox>("PPCheck")->isChecked());
-    EXPECT_EQ(child<QLabel>("USBSearchDescLBL")->text(), QStringLiteral("Connect the evaluation board to the printer port"));
+    EXPECT_EQ(child<QLabel>("USBSearchDescLBL")->text(),
+              QStringLiteral("Connect the evaluation board to the printer port"));
 
     searchOnlyI2c();
     EXPECT_TRUE(ui->messages.empty());
@@ -148,8 +148,8 @@ TEST_F(I2cWizard, UnpluggedAdapterWhileMonitoringKeepsTheWindowRunning)
     QTest::qWait(1500);
     EXPECT_TRUE(main->isVisible());
     // No box per tick: the lamps and the gauge reading say what happened.
-    EXPECT_TRUE(ui->messages.empty()) << ui->messages.size() << " boxes, first: "
-                                      << ui->messages.front().text.toStdString();
+    EXPECT_TRUE(ui->messages.empty()) << ui->messages.size()
+                                      << " boxes, first: " << ui->messages.front().text.toStdString();
     auto* reading = main->findChild<QLabel*>(QStringLiteral("lblGaugeReading"));
     ASSERT_NE(reading, nullptr);
     EXPECT_TRUE(reading->text().endsWith(QStringLiteral(" (no answer)"))) << reading->text().toStdString();
@@ -168,7 +168,7 @@ struct Unusable {
     const char* text;
 };
 
-class I2cWizardUnusable : public I2cWizard, public ::testing::WithParamInterface<Unusable> {};
+class I2cWizardUnusable : public I2cWizard, public ::testing::WithParamInterface<Unusable> { };
 
 TEST_P(I2cWizardUnusable, ChoiceIsDisabledAndSaysWhy)
 {
@@ -176,18 +176,16 @@ TEST_P(I2cWizardUnusable, ChoiceIsDisabledAndSaysWhy)
     EXPECT_FALSE(i2c()->isEnabled());
     EXPECT_FALSE(i2c()->isChecked());
     EXPECT_EQ(description(), QString::fromLatin1(GetParam().text));
-    EXPECT_EQ(child<QLabel>("I2CSearchDescLBL")->palette().color(QPalette::WindowText),
-              QColor(0xC0, 0, 0));
+    EXPECT_EQ(child<QLabel>("I2CSearchDescLBL")->palette().color(QPalette::WindowText), QColor(0xC0, 0, 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Wizard, I2cWizardUnusable,
-    ::testing::Values(
-        Unusable{"moduleNotLoaded", R"({"i2cDev": false})",
-                 "No kernel I2C device files: load the i2c-dev module (sudo modprobe i2c-dev)."},
-        Unusable{"permission", R"({"i2cAdapters": [{"accessDenied": true}]})",
-                 "No permission on /dev/i2c-1: join the group i2c and log in again."},
-        Unusable{"none", R"({"i2cAdapters": []})", "The kernel offers no I2C adapters."}),
+    ::testing::Values(Unusable{"moduleNotLoaded", R"({"i2cDev": false})",
+                               "No kernel I2C device files: load the i2c-dev module (sudo modprobe i2c-dev)."},
+                      Unusable{"permission", R"({"i2cAdapters": [{"accessDenied": true}]})",
+                               "No permission on /dev/i2c-1: join the group i2c and log in again."},
+                      Unusable{"none", R"({"i2cAdapters": []})", "The kernel offers no I2C adapters."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(I2cWizard, AnAdapterThatVanishesDuringTheSearchIsReportedOnce)

@@ -279,4 +279,4 @@ TEST_F(BusMonitorTest, Screenshots)
     EXPECT_TRUE(monitor->grab().save(dir + QStringLiteral("/bus-monitor.png")));
 }
 
-} // namespace
+}  // namespace

@@ -28,7 +28,7 @@ protected:
     void SetUp() override
     {
         chip().powerOn();
-        chip().poke(0x01, 0x30);   // local and remote 1 lamps shown
+        chip().poke(0x01, 0x30);  // local and remote 1 lamps shown
         testsupport::connectTo(Dual);
         device::RegisterLink.DeviceId = 0;
         form = std::make_unique<MainForm>();

@@ -55,11 +55,7 @@ protected:
     std::uint8_t address() const { return GetParam(); }
     bool dual() const { return address() == Dual; }
     sim::Chip& c() { return chip(address()); }
-    template <typename T>
-    T* find(const char* name) const
-    {
-        return form->findChild<T*>(QString::fromLatin1(name));
-    }
+    template <typename T> T* find(const char* name) const { return form->findChild<T*>(QString::fromLatin1(name)); }
     void runCycle()
     {
         for (int i = 0; i < 7; ++i)
@@ -120,13 +116,15 @@ TEST_P(MainFormTest, EasySetupWritesTheChipAndTheCyclePlotsEveryChannel)
     EXPECT_EQ(c().peek(0x20) & 0xC0, 0xC0);
     EXPECT_EQ(c().peek(0x22), 0xFF);
     ASSERT_FALSE(ui->messages.empty());  // two-wire selection asks for the switch
-    EXPECT_EQ(ui->messages.back().text, dual() ? "Ensure that Switches S1 and S2 are set to the 'AIN' position before proceeding."
-                                               : "Ensure that Switch S1 is set to the 'AIN' position before proceeding.");
+    EXPECT_EQ(ui->messages.back().text,
+              dual() ? "Ensure that Switches S1 and S2 are set to the 'AIN' position before proceeding."
+                     : "Ensure that Switch S1 is set to the 'AIN' position before proceeding.");
 
     sim::board().advanceMs(3000);
     runCycle();
     const auto& latest = mainwindow::LatestReadings();
-    EXPECT_FLOAT_EQ(latest.localTemp, device::decodeTemperature(c().peek(0x0A), c().peek(0x06), device::TempChannel::Local));
+    EXPECT_FLOAT_EQ(latest.localTemp,
+                    device::decodeTemperature(c().peek(0x0A), c().peek(0x06), device::TempChannel::Local));
     EXPECT_FLOAT_EQ(latest.remote1Temp,
                     device::decodeTemperature(c().peek(0x0B), c().peek(0x06), device::TempChannel::Remote1));
     // Full duty with PWM Invert set: the two-pulse fan is near its 4800 RPM,

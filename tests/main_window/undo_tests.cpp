@@ -138,8 +138,7 @@ public:
 
     std::uint8_t address() const { return GetParam(); }
     sim::Chip& c() { return chip(address()); }
-    template <typename T>
-    T* find(const QString& name) const
+    template <typename T> T* find(const QString& name) const
     {
         T* w = form->findChild<T*>(name);
         EXPECT_NE(w, nullptr) << name.toStdString();
@@ -208,8 +207,7 @@ const WriteKind kKinds[] = {
              device::readRegister(r);
          t.form->Command1_Click();
      },
-     {reg::Remote1HighLimit, reg::LocalHighLimit, reg::Fan1TachLimit, reg::FanSpeedConfiguration,
-      reg::Configuration1}},
+     {reg::Remote1HighLimit, reg::LocalHighLimit, reg::Fan1TachLimit, reg::FanSpeedConfiguration, reg::Configuration1}},
     {"GaugeDrag",
      [](UndoTest& t) {
          t.form->selectTab(MainForm::TabVisual);

@@ -90,8 +90,7 @@ protected:
         form->Setup_Device_Display();
     }
     bool dual() const { return GetParam() == Dual; }
-    template <typename T>
-    T* find(const QString& name, QObject* in = nullptr) const
+    template <typename T> T* find(const QString& name, QObject* in = nullptr) const
     {
         T* w = (in ? in : form.get())->findChild<T*>(name);
         EXPECT_NE(w, nullptr) << name.toStdString();
@@ -194,9 +193,9 @@ TEST_P(WindowUse, SystemInfoStartsTheDesktopToolOrShowsItsOwnWindow)
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
     const QString report = window->reportText();
-    for (const char* item : {"Distribution: ", "Kernel: ", "Processor: ", "Memory: ", "Qt: ", "Communications library: ",
-                             "Bus back-end: simulated evaluation board", "Parallel ports: 1, selected: port 1 at 378h",
-                             "Chipset SMBus: "})
+    for (const char* item :
+         {"Distribution: ", "Kernel: ", "Processor: ", "Memory: ", "Qt: ", "Communications library: ",
+          "Bus back-end: simulated evaluation board", "Parallel ports: 1, selected: port 1 at 378h", "Chipset SMBus: "})
         EXPECT_TRUE(report.contains(QLatin1String(item))) << item << "\n" << report.toStdString();
     EXPECT_EQ(find<QTableWidget>(QStringLiteral("tblSysInfo"), window)->rowCount(), report.count(u'\n'));
 
@@ -226,7 +225,8 @@ TEST_P(WindowUse, VisualDisplaySelectorsSitOnADarkPanel)
     EXPECT_EQ(shell::textColour(find<QLabel>(QStringLiteral("visualdisplaytext(1)"))), shell::kYellow);
     const QString shots = qEnvironmentVariable("FANSCOPE_SCREENSHOT_DIR");
     if (!shots.isEmpty()) {
-        EXPECT_TRUE(form->grab().save(shots + QStringLiteral("/visual-selectors-%1.png").arg(dual() ? "tfm4411" : "tfm4410")));
+        EXPECT_TRUE(
+            form->grab().save(shots + QStringLiteral("/visual-selectors-%1.png").arg(dual() ? "tfm4411" : "tfm4410")));
     }
 }
 
@@ -259,7 +259,8 @@ TEST_P(WindowUse, ControlTabLeavesNoGapWithoutTheHeaterPanel)
         EXPECT_GT(topRight->x(), modes->x() + modes->width() - 1);
         const QString shots = qEnvironmentVariable("FANSCOPE_SCREENSHOT_DIR");
         if (!shots.isEmpty() && !board) {
-            EXPECT_TRUE(form->grab().save(shots + QStringLiteral("/control-tab-smbus-%1.png").arg(dual() ? "tfm4411" : "tfm4410")));
+            EXPECT_TRUE(form->grab().save(
+                shots + QStringLiteral("/control-tab-smbus-%1.png").arg(dual() ? "tfm4411" : "tfm4410")));
         }
     }
 }
@@ -296,7 +297,7 @@ struct Parse {
     const char* expected;
 };
 
-class SystemFacts : public ::testing::TestWithParam<Parse> {};
+class SystemFacts : public ::testing::TestWithParam<Parse> { };
 
 TEST_P(SystemFacts, ParsesWhatTheFileHolds)
 {
@@ -307,7 +308,8 @@ INSTANTIATE_TEST_SUITE_P(
     Files, SystemFacts,
     ::testing::Values(
         Parse{"pretty name quoted", mainwindow::distributionName,
-              "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n", "Debian GNU/Linux 12 (bookworm)"},
+              "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n",
+              "Debian GNU/Linux 12 (bookworm)"},
         Parse{"no pretty name", mainwindow::distributionName, "NAME=Arch\nVERSION='rolling'\n", "Arch rolling"},
         Parse{"empty os-release", mainwindow::distributionName, "", ""},
         Parse{"x86 model name", mainwindow::cpuModel,

@@ -78,8 +78,7 @@ struct TempDir {
     QString file(const char* name) const { return QString::fromStdString((path / name).string()); }
 };
 
-template <class T>
-T* child(QWidget* w, const QString& name)
+template <class T> T* child(QWidget* w, const QString& name)
 {
     T* c = w->findChild<T*>(name);
     EXPECT_NE(c, nullptr) << name.toStdString();
@@ -91,7 +90,8 @@ QString text(QWidget* w, const char* name) { return child<QLabel>(w, QString::fr
 QString bitsShown(QWidget* panel)
 {
     QString s;
-    for (int bit = 7; bit >= 0; --bit) s += text(panel, QStringLiteral("bit%1").arg(bit).toLatin1().constData());
+    for (int bit = 7; bit >= 0; --bit)
+        s += text(panel, QStringLiteral("bit%1").arg(bit).toLatin1().constData());
     return s;
 }
 
@@ -139,7 +139,7 @@ struct EntryCase {
     const char* decAfter;
 };
 
-class ByteEntry : public RegisterPanelTest, public ::testing::WithParamInterface<EntryCase> {};
+class ByteEntry : public RegisterPanelTest, public ::testing::WithParamInterface<EntryCase> { };
 
 TEST_P(ByteEntry, ValidatesBeforeWriting)
 {
@@ -160,18 +160,14 @@ TEST_P(ByteEntry, ValidatesBeforeWriting)
     EXPECT_EQ(buttonColour(c.useHex ? "Command4" : "Command5"), c.writes ? 0xFF00u : 0xFFu);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ByteEntry,
-                         ::testing::Values(EntryCase{true, "1G", false, 0, "00", ""},
-                                           EntryCase{true, "0G0F", false, 0, "00", ""},
-                                           EntryCase{true, "0", false, 0, "00", "00"},
-                                           EntryCase{true, "", false, 0, "00", "00"},
-                                           EntryCase{true, "100", false, 0, "00", "00"},
-                                           EntryCase{true, "00", true, 0, "00", "0"},
-                                           EntryCase{true, "4b", true, 0x4B, "4b", "75"},
-                                           EntryCase{false, "256", false, 0, "00", "00"},
-                                           EntryCase{false, "0", false, 0, "00", "00"},
-                                           EntryCase{false, "1x", false, 0, "", "00"},
-                                           EntryCase{false, "200", true, 200, "C8", "200"}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ByteEntry,
+    ::testing::Values(EntryCase{true, "1G", false, 0, "00", ""}, EntryCase{true, "0G0F", false, 0, "00", ""},
+                      EntryCase{true, "0", false, 0, "00", "00"}, EntryCase{true, "", false, 0, "00", "00"},
+                      EntryCase{true, "100", false, 0, "00", "00"}, EntryCase{true, "00", true, 0, "00", "0"},
+                      EntryCase{true, "4b", true, 0x4B, "4b", "75"}, EntryCase{false, "256", false, 0, "00", "00"},
+                      EntryCase{false, "0", false, 0, "00", "00"}, EntryCase{false, "1x", false, 0, "", "00"},
+                      EntryCase{false, "200", true, 200, "C8", "200"}));
 
 TEST_F(RegisterPanelTest, WrittenByteIsShownUntilTheNextRead)
 {
@@ -236,7 +232,8 @@ TEST_F(RegisterPanelTest, ClickingTheCurrentEntryLeavesNoneCurrent)
     EXPECT_EQ(panel.listEntryColour(3), device::ColourCurrent);
     panel.hoverEntry(3);
     panel.read_writedisplaytext_Click(3);
-    for (int i = 1; i <= 35; ++i) EXPECT_FALSE(device::isSelectionColour(panel.listEntryColour(i))) << i;
+    for (int i = 1; i <= 35; ++i)
+        EXPECT_FALSE(device::isSelectionColour(panel.listEntryColour(i))) << i;
 }
 
 TEST_F(RegisterPanelTest, SingleChannelListHidesAndRenames)
@@ -294,7 +291,8 @@ TEST_F(LoggingTest, FileBytesForBothChips)
         const QString file = dir.file(address == Single ? "single.xls" : "dual.xls");
         start(file);
         ASSERT_TRUE(panel.logging());
-        for (int i = 0; i < 2001; ++i) tick();  // 10 s at delay 5: rows at 0, 5 and 10 s
+        for (int i = 0; i < 2001; ++i)
+            tick();  // 10 s at delay 5: rows at 0, 5 and 10 s
         const std::string row = address == Single ? "\r09:05:07\t 25.25 \t 40.5 \t 3375 \t47\r\n"
                                                   : "\r09:05:07\t 25.25 \t 40.5 \t 3375 \t47\t-3 \t 0 \t100\r\n";
         EXPECT_EQ(slurp(file.toStdString()), std::string(device::logHeader(RegisterLink.DeviceId)) + row + row + row);
@@ -325,7 +323,8 @@ TEST_F(LoggingTest, DelayZeroLogsEveryTickAndLargeDelaysAreCapped)
     EXPECT_EQ(delay->text(), QStringLiteral("3600"));
     delay->setText(QStringLiteral("0"));
     start(dir.file("fast.xls"));
-    for (int i = 0; i < 10; ++i) tick();
+    for (int i = 0; i < 10; ++i)
+        tick();
     EXPECT_EQ(count(), QStringLiteral(" 10"));
 }
 
@@ -382,7 +381,8 @@ TEST_F(LoggingTest, FullDiskStopsWithErrorAndLeavesOnlyCompleteRows)
     const QString file = QString::fromStdString((small / "log.xls").string());
     child<QLineEdit>(&panel, QStringLiteral("Text1"))->setText(QStringLiteral("0"));
     start(file);
-    for (int i = 0; i < 5000 && ui->messages.empty(); ++i) tick();
+    for (int i = 0; i < 5000 && ui->messages.empty(); ++i)
+        tick();
     const std::string written = slurp(file.toStdString());
     if (mounted)
         ::umount(small.c_str());
@@ -411,7 +411,8 @@ TEST_F(LoggingTest, FullDiskStopsWithErrorAndLeavesOnlyCompleteRows)
 
 TEST_F(LoggingTest, ReadOnlyFolderRefusesTheHeader)
 {
-    if (geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root ignores folder permissions";
     connectTo(Dual);
     fs::permissions(dir.path, fs::perms::owner_read | fs::perms::owner_exec);
     start(dir.file("new.xls"));
@@ -439,7 +440,8 @@ void scramble(std::uint8_t address, unsigned seed)
     std::mt19937 rng(seed);
     for (const device::SavedRegister& r : device::SavedRegisters) {
         std::uint8_t v = std::uint8_t(rng());
-        if (r.address == device::reg::Configuration1 || r.address == device::reg::Configuration2) v &= 0x7F;
+        if (r.address == device::reg::Configuration1 || r.address == device::reg::Configuration2)
+            v &= 0x7F;
         chip(address).poke(r.address, v);
     }
 }
@@ -473,7 +475,8 @@ TEST_F(SaveRecallTest, SavedFileHoldsTheChipsValuesByteForByte)
         connectTo(address);
         scramble(address, address);
         std::map<std::uint8_t, std::uint8_t> values;
-        for (const device::SavedRegister& r : device::SavedRegisters) values[r.address] = chip(address).peek(r.address);
+        for (const device::SavedRegister& r : device::SavedRegisters)
+            values[r.address] = chip(address).peek(r.address);
         const QString file = dir.file("regs.txt");
         const QString proposed = save(file);
         EXPECT_TRUE(proposed.endsWith(address == Single ? "/TFM4410_Registers.txt" : "/TFM4411_Registers.txt"));
@@ -502,7 +505,8 @@ TEST_F(SaveRecallTest, RecallRestoresEveryRegisterAfterScrambling)
         EXPECT_TRUE(ui->messages.empty()) << ui->messages.front().text.toStdString();
         const auto restored = savedSet(address);
         for (const device::SavedRegister& r : device::SavedRegisters) {
-            if (r.tfm4411Only && address == Single) continue;
+            if (r.tfm4411Only && address == Single)
+                continue;
             EXPECT_EQ(int(restored.at(r.address)), int(saved.at(r.address))) << int(r.address);
         }
     }
@@ -520,8 +524,10 @@ TEST_F(SaveRecallTest, DualChannelFileOnSingleChannelChipSkipsWhatItLacks)
     recall(file);
     const auto after = savedSet(Single);
     for (const device::SavedRegister& r : device::SavedRegisters) {
-        if (r.tfm4411Only) EXPECT_EQ(after.at(r.address), before.at(r.address)) << int(r.address);
-        else EXPECT_EQ(after.at(r.address), chip(Dual).peek(r.address) & keptBits(r.address)) << int(r.address);
+        if (r.tfm4411Only)
+            EXPECT_EQ(after.at(r.address), before.at(r.address)) << int(r.address);
+        else
+            EXPECT_EQ(after.at(r.address), chip(Dual).peek(r.address) & keptBits(r.address)) << int(r.address);
     }
 }
 
@@ -531,7 +537,8 @@ TEST_F(SaveRecallTest, MalformedFilesWriteNothing)
     std::vector<fs::path> files;
     const fs::path corpus = fs::path(std::getenv("FANSCOPE_SOURCE_DIR")) / "tests" / "fuzz" / "corpus";
     for (const auto& e : fs::directory_iterator(corpus))
-        if (e.path().filename().string().starts_with("bad-")) files.push_back(e.path());
+        if (e.path().filename().string().starts_with("bad-"))
+            files.push_back(e.path());
     const fs::path megabyte = dir.path / "megabyte-line.txt";
     device::appendToFile(megabyte, std::string(device::FileTitleTFM4411) + "\r\n" + std::string(1 << 20, 'x') + "\r\n");
     files.push_back(megabyte);

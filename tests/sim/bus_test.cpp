@@ -16,10 +16,10 @@ protected:
     LineMaster m;
 };
 
-} // namespace
+}  // namespace
 
 // Both adapters: idle lines read high, and a register read works end to end.
-class AdapterTest : public ::testing::TestWithParam<bool> {};
+class AdapterTest : public ::testing::TestWithParam<bool> { };
 
 TEST_P(AdapterTest, IdleHighAndRegisterRead)
 {
@@ -50,7 +50,7 @@ TEST_F(BusTest, PortDriverAbi)
     ASSERT_NE(GetParallelPortInfo(2, &info), 0);
     EXPECT_EQ(info.base, 0x278);
     EXPECT_EQ(GetParallelPortInfo(3, &info), 0);
-    EXPECT_EQ(ClaimParallelPort(2, -1), 0);   // held elsewhere
+    EXPECT_EQ(ClaimParallelPort(2, -1), 0);  // held elsewhere
     EXPECT_EQ(ClaimParallelPort(3, -1), 0);
 
     // Unclaimed: writes are dropped and reads give 0.
@@ -65,7 +65,7 @@ TEST_F(BusTest, PortDriverAbi)
     EXPECT_EQ(port().dataWriteLog(), std::vector<uint8_t>{0xF1});
     port().clearDataWriteLog();
     EXPECT_TRUE(port().dataWriteLog().empty());
-    EXPECT_EQ(InByte(0x37B), 0);   // not a port register
+    EXPECT_EQ(InByte(0x37B), 0);  // not a port register
     ReleaseParallelPort(1);
     EXPECT_FALSE(port().claimed());
 }
@@ -135,7 +135,7 @@ TEST_F(BusTest, SingleChannelPartLacksSecondChannelRegisters)
 TEST_F(BusTest, StatusClearsOnBusReadOnly)
 {
     chip().poke(0x02, 0x44);
-    EXPECT_EQ(chip().peek(0x02), 0x44);   // peek has no side effect
+    EXPECT_EQ(chip().peek(0x02), 0x44);  // peek has no side effect
     EXPECT_EQ(m.readReg(kChip, 0x02), 0x44);
     EXPECT_EQ(chip().peek(0x02), 0x00);
 }
@@ -161,7 +161,7 @@ TEST_F(BusTest, BlockWriteChecksPecOverWholeMessage)
     m.stop();
     EXPECT_EQ(chip().block()[0], 0x11);
     EXPECT_EQ(chip().block()[2], 0x33);
-    EXPECT_EQ(chip().block()[3], 0x03);   // untouched power-on pattern
+    EXPECT_EQ(chip().block()[3], 0x03);  // untouched power-on pattern
 }
 
 TEST_F(BusTest, BlockReadAppendsPec)
@@ -221,7 +221,7 @@ TEST_F(BusTest, TraceDecodesConditionsBytesAndDrivers)
 {
     sim::Bus& bus = port().bus();
     m.writeReg(kChip, 0x20, 0x7F);
-    EXPECT_TRUE(bus.trace().empty());   // off by default
+    EXPECT_TRUE(bus.trace().empty());  // off by default
     bus.setTracing(true);
     m.writeReg(kChip, 0x20, 0x7F);
     EXPECT_EQ(bus.traceText(), "S 5C+ 20+ 7F+ P");
@@ -239,7 +239,7 @@ TEST_F(BusTest, CombinedWriteNeverMakesAConditionOfItsOwn)
     sim::Bus& bus = port().bus();
     bus.setTracing(true);
     m.start();
-    m.write(kChip);   // ends with SCL low, SDA released
+    m.write(kChip);  // ends with SCL low, SDA released
     m.lines(false, false);
     m.lines(true, true);    // both released at once: SDA first, no stop
     m.lines(false, false);  // both pulled at once: SCL first, no start
@@ -273,10 +273,10 @@ TEST_F(BusTest, OtherMasterWinsArbitrationAtChosenBit)
     m.lines(false, false);
     m.lines(false, true);
     EXPECT_FALSE(m.sdaHigh());
-    m.lines(true, true);   // back off: the winner lets go
+    m.lines(true, true);  // back off: the winner lets go
     EXPECT_TRUE(m.sdaHigh());
-    EXPECT_EQ(port().bus().traceText(), "S ?2 P");   // two bits clocked, then the winner stops
-    EXPECT_EQ(m.readReg(kChip, 0x3D), 0x31);   // the retry is clean
+    EXPECT_EQ(port().bus().traceText(), "S ?2 P");  // two bits clocked, then the winner stops
+    EXPECT_EQ(m.readReg(kChip, 0x3D), 0x31);        // the retry is clean
 }
 
 TEST(BusMasterTest, InSimMasterTransactions)

@@ -34,10 +34,7 @@ std::string refusal(const std::string& text)
     return "accepted";
 }
 
-std::string nested(std::size_t depth)
-{
-    return std::string(depth, '[') + std::string(depth, ']');
-}
+std::string nested(std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
 
 struct HostileCase {
     const char* name;
@@ -46,7 +43,7 @@ struct HostileCase {
     const char* why;    // and this
 };
 
-class HostileConfigTest : public ::testing::TestWithParam<HostileCase> {};
+class HostileConfigTest : public ::testing::TestWithParam<HostileCase> { };
 
 TEST_P(HostileConfigTest, RefusedWithAShortMessageNamingTheField)
 {
@@ -70,8 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"HugeDouble", R"({"ambientC": 1e400})", "ambientC", "too large for a number"},
         HostileCase{"HugeNegativeDouble", R"({"ports": [{}, {"base": -1e999}]})", "ports[1].base", "too large"},
         HostileCase{"DuplicateKey", R"({"time": "real", "time": "manual"})", "time", "given twice"},
-        HostileCase{"DuplicateNestedKey", R"({"ports": [{"base": 888}, {"base": 632, "base": 633}]})",
-                    "ports[1].base", "given twice"},
+        HostileCase{"DuplicateNestedKey", R"({"ports": [{"base": 888}, {"base": 632, "base": 633}]})", "ports[1].base",
+                    "given twice"},
         HostileCase{"DoubleBeyondLongLong", R"({"ports": [{"base": 1e300}]})", "ports[0].base", "out of range"},
         HostileCase{"NegativeDoubleBeyondLongLong", R"({"ports": [{"base": -1e300}]})", "ports[0].base",
                     "out of range"},
@@ -92,8 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ConfigReaderTest, NestingUpToTheLimitIsReadAsSettings)
 {
     // 32 levels (the object plus 31 lists) reach the settings check; one more is refused as text.
-    EXPECT_NE(refusal(R"({"time": )" + nested(31) + "}").find("time: [a list of 1] is not a text"),
-              std::string::npos);
+    EXPECT_NE(refusal(R"({"time": )" + nested(31) + "}").find("time: [a list of 1] is not a text"), std::string::npos);
     EXPECT_NE(refusal(R"({"time": )" + nested(32) + "}").find("nests deeper"), std::string::npos);
 }
 

@@ -62,8 +62,8 @@ TEST(ConfigTest, FullConfigurationAndRoundTrip)
 TEST(ConfigTest, EveryPresetNameParses)
 {
     using P = sim::SouthBridgePreset;
-    for (P p : {P::None, P::Piix4, P::Ich2418, P::Ich2428, P::Ich2413, P::Ich2423, P::Ich2443, P::Ich2445,
-                P::Ich2483, P::Ich24C3, P::Ich24D3, P::Ali7101, P::IntelHostBridge}) {
+    for (P p : {P::None, P::Piix4, P::Ich2418, P::Ich2428, P::Ich2413, P::Ich2423, P::Ich2443, P::Ich2445, P::Ich2483,
+                P::Ich24C3, P::Ich24D3, P::Ali7101, P::IntelHostBridge}) {
         const std::string text = R"({"motherboard": {"southBridge": ")" + std::string(sim::presetName(p)) + "\"}}";
         EXPECT_EQ(sim::parseConfig(text).motherboard.southBridge, p) << text;
     }
@@ -71,11 +71,11 @@ TEST(ConfigTest, EveryPresetNameParses)
 
 struct BadCase {
     const char* json;
-    const char* field;   // must appear in the message
-    const char* value;   // must appear too
+    const char* field;  // must appear in the message
+    const char* value;  // must appear too
 };
 
-class BadConfigTest : public ::testing::TestWithParam<BadCase> {};
+class BadConfigTest : public ::testing::TestWithParam<BadCase> { };
 
 TEST_P(BadConfigTest, RefusedNamingFieldAndValue)
 {
@@ -104,8 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{R"({"ports": [{"chips": [{"fans": [{"pulsesPerRev": 0}]}]}]})", "fans[0].pulsesPerRev", "0"},
         BadCase{R"({"ports": [{"otherMaster": {"bit": 8}}]})", "otherMaster.bit", "8"},
         BadCase{R"({"motherboard": {"southBridge": "ich5"}})", "motherboard.southBridge", "ich5"},
-        BadCase{R"({"time": true})", "time", "true"},
-        BadCase{R"({"ports": [}")", "not valid JSON", "parse"}));
+        BadCase{R"({"time": true})", "time", "true"}, BadCase{R"({"ports": [}")", "not valid JSON", "parse"}));
 
 TEST(ConfigTest, FileErrorsNameTheFile)
 {
@@ -124,7 +123,7 @@ TEST(ConfigTest, FileErrorsNameTheFile)
     std::remove(path.c_str());
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -154,4 +153,4 @@ TEST(ConfigTest, DocumentedExamplesParse)
     EXPECT_GE(examples, 8);
 }
 
-} // namespace
+}  // namespace

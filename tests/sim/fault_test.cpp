@@ -117,10 +117,10 @@ TEST_F(Faults, FaultAddedDuringTheRunCountsFromThen)
 
 struct HeldLine {
     FaultConfig::Kind kind;
-    uint8_t whileHeld;   // what a register read gives meanwhile
+    uint8_t whileHeld;  // what a register read gives meanwhile
 };
 
-class HeldLines : public Faults, public ::testing::WithParamInterface<HeldLine> {};
+class HeldLines : public Faults, public ::testing::WithParamInterface<HeldLine> { };
 
 TEST_P(HeldLines, HeldOnlyInsideTheirWindow)
 {
@@ -196,10 +196,10 @@ TEST(FaultConfigFile, ReadsEveryKindAndRoundTrips)
 
 struct BadFault {
     const char* fault;
-    const char* field;   // the message names it
+    const char* field;  // the message names it
 };
 
-class BadFaults : public ::testing::TestWithParam<BadFault> {};
+class BadFaults : public ::testing::TestWithParam<BadFault> { };
 
 TEST_P(BadFaults, RefusedWithTheField)
 {
@@ -227,4 +227,4 @@ INSTANTIATE_TEST_SUITE_P(
                       BadFault{R"({"kind": "sclLow", "fromMs": "soon"})", "faults[0].fromMs"},
                       BadFault{R"({"kind": "chipGone", "atMs": 1}, 5)", "faults[1]"}));
 
-} // namespace
+}  // namespace

@@ -12,7 +12,7 @@ namespace simtest {
 
 class LineMaster {
 public:
-    explicit LineMaster(int base = 0x378, bool inverting = true) : m_base(base), m_inverting(inverting) {}
+    explicit LineMaster(int base = 0x378, bool inverting = true) : m_base(base), m_inverting(inverting) { }
 
     // Line states: SCL and SDA released (true = high).
     void lines(bool scl, bool sda)
@@ -34,9 +34,24 @@ public:
     }
     void setHighBits(uint8_t bits) { m_high = bits; }
 
-    void start() { lines(true, true); lines(true, false); lines(false, false); }
-    void stop() { lines(false, false); lines(true, false); lines(true, true); }
-    void repeatedStart() { lines(false, true); lines(true, true); start(); }
+    void start()
+    {
+        lines(true, true);
+        lines(true, false);
+        lines(false, false);
+    }
+    void stop()
+    {
+        lines(false, false);
+        lines(true, false);
+        lines(true, true);
+    }
+    void repeatedStart()
+    {
+        lines(false, true);
+        lines(true, true);
+        start();
+    }
     // Sends a byte; returns the receiver's acknowledge.
     bool write(uint8_t v)
     {
@@ -116,4 +131,4 @@ inline void freshBoard(const sim::Config& config = {})
         ClaimParallelPort(i, -1);
 }
 
-} // namespace simtest
+}  // namespace simtest

@@ -24,17 +24,17 @@ protected:
     LineMaster m;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(PhysicsTest, HeaterWarmsRemoteOneAndItCoolsBack)
 {
     const double before = remote1();
-    m.setHighBits(0x10);   // data bit 4: heater beside remote 1
+    m.setHighBits(0x10);  // data bit 4: heater beside remote 1
     m.lines(true, true);
     advance(60);
     const double hot = remote1();
     EXPECT_GE(hot - before, 10.0);
-    EXPECT_NEAR(chip().trueTemperature(2), 25.0, 0.01);   // remote 2 has its own heater
+    EXPECT_NEAR(chip().trueTemperature(2), 25.0, 0.01);  // remote 2 has its own heater
     m.setHighBits(0x00);
     m.lines(true, true);
     advance(180);
@@ -56,16 +56,16 @@ TEST_F(PhysicsTest, ReadingsAreQuantisedWithOffsetAndNegativeLayout)
     sim::Config c;
     c.ambientC = -10.25;
     freshBoard(c);
-    EXPECT_EQ(read(0x0A), 0xF6);           // -10 whole degrees
-    EXPECT_EQ(read(0x06) >> 6, 1);         // and a quarter
-    write(0x0E, 0x83);                     // remote 1 offset -3
+    EXPECT_EQ(read(0x0A), 0xF6);    // -10 whole degrees
+    EXPECT_EQ(read(0x06) >> 6, 1);  // and a quarter
+    write(0x0E, 0x83);              // remote 1 offset -3
     advance(0.2);
     EXPECT_EQ(static_cast<int8_t>(read(0x0B)), -13);
 }
 
 TEST_F(PhysicsTest, ZeroDutyStopsTheFanAndTachReads255)
 {
-    write(0x00, 0x09);   // PWM Invert, which the board's fan stage needs
+    write(0x00, 0x09);  // PWM Invert, which the board's fan stage needs
     write(0x22, 0x00);
     advance(10);
     EXPECT_EQ(read(0x08), 0xFF);
@@ -76,11 +76,11 @@ TEST_F(PhysicsTest, ZeroDutyStopsTheFanAndTachReads255)
 struct TachCase {
     int divisorCode;
     int pulsesPerRev;
-    bool analog;     // two-wire fan, commutation pulses
-    int pulseFactor; // the program's P for that fan
+    bool analog;      // two-wire fan, commutation pulses
+    int pulseFactor;  // the program's P for that fan
 };
 
-class TachTest : public PhysicsTest, public ::testing::WithParamInterface<TachCase> {};
+class TachTest : public PhysicsTest, public ::testing::WithParamInterface<TachCase> { };
 
 TEST_P(TachTest, CountConvertsBackToTrueSpeed)
 {
@@ -99,15 +99,14 @@ TEST_P(TachTest, CountConvertsBackToTrueSpeed)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, TachTest,
-                         ::testing::Values(TachCase{0, 2, false, 1}, TachCase{1, 2, false, 1},
-                                           TachCase{3, 2, false, 1}, TachCase{1, 1, false, 2},
-                                           TachCase{1, 4, true, 1}, TachCase{1, 2, true, 2}));
+                         ::testing::Values(TachCase{0, 2, false, 1}, TachCase{1, 2, false, 1}, TachCase{3, 2, false, 1},
+                                           TachCase{1, 1, false, 2}, TachCase{1, 4, true, 1}, TachCase{1, 2, true, 2}));
 
 // The power-on Configuration 1 leaves PWM Invert clear: the board's
 // inverting fan stage then runs the fans at the complement of the duty.
 TEST_F(PhysicsTest, FanStageRunsTheComplementUntilPwmInvertIsSet)
 {
-    write(0x20, 0x45);   // N = 2
+    write(0x20, 0x45);  // N = 2
     write(0x22, 0x00);
     advance(10);
     EXPECT_NEAR(chip().fanRpm(0), 4800, 5);
@@ -129,8 +128,8 @@ TEST_F(PhysicsTest, FanStageRunsTheComplementUntilPwmInvertIsSet)
 TEST_F(PhysicsTest, TooSlowForTheDivisorReads255)
 {
     write(0x00, 0x09);
-    write(0x20, 0x05);   // N = 1: slowest measurable 2647 RPM
-    write(0x22, 0x03);   // 20 % of 4800
+    write(0x20, 0x05);  // N = 1: slowest measurable 2647 RPM
+    write(0x22, 0x03);  // 20 % of 4800
     advance(20);
     EXPECT_GT(chip().fanRpm(0), 500);
     EXPECT_EQ(read(0x08), 0xFF);
@@ -141,16 +140,16 @@ TEST_F(PhysicsTest, SpinUpRunsFullDutyUnlessDisabled)
     write(0x00, 0x09);
     write(0x22, 0x00);
     advance(10);
-    write(0x20, 0x44);   // spin-up 1000 ms
+    write(0x20, 0x44);  // spin-up 1000 ms
     write(0x22, 0x03);
     advance(0.5);
-    EXPECT_GT(chip().fanRpm(0), 1500);   // driven at full duty
+    EXPECT_GT(chip().fanRpm(0), 1500);  // driven at full duty
     advance(10);
     EXPECT_NEAR(chip().fanRpm(0), 4800 * 3 / 15.0, 20);
 
     write(0x22, 0x00);
     advance(10);
-    write(0x23, 0x80);   // spin-up disabled
+    write(0x23, 0x80);  // spin-up disabled
     write(0x22, 0x03);
     advance(0.5);
     EXPECT_LT(chip().fanRpm(0), 600);
@@ -158,26 +157,26 @@ TEST_F(PhysicsTest, SpinUpRunsFullDutyUnlessDisabled)
 
 TEST_F(PhysicsTest, FilterRampsTheDuty)
 {
-    write(0x23, 0x81);   // fan 1 filter, increment rate 1, no spin-up
+    write(0x23, 0x81);  // fan 1 filter, increment rate 1, no spin-up
     write(0x22, 0x00);
     advance(20);
     write(0x22, 0x0F);
     advance(1);
-    EXPECT_NEAR(chip().fanDuty(0), 1 / 15.0, 0.02);   // one fifteenth per second
+    EXPECT_NEAR(chip().fanDuty(0), 1 / 15.0, 0.02);  // one fifteenth per second
     advance(20);
     EXPECT_DOUBLE_EQ(chip().fanDuty(0), 1.0);
 }
 
 TEST_F(PhysicsTest, AutomaticControlRisesAsRemoteOneCrossesTmin)
 {
-    write(0x25, (8 << 3) | 1);   // Tmin 32, Trange 10
-    write(0x22, 0x03);           // minimum 20 %
-    write(0x00, 0x81);           // automatic, remote 1 drives fan 1
+    write(0x25, (8 << 3) | 1);  // Tmin 32, Trange 10
+    write(0x22, 0x03);          // minimum 20 %
+    write(0x00, 0x81);          // automatic, remote 1 drives fan 1
     advance(5);
     EXPECT_NEAR(chip().fanDuty(0), 0.2, 1e-9);
     m.setHighBits(0x10);
     m.lines(true, true);
-    advance(8);                  // past Tmin, not yet Tmin + Trange
+    advance(8);  // past Tmin, not yet Tmin + Trange
     const double t = chip().trueTemperature(1);
     ASSERT_GT(t, 33);
     ASSERT_LT(t, 42);
@@ -185,7 +184,7 @@ TEST_F(PhysicsTest, AutomaticControlRisesAsRemoteOneCrossesTmin)
     advance(60);
     EXPECT_DOUBLE_EQ(chip().fanDuty(0), 1.0);
 
-    write(0x22, 0x00);           // minimum code 0: off below Tmin
+    write(0x22, 0x00);  // minimum code 0: off below Tmin
     m.setHighBits(0x00);
     m.lines(true, true);
     advance(200);
@@ -194,27 +193,27 @@ TEST_F(PhysicsTest, AutomaticControlRisesAsRemoteOneCrossesTmin)
 
 TEST_F(PhysicsTest, ControlOperationChoosesTheChannels)
 {
-    write(0x26, (8 << 3) | 1);   // remote 2: Tmin 32
-    write(0x25, 0xF9);           // remote 1: Tmin 124, never reached
+    write(0x26, (8 << 3) | 1);  // remote 2: Tmin 32
+    write(0x25, 0xF9);          // remote 1: Tmin 124, never reached
     write(0x22, 0x00);
-    m.setHighBits(0x20);         // heat remote 2
+    m.setHighBits(0x20);  // heat remote 2
     m.lines(true, true);
-    write(0x00, 0x81);           // op 0: remote 2 drives fan 2 only
+    write(0x00, 0x81);  // op 0: remote 2 drives fan 2 only
     advance(60);
     EXPECT_EQ(chip().fanDuty(0), 0.0);
     EXPECT_DOUBLE_EQ(chip().fanDuty(1), 1.0);
-    write(0x00, 0xC1);           // op 2: remote 2 drives both
+    write(0x00, 0xC1);  // op 2: remote 2 drives both
     advance(1);
     EXPECT_DOUBLE_EQ(chip().fanDuty(0), 1.0);
-    write(0x00, 0xA1);           // op 1: remote 1 drives both
+    write(0x00, 0xA1);  // op 1: remote 1 drives both
     advance(1);
     EXPECT_EQ(chip().fanDuty(1), 0.0);
 }
 
 TEST_F(PhysicsTest, RpmFeedbackHoldsTheLimitCount)
 {
-    write(0x20, 0x45);           // N = 2
-    write(0x10, 100);            // count 100 = 3375 RPM
+    write(0x20, 0x45);  // N = 2
+    write(0x10, 100);   // count 100 = 3375 RPM
     write(0x00, 0x69);
     advance(30);
     EXPECT_NEAR(read(0x08), 100, 1);
@@ -222,18 +221,18 @@ TEST_F(PhysicsTest, RpmFeedbackHoldsTheLimitCount)
 
 TEST_F(PhysicsTest, LimitStatusSetsClearsOnReadAndSetsAgain)
 {
-    write(0x18, 20);             // remote 1 high limit below ambient
+    write(0x18, 20);  // remote 1 high limit below ambient
     advance(0.2);
     EXPECT_EQ(read(0x02) & 0x04, 0x04);
-    EXPECT_EQ(read(0x02) & 0x04, 0x00);   // cleared by the read
+    EXPECT_EQ(read(0x02) & 0x04, 0x00);  // cleared by the read
     advance(0.2);
-    EXPECT_EQ(read(0x02) & 0x04, 0x04);   // condition lasts
+    EXPECT_EQ(read(0x02) & 0x04, 0x04);  // condition lasts
     write(0x18, 60);
     read(0x02);
     advance(0.2);
     EXPECT_EQ(read(0x02) & 0x04, 0x00);
 
-    write(0x1A, 20);             // remote 1 therm: Ext1 Therm and THERM
+    write(0x1A, 20);  // remote 1 therm: Ext1 Therm and THERM
     advance(0.2);
     EXPECT_EQ(read(0x02) & 0x10, 0x10);
     EXPECT_EQ(read(0x03) & 0x80, 0x80);
@@ -245,23 +244,24 @@ TEST_F(PhysicsTest, FaultsShowInStatus)
     c.ports[0].chips[0].remote1Open = true;
     c.ports[0].chips[0].fans[1].stalled = true;
     freshBoard(c);
-    write(0x00, 0x19);           // fan fault enabled, PWM Invert
-    write(0x10, 0x40);           // speed alarms above count 64
+    write(0x00, 0x19);  // fan fault enabled, PWM Invert
+    write(0x10, 0x40);  // speed alarms above count 64
     write(0x11, 0x40);
     advance(5);
     EXPECT_EQ(read(0x0B), 0x80);
     const uint8_t s1 = read(0x02);
-    EXPECT_EQ(s1 & 0x20, 0x20);  // Ext1 Diode Error
-    EXPECT_EQ(s1 & 0x01, 0x01);  // 33 % of 4800 at N = 2 counts above 64
-    EXPECT_EQ(read(0x03) & 0x03, 0x03);   // fan 2 stalled: speed alarm and fault
+    EXPECT_EQ(s1 & 0x20, 0x20);          // Ext1 Diode Error
+    EXPECT_EQ(s1 & 0x01, 0x01);          // 33 % of 4800 at N = 2 counts above 64
+    EXPECT_EQ(read(0x03) & 0x03, 0x03);  // fan 2 stalled: speed alarm and fault
 }
 
 TEST_F(PhysicsTest, SoftwareResetRestoresPowerOnTable)
 {
-    struct { uint8_t reg, value; } const table[] = {
-        {0x00, 0x01}, {0x01, 0x7F}, {0x0D, 0x00}, {0x10, 0xFF}, {0x14, 0x46}, {0x16, 0x55},
-        {0x18, 0x3C}, {0x1A, 0x41}, {0x20, 0x5D}, {0x22, 0x55}, {0x23, 0x50}, {0x25, 0x61},
-        {0x3D, 0x31}, {0x3E, 0x46}, {0x3F, 0x12},
+    struct {
+        uint8_t reg, value;
+    } const table[] = {
+        {0x00, 0x01}, {0x01, 0x7F}, {0x0D, 0x00}, {0x10, 0xFF}, {0x14, 0x46}, {0x16, 0x55}, {0x18, 0x3C}, {0x1A, 0x41},
+        {0x20, 0x5D}, {0x22, 0x55}, {0x23, 0x50}, {0x25, 0x61}, {0x3D, 0x31}, {0x3E, 0x46}, {0x3F, 0x12},
     };
     for (const auto& e : table)
         if (e.reg != 0x3D && e.reg != 0x3E)
@@ -273,7 +273,7 @@ TEST_F(PhysicsTest, SoftwareResetRestoresPowerOnTable)
 
 TEST_F(PhysicsTest, StandbyFreezesReadings)
 {
-    write(0x00, 0x00);           // Monitor off
+    write(0x00, 0x00);  // Monitor off
     const uint8_t before = read(0x0B);
     m.setHighBits(0x10);
     m.lines(true, true);

@@ -30,23 +30,23 @@ protected:
 TEST_F(StackTest, HeaterThroughBitsToStayHigh)
 {
     const int before = static_cast<int8_t>(read(0x0B));
-    proto->setBitsToStayHigh(0xF0);   // heaters on with the held-high bits
+    proto->setBitsToStayHigh(0xF0);  // heaters on with the held-high bits
     advance(60);
     const int hot = static_cast<int8_t>(read(0x0B));
     EXPECT_GE(hot - before, 10);
-    proto->setBitsToStayHigh(0xC0);   // both heaters off
+    proto->setBitsToStayHigh(0xC0);  // both heaters off
     advance(180);
     EXPECT_LE(static_cast<int8_t>(read(0x0B)), before + 1);
 }
 
 TEST_F(StackTest, DutyZeroStopsFanAndLimitStatusCycles)
 {
-    write(0x00, 0x09);   // PWM Invert, which the board's fan stage needs
+    write(0x00, 0x09);  // PWM Invert, which the board's fan stage needs
     write(0x22, 0x00);
     advance(10);
     EXPECT_EQ(read(0x08), 0xFF);
 
-    write(0x14, 10);   // local high limit below the room
+    write(0x14, 10);  // local high limit below the room
     advance(0.2);
     EXPECT_EQ(read(0x02) & 0x40, 0x40);
     EXPECT_EQ(read(0x02) & 0x40, 0x00);
@@ -65,4 +65,4 @@ TEST_F(StackTest, SoftwareResetAndWordWrite)
     EXPECT_EQ(read(0x01), 0x7F);
 }
 
-} // namespace
+}  // namespace

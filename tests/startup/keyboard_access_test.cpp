@@ -40,8 +40,7 @@ bool interactive(const QWidget* w)
     if (w->objectName() == QLatin1String("qt_tabwidget_tabbar"))
         return true;
     if (qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QAbstractSlider*>(w) ||
-        qobject_cast<const QComboBox*>(w) || qobject_cast<const QAbstractItemView*>(w) ||
-        widgets::LabelButton::of(w))
+        qobject_cast<const QComboBox*>(w) || qobject_cast<const QAbstractItemView*>(w) || widgets::LabelButton::of(w))
         return true;
     if (auto* edit = qobject_cast<const QLineEdit*>(w))
         return !qobject_cast<const QComboBox*>(edit->parentWidget());  // a combo's own entry
@@ -96,8 +95,8 @@ protected:
         if (!wizard)
             return nullptr;
         for (int step = 0; step < 3 && wizard && wizard->isVisible(); ++step) {
-            EXPECT_TRUE(unnamedControls(wizard).isEmpty()) << "wizard step " << wizard->currentStep() << ": "
-                                                           << unnamedControls(wizard).join(", ").toStdString();
+            EXPECT_TRUE(unnamedControls(wizard).isEmpty())
+                << "wizard step " << wizard->currentStep() << ": " << unnamedControls(wizard).join(", ").toStdString();
             QPointer<MainForm> loaded = wizard->loadedMainForm();
             if (loaded)
                 main = loaded;
@@ -162,7 +161,8 @@ TEST_F(KeyboardAccess, WizardTabsAndDialogsByKeyboardWithEveryControlNamed)
         ASSERT_TRUE(QTest::qWaitForWindowActive(main));
         const QString caption = QStringLiteral("lblModes(%1)").arg(mode);
         ASSERT_TRUE(tabUntil([](QWidget* w) { return named(w, "lblModes("); }))
-            << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "no focus") << " tab " << main->findChild<QTabWidget*>(QStringLiteral("Main_Form_Tab"))->currentIndex();
+            << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "no focus")
+            << " tab " << main->findChild<QTabWidget*>(QStringLiteral("Main_Form_Tab"))->currentIndex();
         while (QApplication::focusWidget()->objectName() != caption)
             key(QApplication::focusWidget()->objectName() < caption ? Qt::Key_Down : Qt::Key_Up);
         key(Qt::Key_Space);
@@ -188,8 +188,8 @@ namespace {
 TEST(DarkPalette, CaptionColoursReadOnADarkGroundAndReadBackAsSet)
 {
     const QColor darkGround(0x35, 0x35, 0x35);
-    for (std::uint32_t colour : {shell::kGreen, shell::kBrightGreen, shell::kYellow, shell::kRed, shell::kDarkRed,
-                                 shell::kAppWorkspace}) {
+    for (std::uint32_t colour :
+         {shell::kGreen, shell::kBrightGreen, shell::kYellow, shell::kRed, shell::kDarkRed, shell::kAppWorkspace}) {
         SCOPED_TRACE(colour);
         EXPECT_EQ(shell::shownColour(colour, QColor(0x20, 0x20, 0x20), false), colour) << "default palette";
         const QColor shown = QColor::fromRgb(shell::toRgb(shell::shownColour(colour, darkGround, true)));
@@ -201,8 +201,10 @@ TEST(DarkPalette, CaptionColoursReadOnADarkGroundAndReadBackAsSet)
         if (shell::contrastRatio(given, darkGround) >= 4.5) {
             EXPECT_EQ(shown, given) << "already readable";
         } else {  // the nearest: a shade darker would not read
-            EXPECT_LT(shell::contrastRatio(QColor::fromHslF(shown.hslHueF(), shown.hslSaturationF(),
-                                                            shown.lightnessF() - 0.01f), darkGround), 4.5);
+            EXPECT_LT(
+                shell::contrastRatio(
+                    QColor::fromHslF(shown.hslHueF(), shown.hslSaturationF(), shown.lightnessF() - 0.01f), darkGround),
+                4.5);
         }
     }
     EXPECT_EQ(shell::shownColour(shell::kAppWorkspace, QColor(0xF0, 0xF0, 0xF0), true), 0x707070u);

@@ -28,7 +28,7 @@ struct OptionCase {
     int passedOn;
 };
 
-class OptionsTest : public ::testing::TestWithParam<OptionCase> {};
+class OptionsTest : public ::testing::TestWithParam<OptionCase> { };
 
 TEST_P(OptionsTest, Parses)
 {

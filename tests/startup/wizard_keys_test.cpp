@@ -134,7 +134,8 @@ TEST_F(WizardKeys, AltLetterPressesTheButtonWhoseCaptionStartsWithIt)
 {
     start();
     EXPECT_EQ(button("NextCMD")->text(), QStringLiteral("Next >"));
-    EXPECT_TRUE(button("NextCMD")->toolTip().contains(QStringLiteral("Alt+N"))) << button("NextCMD")->toolTip().toStdString();
+    EXPECT_TRUE(button("NextCMD")->toolTip().contains(QStringLiteral("Alt+N")))
+        << button("NextCMD")->toolTip().toStdString();
     QTest::keyClick(wizard.data(), Qt::Key_B, Qt::AltModifier);  // Back is disabled on the first step
     QTest::qWait(200);
     EXPECT_EQ(wizard->currentStep(), 1);

@@ -46,8 +46,7 @@ protected:
         wizard = startup::Main();
     }
 
-    template <class T = QWidget>
-    T* child(const char* name)
+    template <class T = QWidget> T* child(const char* name)
     {
         auto* w = wizard->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(w, nullptr) << name;
@@ -142,7 +141,7 @@ struct AdapterCase {
     vexlink06::VBool found;
 };
 
-class Adapter : public Wizard, public ::testing::WithParamInterface<AdapterCase> {};
+class Adapter : public Wizard, public ::testing::WithParamInterface<AdapterCase> { };
 
 TEST_P(Adapter, FoundInItsPassAndFinishRestoresTheSetting)
 {
@@ -281,7 +280,7 @@ struct ChipsetCase {
     bool checked;
 };
 
-class ChipsetReport : public Wizard, public ::testing::WithParamInterface<ChipsetCase> {};
+class ChipsetReport : public Wizard, public ::testing::WithParamInterface<ChipsetCase> { };
 
 TEST_P(ChipsetReport, OnTheMediumPanel)
 {
@@ -307,7 +306,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ChipsetCase{sim::SouthBridgePreset::Ich2443, "Found an ICH 2, Bus:0,Dev:", shell::kGreen, true, true},
         ChipsetCase{sim::SouthBridgePreset::Ich24D3, "Found an ICH 5, Bus:0,Dev:", shell::kGreen, true, true},
-        ChipsetCase{sim::SouthBridgePreset::Ich2418, "The Intel chipset is not recognised", shell::kDarkRed, true, true},
+        ChipsetCase{sim::SouthBridgePreset::Ich2418, "The Intel chipset is not recognised", shell::kDarkRed, true,
+                    true},
         ChipsetCase{sim::SouthBridgePreset::IntelHostBridge, "The Intel chipset is not recognised", shell::kDarkRed,
                     true, true},
         ChipsetCase{sim::SouthBridgePreset::Ali7101, "Found an ALi M1535+, Bus:0, Dev:", shell::kGreen, true, true},
@@ -326,8 +326,8 @@ TEST_F(Wizard, ChipOnTheMotherboardSMBus)
     start(config);
     search();
     ASSERT_EQ(list()->count(), 1);
-    EXPECT_EQ(list()->item(0)->text(), QStringLiteral("An TFM4410 was found at:2Eh, on the SMBus") +
-                                           QString(98, u' ') + QStringLiteral("SMBus2E"));
+    EXPECT_EQ(list()->item(0)->text(), QStringLiteral("An TFM4410 was found at:2Eh, on the SMBus") + QString(98, u' ') +
+                                           QStringLiteral("SMBus2E"));
     click("FinishCMD");
     EXPECT_EQ(device::RegisterLink.Medium, device::MediumChipsetSMBus);
     EXPECT_EQ(device::RegisterLink.PrinterMedium, 0);

@@ -21,14 +21,14 @@
 namespace support {
 
 struct FakeFunction {
-    std::string name;           // "0000:00:1f.3"
-    std::uint32_t id = 0;       // configuration dword 0
+    std::string name;      // "0000:00:1f.3"
+    std::uint32_t id = 0;  // configuration dword 0
     std::uint32_t classDword = 0;
-    std::map<std::uint8_t, std::uint32_t> dwords; // further registers
+    std::map<std::uint8_t, std::uint32_t> dwords;  // further registers
     std::vector<std::pair<std::uint32_t, std::uint32_t>> ioResources;
-    std::string driver;         // bound kernel driver, and its module
+    std::string driver;  // bound kernel driver, and its module
     std::string module;
-    std::size_t configSize = 256; // 64: what an unprivileged reader gets
+    std::size_t configSize = 256;  // 64: what an unprivileged reader gets
     mode_t configMode = 0644;
 };
 
@@ -38,12 +38,14 @@ struct FakeMachine {
     std::string lockdown = "[none] integrity confidentiality\n";
 };
 
-inline void writeFile(const std::filesystem::path& p, const std::string& text) {
+inline void writeFile(const std::filesystem::path& p, const std::string& text)
+{
     std::ofstream(p, std::ios::binary) << text;
 }
 
 // Lays `machine` out under `root`, which must not exist yet.
-inline void layOut(const FakeMachine& machine, const std::filesystem::path& root) {
+inline void layOut(const FakeMachine& machine, const std::filesystem::path& root)
+{
     namespace fs = std::filesystem;
     const fs::path devices = root / "sys/bus/pci/devices";
     fs::create_directories(devices);
@@ -87,7 +89,8 @@ inline void layOut(const FakeMachine& machine, const std::filesystem::path& root
 
 // The helper's record, one action a line ("permit EFA0-EFA0", "config-write
 // 0000:00:1f.3 40 00010001", "out EFA4 005B", ...).
-inline std::vector<std::string> helperLog(const std::filesystem::path& root) {
+inline std::vector<std::string> helperLog(const std::filesystem::path& root)
+{
     std::ifstream in(root / "helper.log");
     std::vector<std::string> lines;
     for (std::string l; std::getline(in, l);)
@@ -95,4 +98,4 @@ inline std::vector<std::string> helperLog(const std::filesystem::path& root) {
     return lines;
 }
 
-} // namespace support
+}  // namespace support

@@ -25,8 +25,7 @@ public:
                   std::abort();
               }
           })
-    {
-    }
+    { }
     ~Watchdog()
     {
         {

@@ -34,7 +34,8 @@ protected:
                 auto* label = new QLabel(QStringLiteral("Entry %1.%2").arg(column).arg(row), &window);
                 layout->addWidget(label, row + 1, column);
                 const int id = column * 10 + row;
-                group->add(label, [this, id] { activated.push_back(id); }, row, column);
+                group->add(
+                    label, [this, id] { activated.push_back(id); }, row, column);
                 labels[column][row] = label;
             }
         m_group = group;
@@ -63,9 +64,9 @@ TEST_F(LabelButtons, SpaceAndEnterRunTheClickHandlerAndNothingElseDoes)
         Qt::KeyboardModifiers mods;
         bool runs;
     };
-    const Case cases[] = {{Qt::Key_Space, Qt::NoModifier, true},       {Qt::Key_Return, Qt::NoModifier, true},
-                          {Qt::Key_Enter, Qt::KeypadModifier, true},   {Qt::Key_Space, Qt::ControlModifier, false},
-                          {Qt::Key_Return, Qt::AltModifier, false},    {Qt::Key_A, Qt::NoModifier, false},
+    const Case cases[] = {{Qt::Key_Space, Qt::NoModifier, true},     {Qt::Key_Return, Qt::NoModifier, true},
+                          {Qt::Key_Enter, Qt::KeypadModifier, true}, {Qt::Key_Space, Qt::ControlModifier, false},
+                          {Qt::Key_Return, Qt::AltModifier, false},  {Qt::Key_A, Qt::NoModifier, false},
                           {Qt::Key_Escape, Qt::NoModifier, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.key);
@@ -114,10 +115,10 @@ TEST_F(LabelButtons, ArrowsMoveByRowAndColumnAndSkipHiddenMembers)
         int row;
     };
     const Step walk[] = {
-        {Qt::Key_Up, 0, 0},     // top edge: stays
-        {Qt::Key_Down, 0, 1},   {Qt::Key_Down, 0, 2}, {Qt::Key_Down, 0, 2},  // bottom edge
-        {Qt::Key_Right, 1, 1},  // column 1 has no row 2: the closest row
-        {Qt::Key_Right, 1, 1},  {Qt::Key_Up, 1, 0},   {Qt::Key_Left, 0, 0},
+        {Qt::Key_Up, 0, 0},                                                 // top edge: stays
+        {Qt::Key_Down, 0, 1},  {Qt::Key_Down, 0, 2}, {Qt::Key_Down, 0, 2},  // bottom edge
+        {Qt::Key_Right, 1, 1},                                              // column 1 has no row 2: the closest row
+        {Qt::Key_Right, 1, 1}, {Qt::Key_Up, 1, 0},   {Qt::Key_Left, 0, 0},
     };
     for (const Step& s : walk) {
         key(s.key);

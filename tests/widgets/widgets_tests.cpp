@@ -44,7 +44,7 @@ TEST(StripChart, HistoryStaysBoundedAndChannelsStaySeparate)
     chart.setHistoryCapacity(500);
     for (int i = 0; i < 10000; ++i)
         chart.addPoint(i, i % 2 == 0 ? 0 : 4);
-    chart.addPoint(1, 5);   // no such channel: ignored
+    chart.addPoint(1, 5);  // no such channel: ignored
     chart.addPoint(1, -1);
     EXPECT_EQ(chart.pointCount(0), 500);
     EXPECT_EQ(chart.pointCount(4), 500);
@@ -152,10 +152,7 @@ protected:
         gauge.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&gauge));
     }
-    QPoint at(double value) const
-    {
-        return {int(std::lround(gauge.track().xOf(value))), gauge.pointerHandle(2).y()};
-    }
+    QPoint at(double value) const { return {int(std::lround(gauge.track().xOf(value))), gauge.pointerHandle(2).y()}; }
     LimitsGauge gauge;
 };
 

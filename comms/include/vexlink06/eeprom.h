@@ -56,4 +56,4 @@ private:
     std::int16_t m_delay = 0;
 };
 
-} // namespace vexlink06
+}  // namespace vexlink06

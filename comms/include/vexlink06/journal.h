@@ -80,4 +80,4 @@ VEXLINK06_API std::string_view protocolName(TransferProtocol protocol);
 // "ACK", "NACK", "?"
 VEXLINK06_API std::string_view ackName(ByteAck ack);
 
-} // namespace vexlink06
+}  // namespace vexlink06

@@ -19,8 +19,8 @@ namespace vexlink06 {
 
 enum class AdapterError : std::int32_t {
     None = 0,
-    NoAck = -1,          // nobody acknowledged the address or a byte
-    BadPec = -2,         // the packet error code did not match
+    NoAck = -1,   // nobody acknowledged the address or a byte
+    BadPec = -2,  // the packet error code did not match
     Timeout = -3,
     Gone = -4,           // the adapter went away (USB bridge unplugged)
     DriverOwned = -5,    // a kernel driver owns the address; Force takes it anyway
@@ -36,7 +36,8 @@ enum class AdapterError : std::int32_t {
 class VEXLINK06_API AdapterFailure : public ComError {
 public:
     AdapterFailure(AdapterError code, std::int32_t number, std::string description)
-        : ComError(number, std::move(description)), m_code(code) {}
+        : ComError(number, std::move(description)), m_code(code)
+    { }
     AdapterError code() const noexcept { return m_code; }
 
 private:
@@ -44,11 +45,11 @@ private:
 };
 
 struct AdapterInfo {
-    std::int32_t Number = 0;              // N of /dev/i2c-N
-    std::string Name;                     // the kernel's name, e.g. "SMBus I801 adapter at efa0"
-    std::uint32_t Functionality = 0;      // the kernel's I2C_FUNC_* bits
+    std::int32_t Number = 0;                   // N of /dev/i2c-N
+    std::string Name;                          // the kernel's name, e.g. "SMBus I801 adapter at efa0"
+    std::uint32_t Functionality = 0;           // the kernel's I2C_FUNC_* bits
     AdapterError Access = AdapterError::None;  // why the node cannot be opened, if so
-    std::string Group;                    // the group that owns the node
+    std::string Group;                         // the group that owns the node
 
     bool offers(std::uint32_t bits) const { return (Functionality & bits) == bits; }
     // "i2c-1"
@@ -71,7 +72,7 @@ public:
     // Touches nothing: the platform library is loaded at the first listing
     // or transfer.
     static std::shared_ptr<KernelAdapter> create();
-    ~KernelAdapter();   // closes the open adapter
+    ~KernelAdapter();  // closes the open adapter
 
     KernelAdapter(const KernelAdapter&) = delete;
     KernelAdapter& operator=(const KernelAdapter&) = delete;
@@ -124,11 +125,11 @@ private:
     AdapterError m_listStatus = AdapterError::None;
     std::int32_t m_bus = -1;
     std::int32_t m_handle = -1;
-    std::int32_t m_address = -1;   // selected on m_handle
-    bool m_pecOn = false;          // as set on m_handle
-    bool m_opened = false;         // m_bus was open once: a vanished node means unplugged
+    std::int32_t m_address = -1;  // selected on m_handle
+    bool m_pecOn = false;         // as set on m_handle
+    bool m_opened = false;        // m_bus was open once: a vanished node means unplugged
     VBool m_force = False;
     VBool m_usePec = False;
 };
 
-} // namespace vexlink06
+}  // namespace vexlink06

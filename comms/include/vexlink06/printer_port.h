@@ -96,4 +96,4 @@ public:
     void setValue(std::uint8_t value);
 };
 
-} // namespace vexlink06
+}  // namespace vexlink06

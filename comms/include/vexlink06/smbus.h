@@ -77,4 +77,4 @@ private:
     SMBus() = default;
 };
 
-} // namespace vexlink06
+}  // namespace vexlink06

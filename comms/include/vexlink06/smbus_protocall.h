@@ -111,7 +111,7 @@ public:
     void WriteData(float Data);
     std::int16_t Detect(std::int16_t port);
     std::int16_t TotalSpeed() const { return 0; }
-    void setTotalSpeed(std::int16_t) {}
+    void setTotalSpeed(std::int16_t) { }
 
     // Command 0xA1, 32 data bytes; the arguments are not used. The data is
     // read with GetBlockReadData: element 0 = read address, 1 = byte count
@@ -145,4 +145,4 @@ private:
     std::uint8_t m_receivedPEC = 0;
 };
 
-} // namespace vexlink06
+}  // namespace vexlink06

@@ -50,4 +50,4 @@ private:
     std::int16_t m_portType = 0;
 };
 
-} // namespace vexlink06
+}  // namespace vexlink06

@@ -46,4 +46,4 @@ VEXLINK06_API void yieldEventLoop();
 // Default: one line on stderr. An empty function restores the default.
 VEXLINK06_API void setMessageHook(std::function<void(const std::string& title, const std::string& text)> hook);
 
-} // namespace vexlink06
+}  // namespace vexlink06

@@ -54,4 +54,4 @@ private:
     std::shared_ptr<vexlink06::USBSMBus> m_usbSMBus;
 };
 
-} // namespace vexlink06
+}  // namespace vexlink06

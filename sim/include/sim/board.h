@@ -46,7 +46,7 @@ public:
 
     uint8_t data() const { return m_data; }
     uint8_t control() const { return m_control; }
-    uint8_t status() const;   // without side effects
+    uint8_t status() const;  // without side effects
 
     // Every value written to the data register, oldest first. The log is
     // bounded (the oldest half is dropped when it fills) so a long session
@@ -78,7 +78,7 @@ private:
     std::vector<std::unique_ptr<Chip>> m_chips;
     std::unique_ptr<Eeprom> m_eeprom;
     std::unique_ptr<OtherMaster> m_other;
-    std::unique_ptr<FaultSchedule> m_faults;   // only once a fault is scheduled
+    std::unique_ptr<FaultSchedule> m_faults;  // only once a fault is scheduled
 };
 
 class Board {
@@ -100,8 +100,8 @@ public:
 
     // Ports in configuration order (the driver's port n is ports()[n - 1]).
     int portCount() const { return static_cast<int>(m_ports.size()); }
-    Port* port(int index);                    // 0-based; nullptr if none
-    Port* portAt(uint32_t ioAddress);         // the port whose base..base+2 holds it
+    Port* port(int index);             // 0-based; nullptr if none
+    Port* portAt(uint32_t ioAddress);  // the port whose base..base+2 holds it
 
     Bus& motherboardBus() { return *m_mbBus; }
     std::vector<std::unique_ptr<Chip>>& motherboardChips() { return m_mbChips; }
@@ -125,7 +125,7 @@ public:
     // The clock mode of the configuration holds until this changes it.
     void setManualClock(bool manual) { m_clock.setManual(manual); }
     bool manualClock() const { return m_clock.manual(); }
-    void advanceMs(double ms);   // manual clock only; advances the physics too
+    void advanceMs(double ms);  // manual clock only; advances the physics too
     // Brings every chip's physics up to nowMs().
     void sync();
 
@@ -135,7 +135,7 @@ private:
     std::vector<std::unique_ptr<Port>> m_ports;
     std::unique_ptr<Bus> m_mbBus;
     std::vector<std::unique_ptr<Chip>> m_mbChips;
-    std::vector<std::unique_ptr<Bus>> m_i2cBuses;       // "own" adapter buses
+    std::vector<std::unique_ptr<Bus>> m_i2cBuses;  // "own" adapter buses
     std::vector<std::unique_ptr<Chip>> m_i2cChips;
     std::vector<std::unique_ptr<I2cAdapter>> m_i2cAdapters;
     Clock m_clock;
@@ -146,4 +146,4 @@ private:
 // process: half a configuration is never used), else from Config{}.
 Board& board();
 
-} // namespace sim
+}  // namespace sim

@@ -22,7 +22,7 @@ public:
     Chip& operator=(const Chip&) = delete;
 
     const ChipConfig& config() const { return m_config; }
-    uint8_t address() const { return m_config.address; }   // 8-bit form
+    uint8_t address() const { return m_config.address; }  // 8-bit form
     ChipVariant variant() const { return m_config.variant; }
     const Bus& bus() const { return m_bus; }
 
@@ -42,9 +42,9 @@ public:
     // and queries.
     void sync();
     // Physics read-outs for tests (true values, before quantisation).
-    double trueTemperature(int channel);   // 0 local, 1 remote 1, 2 remote 2
-    double fanRpm(int fan);                // 0 or 1
-    double fanDuty(int fan);               // 0..1, what drives the fan now
+    double trueTemperature(int channel);  // 0 local, 1 remote 1, 2 remote 2
+    double fanRpm(int fan);               // 0 or 1
+    double fanDuty(int fan);              // 0..1, what drives the fan now
 
     // Restores every register to its power-on value (also what a software
     // reset does).
@@ -62,13 +62,13 @@ public:
 
 private:
     enum class State {
-        Idle,        // waiting for a start
-        Address,     // shifting in the address byte
-        AckOut,      // we pull SDA for the ninth clock of a byte we received
-        Receive,     // shifting in a byte from the master
-        Transmit,    // shifting out a byte
-        AckIn,       // the master's acknowledge of our byte
-        Ignore,      // not us, or the master ended: wait for start/stop
+        Idle,      // waiting for a start
+        Address,   // shifting in the address byte
+        AckOut,    // we pull SDA for the ninth clock of a byte we received
+        Receive,   // shifting in a byte from the master
+        Transmit,  // shifting out a byte
+        AckIn,     // the master's acknowledge of our byte
+        Ignore,    // not us, or the master ended: wait for start/stop
     };
     void onStart();
     void onStop();
@@ -89,21 +89,21 @@ private:
     bool m_scl = true, m_sda = true;
     int m_bitCount = 0;
     uint8_t m_shift = 0;
-    bool m_read = false;          // current transfer direction
-    bool m_acked = false;         // what we answer at the ninth clock
+    bool m_read = false;   // current transfer direction
+    bool m_acked = false;  // what we answer at the ninth clock
     uint8_t m_pointer = 0;
-    int m_bytesInWrite = 0;       // bytes after the address in this write
-    uint8_t m_cursor = 0;         // register of the next data byte in this transfer
-    bool m_inFrame = false;       // a start without its stop yet
-    bool m_rose = false;          // a rising clock edge since the state began
+    int m_bytesInWrite = 0;  // bytes after the address in this write
+    uint8_t m_cursor = 0;    // register of the next data byte in this transfer
+    bool m_inFrame = false;  // a start without its stop yet
+    bool m_rose = false;     // a rising clock edge since the state began
     // Block transfers: command 0xA0 (write) and 0xA1 (read), with PEC over
     // the whole message including address bytes.
     enum class Block { None, Write, Read };
     Block m_block = Block::None;
-    std::array<uint8_t, 40> m_msg{};   // bytes of the message so far, for the PEC
+    std::array<uint8_t, 40> m_msg{};  // bytes of the message so far, for the PEC
     int m_msgLen = 0;
     int m_blockCount = 0;
-    std::array<uint8_t, 32> m_blockBuf{};   // block write in progress
+    std::array<uint8_t, 32> m_blockBuf{};  // block write in progress
     std::array<uint8_t, 32> m_blockMem{};
     int m_txIndex = 0;
     uint8_t m_txByte = 0;
@@ -111,4 +111,4 @@ private:
     uint64_t m_answered = 0;
 };
 
-} // namespace sim
+}  // namespace sim

@@ -11,8 +11,8 @@ public:
     bool manual() const { return m_manual; }
     // Switching keeps the current reading, so time never jumps back.
     void setManual(bool manual);
-    void advanceMs(double ms);   // manual only; ignored for negative values
-    void restart();              // reading 0 again
+    void advanceMs(double ms);  // manual only; ignored for negative values
+    void restart();             // reading 0 again
 
 private:
     double realMs() const;
@@ -21,4 +21,4 @@ private:
     double m_realOrigin = 0;
 };
 
-} // namespace sim
+}  // namespace sim

@@ -45,9 +45,9 @@ struct FanConfig {
 
 struct ChipConfig {
     ChipVariant variant = ChipVariant::Tfm4411;
-    uint8_t address = 0x5C;        // 8-bit form: 0x58, 0x5A or 0x5C
-    bool remote1Open = false;      // diode fault on remote channel 1
-    bool remote2Open = false;      // ... channel 2 (TFM4411 only)
+    uint8_t address = 0x5C;    // 8-bit form: 0x58, 0x5A or 0x5C
+    bool remote1Open = false;  // diode fault on remote channel 1
+    bool remote2Open = false;  // ... channel 2 (TFM4411 only)
     FanConfig fans[2];
 };
 
@@ -66,46 +66,46 @@ struct OtherMasterConfig {
         WinArbitration,
     };
     Mode mode = Mode::None;
-    int bit = 0;        // 0..7, WinArbitration only
-    int attempts = 0;   // how many PC attempts are disturbed
+    int bit = 0;       // 0..7, WinArbitration only
+    int attempts = 0;  // how many PC attempts are disturbed
 };
 
 struct PortConfig {
     uint32_t base = 0x378;
-    bool inverting = true;             // the standard adapter
-    bool heldByOtherProcess = false;   // every claim fails
+    bool inverting = true;            // the standard adapter
+    bool heldByOtherProcess = false;  // every claim fails
     std::vector<ChipConfig> chips{ChipConfig{}};
-    bool eeprom = true;                // the board EEPROM at 0xA0
+    bool eeprom = true;  // the board EEPROM at 0xA0
     OtherMasterConfig otherMaster;
-    std::vector<FaultConfig> faults;   // struck during the run
+    std::vector<FaultConfig> faults;  // struck during the run
 };
 
 struct MotherboardConfig {
     SouthBridgePreset southBridge = SouthBridgePreset::Ich24D3;
-    std::vector<ChipConfig> chips;     // chips on the motherboard SMBus
+    std::vector<ChipConfig> chips;  // chips on the motherboard SMBus
 };
 
 // A kernel I2C/SMBus adapter (/dev/i2c-N) offered by the simulated PC. Its
 // transfers are clocked at bit level by a host master of its own on the bus
 // it names, so the same chips answer as through the other media.
 struct I2cAdapterConfig {
-    int number = 1;                                  // N of i2c-N
-    std::string name = "SMBus I801 adapter at efa0"; // as the kernel names it
+    int number = 1;                                   // N of i2c-N
+    std::string name = "SMBus I801 adapter at efa0";  // as the kernel names it
     // "port0".."port7": the bus of that parallel port's board; "motherboard";
     // "own": a bus of its own carrying `chips` (a USB bridge, say).
     std::string bus = "port0";
-    std::vector<ChipConfig> chips;                   // "own" bus only
-    bool pec = true;                                 // offers packet error checking
-    int vanishAfter = 0;                             // transfers until it is unplugged; 0 = never
-    std::vector<uint8_t> driverOwned;                // 7-bit addresses a kernel driver has bound
-    bool accessDenied = false;                       // the node refuses this user
+    std::vector<ChipConfig> chips;     // "own" bus only
+    bool pec = true;                   // offers packet error checking
+    int vanishAfter = 0;               // transfers until it is unplugged; 0 = never
+    std::vector<uint8_t> driverOwned;  // 7-bit addresses a kernel driver has bound
+    bool accessDenied = false;         // the node refuses this user
 };
 
 struct Config {
     std::vector<PortConfig> ports{PortConfig{}};
     MotherboardConfig motherboard;
     std::vector<I2cAdapterConfig> i2cAdapters{I2cAdapterConfig{}};
-    bool i2cDevLoaded = true;          // false: no /dev/i2c-*, as without the i2c-dev module
+    bool i2cDevLoaded = true;  // false: no /dev/i2c-*, as without the i2c-dev module
     double ambientC = 25.0;
     TimeMode time = TimeMode::Real;
 };
@@ -118,10 +118,10 @@ public:
 };
 
 Config parseConfig(std::string_view jsonText);
-Config loadConfigFile(const std::string& path);   // file errors are ConfigError too
-std::string toJson(const Config& config);         // round-trips through parseConfig
+Config loadConfigFile(const std::string& path);  // file errors are ConfigError too
+std::string toJson(const Config& config);        // round-trips through parseConfig
 
 std::string_view presetName(SouthBridgePreset preset);
 std::optional<SouthBridgePreset> presetFromName(std::string_view name);
 
-} // namespace sim
+}  // namespace sim

@@ -47,9 +47,9 @@ private:
     bool m_acked = false;
     uint8_t m_txByte = 0;
     uint16_t m_current = 0;
-    std::vector<uint8_t> m_pending;   // bytes of the write message in progress
+    std::vector<uint8_t> m_pending;  // bytes of the write message in progress
     bool m_inWrite = false;
     std::vector<std::vector<uint8_t>> m_messages;
 };
 
-} // namespace sim
+}  // namespace sim

@@ -14,8 +14,8 @@ struct FaultConfig {
         // start or stop condition, or while the bus is idle), never inside
         // one, so what happens next does not hang on a half-sent bit.
         ChipGone,
-        SclLow,        // SCL held low from fromMs to toMs
-        SdaLow,        // SDA held low from fromMs to toMs
+        SclLow,  // SCL held low from fromMs to toMs
+        SdaLow,  // SDA held low from fromMs to toMs
         // Another master talks from fromMs to toMs: on every start condition
         // in that time it pulls SDA low for address bit `bit` (0 = first),
         // so the PC loses the bus where it sends a 1 there.
@@ -36,7 +36,7 @@ struct FaultConfig {
     // Line holds and the other master: active for fromMs <= now < toMs.
     double fromMs = 0;
     double toMs = kNever;
-    int bit = 1;   // OtherMaster; the three chip addresses all send a 1 at bit 1
+    int bit = 1;  // OtherMaster; the three chip addresses all send a 1 at bit 1
 };
 
-} // namespace sim
+}  // namespace sim

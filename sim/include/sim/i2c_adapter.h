@@ -46,4 +46,4 @@ private:
     bool m_gone = false;
 };
 
-} // namespace sim
+}  // namespace sim

@@ -22,11 +22,11 @@ inline constexpr uint16_t kConfigDataPort = 0xCFC;
 
 // Where each preset puts its controller and what it holds there.
 struct SouthBridgeLayout {
-    uint32_t id = 0;            // configuration dword 0 (device << 16 | vendor)
+    uint32_t id = 0;  // configuration dword 0 (device << 16 | vendor)
     uint8_t device = 0;
     uint8_t function = 0;
-    uint8_t baseRegister = 0;   // where the I/O base is found
-    uint16_t base = 0;          // I/O base of the host registers
+    uint8_t baseRegister = 0;  // where the I/O base is found
+    uint16_t base = 0;         // I/O base of the host registers
     enum class Family { None, Piix4, Ali } family = Family::None;
 };
 SouthBridgeLayout southBridgeLayout(SouthBridgePreset preset);
@@ -36,8 +36,8 @@ struct PciConfigWrite {
     uint8_t bus = 0;
     uint8_t device = 0;
     uint8_t function = 0;
-    uint8_t reg = 0;            // dword-aligned register
-    uint32_t value = 0;         // the dword after the write
+    uint8_t reg = 0;     // dword-aligned register
+    uint32_t value = 0;  // the dword after the write
     bool operator==(const PciConfigWrite&) const = default;
 };
 
@@ -107,4 +107,4 @@ private:
 // reconfigured.
 Motherboard& motherboard();
 
-} // namespace sim
+}  // namespace sim

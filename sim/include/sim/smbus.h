@@ -38,9 +38,9 @@ struct TraceEvent {
     Kind kind = Kind::Byte;
     uint8_t value = 0;
     int bits = 0;
-    bool ack = false;       // SDA low at the ninth clock
-    std::string by;         // drivers that pulled SDA low for the data bits ("" = nobody)
-    std::string ackBy;      // drivers that pulled SDA low at the ninth clock
+    bool ack = false;   // SDA low at the ninth clock
+    std::string by;     // drivers that pulled SDA low for the data bits ("" = nobody)
+    std::string ackBy;  // drivers that pulled SDA low at the ninth clock
 };
 
 class Bus {
@@ -102,7 +102,7 @@ private:
     std::vector<BusDevice*> m_devices;
     uint32_t m_sclPulls = 0;
     uint32_t m_sdaPulls = 0;
-    bool m_sclSeen = true;   // levels devices last saw
+    bool m_sclSeen = true;  // levels devices last saw
     bool m_sdaSeen = true;
     bool m_settling = false;
 
@@ -123,11 +123,11 @@ uint8_t smbusPec(const uint8_t* data, int n);
 // How a whole transaction of the SMBus protocols ended.
 enum class Outcome {
     Ok,
-    NoAck,      // address or a byte not acknowledged
-    Busy,       // the bus was not idle at the start
-    Lost,       // arbitration lost
-    BadPec,     // the received packet error code did not match
-    BadCount,   // a block count of 0 or over 32
+    NoAck,     // address or a byte not acknowledged
+    Busy,      // the bus was not idle at the start
+    Lost,      // arbitration lost
+    BadPec,    // the received packet error code did not match
+    BadCount,  // a block count of 0 or over 32
 };
 
 // A bit-level master for in-sim parties (chipset host controllers, the other
@@ -172,4 +172,4 @@ private:
     bool m_lost = false;
 };
 
-} // namespace sim
+}  // namespace sim

@@ -23,7 +23,7 @@ class Port;
 
 class WireCapture {
 public:
-    static constexpr std::uint64_t kTickNs = 100;         // the dump's timescale
+    static constexpr std::uint64_t kTickNs = 100;  // the dump's timescale
     static constexpr std::uint64_t kPortAccessNs = 1000;
     static constexpr std::uint64_t kLineStepNs = 100;
     static constexpr std::uint64_t kMasterStepNs = 5000;  // 100 kHz clock halves
@@ -76,9 +76,9 @@ private:
     Port* m_portObject = nullptr;
     std::string m_name;
     std::chrono::steady_clock::time_point m_start;
-    std::uint64_t m_now = 0;          // tick of the last port access
-    std::uint64_t m_lastLine = 0;     // tick of the last line change
-    std::uint64_t m_nextLine = 0;     // tick for the first line change of a data write
+    std::uint64_t m_now = 0;       // tick of the last port access
+    std::uint64_t m_lastLine = 0;  // tick of the last line change
+    std::uint64_t m_nextLine = 0;  // tick for the first line change of a data write
     bool m_truncated = false;
     Levels m_initial;
     bool m_port = false;
@@ -89,4 +89,4 @@ private:
     std::vector<Change> m_changes;
 };
 
-} // namespace sim
+}  // namespace sim
