@@ -365,6 +365,13 @@ static Config parseSettings(std::string_view jsonText)
                 fail(p + ".number", list[i].value("number", json(c.i2cAdapters.back().number)), "is used twice");
         }
     }
+    // The default adapter sits on the first port's bus; on a board without
+    // that port it has a bus of its own, and the settings must say so, or
+    // they would not read back.
+    for (I2cAdapterConfig& a : c.i2cAdapters)
+        if (a.bus.size() == 5 && a.bus.compare(0, 4, "port") == 0 &&
+            static_cast<size_t>(a.bus[4] - '0') >= c.ports.size())
+            a.bus = "own";
     if (root.contains("i2cDev"))
         c.i2cDevLoaded = boolean(root["i2cDev"], "i2cDev");
     if (root.contains("ambientC"))

@@ -59,6 +59,16 @@ TEST(ConfigTest, FullConfigurationAndRoundTrip)
     EXPECT_EQ(sim::toJson(again), sim::toJson(c));
 }
 
+TEST(ConfigTest, BoardWithoutPortsReadsBackWithItsDefaultAdapter)
+{
+    const sim::Config c = sim::parseConfig(R"({"ports": []})");
+    ASSERT_EQ(c.i2cAdapters.size(), 1u);
+    EXPECT_EQ(c.i2cAdapters[0].bus, "own");
+    const sim::Config again = sim::parseConfig(sim::toJson(c));
+    EXPECT_TRUE(again.ports.empty());
+    EXPECT_EQ(sim::toJson(again), sim::toJson(c));
+}
+
 TEST(ConfigTest, EveryPresetNameParses)
 {
     using P = sim::SouthBridgePreset;
