@@ -2,7 +2,6 @@
 // sees on stdout, stderr and in the exit status.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,23 +15,14 @@
 
 #include "device/register_file.h"
 #include "device/register_map.h"
+#include "support/run_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string slurp(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using Result = support::ProcessResult;
+using support::slurp;
 
 class CliTest : public ::testing::Test {
 protected:
@@ -53,22 +43,10 @@ protected:
 
     Result run(const std::vector<std::string>& args, const std::string& input = "")
     {
-        const fs::path in = file("stdin", input), out = m_dir / "stdout", err = m_dir / "stderr";
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            if (!std::freopen(in.c_str(), "r", stdin) || !std::freopen(out.c_str(), "w", stdout) ||
-                !std::freopen(err.c_str(), "w", stderr))
-                ::_exit(127);
-            std::vector<char*> argv{const_cast<char*>(FANSCOPE_CLI)};
-            for (const auto& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(FANSCOPE_CLI, argv.data());
-            ::_exit(127);
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), slurp(out), slurp(err)};
+        support::RunOptions options;
+        options.dir = m_dir;
+        options.input = input;
+        return support::runProcess(FANSCOPE_CLI, args, options);
     }
 
     fs::path m_dir;

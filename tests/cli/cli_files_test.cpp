@@ -4,36 +4,26 @@
 // fails the test instead of hanging it.
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/run_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-    int status = -1;  // exit status; 128 + signal; -1 when it had to be killed
-    std::string err;
-};
-
-std::string slurp(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using Result = support::ProcessResult;
+using support::slurp;
 
 class CliFilesTest : public ::testing::Test {
 protected:
@@ -55,35 +45,17 @@ protected:
     // `configEnv` when not empty, and kills it after 15 s.
     Result run(const std::vector<std::string>& args, const std::string& configEnv = "")
     {
-        const fs::path err = m_dir / "stderr";
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            if (!std::freopen("/dev/null", "r", stdin) || !std::freopen("/dev/null", "w", stdout) ||
-                !std::freopen(err.c_str(), "w", stderr))
-                ::_exit(127);
-            if (configEnv.empty())
-                ::unsetenv("FANSCOPE_SIM_CONFIG");
-            else
-                ::setenv("FANSCOPE_SIM_CONFIG", configEnv.c_str(), 1);
-            std::vector<char*> argv{const_cast<char*>(FANSCOPE_CLI)};
-            for (const auto& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(FANSCOPE_CLI, argv.data());
-            ::_exit(127);
-        }
-        int status = 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (::waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                ADD_FAILURE() << "fanscope-cli did not finish within 15 s";
-                return {-1, slurp(err)};
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), slurp(err)};
+        support::RunOptions options;
+        options.dir = m_dir;
+        options.captureOut = false;
+        options.env = {{"FANSCOPE_SIM_CONFIG", std::nullopt}};
+        if (!configEnv.empty())
+            options.env[0].second = configEnv;
+        options.timeout = std::chrono::seconds(15);
+        const Result r = support::runProcess(FANSCOPE_CLI, args, options);
+        if (r.timedOut)
+            ADD_FAILURE() << "fanscope-cli did not finish within 15 s";
+        return r;
     }
 
     fs::path m_dir;

@@ -2,7 +2,6 @@
 // simulated board's adapters.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,22 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "support/run_process.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string slurp(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using Result = support::ProcessResult;
 
 // A USB bridge with a TFM4410 at 0x2c that a kernel driver has bound, beside
 // the default adapter carrying the board's TFM4411 at 0x2e.
@@ -46,25 +36,12 @@ protected:
     }
     void TearDown() override { fs::remove_all(m_dir); }
 
-    Result run(std::vector<std::string> args, const std::string& input = "")
+    Result run(const std::vector<std::string>& args, const std::string& input = "")
     {
-        std::ofstream(m_dir / "stdin") << input;
-        const fs::path out = m_dir / "stdout", err = m_dir / "stderr";
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            if (!std::freopen((m_dir / "stdin").c_str(), "r", stdin) || !std::freopen(out.c_str(), "w", stdout) ||
-                !std::freopen(err.c_str(), "w", stderr))
-                ::_exit(127);
-            std::vector<char*> argv{const_cast<char*>(FANSCOPE_CLI)};
-            for (auto& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(FANSCOPE_CLI, argv.data());
-            ::_exit(127);
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), slurp(out), slurp(err)};
+        support::RunOptions options;
+        options.dir = m_dir;
+        options.input = input;
+        return support::runProcess(FANSCOPE_CLI, args, options);
     }
     std::string bridge() const { return (m_dir / "bridge.json").string(); }
 
