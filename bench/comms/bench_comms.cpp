@@ -5,36 +5,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <new>
 #include <utility>
 #include <vector>
 
 #include <vexlink06/vexlink06.h>
 
+#include "allocation_count.h"
 #include "parport_abi.h"
 #include "record_port.h"
-
-namespace {
-
-std::size_t g_allocations = 0;
-
-}  // namespace
-
-void* operator new(std::size_t size)
-{
-    ++g_allocations;
-    if (void* p = std::malloc(size != 0 ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-// The replaced operator new allocates with malloc, so free is the match; the
-// compiler cannot see that pairing inside these replacements.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -169,10 +147,10 @@ bool summary()
         setLocked(locked);
         for (int i = 0; i < 1000; ++i)
             portRead();
-        const std::size_t before = g_allocations;
+        const std::size_t before = bench::allocationCount();
         for (int i = 0; i < 10000; ++i)
             portRead();
-        const double allocations = static_cast<double>(g_allocations - before) / 10000;
+        const double allocations = static_cast<double>(bench::allocationCount() - before) / 10000;
 
         // The replay runs on the port as the library leaves it: claimed
         // under the lock, released (and claimed by the sequence) without.

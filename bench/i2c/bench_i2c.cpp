@@ -9,29 +9,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 
 #include <vexlink06/vexlink06.h>
 
+#include "allocation_count.h"
 #include "device/register_link.h"
 #include "i2cadapter_abi.h"
-
-namespace {
-std::size_t g_allocations = 0;
-}
-
-void* operator new(std::size_t size)
-{
-    ++g_allocations;
-    if (void* p = std::malloc(size != 0 ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -99,14 +82,14 @@ BENCHMARK(BM_KernelAdapterPortRead);
 void BM_RegisterLinkRead(benchmark::State& state)
 {
     connect();
-    const std::size_t before = g_allocations;
+    const std::size_t before = bench::allocationCount();
     for (auto _ : state) {
         device::RegisterLink.RegisterPointer = kDeviceId;
         device::ReadRegister();
         benchmark::DoNotOptimize(device::RegisterLink.ReadResult);
     }
     state.counters["allocs/read"] =
-        static_cast<double>(g_allocations - before) / static_cast<double>(state.iterations());
+        static_cast<double>(bench::allocationCount() - before) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_RegisterLinkRead);
 
@@ -125,13 +108,13 @@ void BM_OverheadPerRead(benchmark::State& state)
         for (int i = 0; i < kReads; ++i)
             benchmark::DoNotOptimize(r.read(r.handle, kDeviceId));
         auto t1 = Clock::now();
-        const std::size_t before = g_allocations;
+        const std::size_t before = bench::allocationCount();
         for (int i = 0; i < kReads; ++i) {
             device::RegisterLink.RegisterPointer = kDeviceId;
             device::ReadRegister();
         }
         auto t2 = Clock::now();
-        allocations += g_allocations - before;
+        allocations += bench::allocationCount() - before;
         rawNs += std::chrono::duration<double, std::nano>(t1 - t0).count();
         linkNs += std::chrono::duration<double, std::nano>(t2 - t1).count();
         reads += kReads;
