@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <sim/board.h>
+#include <sim/board_link.h>
 #include <sim/wire_capture.h>
 
 #include "decode.h"
@@ -267,6 +268,8 @@ void runDetect(const TargetOptions& options, bool portGiven)
                   << pad(std::string(device::chipName(c.deviceId)), 9)
                   << pad(printer ? (c.inverted ? "standard" : "non-inverting") : "-", 14) << ' ' << board << "\n";
     }
+    if (onSimulatedBoard() && sim::boardChoice().shared)
+        std::cout << "# " << backEndText() << "\n";
     if (found.empty())
         throw Failure(std::string("no TFM4410 or TFM4411 found on the ") + (options.medium == Medium::Smbus ? "SMBus"
                                                                             : options.medium == Medium::KernelAdapter

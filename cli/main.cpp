@@ -4,10 +4,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <string>
 
+#include <sim/board_link.h>
 #include <vexlink06/vexlink06.h>
 
 #include "commands.h"
@@ -163,11 +165,21 @@ int main(int argc, char** argv)
                 throw cli::UsageError("address '" + address + "' is not a 7-bit address (0x03..0x77)");
             a.target.address = static_cast<std::uint8_t>(*value);
         }
+        // The wires are watched in this process, so a trace runs on a board
+        // of its own, never on the shared one.
+        if (*trace)
+            ::setenv("FANSCOPE_BOARD", "inprocess", 1);
         cli::preparePlatform(a.target);
         if (*trace)
             cli::runTraced(action, vcdPath);
         else
             action();
+        // Reads from a shared board that went away come back as all ones:
+        // whatever the command printed then is not the chip's.
+        if (const char* lost = fanscope_sim_board_problem(); *lost != '\0') {
+            std::cerr << "fanscope-cli: " << lost << "\n";
+            return 1;
+        }
         return 0;
     } catch (const cli::Differences&) {
         return 1;
@@ -183,5 +195,8 @@ int main(int argc, char** argv)
     } catch (const std::exception& e) {
         std::cerr << "fanscope-cli: " << e.what() << "\n";
     }
+    // A lost shared board is the cause behind whatever failed.
+    if (const char* lost = fanscope_sim_board_problem(); *lost != '\0')
+        std::cerr << "fanscope-cli: " << lost << "\n";
     return 1;
 }

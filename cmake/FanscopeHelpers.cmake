@@ -1,6 +1,8 @@
 # fanscope_add_test(<name> SOURCES ... [LIBS ...] [LABELS unit|gui|e2e|soak] [TIMEOUT s])
 # One ctest entry per test program. Every test runs on the simulated board
-# (VEXLINK06_PLATFORM=sim) and GUI tests on the offscreen platform.
+# (VEXLINK06_PLATFORM=sim), each process on a board of its own
+# (FANSCOPE_BOARD=inprocess; tests of the shared board name their own
+# socket), and GUI tests on the offscreen platform.
 function(fanscope_add_test name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   if(NOT T_LABELS)
@@ -21,7 +23,7 @@ function(fanscope_add_test name)
     endif()
   endif()
   # The library loads these by name at run time, so the link graph misses them.
-  foreach(dep vxport_sim vxmb_sim vxport_linux vxmb_linux vxi2c_sim vxi2c_linux)
+  foreach(dep vxport_sim vxmb_sim vxport_linux vxmb_linux vxi2c_sim vxi2c_linux fanscope-board)
     if(TARGET ${dep})
       add_dependencies(${name} ${dep})
     endif()
@@ -30,5 +32,5 @@ function(fanscope_add_test name)
   set_tests_properties(${name} PROPERTIES
     LABELS "${T_LABELS}"
     TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "VEXLINK06_PLATFORM=sim;QT_QPA_PLATFORM=offscreen;FANSCOPE_SOURCE_DIR=${CMAKE_SOURCE_DIR};FANSCOPE_BINARY_DIR=${CMAKE_BINARY_DIR}")
+    ENVIRONMENT "VEXLINK06_PLATFORM=sim;FANSCOPE_BOARD=inprocess;QT_QPA_PLATFORM=offscreen;FANSCOPE_SOURCE_DIR=${CMAKE_SOURCE_DIR};FANSCOPE_BINARY_DIR=${CMAKE_BINARY_DIR}")
 endfunction()

@@ -8,8 +8,14 @@
 
 namespace device {
 
-// "default configuration" or the configuration file while the simulated
-// board serves the bus; nothing on a real back-end.
+// "default configuration" or the configuration file while the process's own
+// simulated board serves the bus, "shared, SOCKET" while the shared board
+// does; nothing on a real back-end.
 std::optional<std::string> simulatedBoardConfiguration();
+
+// Why the shared simulated board no longer serves this process (it went
+// away or stopped answering), one sentence; "" while it serves or while the
+// process has a board of its own.
+std::string sharedBoardProblem();
 
 }  // namespace device

@@ -2,6 +2,7 @@
 // limits gauge and its drag-to-write, the interrupt lamps, Easy Setup.
 #include "main_window/main_form.h"
 
+#include "device/back_end.h"
 #include "device/chip_presence.h"
 #include "device/conversions.h"
 #include "device/register_link.h"
@@ -104,6 +105,13 @@ void MainForm::visualTimerTick()
     device::WriteAction action(device::WriteSource::Other, "Visual Display cycle");
     if (RegisterLink.Medium != device::MediumKernelAdapter) {
         runVisualStep(step);
+        // A shared simulated board that went away reads as all ones, as a
+        // chip that stopped answering would; the marks say which it is.
+        if (const std::string lost = device::sharedBoardProblem(); !lost.empty()) {
+            m_adapterFailure = QString::fromStdString(lost);
+            m_chipSilent = true;
+            markUnanswered();
+        }
         return;
     }
     // A kernel adapter answers a failed transfer with an error where the

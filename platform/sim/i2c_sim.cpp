@@ -3,13 +3,36 @@
 // remembers the adapter, the selected address and the PEC setting.
 #include "i2cadapter_abi.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <span>
+#include <vector>
 
 #include <sim/board.h>
+#include <sim/board_link.h>
 
 namespace {
+
+using boardwire::I2cCall;
+
+// One call on the shared board's adapters. The board keeps the handles;
+// a lost board is an adapter gone.
+int32_t remote(I2cCall call, int32_t b, int32_t c = 0, int32_t d = 0, std::span<const uint8_t> out = {},
+               std::vector<uint8_t>* in = nullptr)
+{
+    boardwire::Message m = boardwire::request(boardwire::Op::I2c, static_cast<int32_t>(call), b, c, d);
+    m.data.assign(out.begin(), out.end());
+    const auto answer = sim::BoardLink::get()->call(m);
+    if (!answer)
+        return VXI2C_EGONE;
+    if (in)
+        *in = answer->data;
+    return answer->a;
+}
+
+bool shared() { return sim::BoardLink::get() != nullptr; }
 
 struct Handle {
     bool open = false;
@@ -73,6 +96,22 @@ extern "C" {
 
 int32_t VxI2cListAdapters(VxI2cAdapterInfo* adapters, int32_t capacity)
 {
+    if (shared()) {
+        if (adapters && capacity > 0 && adapters[0].size < static_cast<int32_t>(sizeof(VxI2cAdapterInfo)))
+            return VXI2C_EARGUMENT;
+        // A lost board lists no adapters, as an unplugged machine would.
+        std::vector<uint8_t> records;
+        const int32_t count = remote(I2cCall::List, adapters ? capacity : 0, 0, 0, {}, &records);
+        if (count == VXI2C_EGONE)
+            return 0;
+        const size_t whole = records.size() / sizeof(VxI2cAdapterInfo);
+        for (size_t i = 0; i < whole && adapters && static_cast<int32_t>(i) < capacity; ++i) {
+            std::memcpy(&adapters[i], records.data() + i * sizeof(VxI2cAdapterInfo), sizeof(VxI2cAdapterInfo));
+            adapters[i].name[VXI2C_NAME_SIZE - 1] = '\0';
+            adapters[i].group[VXI2C_GROUP_SIZE - 1] = '\0';
+        }
+        return count;
+    }
     sim::Board& board = sim::board();
     if (!board.config().i2cDevLoaded)
         return VXI2C_ENODEVFILES;
@@ -97,6 +136,8 @@ int32_t VxI2cListAdapters(VxI2cAdapterInfo* adapters, int32_t capacity)
 
 int32_t VxI2cOpen(int32_t number)
 {
+    if (shared())
+        return remote(I2cCall::Open, number);
     sim::Board& board = sim::board();
     if (!board.config().i2cDevLoaded)
         return VXI2C_ENODEVFILES;
@@ -116,12 +157,18 @@ int32_t VxI2cOpen(int32_t number)
 
 void VxI2cClose(int32_t handle)
 {
+    if (shared()) {
+        remote(I2cCall::Close, handle);
+        return;
+    }
     if (handle >= 0 && handle < static_cast<int32_t>(g_handles.size()))
         g_handles[static_cast<size_t>(handle)] = Handle{};
 }
 
 int32_t VxI2cSetAddress(int32_t handle, int32_t address7, int32_t force)
 {
+    if (shared())
+        return remote(I2cCall::SetAddress, handle, address7, force);
     int32_t code = VXI2C_OK;
     sim::I2cAdapter* adapter = adapterOf(handle, code);
     if (!adapter)
@@ -136,6 +183,8 @@ int32_t VxI2cSetAddress(int32_t handle, int32_t address7, int32_t force)
 
 int32_t VxI2cSetPec(int32_t handle, int32_t on)
 {
+    if (shared())
+        return remote(I2cCall::SetPec, handle, on);
     int32_t code = VXI2C_OK;
     sim::I2cAdapter* adapter = adapterOf(handle, code);
     if (!adapter)
@@ -148,6 +197,8 @@ int32_t VxI2cSetPec(int32_t handle, int32_t on)
 
 int32_t VxI2cQuick(int32_t handle, int32_t readBit)
 {
+    if (shared())
+        return remote(I2cCall::Quick, handle, readBit);
     int32_t code = VXI2C_OK;
     sim::I2cAdapter* adapter = adapterOf(handle, code);
     if (!adapter)
@@ -161,6 +212,8 @@ int32_t VxI2cQuick(int32_t handle, int32_t readBit)
 
 int32_t VxI2cReadByte(int32_t handle)
 {
+    if (shared())
+        return remote(I2cCall::ReadByte, handle);
     uint8_t value = 0;
     int received = 0;
     const int32_t rc = run(handle, nullptr, 0, 1, &value, received);
@@ -169,6 +222,8 @@ int32_t VxI2cReadByte(int32_t handle)
 
 int32_t VxI2cWriteByte(int32_t handle, int32_t value)
 {
+    if (shared())
+        return remote(I2cCall::WriteByte, handle, value);
     const auto b = static_cast<uint8_t>(value);
     int received = 0;
     return run(handle, &b, 1, 0, nullptr, received);
@@ -176,6 +231,8 @@ int32_t VxI2cWriteByte(int32_t handle, int32_t value)
 
 int32_t VxI2cReadByteData(int32_t handle, int32_t command)
 {
+    if (shared())
+        return remote(I2cCall::ReadByteData, handle, command);
     const auto c = static_cast<uint8_t>(command);
     uint8_t value = 0;
     int received = 0;
@@ -185,6 +242,8 @@ int32_t VxI2cReadByteData(int32_t handle, int32_t command)
 
 int32_t VxI2cWriteByteData(int32_t handle, int32_t command, int32_t value)
 {
+    if (shared())
+        return remote(I2cCall::WriteByteData, handle, command, value);
     const uint8_t out[2] = {static_cast<uint8_t>(command), static_cast<uint8_t>(value)};
     int received = 0;
     return run(handle, out, 2, 0, nullptr, received);
@@ -192,6 +251,8 @@ int32_t VxI2cWriteByteData(int32_t handle, int32_t command, int32_t value)
 
 int32_t VxI2cReadWordData(int32_t handle, int32_t command)
 {
+    if (shared())
+        return remote(I2cCall::ReadWordData, handle, command);
     const auto c = static_cast<uint8_t>(command);
     uint8_t in[2] = {};
     int received = 0;
@@ -201,6 +262,8 @@ int32_t VxI2cReadWordData(int32_t handle, int32_t command)
 
 int32_t VxI2cWriteWordData(int32_t handle, int32_t command, int32_t value)
 {
+    if (shared())
+        return remote(I2cCall::WriteWordData, handle, command, value);
     const uint8_t out[3] = {static_cast<uint8_t>(command), static_cast<uint8_t>(value & 0xFF),
                             static_cast<uint8_t>((value >> 8) & 0xFF)};
     int received = 0;
@@ -211,6 +274,12 @@ int32_t VxI2cReadBlockData(int32_t handle, int32_t command, uint8_t* data)
 {
     if (!data)
         return VXI2C_EARGUMENT;
+    if (shared()) {
+        std::vector<uint8_t> block;
+        const int32_t count = remote(I2cCall::ReadBlockData, handle, command, 0, {}, &block);
+        std::memcpy(data, block.data(), std::min<size_t>(block.size(), VXI2C_BLOCK_MAX));
+        return count;
+    }
     const auto c = static_cast<uint8_t>(command);
     int received = 0;
     const int32_t rc = run(handle, &c, 1, -1, data, received);
@@ -221,6 +290,9 @@ int32_t VxI2cWriteBlockData(int32_t handle, int32_t command, int32_t count, cons
 {
     if (count < 0 || count > VXI2C_BLOCK_MAX || (count > 0 && !data))
         return VXI2C_EARGUMENT;
+    if (shared())
+        return remote(I2cCall::WriteBlockData, handle, command, 0,
+                      std::span<const uint8_t>(data, static_cast<size_t>(count)));
     uint8_t out[2 + VXI2C_BLOCK_MAX];
     out[0] = static_cast<uint8_t>(command);
     out[1] = static_cast<uint8_t>(count);

@@ -1,22 +1,47 @@
-// The parallel-port driver ABI served by the simulated board.
+// The parallel-port driver ABI served by the simulated board: the shared
+// one when the process uses it, else the process's own.
 #include "parport_abi.h"
 
 #include <sim/board.h>
+#include <sim/board_link.h>
 
 namespace {
 
+using boardwire::Op;
+
 sim::Port* portByNumber(int32_t portNumber) { return sim::board().port(portNumber - 1); }
+
+// The shared board's answer to one request; `lost` when it cannot answer.
+int32_t ask(sim::BoardLink& link, Op op, int32_t a, int32_t lost, int timeoutMs = sim::BoardLink::kReplyMs)
+{
+    const auto answer = link.call(boardwire::request(op, a), timeoutMs);
+    return answer ? answer->a : lost;
+}
 
 }  // namespace
 
 extern "C" {
 
-int32_t GetParallelPortCount(void) { return sim::board().portCount(); }
+int32_t GetParallelPortCount(void)
+{
+    if (sim::BoardLink* link = sim::BoardLink::get())
+        return ask(*link, Op::PortCount, 0, 0);
+    return sim::board().portCount();
+}
 
 int32_t GetParallelPortInfo(int32_t portNumber, PortInfoRecord* info)
 {
+    if (!info || info->size < static_cast<int32_t>(sizeof(PortInfoRecord)))
+        return 0;
+    if (sim::BoardLink* link = sim::BoardLink::get()) {
+        const int32_t base = ask(*link, Op::PortBase, portNumber, 0);
+        if (base == 0)
+            return 0;
+        info->base = base;
+        return 1;
+    }
     sim::Port* port = portByNumber(portNumber);
-    if (!port || !info || info->size < static_cast<int32_t>(sizeof(PortInfoRecord)))
+    if (!port)
         return 0;
     info->base = static_cast<int32_t>(port->base());
     return 1;
@@ -24,18 +49,32 @@ int32_t GetParallelPortInfo(int32_t portNumber, PortInfoRecord* info)
 
 int32_t ClaimParallelPort(int32_t portNumber, int32_t /*timeout*/)
 {
+    // The shared board waits a while for another process to release the
+    // port, so two programs take turns instead of one of them skipping.
+    if (sim::BoardLink* link = sim::BoardLink::get())
+        return ask(*link, Op::Claim, portNumber, 0, sim::BoardLink::kClaimReplyMs) != 0 ? 1 : 0;
     sim::Port* port = portByNumber(portNumber);
     return port && port->claim() ? 1 : 0;
 }
 
 void ReleaseParallelPort(int32_t portNumber)
 {
+    if (sim::BoardLink* link = sim::BoardLink::get()) {
+        // Sent now: another process may be waiting for the port.
+        link->post(boardwire::request(Op::Release, portNumber));
+        link->flush();
+        return;
+    }
     if (sim::Port* port = portByNumber(portNumber))
         port->release();
 }
 
 void OutByte(int32_t address, uint8_t value)
 {
+    if (sim::BoardLink* link = sim::BoardLink::get()) {
+        link->post(boardwire::request(Op::PortOut, address, value));
+        return;
+    }
     const auto a = static_cast<uint32_t>(address);
     if (sim::Port* port = sim::board().portAt(a))
         port->write(a - port->base(), value);
@@ -43,6 +82,9 @@ void OutByte(int32_t address, uint8_t value)
 
 uint8_t InByte(int32_t address)
 {
+    // A lost board reads as a port with nothing attached: all ones.
+    if (sim::BoardLink* link = sim::BoardLink::get())
+        return static_cast<uint8_t>(ask(*link, Op::PortIn, address, 0xFF));
     const auto a = static_cast<uint32_t>(address);
     if (sim::Port* port = sim::board().portAt(a))
         return port->read(a - port->base());

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "sim/board.h"
+#include "sim/board_link.h"
 #include "sim/wire_capture.h"
 
 namespace {
@@ -16,10 +17,13 @@ extern "C" {
 
 // Starts capturing the bus of the printer port at `portBase`, or the
 // motherboard SMBus when `portBase` is 0, dropping any capture running.
-// Returns 0, or -1 when there is no such port.
+// Returns 0, or -1 when there is no such port or the shared board serves.
 __attribute__((visibility("default"))) int fanscope_sim_capture_begin(unsigned portBase)
 {
     g_capture.reset();
+    // The shared board's wires are in another process.
+    if (sim::boardChoice().shared)
+        return -1;
     sim::Board& board = sim::board();
     if (portBase == 0) {
         g_capture = std::make_unique<sim::WireCapture>(board.motherboardBus(), "smbus");

@@ -30,6 +30,8 @@ done
 grep -q 'vexlink06::TvxComPort::create()' <<<"$exported" || fail "TvxComPort::create not exported"
 
 export VEXLINK06_PLATFORM=sim
+# A board of each program's own: never the user's shared board.
+export FANSCOPE_BOARD=inprocess
 unset FANSCOPE_SIM_CONFIG LD_LIBRARY_PATH
 # The default board's chip at 2Eh: a TFM4410 (30h) or a TFM4411 (31h).
 expect="^vexlink06 $version: Device ID 3[01]h\$"

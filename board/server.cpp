@@ -1,0 +1,503 @@
+#include "server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <sim/board.h>
+#include <sim/motherboard.h>
+
+#include "i2cadapter_abi.h"
+
+namespace board {
+namespace {
+
+using boardwire::Message;
+using boardwire::Op;
+
+// Requests served from one client before the others get their turn, so a
+// busy client cannot starve them.
+constexpr int kTurn = 256;
+// Unprocessed input a client may have queued before the board stops reading
+// from it (the socket then pushes back on the sender).
+constexpr size_t kMaxPendingInput = 256 * 1024;
+
+sim::Port* portNumbered(int32_t number) { return sim::board().port(number - 1); }
+
+int32_t portNumberAt(uint32_t address)
+{
+    sim::Board& b = sim::board();
+    for (int i = 0; i < b.portCount(); ++i) {
+        const uint32_t base = b.port(i)->base();
+        if (address >= base && address - base <= 2)
+            return i + 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+Server::Server(ServerOptions options) : m_options(std::move(options)) { }
+
+Server::~Server()
+{
+    for (auto& [id, client] : m_clients)
+        ::close(client.fd);
+    if (m_listen >= 0) {
+        ::close(m_listen);
+        ::unlink(m_options.socket.c_str());
+    }
+    if (m_lock >= 0)
+        ::close(m_lock);
+}
+
+std::optional<std::string> Server::listen()
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (m_options.socket.size() >= sizeof address.sun_path)
+        return "the socket path is too long: " + m_options.socket;
+    std::memcpy(address.sun_path, m_options.socket.c_str(), m_options.socket.size() + 1);
+
+    // Two boards started at once for the same socket: the lock lets one win.
+    const std::string lockPath = m_options.socket + ".lock";
+    m_lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_lock < 0)
+        return "cannot open " + lockPath + ": " + std::strerror(errno);
+    if (::flock(m_lock, LOCK_EX | LOCK_NB) != 0)
+        return "another fanscope-board serves " + m_options.socket;
+
+    // A socket file left by a board that died is taken over; a live one is not.
+    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (probe >= 0) {
+        const bool live = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        ::close(probe);
+        if (live)
+            return "another fanscope-board serves " + m_options.socket;
+    }
+    ::unlink(m_options.socket.c_str());
+
+    m_listen = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (m_listen < 0)
+        return std::string("cannot make a socket: ") + std::strerror(errno);
+    // Created 0600 from the start: no moment when others could connect.
+    const mode_t old = ::umask(0177);
+    const int bound = ::bind(m_listen, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    const int error = errno;
+    ::umask(old);
+    if (bound != 0) {
+        ::close(m_listen);
+        m_listen = -1;
+        return "cannot listen at " + m_options.socket + ": " + std::strerror(error);
+    }
+    if (::listen(m_listen, 64) != 0)
+        return "cannot listen at " + m_options.socket + ": " + std::strerror(errno);
+    m_lastClient = Clock::now();
+    std::printf("fanscope-board: listening on %s (%s)\n", m_options.socket.c_str(), m_options.description.c_str());
+    std::fflush(stdout);
+    return std::nullopt;
+}
+
+int Server::run(const volatile sig_atomic_t& stop)
+{
+    sigset_t open;
+    sigemptyset(&open);
+    while (!stop) {
+        const auto now = Clock::now();
+        if (m_clients.empty() && now - m_lastClient >= m_options.idleExit) {
+            std::printf(
+                "fanscope-board: no clients for %lld s, stopping\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(m_options.idleExit).count()));
+            return 0;
+        }
+        // Sleep until the next deadline: a hello, a claim wait or the idle exit.
+        auto wake = m_clients.empty() ? m_lastClient + m_options.idleExit : now + std::chrono::hours(1);
+        bool moreInput = false;
+        std::vector<pollfd> fds{{m_listen, POLLIN, 0}};
+        std::vector<int> ids;
+        for (auto& [id, c] : m_clients) {
+            if (!c.greeted)
+                wake = std::min(wake, c.since + m_options.helloTimeout);
+            if (c.waitingFor)
+                wake = std::min(wake, c.waitUntil);
+            if (!c.waitingFor && !c.closing && boardwire::decode(c.in).status != boardwire::Decoded::Status::NeedMore)
+                moreInput = true;
+            short events = 0;
+            if (!c.closing && c.in.size() < kMaxPendingInput)
+                events |= POLLIN;
+            if (!c.out.empty())
+                events |= POLLOUT;
+            fds.push_back({c.fd, events, 0});
+            ids.push_back(id);
+        }
+        const auto waitMs =
+            moreInput ? 0 : std::max<long long>(0, std::chrono::ceil<std::chrono::milliseconds>(wake - now).count());
+        timespec timeout{static_cast<time_t>(waitMs / 1000), static_cast<long>(waitMs % 1000) * 1000000L};
+        const int ready = ::ppoll(fds.data(), fds.size(), &timeout, &open);
+        if (ready < 0 && errno != EINTR) {
+            std::perror("fanscope-board: poll");
+            return 1;
+        }
+        if (stop)
+            break;
+        if (ready > 0 && (fds[0].revents & POLLIN))
+            accept();
+        for (size_t i = 1; i < fds.size(); ++i) {
+            auto it = m_clients.find(ids[i - 1]);
+            if (it == m_clients.end())
+                continue;
+            Client& c = it->second;
+            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR))
+                readFrom(c);
+            if (c.fd >= 0 && (fds[i].revents & POLLOUT))
+                writeTo(c);
+        }
+        const auto later = Clock::now();
+        for (auto& [id, c] : m_clients) {
+            if (c.fd < 0)
+                continue;
+            if (!c.greeted && later - c.since >= m_options.helloTimeout) {
+                drop(c, "said nothing");
+                continue;
+            }
+            if (c.waitingFor && later >= c.waitUntil) {
+                // The other process kept the port: refused, as a busy port is.
+                c.waitingFor.reset();
+                answer(c, 0);
+            }
+            if (!c.closing)
+                serve(c);
+            if (c.fd >= 0)
+                writeTo(c);
+        }
+        grantWaiters();
+        if (std::erase_if(m_clients, [](const auto& entry) { return entry.second.fd < 0; }) > 0 && m_clients.empty())
+            m_lastClient = Clock::now();
+    }
+    std::printf("fanscope-board: stopping\n");
+    return 0;
+}
+
+void Server::accept()
+{
+    for (;;) {
+        const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0)
+            return;
+        Client c;
+        c.fd = fd;
+        c.id = m_nextId++;
+        c.since = Clock::now();
+        ucred peer{};
+        socklen_t length = sizeof peer;
+        std::string who;
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0)
+            who = " (pid " + std::to_string(peer.pid) + ")";
+        std::printf("fanscope-board: client %d connected%s\n", c.id, who.c_str());
+        std::fflush(stdout);
+        m_clients.emplace(c.id, std::move(c));
+    }
+}
+
+void Server::readFrom(Client& c)
+{
+    uint8_t buffer[64 * 1024];
+    const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        return;
+    if (n <= 0) {
+        drop(c, "");
+        return;
+    }
+    c.in.insert(c.in.end(), buffer, buffer + n);
+}
+
+void Server::serve(Client& c)
+{
+    size_t offset = 0;
+    for (int turn = 0; turn < kTurn && c.fd >= 0 && !c.waitingFor && !c.closing; ++turn) {
+        const auto decoded = boardwire::decode(std::span<const uint8_t>(c.in).subspan(offset));
+        if (decoded.status == boardwire::Decoded::Status::NeedMore)
+            break;
+        if (decoded.status == boardwire::Decoded::Status::Malformed) {
+            drop(c, decoded.error);
+            return;
+        }
+        offset += decoded.consumed;
+        if (!handle(c, decoded.message))
+            break;
+    }
+    if (c.fd >= 0)
+        c.in.erase(c.in.begin(), c.in.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
+bool Server::handle(Client& c, const Message& m)
+{
+    if (!c.greeted) {
+        if (m.op != Op::Hello || static_cast<uint32_t>(m.a) != boardwire::kMagic) {
+            drop(c, "did not say hello");
+            return false;
+        }
+        Message hello;
+        hello.op = Op::Hello;
+        hello.a = boardwire::kVersion;
+        hello.b = m.b == boardwire::kVersion ? 1 : 0;
+        hello.data.assign(m_options.description.begin(), m_options.description.end());
+        boardwire::encode(hello, c.out);
+        if (hello.b == 0) {
+            std::printf("fanscope-board: client %d speaks protocol version %d, not %d\n", c.id, m.b,
+                        boardwire::kVersion);
+            c.closing = true;
+            return false;
+        }
+        c.greeted = true;
+        return true;
+    }
+    sim::Board& b = sim::board();
+    switch (m.op) {
+    case Op::Hello:
+    case Op::Reply: drop(c, "sent an answer as a request"); return false;
+    case Op::PortCount: answer(c, b.portCount()); return true;
+    case Op::PortBase: {
+        const sim::Port* port = portNumbered(m.a);
+        answer(c, port ? static_cast<int32_t>(port->base()) : 0);
+        return true;
+    }
+    case Op::Claim:
+        if (!portNumbered(m.a)) {
+            answer(c, 0);
+        } else if (!tryClaim(c, m.a)) {
+            c.waitingFor = m.a;
+            c.waitUntil = Clock::now() + m_options.claimWait;
+            return false;
+        }
+        return true;
+    case Op::Release: {
+        const auto it = m_claims.find(m.a);
+        if (it != m_claims.end() && it->second == c.id)
+            releaseClaim(m.a);
+        return true;
+    }
+    case Op::PortOut: {
+        const auto address = static_cast<uint32_t>(m.a);
+        if (owns(c, address))
+            b.portAt(address)->write(address - b.portAt(address)->base(), static_cast<uint8_t>(m.b));
+        return true;
+    }
+    case Op::PortIn: {
+        const auto address = static_cast<uint32_t>(m.a);
+        answer(c, owns(c, address) ? b.portAt(address)->read(address - b.portAt(address)->base()) : 0);
+        return true;
+    }
+    case Op::MbMayOpen: {
+        bool may = m.a >= 0 && m.b >= m.a && m.b <= 0xFFFF;
+        for (int32_t p = m.a; may && p <= m.b; ++p)
+            may = sim::motherboard().mayOpen(static_cast<uint16_t>(p));
+        answer(c, may ? 1 : 0);
+        return true;
+    }
+    case Op::MbOut: {
+        if (m.a < 0 || m.a > 0xFFFF)
+            return true;
+        const auto port = static_cast<uint16_t>(m.a);
+        if (m.c == 1)
+            sim::motherboard().outb(port, static_cast<uint8_t>(m.b));
+        else if (m.c == 2)
+            sim::motherboard().outw(port, static_cast<uint16_t>(m.b));
+        else if (m.c == 4)
+            sim::motherboard().outl(port, static_cast<uint32_t>(m.b));
+        return true;
+    }
+    case Op::MbIn: {
+        uint32_t value = 0xFFFFFFFFu;
+        if (m.a >= 0 && m.a <= 0xFFFF) {
+            const auto port = static_cast<uint16_t>(m.a);
+            if (m.b == 1)
+                value = sim::motherboard().inb(port);
+            else if (m.b == 2)
+                value = sim::motherboard().inw(port);
+            else if (m.b == 4)
+                value = sim::motherboard().inl(port);
+        }
+        answer(c, static_cast<int32_t>(value));
+        return true;
+    }
+    case Op::I2c: {
+        std::vector<uint8_t> data;
+        const int32_t result = i2cCall(c, m, data);
+        answer(c, result, std::move(data));
+        return true;
+    }
+    }
+    return true;
+}
+
+int32_t Server::i2cCall(Client& c, const Message& m, std::vector<uint8_t>& data)
+{
+    using boardwire::I2cCall;
+    const auto call = static_cast<I2cCall>(m.a);
+    if (call == I2cCall::List) {
+        const int32_t capacity = std::clamp<int32_t>(m.b, 0, boardwire::kMaxData / sizeof(VxI2cAdapterInfo));
+        std::vector<VxI2cAdapterInfo> records(static_cast<size_t>(capacity));
+        for (auto& r : records)
+            r.size = sizeof(VxI2cAdapterInfo);
+        const int32_t count = VxI2cListAdapters(records.data(), capacity);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(records.data());
+        if (count > 0)
+            data.assign(bytes, bytes + sizeof(VxI2cAdapterInfo) * static_cast<size_t>(std::min(count, capacity)));
+        return count;
+    }
+    if (call == I2cCall::Open) {
+        const int32_t handle = VxI2cOpen(m.b);
+        if (handle >= 0)
+            c.i2cHandles.insert(handle);
+        return handle;
+    }
+    // Every other call names a handle, which must be one this client opened.
+    const int32_t handle = m.b;
+    if (!c.i2cHandles.count(handle))
+        return VXI2C_EARGUMENT;
+    switch (call) {
+    case I2cCall::Close:
+        VxI2cClose(handle);
+        c.i2cHandles.erase(handle);
+        return VXI2C_OK;
+    case I2cCall::SetAddress: return VxI2cSetAddress(handle, m.c, m.d);
+    case I2cCall::SetPec: return VxI2cSetPec(handle, m.c);
+    case I2cCall::Quick: return VxI2cQuick(handle, m.c);
+    case I2cCall::ReadByte: return VxI2cReadByte(handle);
+    case I2cCall::WriteByte: return VxI2cWriteByte(handle, m.c);
+    case I2cCall::ReadByteData: return VxI2cReadByteData(handle, m.c);
+    case I2cCall::WriteByteData: return VxI2cWriteByteData(handle, m.c, m.d);
+    case I2cCall::ReadWordData: return VxI2cReadWordData(handle, m.c);
+    case I2cCall::WriteWordData: return VxI2cWriteWordData(handle, m.c, m.d);
+    case I2cCall::ReadBlockData: {
+        uint8_t block[VXI2C_BLOCK_MAX] = {};
+        const int32_t count = VxI2cReadBlockData(handle, m.c, block);
+        if (count > 0)
+            data.assign(block, block + std::min<int32_t>(count, VXI2C_BLOCK_MAX));
+        return count;
+    }
+    case I2cCall::WriteBlockData: {
+        if (m.data.size() > VXI2C_BLOCK_MAX)
+            return VXI2C_EARGUMENT;
+        return VxI2cWriteBlockData(handle, m.c, static_cast<int32_t>(m.data.size()), m.data.data());
+    }
+    default: return VXI2C_EARGUMENT;
+    }
+}
+
+bool Server::owns(const Client& c, uint32_t address)
+{
+    const int32_t number = portNumberAt(address);
+    const auto it = m_claims.find(number);
+    return number != 0 && it != m_claims.end() && it->second == c.id;
+}
+
+bool Server::tryClaim(Client& c, int32_t port)
+{
+    const auto it = m_claims.find(port);
+    if (it != m_claims.end() && it->second != c.id)
+        return false;
+    // A port the configuration gives to another process refuses every claim.
+    const bool claimed = portNumbered(port)->claim();
+    if (claimed)
+        m_claims[port] = c.id;
+    answer(c, claimed ? 1 : 0);
+    return true;
+}
+
+void Server::releaseClaim(int32_t port)
+{
+    m_claims.erase(port);
+    if (sim::Port* p = portNumbered(port))
+        p->release();
+}
+
+void Server::grantWaiters()
+{
+    // First come, first served: the client waiting longest gets the port.
+    std::vector<Client*> waiting;
+    for (auto& [id, c] : m_clients)
+        if (c.fd >= 0 && c.waitingFor)
+            waiting.push_back(&c);
+    std::sort(waiting.begin(), waiting.end(),
+              [](const Client* x, const Client* y) { return x->waitUntil < y->waitUntil; });
+    for (Client* c : waiting) {
+        if (!m_claims.count(*c->waitingFor)) {
+            const int32_t port = *c->waitingFor;
+            c->waitingFor.reset();
+            tryClaim(*c, port);
+            serve(*c);
+            writeTo(*c);
+        }
+    }
+}
+
+void Server::answer(Client& c, int32_t value, std::vector<uint8_t> data)
+{
+    Message reply;
+    reply.op = Op::Reply;
+    reply.a = value;
+    reply.data = std::move(data);
+    boardwire::encode(reply, c.out);
+}
+
+void Server::writeTo(Client& c)
+{
+    while (!c.out.empty()) {
+        const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN)
+            break;
+        if (n <= 0) {
+            drop(c, "");
+            return;
+        }
+        c.out.erase(c.out.begin(), c.out.begin() + n);
+    }
+    if (c.out.size() > m_options.maxUnreadBytes) {
+        drop(c, "does not read its answers");
+        return;
+    }
+    if (c.closing && c.out.empty())
+        drop(c, "");
+}
+
+void Server::drop(Client& c, const std::string& why)
+{
+    if (c.fd < 0)
+        return;
+    ::close(c.fd);
+    c.fd = -1;
+    // A process that ends or is dropped lets go of what it held.
+    for (auto it = m_claims.begin(); it != m_claims.end();) {
+        if (it->second == c.id) {
+            const int32_t port = it->first;
+            ++it;
+            releaseClaim(port);
+        } else {
+            ++it;
+        }
+    }
+    for (int32_t handle : c.i2cHandles)
+        VxI2cClose(handle);
+    c.i2cHandles.clear();
+    if (why.empty())
+        std::printf("fanscope-board: client %d disconnected\n", c.id);
+    else
+        std::printf("fanscope-board: client %d dropped: %s\n", c.id, why.c_str());
+    std::fflush(stdout);
+}
+
+}  // namespace board

@@ -1,0 +1,82 @@
+// Which simulated board serves this process, and the link to the shared one
+// that fanscope-board holds. The platform libraries ask here before every
+// access; the process's private board (sim::board()) serves when the
+// environment asks for it.
+//
+// Not thread-safe, as the board is not.
+#pragma once
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/board_wire.h"
+
+namespace sim {
+
+struct BoardChoice {
+    bool shared = false;         // false: the process's own board
+    std::string socket;          // the shared board's socket
+    bool startOnDemand = false;  // the default socket: start fanscope-board when none listens
+};
+
+// From the environment, the same for the whole process: a configuration
+// file (FANSCOPE_SIM_CONFIG) or FANSCOPE_BOARD=inprocess keep a private
+// board; FANSCOPE_BOARD=PATH names the shared board's socket; without
+// either, the default socket, with the board started on demand.
+BoardChoice boardChoice();
+
+class BoardLink {
+public:
+    // How long a request may wait for its answer. A claim waits on the board
+    // for another process's release, so it gets longer.
+    static constexpr int kReplyMs = 2000;
+    static constexpr int kClaimReplyMs = 5000;
+
+    // The process's link, nullptr while the private board serves it. The
+    // first call connects (and starts the board when that is allowed).
+    static BoardLink* get();
+
+    BoardLink(const BoardLink&) = delete;
+    BoardLink& operator=(const BoardLink&) = delete;
+    ~BoardLink();
+
+    // Why the shared board cannot be used (never reached, went away, does
+    // not answer), one sentence for the user; "" while it serves. Once lost,
+    // the link stays lost for this process: every request fails at once.
+    const std::string& problem() const { return m_problem; }
+    const std::string& socket() const { return m_socket; }
+    // The board's own description of its configuration (from its hello).
+    const std::string& description() const { return m_description; }
+
+    // A request without an answer: queued, and sent with the next call(),
+    // by flush(), or once the queue is long.
+    void post(const boardwire::Message& message);
+    void flush();
+    // Sends everything queued and this request, then waits for its answer.
+    std::optional<boardwire::Message> call(const boardwire::Message& message, int timeoutMs = kReplyMs);
+
+private:
+    explicit BoardLink(BoardChoice choice);
+    bool connectOnce();
+    bool startBoard();
+    bool sendAll();
+    std::optional<boardwire::Message> receive(int timeoutMs);
+    void fail(std::string why);
+
+    std::string m_socket;
+    bool m_startOnDemand = false;
+    int m_fd = -1;
+    std::vector<uint8_t> m_out;
+    std::vector<uint8_t> m_in;
+    std::string m_problem;
+    std::string m_description;
+};
+
+}  // namespace sim
+
+extern "C" {
+// The shared board's problem as BoardLink::problem() says it, for a program
+// that does not link the simulator ("" while it serves or on a private
+// board). The pointer stays valid until the next call into the board.
+__attribute__((visibility("default"))) const char* fanscope_sim_board_problem(void);
+}

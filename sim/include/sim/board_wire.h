@@ -1,0 +1,108 @@
+// The shared board's wire protocol, used by fanscope-board and by the sim
+// platform libraries. Every message is a frame: a 4-byte little-endian body
+// length, then the body: one op byte, four little-endian int32 arguments
+// and up to kMaxData bytes of data (a 2-byte length, then the bytes).
+//
+// A client opens with Hello (a = kMagic, b = kVersion) and the board answers
+// Hello (a = its version, b = 1 if it serves this one, data = a description
+// of its configuration). Requests follow in any number. Those that change
+// the board (PortOut, Release, MbOut) have no answer, so a client
+// may send many of them with the next request that reads; every other
+// request gets exactly one Reply (a = the result, data = bytes), in order.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace boardwire {
+
+constexpr uint32_t kMagic = 0x44425346;  // "FSBD"
+constexpr int32_t kVersion = 1;
+constexpr size_t kHeaderBytes = 4;
+constexpr size_t kFixedBody = 1 + 4 * 4 + 2;
+constexpr size_t kMaxData = 1024;
+constexpr size_t kMaxBody = kFixedBody + kMaxData;
+
+enum class Op : uint8_t {
+    Hello = 1,
+    Reply = 2,
+    PortCount = 10,  // -> a = count
+    PortBase = 11,   // a = port number -> a = base, 0 if none
+    Claim = 12,      // a = port number -> a = non-zero when claimed
+    Release = 13,    // a = port number; no reply
+    PortOut = 14,    // a = address, b = value; no reply
+    PortIn = 15,     // a = address -> a = value
+    MbMayOpen = 20,  // a = first port, b = last -> a = non-zero when all may be opened
+    MbOut = 21,      // a = port, b = value, c = width (1, 2, 4); no reply
+    MbIn = 22,       // a = port, b = width -> a = value
+    I2c = 30,        // a = call, b, c, d = its arguments, data = bytes out -> a = result, data = bytes in
+};
+
+// The kernel-adapter calls the I2c op carries.
+enum class I2cCall : int32_t {
+    List = 1,  // b = capacity -> a = count, data = the records
+    Open,
+    Close,
+    SetAddress,
+    SetPec,
+    Quick,
+    ReadByte,
+    WriteByte,
+    ReadByteData,
+    WriteByteData,
+    ReadWordData,
+    WriteWordData,
+    ReadBlockData,
+    WriteBlockData,
+};
+
+struct Message {
+    Op op = Op::Reply;
+    int32_t a = 0;
+    int32_t b = 0;
+    int32_t c = 0;
+    int32_t d = 0;
+    std::vector<uint8_t> data;
+};
+
+inline Message request(Op op, int32_t a = 0, int32_t b = 0, int32_t c = 0, int32_t d = 0)
+{
+    Message m;
+    m.op = op;
+    m.a = a;
+    m.b = b;
+    m.c = c;
+    m.d = d;
+    return m;
+}
+
+// Appends the frame of `message` to `out`; data beyond kMaxData is cut off.
+void encode(const Message& message, std::vector<uint8_t>& out);
+
+struct Decoded {
+    enum class Status { Complete, NeedMore, Malformed };
+    Status status = Status::NeedMore;
+    Message message;      // when Complete
+    size_t consumed = 0;  // bytes of the frame, when Complete
+    std::string error;    // when Malformed
+};
+
+// The first frame in `bytes`. Pure: nothing but the bytes decides. A frame
+// longer than kMaxBody is Malformed as soon as its length is seen, so a peer
+// cannot make the other side buffer without bound.
+Decoded decode(std::span<const uint8_t> bytes);
+
+// The default socket: $XDG_RUNTIME_DIR/fanscope/board.sock, or
+// /tmp/fanscope-<uid>/board.sock without a runtime folder.
+std::string defaultSocketPath();
+
+// Creates the default socket's folder (mode 0700) when missing and checks
+// that it belongs to this user and nobody else may enter it; the reason
+// otherwise. A socket the user placed with --socket or FANSCOPE_BOARD keeps
+// the folder it is in.
+std::optional<std::string> prepareSocketFolder(const std::string& socketPath);
+
+}  // namespace boardwire

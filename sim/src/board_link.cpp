@@ -1,0 +1,316 @@
+#include "sim/board_link.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+namespace sim {
+namespace {
+
+using boardwire::Message;
+using boardwire::Op;
+using Clock = std::chrono::steady_clock;
+
+// Queued writes beyond this go out without waiting for the next read.
+constexpr size_t kFlushBytes = 16 * 1024;
+// How long a board started on demand may take to listen.
+constexpr auto kStartWait = std::chrono::seconds(3);
+
+std::string directoryOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+bool executable(const std::string& path)
+{
+    struct stat st { };
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+// fanscope-board beside the simulator in the build tree (lib/ and bin/),
+// below an install prefix (lib[/multiarch]/vexlink06/ and bin/), or beside
+// the running program.
+std::string boardProgram()
+{
+    std::vector<std::string> folders;
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&boardChoice), &info) != 0 && info.dli_fname != nullptr) {
+        std::string dir = directoryOf(info.dli_fname);
+        for (int up = 0; up < 3; ++up) {
+            dir += "/..";
+            folders.push_back(dir + "/bin");
+        }
+    }
+    char exe[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n > 0)
+        folders.push_back(directoryOf(std::string(exe, static_cast<size_t>(n))));
+    for (const std::string& folder : folders) {
+        const std::string candidate = folder + "/fanscope-board";
+        if (executable(candidate))
+            return candidate;
+    }
+    return {};
+}
+
+std::unique_ptr<BoardLink>& instance()
+{
+    static std::unique_ptr<BoardLink> link;
+    return link;
+}
+
+}  // namespace
+
+BoardChoice boardChoice()
+{
+    BoardChoice choice;
+    const char* config = std::getenv("FANSCOPE_SIM_CONFIG");
+    const char* board = std::getenv("FANSCOPE_BOARD");
+    if ((config != nullptr && *config != '\0') || (board != nullptr && std::strcmp(board, "inprocess") == 0))
+        return choice;
+    choice.shared = true;
+    if (board != nullptr && *board != '\0') {
+        choice.socket = board;
+    } else {
+        choice.socket = boardwire::defaultSocketPath();
+        choice.startOnDemand = true;
+    }
+    return choice;
+}
+
+BoardLink* BoardLink::get()
+{
+    static const BoardChoice choice = boardChoice();
+    if (!choice.shared)
+        return nullptr;
+    std::unique_ptr<BoardLink>& link = instance();
+    if (!link) {
+        link.reset(new BoardLink(choice));
+        if (!link->connectOnce() && link->m_startOnDemand && link->startBoard()) {
+            const auto deadline = Clock::now() + kStartWait;
+            link->m_problem.clear();
+            while (!link->connectOnce() && Clock::now() < deadline) {
+                link->m_problem.clear();
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+    }
+    return link.get();
+}
+
+BoardLink::BoardLink(BoardChoice choice) : m_socket(std::move(choice.socket)), m_startOnDemand(choice.startOnDemand) { }
+
+BoardLink::~BoardLink()
+{
+    // Writes still queued at exit belong to the board: a command's last
+    // register write is often the process's last access.
+    if (m_fd >= 0) {
+        sendAll();
+        ::close(m_fd);
+    }
+}
+
+void BoardLink::fail(std::string why)
+{
+    if (m_problem.empty())
+        m_problem = std::move(why);
+    m_out.clear();
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+bool BoardLink::connectOnce()
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (m_socket.size() >= sizeof address.sun_path) {
+        fail("the shared simulated board's socket path is too long: " + m_socket);
+        return false;
+    }
+    std::memcpy(address.sun_path, m_socket.c_str(), m_socket.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        fail(std::string("cannot make a socket for the shared simulated board: ") + std::strerror(errno));
+        return false;
+    }
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int error = errno;
+        ::close(fd);
+        fail("no shared simulated board listens at " + m_socket + " (" + std::strerror(error) + ")");
+        return false;
+    }
+    m_fd = fd;
+    Message hello;
+    hello.op = Op::Hello;
+    hello.a = static_cast<int32_t>(boardwire::kMagic);
+    hello.b = boardwire::kVersion;
+    boardwire::encode(hello, m_out);
+    if (!sendAll())
+        return false;
+    const auto answer = receive(kReplyMs);
+    if (!answer)
+        return false;
+    if (answer->op != Op::Hello || answer->b == 0) {
+        fail("the shared simulated board at " + m_socket + " speaks protocol version " + std::to_string(answer->a) +
+             ", this program version " + std::to_string(boardwire::kVersion));
+        return false;
+    }
+    m_description.assign(answer->data.begin(), answer->data.end());
+    return true;
+}
+
+bool BoardLink::startBoard()
+{
+    const std::string program = boardProgram();
+    if (program.empty()) {
+        m_problem =
+            "no shared simulated board listens at " + m_socket + ", and fanscope-board was not found to start one";
+        return false;
+    }
+    if (const auto why = boardwire::prepareSocketFolder(m_socket)) {
+        m_problem = "cannot start the shared simulated board: " + *why;
+        return false;
+    }
+    // Everything the child needs is made before fork: after it, only calls
+    // that are safe in a child of a threaded process.
+    const std::string log = m_socket + ".log";
+    const char* argv[] = {program.c_str(), "--socket", m_socket.c_str(), nullptr};
+    const pid_t child = ::fork();
+    if (child < 0) {
+        m_problem = std::string("cannot start the shared simulated board: ") + std::strerror(errno);
+        return false;
+    }
+    if (child == 0) {
+        // Its own session, and a grandchild, so the board outlives this
+        // process and never becomes its zombie or gets its terminal's signals.
+        ::setsid();
+        if (::fork() != 0)
+            ::_exit(0);
+        const int null = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (null >= 0)
+            ::dup2(null, 0);
+        if (out >= 0) {
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+        }
+        ::execv(argv[0], const_cast<char* const*>(argv));
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
+    return true;
+}
+
+bool BoardLink::sendAll()
+{
+    if (m_fd < 0)
+        return false;
+    size_t sent = 0;
+    while (sent < m_out.size()) {
+        const ssize_t n = ::send(m_fd, m_out.data() + sent, m_out.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            fail("the shared simulated board at " + m_socket + " went away");
+            return false;
+        }
+        sent += static_cast<size_t>(n);
+    }
+    m_out.clear();
+    return true;
+}
+
+std::optional<Message> BoardLink::receive(int timeoutMs)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto decoded = boardwire::decode(m_in);
+        if (decoded.status == boardwire::Decoded::Status::Complete) {
+            m_in.erase(m_in.begin(), m_in.begin() + static_cast<std::ptrdiff_t>(decoded.consumed));
+            return decoded.message;
+        }
+        if (decoded.status == boardwire::Decoded::Status::Malformed) {
+            fail("the shared simulated board at " + m_socket + " sent a broken answer: " + decoded.error);
+            return std::nullopt;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            fail("the shared simulated board at " + m_socket + " does not answer");
+            return std::nullopt;
+        }
+        pollfd p{m_fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            continue;
+        uint8_t buffer[4096];
+        const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n <= 0) {
+            fail("the shared simulated board at " + m_socket + " went away");
+            return std::nullopt;
+        }
+        m_in.insert(m_in.end(), buffer, buffer + n);
+    }
+}
+
+void BoardLink::post(const Message& message)
+{
+    if (m_fd < 0)
+        return;
+    boardwire::encode(message, m_out);
+    if (m_out.size() >= kFlushBytes)
+        sendAll();
+}
+
+void BoardLink::flush()
+{
+    if (m_fd >= 0 && !m_out.empty())
+        sendAll();
+}
+
+std::optional<Message> BoardLink::call(const Message& message, int timeoutMs)
+{
+    if (m_fd < 0)
+        return std::nullopt;
+    boardwire::encode(message, m_out);
+    if (!sendAll())
+        return std::nullopt;
+    auto answer = receive(timeoutMs);
+    if (answer && answer->op != Op::Reply) {
+        fail("the shared simulated board at " + m_socket + " sent an answer out of turn");
+        return std::nullopt;
+    }
+    return answer;
+}
+
+}  // namespace sim
+
+extern "C" const char* fanscope_sim_board_problem(void)
+{
+    static std::string copy;
+    const sim::BoardChoice choice = sim::boardChoice();
+    if (!choice.shared)
+        return "";
+    const std::unique_ptr<sim::BoardLink>& link = sim::instance();
+    copy = link ? link->problem() : std::string{};
+    return copy.c_str();
+}

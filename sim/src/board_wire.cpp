@@ -1,0 +1,129 @@
+#include "sim/board_wire.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace boardwire {
+namespace {
+
+void put32(std::vector<uint8_t>& out, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+uint32_t get32(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+bool knownOp(uint8_t op)
+{
+    switch (static_cast<Op>(op)) {
+    case Op::Hello:
+    case Op::Reply:
+    case Op::PortCount:
+    case Op::PortBase:
+    case Op::Claim:
+    case Op::Release:
+    case Op::PortOut:
+    case Op::PortIn:
+    case Op::MbMayOpen:
+    case Op::MbOut:
+    case Op::MbIn:
+    case Op::I2c: return true;
+    }
+    return false;
+}
+
+Decoded malformed(std::string why)
+{
+    Decoded d;
+    d.status = Decoded::Status::Malformed;
+    d.error = std::move(why);
+    return d;
+}
+
+}  // namespace
+
+void encode(const Message& message, std::vector<uint8_t>& out)
+{
+    const size_t data = std::min(message.data.size(), kMaxData);
+    put32(out, static_cast<uint32_t>(kFixedBody + data));
+    out.push_back(static_cast<uint8_t>(message.op));
+    for (int32_t v : {message.a, message.b, message.c, message.d})
+        put32(out, static_cast<uint32_t>(v));
+    out.push_back(static_cast<uint8_t>(data & 0xFF));
+    out.push_back(static_cast<uint8_t>(data >> 8));
+    out.insert(out.end(), message.data.begin(), message.data.begin() + static_cast<std::ptrdiff_t>(data));
+}
+
+Decoded decode(std::span<const uint8_t> bytes)
+{
+    if (bytes.size() < kHeaderBytes)
+        return {};
+    const uint32_t length = get32(bytes.data());
+    if (length < kFixedBody)
+        return malformed("a message of " + std::to_string(length) + " bytes is too short");
+    if (length > kMaxBody)
+        return malformed("a message of " + std::to_string(length) + " bytes is too long");
+    if (bytes.size() < kHeaderBytes + length)
+        return {};
+    const uint8_t* body = bytes.data() + kHeaderBytes;
+    if (!knownOp(body[0]))
+        return malformed("unknown request " + std::to_string(body[0]));
+    const size_t data = static_cast<size_t>(body[17]) | static_cast<size_t>(body[18]) << 8;
+    if (kFixedBody + data != length)
+        return malformed("the data length does not match the message length");
+    Decoded d;
+    d.status = Decoded::Status::Complete;
+    d.consumed = kHeaderBytes + length;
+    d.message.op = static_cast<Op>(body[0]);
+    d.message.a = static_cast<int32_t>(get32(body + 1));
+    d.message.b = static_cast<int32_t>(get32(body + 5));
+    d.message.c = static_cast<int32_t>(get32(body + 9));
+    d.message.d = static_cast<int32_t>(get32(body + 13));
+    d.message.data.assign(body + kFixedBody, body + length);
+    return d;
+}
+
+std::string defaultSocketPath()
+{
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && *runtime == '/')
+        return std::string(runtime) + "/fanscope/board.sock";
+    return "/tmp/fanscope-" + std::to_string(::getuid()) + "/board.sock";
+}
+
+std::optional<std::string> prepareSocketFolder(const std::string& socketPath)
+{
+    const auto slash = socketPath.rfind('/');
+    if (slash == std::string::npos || slash == 0)
+        return std::nullopt;  // the current folder or /: the user chose it
+    const std::string folder = socketPath.substr(0, slash);
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return "cannot create " + folder + ": " + std::strerror(errno);
+    struct stat st { };
+    if (::lstat(folder.c_str(), &st) != 0)
+        return "cannot read " + folder + ": " + std::strerror(errno);
+    if (!S_ISDIR(st.st_mode))
+        return folder + " is not a folder";
+    if (st.st_uid != ::getuid())
+        return folder + " belongs to another user";
+    // A folder others may enter would let them reach the board's socket.
+    if ((st.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(st.st_mode & 0777));
+        return folder + " may be entered by other users (mode " + mode + ")";
+    }
+    return std::nullopt;
+}
+
+}  // namespace boardwire
