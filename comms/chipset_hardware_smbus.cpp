@@ -133,7 +133,7 @@ bool isIch(double id)
 std::string upperHex(unsigned value)
 {
     char text[16];
-    std::snprintf(text, sizeof text, "%X", value);
+    (void)std::snprintf(text, sizeof text, "%X", value);
     return text;
 }
 
@@ -472,7 +472,7 @@ void ConfigureSouthBridge(std::uint8_t bus, std::uint8_t device, std::uint8_t fu
             return;
         setConfigurationBits(here, 0x40, 0x10000, here);
     } else if (s.DeviceID == kAli) {
-        if (!setBase((toUnsigned32(mvarReadPCI(bus, device, function, 0xE0)) & 0xFFFE0000u) / 0x10000))
+        if (!setBase((toUnsigned32(mvarReadPCI(bus, device, function, 0xE0)) & 0xFFFE0000u) >> 16))
             return;
         // The enabling writes go to the controller's usual place (device 3,
         // function 6), whatever location the values were read from.

@@ -71,7 +71,7 @@ const Abi& abi()
 std::string hexAddress(std::int32_t address7)
 {
     char text[8];
-    std::snprintf(text, sizeof text, "%02Xh", static_cast<unsigned>(address7 & 0x7F));
+    (void)std::snprintf(text, sizeof text, "%02Xh", static_cast<unsigned>(address7 & 0x7F));
     return text;
 }
 

@@ -30,7 +30,8 @@ void showMessage(const std::string& title, const std::string& text)
         g_messageHook(title, text);
         return;
     }
-    std::fprintf(stderr, "vexlink06: %s: %s\n", title.c_str(), text.c_str());
+    // Nowhere left to report a failed write to stderr.
+    (void)std::fprintf(stderr, "vexlink06: %s: %s\n", title.c_str(), text.c_str());
 }
 
 std::string errorBoxText(const ComError& error)

@@ -19,8 +19,6 @@ inline std::uint8_t readStatus() { return GPortin(portRegister(commsState().port
 
 inline bool inverted() { return commsState().dataInverted != False; }
 
-inline bool lost() { return commsState().arbitrationLost != False; }
-
 bool Clockhigh()
 {
     const bool bit5 = (readStatus() & 0x20) != 0;

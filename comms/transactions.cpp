@@ -352,7 +352,7 @@ void SMBusProtocall::BlockWrite(std::uint8_t ByteCount, const std::vector<std::i
     // argument never leaves a half-sent block or a held bus.
     if (n + 2 > 255)
         throw ComError::overflow();
-    if (Data.size() < static_cast<std::size_t>(n + 3))
+    if (Data.size() < static_cast<std::size_t>(n) + 3)
         throw ComError::subscriptOutOfRange();
     CommsState& s = commsState();
     std::vector<std::int16_t> message(Data.begin(), Data.begin() + n + 3);
