@@ -67,7 +67,7 @@ std::string readTextFile(const std::string& path)
 std::string hex4(uint32_t value)
 {
     char text[8];
-    std::snprintf(text, sizeof text, "%04X", value);
+    (void)std::snprintf(text, sizeof text, "%04X", value);
     return text;
 }
 
@@ -198,7 +198,7 @@ public:
     int writeConfig(const std::string& path, off_t offset, uint32_t value, int width) override
     {
         char text[32];
-        std::snprintf(text, sizeof text, " %02lX %08X", static_cast<unsigned long>(offset), value);
+        (void)std::snprintf(text, sizeof text, " %02lX %08X", static_cast<unsigned long>(offset), value);
         record("config-write " + baseName(path.substr(0, path.rfind('/'))) + text);
         return Machine::writeConfig(path, offset, value, width);
     }
@@ -468,12 +468,15 @@ private:
         if (!(m_latch & ConfigEnable))
             return {};
         char name[32];
-        std::snprintf(name, sizeof name, "/0000:%02x:%02x.%x/config", (m_latch >> 16) & 0xFF, (m_latch >> 11) & 0x1F,
-                      (m_latch >> 8) & 0x7);
+        (void)std::snprintf(name, sizeof name, "/0000:%02x:%02x.%x/config", (m_latch >> 16) & 0xFF,
+                            (m_latch >> 11) & 0x1F, (m_latch >> 8) & 0x7);
         return devicesDir() + name;
     }
 
-    off_t configOffset(uint32_t port) const { return static_cast<off_t>((m_latch & 0xFC) + (port - ConfigDataPort)); }
+    off_t configOffset(uint32_t port) const
+    {
+        return static_cast<off_t>(m_latch & 0xFC) + static_cast<off_t>(port - ConfigDataPort);
+    }
 
     uint32_t configPortRead(uint32_t port, int width)
     {
@@ -512,7 +515,7 @@ private:
             return;
         if (mbhelper::roleOf(*id, *classDword, f.name) == mbhelper::FunctionRole::Other) {
             char what[16];
-            std::snprintf(what, sizeof what, "%04X", *classDword >> 16);
+            (void)std::snprintf(what, sizeof what, "%04X", *classDword >> 16);
             refuse("PCI function " + f.name + " is not an SMBus controller the program supports (class " + what +
                    "), so its configuration is left unchanged.");
             return;
