@@ -12,7 +12,7 @@ std::int16_t SelectedRegisterIndex = 0;
 std::string pointerText(std::uint8_t pointer)
 {
     char text[3];
-    std::snprintf(text, sizeof text, "%X", pointer);
+    (void)std::snprintf(text, sizeof text, "%X", pointer);
     return text;
 }
 

@@ -50,14 +50,14 @@ namespace {
 std::string hex2(unsigned v)
 {
     char text[8];
-    std::snprintf(text, sizeof text, "%02X", v & 0xFFU);
+    (void)std::snprintf(text, sizeof text, "%02X", v & 0xFFU);
     return text;
 }
 
 std::string hex0x(unsigned v)
 {
     char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", v & 0xFFU);
+    (void)std::snprintf(text, sizeof text, "0x%02X", v & 0xFFU);
     return text;
 }
 
@@ -147,7 +147,7 @@ std::string registerMeaning(std::uint8_t reg, std::uint8_t value, int deviceId)
 std::string addressText7(std::uint8_t address)
 {
     char text[8];
-    std::snprintf(text, sizeof text, "0x%02x", address & 0x7FU);
+    (void)std::snprintf(text, sizeof text, "0x%02x", address & 0x7FU);
     return text;
 }
 
@@ -184,9 +184,9 @@ std::string durationText(std::chrono::nanoseconds d)
     char text[32];
     const double us = static_cast<double>(d.count()) / 1000.0;
     if (us < 1000.0)
-        std::snprintf(text, sizeof text, "%.0f µs", us);
+        (void)std::snprintf(text, sizeof text, "%.0f µs", us);
     else
-        std::snprintf(text, sizeof text, "%.2f ms", us / 1000.0);
+        (void)std::snprintf(text, sizeof text, "%.2f ms", us / 1000.0);
     return text;
 }
 
@@ -197,8 +197,8 @@ std::string timeText(std::chrono::system_clock::time_point t)
     localtime_r(&seconds, &local);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() % 1000;
     char text[32];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<int>(ms));
+    (void)std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+                        static_cast<int>(ms));
     return text;
 }
 
@@ -270,7 +270,8 @@ std::string journalColumn(const JournalEntry& e, int column, int deviceId)
     case 3: return std::string(vexlink06::mediumName(r.medium));
     case 4: {
         char port[16];
-        std::snprintf(port, sizeof port, r.medium == vexlink06::TransferMedium::KernelAdapter ? "%d" : "0x%x", r.port);
+        (void)std::snprintf(port, sizeof port, r.medium == vexlink06::TransferMedium::KernelAdapter ? "%d" : "0x%x",
+                            r.port);
         return port;
     }
     case 5: return addressText7(r.address);

@@ -19,7 +19,7 @@ std::string noLongerAnswersText()
     const std::uint8_t a = RegisterLink.DeviceAddress;
     const std::uint8_t a7 = RegisterLink.Medium == MediumPrinterPort ? sevenBitAddress(a) : a;
     char text[48];
-    std::snprintf(text, sizeof text, "the chip at 0x%02X no longer answers", a7);
+    (void)std::snprintf(text, sizeof text, "the chip at 0x%02X no longer answers", a7);
     return text;
 }
 

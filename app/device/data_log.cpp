@@ -37,7 +37,7 @@ std::string logNumber(float value, char decimalPoint)
 std::string logRow(int hour, int minute, int second, const LogReadings& r, int deviceId, char decimalPoint)
 {
     char time[16];
-    std::snprintf(time, sizeof time, "%02d:%02d:%02d", hour, minute, second);
+    (void)std::snprintf(time, sizeof time, "%02d:%02d:%02d", hour, minute, second);
     std::string row = "\r";
     row += time;
     row += '\t';

@@ -59,7 +59,7 @@ PortProblem checkPrinterPort()
 std::string portProblemText(PortProblem problem, std::int32_t portBase)
 {
     char base[16];
-    std::snprintf(base, sizeof base, "%X", static_cast<unsigned>(portBase));
+    (void)std::snprintf(base, sizeof base, "%X", static_cast<unsigned>(portBase));
     switch (problem) {
     case PortProblem::InUse: return std::string("printer port ") + base + "h is in use by another program";
     case PortProblem::LinesLow: return std::string("the SMBus lines on printer port ") + base + "h are held low";

@@ -237,7 +237,7 @@ std::string writeFileReplacing(const std::filesystem::path& requested, std::stri
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
         char suffix[16];
-        std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(rd()));
+        (void)std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(rd()));
         std::string name = ".";  // appended, not concatenated: GCC 12 misreads the latter at -O3
         name += path.filename().string();
         name += suffix;

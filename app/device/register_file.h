@@ -68,7 +68,7 @@ std::string writeFileReplacing(const std::filesystem::path& path, std::string_vi
 // ---- reading ---------------------------------------------------------------
 
 // Files larger than this are refused unread: a register file is under 1 KiB.
-inline constexpr std::uintmax_t MaxRegisterFileSize = 64 * 1024;
+inline constexpr std::uintmax_t MaxRegisterFileSize = std::uintmax_t{64} * 1024;
 
 struct RegisterFile {
     int titleDeviceId = 0;                 // 0x30 or 0x31, from the title line

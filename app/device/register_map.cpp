@@ -39,7 +39,7 @@ const RegisterEntry* registerEntryByName(std::string_view name)
 std::string addressText(std::uint8_t address)
 {
     char text[4];
-    std::snprintf(text, sizeof text, "%02X", address);
+    (void)std::snprintf(text, sizeof text, "%02X", address);
     return std::string(text) + "h";
 }
 

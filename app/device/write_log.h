@@ -117,6 +117,7 @@ public:
 private:
     struct Key {
         std::uint8_t medium, address;
+        // NOLINTNEXTLINE(modernize-use-nullptr): there is no pointer; clang-tidy misreads a defaulted <=>
         auto operator<=>(const Key&) const = default;
     };
     struct Current {
