@@ -1,10 +1,15 @@
 #include "commands.h"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cmath>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -16,6 +21,8 @@
 #include <sim/board.h>
 #include <sim/board_link.h>
 #include <sim/wire_capture.h>
+
+#include <vexlink06/vexlink06.h>
 
 #include "decode.h"
 #include "kernel_target.h"
@@ -37,6 +44,12 @@ std::uint8_t readReg(std::uint8_t address) { return device::readRegister(address
 
 const device::RegisterEntry& namedRegister(const std::string& text)
 {
+    if (looksNumeric(text)) {
+        const unsigned address = numberArgument("register", text, 0xFF);
+        if (const device::RegisterEntry* e = device::registerEntryByAddress(static_cast<std::uint8_t>(address)))
+            return *e;
+        throw UsageError("the chip has no register " + hexByte(address) + " (dump lists them)");
+    }
     const device::RegisterEntry* e = parseRegister(text);
     if (!e)
         throw UsageError("unknown register '" + text + "' (give an address such as 0x22 or a name from dump)");
@@ -50,12 +63,9 @@ void requirePresent(const device::RegisterEntry& e, int deviceId)
                       std::string(device::chipName(deviceId)));
 }
 
-std::uint8_t parseValue(const std::string& text)
+std::uint8_t parseValue(const std::string& text, const std::string& what = "value")
 {
-    const auto value = parseNumber(text, 0xFF);
-    if (!value)
-        throw UsageError("value '" + text + "' is not a byte (0..255 or 0x00..0xff)");
-    return static_cast<std::uint8_t>(*value);
+    return static_cast<std::uint8_t>(numberArgument(what, text, 0xFF));
 }
 
 void requireWritable(const device::RegisterEntry& e)
@@ -218,6 +228,244 @@ void sleepInterruptibly(double seconds)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
+// ---- monitor in the sensors style -------------------------------------------
+
+// One temperature channel or fan as the Visual Display's indicators name it.
+struct Channel {
+    std::string key;   // JSON key: "local", "remote1", ...
+    std::string name;  // "Local", "Remote1" ("Remote" on the TFM4410)
+};
+
+struct TempReading {
+    Channel channel;
+    float celsius = 0;
+    int low = 0, high = 0, crit = 0;
+    bool alarm = false, fault = false;
+};
+
+struct FanReading {
+    Channel channel;
+    int rpm = 0, minRpm = 0, dutyPercent = 0;
+    bool alarm = false;
+};
+
+struct SensorsSample {
+    std::string time;
+    std::vector<TempReading> temps;
+    std::vector<FanReading> fans;
+    std::uint8_t status1 = 0, status2 = 0;
+};
+
+// Interrupt status bits by channel: limits and therm per temperature, speed
+// and fault per fan. The diode error bits are the remote channels' faults.
+struct ChannelBits {
+    std::uint8_t alarm1, alarm2, fault1, fault2;
+};
+constexpr std::array<ChannelBits, 3> TempBits{
+    {{0xC0, 0x40, 0x00, 0x00}, {0x1C, 0x00, 0x20, 0x00}, {0x00, 0x1C, 0x00, 0x20}}};
+constexpr std::array<ChannelBits, 2> FanBits{{{0x03, 0x00, 0, 0}, {0x00, 0x03, 0, 0}}};
+
+bool anyBits(std::uint8_t status1, std::uint8_t status2, std::uint8_t mask1, std::uint8_t mask2)
+{
+    return (status1 & mask1) || (status2 & mask2);
+}
+
+int minimumRpm(int fan)
+{
+    const int count = readReg(fan == 2 ? reg::Fan2TachLimit : reg::Fan1TachLimit);
+    const int divisor =
+        device::divisorFromCharacteristics(readReg(fan == 2 ? reg::Fan2Characteristics : reg::Fan1Characteristics));
+    return device::tachToRpm(count, divisor, 1).value_or(0);
+}
+
+SensorsSample takeSensorsSample(int deviceId)
+{
+    const bool dual = device::isDualChannel(deviceId);
+    SensorsSample s;
+    s.time = nowText();
+    struct TempSource {
+        device::TempChannel channel;
+        Channel names;
+        std::uint8_t low, high, crit;
+    };
+    std::vector<TempSource> sources{
+        {device::TempChannel::Local, {"local", "Local"}, reg::LocalLowLimit, reg::LocalHighLimit, reg::LocalThermLimit},
+        {device::TempChannel::Remote1,
+         {"remote1", dual ? "Remote1" : "Remote"},
+         reg::Remote1LowLimit,
+         reg::Remote1HighLimit,
+         reg::Remote1ThermLimit}};
+    if (dual)
+        sources.push_back({device::TempChannel::Remote2,
+                           {"remote2", "Remote2"},
+                           reg::Remote2LowLimit,
+                           reg::Remote2HighLimit,
+                           reg::Remote2ThermLimit});
+    for (const TempSource& t : sources) {
+        TempReading r{t.names};
+        r.celsius = device::ReadTemperature(t.channel);
+        r.fault = t.channel != device::TempChannel::Local &&
+                  readReg(device::temperatureRegister(t.channel)) == device::OpenDiodeReading;
+        r.low = device::codeToLimit(readReg(t.low));
+        r.high = device::codeToLimit(readReg(t.high));
+        r.crit = device::codeToLimit(readReg(t.crit));
+        s.temps.push_back(r);
+    }
+    device::ReadFanDivisors();
+    const int duty = readReg(reg::FanSpeedConfiguration);
+    for (int fan = 1; fan <= (dual ? 2 : 1); ++fan) {
+        FanReading r{{"fan" + std::to_string(fan), dual ? "Fan" + std::to_string(fan) : "Fan"}};
+        r.rpm = fanSpeed(fan);
+        r.minRpm = minimumRpm(fan);
+        r.dutyPercent = device::DutyPercent[static_cast<std::size_t>(device::dutyCode(duty, fan))];
+        s.fans.push_back(r);
+    }
+    // Read last: reading clears the bits, so they cover the whole sample.
+    s.status1 = readReg(reg::InterruptStatus1);
+    s.status2 = readReg(reg::InterruptStatus2);
+    for (std::size_t i = 0; i < s.temps.size(); ++i) {
+        const ChannelBits& b = TempBits[i];
+        s.temps[i].alarm = anyBits(s.status1, s.status2, b.alarm1, b.alarm2);
+        s.temps[i].fault = s.temps[i].fault || anyBits(s.status1, s.status2, b.fault1, b.fault2);
+    }
+    for (std::size_t i = 0; i < s.fans.size(); ++i)
+        s.fans[i].alarm = anyBits(s.status1, s.status2, FanBits[i].alarm1, FanBits[i].alarm2);
+    return s;
+}
+
+std::string signedDegrees(double celsius, bool utf8)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%+6.1f%s", celsius, utf8 ? "°C" : " C");
+    return text;
+}
+
+std::string limitDegrees(int celsius, bool utf8)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%+5.1f%s", static_cast<double>(celsius), utf8 ? "°C" : " C");
+    return text;
+}
+
+void printSensors(const SensorsSample& s, const std::vector<std::string>& alarms, bool utf8)
+{
+    std::string out = s.time + "\n";
+    for (const TempReading& t : s.temps) {
+        // An open diode has no temperature: FAULT in place of -128.
+        std::string line = pad(t.channel.name + ":", 13) +
+                           (t.fault ? std::string("   FAULT") : signedDegrees(t.celsius, utf8)) +
+                           "  (low  = " + limitDegrees(t.low, utf8) + ", high = " + limitDegrees(t.high, utf8) +
+                           ", crit = " + limitDegrees(t.crit, utf8) + ")";
+        if (t.alarm)
+            line += "  ALARM";
+        out += line + "\n";
+    }
+    for (const FanReading& f : s.fans) {
+        char speed[64];
+        std::snprintf(speed, sizeof speed, "%4d RPM  (min = %4d RPM)", f.rpm, f.minRpm);
+        std::string line = pad(f.channel.name + ":", 13) + speed;
+        if (f.alarm)
+            line += "  ALARM";
+        out += line + "\n";
+    }
+    if (!alarms.empty())
+        out += "Alarms:      " + joined(alarms, ", ") + "\n";
+    std::cout << out << "\n" << std::flush;
+}
+
+std::string jsonString(const std::string& text)
+{
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", u);
+            out += esc;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string jsonNumber(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", value);
+    std::string s = text;
+    while (s.back() == '0')
+        s.pop_back();
+    if (s.back() == '.')
+        s.pop_back();
+    return s;
+}
+
+void printJson(const SensorsSample& s, const FoundChip& chip, const std::vector<std::string>& alarms)
+{
+    std::string out = "{\"time\":" + jsonString(s.time) +
+                      ",\"chip\":" + jsonString(std::string(device::chipName(chip.deviceId))) +
+                      ",\"address\":" + jsonString(hexByte(chip.address)) + ",\"board\":" + jsonString(backEndText());
+    for (const TempReading& t : s.temps) {
+        out += ",\"" + t.channel.key + "\":{\"celsius\":" + (t.fault ? "null" : jsonNumber(t.celsius)) +
+               ",\"low\":" + std::to_string(t.low) + ",\"high\":" + std::to_string(t.high) +
+               ",\"crit\":" + std::to_string(t.crit) + ",\"alarm\":" + (t.alarm ? "true" : "false") +
+               ",\"fault\":" + (t.fault ? "true" : "false") + "}";
+    }
+    for (const FanReading& f : s.fans) {
+        out += ",\"" + f.channel.key + "\":{\"rpm\":" + std::to_string(f.rpm) +
+               ",\"min_rpm\":" + std::to_string(f.minRpm) + ",\"pwm_percent\":" + std::to_string(f.dutyPercent) +
+               ",\"alarm\":" + (f.alarm ? "true" : "false") + "}";
+    }
+    out += ",\"status1\":" + std::to_string(s.status1) + ",\"status2\":" + std::to_string(s.status2) + ",\"alarms\":[";
+    for (std::size_t i = 0; i < alarms.size(); ++i)
+        out += (i ? "," : "") + jsonString(alarms[i]);
+    std::cout << out << "]}\n" << std::flush;
+}
+
+// ---- dump -----------------------------------------------------------------
+
+// The register list in address order, as a bus tool lists a chip.
+std::vector<const device::RegisterEntry*> registersByAddress()
+{
+    std::vector<const device::RegisterEntry*> out;
+    for (const device::RegisterEntry& e : device::RegisterList)
+        out.push_back(&e);
+    std::sort(out.begin(), out.end(), [](const auto* a, const auto* b) { return a->address < b->address; });
+    return out;
+}
+
+// The 16 x 16 grid of a bus dump: every address the chip has is read once
+// (the interrupt status registers clear as they are read), the others show
+// XX and are never touched.
+std::string rawGrid(int deviceId, device::AnswerWatch& read)
+{
+    std::string out = "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n";
+    for (unsigned row = 0; row < 0x100; row += 16) {
+        char text[8];
+        std::snprintf(text, sizeof text, "%02x: ", row);
+        std::string hex = text, ascii;
+        for (unsigned column = 0; column < 16; ++column) {
+            const auto address = static_cast<std::uint8_t>(row + column);
+            const device::RegisterEntry* e = device::registerEntryByAddress(address);
+            if (!e || !device::presentOn(*e, deviceId)) {
+                hex += "XX ";
+                ascii += 'X';
+                continue;
+            }
+            const std::uint8_t value = read(address);
+            std::snprintf(text, sizeof text, "%02x ", value);
+            hex += text;
+            ascii += value == 0x00 || value == 0xFF ? '.' : value < 0x20 || value >= 0x7F ? '?' : char(value);
+        }
+        out += hex + "   " + ascii + "\n";
+    }
+    return out;
+}
+
 // ---- trace ----------------------------------------------------------------
 
 std::string traceLine(const sim::TraceEvent& e, bool firstAfterStart)
@@ -242,6 +490,29 @@ std::string traceLine(const sim::TraceEvent& e, bool firstAfterStart)
 }
 
 }  // namespace
+
+unsigned numberArgument(const std::string& what, const std::string& text, unsigned max)
+{
+    if (const auto value = parseNumber(text, max))
+        return *value;
+    throw UsageError(what + " '" + text + "' " + numberProblem(text, max));
+}
+
+std::uint8_t sevenBitAddressArgument(const std::string& text)
+{
+    const unsigned value = numberArgument("address", text, 0xFF);
+    for (const std::uint8_t byte : device::CandidateAddresses) {
+        if (value == byte || value == (byte | 1u)) {
+            char hint[96];
+            std::snprintf(hint, sizeof hint, "0x%02X is the 8-bit %sform of 0x%02X; give the 7-bit address", value,
+                          value & 1u ? "read " : "", device::sevenBitAddress(byte));
+            throw UsageError(hint);
+        }
+    }
+    if (value < 0x03 || value > 0x77)
+        throw UsageError("address '" + text + "' is not a 7-bit address (0x03..0x77)");
+    return static_cast<std::uint8_t>(value);
+}
 
 void runDetect(const TargetOptions& options, bool portGiven)
 {
@@ -290,18 +561,25 @@ void runGet(const TargetOptions& options, const std::string& regText)
 }
 
 void runSet(const TargetOptions& options, const std::string& regText, const std::string& valueText, bool assumeYes,
-            bool readBack)
+            bool readBack, const std::string& maskText)
 {
     const device::RegisterEntry& e = namedRegister(regText);
-    const std::uint8_t byte = parseValue(valueText);
+    const std::uint8_t value = parseValue(valueText);
+    const bool masked = !maskText.empty();
+    const std::uint8_t mask = masked ? parseValue(maskText, "mask") : std::uint8_t{0xFF};
     requireWritable(e);
     const FoundChip chip = connect(options);
     requirePresent(e, chip.deviceId);
-    if (!assumeYes && !confirm("Write " + hexByte(byte) + " to register " + hexByte(e.address) + " (" +
-                               std::string(e.name) + ") of the " + chipLine(chip) + "?"))
+    const std::string what = masked ? hexByte(value) + " under mask " + hexByte(mask) : hexByte(value);
+    if (!assumeYes && !confirm("Write " + what + " to register " + hexByte(e.address) + " (" + std::string(e.name) +
+                               ") of the " + chipLine(chip) + "?"))
         throw Failure("not written");
-    // Read first so the user sees what the write replaced.
+    // Read first so the user sees what the write replaced; a masked write
+    // keeps the other bits of this value.
     const std::uint8_t old = readReg(e.address);
+    if (masked && !device::chipAnswers())
+        throw device::ChipNotAnswering();
+    const auto byte = static_cast<std::uint8_t>((old & ~mask) | (value & mask));
     {
         device::WriteAction action(device::WriteSource::Cli, "set");
         device::writeRegister(e.address, byte);
@@ -312,29 +590,33 @@ void runSet(const TargetOptions& options, const std::string& regText, const std:
         throw device::ChipNotAnswering();
     if (readBack) {
         const std::uint8_t got = readReg(e.address);
-        const std::uint8_t mask = readBackMask(e.address);
-        if ((got & mask) != (byte & mask))
+        const std::uint8_t check = readBackMask(e.address);
+        if ((got & check) != (byte & check))
             throw Failure("register " + hexByte(e.address) + " reads back " + hexByte(got) + ", not " + hexByte(byte));
     }
     std::cout << hexByte(old) << " -> " << hexByte(byte) << "\n";
 }
 
-void runDump(const TargetOptions& options)
+void runDump(const TargetOptions& options, bool raw)
 {
     const FoundChip chip = connect(options);
     // Held back until the chip is confirmed: no line of values it did not give.
     std::ostringstream out;
     out << "# " << chipLine(chip) << ", " << backEndText() << "\n";
     device::AnswerWatch read(readReg);
-    for (const device::RegisterEntry& e : device::RegisterList) {
-        if (!device::presentOn(e, chip.deviceId))
-            continue;
-        const std::uint8_t value = read(e.address);
-        std::string line = hexByte(e.address) + "  " + pad(std::string(e.name), 29) + hexByte(value);
-        const auto fields = decodeRegister(e, value, chip.deviceId, std::ref(read));
-        for (std::size_t i = 0; i < fields.size(); ++i)
-            line += (i ? ", " : "  ") + fields[i].name + "=" + fields[i].value;
-        out << line << "\n";
+    if (raw) {
+        out << rawGrid(chip.deviceId, read);
+    } else {
+        for (const device::RegisterEntry* e : registersByAddress()) {
+            if (!device::presentOn(*e, chip.deviceId))
+                continue;
+            const std::uint8_t value = read(e->address);
+            std::string line = hexByte(e->address) + "  " + pad(std::string(e->name), 29) + hexByte(value);
+            const auto fields = decodeRegister(*e, value, chip.deviceId, std::ref(read));
+            for (std::size_t i = 0; i < fields.size(); ++i)
+                line += (i ? ", " : "  ") + fields[i].name + "=" + fields[i].value;
+            out << line << "\n";
+        }
     }
     read.confirm();
     std::cout << out.str();
@@ -346,6 +628,8 @@ void runMonitor(const TargetOptions& options, const MonitorOptions& monitor)
         throw UsageError("the interval must be 0 or more seconds");
     if (monitor.count < 0)
         throw UsageError("the count must be 0 or more");
+    if (int(monitor.csv) + int(monitor.json) + int(monitor.line) > 1)
+        throw UsageError("give one of --csv, --json and --line");
     const FoundChip chip = connect(options);
     const bool dual = device::isDualChannel(chip.deviceId);
     InterruptGuard guard;
@@ -362,7 +646,7 @@ void runMonitor(const TargetOptions& options, const MonitorOptions& monitor)
             header.push_back("pwm2_percent");
         header.insert(header.end(), {"status1", "status2", "alarms"});
         printCsvRow(header);
-    } else {
+    } else if (!monitor.json) {
         std::cout << "# " << chipLine(chip) << ", " << backEndText() << "\n" << std::flush;
     }
     for (int n = 0; !g_interrupted && (monitor.count == 0 || n < monitor.count); ++n) {
@@ -370,6 +654,17 @@ void runMonitor(const TargetOptions& options, const MonitorOptions& monitor)
             sleepInterruptibly(monitor.interval);
             if (g_interrupted)
                 break;
+        }
+        if (!monitor.csv && !monitor.line) {
+            const SensorsSample s = takeSensorsSample(chip.deviceId);
+            if (!device::chipAnswers())
+                throw device::ChipNotAnswering();
+            const auto alarms = alarmNames(s.status1, s.status2, chip.deviceId);
+            if (monitor.json)
+                printJson(s, chip, alarms);
+            else
+                printSensors(s, alarms, monitor.utf8);
+            continue;
         }
         const Sample s = takeSample(dual);
         if (!device::chipAnswers())
@@ -472,6 +767,268 @@ void runRecall(const TargetOptions& options, const std::string& path, bool dryRu
     if (!device::chipAnswers())
         throw device::ChipNotAnswering();
     std::cout << "recalled " << writes.size() << " registers from " << path << " to the " << chipLine(chip) << "\n";
+}
+
+// ---- board memory and raw transfers -------------------------------------------
+
+namespace {
+
+// The board EEPROM's address byte on the printer port's bus.
+constexpr std::uint8_t EepromAddressByte = 0xA0;
+constexpr unsigned EepromSize = 0x10000;
+// The chip's block commands.
+constexpr std::uint8_t BlockWriteCommand = 0xA0;
+constexpr std::uint8_t BlockReadCommand = 0xA1;
+constexpr std::size_t BlockMax = 32;
+
+std::shared_ptr<vexlink06::PrinterPort> requirePrinterPort(const FoundChip& chip, const char* what)
+{
+    if (chip.medium != Medium::Printer)
+        throw Failure(std::string(what) + " needs the printer port (the evaluation board's bus)");
+    return device::required(device::ComPort()->PrinterPort());
+}
+
+// The EEPROM shares the bus's device address with the chip's block transfers:
+// pointed at the memory for the command, back at the chip afterwards.
+class EepromSession {
+public:
+    explicit EepromSession(const FoundChip& chip)
+        : m_port(requirePrinterPort(chip, "the board memory")), m_chipByte(device::addressByte(chip.address))
+    {
+        m_eeprom = device::required(m_port->EEPROM());
+        m_eeprom->setDeviceAddress(EepromAddressByte);
+    }
+    ~EepromSession()
+    {
+        try {
+            m_port->setDeviceAddress(m_chipByte);
+        } catch (...) {
+            // Nothing else uses the shared address in this process.
+        }
+    }
+    EepromSession(const EepromSession&) = delete;
+    EepromSession& operator=(const EepromSession&) = delete;
+
+    std::uint8_t read(unsigned address)
+    {
+        return m_eeprom->ReadByte(static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address));
+    }
+    void write(unsigned address, std::uint8_t value)
+    {
+        m_eeprom->WriteByte(static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address), value);
+    }
+
+private:
+    std::shared_ptr<vexlink06::PrinterPort> m_port;
+    std::shared_ptr<vexlink06::EEPROM> m_eeprom;
+    std::uint8_t m_chipByte;
+};
+
+// "0000: ff ff ... ff  ................" sixteen bytes a line.
+std::string hexDump(unsigned offset, const std::vector<std::uint8_t>& bytes)
+{
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i += 16) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%04x: ", static_cast<unsigned>(offset + i));
+        std::string hex = text, ascii;
+        for (std::size_t k = i; k < i + 16; ++k) {
+            if (k >= bytes.size()) {
+                hex += "   ";
+                continue;
+            }
+            const std::uint8_t b = bytes[k];
+            std::snprintf(text, sizeof text, "%02x ", b);
+            hex += text;
+            ascii += b >= 0x20 && b < 0x7F ? char(b) : '.';
+        }
+        out += hex + " " + ascii + "\n";
+    }
+    return out;
+}
+
+void checkRange(unsigned offset, std::size_t length)
+{
+    if (offset + length > EepromSize)
+        throw UsageError("offset and length reach beyond the 64 KiB of the board memory");
+}
+
+std::vector<std::uint8_t> readFileBytes(const std::string& path)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        throw Failure(path + ": not a regular file");
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec)
+        throw Failure(path + ": " + ec.message());
+    if (size > EepromSize)
+        throw Failure(path + ": larger than the 64 KiB of the board memory");
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())))
+        throw Failure(path + ": cannot be read");
+    return bytes;
+}
+
+}  // namespace
+
+void runEepromRead(const TargetOptions& options, unsigned offset, unsigned length, const std::string& path)
+{
+    checkRange(offset, length);
+    const FoundChip chip = connect(options);
+    std::vector<std::uint8_t> bytes;
+    {
+        EepromSession eeprom(chip);
+        bytes.reserve(length);
+        for (unsigned i = 0; i < length; ++i)
+            bytes.push_back(eeprom.read(offset + i));
+    }
+    if (path.empty() || path == "-") {
+        if (path.empty())
+            std::cout << "# board memory at 0xa0 on " << describe(chip) << ", " << backEndText() << "\n";
+        if (path == "-")
+            std::cout.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        else
+            std::cout << hexDump(offset, bytes);
+        std::cout << std::flush;
+        return;
+    }
+    const std::string error =
+        device::writeFileReplacing(path, std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    if (!error.empty())
+        throw Failure(error);
+    std::cout << "read " << length << " bytes of the board memory to " << path << "\n";
+}
+
+void runEepromWrite(const TargetOptions& options, unsigned offset, const std::string& path, bool assumeYes)
+{
+    const std::vector<std::uint8_t> bytes = readFileBytes(path);
+    if (bytes.empty())
+        throw Failure(path + ": empty, nothing to write");
+    checkRange(offset, bytes.size());
+    const FoundChip chip = connect(options);
+    requirePrinterPort(chip, "the board memory");
+    char range[48];
+    std::snprintf(range, sizeof range, "0x%04x..0x%04x", offset, static_cast<unsigned>(offset + bytes.size() - 1));
+    if (!assumeYes && !confirm("Write " + std::to_string(bytes.size()) + " bytes to the board memory at " + range +
+                               " on " + describe(chip) + "?"))
+        throw Failure("not written");
+    EepromSession eeprom(chip);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        eeprom.write(offset + static_cast<unsigned>(i), bytes[i]);
+        // A real memory takes a few milliseconds to store each byte and ignores
+        // the bus meanwhile.
+        if (!onSimulatedBoard())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const std::uint8_t got = eeprom.read(offset + static_cast<unsigned>(i));
+        if (got != bytes[i]) {
+            char where[96];
+            std::snprintf(where, sizeof where, "the board memory reads back 0x%02x at 0x%04x, not 0x%02x", got,
+                          static_cast<unsigned>(offset + i), bytes[i]);
+            throw Failure(where);
+        }
+    }
+    std::cout << "wrote and verified " << bytes.size() << " bytes at " << range << "\n";
+}
+
+void runTransfer(const TargetOptions& options, const TransferOptions& t)
+{
+    const bool block = t.kind == TransferKind::ReadBlock || t.kind == TransferKind::WriteBlock;
+    const bool write = t.kind == TransferKind::WriteWord || t.kind == TransferKind::WriteBlock;
+    if (t.pec && !block)
+        throw UsageError("--pec goes with block transfers only: after a word the chip takes a PEC byte as the next "
+                         "register's data");
+    const auto command = static_cast<std::uint8_t>(numberArgument("register", t.reg, 0xFF));
+    std::uint16_t word = 0;
+    std::vector<std::uint8_t> data;
+    if (t.kind == TransferKind::WriteWord) {
+        if (t.data.size() != 1)
+            throw UsageError("write-word takes one value (0x0000..0xffff)");
+        word = static_cast<std::uint16_t>(numberArgument("value", t.data[0], 0xFFFF));
+    } else if (t.kind == TransferKind::WriteBlock) {
+        if (t.data.empty() || t.data.size() > BlockMax)
+            throw UsageError("write-block takes 1 to 32 bytes");
+        for (const std::string& b : t.data)
+            data.push_back(static_cast<std::uint8_t>(numberArgument("byte", b, 0xFF)));
+    }
+    const FoundChip chip = connect(options);
+    if (chip.medium == Medium::Smbus)
+        throw Failure("the chipset SMBus path makes byte transfers only; use the printer port or --medium i2c");
+    if (block && chip.medium == Medium::Printer && command != (write ? BlockWriteCommand : BlockReadCommand))
+        throw Failure(std::string("on the printer port a block ") + (write ? "write" : "read") + " sends command " +
+                      hexByte(write ? BlockWriteCommand : BlockReadCommand) + ", the chip's block command");
+    if (write && !t.assumeYes &&
+        !confirm(std::string("Write a ") + (block ? "block of " + std::to_string(data.size()) + " bytes" : "word") +
+                 " with command " + hexByte(command) + " to the " + chipLine(chip) + "?"))
+        throw Failure("not written");
+    const bool printer = chip.medium == Medium::Printer;
+    const auto pec = t.pec ? vexlink06::True : vexlink06::False;
+    std::string result;
+    if (printer) {
+        auto proto = device::required(device::required(device::ComPort()->PrinterPort())->SMBusProtocall());
+        const std::uint8_t address = device::addressByte(chip.address);
+        proto->setDeviceAddress(address);
+        proto->setUsePEC(pec);
+        switch (t.kind) {
+        case TransferKind::ReadWord: {
+            // On the printer port the high byte comes first; shown as SMBus
+            // words are, the first byte (register REG) low.
+            const auto v = static_cast<unsigned>(std::lround(proto->ReadWord(address, command)));
+            word = static_cast<std::uint16_t>(((v & 0xFF) << 8) | ((v >> 8) & 0xFF));
+            break;
+        }
+        case TransferKind::WriteWord:
+            proto->WriteWord(address, command, static_cast<float>(((word & 0xFF) << 8) | (word >> 8)));
+            break;
+        case TransferKind::ReadBlock: {
+            proto->BlockRead(0, 0);
+            const auto got = proto->GetBlockReadData();
+            for (std::size_t i = 2; i < 2 + BlockMax && i < got.size(); ++i)
+                data.push_back(static_cast<std::uint8_t>(got[i]));
+            if (t.pec && proto->PECOK() == vexlink06::False)
+                throw Failure("the block's PEC does not match: the data was damaged on the bus");
+            break;
+        }
+        case TransferKind::WriteBlock: {
+            std::vector<std::int16_t> elements(3, 0);
+            for (const std::uint8_t b : data)
+                elements.push_back(b);
+            proto->BlockWrite(static_cast<std::uint8_t>(data.size()), elements);
+            if (t.pec && proto->PECOK() == vexlink06::False)
+                throw Failure("the chip did not acknowledge the PEC byte: the block was refused");
+            break;
+        }
+        }
+        proto->setUsePEC(vexlink06::False);
+    } else {
+        auto adapter = device::required(device::ComPort()->KernelAdapter());
+        adapter->setUsePEC(pec);
+        switch (t.kind) {
+        case TransferKind::ReadWord: word = adapter->ReadWord(chip.address, command); break;
+        case TransferKind::WriteWord: adapter->WriteWord(chip.address, command, word); break;
+        case TransferKind::ReadBlock: data = adapter->BlockRead(chip.address, command); break;
+        case TransferKind::WriteBlock: adapter->BlockWrite(chip.address, command, data); break;
+        }
+        adapter->setUsePEC(vexlink06::False);
+    }
+    if (!device::chipAnswers())
+        throw device::ChipNotAnswering();
+    char text[16];
+    switch (t.kind) {
+    case TransferKind::ReadWord:
+        std::snprintf(text, sizeof text, "0x%04x", word);
+        std::cout << text << "\n";
+        break;
+    case TransferKind::ReadBlock:
+        for (std::size_t i = 0; i < data.size(); ++i)
+            std::cout << (i ? " " : "") << hexByte(data[i]);
+        std::cout << "\n";
+        break;
+    case TransferKind::WriteWord:
+    case TransferKind::WriteBlock: std::cout << "written" << (t.pec ? " (PEC acknowledged)" : "") << "\n"; break;
+    }
 }
 
 void runTraced(const std::function<void()>& command, const std::string& vcdPath)

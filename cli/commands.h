@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "target.h"
 
@@ -11,16 +12,47 @@ namespace cli {
 
 void runDetect(const TargetOptions& options, bool portGiven);
 void runGet(const TargetOptions& options, const std::string& reg);
+// A number argument up to max in any form parseNumber takes; UsageError
+// naming `what` ("value '0x1FF' is more than 0xff") otherwise.
+unsigned numberArgument(const std::string& what, const std::string& text, unsigned max);
+
+// --address: a 7-bit address (0x03..0x77). The chip's 8-bit forms (0x58..0x5d)
+// are refused with the 7-bit address they stand for.
+std::uint8_t sevenBitAddressArgument(const std::string& text);
+
+// With a mask, only the mask's bits change: the others keep the chip's value.
 void runSet(const TargetOptions& options, const std::string& reg, const std::string& value, bool assumeYes,
-            bool readBack);
-void runDump(const TargetOptions& options);
+            bool readBack, const std::string& mask = {});
+// raw: the 16 x 16 byte grid of a bus dump instead of the decoded list.
+void runDump(const TargetOptions& options, bool raw = false);
 
 struct MonitorOptions {
     double interval = 1.0;  // seconds
     int count = 0;          // 0 = until interrupted
     bool csv = false;
+    bool json = false;
+    bool line = false;  // the one-line-per-sample form
+    // Sensors style: degree sign when the terminal takes UTF-8, " C" otherwise.
+    bool utf8 = true;
 };
 void runMonitor(const TargetOptions& options, const MonitorOptions& monitor);
+
+// The board memory (the EEPROM at 0xA0 on the printer port's bus).
+// Without a path (or with "-") read prints a hex dump; with one it writes the raw bytes.
+void runEepromRead(const TargetOptions& options, unsigned offset, unsigned length, const std::string& path);
+// Writes the file's bytes from offset on, then reads them back.
+void runEepromWrite(const TargetOptions& options, unsigned offset, const std::string& path, bool assumeYes);
+
+// Raw SMBus transactions with the chip: word and block reads and writes.
+enum class TransferKind { ReadWord, WriteWord, ReadBlock, WriteBlock };
+struct TransferOptions {
+    TransferKind kind = TransferKind::ReadWord;
+    std::string reg;
+    std::vector<std::string> data;  // word value, or the block's bytes
+    bool pec = false;
+    bool assumeYes = false;
+};
+void runTransfer(const TargetOptions& options, const TransferOptions& transfer);
 
 void runSave(const TargetOptions& options, const std::string& path);
 // With dryRun the differences are printed and nothing is written.

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "device/conversions.h"
 #include "device/register_diff.h"
@@ -44,39 +45,87 @@ std::string hexByte(unsigned value)
     return text;
 }
 
+namespace {
+
+enum class NumberForm { Malformed, TooLarge, Good };
+
+struct ParsedNumber {
+    NumberForm form = NumberForm::Malformed;
+    unsigned value = 0;
+};
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+ParsedNumber readNumber(const std::string& text, unsigned max)
+{
+    std::string_view digits = text;
+    int base = 10;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        base = 16;
+        digits.remove_prefix(2);
+    } else if (digits.size() > 1 && (digits.back() == 'h' || digits.back() == 'H') && looksNumeric(text)) {
+        // The register file's "0Dh": hex digits with a trailing h, led by a digit.
+        base = 16;
+        digits.remove_suffix(1);
+    }
+    if (digits.empty())
+        return {};
+    unsigned long long v = 0;
+    bool tooLarge = false;
+    for (const char c : digits) {
+        const int digit = hexDigit(c);
+        if (digit < 0 || digit >= base)
+            return {};
+        if (!tooLarge)
+            v = v * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
+        tooLarge = tooLarge || v > max;
+    }
+    if (tooLarge)
+        return {NumberForm::TooLarge, 0};
+    return {NumberForm::Good, static_cast<unsigned>(v)};
+}
+
+}  // namespace
+
+bool looksNumeric(const std::string& text) { return !text.empty() && text[0] >= '0' && text[0] <= '9'; }
+
 std::optional<unsigned> parseNumber(const std::string& text, unsigned max)
 {
-    if (text.empty() || text.size() > 12)
+    const ParsedNumber n = readNumber(text, max);
+    if (n.form != NumberForm::Good)
         return std::nullopt;
-    int base = 10;
-    std::size_t start = 0;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        start = 2;
+    return n.value;
+}
+
+std::string numberProblem(const std::string& text, unsigned max)
+{
+    switch (readNumber(text, max).form) {
+    case NumberForm::Good: return {};
+    case NumberForm::TooLarge: {
+        char limit[16];
+        std::snprintf(limit, sizeof limit, max > 0xFF ? "0x%04x" : "0x%02x", max);
+        return "is more than " + std::string(limit);
     }
-    unsigned long v = 0;
-    for (std::size_t i = start; i < text.size(); ++i) {
-        const char c = text[i];
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
-            return std::nullopt;
-        v = v * static_cast<unsigned long>(base) + static_cast<unsigned long>(digit);
-        if (v > max)
-            return std::nullopt;
+    case NumberForm::Malformed: break;
     }
-    return static_cast<unsigned>(v);
+    return "is not a number (give 0x1a, 26 or 1Ah)";
 }
 
 const device::RegisterEntry* parseRegister(const std::string& text)
 {
-    if (auto n = parseNumber(text, 0xFF))
-        return device::registerEntryByAddress(static_cast<std::uint8_t>(*n));
+    if (looksNumeric(text)) {
+        const auto n = parseNumber(text, 0xFF);
+        return n ? device::registerEntryByAddress(static_cast<std::uint8_t>(*n)) : nullptr;
+    }
     return device::registerEntryByName(text);
 }
 

@@ -15,10 +15,20 @@ namespace cli {
 // "0x1a"
 std::string hexByte(unsigned value);
 
-// Parses "0x1a", "26" (and "0X1A"); nullopt for anything else or beyond max.
+// Parses a number as the bus tools take it ("0x1a", "0X1A", "26") and as
+// the register file writes it ("1Ah", "0dh"); nullopt for anything else or
+// beyond max.
 std::optional<unsigned> parseNumber(const std::string& text, unsigned max);
 
-// A register named by address (0x22, 34) or by its name in the register list.
+// Why `text` is no number up to max, as one clause for a message: "is not a
+// number (give 0x1a, 26 or 1Ah)" or "is more than 0xff"; empty when it is one.
+std::string numberProblem(const std::string& text, unsigned max);
+
+// Whether the text is meant as a number: it begins with a digit. Register
+// names never do.
+bool looksNumeric(const std::string& text);
+
+// A register named by address (0x22, 34, 22h) or by its name in the register list.
 const device::RegisterEntry* parseRegister(const std::string& text);
 
 // One decoded field: "Divisor(N)" = "8", "Local" = "25.75 °C".

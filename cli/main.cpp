@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdlib>
+#include <cctype>
 #include <functional>
 #include <iostream>
 #include <string>
@@ -21,7 +22,8 @@ namespace {
 constexpr const char* Usage =
     "usage: fanscope-cli [--medium printer|smbus|i2c] [--bus N|NAME] [-f] [--port N] [--address A] [--hardware] "
     "[--sim-config FILE] "
-    "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, save, recall, diff; --help for more)";
+    "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, save, recall, diff, eeprom, transfer; --help "
+    "for more)";
 
 int usageError(const std::string& message)
 {
@@ -32,10 +34,26 @@ int usageError(const std::string& message)
 struct Arguments {
     cli::TargetOptions target;
     bool portGiven = false;
-    std::string reg, value, path;
-    bool assumeYes = false, readBack = false, dryRun = false;
+    std::string reg, value, path, mask;
+    bool assumeYes = false, readBack = false, dryRun = false, raw = false;
     cli::MonitorOptions monitor;
+    std::string offset = "0", length = "256";
+    cli::TransferOptions transfer;
 };
+
+bool utf8Locale()
+{
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) {
+            std::string v = value;
+            for (char& c : v)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return v.find("utf-8") != std::string::npos || v.find("utf8") != std::string::npos;
+        }
+    }
+    return false;
+}
 
 // The commands, added to the program and again under `trace`; each sets the
 // action to run once the whole line has parsed.
@@ -46,19 +64,26 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
     });
 
     auto* get = parent.add_subcommand("get", "Print one register's value");
-    get->add_option("REG", a.reg, "Register address (0x22 or 34) or its name as dump shows it")->required();
+    get->add_option("REG", a.reg, "Register address (0x22, 34 or 22h) or its name as dump shows it")->required();
     get->callback([&] { action = [&] { cli::runGet(a.target, a.reg); }; });
 
     auto* set = parent.add_subcommand("set", "Write one register");
     set->add_option("REG", a.reg, "Register address or name")->required();
-    set->add_option("VALUE", a.value, "Byte to write (0x1a or 26)")->required();
+    set->add_option("VALUE", a.value, "Byte to write (0x1a, 26 or 1Ah)")->required();
     set->add_flag("-y,--yes", a.assumeYes, "Do not ask for confirmation");
     set->add_flag("-r,--read-back", a.readBack, "Read the register back and report a mismatch");
-    set->callback([&] { action = [&] { cli::runSet(a.target, a.reg, a.value, a.assumeYes, a.readBack); }; });
-
-    parent.add_subcommand("dump", "Print every register of the chip with its fields decoded")->callback([&] {
-        action = [&] { cli::runDump(a.target); };
+    set->add_option("-m,--mask", a.mask,
+                    "Change only the bits set in MASK; the others keep the chip's value (read, then write)")
+        ->type_name("MASK");
+    set->callback([&] {
+        action = [&] { cli::runSet(a.target, a.reg, a.value, a.assumeYes || a.target.assumeYes, a.readBack, a.mask); };
     });
+
+    auto* dump = parent.add_subcommand("dump", "Print every register of the chip in address order, fields decoded");
+    dump->add_flag("--raw", a.raw,
+                   "The 16 x 16 byte grid of a bus dump, XX where the chip has no register. Reads every register "
+                   "the chip has, the interrupt status registers too, which clears them");
+    dump->callback([&] { action = [&] { cli::runDump(a.target, a.raw); }; });
 
     if (!underTrace) {  // an endless trace helps nobody
         auto* monitor =
@@ -68,6 +93,11 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
         monitor->add_option("--count", a.monitor.count, "Number of lines (default: until Ctrl-C)")
             ->check(CLI::NonNegativeNumber);
         monitor->add_flag("--csv", a.monitor.csv, "CSV (RFC 4180) with a header row");
+        monitor->add_flag("--json", a.monitor.json,
+                          "One JSON object a line per sample: time, chip, address, board; local, remote1, "
+                          "remote2 {celsius (null on a FAULT), low, high, crit, alarm, fault}; fan1, fan2 {rpm, "
+                          "min_rpm, pwm_percent, alarm}; status1, status2, alarms");
+        monitor->add_flag("--line", a.monitor.line, "One line per sample instead of a block per sample");
         monitor->callback([&] { action = [&] { cli::runMonitor(a.target, a.monitor); }; });
     }
 
@@ -89,6 +119,66 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
     auto* diff = parent.add_subcommand("diff", "Compare a register file with the chip (exit 1 when they differ)");
     diff->add_option("FILE", a.path, "Register file to read")->required()->check(CLI::ExistingFile);
     diff->callback([&] { action = [&] { cli::runDiff(a.target, a.path); }; });
+
+    auto* eeprom = parent.add_subcommand("eeprom", "Read or write the board memory (the EEPROM at 0xa0 on the "
+                                                   "printer port's bus)");
+    eeprom->require_subcommand(1, 1);
+    auto* eepromRead = eeprom->add_subcommand("read", "Print a hex dump of the board memory, or save its bytes");
+    eepromRead->add_option("--offset", a.offset, "First address (default 0)")->type_name("A");
+    eepromRead->add_option("--length", a.length, "Number of bytes (default 256; 65536 for all)")->type_name("N");
+    eepromRead->add_option("FILE", a.path, "File for the raw bytes; - writes them to stdout (default: hex dump)");
+    eepromRead->callback([&] {
+        action = [&] {
+            const unsigned offset = cli::numberArgument("offset", a.offset, 0xFFFF);
+            const unsigned length = cli::numberArgument("length", a.length, 0x10000);
+            cli::runEepromRead(a.target, offset, length, a.path);
+        };
+    });
+    auto* eepromWrite = eeprom->add_subcommand("write", "Write a file's bytes to the board memory and verify them");
+    eepromWrite->add_option("--offset", a.offset, "First address (default 0)")->type_name("A");
+    eepromWrite->add_flag("-y,--yes", a.assumeYes, "Do not ask for confirmation");
+    eepromWrite->add_option("FILE", a.path, "File whose bytes are written")->required();
+    eepromWrite->callback([&] {
+        action = [&] {
+            cli::runEepromWrite(a.target, cli::numberArgument("offset", a.offset, 0xFFFF), a.path,
+                                a.assumeYes || a.target.assumeYes);
+        };
+    });
+
+    auto* transfer = parent.add_subcommand("transfer", "Raw SMBus word and block transactions with the chip");
+    transfer->require_subcommand(1, 1);
+    struct Kind {
+        const char* name;
+        cli::TransferKind kind;
+        const char* help;
+    };
+    for (const Kind& k : {Kind{"read-word", cli::TransferKind::ReadWord,
+                               "Read a word: register REG is the low byte, REG + 1 the high byte"},
+                          Kind{"write-word", cli::TransferKind::WriteWord,
+                               "Write a word: its low byte to REG, its high byte to REG + 1"},
+                          Kind{"read-block", cli::TransferKind::ReadBlock,
+                               "Block read with command REG (the chip's is 0xa1): 32 bytes"},
+                          Kind{"write-block", cli::TransferKind::WriteBlock,
+                               "Block write of 1 to 32 bytes with command REG (the chip's is 0xa0)"}}) {
+        auto* sub = transfer->add_subcommand(k.name, k.help);
+        sub->add_option("REG", a.transfer.reg, "Register or command byte")->required();
+        if (k.kind == cli::TransferKind::WriteWord)
+            sub->add_option("VALUE", a.transfer.data, "Word to write (0x0000..0xffff)")->required()->expected(1);
+        if (k.kind == cli::TransferKind::WriteBlock)
+            sub->add_option("BYTE", a.transfer.data, "Bytes to write")->required();
+        sub->add_flag("--pec", a.transfer.pec,
+                      "Packet error checking (block transfers only: the chip takes PEC on blocks alone)");
+        if (k.kind == cli::TransferKind::WriteWord || k.kind == cli::TransferKind::WriteBlock)
+            sub->add_flag("-y,--yes", a.transfer.assumeYes, "Do not ask for confirmation");
+        const cli::TransferKind kind = k.kind;
+        sub->callback([&a, &action, kind] {
+            action = [&a, kind] {
+                a.transfer.kind = kind;
+                a.transfer.assumeYes = a.transfer.assumeYes || a.target.assumeYes;
+                cli::runTransfer(a.target, a.transfer);
+            };
+        });
+    }
 }
 
 struct Disconnect {
@@ -159,12 +249,9 @@ int main(int argc, char** argv)
         if ((bus->count() > 0 || a.target.force) && a.target.medium != cli::Medium::KernelAdapter)
             throw cli::UsageError("--bus and --force need --medium i2c");
         a.target.assumeYes = a.target.assumeYes || a.assumeYes;
-        if (!address.empty()) {
-            const auto value = cli::parseNumber(address, 0x7F);
-            if (!value || *value < 0x03 || *value > 0x77)
-                throw cli::UsageError("address '" + address + "' is not a 7-bit address (0x03..0x77)");
-            a.target.address = static_cast<std::uint8_t>(*value);
-        }
+        if (!address.empty())
+            a.target.address = cli::sevenBitAddressArgument(address);
+        a.monitor.utf8 = utf8Locale();
         // The wires are watched in this process, so a trace runs on a board
         // of its own, never on the shared one.
         if (*trace)

@@ -155,10 +155,10 @@ ChipConfig parseChip(const json& j, const std::string& path)
             fail(join(path, "variant"), j["variant"], "is not TFM4410 or TFM4411");
     }
     if (j.contains("address")) {
-        const auto a = integer(j["address"], join(path, "address"), 0, 255);
-        if (a != 0x58 && a != 0x5A && a != 0x5C)
-            fail(join(path, "address"), j["address"], "is not one of 0x58, 0x5A, 0x5C");
-        c.address = static_cast<uint8_t>(a);
+        const uint8_t byte = chipAddressByte(integer(j["address"], join(path, "address"), 0, 255));
+        if (byte == 0)
+            fail(join(path, "address"), j["address"], ChipAddressForms);
+        c.address = byte;
     }
     if (j.contains("remote1Open"))
         c.remote1Open = boolean(j["remote1Open"], join(path, "remote1Open"));

@@ -82,9 +82,10 @@ uint8_t chipAddress(const json& v, const std::string& path)
         if (!s.empty() && end && *end == '\0')
             a = n;
     }
-    if (a != 0x58 && a != 0x5A && a != 0x5C)
-        fail(path, v, "is not one of 0x58, 0x5A, 0x5C");
-    return static_cast<uint8_t>(a);
+    const uint8_t byte = chipAddressByte(a);
+    if (byte == 0)
+        fail(path, v, ChipAddressForms);
+    return byte;
 }
 
 FaultConfig parseFault(const json& j, const std::string& path)
