@@ -124,8 +124,9 @@ int32_t VxI2cListAdapters(VxI2cAdapterInfo* adapters, int32_t capacity)
             if (info.size < static_cast<int32_t>(sizeof(VxI2cAdapterInfo)))
                 return VXI2C_EARGUMENT;
             info.number = a->number();
-            std::snprintf(info.name, sizeof info.name, "%s", a->config().name.c_str());
-            std::snprintf(info.group, sizeof info.group, "%s", "i2c");
+            // Cut to the ABI's fields on purpose, as the kernel cuts its names.
+            (void)std::snprintf(info.name, sizeof info.name, "%s", a->config().name.c_str());
+            (void)std::snprintf(info.group, sizeof info.group, "%s", "i2c");
             info.access = a->config().accessDenied ? VXI2C_EACCES : VXI2C_OK;
             info.functionality = a->config().accessDenied ? 0 : a->functionality();
         }
