@@ -22,10 +22,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPalette>
 #include <QPointer>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -218,6 +220,119 @@ TEST(DarkPalette, CaptionColoursReadOnADarkGroundAndReadBackAsSet)
     shell::setTextColour(&label, shell::kGreen);
     EXPECT_EQ(shell::textColour(&label), shell::kGreen);
     EXPECT_GE(shell::contrastRatio(label.palette().color(QPalette::WindowText), darkGround), 4.5);
+}
+
+}  // namespace
+
+namespace {
+
+// A dark desktop palette as the common dark themes give it.
+QPalette darkDesktopPalette()
+{
+    QPalette dark;
+    const QColor window(0x35, 0x35, 0x35), base(0x2A, 0x2A, 0x2A), text(0xEE, 0xEE, 0xEE), muted(0x80, 0x80, 0x80);
+    dark.setColor(QPalette::Window, window);
+    dark.setColor(QPalette::WindowText, text);
+    dark.setColor(QPalette::Base, base);
+    dark.setColor(QPalette::AlternateBase, window.lighter(120));
+    dark.setColor(QPalette::Text, text);
+    dark.setColor(QPalette::Button, window);
+    dark.setColor(QPalette::ButtonText, text);
+    dark.setColor(QPalette::BrightText, Qt::white);
+    dark.setColor(QPalette::ToolTipBase, base);
+    dark.setColor(QPalette::ToolTipText, text);
+    dark.setColor(QPalette::PlaceholderText, muted);
+    dark.setColor(QPalette::Highlight, QColor(0x2A, 0x82, 0xDA));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::Light, window.lighter(150));
+    dark.setColor(QPalette::Midlight, window.lighter(125));
+    dark.setColor(QPalette::Mid, window.darker(120));
+    dark.setColor(QPalette::Dark, window.darker(150));
+    dark.setColor(QPalette::Shadow, Qt::black);
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, muted);
+    return dark;
+}
+
+// Coloured captions (those whose colour the windows set and read back) that
+// read at less than 4.5:1 on the ground they are drawn on; `checked` counts
+// the captions looked at.
+QStringList unreadableCaptions(QWidget* window, int* checked = nullptr)
+{
+    QStringList unreadable;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isVisible() || !w->property("fanscopeTextBgr").isValid())
+            continue;
+        if (checked)
+            ++*checked;
+        const QColor shown = w->palette().color(QPalette::WindowText);
+        const QColor ground = w->palette().color(w->backgroundRole());
+        if (const double ratio = shell::contrastRatio(shown, ground); ratio < 4.5)
+            unreadable << QStringLiteral("%1 %2 on %3 (%4:1)")
+                              .arg(w->objectName(), shown.name(), ground.name(), QString::number(ratio, 'f', 1));
+    }
+    return unreadable;
+}
+
+class DarkDesktop : public KeyboardAccess {
+protected:
+    void SetUp() override { QApplication::setPalette(darkDesktopPalette()); }
+    void shoot(QWidget* window, const QString& name)
+    {
+        if (!shots.isEmpty()) {
+            EXPECT_TRUE(window->grab().save(QStringLiteral("%1/%2.png").arg(shots, name)));
+        }
+    }
+    const QString shots = qEnvironmentVariable("FANSCOPE_SCREENSHOT_DIR");
+};
+
+// The wizard and every tab after a simulated minute of Easy Setup with the
+// heater on, under a dark palette: every coloured caption reads; with
+// FANSCOPE_SCREENSHOT_DIR set, pictures of each for the user guide.
+TEST_F(DarkDesktop, EveryColouredCaptionReadsOnTheWizardAndEveryTab)
+{
+    start();
+    ASSERT_TRUE(wizard);
+    for (int step = 0; step < 3 && wizard && wizard->isVisible(); ++step) {
+        SCOPED_TRACE(step);
+        EXPECT_TRUE(unreadableCaptions(wizard).isEmpty()) << unreadableCaptions(wizard).join(", ").toStdString();
+        shoot(wizard, QStringLiteral("dark-wizard-%1").arg(step + 1));
+        if (QPointer<MainForm> loaded = wizard->loadedMainForm())
+            main = loaded;
+        QTest::keyClick(wizard->focusWidget() ? wizard->focusWidget() : wizard.data(), Qt::Key_Return);
+        QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(main);
+    main->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(main));
+
+    main->heaterTimer()->stop();
+    main->selectTab(MainForm::TabVisual);
+    main->Command1_Click();
+    main->findChild<QTimer*>(QStringLiteral("visual_timer"))->stop();
+    main->cmdEnable_Click();
+    for (int tick = 0; tick < 2000; ++tick) {
+        sim::board().advanceMs(30);
+        main->visualTimerTick();
+        if (tick % 7 == 0)
+            main->heaterTick();
+    }
+    const std::pair<int, const char*> tabs[] = {{MainForm::TabMain, "dark-main-tab"},
+                                                {MainForm::TabReadWrite, "dark-readwrite-tab"},
+                                                {MainForm::TabVisual, "dark-visual-display"},
+                                                {MainForm::TabControl, "dark-control-tab"}};
+    for (const auto& [tab, name] : tabs) {
+        SCOPED_TRACE(name);
+        main->selectTab(tab);
+        main->findChild<QTimer*>(QStringLiteral("visual_timer"))->stop();
+        QCoreApplication::processEvents();
+        int checked = 0;
+        EXPECT_TRUE(unreadableCaptions(main, &checked).isEmpty()) << unreadableCaptions(main).join(", ").toStdString();
+        if (tab != MainForm::TabMain) {
+            EXPECT_GT(checked, 0) << "no coloured caption found";
+        }
+        shoot(main, QLatin1String(name));
+    }
 }
 
 }  // namespace
