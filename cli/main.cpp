@@ -20,7 +20,7 @@
 namespace {
 
 constexpr const char* Usage =
-    "usage: fanscope-cli [--medium printer|smbus|i2c] [--bus N|NAME] [-f] [--port N] [--address A] [--hardware] "
+    "usage: fanscope-cli [--medium printer|smbus|i2c] [--bus N|NAME] [-f] [-y] [--port N] [--address A] [--hardware] "
     "[--sim-config FILE] "
     "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, save, recall, diff, eeprom, transfer; --help "
     "for more)";

@@ -27,23 +27,34 @@ _fanscope_cli() {
         --medium)
             COMPREPLY=($(compgen -W "printer smbus i2c" -- "$cur"))
             return ;;
+        --offset|--length|--mask|-m|--address|--port|--bus|--interval|--count)
+            COMPREPLY=()
+            return ;;
     esac
 
-    local commands
-    commands="$(_fanscope_cli_words "$("$prog" --help 2>/dev/null)" | grep -v '^-')"
+    # Follow the commands on the line down their levels (trace dump,
+    # eeprom read, transfer read-word) and complete from the deepest help.
+    local path=() help commands
+    help="$("$prog" --help 2>/dev/null)"
     for ((i = 1; i < COMP_CWORD; i++)); do
+        commands="$(_fanscope_cli_words "$help" | grep -v '^-')"
         if grep -qx -- "${COMP_WORDS[i]}" <<<"$commands"; then
-            command="${COMP_WORDS[i]}"
-            break
+            path+=("${COMP_WORDS[i]}")
+            help="$("$prog" "${path[@]}" --help 2>/dev/null)"
         fi
     done
+    command="${path[*]}"
 
-    local help
-    if [ -n "$command" ]; then
-        help="$("$prog" "$command" --help 2>/dev/null)"
-    else
-        help="$("$prog" --help 2>/dev/null)"
-    fi
-    COMPREPLY=($(compgen -W "$(_fanscope_cli_words "$help")" -- "$cur"))
+    local words
+    words="$(_fanscope_cli_words "$help")"
+    case "$command" in
+        # These take a file where a word without a dash stands.
+        *"eeprom read"|*"eeprom write")
+            if [[ "$cur" != -* ]]; then
+                COMPREPLY=($(compgen -f -- "$cur"))
+                return
+            fi ;;
+    esac
+    COMPREPLY=($(compgen -W "$words" -- "$cur"))
 }
 complete -F _fanscope_cli fanscope-cli
