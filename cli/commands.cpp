@@ -971,6 +971,21 @@ void runTransfer(const TargetOptions& options, const TransferOptions& t)
         const std::uint8_t address = device::addressByte(chip.address);
         proto->setDeviceAddress(address);
         proto->setUsePEC(pec);
+        // The protocol reports a short block or a lost bus through its error
+        // event and returns as if it had succeeded: the event fails the command.
+        std::string busError;
+        struct HandlerReset {
+            vexlink06::SMBusProtocall& proto;
+            ~HandlerReset()
+            {
+                proto.setSMBusProtocallErrorHandler(nullptr);
+                proto.setUsePEC(vexlink06::False);
+            }
+        } reset{*proto};
+        proto->setSMBusProtocallErrorHandler([&busError](std::int16_t number, const std::string& description) {
+            if (busError.empty())
+                busError = "Error: " + std::to_string(number) + ", " + description;
+        });
         switch (t.kind) {
         case TransferKind::ReadWord: {
             // On the printer port the high byte comes first; shown as SMBus
@@ -987,6 +1002,8 @@ void runTransfer(const TargetOptions& options, const TransferOptions& t)
             const auto got = proto->GetBlockReadData();
             for (std::size_t i = 2; i < 2 + BlockMax && i < got.size(); ++i)
                 data.push_back(static_cast<std::uint8_t>(got[i]));
+            if (!busError.empty())
+                throw Failure(busError);
             if (t.pec && proto->PECOK() == vexlink06::False)
                 throw Failure("the block's PEC does not match: the data was damaged on the bus");
             break;
@@ -1001,7 +1018,8 @@ void runTransfer(const TargetOptions& options, const TransferOptions& t)
             break;
         }
         }
-        proto->setUsePEC(vexlink06::False);
+        if (!busError.empty())
+            throw Failure(busError);
     } else {
         auto adapter = device::required(device::ComPort()->KernelAdapter());
         adapter->setUsePEC(pec);

@@ -561,3 +561,30 @@ TEST_F(BusToolsTest, TransfersTheMediumCannotMakeAreRefused)
 }
 
 }  // namespace
+
+namespace {
+
+class TransferChipGoneTest : public BusToolsTest, public ::testing::WithParamInterface<std::vector<std::string>> { };
+
+// The search reads the Device ID twice; the transfer then meets a chip that
+// is gone. A short block or a missing answer fails, and no data is printed.
+TEST_P(TransferChipGoneTest, FailsWithoutPrintingData)
+{
+    const fs::path config =
+        file("gone.json", R"({"ports": [{"faults": [{"kind": "chipGone", "afterTransfers": 4}]}]})");
+    std::vector<std::string> args{"--sim-config", config.string(), "transfer"};
+    args.insert(args.end(), GetParam().begin(), GetParam().end());
+    const Result r = run(args);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfers, TransferChipGoneTest,
+                         ::testing::Values(std::vector<std::string>{"read-block", "0xa1"},
+                                           std::vector<std::string>{"read-block", "--pec", "0xa1"},
+                                           std::vector<std::string>{"read-word", "0x14"},
+                                           std::vector<std::string>{"write-word", "-y", "0x14", "1"},
+                                           std::vector<std::string>{"write-block", "-y", "--pec", "0xa0", "1"}));
+
+}  // namespace
