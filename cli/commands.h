@@ -12,6 +12,11 @@ namespace cli {
 
 void runDetect(const TargetOptions& options, bool portGiven);
 void runGet(const TargetOptions& options, const std::string& reg);
+// Asks on stderr; true only for an answer of y or yes.
+bool confirm(const std::string& question);
+// "TFM4411 at 0x2e on printer port 0 (0x378)"
+std::string chipLine(const FoundChip& chip);
+
 // A number argument up to max in any form parseNumber takes; UsageError
 // naming `what` ("value '0x1FF' is more than 0xff") otherwise.
 unsigned numberArgument(const std::string& what, const std::string& text, unsigned max);
