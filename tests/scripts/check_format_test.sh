@@ -84,6 +84,19 @@ grep -q '^status=0$' <<<"$out" || fail "--fix: $out"
 out="$(run "$check")"
 grep -q '^status=0$' <<<"$out" || fail "after --fix: $out"
 
+# An unpacked tree without git: every file outside build folders is checked.
+plain="$work/plain"
+mkdir -p "$plain/src" "$plain/build-x"
+cp -r "$repo/scripts" "$repo/.clang-format" "$plain/"
+printf '%s' "$good" >"$plain/src/good.cpp"
+printf '%s' "$bad" >"$plain/build-x/generated.cpp"
+out="$(run "$plain/scripts/check-format")"
+grep -q '^status=0$' <<<"$out" || fail "plain tree, formatted: $out"
+printf '%s' "$bad" >"$plain/src/bad.cpp"
+out="$(run "$plain/scripts/check-format")"
+grep -q '^status=1$' <<<"$out" && grep -qx '  src/bad.cpp' <<<"$out" || fail "plain tree, bad file: $out"
+grep -q 'generated.cpp' <<<"$out" && fail "plain tree: build folder checked: $out"
+
 # A broken .clang-format is a failure of the check, never a pass.
 printf 'IndentWidth: [\n' >"$repo/.clang-format"
 out="$(run "$check")"
