@@ -588,3 +588,41 @@ INSTANTIATE_TEST_SUITE_P(Transfers, TransferChipGoneTest,
                                            std::vector<std::string>{"write-block", "-y", "--pec", "0xa0", "1"}));
 
 }  // namespace
+
+namespace {
+
+struct ConfigWay {
+    bool byOption;
+    const char* file;  // "missing" stands for a file that does not exist
+};
+
+class ConfigStatusTest : public BusToolsTest, public ::testing::WithParamInterface<ConfigWay> { };
+
+// A configuration that cannot be used ends every command with status 2,
+// whether it came by option or by environment.
+TEST_P(ConfigStatusTest, BadConfigurationIsStatusTwoEitherWay)
+{
+    const std::string path = std::string(GetParam().file) == "missing" ? (m_dir / "missing.json").string()
+                                                                       : file("bad.json", GetParam().file).string();
+    support::RunOptions options;
+    options.dir = m_dir;
+    options.input = "";
+    options.env = {{"FANSCOPE_BOARD", std::nullopt}, {"FANSCOPE_SIM_CONFIG", std::nullopt}};
+    std::vector<std::string> args{"get", "0x3d"};
+    if (GetParam().byOption)
+        args.insert(args.begin(), {"--sim-config", path});
+    else
+        options.env[1].second = path;
+    const Result r = support::runProcess(FANSCOPE_CLI, args, options);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_TRUE(contains(r.err, "missing.json") || contains(r.err, "bad.json")) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, ConfigStatusTest,
+                         ::testing::Values(ConfigWay{true, "missing"}, ConfigWay{false, "missing"},
+                                           ConfigWay{true, R"({"ports": [{"chips": [{"address": "0x5e"}]}]})"},
+                                           ConfigWay{false, R"({"ports": [{"chips": [{"address": "0x5e"}]}]})"},
+                                           ConfigWay{true, "{"}, ConfigWay{false, "{"}));
+
+}  // namespace
