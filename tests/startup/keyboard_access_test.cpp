@@ -286,9 +286,10 @@ protected:
     const QString shots = qEnvironmentVariable("FANSCOPE_SCREENSHOT_DIR");
 };
 
-// The wizard and every tab after a simulated minute of Easy Setup with the
-// heater on, under a dark palette: every coloured caption reads; with
-// FANSCOPE_SCREENSHOT_DIR set, pictures of each for the user guide.
+// The wizard, every tab after a simulated minute of Easy Setup with the
+// heater on, and the four fan dialogs, under a dark palette: every coloured
+// caption reads; with FANSCOPE_SCREENSHOT_DIR set, pictures of each for the
+// user guide.
 TEST_F(DarkDesktop, EveryColouredCaptionReadsOnTheWizardAndEveryTab)
 {
     // Board time runs only when the test moves it, so a minute passes at once.
@@ -336,6 +337,27 @@ TEST_F(DarkDesktop, EveryColouredCaptionReadsOnTheWizardAndEveryTab)
             EXPECT_GT(checked, 0) << "no coloured caption found";
         }
         shoot(main, QLatin1String(name));
+    }
+
+    // The four fan dialogs, and the Control tab with the chosen mode in green.
+    const char* dialogs[] = {"frmSpinUp", "frmFiltered", "frmRPMFeedback", "frmPWMSelect"};
+    for (int mode = 0; mode < 4; ++mode) {
+        SCOPED_TRACE(dialogs[mode]);
+        auto* caption = main->findChild<QLabel*>(QStringLiteral("lblModes(%1)").arg(mode));
+        ASSERT_TRUE(caption && widgets::LabelButton::of(caption));
+        widgets::LabelButton::of(caption)->activate();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(shell::textColour(caption), shell::kGreen);
+        EXPECT_TRUE(unreadableCaptions(main).isEmpty()) << unreadableCaptions(main).join(", ").toStdString();
+        QWidget* dialog = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->objectName() == QLatin1String(dialogs[mode]) && top->isVisible())
+                dialog = top;
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_TRUE(unreadableCaptions(dialog).isEmpty()) << unreadableCaptions(dialog).join(", ").toStdString();
+        shoot(dialog, QStringLiteral("dark-%1").arg(QLatin1String(dialogs[mode])));
+        dialog->close();
+        QCoreApplication::processEvents();
     }
 }
 
