@@ -127,8 +127,9 @@ int Server::run(const volatile sig_atomic_t& stop)
         for (auto& [id, c] : m_clients) {
             if (!c.greeted)
                 wake = std::min(wake, c.since + m_options.helloTimeout);
+            // A waiter gets its turn once the holder has left the bus idle.
             if (c.waitingFor)
-                wake = std::min(wake, c.waitUntil);
+                wake = std::min({wake, c.waitUntil, now + m_options.lendAfter / 2});
             if (!c.waitingFor && !c.closing && boardwire::decode(c.in).status != boardwire::Decoded::Status::NeedMore)
                 moreInput = true;
             short events = 0;
@@ -169,8 +170,9 @@ int Server::run(const volatile sig_atomic_t& stop)
                 drop(c, "said nothing");
                 continue;
             }
-            if (c.waitingFor && later >= c.waitUntil) {
+            if (c.waitingFor && c.waitingToClaim && later >= c.waitUntil) {
                 // The other process kept the port: refused, as a busy port is.
+                releaseClaim(*c.waitingFor, c.id);
                 c.waitingFor.reset();
                 answer(c, 0);
             }
@@ -232,7 +234,10 @@ void Server::serve(Client& c)
             drop(c, decoded.error);
             return;
         }
+        if (c.greeted && mustWait(c, decoded.message))
+            break;
         offset += decoded.consumed;
+        ++c.requests;
         if (!handle(c, decoded.message))
             break;
     }
@@ -272,21 +277,23 @@ bool Server::handle(Client& c, const Message& m)
         answer(c, port ? static_cast<int32_t>(port->base()) : 0);
         return true;
     }
-    case Op::Claim:
+    case Op::Claim: {
         if (!portNumbered(m.a)) {
             answer(c, 0);
-        } else if (!tryClaim(c, m.a)) {
-            c.waitingFor = m.a;
-            c.waitUntil = Clock::now() + m_options.claimWait;
-            return false;
+            return true;
         }
-        return true;
-    case Op::Release: {
-        const auto it = m_claims.find(m.a);
-        if (it != m_claims.end() && it->second == c.id)
-            releaseClaim(m.a);
-        return true;
+        PortClaim& claim = m_claims[m.a];
+        const bool free = claim.owner == 0 && claim.waiters.empty();
+        if (free)
+            switchTo(m.a, c);
+        if (claim.owner == c.id || free) {
+            answer(c, claim.owner == c.id ? 1 : 0);  // free but refused: held by another process
+            return true;
+        }
+        wait(c, m.a, true);
+        return false;
     }
+    case Op::Release: releaseClaim(m.a, c.id); return true;
     case Op::PortOut: {
         const auto address = static_cast<uint32_t>(m.a);
         if (owns(c, address))
@@ -294,6 +301,7 @@ bool Server::handle(Client& c, const Message& m)
         return true;
     }
     case Op::PortIn: {
+        // Without the claim a port reads 0, as an unclaimed one does.
         const auto address = static_cast<uint32_t>(m.a);
         answer(c, owns(c, address) ? b.portAt(address)->read(address - b.portAt(address)->base()) : 0);
         return true;
@@ -400,51 +408,101 @@ bool Server::owns(const Client& c, uint32_t address)
 {
     const int32_t number = portNumberAt(address);
     const auto it = m_claims.find(number);
-    return number != 0 && it != m_claims.end() && it->second == c.id;
-}
-
-bool Server::tryClaim(Client& c, int32_t port)
-{
-    const auto it = m_claims.find(port);
-    if (it != m_claims.end() && it->second != c.id)
+    if (number == 0 || it == m_claims.end() || it->second.owner != c.id)
         return false;
-    // A port the configuration gives to another process refuses every claim.
-    const bool claimed = portNumbered(port)->claim();
-    if (claimed)
-        m_claims[port] = c.id;
-    answer(c, claimed ? 1 : 0);
+    it->second.lastAccess = Clock::now();
     return true;
 }
 
-void Server::releaseClaim(int32_t port)
+bool Server::mustWait(Client& c, const Message& m)
 {
-    m_claims.erase(port);
-    if (sim::Port* p = portNumbered(port))
-        p->release();
+    if (m.op != Op::PortOut && m.op != Op::PortIn)
+        return false;
+    const int32_t number = portNumberAt(static_cast<uint32_t>(m.a));
+    const auto it = m_claims.find(number);
+    if (number == 0 || it == m_claims.end() || !it->second.suspended.count(c.id))
+        return false;
+    wait(c, number, false);
+    return true;
+}
+
+void Server::wait(Client& c, int32_t port, bool claim)
+{
+    PortClaim& state = m_claims[port];
+    if (std::find(state.waiters.begin(), state.waiters.end(), c.id) == state.waiters.end())
+        state.waiters.push_back(c.id);
+    c.waitingFor = port;
+    c.waitingToClaim = claim;
+    c.waitUntil = Clock::now() + m_options.claimWait;
+}
+
+void Server::switchTo(int32_t port, Client& c)
+{
+    PortClaim& state = m_claims[port];
+    sim::Port* p = portNumbered(port);
+    // A port the configuration gives to another process refuses every claim.
+    if (!p->claim())
+        return;
+    state.owner = c.id;
+    state.lastAccess = Clock::now();
+    if (const auto saved = state.suspended.find(c.id); saved != state.suspended.end()) {
+        // Back to a holder: its data register as it left it.
+        p->write(0, saved->second);
+        state.suspended.erase(saved);
+    }
+}
+
+void Server::releaseClaim(int32_t port, int id)
+{
+    const auto it = m_claims.find(port);
+    if (it == m_claims.end())
+        return;
+    PortClaim& state = it->second;
+    state.suspended.erase(id);
+    std::erase(state.waiters, id);
+    if (state.owner == id) {
+        state.owner = 0;
+        if (sim::Port* p = portNumbered(port))
+            p->release();
+    }
 }
 
 void Server::grantWaiters()
 {
-    // First come, first served: the client waiting longest gets the port.
-    std::vector<Client*> waiting;
-    for (auto& [id, c] : m_clients)
-        if (c.fd >= 0 && c.waitingFor)
-            waiting.push_back(&c);
-    std::sort(waiting.begin(), waiting.end(),
-              [](const Client* x, const Client* y) { return x->waitUntil < y->waitUntil; });
-    for (Client* c : waiting) {
-        if (!m_claims.count(*c->waitingFor)) {
-            const int32_t port = *c->waitingFor;
-            c->waitingFor.reset();
-            tryClaim(*c, port);
-            serve(*c);
-            writeTo(*c);
+    const auto now = Clock::now();
+    for (auto& [port, state] : m_claims) {
+        std::erase_if(state.waiters, [this](int id) {
+            const auto it = m_clients.find(id);
+            return it == m_clients.end() || it->second.fd < 0 || !it->second.waitingFor;
+        });
+        if (state.waiters.empty())
+            continue;
+        sim::Port* p = portNumbered(port);
+        if (state.owner != 0) {
+            const sim::Bus& bus = p->bus();
+            const bool idle =
+                now - state.lastAccess >= m_options.lendAfter && !bus.inMessage() && bus.scl() && bus.sda();
+            if (!idle)
+                continue;
+            state.suspended[state.owner] = p->data();
+            state.owner = 0;
         }
+        Client& next = m_clients.at(state.waiters.front());
+        state.waiters.erase(state.waiters.begin());
+        const bool claim = next.waitingToClaim;
+        next.waitingFor.reset();
+        switchTo(port, next);
+        if (claim)
+            answer(next, state.owner == next.id ? 1 : 0);
+        serve(next);
+        if (next.fd >= 0)
+            writeTo(next);
     }
 }
 
 void Server::answer(Client& c, int32_t value, std::vector<uint8_t> data)
 {
+    ++c.answered;
     Message reply;
     reply.op = Op::Reply;
     reply.a = value;
@@ -481,20 +539,15 @@ void Server::drop(Client& c, const std::string& why)
     ::close(c.fd);
     c.fd = -1;
     // A process that ends or is dropped lets go of what it held.
-    for (auto it = m_claims.begin(); it != m_claims.end();) {
-        if (it->second == c.id) {
-            const int32_t port = it->first;
-            ++it;
-            releaseClaim(port);
-        } else {
-            ++it;
-        }
-    }
+    for (auto& [port, state] : m_claims)
+        if (state.owner == c.id || state.suspended.count(c.id) || !state.waiters.empty())
+            releaseClaim(port, c.id);
     for (int32_t handle : c.i2cHandles)
         VxI2cClose(handle);
     c.i2cHandles.clear();
     if (why.empty())
-        std::printf("fanscope-board: client %d disconnected\n", c.id);
+        std::printf("fanscope-board: client %d disconnected (%ld requests, %ld answered)\n", c.id, c.requests,
+                    c.answered);
     else
         std::printf("fanscope-board: client %d dropped: %s\n", c.id, why.c_str());
     std::fflush(stdout);

@@ -25,6 +25,9 @@ struct ServerOptions {
     std::chrono::milliseconds helloTimeout = std::chrono::seconds(5);
     // A claim held by another client is waited for this long, then refused.
     std::chrono::milliseconds claimWait = std::chrono::seconds(3);
+    // A holder that has not touched the port for this long, outside a
+    // message on the bus, lets a waiting client have its turn.
+    std::chrono::milliseconds lendAfter = std::chrono::milliseconds(10);
     // Answers a client leaves unread beyond this make it a flooder.
     size_t maxUnreadBytes = size_t{1} << 20;
 };
@@ -55,8 +58,21 @@ private:
         std::vector<uint8_t> in;
         std::vector<uint8_t> out;
         std::set<int32_t> i2cHandles;
-        std::optional<int32_t> waitingFor;  // a port whose claim it waits for
+        long requests = 0;                  // served, for the log
+        long answered = 0;                  // of them with an answer: the client's round trips
+        std::optional<int32_t> waitingFor;  // a port it waits for
+        bool waitingToClaim = false;        // a new claim (it times out), not a holder's turn
         Clock::time_point waitUntil;
+    };
+    // A port's claim. One client owns it; a holder that left the bus idle
+    // may be switched out for a waiting client and keeps its claim, so a
+    // program that keeps the port claimed for its whole life (as the window
+    // does) still lets other programs take their turns between transfers.
+    struct PortClaim {
+        int owner = 0;                     // client id, 0 = nobody
+        Clock::time_point lastAccess;      // the owner's
+        std::vector<int> waiters;          // first come, first served
+        std::map<int, uint8_t> suspended;  // holders switched out -> their data register
     };
 
     void accept();
@@ -66,9 +82,12 @@ private:
     void answer(Client& client, int32_t value, std::vector<uint8_t> data = {});
     void writeTo(Client& client);
     void drop(Client& client, const std::string& why);
-    bool tryClaim(Client& client, int32_t port);
-    void releaseClaim(int32_t port);
+    void wait(Client& client, int32_t port, bool claim);
+    void switchTo(int32_t port, Client& client);
+    void releaseClaim(int32_t port, int id);
     void grantWaiters();
+    // Whether a port request of `client` must wait for its turn.
+    bool mustWait(Client& client, const boardwire::Message& message);
     bool owns(const Client& client, uint32_t address);
     int32_t i2cCall(Client& client, const boardwire::Message& m, std::vector<uint8_t>& data);
 
@@ -76,8 +95,8 @@ private:
     int m_listen = -1;
     int m_lock = -1;
     int m_nextId = 1;
-    std::map<int, Client> m_clients;  // by id
-    std::map<int32_t, int> m_claims;  // port number -> owning client id
+    std::map<int, Client> m_clients;        // by id
+    std::map<int32_t, PortClaim> m_claims;  // by port number
     Clock::time_point m_lastClient;
     bool m_listening = false;
 };

@@ -50,9 +50,11 @@ int32_t GetParallelPortInfo(int32_t portNumber, PortInfoRecord* info)
 int32_t ClaimParallelPort(int32_t portNumber, int32_t /*timeout*/)
 {
     // The shared board waits a while for another process to release the
-    // port, so two programs take turns instead of one of them skipping.
+    // port, so two programs take turns instead of one of them skipping. A
+    // lost board claims as a port with nothing on it: its reads give all
+    // ones, which callers already take for a chip that stopped answering.
     if (sim::BoardLink* link = sim::BoardLink::get())
-        return ask(*link, Op::Claim, portNumber, 0, sim::BoardLink::kClaimReplyMs) != 0 ? 1 : 0;
+        return ask(*link, Op::Claim, portNumber, 1, sim::BoardLink::kClaimReplyMs) != 0 ? 1 : 0;
     sim::Port* port = portByNumber(portNumber);
     return port && port->claim() ? 1 : 0;
 }

@@ -31,6 +31,7 @@ void Bus::reset()
     m_sclPulls = 0;
     m_sdaPulls = 0;
     m_sclSeen = m_sdaSeen = true;
+    m_inMessage = false;
     m_inFrame = false;
     m_bit = 0;
     for (BusDevice* d : m_devices)
@@ -75,6 +76,9 @@ void Bus::settle()
         const bool sda = m_sdaPulls == 0;
         if (scl == m_sclSeen && sda == m_sdaSeen)
             break;
+        // SDA moving while SCL stays high: a start (falling) or a stop.
+        if (scl && m_sclSeen && sda != m_sdaSeen)
+            m_inMessage = !sda;
         if (m_tracing)
             decode(scl, sda);
         if (m_capture)

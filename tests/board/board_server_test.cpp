@@ -23,115 +23,13 @@
 
 #include <sim/board_wire.h>
 
-#include "support/run_process.h"
+#include "board_process.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
+using namespace boardtest;
 using boardwire::Message;
 using boardwire::Op;
-using Clock = std::chrono::steady_clock;
-
-std::string program(const char* name) { return std::string(std::getenv("FANSCOPE_BINARY_DIR")) + "/bin/" + name; }
-
-struct TempDir {
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "fanscope-board-test-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() { fs::remove_all(path); }
-    fs::path path;
-};
-
-int connectTo(const fs::path& socket)
-{
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// The board program, stopped (and waited for) at the end of the test.
-class BoardProcess {
-public:
-    BoardProcess(const fs::path& socket, const std::vector<std::string>& extra = {}) : m_log(socket.string() + ".out")
-    {
-        std::vector<std::string> args{program("fanscope-board"), "--socket", socket.string()};
-        args.insert(args.end(), extra.begin(), extra.end());
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            const int out = ::open(m_log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2(out, 1);
-            ::dup2(out, 2);
-            std::vector<char*> argv;
-            for (auto& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        const auto deadline = Clock::now() + 5s;
-        while (Clock::now() < deadline) {
-            if (const int fd = connectTo(socket); fd >= 0) {
-                ::close(fd);
-                return;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-    }
-    ~BoardProcess() { stop(SIGKILL); }
-    BoardProcess(const BoardProcess&) = delete;
-    BoardProcess& operator=(const BoardProcess&) = delete;
-
-    // The exit status (128 + signal when killed), or -1 when it was gone.
-    int stop(int signal = SIGTERM)
-    {
-        if (m_pid <= 0)
-            return -1;
-        ::kill(m_pid, signal);
-        int status = 0;
-        ::waitpid(m_pid, &status, 0);
-        m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    // Waits for an exit of its own accord; nothing when it keeps running.
-    std::optional<int> waitExit(std::chrono::milliseconds limit)
-    {
-        const auto deadline = Clock::now() + limit;
-        while (Clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return std::nullopt;
-    }
-    std::string log() const { return support::slurp(m_log); }
-    // Whether the log says `text` within `limit` (it writes after acting).
-    bool logs(const std::string& text, std::chrono::milliseconds limit = 1000ms) const
-    {
-        const auto deadline = Clock::now() + limit;
-        while (log().find(text) == std::string::npos) {
-            if (Clock::now() >= deadline)
-                return false;
-            std::this_thread::sleep_for(5ms);
-        }
-        return true;
-    }
-
-private:
-    pid_t m_pid = -1;
-    std::string m_log;
-};
 
 // A client speaking the wire protocol by hand, well or badly.
 class RawClient {
@@ -275,9 +173,11 @@ TEST_F(BoardServerTest, ManyClientsEachReadBackTheirOwnWrites)
             ::setenv("FANSCOPE_BOARD", socket().c_str(), 1);
             const int null = ::open("/dev/null", O_WRONLY);
             ::dup2(null, 1);
+            // The limit registers, one for each worker.
+            constexpr const char* kLimits[] = {"0x14", "0x15", "0x16", "0x18", "0x19", "0x1A", "0x1C", "0x1D"};
             const std::string seed = std::to_string(1000 + i);
             const std::string path = program("board_worker");
-            ::execl(path.c_str(), path.c_str(), "60", seed.c_str(), static_cast<char*>(nullptr));
+            ::execl(path.c_str(), path.c_str(), "60", seed.c_str(), kLimits[i], static_cast<char*>(nullptr));
             ::_exit(127);
         }
         workers.push_back(pid);
@@ -304,7 +204,7 @@ TEST_F(BoardServerTest, AKilledBoardFailsEveryClientWithinASecond)
             const int null = ::open("/dev/null", O_WRONLY);
             ::dup2(null, 2);
             const std::string path = program("board_worker");
-            ::execl(path.c_str(), path.c_str(), "0", "7", static_cast<char*>(nullptr));
+            ::execl(path.c_str(), path.c_str(), "0", "7", "0x18", static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::close(pipeFds[1]);
@@ -449,31 +349,52 @@ TEST_F(BoardServerTest, AFloodingClientIsDroppedAndOthersServed)
     EXPECT_EQ(good.call(boardwire::request(Op::Claim, 1)), 1);
 }
 
-TEST_F(BoardServerTest, AClaimWaitsForTheHoldersReleaseOrDeath)
+// A holder in the middle of its use of the bus (here: SCL held low) keeps
+// the port until it releases it or dies.
+TEST_F(BoardServerTest, AClaimWaitsForABusyHoldersReleaseOrDeath)
 {
     BoardProcess board(socket());
-    RawClient first(socket()), second(socket());
+    RawClient first(socket()), second(socket()), third(socket());
     ASSERT_TRUE(first.hello());
     ASSERT_TRUE(second.hello());
+    ASSERT_TRUE(third.hello());
     ASSERT_EQ(first.call(boardwire::request(Op::Claim, 1)), 1);
-    // The holder's writes move the lines; the waiter's do nothing.
+    first.send(boardwire::request(Op::PortOut, 0x378, 0x01));  // inverting adapter: SCL low
     second.send(boardwire::request(Op::Claim, 1));
     EXPECT_FALSE(second.receive(200ms)) << "a held port was claimed twice";
+    // Without the claim, port accesses do nothing and read 0.
+    EXPECT_EQ(third.call(boardwire::request(Op::PortIn, 0x378)), 0);
     first.send(boardwire::request(Op::Release, 1));
     const auto granted = second.receive(500ms);
     ASSERT_TRUE(granted);
     EXPECT_EQ(granted->a, 1);
 
-    RawClient third(socket());
-    ASSERT_TRUE(third.hello());
     third.send(boardwire::request(Op::Claim, 1));
     EXPECT_FALSE(third.receive(100ms));
     ::shutdown(second.fd(), SHUT_RDWR);  // the holder dies without releasing
     const auto taken = third.receive(500ms);
     ASSERT_TRUE(taken);
     EXPECT_EQ(taken->a, 1);
-    // Without the claim, port accesses do nothing and read 0.
-    EXPECT_EQ(first.call(boardwire::request(Op::PortIn, 0x379)), 0);
+}
+
+// A holder that keeps the port claimed but leaves the bus idle (the window
+// does so for its whole life) lets others take turns, and each holder finds
+// its own data register when its turn comes back.
+TEST_F(BoardServerTest, AnIdleHolderLetsOthersTakeTurns)
+{
+    BoardProcess board(socket());
+    RawClient window(socket()), command(socket());
+    ASSERT_TRUE(window.hello());
+    ASSERT_TRUE(command.hello());
+    ASSERT_EQ(window.call(boardwire::request(Op::Claim, 1)), 1);
+    window.send(boardwire::request(Op::PortOut, 0x378, 0x30));  // both heaters on, lines released
+    const auto asked = Clock::now();
+    ASSERT_EQ(command.call(boardwire::request(Op::Claim, 1)), 1);
+    EXPECT_LT(Clock::now() - asked, 500ms);
+    command.send(boardwire::request(Op::PortOut, 0x378, 0xC0));
+    EXPECT_EQ(command.call(boardwire::request(Op::PortIn, 0x378)), 0xC0);
+    EXPECT_EQ(window.call(boardwire::request(Op::PortIn, 0x378)), 0x30);
+    EXPECT_EQ(command.call(boardwire::request(Op::PortIn, 0x378)), 0xC0);
 }
 
 TEST_F(BoardServerTest, StopsAfterTheIdleTime)
@@ -492,10 +413,34 @@ TEST_F(BoardServerTest, StopsAfterTheIdleTime)
 // The default place, a private folder the board makes, and the board
 // started by its first client: run as a subreaper so the detached board
 // comes back to this test to be stopped.
+// The pid of the board listening at `socket`, as the socket's peer; -1 if none.
+pid_t boardAt(const fs::path& socket)
+{
+    RawClient client(socket);
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (!client.connected() || ::getsockopt(client.fd(), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0)
+        return -1;
+    return peer.pid;
+}
+
 TEST_F(BoardServerTest, TheFirstClientStartsTheBoardInAPrivateFolder)
 {
     ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
     const fs::path runtime = m_dir.path / "runtime";
+    const fs::path sock = runtime / "fanscope/board.sock";
+    // Whatever fails below, no board outlives the test.
+    struct Reaper {
+        fs::path sock;
+        ~Reaper()
+        {
+            if (const pid_t pid = boardAt(sock); pid > 0) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
+            ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+        }
+    } reaper{sock};
     fs::create_directory(runtime);
     fs::permissions(runtime, fs::perms::owner_all);
     support::RunOptions options;
@@ -507,23 +452,20 @@ TEST_F(BoardServerTest, TheFirstClientStartsTheBoardInAPrivateFolder)
     r = support::runProcess(program("fanscope-cli"), {"get", "0x14"}, options);
     EXPECT_EQ(r.out, "0x45\n") << r.err;
 
-    const fs::path sock = runtime / "fanscope/board.sock";
     struct stat st { };
     ASSERT_EQ(::lstat(sock.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     ASSERT_EQ(::stat(sock.parent_path().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_NE(support::slurp(sock.string() + ".log").find("listening on " + sock.string()), std::string::npos);
 
-    RawClient client(sock);
-    ucred peer{};
-    socklen_t length = sizeof peer;
-    ASSERT_EQ(::getsockopt(client.fd(), SOL_SOCKET, SO_PEERCRED, &peer, &length), 0);
-    ASSERT_GT(peer.pid, 0);
-    ::kill(peer.pid, SIGTERM);
+    const pid_t pid = boardAt(sock);
+    ASSERT_GT(pid, 0);
+    ::kill(pid, SIGTERM);
     int status = 0;
-    ASSERT_EQ(::waitpid(peer.pid, &status, 0), peer.pid);
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+    EXPECT_FALSE(fs::exists(sock));
 }
 
 TEST_F(BoardServerTest, RefusesADefaultFolderOthersMayEnter)

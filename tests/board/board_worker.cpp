@@ -1,7 +1,9 @@
-// A client process of the shared board for the board tests: random limit
-// writes through the real library, each read back under the process's own
-// claim of the port.
-//   board_worker COUNT SEED   COUNT round trips (0: until the board is lost)
+// A client process of the shared board for the board tests: random writes
+// of one limit register through the real library, each read back under the
+// process's own claim of the port. Each worker has a register of its own:
+// the board may give other processes turns between two transfers of a
+// holder, never inside one.
+//   board_worker COUNT SEED REG   COUNT round trips (0: until the board is lost)
 // Exit 0 when every value read back, 1 on a mismatch, 3 when the board was
 // lost (its sentence on stderr).
 #include <cstdio>
@@ -15,12 +17,12 @@
 
 int main(int argc, char** argv)
 {
-    if (argc != 3)
+    if (argc != 4)
         return 2;
     const long count = std::strtol(argv[1], nullptr, 10);
     std::mt19937 random(static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)));
-    // The limits: read-write bytes whose every value reads back as written.
-    constexpr std::uint8_t kLimits[] = {0x14, 0x15, 0x16, 0x18, 0x19, 0x1A, 0x1C, 0x1D, 0x1E};
+    // A limit: a read-write byte whose every value reads back as written.
+    const auto reg = static_cast<std::uint8_t>(std::strtoul(argv[3], nullptr, 0));
     auto port = device::ComPort()->PrinterPort();
     port->SMBusProtocall()->setBitsToStayHigh(0xC0);
     device::RegisterLink.Medium = device::MediumPrinterPort;
@@ -28,7 +30,6 @@ int main(int argc, char** argv)
     std::printf("ready\n");
     std::fflush(stdout);
     for (long i = 0; count == 0 || i < count; ++i) {
-        const std::uint8_t reg = kLimits[random() % std::size(kLimits)];
         const auto value = static_cast<std::uint8_t>(random());
         port->setLockPortOpen(vexlink06::True);
         device::writeRegister(reg, value);

@@ -27,10 +27,11 @@ BoardChoice boardChoice();
 
 class BoardLink {
 public:
-    // How long a request may wait for its answer. A claim waits on the board
-    // for another process's release, so it gets longer.
-    static constexpr int kReplyMs = 2000;
-    static constexpr int kClaimReplyMs = 5000;
+    // How long a request may wait for its answer before the board counts as
+    // hung. A port access may wait for another process's transfer to end,
+    // and a new claim up to 3 s on the board, so both get some margin.
+    static constexpr int kReplyMs = 5000;
+    static constexpr int kClaimReplyMs = 8000;
 
     // The process's link, nullptr while the private board serves it. The
     // first call connects (and starts the board when that is allowed).

@@ -77,6 +77,9 @@ public:
     bool sda() const { return m_sdaPulls == 0; }
     bool pullsScl(DriverId id) const { return (m_sclPulls >> id) & 1u; }
     bool pullsSda(DriverId id) const { return (m_sdaPulls >> id) & 1u; }
+    // Between a start and its stop, as every device saw them (kept whether
+    // or not the bus is traced).
+    bool inMessage() const { return m_inMessage; }
 
     // Decoded trace, off by default; costs one branch per change when off.
     void setTracing(bool on);
@@ -105,6 +108,7 @@ private:
     bool m_sclSeen = true;  // levels devices last saw
     bool m_sdaSeen = true;
     bool m_settling = false;
+    bool m_inMessage = false;
 
     bool m_tracing = false;
     std::vector<TraceEvent> m_trace;

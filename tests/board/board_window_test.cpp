@@ -1,0 +1,94 @@
+// The window on the shared board: it names the board, shows a write another
+// program makes within one display cycle, and keeps running when the board
+// goes away, marking what it could not read with the board's sentence.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QLabel>
+
+#include <vexlink06/vexlink06.h>
+
+#include "board_process.h"
+#include "device/register_link.h"
+#include "main_window/main_form.h"
+#include "shell/options.h"
+#include "shell/ui_services.h"
+#include "widgets/indicators.h"
+#include "widgets/limits_gauge.h"
+
+namespace {
+
+using namespace boardtest;
+using mainwindow::MainForm;
+
+// The board is up and named before anything touches the library.
+class SharedBoard : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        board = std::make_unique<BoardProcess>(dir.path / "board.sock");
+        ::setenv("FANSCOPE_BOARD", (dir.path / "board.sock").c_str(), 1);
+    }
+    void TearDown() override { board.reset(); }
+
+    TempDir dir;
+    std::unique_ptr<BoardProcess> board;
+};
+auto* const g_board = static_cast<SharedBoard*>(::testing::AddGlobalTestEnvironment(new SharedBoard));
+
+void runCycle(MainForm& form)
+{
+    for (int i = 0; i < 7; ++i)
+        form.visualTimerTick();
+}
+
+TEST(BoardWindow, ShowsAnotherProgramsWriteAndSurvivesTheLostBoard)
+{
+    const fs::path socket = g_board->dir.path / "board.sock";
+    EXPECT_EQ(shell::simulatedBoardText(), "Simulated board (shared, " + socket.string() + ")");
+
+    shell::ScopedScriptedUi ui;
+    device::ComPort()->PrinterPort()->SMBusProtocall()->setBitsToStayHigh(0xC0);
+    device::RegisterLink.Medium = device::MediumPrinterPort;
+    device::RegisterLink.PrinterMedium = 1;
+    device::RegisterLink.DeviceAddress = 0x5C;
+    device::RegisterLink.DeviceId = 0;
+    auto form = std::make_unique<MainForm>();  // keeps the port claimed from here on
+    form->Setup_Device_Display();
+    form->selectTab(MainForm::TabVisual);
+    form->resize(980, 720);
+    runCycle(*form);
+    const auto high = [&] { return form->limitsGauge()->pointerValue(widgets::LimitsGauge::kHighPointer); };
+    EXPECT_EQ(high(), 70.0);  // the local high limit's power-on value
+
+    // The CLI gets its turn although the window holds the port.
+    support::RunOptions options;
+    options.dir = g_board->dir.path;
+    options.timeout = 20s;
+    const auto r = support::runProcess(program("fanscope-cli"), {"set", "-y", "0x14", "0x1e"}, options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    runCycle(*form);
+    EXPECT_EQ(high(), 30.0) << "the window did not show the CLI's write within one display cycle";
+    if (const char* shots = std::getenv("FANSCOPE_SCREENSHOT_DIR"))
+        form->grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/shared-board-window.png"));
+
+    g_board->board->stop(SIGKILL);
+    const auto lost = Clock::now();
+    runCycle(*form);
+    runCycle(*form);
+    EXPECT_LT(Clock::now() - lost, 1s) << "the window hung on the lost board";
+    auto* reading = form->findChild<QLabel*>(QStringLiteral("lblGaugeReading"));
+    ASSERT_NE(reading, nullptr);
+    const std::string sentence = "the shared simulated board at " + socket.string() + " went away";
+    EXPECT_EQ(reading->toolTip().toStdString(), sentence);
+    EXPECT_TRUE(reading->text().endsWith(QStringLiteral(" (no answer)"))) << reading->text().toStdString();
+    auto* lamp = form->findChild<widgets::ToggleIndicator*>(QStringLiteral("SSPanel11(0)"));
+    ASSERT_NE(lamp, nullptr);
+    EXPECT_TRUE(lamp->toolTip().toStdString().find(sentence) != std::string::npos) << lamp->toolTip().toStdString();
+    EXPECT_TRUE(ui->messages.empty()) << "a box on the lost board: " << ui->messages.front().text.toStdString();
+    if (const char* shots = std::getenv("FANSCOPE_SCREENSHOT_DIR"))
+        form->grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/shared-board-lost.png"));
+    form.reset();
+}
+
+}  // namespace
