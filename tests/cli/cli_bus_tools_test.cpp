@@ -16,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "board/board_process.h"
 #include "support/run_process.h"
 
 namespace {
@@ -624,5 +625,62 @@ INSTANTIATE_TEST_SUITE_P(Ways, ConfigStatusTest,
                                            ConfigWay{true, R"({"ports": [{"chips": [{"address": "0x5e"}]}]})"},
                                            ConfigWay{false, R"({"ports": [{"chips": [{"address": "0x5e"}]}]})"},
                                            ConfigWay{true, "{"}, ConfigWay{false, "{"}));
+
+}  // namespace
+
+// ---- round trips on a board that outlives each command ---------------------------
+
+namespace {
+
+class SharedBoardTest : public BusToolsTest {
+protected:
+    Result shared(const std::vector<std::string>& args)
+    {
+        support::RunOptions options;
+        options.dir = m_dir;
+        options.input = "";
+        options.env = {{"FANSCOPE_BOARD", socket().string()}, {"FANSCOPE_SIM_CONFIG", std::nullopt}};
+        options.timeout = std::chrono::seconds(30);
+        return support::runProcess(FANSCOPE_CLI, args, options);
+    }
+    fs::path socket() const { return m_dir / "board.sock"; }
+};
+
+TEST_F(SharedBoardTest, EepromWriteThenReadGivesTheFileBack)
+{
+    boardtest::BoardProcess board(socket());
+    std::string bytes;
+    for (int i = 0; i < 200; ++i)
+        bytes += static_cast<char>(255 - i);
+    const fs::path data = file("data.bin", bytes);
+    Result r = shared({"eeprom", "write", "-y", "--offset", "0x7f80", data.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const fs::path back = m_dir / "back.bin";
+    r = shared({"eeprom", "read", "--offset", "7F80h", "--length", "200", back.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(back), bytes);
+    // Just before and after the written range the memory is still erased.
+    r = shared({"eeprom", "read", "--offset", "0x7f7f", "--length", "1", "-"});
+    EXPECT_EQ(r.out, "\xff");
+    r = shared({"eeprom", "read", "--offset", "0x8048", "--length", "1", "-"});
+    EXPECT_EQ(r.out, "\xff");
+}
+
+TEST_F(SharedBoardTest, WritesReadBackInLaterCommands)
+{
+    boardtest::BoardProcess board(socket());
+    ASSERT_EQ(shared({"transfer", "write-block", "-y", "--pec", "0xa0", "0x41", "0x42", "0x43"}).status, 0);
+    Result r = shared({"transfer", "read-block", "--pec", "0xa1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("0x41 0x42 0x43 0x03 ", 0), 0u) << r.out;
+
+    ASSERT_EQ(shared({"transfer", "write-word", "-y", "0x14", "0x2d3c"}).status, 0);
+    EXPECT_EQ(shared({"get", "0x14"}).out, "0x3c\n");
+    EXPECT_EQ(shared({"get", "0x15"}).out, "0x2d\n");
+    EXPECT_EQ(shared({"transfer", "read-word", "0x14"}).out, "0x2d3c\n");
+
+    ASSERT_EQ(shared({"set", "-y", "-m", "0xf0", "0x14", "0x50"}).out, "0x3c -> 0x5c\n");
+    EXPECT_EQ(shared({"get", "0x14"}).out, "0x5c\n");
+}
 
 }  // namespace
