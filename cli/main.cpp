@@ -88,9 +88,9 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
     if (!underTrace) {  // an endless trace helps nobody
         auto* monitor =
             parent.add_subcommand("monitor", "Print temperatures, fan speeds, duties and alarms periodically");
-        monitor->add_option("--interval", a.monitor.interval, "Seconds between lines (default 1)")
+        monitor->add_option("--interval", a.monitor.interval, "Seconds between samples (default 1)")
             ->check(CLI::NonNegativeNumber);
-        monitor->add_option("--count", a.monitor.count, "Number of lines (default: until Ctrl-C)")
+        monitor->add_option("--count", a.monitor.count, "Number of samples (default: until Ctrl-C)")
             ->check(CLI::NonNegativeNumber);
         monitor->add_flag("--csv", a.monitor.csv, "CSV (RFC 4180) with a header row");
         monitor->add_flag("--json", a.monitor.json,
