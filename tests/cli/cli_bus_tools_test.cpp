@@ -333,6 +333,16 @@ TEST_F(BusToolsTest, MonitorJsonIsOneObjectPerSampleWithStableKeys)
     }
 }
 
+// The board's name comes from a file name, which may hold anything JSON must escape.
+TEST_F(BusToolsTest, MonitorJsonEscapesTheBoardName)
+{
+    const fs::path config = file("odd \"name\"\\\t.json", StillBoard);
+    const Result r = run({"--sim-config", config.string(), "monitor", "--json", "--count", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["board"], "simulated board (" + config.string() + ")");
+}
+
 TEST_F(BusToolsTest, MonitorAlarmFlagsTheChannelsOverTheirLimits)
 {
     // 80 °C everywhere: over every high limit, under the local therm limit.
