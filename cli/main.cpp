@@ -213,7 +213,8 @@ int main(int argc, char** argv)
                                "shows it (default: every adapter)");
     app.add_flag("-f,--force", a.target.force,
                  "With --medium i2c, use an address that a kernel driver owns (asks first unless -y)");
-    app.add_flag("-y,--yes", a.target.assumeYes, "Do not ask before forcing");
+    app.add_flag("-y,--yes", a.target.assumeYes,
+                 "Do not ask before a write or before forcing, wherever it stands on the line");
     auto* port = app.add_option("--port", a.target.port, "Printer port index, as detect shows it (default 0)")
                      ->check(CLI::Range(0, 255));
     app.add_option("--address", address, "7-bit chip address such as 0x2e (default: the first chip found)");
