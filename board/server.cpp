@@ -29,7 +29,7 @@ using boardwire::Op;
 constexpr int kTurn = 256;
 // Unprocessed input a client may have queued before the board stops reading
 // from it (the socket then pushes back on the sender).
-constexpr size_t kMaxPendingInput = 256 * 1024;
+constexpr size_t kMaxPendingInput = size_t{256} * 1024;
 
 sim::Port* portNumbered(int32_t number) { return sim::board().port(number - 1); }
 
