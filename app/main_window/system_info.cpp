@@ -1,5 +1,6 @@
 #include "main_window/system_info.h"
 
+#include "device/back_end.h"
 #include "device/register_link.h"
 #include "shell/application.h"
 
@@ -65,8 +66,16 @@ QString busBackEnd()
 {
     const char* env = std::getenv("VEXLINK06_PLATFORM");
     const QString name = env && *env ? QString::fromLocal8Bit(env) : QStringLiteral("sim");
-    if (name == QLatin1String("sim"))
-        return QStringLiteral("simulated evaluation board (sim)");
+    if (name == QLatin1String("sim")) {
+        // Which board: the one every program shares, or this program's own.
+        const QString board = QString::fromStdString(device::simulatedBoardConfiguration().value_or(std::string{}));
+        QString which = board.startsWith(QLatin1String("shared, "))
+                            ? QStringLiteral("the shared board at ") + board.mid(8)
+                            : QStringLiteral("a board of this program's own, ") + board;
+        if (const std::string lost = device::sharedBoardProblem(); !lost.empty())
+            which += QStringLiteral("; ") + QString::fromStdString(lost);
+        return QStringLiteral("simulated evaluation board (sim): ") + which;
+    }
     if (name == QLatin1String("linux"))
         return QStringLiteral("real hardware (linux)");
     return name;

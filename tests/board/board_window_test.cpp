@@ -6,11 +6,14 @@
 #include <QCoreApplication>
 #include <QLabel>
 
+#include <algorithm>
+
 #include <vexlink06/vexlink06.h>
 
 #include "board_process.h"
 #include "device/register_link.h"
 #include "main_window/main_form.h"
+#include "main_window/system_info.h"
 #include "shell/options.h"
 #include "shell/ui_services.h"
 #include "widgets/indicators.h"
@@ -71,6 +74,12 @@ TEST(BoardWindow, ShowsAnotherProgramsWriteAndSurvivesTheLostBoard)
     EXPECT_EQ(high(), 30.0) << "the window did not show the CLI's write within one display cycle";
     if (const char* shots = std::getenv("FANSCOPE_SCREENSHOT_DIR"))
         form->grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/shared-board-window.png"));
+
+    const auto facts = mainwindow::gatherSystemFacts();
+    const auto backEnd =
+        std::find_if(facts.begin(), facts.end(), [](const auto& f) { return f.name == "Bus back-end"; });
+    ASSERT_NE(backEnd, facts.end());
+    EXPECT_EQ(backEnd->value.toStdString(), "simulated evaluation board (sim): the shared board at " + socket.string());
 
     g_board->board->stop(SIGKILL);
     const auto lost = Clock::now();
