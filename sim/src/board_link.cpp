@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -60,8 +61,10 @@ std::string boardProgram()
         folders.push_back(directoryOf(std::string(exe, static_cast<size_t>(n))));
     for (const std::string& folder : folders) {
         const std::string candidate = folder + "/fanscope-board";
-        if (executable(candidate))
-            return candidate;
+        if (executable(candidate)) {
+            char real[PATH_MAX];
+            return ::realpath(candidate.c_str(), real) ? std::string(real) : candidate;
+        }
     }
     return {};
 }

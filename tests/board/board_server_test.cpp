@@ -227,6 +227,11 @@ TEST_F(BoardServerTest, AKilledBoardFailsEveryClientWithinASecond)
         ::kill(pid, SIGKILL);
         ::waitpid(pid, &status, 0);
     }
+    // A board started again takes over the socket the killed one left, and
+    // the next client finds it, with power-on registers.
+    BoardProcess again(socket());
+    const auto r = cli({"get", "0x18"}, socket());
+    EXPECT_EQ(r.out, "0x3c\n") << r.err;
 }
 
 struct Offence {
