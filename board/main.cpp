@@ -19,11 +19,13 @@ volatile sig_atomic_t g_stop = 0;
 
 void onSignal(int) { g_stop = 1; }
 
-constexpr const char* kUsage = "usage: fanscope-board [--socket PATH] [--config FILE] [--idle-exit SECONDS]\n"
-                               "  --socket PATH       listen here (default $XDG_RUNTIME_DIR/fanscope/board.sock)\n"
-                               "  --config FILE       the board's JSON configuration, as --sim-config takes it\n"
-                               "  --idle-exit SECONDS stop after this long without clients (default 600)\n"
-                               "  --hello-timeout SECONDS  drop a client that says nothing for this long (default 5)\n";
+constexpr const char* kUsage =
+    "usage: fanscope-board [--socket PATH] [--config FILE] [--idle-exit SECONDS] [--hello-timeout SECONDS]\n\n"
+    "The simulated evaluation board that every program on this PC shares.\n"
+    "  --socket PATH              listen here (default $XDG_RUNTIME_DIR/fanscope/board.sock)\n"
+    "  --config FILE              the board's JSON configuration, as --sim-config takes it\n"
+    "  --idle-exit SECONDS        stop after this long without clients (default 600)\n"
+    "  --hello-timeout SECONDS    drop a client that says nothing for this long (default 5)\n";
 
 bool seconds(const char* text, std::chrono::milliseconds& out)
 {
