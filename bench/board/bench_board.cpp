@@ -24,61 +24,14 @@
 #include <sim/board_wire.h>
 #include <vexlink06/vexlink06.h>
 
+#include "board_process.h"
+
 #include "device/register_link.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace benchboard;
 using Clock = std::chrono::steady_clock;
-
-fs::path g_dir;
-fs::path g_socket;
-pid_t g_board = -1;
-
-int connectTo(const fs::path& socket)
-{
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool startBoard()
-{
-    std::string pattern = (fs::temp_directory_path() / "fanscope-bench-XXXXXX").string();
-    g_dir = ::mkdtemp(pattern.data());
-    g_socket = g_dir / "board.sock";
-    const std::string program = fs::read_symlink("/proc/self/exe").parent_path() / "fanscope-board";
-    const std::string log = (g_dir / "board.log").string();
-    g_board = ::fork();
-    if (g_board == 0) {
-        std::freopen(log.c_str(), "w", stdout);
-        ::execl(program.c_str(), program.c_str(), "--socket", g_socket.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    for (int i = 0; i < 500; ++i) {
-        if (const int fd = connectTo(g_socket); fd >= 0) {
-            ::close(fd);
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-}
-
-void stopBoard()
-{
-    if (g_board > 0) {
-        ::kill(g_board, SIGTERM);
-        ::waitpid(g_board, nullptr, 0);
-    }
-    fs::remove_all(g_dir);
-}
 
 void useChip()
 {
@@ -126,19 +79,6 @@ double roundTripsPerRead(int reads)
     if (std::sscanf(last.c_str() + last.find('(') + 1, "%ld requests, %ld answered", &requests, &answered) != 2)
         return -1;
     return static_cast<double>(answered) / reads;
-}
-
-double cpuSeconds(pid_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), {});
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string skip;
-    for (int i = 0; i < 11; ++i)
-        fields >> skip;
-    long utime = 0, stime = 0;
-    fields >> utime >> stime;
-    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 // Two clients connected and greeted, then quiet for `seconds`.

@@ -1,0 +1,85 @@
+#pragma once
+// The board program for the benchmarks: fanscope-board beside the running
+// benchmark, on a socket in a folder of its own, and its CPU time.
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace benchboard {
+
+namespace fs = std::filesystem;
+
+inline fs::path g_dir;
+inline fs::path g_socket;
+inline pid_t g_board = -1;
+
+inline int connectTo(const fs::path& socket)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+inline bool startBoard()
+{
+    std::string pattern = (fs::temp_directory_path() / "fanscope-bench-XXXXXX").string();
+    g_dir = ::mkdtemp(pattern.data());
+    g_socket = g_dir / "board.sock";
+    const std::string program = fs::read_symlink("/proc/self/exe").parent_path() / "fanscope-board";
+    const std::string log = (g_dir / "board.log").string();
+    g_board = ::fork();
+    if (g_board == 0) {
+        std::freopen(log.c_str(), "w", stdout);
+        ::execl(program.c_str(), program.c_str(), "--socket", g_socket.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    for (int i = 0; i < 500; ++i) {
+        if (const int fd = connectTo(g_socket); fd >= 0) {
+            ::close(fd);
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+inline void stopBoard()
+{
+    if (g_board > 0) {
+        ::kill(g_board, SIGTERM);
+        ::waitpid(g_board, nullptr, 0);
+    }
+    fs::remove_all(g_dir);
+}
+
+inline double cpuSeconds(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string skip;
+    for (int i = 0; i < 11; ++i)
+        fields >> skip;
+    long utime = 0, stime = 0;
+    fields >> utime >> stime;
+    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+}  // namespace benchboard
