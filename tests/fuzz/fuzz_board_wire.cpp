@@ -2,10 +2,12 @@
 // decodes to whole frames, then stops at a malformed one (with a reason) or
 // at an unfinished one. A frame that does not encode back to its own bytes,
 // a consumed count beyond the input, or a crash is a finding.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
+#include <vector>
 
 #include <sim/board_wire.h>
 
