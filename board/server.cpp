@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include <sim/board.h>
 #include <sim/motherboard.h>
@@ -133,7 +134,7 @@ int Server::run(const volatile sig_atomic_t& stop)
             if (!c.waitingFor && !c.closing && boardwire::decode(c.in).status != boardwire::Decoded::Status::NeedMore)
                 moreInput = true;
             short events = 0;
-            if (!c.closing && c.in.size() < kMaxPendingInput)
+            if (!c.closing && !c.peerClosed && c.in.size() < kMaxPendingInput)
                 events |= POLLIN;
             if (!c.out.empty())
                 events |= POLLOUT;
@@ -178,6 +179,8 @@ int Server::run(const volatile sig_atomic_t& stop)
             }
             if (!c.closing)
                 serve(c);
+            if (c.fd >= 0 && c.peerClosed)
+                drop(c, "");
             if (c.fd >= 0)
                 writeTo(c);
         }
@@ -216,7 +219,13 @@ void Server::readFrom(Client& c)
     const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
     if (n < 0 && (errno == EINTR || errno == EAGAIN))
         return;
-    if (n <= 0) {
+    if (n == 0) {
+        // A process's last writes often come just before it exits: they
+        // still count, so what it sent is served before it is dropped.
+        c.peerClosed = true;
+        return;
+    }
+    if (n < 0) {
         drop(c, "");
         return;
     }
@@ -226,7 +235,8 @@ void Server::readFrom(Client& c)
 void Server::serve(Client& c)
 {
     size_t offset = 0;
-    for (int turn = 0; turn < kTurn && c.fd >= 0 && !c.waitingFor && !c.closing; ++turn) {
+    const int turns = c.peerClosed ? std::numeric_limits<int>::max() : kTurn;
+    for (int turn = 0; turn < turns && c.fd >= 0 && !c.waitingFor && !c.closing; ++turn) {
         const auto decoded = boardwire::decode(std::span<const uint8_t>(c.in).subspan(offset));
         if (decoded.status == boardwire::Decoded::Status::NeedMore)
             break;

@@ -53,7 +53,8 @@ private:
         int fd = -1;
         int id = 0;
         bool greeted = false;
-        bool closing = false;  // send what is queued, then close
+        bool closing = false;     // send what is queued, then close
+        bool peerClosed = false;  // its end is closed: serve what it sent, then drop
         Clock::time_point since;
         std::vector<uint8_t> in;
         std::vector<uint8_t> out;

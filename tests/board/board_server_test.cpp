@@ -301,6 +301,27 @@ TEST_F(BoardServerTest, ATruncatedMessageAndAnEarlyCloseLeaveTheBoardServing)
     EXPECT_EQ(good.call(boardwire::request(Op::Claim, 1)), 1) << board.log();
 }
 
+// Writes a process sends just before it exits still reach the board, however
+// many there are.
+TEST_F(BoardServerTest, WritesSentJustBeforeAClientClosesAreServed)
+{
+    BoardProcess board(socket());
+    {
+        RawClient leaving(socket());
+        ASSERT_TRUE(leaving.hello());
+        ASSERT_EQ(leaving.call(boardwire::request(Op::Claim, 1)), 1);
+        std::vector<uint8_t> burst;
+        for (int i = 0; i < 3000; ++i)
+            boardwire::encode(boardwire::request(Op::PortOut, 0x378, i % 2), burst);
+        boardwire::encode(boardwire::request(Op::PortOut, 0x378, 0x30), burst);
+        ASSERT_TRUE(leaving.sendBytes(burst));
+    }
+    RawClient next(socket());
+    ASSERT_TRUE(next.hello());
+    ASSERT_EQ(next.call(boardwire::request(Op::Claim, 1)), 1);
+    EXPECT_EQ(next.call(boardwire::request(Op::PortIn, 0x378)), 0x30) << "the last writes were lost";
+}
+
 TEST_F(BoardServerTest, AnotherProtocolVersionIsTurnedAway)
 {
     BoardProcess board(socket());
