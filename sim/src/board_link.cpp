@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <thread>
 
 namespace sim {
@@ -69,9 +68,12 @@ std::string boardProgram()
     return {};
 }
 
-std::unique_ptr<BoardLink>& instance()
+// Never destroyed, as the board is not: the platform libraries may still
+// be called from other objects' destructors at exit (the window clears its
+// heater bits), and those writes must reach the board too.
+BoardLink*& instance()
 {
-    static std::unique_ptr<BoardLink> link;
+    static BoardLink* link = nullptr;
     return link;
 }
 
@@ -99,9 +101,16 @@ BoardLink* BoardLink::get()
     static const BoardChoice choice = boardChoice();
     if (!choice.shared)
         return nullptr;
-    std::unique_ptr<BoardLink>& link = instance();
+    BoardLink*& link = instance();
     if (!link) {
-        link.reset(new BoardLink(choice));
+        link = new BoardLink(choice);
+        // Writes still queued at exit belong to the board: a command's last
+        // register write is often the process's last access. Any write after
+        // this goes out at once.
+        std::atexit([] {
+            instance()->flush();
+            instance()->m_writeThrough = true;
+        });
         if (!link->connectOnce() && link->m_startOnDemand && link->startBoard()) {
             const auto deadline = Clock::now() + kStartWait;
             link->m_problem.clear();
@@ -111,20 +120,10 @@ BoardLink* BoardLink::get()
             }
         }
     }
-    return link.get();
+    return link;
 }
 
 BoardLink::BoardLink(BoardChoice choice) : m_socket(std::move(choice.socket)), m_startOnDemand(choice.startOnDemand) { }
-
-BoardLink::~BoardLink()
-{
-    // Writes still queued at exit belong to the board: a command's last
-    // register write is often the process's last access.
-    if (m_fd >= 0) {
-        sendAll();
-        ::close(m_fd);
-    }
-}
 
 void BoardLink::fail(std::string why)
 {
@@ -280,7 +279,7 @@ void BoardLink::post(const Message& message)
     if (m_fd < 0)
         return;
     boardwire::encode(message, m_out);
-    if (m_out.size() >= kFlushBytes)
+    if (m_writeThrough || m_out.size() >= kFlushBytes)
         sendAll();
 }
 
@@ -313,7 +312,7 @@ extern "C" const char* fanscope_sim_board_problem(void)
     const sim::BoardChoice choice = sim::boardChoice();
     if (!choice.shared)
         return "";
-    const std::unique_ptr<sim::BoardLink>& link = sim::instance();
+    const sim::BoardLink* link = sim::instance();
     copy = link ? link->problem() : std::string{};
     return copy.c_str();
 }

@@ -39,7 +39,6 @@ public:
 
     BoardLink(const BoardLink&) = delete;
     BoardLink& operator=(const BoardLink&) = delete;
-    ~BoardLink();
 
     // Why the shared board cannot be used (never reached, went away, does
     // not answer), one sentence for the user; "" while it serves. Once lost,
@@ -71,6 +70,7 @@ private:
     std::vector<uint8_t> m_in;
     std::string m_problem;
     std::string m_description;
+    bool m_writeThrough = false;  // at exit: nothing waits for a later read
 };
 
 }  // namespace sim
