@@ -403,6 +403,26 @@ TEST_F(BoardServerTest, AClaimWaitsForABusyHoldersReleaseOrDeath)
     EXPECT_EQ(taken->a, 1);
 }
 
+// A holder that never lets go: a new claim is refused after its wait, as a
+// busy port's is, and the board goes on serving.
+TEST_F(BoardServerTest, AClaimThatWaitsTooLongIsRefused)
+{
+    BoardProcess board(socket());
+    RawClient holder(socket()), late(socket());
+    ASSERT_TRUE(holder.hello());
+    ASSERT_TRUE(late.hello());
+    ASSERT_EQ(holder.call(boardwire::request(Op::Claim, 1)), 1);
+    holder.send(boardwire::request(Op::PortOut, 0x378, 0x01));  // SCL held low
+    const auto asked = Clock::now();
+    late.send(boardwire::request(Op::Claim, 1));
+    const auto refused = late.receive(6s);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->a, 0);
+    EXPECT_GE(Clock::now() - asked, 2900ms);
+    EXPECT_EQ(holder.call(boardwire::request(Op::PortIn, 0x378)), 0x01) << "the holder lost its port";
+    EXPECT_EQ(late.call(boardwire::request(Op::PortCount)), 1);
+}
+
 // A holder that keeps the port claimed but leaves the bus idle (the window
 // does so for its whole life) lets others take turns, and each holder finds
 // its own data register when its turn comes back.
