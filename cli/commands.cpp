@@ -391,25 +391,13 @@ std::string jsonString(const std::string& text)
     return out + "\"";
 }
 
-std::string jsonNumber(double value)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", value);
-    std::string s = text;
-    while (s.back() == '0')
-        s.pop_back();
-    if (s.back() == '.')
-        s.pop_back();
-    return s;
-}
-
 void printJson(const SensorsSample& s, const FoundChip& chip, const std::vector<std::string>& alarms)
 {
     std::string out = "{\"time\":" + jsonString(s.time) +
                       ",\"chip\":" + jsonString(std::string(device::chipName(chip.deviceId))) +
                       ",\"address\":" + jsonString(hexByte(chip.address)) + ",\"board\":" + jsonString(backEndText());
     for (const TempReading& t : s.temps) {
-        out += ",\"" + t.channel.key + "\":{\"celsius\":" + (t.fault ? "null" : jsonNumber(t.celsius)) +
+        out += ",\"" + t.channel.key + "\":{\"celsius\":" + (t.fault ? "null" : temperatureText(t.celsius)) +
                ",\"low\":" + std::to_string(t.low) + ",\"high\":" + std::to_string(t.high) +
                ",\"crit\":" + std::to_string(t.crit) + ",\"alarm\":" + (t.alarm ? "true" : "false") +
                ",\"fault\":" + (t.fault ? "true" : "false") + "}";

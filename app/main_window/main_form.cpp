@@ -106,7 +106,7 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     // The caption stays the program's title; the tab row says when the chip
     // on screen is the simulated board's.
     if (const QString board = QString::fromStdString(shell::simulatedBoardText()); !board.isEmpty()) {
-        auto* badge = makeLabel(board, "SimulatedBoardBadge", m_tabs);
+        auto* badge = m_boardBadge = makeLabel(board, "SimulatedBoardBadge", m_tabs);
         badge->setStyleSheet(QStringLiteral("QLabel { background: #fff3c4; color: #5a4500; border: 1px solid #c9a227;"
                                             " border-radius: 3px; padding: 1px 6px; margin: 2px; }"));
         badge->setToolTip(QStringLiteral("Every reading here comes from the simulated evaluation board; start "

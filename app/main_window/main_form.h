@@ -134,6 +134,7 @@ private:
     void refreshIndicatorVisibility();
     void refreshIndicatorStates();
     void markUnanswered();
+    void showBoardLost();
     void writeFrequencyFromCombo(quint8 reg, QComboBox* combo);
     void showChipFrequencies();
     void colourSelectors();
@@ -163,7 +164,8 @@ private:
     bool printerMedium() const;
 
     // Tabs and shared controls.
-    QLabel* m_title = nullptr;  // Label4
+    QLabel* m_title = nullptr;       // Label4
+    QLabel* m_boardBadge = nullptr;  // while a simulated board serves the bus
     QTabWidget* m_tabs = nullptr;
     QLabel* m_version = nullptr;
     QPushButton* m_about = nullptr;

@@ -18,6 +18,8 @@
 #include <vexlink06/types.h>
 
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -111,6 +113,7 @@ void MainForm::visualTimerTick()
             m_adapterFailure = QString::fromStdString(lost);
             m_chipSilent = true;
             markUnanswered();
+            showBoardLost();
         }
         return;
     }
@@ -303,6 +306,27 @@ void MainForm::markUnanswered()
     if (m_chipSilent && !m_gaugeReading->text().endsWith(QStringLiteral(" (no answer)")))
         m_gaugeReading->setText(m_gaugeReading->text() + QStringLiteral(" (no answer)"));
     m_gaugeReading->setToolTip(m_chipSilent ? why : QString());
+}
+
+void MainForm::showBoardLost()
+{
+    // The badge is what a user looks at to know which board this is; it must
+    // not go on naming a board that is gone. A restarted board is taken up by
+    // the next start of the program, so the mark stays.
+    if (!m_boardBadge || m_boardBadge->property("boardLost").toBool())
+        return;
+    const QString text = QStringLiteral("Shared simulated board lost");
+    m_boardBadge->setText(text);
+    m_boardBadge->setAccessibleName(text);
+    m_boardBadge->setAccessibleDescription(m_adapterFailure);
+    m_boardBadge->setToolTip(m_adapterFailure +
+                             QStringLiteral(". Start the program again to use a board started since."));
+    m_boardBadge->setStyleSheet(
+        QStringLiteral("QLabel { background: #ffd9d6; color: #7a0b00; border: 1px solid #c0392b;"
+                       " border-radius: 3px; padding: 1px 6px; margin: 2px; }"));
+    m_boardBadge->setProperty("boardLost", true);
+    QEvent relayout(QEvent::LayoutRequest);  // the tab row sizes its corner to the shorter text
+    QCoreApplication::sendEvent(m_tabs, &relayout);
 }
 
 void MainForm::enterVisualTab()

@@ -94,6 +94,11 @@ TEST(BoardWindow, ShowsAnotherProgramsWriteAndSurvivesTheLostBoard)
     auto* lamp = form->findChild<widgets::ToggleIndicator*>(QStringLiteral("SSPanel11(0)"));
     ASSERT_NE(lamp, nullptr);
     EXPECT_TRUE(lamp->toolTip().toStdString().find(sentence) != std::string::npos) << lamp->toolTip().toStdString();
+    auto* badge = form->findChild<QLabel*>(QStringLiteral("SimulatedBoardBadge"));
+    ASSERT_NE(badge, nullptr);
+    EXPECT_EQ(badge->text().toStdString(), "Shared simulated board lost");
+    EXPECT_FALSE(badge->isHidden());
+    EXPECT_TRUE(badge->toolTip().startsWith(QString::fromStdString(sentence))) << badge->toolTip().toStdString();
     EXPECT_TRUE(ui->messages.empty()) << "a box on the lost board: " << ui->messages.front().text.toStdString();
     if (const char* shots = std::getenv("FANSCOPE_SCREENSHOT_DIR"))
         form->grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/shared-board-lost.png"));
