@@ -18,6 +18,7 @@
 
 #include "board/board_process.h"
 #include "support/run_process.h"
+#include "support/test_folder.h"
 
 namespace {
 
@@ -42,19 +43,12 @@ bool contains(const std::string& text, const std::string& part) { return text.fi
 
 class BusToolsTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_dir = fs::temp_directory_path() / ("fanscope-cli-bus-" + std::to_string(::getpid()) + "-" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(m_dir);
-    }
+    void SetUp() override { m_dir = support::freshTestFolder("fanscope-cli-bus-"); }
     void TearDown() override { fs::remove_all(m_dir); }
 
     fs::path file(const std::string& name, const std::string& content)
     {
-        const fs::path p = m_dir / name;
-        std::ofstream(p, std::ios::binary) << content;
-        return p;
+        return support::writeFile(m_dir, name, content);
     }
 
     Result run(const std::vector<std::string>& args, const std::string& input = "", const std::string& locale = "C")

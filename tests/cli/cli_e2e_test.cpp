@@ -16,6 +16,7 @@
 #include "device/register_file.h"
 #include "device/register_map.h"
 #include "support/run_process.h"
+#include "support/test_folder.h"
 
 namespace {
 
@@ -26,19 +27,12 @@ using support::slurp;
 
 class CliTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_dir = fs::temp_directory_path() / ("fanscope-cli-test-" + std::to_string(::getpid()) + "-" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(m_dir);
-    }
+    void SetUp() override { m_dir = support::freshTestFolder("fanscope-cli-test-"); }
     void TearDown() override { fs::remove_all(m_dir); }
 
     fs::path file(const std::string& name, const std::string& content)
     {
-        const fs::path p = m_dir / name;
-        std::ofstream(p, std::ios::binary) << content;
-        return p;
+        return support::writeFile(m_dir, name, content);
     }
 
     Result run(const std::vector<std::string>& args, const std::string& input = "")

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/run_process.h"
+#include "support/test_folder.h"
 
 namespace {
 
@@ -29,9 +30,7 @@ class CliI2cTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_dir = fs::temp_directory_path() / ("fanscope-cli-i2c-" + std::to_string(::getpid()) + "-" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(m_dir);
+        m_dir = support::freshTestFolder("fanscope-cli-i2c-");
         std::ofstream(m_dir / "bridge.json") << BridgeBoard;
     }
     void TearDown() override { fs::remove_all(m_dir); }
