@@ -26,7 +26,7 @@
 namespace mainwindow {
 namespace {
 
-constexpr int kFlushMs = 250;
+constexpr int kFlushMs = 500;
 
 // "0x2e", "2e", "46" -> the value; empty -> none; anything else -> nullopt
 // with ok = false.

@@ -63,7 +63,7 @@ public:
     ~FrmBusMonitor() override;
 
     // Moves what the journal reported since the last flush into the table
-    // (a timer does it every 250 ms; tests call it directly).
+    // (a timer does it every 500 ms; tests call it directly).
     void flush();
     int visibleRows() const;
     JournalModel& model() { return *m_model; }
