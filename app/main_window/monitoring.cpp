@@ -265,6 +265,12 @@ void MainForm::refreshGauge()
 
 void MainForm::refreshIndicatorVisibility()
 {
+    // What a shared board that went away "reads" means nothing: the lamps
+    // keep their places and are marked instead of vanishing.
+    if (!device::sharedBoardProblem().empty()) {
+        m_chipSilent = true;
+        return;
+    }
     const int config2 = device::readRegister(reg::Configuration2);
     const int config1 = device::readRegister(reg::Configuration1);
     // The cycle reads no Device ID; Configuration 2 is the register in it

@@ -94,6 +94,7 @@ TEST(BoardWindow, ShowsAnotherProgramsWriteAndSurvivesTheLostBoard)
     auto* lamp = form->findChild<widgets::ToggleIndicator*>(QStringLiteral("SSPanel11(0)"));
     ASSERT_NE(lamp, nullptr);
     EXPECT_TRUE(lamp->toolTip().toStdString().find(sentence) != std::string::npos) << lamp->toolTip().toStdString();
+    EXPECT_FALSE(lamp->isHidden()) << "the lamps vanished on the lost board";
     auto* badge = form->findChild<QLabel*>(QStringLiteral("SimulatedBoardBadge"));
     ASSERT_NE(badge, nullptr);
     EXPECT_EQ(badge->text().toStdString(), "Shared simulated board lost");
