@@ -107,8 +107,9 @@ void MainForm::visualTimerTick()
     device::WriteAction action(device::WriteSource::Other, "Visual Display cycle");
     if (RegisterLink.Medium != device::MediumKernelAdapter) {
         runVisualStep(step);
-        // A shared simulated board that went away reads as all ones, as a
-        // chip that stopped answering would; the marks say which it is.
+        // A shared simulated board that went away answers every port read
+        // with FFh, which the register values cannot tell from a chip's
+        // answer; the marks say what happened.
         if (const std::string lost = device::sharedBoardProblem(); !lost.empty()) {
             m_adapterFailure = QString::fromStdString(lost);
             m_chipSilent = true;
