@@ -16,6 +16,8 @@
 #include <string>
 #include <thread>
 
+#include <sim/board_wire.h>
+
 namespace benchboard {
 
 namespace fs = std::filesystem;
@@ -24,18 +26,7 @@ inline fs::path g_dir;
 inline fs::path g_socket;
 inline pid_t g_board = -1;
 
-inline int connectTo(const fs::path& socket)
-{
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
+inline int connectTo(const fs::path& socket) { return boardwire::connectSocket(socket.string()); }
 
 inline bool startBoard()
 {

@@ -138,22 +138,12 @@ void BoardLink::fail(std::string why)
 
 bool BoardLink::connectOnce()
 {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (m_socket.size() >= sizeof address.sun_path) {
-        fail("the shared simulated board's socket path is too long: " + m_socket);
-        return false;
-    }
-    std::memcpy(address.sun_path, m_socket.c_str(), m_socket.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = boardwire::connectSocket(m_socket);
     if (fd < 0) {
-        fail(std::string("cannot make a socket for the shared simulated board: ") + std::strerror(errno));
-        return false;
-    }
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        const int error = errno;
-        ::close(fd);
-        fail("no shared simulated board listens at " + m_socket + " (" + std::strerror(error) + ")");
+        if (errno == ENAMETOOLONG)
+            fail("the shared simulated board's socket path is too long: " + m_socket);
+        else
+            fail("no shared simulated board listens at " + m_socket + " (" + std::strerror(errno) + ")");
         return false;
     }
     m_fd = fd;

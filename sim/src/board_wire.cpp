@@ -1,6 +1,8 @@
 #include "sim/board_wire.h"
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -100,6 +102,27 @@ std::string defaultSocketPath()
     if (runtime != nullptr && *runtime == '/')
         return std::string(runtime) + "/fanscope/board.sock";
     return "/tmp/fanscope-" + std::to_string(::getuid()) + "/board.sock";
+}
+
+int connectSocket(const std::string& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
 }
 
 std::optional<std::string> prepareSocketFolder(const std::string& socketPath)

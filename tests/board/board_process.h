@@ -19,6 +19,8 @@
 
 #include "support/run_process.h"
 
+#include <sim/board_wire.h>
+
 namespace boardtest {
 
 namespace fs = std::filesystem;
@@ -40,18 +42,7 @@ struct TempDir {
     fs::path path;
 };
 
-inline int connectTo(const fs::path& socket)
-{
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
+inline int connectTo(const fs::path& socket) { return boardwire::connectSocket(socket.string()); }
 
 class BoardProcess {
 public:

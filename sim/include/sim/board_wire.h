@@ -95,6 +95,10 @@ struct Decoded {
 // cannot make the other side buffer without bound.
 Decoded decode(std::span<const uint8_t> bytes);
 
+// A stream connection to the Unix socket at `path`: the descriptor
+// (close-on-exec), or -1 with errno set.
+int connectSocket(const std::string& path);
+
 // The default socket: $XDG_RUNTIME_DIR/fanscope/board.sock, or
 // /tmp/fanscope-<uid>/board.sock without a runtime folder.
 std::string defaultSocketPath();
