@@ -4,9 +4,6 @@
 // own) and the board's CPU serving it, over 30 s of real time.
 #include <benchmark/benchmark.h>
 
-#include <QEventLoop>
-#include <QTimer>
-
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -18,26 +15,12 @@
 #include "device/register_link.h"
 #include "main_window/main_form.h"
 #include "shell/application.h"
+#include "support/cpu_sampling.h"
 #include "shell/ui_services.h"
 
 namespace {
 
 using namespace benchboard;
-using Clock = std::chrono::steady_clock;
-
-double ownCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double median(std::vector<double> values)
-{
-    std::nth_element(values.begin(), values.begin() + std::ptrdiff_t(values.size() / 2), values.end());
-    return values[values.size() / 2];
-}
 
 void BM_VisualDisplaySharedBoard(benchmark::State& state)
 {
@@ -56,38 +39,22 @@ void BM_VisualDisplaySharedBoard(benchmark::State& state)
     std::vector<double> cpuPercent;
     double boardPercent = 0;
     for (auto _ : state) {
-        QEventLoop loop;
-        QTimer sampler;
-        sampler.setInterval(1000);
-        const auto started = Clock::now();
-        auto lastWall = started;
-        double lastCpu = ownCpuSeconds();
         const double boardStart = cpuSeconds(g_board);
-        QObject::connect(&sampler, &QTimer::timeout, [&] {
-            const auto now = Clock::now();
-            const double cpu = ownCpuSeconds();
-            cpuPercent.push_back(100.0 * (cpu - lastCpu) / std::chrono::duration<double>(now - lastWall).count());
-            lastWall = now;
-            lastCpu = cpu;
-            if (int(cpuPercent.size()) >= runSeconds)
-                loop.quit();
-        });
-        sampler.start();
-        loop.exec();
-        const double wall = std::chrono::duration<double>(Clock::now() - started).count();
-        boardPercent = 100.0 * (cpuSeconds(g_board) - boardStart) / wall;
-        state.SetIterationTime(wall);
+        bench::CpuSamples samples = bench::sampleOwnCpu(runSeconds);
+        boardPercent = 100.0 * (cpuSeconds(g_board) - boardStart) / samples.wallSeconds;
+        cpuPercent = std::move(samples.percent);
+        state.SetIterationTime(samples.wallSeconds);
     }
     if (ui->messages.size() > setupMessages) {
         state.SkipWithError(qPrintable(ui->messages.back().text));
         return;
     }
-    state.counters["cpu_median_pct"] = median(cpuPercent);
+    state.counters["cpu_median_pct"] = bench::median(cpuPercent);
     state.counters["target_cpu_pct"] = 5;
     state.counters["board_cpu_pct"] = boardPercent;
     std::printf("\n== Figures and targets\n");
     std::printf("Visual Display, shared board:    %8.2f %% of a core, median (target <= 5 %%)  %s\n",
-                median(cpuPercent), median(cpuPercent) <= 5 ? "ok" : "MISSED");
+                bench::median(cpuPercent), bench::median(cpuPercent) <= 5 ? "ok" : "MISSED");
     std::printf("the board serving it:            %8.2f %% of a core\n", boardPercent);
     form->close();
 }

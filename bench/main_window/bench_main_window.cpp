@@ -11,6 +11,7 @@
 #include "main_window/main_form.h"
 #include "shell/application.h"
 #include "shell/ui_services.h"
+#include "support/cpu_sampling.h"
 #include "widgets/strip_chart.h"
 
 #include <QEvent>
@@ -47,15 +48,6 @@ constexpr int kTicksPerMinute = 60'000 / kTickMs;
 // After Easy Setup the chart spans 600 samples, one per seven ticks.
 constexpr int kTicksToFillChart = 600 * 7;
 
-double seconds(const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; }
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 double peakResidentMb()
 {
     rusage usage{};
@@ -72,17 +64,6 @@ double residentMb()
     long residentPages = 0;
     statm >> sizePages >> residentPages;
     return double(residentPages) * double(sysconf(_SC_PAGESIZE)) / kMiB;
-}
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    if (values.size() % 2 != 0)
-        return *middle;
-    return (*middle + *std::max_element(values.begin(), middle)) / 2;
 }
 
 // Counts the paint events a widget receives: a run whose chart was never
@@ -183,27 +164,9 @@ void visualDisplayRealTime(benchmark::State& state, int runSeconds, bool expande
     std::vector<double> cpuPercent;
 
     for (auto _ : state) {
-        QEventLoop loop;
-        QTimer sampler;
-        sampler.setTimerType(Qt::PreciseTimer);
-        sampler.setInterval(1000);
-        const auto started = Clock::now();
-        auto lastWall = started;
-        double lastCpu = cpuSeconds();
-        QObject::connect(&sampler, &QTimer::timeout, [&] {
-            const auto now = Clock::now();
-            const double cpu = cpuSeconds();
-            // Divide by the wall time that really passed: timers fire late
-            // on a loaded machine.
-            cpuPercent.push_back(100.0 * (cpu - lastCpu) / std::chrono::duration<double>(now - lastWall).count());
-            lastWall = now;
-            lastCpu = cpu;
-            if (int(cpuPercent.size()) >= runSeconds)
-                loop.quit();
-        });
-        sampler.start();
-        loop.exec();
-        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - started).count());
+        bench::CpuSamples samples = bench::sampleOwnCpu(runSeconds);
+        cpuPercent = std::move(samples.percent);
+        state.SetIterationTime(samples.wallSeconds);
     }
 
     if (session.busFailed()) {
@@ -215,7 +178,7 @@ void visualDisplayRealTime(benchmark::State& state, int runSeconds, bool expande
         state.SkipWithError("the strip chart was never painted");
         return;
     }
-    state.counters["cpu_median_pct"] = median(cpuPercent);
+    state.counters["cpu_median_pct"] = bench::median(cpuPercent);
     state.counters["cpu_max_pct"] = *std::max_element(cpuPercent.begin(), cpuPercent.end());
     state.counters["target_cpu_pct"] = 5;
     state.counters["peak_MB"] = peakResidentMb();
