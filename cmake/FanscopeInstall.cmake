@@ -44,8 +44,13 @@ function(_fanscope_man_page target summary)
     DEPENDS ${target} ${_install_src}/man/${target}.h2m
     COMMENT "Man page ${target}(1)"
     VERBATIM)
-  set(_generated ${_generated} ${_page} PARENT_SCOPE)
-  install(FILES ${_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Installed compressed, as man finds them and as a package must ship them.
+  add_custom_command(OUTPUT ${_page}.gz
+    COMMAND gzip -9nkf ${_page}
+    DEPENDS ${_page}
+    VERBATIM)
+  set(_generated ${_generated} ${_page} ${_page}.gz PARENT_SCOPE)
+  install(FILES ${_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endfunction()
 
 if(FANSCOPE_HELP2MAN)

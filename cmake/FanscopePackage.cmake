@@ -12,17 +12,18 @@ set(FANSCOPE_PACKAGE_CONTACT "Fanscope developers <maintainers@users.noreply.c-s
 install(FILES ${_pkg_src}/60-fanscope.rules DESTINATION lib/udev/rules.d)
 install(FILES ${_pkg_src}/fanscope.modules-load.conf DESTINATION lib/modules-load.d RENAME fanscope.conf)
 
-# The copyright and the compressed changelog a Debian package must carry.
+# The copyright and the compressed changelog a Debian package must carry
+# (changelog.gz: a package without a Debian revision is a native one).
 string(TIMESTAMP FANSCOPE_PACKAGE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(${_pkg_src}/changelog.in ${_pkg_bin}/changelog @ONLY)
 find_program(FANSCOPE_GZIP gzip)
 if(FANSCOPE_GZIP)
-  add_custom_command(OUTPUT ${_pkg_bin}/changelog.Debian.gz
-    COMMAND ${FANSCOPE_GZIP} -9nc ${_pkg_bin}/changelog > ${_pkg_bin}/changelog.Debian.gz
+  add_custom_command(OUTPUT ${_pkg_bin}/changelog.gz
+    COMMAND ${FANSCOPE_GZIP} -9nc ${_pkg_bin}/changelog > ${_pkg_bin}/changelog.gz
     DEPENDS ${_pkg_bin}/changelog
     COMMENT "Package changelog")
-  add_custom_target(fanscope_package_changelog ALL DEPENDS ${_pkg_bin}/changelog.Debian.gz)
-  install(FILES ${_pkg_bin}/changelog.Debian.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/fanscope)
+  add_custom_target(fanscope_package_changelog ALL DEPENDS ${_pkg_bin}/changelog.gz)
+  install(FILES ${_pkg_bin}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/fanscope)
 endif()
 install(FILES ${_pkg_src}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/fanscope)
 
@@ -31,9 +32,9 @@ set(CPACK_PACKAGE_NAME fanscope)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${FANSCOPE_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find, monitor and configure a TFM4410 or TFM4411 fan controller")
+# The synopsis is the summary above; these lines are the long description.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "find, monitor and configure a TFM4410 or TFM4411 fan controller
- The PC side of the evaluation kit for the TFM4410 SMBus temperature monitor
+  "The PC side of the evaluation kit for the TFM4410 SMBus temperature monitor
  and PWM fan-speed controller and its dual-channel sibling, the TFM4411: the
  desktop program fanscope, the command-line companion fanscope-cli, the shared
  simulated evaluation board fanscope-board, the communications library
@@ -42,6 +43,7 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
  The chip is reached through the evaluation board on a parallel port, the
  kernel's I2C/SMBus adapters or the chipset's SMBus controller. Members of
  the groups i2c and lp use the first two without root.")
+string(REPLACE "\n " "\n" CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
@@ -52,7 +54,9 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_pkg_src}/postinst ${_pkg_src}/postrm)
+# Our own maintainer scripts replace CPack's, so the library's ldconfig run
+# comes from the trigger file.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_pkg_src}/postinst ${_pkg_src}/postrm ${_pkg_src}/triggers)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 # The package's own libraries, so that dpkg-shlibdeps does not look for a
 # package that provides them.

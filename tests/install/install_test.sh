@@ -40,14 +40,14 @@ else
 fi
 
 for page in $pages; do
-  file="$share/man/man1/$page.1"
+  file="$share/man/man1/$page.1.gz"
   [ -s "$file" ] || { fail "man page $page missing"; continue; }
   text="$(MANWIDTH=100 man -l "$file" 2>/dev/null)" || fail "man page $page does not render"
   grep -q -- '--sim-config' <<<"$text" || fail "man page $page lacks the options"
   grep -q 'ENVIRONMENT' <<<"$text" || fail "man page $page lacks its extra sections"
 done
 man_path="$(MANPATH="$share/man" man -w fanscope-cli 2>/dev/null || true)"
-[ "$man_path" = "$share/man/man1/fanscope-cli.1" ] || fail "man fanscope-cli does not find the page in the prefix ($man_path)"
+[ "$man_path" = "$share/man/man1/fanscope-cli.1.gz" ] || fail "man fanscope-cli does not find the page in the prefix ($man_path)"
 
 completion="$share/bash-completion/completions/fanscope-cli"
 if [ -s "$completion" ]; then

@@ -26,7 +26,7 @@ want=(/usr/bin/fanscope-cli /usr/bin/fanscope-board
       /usr/include/vexlink06/vexlink06.h /usr/share/man/man1/fanscope-cli.1.gz
       /usr/share/man/man1/fanscope-board.1.gz /usr/lib/systemd/user/fanscope-board.service
       /usr/lib/udev/rules.d/60-fanscope.rules /usr/lib/modules-load.d/fanscope.conf
-      /usr/share/doc/fanscope/copyright /usr/share/doc/fanscope/changelog.Debian.gz
+      /usr/share/doc/fanscope/copyright /usr/share/doc/fanscope/changelog.gz
       /usr/share/bash-completion/completions/fanscope-cli)
 if [ "$gui" = 1 ]; then
   want+=(/usr/bin/fanscope /usr/share/applications/fanscope.desktop /usr/share/man/man1/fanscope.1.gz
