@@ -91,7 +91,15 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
             parent.add_subcommand("monitor", "Print temperatures, fan speeds, duties and alarms periodically");
         // Bounds a reader can take in: the largest double would print as 309 digits.
         monitor->add_option("--interval", a.monitor.interval, "Seconds between samples, 0 to 86400 (default 1)")
-            ->check(CLI::Range(0.0, cli::MaxMonitorInterval));
+            ->check(CLI::Validator(
+                [](const std::string& text) {
+                    char* end = nullptr;
+                    const double seconds = std::strtod(text.c_str(), &end);
+                    const bool ok = end != text.c_str() && *end == '\0' && seconds >= 0.0 &&
+                                    seconds <= cli::MaxMonitorInterval;
+                    return ok ? std::string() : "'" + text + "' is not 0 to 86400 seconds";
+                },
+                "0..86400"));
         monitor->add_option("--count", a.monitor.count, "Number of samples (default: until Ctrl-C)")
             ->check(CLI::Range(0, std::numeric_limits<int>::max()));
         monitor->add_flag("--csv", a.monitor.csv, "CSV (RFC 4180) with a header row");
