@@ -663,7 +663,9 @@ void runMonitor(const TargetOptions& options, const MonitorOptions& monitor)
         const auto alarms = alarmNames(s.status1, s.status2, chip.deviceId);
         if (monitor.csv) {
             // An open diode has no temperature: an empty field, as JSON gives null.
-            const auto remote = [](float celsius, bool open) { return open ? std::string() : temperatureText(celsius); };
+            const auto remote = [](float celsius, bool open) {
+                return open ? std::string() : temperatureText(celsius);
+            };
             std::vector<std::string> row{s.time, temperatureText(s.local), remote(s.remote1, s.remote1Open)};
             if (dual)
                 row.push_back(remote(s.remote2, s.remote2Open));
@@ -780,8 +782,8 @@ void runTraced(const std::function<void()>& command, const std::string& vcdPath)
     buses.push_back({"SMBus", &board.motherboardBus()});
     // An adapter with a bus of its own; one wired to a port's bus is traced there.
     for (const auto& adapter : board.i2cAdapters()) {
-        if (adapter && std::none_of(buses.begin(), buses.end(),
-                                    [&](const Traced& t) { return t.bus == &adapter->bus(); }))
+        if (adapter &&
+            std::none_of(buses.begin(), buses.end(), [&](const Traced& t) { return t.bus == &adapter->bus(); }))
             buses.push_back({"i2c-" + std::to_string(adapter->number()), &adapter->bus()});
     }
     for (const Traced& t : buses) {

@@ -95,8 +95,8 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
                 [](const std::string& text) {
                     char* end = nullptr;
                     const double seconds = std::strtod(text.c_str(), &end);
-                    const bool ok = end != text.c_str() && *end == '\0' && seconds >= 0.0 &&
-                                    seconds <= cli::MaxMonitorInterval;
+                    const bool ok =
+                        end != text.c_str() && *end == '\0' && seconds >= 0.0 && seconds <= cli::MaxMonitorInterval;
                     return ok ? std::string() : "'" + text + "' is not 0 to 86400 seconds";
                 },
                 "0..86400"));

@@ -51,10 +51,13 @@ TEST(BoardLog, MovesAsideAtItsLimitAndKeepsTheNewest)
 TEST(BoardLog, AnUnwritableLogIsRefusedAtStart)
 {
     TempDir dir;
-    const auto r = support::runProcess(program("fanscope-board"),
-                                       {"--socket", (dir.path / "board.sock").string(), "--log",
-                                        (dir.path / "missing" / "board.log").string()},
-                                       {.dir = dir.path, .timeout = 10s});
+    support::RunOptions options;
+    options.dir = dir.path;
+    options.timeout = 10s;
+    const auto r = support::runProcess(
+        program("fanscope-board"),
+        {"--socket", (dir.path / "board.sock").string(), "--log", (dir.path / "missing" / "board.log").string()},
+        options);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("cannot open the log " + (dir.path / "missing" / "board.log").string()), std::string::npos)
         << r.err;

@@ -93,8 +93,8 @@ std::vector<std::string> linesOf(const std::string& text)
 // Times vary from run to run; the rest must match as printed.
 std::string shape(std::string line, const fs::path& folder, const fs::path& socket)
 {
-    for (const auto& [from, to] : {std::pair{socket.string(), std::string(GuideSocket)},
-                                   std::pair{folder.string() + "/", std::string()}}) {
+    for (const auto& [from, to] :
+         {std::pair{socket.string(), std::string(GuideSocket)}, std::pair{folder.string() + "/", std::string()}}) {
         for (std::size_t at; (at = line.find(from)) != std::string::npos;)
             line.replace(at, from.size(), to);
     }
