@@ -2,6 +2,7 @@
 // that every program on this PC shares.
 #include <signal.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <sim/board_wire.h>
 #include <sim/config.h>
 
+#include "log_file.h"
 #include "server.h"
 
 namespace {
@@ -20,12 +22,16 @@ volatile sig_atomic_t g_stop = 0;
 void onSignal(int) { g_stop = 1; }
 
 constexpr const char* kUsage =
-    "usage: fanscope-board [--socket PATH] [--config FILE] [--idle-exit SECONDS] [--hello-timeout SECONDS]\n\n"
+    "usage: fanscope-board [--socket PATH] [--config FILE] [--idle-exit SECONDS] [--hello-timeout SECONDS]\n"
+    "                      [--log FILE [--log-size BYTES]]\n\n"
     "The simulated evaluation board that every program on this PC shares.\n"
     "  --socket PATH              listen here (default $XDG_RUNTIME_DIR/fanscope/board.sock)\n"
     "  --config FILE              the board's JSON configuration, as --sim-config takes it\n"
     "  --idle-exit SECONDS        stop after this long without clients (default 600)\n"
-    "  --hello-timeout SECONDS    drop a client that says nothing for this long (default 5)\n";
+    "  --hello-timeout SECONDS    drop a client that says nothing for this long (default 5)\n"
+    "  --log FILE                 write the output to FILE rather than to stdout; past BYTES it moves\n"
+    "                             to FILE.1 and a new FILE starts\n"
+    "  --log-size BYTES           the size FILE may reach (default 262144)\n";
 
 bool seconds(const char* text, std::chrono::milliseconds& out)
 {
@@ -37,12 +43,24 @@ bool seconds(const char* text, std::chrono::milliseconds& out)
     return true;
 }
 
+bool byteCount(const char* text, std::size_t& out)
+{
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (end == text || *end != '\0' || errno != 0 || value == 0 || *text == '-' || value > (1ULL << 40))
+        return false;
+    out = static_cast<std::size_t>(value);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     board::ServerOptions options;
-    std::string config;
+    std::string config, log;
+    std::size_t logLimit = board::DefaultLogLimit;
     if (const char* fromEnvironment = std::getenv("FANSCOPE_SIM_CONFIG"))
         config = fromEnvironment;
     for (int i = 1; i < argc; ++i) {
@@ -60,9 +78,19 @@ int main(int argc, char** argv)
             ++i;
         } else if (arg == "--hello-timeout" && hasValue && seconds(argv[i + 1], options.helloTimeout)) {
             ++i;
+        } else if (arg == "--log" && hasValue) {
+            log = argv[++i];
+        } else if (arg == "--log-size" && hasValue && byteCount(argv[i + 1], logLimit)) {
+            ++i;
         } else {
             std::fprintf(stderr, "fanscope-board: unknown or incomplete option %s\n%s", arg.c_str(), kUsage);
             return 2;
+        }
+    }
+    if (!log.empty()) {
+        if (const auto why = board::logTo(log, logLimit)) {
+            std::fprintf(stderr, "fanscope-board: %s\n", why->c_str());
+            return 1;
         }
     }
     if (!config.empty()) {

@@ -140,6 +140,7 @@ private:
 struct Sample {
     std::string time;
     float local = 0, remote1 = 0, remote2 = 0;
+    bool remote1Open = false, remote2Open = false;  // an open diode: no temperature
     int fan1 = 0, fan2 = 0;
     int duty1 = 0, duty2 = 0;
     std::uint8_t status1 = 0, status2 = 0;
@@ -170,8 +171,11 @@ Sample takeSample(bool dual)
     s.time = nowText();
     s.local = device::ReadTemperature(device::TempChannel::Local);
     s.remote1 = device::ReadTemperature(device::TempChannel::Remote1);
-    if (dual)
+    s.remote1Open = RegisterLink.ReadResult == device::OpenDiodeReading;
+    if (dual) {
         s.remote2 = device::ReadTemperature(device::TempChannel::Remote2);
+        s.remote2Open = RegisterLink.ReadResult == device::OpenDiodeReading;
+    }
     device::ReadFanDivisors();
     s.fan1 = fanSpeed(1);
     if (dual)
@@ -611,8 +615,8 @@ void runDump(const TargetOptions& options, bool raw)
 
 void runMonitor(const TargetOptions& options, const MonitorOptions& monitor)
 {
-    if (!(monitor.interval >= 0.0))
-        throw UsageError("the interval must be 0 or more seconds");
+    if (!(monitor.interval >= 0.0 && monitor.interval <= MaxMonitorInterval))
+        throw UsageError("the interval must be 0 to 86400 seconds");
     if (monitor.count < 0)
         throw UsageError("the count must be 0 or more");
     if (int(monitor.csv) + int(monitor.json) + int(monitor.line) > 1)
@@ -658,9 +662,13 @@ void runMonitor(const TargetOptions& options, const MonitorOptions& monitor)
             throw device::ChipNotAnswering();
         const auto alarms = alarmNames(s.status1, s.status2, chip.deviceId);
         if (monitor.csv) {
-            std::vector<std::string> row{s.time, temperatureText(s.local), temperatureText(s.remote1)};
+            // An open diode has no temperature: an empty field, as JSON gives null.
+            const auto remote = [](float celsius, bool open) {
+                return open ? std::string() : temperatureText(celsius);
+            };
+            std::vector<std::string> row{s.time, temperatureText(s.local), remote(s.remote1, s.remote1Open)};
             if (dual)
-                row.push_back(temperatureText(s.remote2));
+                row.push_back(remote(s.remote2, s.remote2Open));
             row.push_back(std::to_string(s.fan1));
             if (dual)
                 row.push_back(std::to_string(s.fan2));
@@ -772,6 +780,12 @@ void runTraced(const std::function<void()>& command, const std::string& vcdPath)
         buses.push_back({name, &board.port(i)->bus()});
     }
     buses.push_back({"SMBus", &board.motherboardBus()});
+    // An adapter with a bus of its own; one wired to a port's bus is traced there.
+    for (const auto& adapter : board.i2cAdapters()) {
+        if (adapter &&
+            std::none_of(buses.begin(), buses.end(), [&](const Traced& t) { return t.bus == &adapter->bus(); }))
+            buses.push_back({"i2c-" + std::to_string(adapter->number()), &adapter->bus()});
+    }
     for (const Traced& t : buses) {
         t.bus->clearTrace();
         t.bus->setTracing(true);
@@ -780,8 +794,13 @@ void runTraced(const std::function<void()>& command, const std::string& vcdPath)
     // that carries it.
     std::unique_ptr<sim::WireCapture> capture;
     setConnectedHook([&](const FoundChip& chip) {
-        for (const Traced& t : buses)
+        for (Traced& t : buses) {
             t.bus->clearTrace();
+            // The transfers on the chip's bus are the adapter's: name it, not the port it is wired to.
+            if (sim::I2cAdapter* adapter = board.i2cAdapter(chip.port);
+                chip.medium == Medium::KernelAdapter && adapter != nullptr && t.bus == &adapter->bus())
+                t.name = describe(chip);
+        }
         // The simulated kernel adapters are not captured: their transfers are
         // whole messages, not line changes.
         if (vcdPath.empty() || chip.medium == Medium::KernelAdapter)

@@ -31,6 +31,9 @@ void runSet(const TargetOptions& options, const std::string& reg, const std::str
 // raw: the 16 x 16 byte grid of a bus dump instead of the decoded list.
 void runDump(const TargetOptions& options, bool raw = false);
 
+// A day: longer waits are typing slips, and a huge one would sleep for good.
+inline constexpr double MaxMonitorInterval = 86400.0;
+
 struct MonitorOptions {
     double interval = 1.0;  // seconds
     int count = 0;          // 0 = until interrupted

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <functional>
 #include <iostream>
+#include <limits>
 #include <string>
 
 #include <sim/board_link.h>
@@ -88,10 +89,19 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
     if (!underTrace) {  // an endless trace helps nobody
         auto* monitor =
             parent.add_subcommand("monitor", "Print temperatures, fan speeds, duties and alarms periodically");
-        monitor->add_option("--interval", a.monitor.interval, "Seconds between samples (default 1)")
-            ->check(CLI::NonNegativeNumber);
+        // Bounds a reader can take in: the largest double would print as 309 digits.
+        monitor->add_option("--interval", a.monitor.interval, "Seconds between samples, 0 to 86400 (default 1)")
+            ->check(CLI::Validator(
+                [](const std::string& text) {
+                    char* end = nullptr;
+                    const double seconds = std::strtod(text.c_str(), &end);
+                    const bool ok =
+                        end != text.c_str() && *end == '\0' && seconds >= 0.0 && seconds <= cli::MaxMonitorInterval;
+                    return ok ? std::string() : "'" + text + "' is not 0 to 86400 seconds";
+                },
+                "0..86400"));
         monitor->add_option("--count", a.monitor.count, "Number of samples (default: until Ctrl-C)")
-            ->check(CLI::NonNegativeNumber);
+            ->check(CLI::Range(0, std::numeric_limits<int>::max()));
         monitor->add_flag("--csv", a.monitor.csv, "CSV (RFC 4180) with a header row");
         monitor->add_flag("--json", a.monitor.json,
                           "One JSON object a line per sample: time, chip, address, board; local, remote1, "
@@ -242,6 +252,7 @@ int main(int argc, char** argv)
     }
 
     Disconnect disconnect;
+    std::string failure;
     try {
         a.portGiven = port->count() > 0;
         a.target.medium = medium == "smbus" ? cli::Medium::Smbus : cli::Medium::Printer;
@@ -270,6 +281,8 @@ int main(int argc, char** argv)
         }
         return 0;
     } catch (const cli::Differences&) {
+        if (const char* lost = fanscope_sim_board_problem(); *lost != '\0')
+            std::cerr << "fanscope-cli: " << lost << "\n";
         return 1;
     } catch (const cli::UsageError& e) {
         return usageError(e.what());
@@ -277,14 +290,15 @@ int main(int argc, char** argv)
         std::cerr << "fanscope-cli: " << e.what() << "\n";
         return 2;
     } catch (const cli::Failure& e) {
-        std::cerr << "fanscope-cli: " << e.what() << "\n";
+        failure = e.what();
     } catch (const vexlink06::ComError& e) {
-        std::cerr << "fanscope-cli: Error: " << e.number() << ", " << e.description() << "\n";
+        failure = "Error: " + std::to_string(e.number()) + ", " + e.description();
     } catch (const std::exception& e) {
-        std::cerr << "fanscope-cli: " << e.what() << "\n";
+        failure = e.what();
     }
-    // A lost shared board is the cause behind whatever failed.
-    if (const char* lost = fanscope_sim_board_problem(); *lost != '\0')
-        std::cerr << "fanscope-cli: " << lost << "\n";
+    // A lost shared board is the cause behind whatever failed, and the only
+    // thing worth saying: a chip that "no longer answers" was never asked.
+    const char* lost = fanscope_sim_board_problem();
+    std::cerr << "fanscope-cli: " << (*lost != '\0' ? std::string(lost) : failure) << "\n";
     return 1;
 }

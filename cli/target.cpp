@@ -10,6 +10,7 @@
 #include <vexlink06/vexlink06.h>
 
 #include "device/back_end.h"
+#include "device/chipset_check.h"
 #include "device/port_check.h"
 #include "device/register_link.h"
 #include "device/register_map.h"
@@ -60,12 +61,14 @@ void selectPort(int index, bool inverted)
     protocol()->setDataInverted(inverted ? vexlink06::True : vexlink06::False);
 }
 
-// The sentence the wizard shows on its medium panel when the motherboard
-// helper refused the controller.
+// The sentence the wizard shows on its medium panel when the controller is
+// unsupported or the motherboard helper refused it.
 void requireUsableSMBus()
 {
     const auto smbus = device::ComPort()->SMBus();
-    const std::string reason = smbus ? smbus->UnavailableReason() : std::string{};
+    if (!smbus)
+        throw Failure("the chipset SMBus could not be opened");
+    const std::string reason = device::chipsetSMBusProblem(smbus->GetChipsetINFO(), smbus->UnavailableReason());
     if (!reason.empty())
         throw Failure(reason);
 }
@@ -150,7 +153,6 @@ std::string backEndText()
 
 std::vector<FoundChip> detectChips(const TargetOptions& options, bool portGiven)
 {
-    prepareBus();
     if (options.medium == Medium::KernelAdapter)
         return detectKernelChips(options);
     std::vector<FoundChip> found;
@@ -163,6 +165,7 @@ std::vector<FoundChip> detectChips(const TargetOptions& options, bool portGiven)
         }
         return found;
     }
+    prepareBus();
     RegisterLink.Medium = device::MediumPrinterPort;
     const int count = portCount();
     if (count == 0)
@@ -195,7 +198,6 @@ std::vector<FoundChip> detectChips(const TargetOptions& options, bool portGiven)
 
 FoundChip connect(const TargetOptions& options)
 {
-    prepareBus();
     if (options.medium == Medium::KernelAdapter) {
         const FoundChip found = connectKernel(options);
         RegisterLink.DeviceId = static_cast<std::int16_t>(found.deviceId);
@@ -217,6 +219,7 @@ FoundChip connect(const TargetOptions& options)
             }
         }
     } else {
+        prepareBus();
         RegisterLink.Medium = device::MediumPrinterPort;
         const int count = portCount();
         if (count == 0)

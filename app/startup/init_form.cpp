@@ -13,6 +13,7 @@
 
 #include <vexlink06/vexlink06.h>
 
+#include "device/chipset_check.h"
 #include "device/port_check.h"
 
 #include <QApplication>
@@ -102,8 +103,7 @@ std::optional<ChipsetReport> chipsetReport(const std::string& info)
 {
     const QString text = QString::fromStdString(info);
     if (text.startsWith(QLatin1String("Unsupported and unrecognised")))
-        return ChipsetReport{QStringLiteral("The available southbridge or ICH is currently unsupported."),
-                             shell::kDarkRed, false, false};
+        return ChipsetReport{QString::fromLatin1(device::UnsupportedChipsetText), shell::kDarkRed, false, false};
     if (text.startsWith(QLatin1String("ICH Type")))
         return ChipsetReport{
             QStringLiteral("The Intel chipset is not recognised click next to assume it is a standard ICH."),

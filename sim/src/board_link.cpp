@@ -181,7 +181,9 @@ bool BoardLink::startBoard()
     // Everything the child needs is made before fork: after it, only calls
     // that are safe in a child of a threaded process.
     const std::string log = m_socket + ".log";
-    const char* argv[] = {program.c_str(), "--socket", m_socket.c_str(), nullptr};
+    // The board keeps the log bounded itself; the descriptors below catch
+    // what is written before it takes over (a loader error, say).
+    const char* argv[] = {program.c_str(), "--socket", m_socket.c_str(), "--log", log.c_str(), nullptr};
     const pid_t child = ::fork();
     if (child < 0) {
         m_problem = std::string("cannot start the shared simulated board: ") + std::strerror(errno);

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "support/fake_pci_machine.h"
+#include "support/run_process.h"
 
 namespace {
 
@@ -151,6 +152,7 @@ protected:
         fs::remove_all(root);
         support::layOut(machine, root);
         const fs::path out = m_dir / "stdout", err = m_dir / "stderr";
+        const std::string program = asNobody ? reachableCopy().string() : std::string(FANSCOPE_CLI);
         const pid_t pid = ::fork();
         if (pid == 0) {
             if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(err.c_str(), "w", stderr))
@@ -166,11 +168,13 @@ protected:
                 if (nobody == nullptr || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0)
                     ::_exit(126);
             }
-            std::vector<char*> argv{const_cast<char*>(FANSCOPE_CLI)};
+            if (asNobody)
+                ::setenv("LD_LIBRARY_PATH", (fs::path(program).parent_path().parent_path() / "lib").c_str(), 1);
+            std::vector<char*> argv{const_cast<char*>(program.c_str())};
             for (const auto& a : args)
                 argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
-            ::execv(FANSCOPE_CLI, argv.data());
+            ::execv(program.c_str(), argv.data());
             ::_exit(127);
         }
         int status = 0;
@@ -179,17 +183,59 @@ protected:
                 support::helperLog(root)};
     }
 
+    // The program and its libraries where user nobody can reach them: a build
+    // folder may lie where only its owner can enter (under /root, say). The
+    // libraries beside it in lib/ are the ones the library loads.
+    fs::path reachableCopy()
+    {
+        const fs::path copy = m_dir / "nobody" / "bin" / "fanscope-cli";
+        if (fs::exists(copy))
+            return copy;
+        const fs::path built = fs::path(FANSCOPE_CLI);
+        const fs::path lib = m_dir / "nobody" / "lib";
+        fs::create_directories(copy.parent_path());
+        fs::create_directories(lib);
+        const auto place = [](const fs::path& from, const fs::path& to) {
+            std::error_code linked;
+            fs::create_hard_link(from, to, linked);
+            if (linked)
+                fs::copy_file(from, to);
+        };
+        place(built, copy);
+        for (const auto& entry : fs::directory_iterator(built.parent_path().parent_path() / "lib")) {
+            if (entry.is_symlink())
+                fs::copy_symlink(entry.path(), lib / entry.path().filename());
+            else if (entry.is_regular_file())
+                place(entry.path(), lib / entry.path().filename());
+        }
+        for (const fs::path& p : {m_dir / "nobody", copy.parent_path(), lib})
+            fs::permissions(p, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                   fs::perms::others_read | fs::perms::others_exec);
+        return copy;
+    }
+
     fs::path m_dir;
 };
 
 const std::vector<std::string> kSmbusDetect{"--medium", "smbus", "detect"};
 
+const std::string kUnsupported = "fanscope-cli: The available southbridge or ICH is currently unsupported.\n";
+
 TEST_F(LinuxHelper, RecentIntelPcIsUnsupportedAndNothingIsTouched)
 {
+    // The wizard's reason, whether or not the kernel's driver has the controller.
     const Outcome r = run(recentIntel(), kSmbusDetect);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "fanscope-cli: no TFM4410 or TFM4411 found on the SMBus\n");
+    EXPECT_EQ(r.err, kUnsupported);
     EXPECT_TRUE(r.log.empty()) << r.log.front();
+    FakeMachine owned = recentIntel();
+    owned.functions[2].driver = "i801_smbus";
+    owned.functions[2].module = "i2c_i801";
+    owned.ioports += "    efa0-efbf : i801_smbus\n";
+    const Outcome driven = run(owned, {"--medium", "smbus", "get", "0x3d"});
+    EXPECT_EQ(driven.status, 1);
+    EXPECT_EQ(driven.err, kUnsupported);
+    EXPECT_TRUE(driven.log.empty());
 
     // The printer-port path says nothing about the chipset at all.
     const Outcome printer = run(recentIntel(), {"detect"});
@@ -348,8 +394,7 @@ TEST_F(LinuxHelper, RealBackEndFromTheEnvironmentIsAnnounced)
 {
     const Outcome r = runPlain(recentIntel(), kSmbusDetect, false, true);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "fanscope-cli: using the back-end \"linux\" that VEXLINK06_PLATFORM selects\n"
-                     "fanscope-cli: no TFM4410 or TFM4411 found on the SMBus\n");
+    EXPECT_EQ(r.err, "fanscope-cli: using the back-end \"linux\" that VEXLINK06_PLATFORM selects\n" + kUnsupported);
 
     // The simulated board's configuration cannot apply to it.
     const fs::path config = m_dir / "board.json";
@@ -361,6 +406,24 @@ TEST_F(LinuxHelper, RealBackEndFromTheEnvironmentIsAnnounced)
               std::string::npos)
         << conflict.err;
     EXPECT_TRUE(conflict.log.empty());
+}
+
+// Without the printer-port library the chipset SMBus still works, and the
+// printer port is not what the message names.
+TEST_F(LinuxHelper, AMissingPortLibraryIsNotTheChipsetSMBusProblem)
+{
+    const fs::path copy = reachableCopy();
+    fs::remove(copy.parent_path().parent_path() / "lib" / "libvxport_linux.so");
+    const fs::path root = m_dir / "machine";
+    support::layOut(ich5(false), root);
+    support::RunOptions options;
+    options.dir = m_dir;
+    options.env = {{"VEXLINK06_LINUX_ROOT", root.string()},
+                   {"LD_LIBRARY_PATH", (copy.parent_path().parent_path() / "lib").string()}};
+    const auto r = support::runProcess(copy.string(), {"--hardware", "--medium", "smbus", "detect"}, options);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.find("printer port"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("SMBus"), std::string::npos) << r.err;
 }
 
 class AsNobody : public LinuxHelper {

@@ -292,6 +292,13 @@ TEST_F(BusToolsTest, OpenDiodeIsAFaultNotMinus128)
     EXPECT_EQ(sample["remote1"]["fault"], true);
     EXPECT_EQ(sample["remote2"]["fault"], false);
     EXPECT_EQ(sample["alarms"], nlohmann::json::array({"Ext1 Diode Error"}));
+
+    // CSV: an empty field, as JSON gives null; the other remote reads.
+    r = run({"--sim-config", config.string(), "monitor", "--csv", "--count", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string row = r.out.substr(r.out.find("\r\n") + 2);
+    EXPECT_TRUE(contains(row, ",25,,25,")) << row;
+    EXPECT_FALSE(contains(r.out, "-128")) << r.out;
 }
 
 TEST_F(BusToolsTest, MonitorJsonIsOneObjectPerSampleWithStableKeys)
@@ -357,6 +364,22 @@ TEST_F(BusToolsTest, MonitorOutputFormsAreExclusive)
     const Result r = run({"monitor", "--json", "--csv", "--count", "1"});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(contains(r.err, "give one of --csv, --json and --line")) << r.err;
+}
+
+// An interval of a day at most: a huge one would sleep for good, and the
+// bound the message names stays short.
+TEST_F(BusToolsTest, MonitorIntervalAndCountHaveReadableBounds)
+{
+    for (const char* interval : {"1e300", "86401", "-1", "inf"}) {
+        const Result r = run({"monitor", "--count", "2", "--interval", interval});
+        EXPECT_EQ(r.status, 2) << interval;
+        EXPECT_TRUE(contains(r.err, "86400")) << r.err;
+        EXPECT_LT(r.err.find('\n'), 120u) << r.err;
+    }
+    const Result r = run({"monitor", "--count", "-1"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_LT(r.err.find('\n'), 120u) << r.err;
+    EXPECT_EQ(run({"monitor", "--count", "1", "--interval", "86400"}).status, 0);
 }
 
 // ---- addresses ------------------------------------------------------------------

@@ -61,5 +61,16 @@ else
   fail "bash completion missing"
 fi
 
+# The user service: where the user's systemd reads units for this prefix
+# (~/.local/share/systemd/user for ~/.local), running this prefix's program.
+unit="$share/systemd/user/fanscope-board.service"
+if [ -s "$unit" ]; then
+  grep -qx "ExecStart=$prefix/bin/fanscope-board --idle-exit [0-9]*" "$unit" \
+    || fail "the user service does not run the installed board: $(grep ExecStart "$unit")"
+else
+  fail "user service missing from share/systemd/user"
+fi
+[ ! -e "$prefix/lib/systemd" ] || fail "user service installed where the user's systemd does not look"
+
 [ "$failures" -eq 0 ] && echo "install: all checks passed"
 exit "$failures"

@@ -5,6 +5,8 @@ set -euo pipefail
 root="$1"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+# Run from a folder outside any checkout, as a build folder may be.
+cd "$work"
 failures=0
 
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
@@ -68,9 +70,10 @@ out="$(cd "$repo/lib dir" && run "$check" .)"
 grep -q '^status=1$' <<<"$out" || fail "narrowed to a folder with a bad file: $out"
 grep -q 'src/bad.cpp' <<<"$out" && fail "file outside the narrowed folder named: $out"
 
-# A tracked file deleted from disk is not a layout error.
+# A tracked file deleted from disk is not a layout error. (The path is the
+# repository's: run from there, not from wherever the tests run.)
 rm "$repo/src/good.cpp"
-out="$(run "$check" src/good.cpp)"
+out="$(cd "$repo" && run "$check" src/good.cpp)"
 grep -q '^status=0$' <<<"$out" || fail "deleted file: $out"
 printf '%s' "$good" >"$repo/src/good.cpp"
 
