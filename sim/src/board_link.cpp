@@ -117,10 +117,10 @@ BoardLink* BoardLink::get()
             const std::lock_guard lock(self->m_mutex);
             self->m_writeThrough = true;
         });
-        if (!link->connectOnce() && link->m_startOnDemand && link->startBoard()) {
+        if (!link->connectOnce() && link->m_startOnDemand && !link->m_refused && link->startBoard()) {
             const auto deadline = Clock::now() + kStartWait;
             link->m_problem.clear();
-            while (!link->connectOnce() && Clock::now() < deadline) {
+            while (!link->connectOnce() && !link->m_refused && Clock::now() < deadline) {
                 link->m_problem.clear();
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
@@ -152,12 +152,27 @@ void BoardLink::fail(std::string why)
 
 bool BoardLink::connectOnce()
 {
+    // The default place is checked before anything is sent there: in a
+    // folder another user owns or may enter, whatever listens may be theirs.
+    if (m_startOnDemand) {
+        if (const auto why = boardwire::checkSocketFolder(m_socket)) {
+            fail("refusing the shared simulated board: " + *why);
+            m_refused = true;
+            return false;
+        }
+    }
     const int fd = boardwire::connectSocket(m_socket);
     if (fd < 0) {
         if (errno == ENAMETOOLONG)
             fail("the shared simulated board's socket path is too long: " + m_socket);
         else
             fail("no shared simulated board listens at " + m_socket + " (" + std::strerror(errno) + ")");
+        return false;
+    }
+    if (const auto why = boardwire::checkPeerIsThisUser(fd)) {
+        ::close(fd);
+        fail("refusing the shared simulated board in " + directoryOf(m_socket) + ": " + *why);
+        m_refused = true;
         return false;
     }
     m_fd = fd;

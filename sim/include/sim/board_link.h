@@ -86,6 +86,7 @@ private:
     std::string m_problem;
     std::string m_description;
     bool m_writeThrough = false;  // at exit: nothing waits for a later read
+    bool m_refused = false;       // another user's folder or board: never start one there
 };
 
 }  // namespace sim
