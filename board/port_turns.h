@@ -93,8 +93,8 @@ private:
         int owner = 0;  // client id, 0 = nobody
         Clock::time_point turnSince;
         Clock::time_point lastAccess;  // the owner's
-        bool touched = false;  // the owner accessed the port in its turn
-        long endedBefore = 0;  // messages ended when the turn began
+        bool touched = false;          // the owner accessed the port in its turn
+        long endedBefore = 0;          // messages ended when the turn began
         std::unique_ptr<MessageWatch> watch;
         std::deque<Waiter> waiters;        // first come, first served
         std::map<int, uint8_t> suspended;  // owners switched out -> their data register

@@ -231,7 +231,8 @@ int main(int argc, char** argv)
                 idle <= 2.0 ? "ok" : "MISSED");
     std::printf("wait for the bus, shared:         %8.1f ms p50, %.1f ms p99, %.1f ms worst of %d commands "
                 "(monitor, window cycles, read loop; target p99 <= 50 ms)  %s\n",
-                waits.p50, waits.p99, waits.worst, waits.commands, waits.p99 >= 0 && waits.p99 <= 50.0 ? "ok" : "MISSED");
+                waits.p50, waits.p99, waits.worst, waits.commands,
+                waits.p99 >= 0 && waits.p99 <= 50.0 ? "ok" : "MISSED");
     stopBoard();
     return median <= 1.0 && idle <= 2.0 && waits.p99 >= 0 && waits.p99 <= 50.0 ? 0 : 1;
 }

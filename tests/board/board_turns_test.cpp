@@ -106,10 +106,9 @@ TEST(BoardTurnsTest, AMixOfClientsForTwentySecondsEachGetTheirTurns)
     for (const auto& [mode, reg] : kinds)
         workers.push_back(std::make_unique<Background>(
             dir.path, mode, std::vector<std::string>{worker, "0", "7", reg, mode, seconds}, socket));
-    Background monitor(dir.path, "monitor",
-                       {program("fanscope-cli"), "monitor", "--interval", "0.2", "--count",
-                        std::to_string(kSeconds * 5)},
-                       socket);
+    Background monitor(
+        dir.path, "monitor",
+        {program("fanscope-cli"), "monitor", "--interval", "0.2", "--count", std::to_string(kSeconds * 5)}, socket);
 
     // CLI commands all along: each one completes quickly, and what one
     // program set the next one reads.

@@ -109,8 +109,8 @@ int main(int argc, char** argv)
     // A limit: a read-write byte whose every value reads back as written.
     const auto reg = static_cast<std::uint8_t>(std::strtoul(argv[3], nullptr, 0));
     const std::string mode = argc > 4 ? argv[4] : "round";
-    const auto end = argc > 5 ? Clock::now() + std::chrono::milliseconds(std::atol(argv[5]) * 1000)
-                              : Clock::time_point::max();
+    const auto end =
+        argc > 5 ? Clock::now() + std::chrono::milliseconds(std::atol(argv[5]) * 1000) : Clock::time_point::max();
     auto port = device::ComPort()->PrinterPort();
     port->SMBusProtocall()->setBitsToStayHigh(0xC0);
     device::RegisterLink.Medium = device::MediumPrinterPort;
