@@ -129,7 +129,6 @@ bool PortTurns::owns(int id, uint32_t address)
     const auto it = m_ports.find(number);
     if (number == 0 || it == m_ports.end() || it->second.owner != id)
         return false;
-    it->second.touched = true;
     it->second.lastAccess = Clock::now();
     return true;
 }
@@ -164,10 +163,10 @@ bool PortTurns::turnIsUp(int32_t number, const Port& port, Clock::time_point now
     // The read that follows a command byte is given time to come.
     if (messages)
         return quiet >= 10 * m_options.lendAfter;
-    if (!port.touched)
-        return now - port.turnSince >= 4 * m_options.lendAfter;
-    // Accesses without a message (the heaters), or none for a while.
-    return quiet >= m_options.lendAfter || now - port.turnSince >= m_options.lendAfter;
+    // No message yet: idle, slow to start, or only switching the heaters. A
+    // holder switched out before its first access loses nothing: its
+    // access is served first thing in its turn back.
+    return now - port.turnSince >= m_options.lendAfter;
 }
 
 void PortTurns::switchOut(int32_t number, Port& port)
@@ -184,7 +183,6 @@ bool PortTurns::switchTo(int32_t number, Port& port, int id)
         return false;
     port.owner = id;
     port.turnSince = port.lastAccess = Clock::now();
-    port.touched = false;
     port.endedBefore = port.watch->ended;
     if (const auto saved = port.suspended.find(id); saved != port.suspended.end()) {
         // Back to a holder: its data register as it left it.

@@ -5,11 +5,18 @@
 // One client owns a port at a time. A client may keep its claim for its
 // whole life (the window and the CLI do): when another waits, the owner's
 // turn is up once the bus is between messages with both lines high and the
-// owner has put a whole message on it this turn, or has had the turn for a
-// while without one. It is then switched out, keeps its claim, and waits at
+// owner has finished a transfer this turn, or has had the turn for a while
+// without a message. It is then switched out, keeps its claim, and waits at
 // the back of the queue; its turn back restores the data register it left.
 // So a waiting client gets the bus within one transfer of each client ahead
 // of it, and nobody starves, whatever pattern the clients follow.
+//
+// The board cannot go by the time between a client's accesses: a client
+// sends its writes with its next read, so the board sees them in bursts.
+// It goes by the messages on the bus instead. A transfer is a message, or
+// a write of only a command byte and the message after it (a register read
+// sets the chip's pointer, stops, then reads), so another client never
+// moves the pointer between the two.
 #pragma once
 #include <chrono>
 #include <cstdint>
@@ -29,10 +36,10 @@ public:
     struct Options {
         // A new claim of a port another client holds waits this long, then is refused.
         std::chrono::milliseconds claimWait = std::chrono::seconds(3);
-        // An owner that has not put a whole message on the bus gives its
-        // turn to a waiter after this long (it may be idle, or only switch
-        // the heaters); one that has not touched the port at all in its
-        // turn, after four times this.
+        // An owner that has not put a message on the bus in its turn gives
+        // it to a waiter after this long (it may be idle, slow to start, or
+        // only switch the heaters); one that stopped after a lone command
+        // byte, after ten times this without touching the port.
         std::chrono::milliseconds lendAfter = std::chrono::milliseconds(10);
     };
 
@@ -93,7 +100,6 @@ private:
         int owner = 0;  // client id, 0 = nobody
         Clock::time_point turnSince;
         Clock::time_point lastAccess;  // the owner's
-        bool touched = false;          // the owner accessed the port in its turn
         long endedBefore = 0;          // messages ended when the turn began
         std::unique_ptr<MessageWatch> watch;
         std::deque<Waiter> waiters;        // first come, first served
