@@ -32,22 +32,11 @@ constexpr int kTurn = 256;
 // from it (the socket then pushes back on the sender).
 constexpr size_t kMaxPendingInput = size_t{256} * 1024;
 
-sim::Port* portNumbered(int32_t number) { return sim::board().port(number - 1); }
-
-int32_t portNumberAt(uint32_t address)
-{
-    sim::Board& b = sim::board();
-    for (int i = 0; i < b.portCount(); ++i) {
-        const uint32_t base = b.port(i)->base();
-        if (address >= base && address - base <= 2)
-            return i + 1;
-    }
-    return 0;
-}
-
 }  // namespace
 
-Server::Server(ServerOptions options) : m_options(std::move(options)) { }
+Server::Server(ServerOptions options)
+    : m_options(std::move(options)), m_turns(PortTurns::Options{m_options.claimWait, m_options.lendAfter})
+{ }
 
 Server::~Server()
 {
@@ -120,18 +109,17 @@ int Server::run(const volatile sig_atomic_t& stop)
                 static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(m_options.idleExit).count()));
             return 0;
         }
-        // Sleep until the next deadline: a hello, a claim wait or the idle exit.
+        // Sleep until the next deadline: a hello, a turn, a claim wait or the idle exit.
         auto wake = m_clients.empty() ? m_lastClient + m_options.idleExit : now + std::chrono::hours(1);
+        wake = std::min(wake, m_turns.nextDeadline(now));
         bool moreInput = false;
         std::vector<pollfd> fds{{m_listen, POLLIN, 0}};
         std::vector<int> ids;
         for (auto& [id, c] : m_clients) {
             if (!c.greeted)
                 wake = std::min(wake, c.since + m_options.helloTimeout);
-            // A waiter gets its turn once the holder has left the bus idle.
-            if (c.waitingFor)
-                wake = std::min({wake, c.waitUntil, now + m_options.lendAfter / 2});
-            if (!c.waitingFor && !c.closing && boardwire::decode(c.in).status != boardwire::Decoded::Status::NeedMore)
+            if (!c.closing && boardwire::decode(c.in).status != boardwire::Decoded::Status::NeedMore &&
+                !m_turns.waiting(id))
                 moreInput = true;
             short events = 0;
             if (!c.closing && !c.peerClosed && c.in.size() < kMaxPendingInput)
@@ -171,12 +159,6 @@ int Server::run(const volatile sig_atomic_t& stop)
                 drop(c, "said nothing");
                 continue;
             }
-            if (c.waitingFor && c.waitingToClaim && later >= c.waitUntil) {
-                // The other process kept the port: refused, as a busy port is.
-                releaseClaim(*c.waitingFor, c.id);
-                c.waitingFor.reset();
-                answer(c, 0);
-            }
             if (!c.closing)
                 serve(c);
             if (c.fd >= 0 && c.peerClosed)
@@ -184,7 +166,7 @@ int Server::run(const volatile sig_atomic_t& stop)
             if (c.fd >= 0)
                 writeTo(c);
         }
-        grantWaiters();
+        handOutTurns();
         if (std::erase_if(m_clients, [](const auto& entry) { return entry.second.fd < 0; }) > 0 && m_clients.empty())
             m_lastClient = Clock::now();
     }
@@ -236,7 +218,7 @@ void Server::serve(Client& c)
 {
     size_t offset = 0;
     const int turns = c.peerClosed ? std::numeric_limits<int>::max() : kTurn;
-    for (int turn = 0; turn < turns && c.fd >= 0 && !c.waitingFor && !c.closing; ++turn) {
+    for (int turn = 0; turn < turns && c.fd >= 0 && !c.closing && !m_turns.waiting(c.id); ++turn) {
         const auto decoded = boardwire::decode(std::span<const uint8_t>(c.in).subspan(offset));
         if (decoded.status == boardwire::Decoded::Status::NeedMore)
             break;
@@ -283,37 +265,28 @@ bool Server::handle(Client& c, const Message& m)
     case Op::Reply: drop(c, "sent an answer as a request"); return false;
     case Op::PortCount: answer(c, b.portCount()); return true;
     case Op::PortBase: {
-        const sim::Port* port = portNumbered(m.a);
+        const sim::Port* port = b.port(m.a - 1);
         answer(c, port ? static_cast<int32_t>(port->base()) : 0);
         return true;
     }
-    case Op::Claim: {
-        if (!portNumbered(m.a)) {
-            answer(c, 0);
-            return true;
+    case Op::Claim:
+        switch (m_turns.claim(m.a, c.id)) {
+        case PortTurns::Claim::Granted: answer(c, 1); return true;
+        case PortTurns::Claim::Refused: answer(c, 0); return true;  // none such, or held by another process
+        case PortTurns::Claim::Waits: return false;
         }
-        PortClaim& claim = m_claims[m.a];
-        const bool free = claim.owner == 0 && claim.waiters.empty();
-        if (free)
-            switchTo(m.a, c);
-        if (claim.owner == c.id || free) {
-            answer(c, claim.owner == c.id ? 1 : 0);  // free but refused: held by another process
-            return true;
-        }
-        wait(c, m.a, true);
         return false;
-    }
-    case Op::Release: releaseClaim(m.a, c.id); return true;
+    case Op::Release: m_turns.release(m.a, c.id); return true;
     case Op::PortOut: {
         const auto address = static_cast<uint32_t>(m.a);
-        if (owns(c, address))
+        if (m_turns.owns(c.id, address))
             b.portAt(address)->write(address - b.portAt(address)->base(), static_cast<uint8_t>(m.b));
         return true;
     }
     case Op::PortIn: {
         // Without the claim a port reads 0, as an unclaimed one does.
         const auto address = static_cast<uint32_t>(m.a);
-        answer(c, owns(c, address) ? b.portAt(address)->read(address - b.portAt(address)->base()) : 0);
+        answer(c, m_turns.owns(c.id, address) ? b.portAt(address)->read(address - b.portAt(address)->base()) : 0);
         return true;
     }
     case Op::MbMayOpen: {
@@ -414,99 +387,32 @@ int32_t Server::i2cCall(Client& c, const Message& m, std::vector<uint8_t>& data)
     }
 }
 
-bool Server::owns(const Client& c, uint32_t address)
-{
-    const int32_t number = portNumberAt(address);
-    const auto it = m_claims.find(number);
-    if (number == 0 || it == m_claims.end() || it->second.owner != c.id)
-        return false;
-    it->second.lastAccess = Clock::now();
-    return true;
-}
-
-bool Server::mustWait(Client& c, const Message& m)
+bool Server::mustWait(const Client& c, const Message& m)
 {
     if (m.op != Op::PortOut && m.op != Op::PortIn)
         return false;
-    const int32_t number = portNumberAt(static_cast<uint32_t>(m.a));
-    const auto it = m_claims.find(number);
-    if (number == 0 || it == m_claims.end() || !it->second.suspended.count(c.id))
-        return false;
-    wait(c, number, false);
-    return true;
+    return !m_turns.mayAccess(c.id, static_cast<uint32_t>(m.a));
 }
 
-void Server::wait(Client& c, int32_t port, bool claim)
+void Server::handOutTurns()
 {
-    PortClaim& state = m_claims[port];
-    if (std::find(state.waiters.begin(), state.waiters.end(), c.id) == state.waiters.end())
-        state.waiters.push_back(c.id);
-    c.waitingFor = port;
-    c.waitingToClaim = claim;
-    c.waitUntil = Clock::now() + m_options.claimWait;
-}
-
-void Server::switchTo(int32_t port, Client& c)
-{
-    PortClaim& state = m_claims[port];
-    sim::Port* p = portNumbered(port);
-    // A port the configuration gives to another process refuses every claim.
-    if (!p->claim())
-        return;
-    state.owner = c.id;
-    state.lastAccess = Clock::now();
-    if (const auto saved = state.suspended.find(c.id); saved != state.suspended.end()) {
-        // Back to a holder: its data register as it left it.
-        p->write(0, saved->second);
-        state.suspended.erase(saved);
-    }
-}
-
-void Server::releaseClaim(int32_t port, int id)
-{
-    const auto it = m_claims.find(port);
-    if (it == m_claims.end())
-        return;
-    PortClaim& state = it->second;
-    state.suspended.erase(id);
-    std::erase(state.waiters, id);
-    if (state.owner == id) {
-        state.owner = 0;
-        if (sim::Port* p = portNumbered(port))
-            p->release();
-    }
-}
-
-void Server::grantWaiters()
-{
-    const auto now = Clock::now();
-    for (auto& [port, state] : m_claims) {
-        std::erase_if(state.waiters, [this](int id) {
-            const auto it = m_clients.find(id);
-            return it == m_clients.end() || it->second.fd < 0 || !it->second.waitingFor;
-        });
-        if (state.waiters.empty())
-            continue;
-        sim::Port* p = portNumbered(port);
-        if (state.owner != 0) {
-            const sim::Bus& bus = p->bus();
-            const bool idle =
-                now - state.lastAccess >= m_options.lendAfter && !bus.inMessage() && bus.scl() && bus.sda();
-            if (!idle)
+    // A client served in its turn may end its turn at once (a holder's
+    // transfer done while others wait): hand out again until all is quiet.
+    for (int round = 0; round < 64; ++round) {
+        const auto handouts = m_turns.advance();
+        if (handouts.empty())
+            return;
+        for (const PortTurns::Handout& h : handouts) {
+            const auto it = m_clients.find(h.id);
+            if (it == m_clients.end() || it->second.fd < 0)
                 continue;
-            state.suspended[state.owner] = p->data();
-            state.owner = 0;
+            Client& c = it->second;
+            if (h.claim)
+                answer(c, h.granted ? 1 : 0);
+            serve(c);
+            if (c.fd >= 0)
+                writeTo(c);
         }
-        Client& next = m_clients.at(state.waiters.front());
-        state.waiters.erase(state.waiters.begin());
-        const bool claim = next.waitingToClaim;
-        next.waitingFor.reset();
-        switchTo(port, next);
-        if (claim)
-            answer(next, state.owner == next.id ? 1 : 0);
-        serve(next);
-        if (next.fd >= 0)
-            writeTo(next);
     }
 }
 
@@ -549,9 +455,7 @@ void Server::drop(Client& c, const std::string& why)
     ::close(c.fd);
     c.fd = -1;
     // A process that ends or is dropped lets go of what it held.
-    for (auto& [port, state] : m_claims)
-        if (state.owner == c.id || state.suspended.count(c.id) || !state.waiters.empty())
-            releaseClaim(port, c.id);
+    m_turns.leave(c.id);
     for (int32_t handle : c.i2cHandles)
         VxI2cClose(handle);
     c.i2cHandles.clear();

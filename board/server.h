@@ -1,6 +1,7 @@
 // fanscope-board's server: one simulated board (sim::board() of this
 // process) served to any number of client processes over a Unix socket, in
-// the wire protocol of sim/board_wire.h. One thread, one poll loop.
+// the wire protocol of sim/board_wire.h. One thread, one poll loop; who may
+// use a printer port when is port_turns.h's to decide.
 #pragma once
 #include <signal.h>
 
@@ -14,6 +15,8 @@
 
 #include <sim/board_wire.h>
 
+#include "port_turns.h"
+
 namespace board {
 
 struct ServerOptions {
@@ -25,8 +28,8 @@ struct ServerOptions {
     std::chrono::milliseconds helloTimeout = std::chrono::seconds(5);
     // A claim held by another client is waited for this long, then refused.
     std::chrono::milliseconds claimWait = std::chrono::seconds(3);
-    // A holder that has not touched the port for this long, outside a
-    // message on the bus, lets a waiting client have its turn.
+    // An owner that has not put a message on the bus in its turn lets a
+    // waiting client have the port after this long (see port_turns.h).
     std::chrono::milliseconds lendAfter = std::chrono::milliseconds(10);
     // Answers a client leaves unread beyond this make it a flooder.
     size_t maxUnreadBytes = size_t{1} << 20;
@@ -59,21 +62,8 @@ private:
         std::vector<uint8_t> in;
         std::vector<uint8_t> out;
         std::set<int32_t> i2cHandles;
-        long requests = 0;                  // served, for the log
-        long answered = 0;                  // of them with an answer: the client's round trips
-        std::optional<int32_t> waitingFor;  // a port it waits for
-        bool waitingToClaim = false;        // a new claim (it times out), not a holder's turn
-        Clock::time_point waitUntil;
-    };
-    // A port's claim. One client owns it; a holder that left the bus idle
-    // may be switched out for a waiting client and keeps its claim, so a
-    // program that keeps the port claimed for its whole life (as the window
-    // does) still lets other programs take their turns between transfers.
-    struct PortClaim {
-        int owner = 0;                     // client id, 0 = nobody
-        Clock::time_point lastAccess;      // the owner's
-        std::vector<int> waiters;          // first come, first served
-        std::map<int, uint8_t> suspended;  // holders switched out -> their data register
+        long requests = 0;  // served, for the log
+        long answered = 0;  // of them with an answer: the client's round trips
     };
 
     void accept();
@@ -83,21 +73,18 @@ private:
     void answer(Client& client, int32_t value, std::vector<uint8_t> data = {});
     void writeTo(Client& client);
     void drop(Client& client, const std::string& why);
-    void wait(Client& client, int32_t port, bool claim);
-    void switchTo(int32_t port, Client& client);
-    void releaseClaim(int32_t port, int id);
-    void grantWaiters();
+    // Serves the clients whose turn came.
+    void handOutTurns();
     // Whether a port request of `client` must wait for its turn.
-    bool mustWait(Client& client, const boardwire::Message& message);
-    bool owns(const Client& client, uint32_t address);
+    bool mustWait(const Client& client, const boardwire::Message& message);
     int32_t i2cCall(Client& client, const boardwire::Message& m, std::vector<uint8_t>& data);
 
     ServerOptions m_options;
     int m_listen = -1;
     int m_lock = -1;
     int m_nextId = 1;
-    std::map<int, Client> m_clients;        // by id
-    std::map<int32_t, PortClaim> m_claims;  // by port number
+    std::map<int, Client> m_clients;  // by id
+    PortTurns m_turns;
     Clock::time_point m_lastClient;
     bool m_listening = false;
 };

@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 namespace sim {
@@ -101,29 +104,39 @@ BoardLink* BoardLink::get()
     static const BoardChoice choice = boardChoice();
     if (!choice.shared)
         return nullptr;
-    BoardLink*& link = instance();
-    if (!link) {
-        link = new BoardLink(choice);
+    // Made once, whichever thread asks first.
+    static BoardLink* const made = [] {
+        auto* link = new BoardLink(choice);
+        instance() = link;
         // Writes still queued at exit belong to the board: a command's last
         // register write is often the process's last access. Any write after
         // this goes out at once.
         std::atexit([] {
-            instance()->flush();
-            instance()->m_writeThrough = true;
+            BoardLink* self = instance();
+            self->flush();
+            const std::lock_guard lock(self->m_mutex);
+            self->m_writeThrough = true;
         });
-        if (!link->connectOnce() && link->m_startOnDemand && link->startBoard()) {
+        if (!link->connectOnce() && link->m_startOnDemand && !link->m_refused && link->startBoard()) {
             const auto deadline = Clock::now() + kStartWait;
             link->m_problem.clear();
-            while (!link->connectOnce() && Clock::now() < deadline) {
+            while (!link->connectOnce() && !link->m_refused && Clock::now() < deadline) {
                 link->m_problem.clear();
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
         }
-    }
-    return link;
+        return link;
+    }();
+    return made;
 }
 
 BoardLink::BoardLink(BoardChoice choice) : m_socket(std::move(choice.socket)), m_startOnDemand(choice.startOnDemand) { }
+
+std::string BoardLink::problem() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_problem;
+}
 
 void BoardLink::fail(std::string why)
 {
@@ -134,16 +147,32 @@ void BoardLink::fail(std::string why)
         ::close(m_fd);
         m_fd = -1;
     }
+    m_queued.notify_all();
 }
 
 bool BoardLink::connectOnce()
 {
+    // The default place is checked before anything is sent there: in a
+    // folder another user owns or may enter, whatever listens may be theirs.
+    if (m_startOnDemand) {
+        if (const auto why = boardwire::checkSocketFolder(m_socket)) {
+            fail("refusing the shared simulated board: " + *why);
+            m_refused = true;
+            return false;
+        }
+    }
     const int fd = boardwire::connectSocket(m_socket);
     if (fd < 0) {
         if (errno == ENAMETOOLONG)
             fail("the shared simulated board's socket path is too long: " + m_socket);
         else
             fail("no shared simulated board listens at " + m_socket + " (" + std::strerror(errno) + ")");
+        return false;
+    }
+    if (const auto why = boardwire::checkPeerIsThisUser(fd)) {
+        ::close(fd);
+        fail("refusing the shared simulated board in " + directoryOf(m_socket) + ": " + *why);
+        m_refused = true;
         return false;
     }
     m_fd = fd;
@@ -268,21 +297,59 @@ std::optional<Message> BoardLink::receive(int timeoutMs)
 
 void BoardLink::post(const Message& message)
 {
+    const std::lock_guard lock(m_mutex);
     if (m_fd < 0)
         return;
+    const bool wasEmpty = m_out.empty();
     boardwire::encode(message, m_out);
-    if (m_writeThrough || m_out.size() >= kFlushBytes)
+    if (m_writeThrough || m_out.size() >= kFlushBytes) {
         sendAll();
+        return;
+    }
+    if (!wasEmpty)
+        return;
+    m_queuedSince = Clock::now();
+    if (!m_flusher) {
+        // Without signals: they stay with the program's own threads.
+        sigset_t all, old;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_SETMASK, &all, &old);
+        try {
+            std::thread([this] { flushLate(); }).detach();
+            m_flusher = true;
+        } catch (const std::system_error&) {
+            m_writeThrough = true;  // no thread: every write goes out at once
+        }
+        ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    }
+    m_queued.notify_one();
+}
+
+void BoardLink::flushLate()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_queued.wait(lock, [this] { return !m_out.empty() || m_fd < 0; });
+        if (m_fd < 0)
+            return;
+        const auto due = m_queuedSince + kFlushAfter;
+        if (Clock::now() < due)
+            m_queued.wait_until(lock, due);
+        else
+            sendAll();
+    }
 }
 
 void BoardLink::flush()
 {
+    const std::lock_guard lock(m_mutex);
     if (m_fd >= 0 && !m_out.empty())
         sendAll();
 }
 
 std::optional<Message> BoardLink::call(const Message& message, int timeoutMs)
 {
+    const std::lock_guard lock(m_mutex);
     if (m_fd < 0)
         return std::nullopt;
     boardwire::encode(message, m_out);

@@ -125,17 +125,18 @@ int connectSocket(const std::string& path)
     return fd;
 }
 
-std::optional<std::string> prepareSocketFolder(const std::string& socketPath)
+namespace {
+
+std::optional<std::string> folderOf(const std::string& socketPath)
 {
     const auto slash = socketPath.rfind('/');
     if (slash == std::string::npos || slash == 0)
         return std::nullopt;  // the current folder or /: the user chose it
-    const std::string folder = socketPath.substr(0, slash);
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        return "cannot create " + folder + ": " + std::strerror(errno);
-    struct stat st { };
-    if (::lstat(folder.c_str(), &st) != 0)
-        return "cannot read " + folder + ": " + std::strerror(errno);
+    return socketPath.substr(0, slash);
+}
+
+std::optional<std::string> checkFolder(const std::string& folder, const struct stat& st)
+{
     if (!S_ISDIR(st.st_mode))
         return folder + " is not a folder";
     if (st.st_uid != ::getuid())
@@ -146,6 +147,43 @@ std::optional<std::string> prepareSocketFolder(const std::string& socketPath)
         std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(st.st_mode & 0777));
         return folder + " may be entered by other users (mode " + mode + ")";
     }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> prepareSocketFolder(const std::string& socketPath)
+{
+    const auto folder = folderOf(socketPath);
+    if (!folder)
+        return std::nullopt;
+    if (::mkdir(folder->c_str(), 0700) != 0 && errno != EEXIST)
+        return "cannot create " + *folder + ": " + std::strerror(errno);
+    struct stat st { };
+    if (::lstat(folder->c_str(), &st) != 0)
+        return "cannot read " + *folder + ": " + std::strerror(errno);
+    return checkFolder(*folder, st);
+}
+
+std::optional<std::string> checkSocketFolder(const std::string& socketPath)
+{
+    const auto folder = folderOf(socketPath);
+    if (!folder)
+        return std::nullopt;
+    struct stat st { };
+    if (::lstat(folder->c_str(), &st) != 0)
+        return std::nullopt;
+    return checkFolder(*folder, st);
+}
+
+std::optional<std::string> checkPeerIsThisUser(int fd)
+{
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0)
+        return std::string("cannot tell who runs it: ") + std::strerror(errno);
+    if (peer.uid != ::getuid())
+        return "it runs as another user (uid " + std::to_string(peer.uid) + ")";
     return std::nullopt;
 }
 

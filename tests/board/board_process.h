@@ -46,9 +46,13 @@ inline int connectTo(const fs::path& socket) { return boardwire::connectSocket(s
 
 class BoardProcess {
 public:
-    BoardProcess(const fs::path& socket, const std::vector<std::string>& extra = {}) : m_log(socket.string() + ".out")
+    // `runner`: a command the board runs under (e.g. setpriv as another user).
+    BoardProcess(const fs::path& socket, const std::vector<std::string>& extra = {},
+                 const std::vector<std::string>& runner = {})
+        : m_log(socket.string() + ".out")
     {
-        std::vector<std::string> args{program("fanscope-board"), "--socket", socket.string()};
+        std::vector<std::string> args = runner;
+        args.insert(args.end(), {program("fanscope-board"), "--socket", socket.string()});
         args.insert(args.end(), extra.begin(), extra.end());
         m_pid = ::fork();
         if (m_pid == 0) {

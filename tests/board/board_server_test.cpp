@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -194,7 +195,10 @@ TEST_F(BoardServerTest, AKilledBoardFailsEveryClientWithinASecond)
 {
     auto board = std::make_unique<BoardProcess>(socket());
     std::vector<std::pair<pid_t, int>> workers;  // pid, the read end of its stdout
-    for (int i = 0; i < 3; ++i) {
+    // A register each: other clients may take turns between a worker's
+    // write and its read-back.
+    constexpr const char* kLimits[] = {"0x18", "0x19", "0x1A"};
+    for (const char* reg : kLimits) {
         int pipeFds[2];
         ASSERT_EQ(::pipe(pipeFds), 0);
         const pid_t pid = ::fork();
@@ -204,7 +208,7 @@ TEST_F(BoardServerTest, AKilledBoardFailsEveryClientWithinASecond)
             const int null = ::open("/dev/null", O_WRONLY);
             ::dup2(null, 2);
             const std::string path = program("board_worker");
-            ::execl(path.c_str(), path.c_str(), "0", "7", "0x18", static_cast<char*>(nullptr));
+            ::execl(path.c_str(), path.c_str(), "0", "7", reg, static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::close(pipeFds[1]);
@@ -528,6 +532,64 @@ TEST_F(BoardServerTest, RefusesADefaultFolderOthersMayEnter)
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("may be entered by other users (mode 755)"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(runtime / "fanscope/board.sock"));
+}
+
+// Another user's board in the default place (here: nobody's, started with
+// setpriv): the client refuses it, whether the folder gives it away or only
+// the process at the other end of the socket does, and starts none there.
+TEST_F(BoardServerTest, AnotherUsersBoardInTheDefaultPlaceIsRefused)
+{
+    const passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() != 0 || nobody == nullptr)
+        GTEST_SKIP() << "needs root and a user nobody to run a board as another user";
+    const std::vector<std::string> asNobody{"/usr/bin/setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
+                                            "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups"};
+    {
+        support::RunOptions probe;
+        probe.dir = m_dir.path;
+        probe.timeout = 10s;
+        auto args = asNobody;
+        args.insert(args.end(), {program("fanscope-board"), "--help"});
+        if (support::runProcess(args[0], {args.begin() + 1, args.end()}, probe).status != 0)
+            GTEST_SKIP() << "user nobody cannot run " << program("fanscope-board") << " from this build folder";
+    }
+    // The runtime folder open to all, as /tmp is, and the board's folder in
+    // it made by nobody, open to all too.
+    fs::permissions(m_dir.path, fs::perms::owner_all | fs::perms::others_exec | fs::perms::group_exec);
+    const fs::path runtime = m_dir.path / "runtime";
+    const fs::path folder = runtime / "fanscope";
+    fs::create_directories(folder);
+    fs::permissions(runtime, fs::perms::all);
+    fs::permissions(folder, fs::perms::all);
+    ASSERT_EQ(::chown(folder.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    BoardProcess theirs(folder / "board.sock", {}, asNobody);
+    ASSERT_TRUE(theirs.logs("listening on")) << theirs.log();
+
+    support::RunOptions options;
+    options.dir = m_dir.path;
+    options.env = {{"FANSCOPE_BOARD", std::nullopt}, {"XDG_RUNTIME_DIR", runtime.string()}};
+    options.timeout = 20s;
+    auto r = support::runProcess(program("fanscope-cli"), {"set", "-y", "0x14", "0x2a"}, options);
+    EXPECT_NE(r.status, 0) << r.out;
+    EXPECT_NE(r.err.find("refusing the shared simulated board: " + folder.string() + " belongs to another user"),
+              std::string::npos)
+        << r.err;
+
+    // The folder now looks like this user's own and closed, but the process
+    // listening in it is still nobody's.
+    ASSERT_EQ(::chown(folder.c_str(), ::getuid(), ::getgid()), 0);
+    fs::permissions(folder, fs::perms::owner_all);
+    r = support::runProcess(program("fanscope-cli"), {"set", "-y", "0x14", "0x2a"}, options);
+    EXPECT_NE(r.status, 0) << r.out;
+    EXPECT_NE(r.err.find("refusing the shared simulated board in " + folder.string() + ": it runs as another user"),
+              std::string::npos)
+        << r.err;
+    // The second one connected to find out, and sent nothing.
+    ASSERT_TRUE(theirs.logs("disconnected (")) << theirs.log();
+    theirs.stop();
+    const std::string log = theirs.log();
+    for (auto at = log.find("disconnected ("); at != std::string::npos; at = log.find("disconnected (", at + 1))
+        EXPECT_EQ(log.compare(at, 25, "disconnected (0 requests,"), 0) << log;
 }
 
 TEST_F(BoardServerTest, ASecondBoardOnTheSameSocketIsRefused)

@@ -3,8 +3,12 @@
 // access; the process's private board (sim::board()) serves when the
 // environment asks for it.
 //
-// Not thread-safe, as the board is not.
+// The link may be used from several threads (one request at a time); the
+// private board may not.
 #pragma once
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,13 +47,17 @@ public:
     // Why the shared board cannot be used (never reached, went away, does
     // not answer), one sentence for the user; "" while it serves. Once lost,
     // the link stays lost for this process: every request fails at once.
-    const std::string& problem() const { return m_problem; }
+    std::string problem() const;
     const std::string& socket() const { return m_socket; }
     // The board's own description of its configuration (from its hello).
     const std::string& description() const { return m_description; }
 
     // A request without an answer: queued, and sent with the next call(),
-    // by flush(), or once the queue is long.
+    // by flush(), once the queue is long, or after kFlushAfter at the
+    // latest. The last keeps the board's view of the bus current while the
+    // program pauses after a transfer (its stop would otherwise wait for
+    // its next read, and the board would hold the port for it).
+    static constexpr auto kFlushAfter = std::chrono::milliseconds(2);
     void post(const boardwire::Message& message);
     void flush();
     // Sends everything queued and this request, then waits for its answer.
@@ -62,6 +70,13 @@ private:
     bool sendAll();
     std::optional<boardwire::Message> receive(int timeoutMs);
     void fail(std::string why);
+    // The thread that sends writes left queued for kFlushAfter.
+    void flushLate();
+
+    mutable std::mutex m_mutex;  // everything below
+    std::condition_variable m_queued;
+    std::chrono::steady_clock::time_point m_queuedSince;
+    bool m_flusher = false;  // its thread runs
 
     std::string m_socket;
     bool m_startOnDemand = false;
@@ -71,6 +86,7 @@ private:
     std::string m_problem;
     std::string m_description;
     bool m_writeThrough = false;  // at exit: nothing waits for a later read
+    bool m_refused = false;       // another user's folder or board: never start one there
 };
 
 }  // namespace sim

@@ -109,4 +109,12 @@ std::string defaultSocketPath();
 // the folder it is in.
 std::optional<std::string> prepareSocketFolder(const std::string& socketPath);
 
+// The same checks without creating the folder, for a client before it
+// connects: nothing when the folder is missing (no board there) or sound.
+std::optional<std::string> checkSocketFolder(const std::string& socketPath);
+
+// Whether the process at the other end of the connected socket `fd` runs as
+// this user; the reason when not (or when the system cannot say).
+std::optional<std::string> checkPeerIsThisUser(int fd);
+
 }  // namespace boardwire
