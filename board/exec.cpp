@@ -29,19 +29,18 @@ namespace {
 
 constexpr int kOwnFailure = 125;
 
-constexpr const char* kUsage =
-    "usage: fanscope-board exec [--config FILE] -- CMD [ARGS...]\n\n"
-    "Runs CMD with the simulated board's kernel I2C/SMBus adapters as /dev/i2c-N\n"
-    "(with their sysfs entries) and its printer ports as /dev/parportN (with\n"
-    "/proc/sys/dev/parport), emulated with umockdev: i2c-tools, smbus2 scripts,\n"
-    "programs of your own and `fanscope-cli --hardware` meet the live chip.\n"
-    "  --config FILE   a private board with this JSON configuration (as --sim-config);\n"
-    "                  without it, the shared board (started when none runs)\n\n"
-    "The exit status is CMD's; signals and the standard streams pass through.\n"
-    "Limits: statically linked programs and programs that make system calls\n"
-    "without the C library see no devices; chipset port I/O (--medium smbus\n"
-    "--hardware) is not emulated; I2C_RDWR carries the message shapes of the\n"
-    "SMBus transfers (a write; one command byte, then a read).\n";
+constexpr const char* kUsage = "usage: fanscope-board exec [--config FILE] -- CMD [ARGS...]\n\n"
+                               "Runs CMD with the simulated board's kernel I2C/SMBus adapters as /dev/i2c-N\n"
+                               "(with their sysfs entries) and its printer ports as /dev/parportN (with\n"
+                               "/proc/sys/dev/parport), emulated with umockdev: i2c-tools, smbus2 scripts,\n"
+                               "programs of your own and `fanscope-cli --hardware` meet the live chip.\n"
+                               "  --config FILE   a private board with this JSON configuration (as --sim-config);\n"
+                               "                  without it, the shared board (started when none runs)\n\n"
+                               "The exit status is CMD's; signals and the standard streams pass through.\n"
+                               "Limits: statically linked programs and programs that make system calls\n"
+                               "without the C library see no devices; chipset port I/O (--medium smbus\n"
+                               "--hardware) is not emulated; I2C_RDWR carries the message shapes of the\n"
+                               "SMBus transfers (a write; one command byte, then a read).\n";
 
 // The signals that, sent to exec, are meant for the command.
 constexpr int kForwarded[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2};
@@ -288,8 +287,8 @@ int execMain(int argc, char** argv)
     ::signal(SIGPIPE, SIG_IGN);
 
     int status = 0;
-    if (const int failed = runCommand(std::vector<std::string>(argv + first, argv + argc), !config.empty(), waited,
-                                      previous, status))
+    if (const int failed =
+            runCommand(std::vector<std::string>(argv + first, argv + argc), !config.empty(), waited, previous, status))
         return failed;
     endAs(status);
 }

@@ -39,8 +39,8 @@ constexpr unsigned kRdwrMaxLength = 8192;
 // the simulated adapters use nothing more.
 constexpr unsigned kPortModes = PARPORT_MODE_PCSPP | PARPORT_MODE_TRISTATE;
 // The control lines parport_pc lets a caller write and reads back.
-constexpr unsigned char kControlLines = PARPORT_CONTROL_STROBE | PARPORT_CONTROL_AUTOFD | PARPORT_CONTROL_INIT |
-                                        PARPORT_CONTROL_SELECT;
+constexpr unsigned char kControlLines =
+    PARPORT_CONTROL_STROBE | PARPORT_CONTROL_AUTOFD | PARPORT_CONTROL_INIT | PARPORT_CONTROL_SELECT;
 
 // The kernel's IEEE 1284 phases (not in its user headers).
 constexpr int kPhaseForwardIdle = 1;
@@ -118,6 +118,7 @@ struct Devices::Node {
     struct I2cFile {
         int handle = -1;  // the adapter ABI's, opened at the file's first ioctl
         int openCode = VXI2C_OK;
+        int address = -1;  // from I2C_SLAVE; I2C_RDWR leaves it as it was
         bool pec = false;
     };
     std::map<UMockdevIoctlClient*, I2cFile> i2cFiles;
@@ -126,6 +127,7 @@ struct Devices::Node {
     int base = 0;
     struct PortFile {
         bool claimed = false;
+        bool registered = false;  // claimed once: ppdev registers the device then
         bool exclusive = false;
         int mode = IEEE1284_MODE_COMPAT;
         int phase = kPhaseForwardIdle;
@@ -192,9 +194,11 @@ struct Devices::Node {
                 complete(client, err);
                 return true;
             }
-            complete(client,
-                     errnoForAdapterCode(VxI2cSetAddress(handle, static_cast<int32_t>(address),
-                                                         request == I2C_SLAVE_FORCE ? 1 : 0)));
+            const int32_t code =
+                VxI2cSetAddress(handle, static_cast<int32_t>(address), request == I2C_SLAVE_FORCE ? 1 : 0);
+            if (code == VXI2C_OK)
+                i2cFiles[client].address = static_cast<int>(address);
+            complete(client, errnoForAdapterCode(code));
             return true;
         }
         case I2C_TENBIT:
@@ -334,9 +338,9 @@ struct Devices::Node {
                 complete(client, EINVAL);
                 return;
             }
-            buffers.push_back(
-                msgs[i].len == 0 ? DataRef()
-                                 : resolve(list.data, i * sizeof(i2c_msg) + offsetof(i2c_msg, buf), msgs[i].len));
+            buffers.push_back(msgs[i].len == 0
+                                  ? DataRef()
+                                  : resolve(list.data, i * sizeof(i2c_msg) + offsetof(i2c_msg, buf), msgs[i].len));
             if (msgs[i].len != 0 && !buffers.back().data) {
                 complete(client, EFAULT);
                 return;
@@ -353,9 +357,13 @@ struct Devices::Node {
                 return;
             }
         }
+        // Each message names its own address, bound by a driver or not; the
+        // file's own address stays selected for its SMBus calls.
         int32_t rc = VxI2cSetAddress(handle, address, 1);
         if (rc >= 0)
             rc = rdwrShape(handle, msgs, buffers, count);
+        if (const int own = i2cFiles[client].address; own >= 0)
+            VxI2cSetAddress(handle, own, 1);
         if (rc < 0)
             complete(client, errnoForAdapterCode(rc));
         else
@@ -449,6 +457,7 @@ struct Devices::Node {
             return false;
         owner = client;
         portFiles[client].claimed = true;
+        portFiles[client].registered = true;
         control = 0x0C;
         OutByte(address(2), control);
         return true;
@@ -518,8 +527,12 @@ struct Devices::Node {
             return true;
         case PPEXCL:
             // Too late once the port was claimed: the device is registered.
-            complete(client, file.claimed && !file.exclusive ? EINVAL : 0);
+            if (file.registered && !file.exclusive) {
+                complete(client, EINVAL);
+                return true;
+            }
             file.exclusive = true;
+            complete(client, 0);
             return true;
         case PPSETMODE: {
             int mode = 0;
@@ -750,9 +763,9 @@ std::string Devices::layOut(UMockdevTestbed* testbed)
         node->name = info.name;
         // Every adapter takes plain I2C messages as far as the ABI can put
         // them on the bus (see rdwr()).
-        node->functionality = (info.functionality != 0 ? info.functionality
-                                                       : static_cast<unsigned long>(VXI2C_FUNC_SMBUS_QUICK)) |
-                              I2C_FUNC_I2C;
+        node->functionality =
+            (info.functionality != 0 ? info.functionality : static_cast<unsigned long>(VXI2C_FUNC_SMBUS_QUICK)) |
+            I2C_FUNC_I2C;
         // Written out, so the node exists before the emulation attaches.
         std::ofstream(root / ("dev/i2c-" + n)).flush();
         setNodeAccess(root / ("dev/i2c-" + n), info.access == VXI2C_EACCES);
@@ -765,8 +778,8 @@ std::string Devices::layOut(UMockdevTestbed* testbed)
         if (!GetParallelPortInfo(k + 1, &info))
             continue;
         const std::string n = std::to_string(k);
-        const std::string record = "P: /devices/virtual/ppdev/parport" + n + "\nE: DEVNAME=/dev/parport" + n + "\nE: MAJOR=99\nE: MINOR=" + n +
-                                   "\nE: SUBSYSTEM=ppdev\nA: dev=99:" + n + "\n";
+        const std::string record = "P: /devices/virtual/ppdev/parport" + n + "\nE: DEVNAME=/dev/parport" + n +
+                                   "\nE: MAJOR=99\nE: MINOR=" + n + "\nE: SUBSYSTEM=ppdev\nA: dev=99:" + n + "\n";
         if (!addDevice(testbed, record, why))
             return why;
         // The kernel's list of ports, where the port back-ends find them.

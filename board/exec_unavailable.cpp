@@ -7,7 +7,8 @@ namespace boardexec {
 
 int execMain(int, char**)
 {
-    std::fputs("fanscope-board exec: this fanscope-board was built without umockdev (Debian libumockdev-dev)\n", stderr);
+    std::fputs("fanscope-board exec: this fanscope-board was built without umockdev (Debian libumockdev-dev)\n",
+               stderr);
     return 125;
 }
 

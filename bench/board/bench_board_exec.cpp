@@ -46,8 +46,8 @@ bool runOnce(const std::vector<std::string>& args)
 
 const std::vector<std::string>& underExec()
 {
-    static const std::vector<std::string> args{beside("fanscope-board"), "exec", "--", kI2cget, "-y", "1",
-                                               "0x2e", "0x3d"};
+    static const std::vector<std::string> args{
+        beside("fanscope-board"), "exec", "--", kI2cget, "-y", "1", "0x2e", "0x3d"};
     return args;
 }
 

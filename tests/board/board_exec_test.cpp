@@ -27,10 +27,7 @@ using namespace std::chrono_literals;
 
 bool installed(const char* path) { return ::access(path, X_OK) == 0; }
 
-bool haveSmbus2()
-{
-    return installed("/usr/bin/python3") && fs::exists("/usr/lib/python3/dist-packages/smbus2");
-}
+bool haveSmbus2() { return installed("/usr/bin/python3") && fs::exists("/usr/lib/python3/dist-packages/smbus2"); }
 
 // The tokens of a hex-dump line that starts with `row` ("30:"), as both
 // i2cdump and `fanscope-cli dump --raw` print them.
@@ -182,6 +179,9 @@ with SMBus(1) as bus:
     w, r = i2c_msg.write(0x2e, [0x3d]), i2c_msg.read(0x2e, 1)
     bus.i2c_rdwr(w, r)
     print(list(r))
+    # Messages to the EEPROM leave the file's own address selected.
+    bus.i2c_rdwr(i2c_msg.write(0x50, [0]), i2c_msg.read(0x50, 1))
+    print(hex(bus.read_byte_data(0x2e, 0x3d)))
     try:
         bus.read_byte_data(0x33, 0)
     except OSError as e:
@@ -190,11 +190,41 @@ with SMBus(1) as bus:
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string id = cli({"get", "0x3d"}).out;
     const std::string word = cli({"transfer", "read-word", "0x3e"}).out;
-    EXPECT_EQ(run.out, "0x31 0x1246\n[9, 8, 7]\n[49]\nerrno 6\n") << run.err;
+    EXPECT_EQ(run.out, "0x31 0x1246\n[9, 8, 7]\n[49]\n0x31\nerrno 6\n") << run.err;
     EXPECT_EQ(id, "0x31\n");
     EXPECT_NE(word.find("0x1246"), std::string::npos) << word;
     EXPECT_EQ(cli({"get", "0x18"}).out, "0x3a\n");
     EXPECT_EQ(cli({"transfer", "read-block", "0xa1"}).out.rfind("0x09 0x08 0x07 ", 0), 0u);
+}
+
+// The parallel-port device as the kernel's PC-style driver answers it.
+TEST_F(ExecTest, ParportIoctlsAnswerAsTheKernelDoes)
+{
+    const auto run = shell(python("ppdev.py", R"(
+import errno, fcntl, os, struct
+PPCLAIM, PPRELEASE, PPEXCL = 0x708b, 0x708c, 0x708f
+PPRSTATUS, PPRCONTROL, PPWCONTROL = 0x80017081, 0x80017083, 0x40017084
+PPRDATA, PPWDATA, PPGETMODES, PPNEGOT = 0x80017085, 0x40017086, 0x80047097, 0x40047091
+def ioctl(fd, request, arg=0):
+    try:
+        return fcntl.ioctl(fd, request, arg)
+    except OSError as e:
+        return errno.errorcode[e.errno]
+fd = os.open("/dev/parport0", os.O_RDWR)
+print(ioctl(fd, PPRSTATUS, b"\0"))                     # not claimed
+print(ioctl(fd, PPCLAIM), ioctl(fd, PPCLAIM))          # a second claim
+print(ioctl(fd, PPRCONTROL, b"\0"))                    # a claim sets 0Ch
+ioctl(fd, PPWCONTROL, b"\xff")
+print(ioctl(fd, PPRCONTROL, b"\0"))                    # four lines read back
+ioctl(fd, PPWDATA, b"\xc3")
+print(ioctl(fd, PPRDATA, b"\0"))
+print(struct.unpack("i", ioctl(fd, PPGETMODES, b"\0" * 4))[0] & 3)
+print(len(ioctl(fd, PPNEGOT, struct.pack("i", 256))), ioctl(fd, PPNEGOT, struct.pack("i", 1)))
+print(ioctl(fd, PPEXCL))                               # too late once registered
+print(ioctl(fd, PPRELEASE), ioctl(fd, PPRELEASE))
+)"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "EINVAL\n0 EINVAL\nb'\\x0c'\nb'\\x0f'\nb'\\xc3'\n3\n4 EIO\nEINVAL\n0 EINVAL\n") << run.err;
 }
 
 // The project's own Linux back-ends, unmodified: the parallel-port driver
@@ -242,8 +272,8 @@ TEST_F(ExecTest, CliHardwareOnTheKernelAdapter)
     const fs::path saved = m_dir.path / "saved.reg";
     const std::string i2c = kCli + " --hardware -y --medium i2c ";
     const auto run = shell(i2c + "detect && " + i2c + "get 0x3d && " + i2c + "set 0x16 0x41 && " + i2c +
-                           "dump --raw && " + i2c + "monitor --count 1 --csv && " + i2c + "save " +
-                           saved.string() + " && " + i2c + "set 0x16 0x30 && " + i2c + "recall " + saved.string());
+                           "dump --raw && " + i2c + "monitor --count 1 --csv && " + i2c + "save " + saved.string() +
+                           " && " + i2c + "set 0x16 0x30 && " + i2c + "recall " + saved.string());
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("i2c-1"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("\n0x31\n"), std::string::npos) << run.out;
@@ -271,9 +301,9 @@ with SMBus(1) as bus:
     // An adapter unplugged after three transfers: ENODEV from then on.
     EXPECT_EQ(shell(loop + " 5", R"({ "i2cAdapters": [ { "vanishAfter": 3 } ] })").out, "ok\nok\nok\nerrno 19\n");
     // The chip goes after four messages (two reads): no acknowledge.
-    EXPECT_EQ(shell(loop + " 5", R"({ "ports": [ { "faults": [ { "kind": "chipGone", "afterTransfers": 4 } ] } ] })")
-                  .out,
-              "ok\nok\nerrno 6\n");
+    EXPECT_EQ(
+        shell(loop + " 5", R"({ "ports": [ { "faults": [ { "kind": "chipGone", "afterTransfers": 4 } ] } ] })").out,
+        "ok\nok\nerrno 6\n");
     // SCL held low: the adapter times out; the printer-port back-end says so too.
     const auto held = shell(loop + " 1; " + kCli + " --hardware get 0x3d",
                             R"({ "ports": [ { "faults": [ { "kind": "sclLow", "fromMs": 0 } ] } ] })");
@@ -303,10 +333,31 @@ TEST_F(ExecTest, StatusSignalsAndStreamsPassThrough)
     const auto err = shell("echo to stderr >&2");
     EXPECT_EQ(err.err, "to stderr\n");
     EXPECT_EQ(exec({"/no/such/program"}).status, 127);
-    EXPECT_EQ(support::runProcess(program("fanscope-board"), {"exec", "--config", "/no/such.json", "--", "true"},
-                                  options())
-                  .status,
-              2);
+    EXPECT_EQ(
+        support::runProcess(program("fanscope-board"), {"exec", "--config", "/no/such.json", "--", "true"}, options())
+            .status,
+        2);
+}
+
+TEST_F(ExecTest, APrivateBoardStartsNoBoardProcess)
+{
+    // Without FANSCOPE_BOARD the shared board would be started on demand
+    // in the runtime folder; --config keeps the board inside exec.
+    const fs::path runtime = m_dir.path / "runtime";
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    support::RunOptions o = options();
+    o.env = {{"FANSCOPE_BOARD", std::nullopt},
+             {"FANSCOPE_SIM_CONFIG", std::nullopt},
+             {"VEXLINK06_PLATFORM", std::nullopt},
+             {"XDG_RUNTIME_DIR", runtime.string()}};
+    const auto run = support::runProcess(
+        program("fanscope-board"),
+        {"exec", "--config", writeFile("private.json", "{}").string(), "--", "i2cget", "-y", "1", "0x2e", "0x3d"}, o);
+    EXPECT_EQ(run.out, "0x31\n") << run.err;
+    EXPECT_FALSE(fs::exists(runtime / "fanscope" / "board.sock"));
+    // Nor is its test bed left behind.
+    EXPECT_TRUE(fs::is_empty(runtime));
 }
 
 TEST_F(ExecTest, AKilledCommandLeavesTheBoardServingOthers)
