@@ -3,6 +3,7 @@
 #include "exec.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,8 +40,9 @@ constexpr const char* kUsage = "usage: fanscope-board exec [--config FILE] -- CM
                                "The exit status is CMD's; signals and the standard streams pass through.\n"
                                "Limits: statically linked programs and programs that make system calls\n"
                                "without the C library see no devices; chipset port I/O (--medium smbus\n"
-                               "--hardware) is not emulated; I2C_RDWR carries the message shapes of the\n"
-                               "SMBus transfers (a write; one command byte, then a read).\n";
+                               "--hardware) is not emulated; I2C_RDWR carries the message shapes of the SMBus\n"
+                               "transfers (a write; one command byte, then a read); plain read() and write()\n"
+                               "on /dev/i2c-N are not emulated.\n";
 
 // The signals that, sent to exec, are meant for the command.
 constexpr int kForwarded[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2};
@@ -194,12 +196,17 @@ int runCommand(const std::vector<std::string>& command, bool dropConfig, const s
     std::vector<char*> argp = pointers(args);
     std::vector<char*> envp = pointers(env);
     (void)std::fflush(nullptr);
+    const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child < 0) {
         std::fprintf(stderr, "fanscope-board exec: cannot start %s: %s\n", args[0].c_str(), std::strerror(errno));
         return kOwnFailure;
     }
     if (child == 0) {
+        // Without exec its devices are gone: the command goes with it.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            ::_exit(kOwnFailure);
         ::signal(SIGPIPE, SIG_DFL);
         ::sigprocmask(SIG_SETMASK, &previous, nullptr);
         ::execvpe(argp[0], argp.data(), envp.data());

@@ -359,9 +359,12 @@ struct Devices::Node {
         }
         // Each message names its own address, bound by a driver or not; the
         // file's own address stays selected for its SMBus calls.
+        std::vector<uint8_t*> bytes;
+        for (const DataRef& b : buffers)
+            bytes.push_back(b.data ? b.as<uint8_t>() : nullptr);
         int32_t rc = VxI2cSetAddress(handle, address, 1);
         if (rc >= 0)
-            rc = rdwrShape(handle, msgs, buffers, count);
+            rc = rdwrShape(handle, msgs, bytes, count);
         if (const int own = i2cFiles[client].address; own >= 0)
             VxI2cSetAddress(handle, own, 1);
         if (rc < 0)
@@ -370,9 +373,9 @@ struct Devices::Node {
             umockdev_ioctl_client_complete(client, count, 0);  // the kernel returns the messages sent
     }
 
-    static int32_t rdwrShape(int handle, i2c_msg* msgs, std::vector<DataRef>& buffers, unsigned count)
+    static int32_t rdwrShape(int handle, i2c_msg* msgs, const std::vector<uint8_t*>& buffers, unsigned count)
     {
-        const auto bytes = [&](unsigned i) { return buffers[i].data ? buffers[i].as<uint8_t>() : nullptr; };
+        const auto bytes = [&](unsigned i) { return buffers[i]; };
         const auto isRead = [&](unsigned i) { return (msgs[i].flags & I2C_M_RD) != 0; };
         if (count == 1 && !isRead(0)) {
             const uint8_t* b = bytes(0);

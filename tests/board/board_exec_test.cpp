@@ -328,6 +328,20 @@ TEST_F(ExecTest, StatusSignalsAndStreamsPassThrough)
 {
     EXPECT_EQ(shell("exit 7").status, 7);
     EXPECT_EQ(shell("kill -TERM $$").status, 128 + SIGTERM);
+    // A signal sent to exec is passed on to the command.
+    const fs::path pidFile = m_dir.path / "exec.pid";
+    support::ProcessResult forwarded;
+    std::jthread run([&] { forwarded = shell("echo $PPID > " + pidFile.string() + "; exec sleep 30"); });
+    std::string pid;
+    for (int i = 0; i < 1000 && (pid.empty() || pid.back() != '\n'); ++i) {
+        std::this_thread::sleep_for(10ms);
+        pid = support::slurp(pidFile);
+    }
+    ASSERT_FALSE(pid.empty());
+    ASSERT_EQ(pid.back(), '\n');
+    ::kill(std::stoi(pid), SIGUSR1);
+    run.join();
+    EXPECT_EQ(forwarded.status, 128 + SIGUSR1);
     const auto cat = exec({"cat"}, {}, "through stdin\n");
     EXPECT_EQ(cat.out, "through stdin\n");
     const auto err = shell("echo to stderr >&2");
@@ -370,19 +384,18 @@ TEST_F(ExecTest, AKilledCommandLeavesTheBoardServingOthers)
 import fcntl, os, sys, time
 fd = os.open("/dev/parport0", os.O_RDWR)
 fcntl.ioctl(fd, 0x708b)  # PPCLAIM
-open(sys.argv[1], "w").write(str(os.getpid()))
+open(sys.argv[1], "w").write(str(os.getpid()) + "\n")
 time.sleep(60)
 )");
     support::ProcessResult result;
-    std::thread run([&] { result = shell("exec " + holder + " " + ready.string()); });
-    for (int i = 0; i < 1000 && !fs::exists(ready); ++i)
-        std::this_thread::sleep_for(10ms);
+    std::jthread run([&] { result = shell("exec " + holder + " " + ready.string()); });
     std::string pid;
-    for (int i = 0; i < 100 && pid.empty(); ++i) {
-        pid = support::slurp(ready);
+    for (int i = 0; i < 1000 && (pid.empty() || pid.back() != '\n'); ++i) {
         std::this_thread::sleep_for(10ms);
+        pid = support::slurp(ready);
     }
     ASSERT_FALSE(pid.empty());
+    ASSERT_EQ(pid.back(), '\n');
     ::kill(std::stoi(pid), SIGKILL);
     run.join();
     EXPECT_EQ(result.status, 128 + SIGKILL);
