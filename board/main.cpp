@@ -12,6 +12,7 @@
 #include <sim/board_wire.h>
 #include <sim/config.h>
 
+#include "exec.h"
 #include "log_file.h"
 #include "server.h"
 
@@ -23,7 +24,8 @@ void onSignal(int) { g_stop = 1; }
 
 constexpr const char* kUsage =
     "usage: fanscope-board [--socket PATH] [--config FILE] [--idle-exit SECONDS] [--hello-timeout SECONDS]\n"
-    "                      [--log FILE [--log-size BYTES]]\n\n"
+    "                      [--log FILE [--log-size BYTES]]\n"
+    "       fanscope-board exec [--config FILE] -- CMD [ARGS...]   (see exec --help)\n\n"
     "The simulated evaluation board that every program on this PC shares.\n"
     "  --socket PATH              listen here (default $XDG_RUNTIME_DIR/fanscope/board.sock)\n"
     "  --config FILE              the board's JSON configuration, as --sim-config takes it\n"
@@ -58,6 +60,8 @@ bool byteCount(const char* text, std::size_t& out)
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::strcmp(argv[1], "exec") == 0)
+        return boardexec::execMain(argc - 1, argv + 1);
     board::ServerOptions options;
     std::string config, log;
     std::size_t logLimit = board::DefaultLogLimit;
