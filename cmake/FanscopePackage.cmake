@@ -47,6 +47,8 @@ string(REPLACE "\n " "\n" CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKA
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+# fanscope-board exec preloads umockdev's library into the command it runs.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS umockdev)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_STRIP_FILES ON)
 # Dependencies from the binaries (dpkg-shlibdeps), and a shlibs file for the
