@@ -81,13 +81,6 @@ SessionError mapped(const vexlink06::ComError& e, int bus)
     return {kind, libraryText(e), e.number(), e.description()};
 }
 
-std::string goneText(std::uint8_t address7)
-{
-    char text[48];
-    (void)std::snprintf(text, sizeof text, "the chip at 0x%02X no longer answers", address7);
-    return text;
-}
-
 std::string nowText()
 {
     const std::time_t t = std::time(nullptr);
@@ -526,7 +519,7 @@ struct Session::State {
         throw error;
     }
 
-    [[noreturn]] void gone() const { throw SessionError(ErrorKind::ChipGone, goneText(chip.address)); }
+    [[noreturn]] void gone() const { throw SessionError(ErrorKind::ChipGone, noLongerAnswersText(chip.address)); }
 
     // One read on the wire, counted; no check of the value.
     std::uint8_t rawRead(std::uint8_t reg)
