@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <utility>
 
@@ -10,6 +9,7 @@
 #include <vexlink06/vexlink06.h>
 
 #include "device/back_end.h"
+#include "device/back_end_choice.h"
 #include "device/chipset_check.h"
 #include "device/register_link.h"
 #include "device/register_map.h"
@@ -74,20 +74,11 @@ std::string hex(unsigned value)
 
 void preparePlatform(const TargetOptions& options)
 {
-    // The variable stays for the library's own clients, but a real back-end
-    // the user did not ask for here must never go unnoticed.
-    const char* chosen = std::getenv("VEXLINK06_PLATFORM");
-    if (!options.hardware && chosen != nullptr && *chosen != '\0' && std::strcmp(chosen, "sim") != 0) {
-        if (!options.simConfig.empty())
-            throw UsageError(std::string("--sim-config needs the simulated board, but VEXLINK06_PLATFORM=") + chosen +
-                             " selects another back-end");
-        std::cerr << "fanscope-cli: using the back-end \"" << chosen << "\" that VEXLINK06_PLATFORM selects\n";
-    }
-    if (options.hardware) {
-        ::setenv("VEXLINK06_PLATFORM", "linux", 1);
-    } else {
-        if (!options.simConfig.empty())
-            ::setenv("FANSCOPE_SIM_CONFIG", options.simConfig.c_str(), 1);
+    if (const std::string conflict = device::backEndConflict(options.hardware, options.simConfig); !conflict.empty())
+        throw UsageError(conflict);
+    if (const std::string warning = device::applyBackEndChoice(options.hardware, options.simConfig); !warning.empty())
+        std::cerr << "fanscope-cli: " << warning << "\n";
+    if (!options.hardware) {
         // Check the file here, given by option or by variable: the board would
         // end the process on a bad one with a message of its own.
         const char* config = std::getenv("FANSCOPE_SIM_CONFIG");
@@ -101,11 +92,7 @@ void preparePlatform(const TargetOptions& options)
     }
 }
 
-bool onSimulatedBoard()
-{
-    const char* platform = std::getenv("VEXLINK06_PLATFORM");
-    return platform == nullptr || *platform == '\0' || std::strcmp(platform, "sim") == 0;
-}
+bool onSimulatedBoard() { return device::simulatedBackEnd(); }
 
 std::string backEndText()
 {

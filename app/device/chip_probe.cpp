@@ -75,7 +75,6 @@ std::shared_ptr<vexlink06::SMBusProtocall> protocol() { return required(printerP
 
 bool onSimulatedBoard() { return simulatedBoardConfiguration().has_value(); }
 
-
 }  // namespace detail
 
 namespace {
