@@ -112,6 +112,7 @@ private:
         if (m_request.address)
             return {*m_request.address};
         std::vector<std::uint8_t> list;
+        list.reserve(CandidateAddresses.size());
         for (const std::uint8_t a : CandidateAddresses)
             list.push_back(sevenBitAddress(a));
         return list;
