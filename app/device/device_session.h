@@ -183,8 +183,7 @@ struct ProbeReport {
 // Searches for chips of the family. Leaves the library's printer port and
 // kernel adapter selected as the search last left them (a session selects
 // its own again before every transfer). Throws SessionError only with
-// stopOnError, or when a medium cannot be searched at all and nothing else
-// was asked (see the medium's notes in device_session.cpp).
+// stopOnError; what the request's callbacks throw passes through.
 ProbeReport probe(const ProbeRequest& request);
 
 // The printer-port lines the evaluation board needs held high (bits 6 and
