@@ -12,9 +12,7 @@
 namespace cli {
 namespace {
 
-using device::RegisterLink;
 using vexlink06::AdapterError;
-using vexlink06::AdapterFailure;
 
 std::map<int, std::string>& names()
 {
@@ -67,42 +65,34 @@ bool confirmForce(const TargetOptions& options, int bus, std::uint8_t address)
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-// Searches `bus`; `stopAtFirst` for connect. A driver-owned address is
-// skipped, or with --force taken after the warning.
-void search(const TargetOptions& options, int bus, bool stopAtFirst, std::vector<FoundChip>& found)
+// Searches the adapters; `stopAtFirst` for connect. A driver-owned address
+// is skipped, or with --force taken after the warning.
+std::vector<device::ChipLocation> search(const TargetOptions& options, const std::vector<int>& buses, bool stopAtFirst)
 {
-    auto link = adapter();
-    link->setBus(bus);
-    RegisterLink.Medium = device::MediumKernelAdapter;
-    for (std::uint8_t a7 : candidates(options)) {
-        link->setForce(vexlink06::False);
-        try {
-            if (auto id = probe(a7))
-                found.push_back({Medium::KernelAdapter, bus, 0, false, a7, *id});
-        } catch (const AdapterFailure& e) {
-            if (e.code() == AdapterError::DriverOwned) {
-                if (!options.force) {
-                    if (options.address)
-                        throw Failure(e.description() + " (-f forces it)");
-                    char text[8];
-                    hex7(a7, text);
-                    std::cerr << "fanscope-cli: " << adapterLabel(bus) << " " << text
-                              << ": a kernel driver owns this address, skipped (-f forces it)\n";
-                    continue;
-                }
-                if (!confirmForce(options, bus, a7))
-                    throw Failure("not confirmed: nothing was sent to the chip");
-                link->setForce(vexlink06::True);
-                if (auto id = probe(a7))
-                    found.push_back({Medium::KernelAdapter, bus, 0, false, a7, *id});
-            } else if (e.code() == AdapterError::NoAck) {
-                continue;
-            } else {
-                throw Failure(e.description());
-            }
+    device::ProbeRequest request;
+    request.media = {device::Medium::KernelAdapter};
+    request.adapters = buses;
+    request.address = options.address;
+    request.stopAtFirst = stopAtFirst;
+    request.stopOnError = true;
+    request.onDriverOwned = [&options](int bus, std::uint8_t a7, const device::SessionError& e) {
+        if (!options.force) {
+            if (options.address)
+                throw Failure(e.description() + " (-f forces it)");
+            char text[8];
+            hex7(a7, text);
+            std::cerr << "fanscope-cli: " << adapterLabel(bus) << " " << text
+                      << ": a kernel driver owns this address, skipped (-f forces it)\n";
+            return false;
         }
-        if (stopAtFirst && !found.empty())
-            return;
+        if (!confirmForce(options, bus, a7))
+            throw Failure("not confirmed: nothing was sent to the chip");
+        return true;
+    };
+    try {
+        return device::probe(request).chips;
+    } catch (const device::SessionError& e) {
+        throw Failure(e.description());
     }
 }
 
@@ -165,20 +155,15 @@ void printAdapters(const TargetOptions& options)
 std::vector<FoundChip> detectKernelChips(const TargetOptions& options)
 {
     std::vector<FoundChip> found;
-    for (int bus : adaptersToSearch(options))
-        search(options, bus, false, found);
+    for (const device::ChipLocation& chip : search(options, adaptersToSearch(options), false))
+        found.push_back(foundChip(chip));
     return found;
 }
 
-FoundChip connectKernel(const TargetOptions& options)
+device::ChipLocation connectKernel(const TargetOptions& options)
 {
     const auto buses = adaptersToSearch(options);
-    std::vector<FoundChip> found;
-    for (int bus : buses) {
-        search(options, bus, true, found);
-        if (!found.empty())
-            break;
-    }
+    const std::vector<device::ChipLocation> found = search(options, buses, true);
     if (found.empty()) {
         char text[8] = "";
         if (options.address)
@@ -187,13 +172,7 @@ FoundChip connectKernel(const TargetOptions& options)
         const std::string where = buses.size() == 1 ? adapterLabel(buses.front()) : "any I2C adapter";
         throw Failure("no TFM4410 or TFM4411 found" + at + " on " + where);
     }
-    const FoundChip chip = found.front();
-    // The search left the adapter on the chip's bus with the force it needed.
-    adapter()->setBus(chip.port);
-    RegisterLink.Medium = device::MediumKernelAdapter;
-    RegisterLink.PrinterMedium = 0;
-    RegisterLink.DeviceAddress = chip.address;
-    return chip;
+    return found.front();
 }
 
 }  // namespace cli

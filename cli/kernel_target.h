@@ -24,7 +24,7 @@ void printAdapters(const TargetOptions& options);
 // driver owns are skipped unless --force.
 std::vector<FoundChip> detectKernelChips(const TargetOptions& options);
 
-// The first chip found, with the link pointed at it. Throws Failure.
-FoundChip connectKernel(const TargetOptions& options);
+// The first chip found. Throws Failure.
+device::ChipLocation connectKernel(const TargetOptions& options);
 
 }  // namespace cli

@@ -282,8 +282,7 @@ void runTransfer(const TargetOptions& options, const TransferOptions& t)
         }
         adapter->setUsePEC(vexlink06::False);
     }
-    if (!device::chipAnswers())
-        throw device::ChipNotAnswering();
+    session().requirePresent();
     char text[16];
     switch (t.kind) {
     case TransferKind::ReadWord:

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <utility>
 
@@ -10,16 +9,14 @@
 #include <vexlink06/vexlink06.h>
 
 #include "device/back_end.h"
+#include "device/back_end_choice.h"
 #include "device/chipset_check.h"
-#include "device/port_check.h"
 #include "device/register_link.h"
 #include "device/register_map.h"
 #include "kernel_target.h"
 
 namespace cli {
 namespace {
-
-using device::RegisterLink;
 
 // Bits 6 and 7 of the port's data register held high as the program holds
 // them, the two heater bits 4 and 5 off: a shell command never heats.
@@ -54,13 +51,6 @@ void prepareBus()
 
 int portCount() { return printerPort()->PrinterPortsDetected(); }
 
-void selectPort(int index, bool inverted)
-{
-    auto port = printerPort();
-    port->setPortAddressIndex(static_cast<std::uint8_t>(index));
-    protocol()->setDataInverted(inverted ? vexlink06::True : vexlink06::False);
-}
-
 // The sentence the wizard shows on its medium panel when the controller is
 // unsupported or the motherboard helper refused it.
 void requireUsableSMBus()
@@ -73,9 +63,6 @@ void requireUsableSMBus()
         throw Failure(reason);
 }
 
-// Why the port selected now cannot answer, or "" when nothing is in the way.
-std::string portObstacle() { return device::portProblemText(device::checkPrinterPort(), printerPort()->PortAddress()); }
-
 std::string hex(unsigned value)
 {
     char text[16];
@@ -85,47 +72,13 @@ std::string hex(unsigned value)
 
 }  // namespace
 
-std::optional<int> probe(std::uint8_t linkAddress)
-{
-    RegisterLink.DeviceAddress = linkAddress;
-    RegisterLink.RegisterPointer = device::reg::DeviceId;
-    device::ReadRegister();
-    const int first = RegisterLink.ReadResult;
-    device::ReadRegister();
-    const int second = RegisterLink.ReadResult;
-    if (first == device::DeviceIdTFM4410)
-        return first;
-    if (second == device::DeviceIdTFM4411)
-        return second;
-    return std::nullopt;
-}
-
-std::vector<std::uint8_t> candidates(const TargetOptions& options)
-{
-    if (options.address)
-        return {*options.address};
-    std::vector<std::uint8_t> list;
-    for (std::uint8_t a : device::CandidateAddresses)
-        list.push_back(device::sevenBitAddress(a));
-    return list;
-}
-
 void preparePlatform(const TargetOptions& options)
 {
-    // The variable stays for the library's own clients, but a real back-end
-    // the user did not ask for here must never go unnoticed.
-    const char* chosen = std::getenv("VEXLINK06_PLATFORM");
-    if (!options.hardware && chosen != nullptr && *chosen != '\0' && std::strcmp(chosen, "sim") != 0) {
-        if (!options.simConfig.empty())
-            throw UsageError(std::string("--sim-config needs the simulated board, but VEXLINK06_PLATFORM=") + chosen +
-                             " selects another back-end");
-        std::cerr << "fanscope-cli: using the back-end \"" << chosen << "\" that VEXLINK06_PLATFORM selects\n";
-    }
-    if (options.hardware) {
-        ::setenv("VEXLINK06_PLATFORM", "linux", 1);
-    } else {
-        if (!options.simConfig.empty())
-            ::setenv("FANSCOPE_SIM_CONFIG", options.simConfig.c_str(), 1);
+    if (const std::string conflict = device::backEndConflict(options.hardware, options.simConfig); !conflict.empty())
+        throw UsageError(conflict);
+    if (const std::string warning = device::applyBackEndChoice(options.hardware, options.simConfig); !warning.empty())
+        std::cerr << "fanscope-cli: " << warning << "\n";
+    if (!options.hardware) {
         // Check the file here, given by option or by variable: the board would
         // end the process on a bad one with a message of its own.
         const char* config = std::getenv("FANSCOPE_SIM_CONFIG");
@@ -139,17 +92,75 @@ void preparePlatform(const TargetOptions& options)
     }
 }
 
-bool onSimulatedBoard()
-{
-    const char* platform = std::getenv("VEXLINK06_PLATFORM");
-    return platform == nullptr || *platform == '\0' || std::strcmp(platform, "sim") == 0;
-}
+bool onSimulatedBoard() { return device::simulatedBackEnd(); }
 
 std::string backEndText()
 {
     const auto board = device::simulatedBoardConfiguration();
     return board ? "simulated board (" + *board + ")" : "hardware";
 }
+
+FoundChip foundChip(const device::ChipLocation& chip)
+{
+    FoundChip found;
+    found.medium = chip.medium == device::Medium::PrinterPort     ? Medium::Printer
+                   : chip.medium == device::Medium::KernelAdapter ? Medium::KernelAdapter
+                                                                  : Medium::Smbus;
+    found.port = chip.port;
+    found.portBase = chip.portBase;
+    found.inverted = chip.dataInverted;
+    found.address = chip.address;
+    found.deviceId = device::deviceId(chip.variant);
+    return found;
+}
+
+device::Medium deviceMedium(Medium medium)
+{
+    switch (medium) {
+    case Medium::Printer: return device::Medium::PrinterPort;
+    case Medium::Smbus: return device::Medium::ChipsetSmbus;
+    case Medium::KernelAdapter: return device::Medium::KernelAdapter;
+    }
+    return device::Medium::PrinterPort;
+}
+
+namespace {
+
+// The search on the printer port or the chipset SMBus; the kernel adapters
+// have their own (kernel_target.cpp). A library failure ends it.
+device::ProbeReport probeMedium(const TargetOptions& options, std::optional<int> port, bool stopAtFirst)
+{
+    device::ProbeRequest request;
+    request.media = {deviceMedium(options.medium)};
+    request.printerPort = port;
+    request.address = options.address;
+    request.stopAtFirst = stopAtFirst;
+    request.stopOnError = true;
+    return device::probe(request);
+}
+
+// Printer port: that there is one, and the port asked for.
+void requirePort(const TargetOptions& options, bool portGiven)
+{
+    const int count = portCount();
+    if (count == 0)
+        throw Failure("no printer port detected");
+    if (portGiven && options.port >= count)
+        throw Failure("there is no printer port " + std::to_string(options.port) + " (" + std::to_string(count) +
+                      " detected)");
+}
+
+std::string joined(const std::vector<std::string>& parts)
+{
+    std::string out;
+    for (const std::string& p : parts)
+        out += (out.empty() ? "" : "; ") + p;
+    return out;
+}
+
+std::optional<device::Session> g_session;
+
+}  // namespace
 
 std::vector<FoundChip> detectChips(const TargetOptions& options, bool portGiven)
 {
@@ -158,37 +169,17 @@ std::vector<FoundChip> detectChips(const TargetOptions& options, bool portGiven)
     std::vector<FoundChip> found;
     if (options.medium == Medium::Smbus) {
         requireUsableSMBus();
-        RegisterLink.Medium = device::MediumChipsetSMBus;
-        for (std::uint8_t a7 : candidates(options)) {
-            if (auto id = probe(a7))
-                found.push_back({Medium::Smbus, -1, 0, false, a7, *id});
-        }
+        for (const device::ChipLocation& chip : probeMedium(options, std::nullopt, false).chips)
+            found.push_back(foundChip(chip));
         return found;
     }
     prepareBus();
-    RegisterLink.Medium = device::MediumPrinterPort;
-    const int count = portCount();
-    if (count == 0)
-        throw Failure("no printer port detected");
-    if (portGiven && options.port >= count)
-        throw Failure("there is no printer port " + std::to_string(options.port) + " (" + std::to_string(count) +
-                      " detected)");
-    std::string obstacles;
-    for (int p = portGiven ? options.port : 0; p < (portGiven ? options.port + 1 : count); ++p) {
-        selectPort(p, true);
-        if (const std::string why = portObstacle(); !why.empty())
-            obstacles += (obstacles.empty() ? "" : "; ") + why;
-        // The wizard's order: the non-inverting sense first, then the standard one.
-        for (bool inverted : {false, true}) {
-            selectPort(p, inverted);
-            const auto base = static_cast<std::uint32_t>(printerPort()->PortAddress());
-            for (std::uint8_t a7 : candidates(options)) {
-                if (auto id = probe(device::addressByte(a7)))
-                    found.push_back({Medium::Printer, p, base, inverted, a7, *id});
-            }
-        }
-    }
-    if (!obstacles.empty()) {
+    requirePort(options, portGiven);
+    const device::ProbeReport report =
+        probeMedium(options, portGiven ? std::optional<int>(options.port) : std::nullopt, false);
+    for (const device::ChipLocation& chip : report.chips)
+        found.push_back(foundChip(chip));
+    if (const std::string obstacles = joined(report.portProblems); !obstacles.empty()) {
         if (found.empty())
             throw Failure("no TFM4410 or TFM4411 found on the printer port: " + obstacles);
         std::cerr << "fanscope-cli: " << obstacles << "\n";
@@ -198,78 +189,66 @@ std::vector<FoundChip> detectChips(const TargetOptions& options, bool portGiven)
 
 FoundChip connect(const TargetOptions& options)
 {
+    // What the commands need besides register access: the session reads
+    // and writes byte by byte, and so may any later transfer of the command.
+    device::Session::Options use;
+    use.confirmAllOnes = false;  // the commands confirm their batches themselves
+    use.processWriteLog = true;  // the command's writes are one undo group
+    std::optional<device::ChipLocation> chip;
     if (options.medium == Medium::KernelAdapter) {
-        const FoundChip found = connectKernel(options);
-        RegisterLink.DeviceId = static_cast<std::int16_t>(found.deviceId);
-        if (g_connectedHook)
-            g_connectedHook(found);
-        return found;
-    }
-    FoundChip chip;
-    bool ok = false;
-    std::string obstacle;
-    if (options.medium == Medium::Smbus) {
-        requireUsableSMBus();
-        RegisterLink.Medium = device::MediumChipsetSMBus;
-        for (std::uint8_t a7 : candidates(options)) {
-            if (auto id = probe(a7)) {
-                chip = {Medium::Smbus, -1, 0, false, a7, *id};
-                ok = true;
-                break;
-            }
-        }
+        chip = connectKernel(options);
     } else {
-        prepareBus();
-        RegisterLink.Medium = device::MediumPrinterPort;
-        const int count = portCount();
-        if (count == 0)
-            throw Failure("no printer port detected");
-        if (options.port >= count)
-            throw Failure("there is no printer port " + std::to_string(options.port) + " (" + std::to_string(count) +
-                          " detected)");
-        selectPort(options.port, true);
-        obstacle = portObstacle();
+        std::string obstacle;
+        if (options.medium == Medium::Smbus) {
+            requireUsableSMBus();
+        } else {
+            prepareBus();
+            requirePort(options, true);
+        }
         // The standard board first: a probe in the wrong sense is a wasted transfer.
-        for (bool inverted : {true, false}) {
-            selectPort(options.port, inverted);
-            for (std::uint8_t a7 : candidates(options)) {
-                if (auto id = probe(device::addressByte(a7))) {
-                    chip = {Medium::Printer, options.port, static_cast<std::uint32_t>(printerPort()->PortAddress()),
-                            inverted,        a7,           *id};
-                    ok = true;
-                    break;
-                }
-            }
-            if (ok)
-                break;
+        device::ProbeReport report = probeMedium(
+            options, options.medium == Medium::Printer ? std::optional<int>(options.port) : std::nullopt, true);
+        obstacle = joined(report.portProblems);
+        if (report.chips.empty()) {
+            std::string where =
+                options.medium == Medium::Smbus ? "the SMBus" : "printer port " + std::to_string(options.port);
+            std::string at = options.address ? " at " + hex(*options.address) : "";
+            throw Failure("no TFM4410 or TFM4411 found" + at + " on " + where +
+                          (obstacle.empty() ? "" : ": " + obstacle));
+        }
+        chip = report.chips.front();
+        if (chip->medium == device::Medium::PrinterPort) {
+            protocol()->setDeviceAddress(device::addressByte(chip->address));
+            // Keep the port claimed for the whole command rather than per transfer.
+            printerPort()->setLockPortOpen(vexlink06::True);
         }
     }
-    if (!ok) {
-        std::string where =
-            options.medium == Medium::Smbus ? "the SMBus" : "printer port " + std::to_string(options.port);
-        std::string at = options.address ? " at " + hex(*options.address) : "";
-        throw Failure("no TFM4410 or TFM4411 found" + at + " on " + where + (obstacle.empty() ? "" : ": " + obstacle));
-    }
-    if (chip.medium == Medium::Printer) {
-        protocol()->setDeviceAddress(device::addressByte(chip.address));
-        RegisterLink.PrinterMedium = 1;
-        RegisterLink.DeviceAddress = device::addressByte(chip.address);
-        // Keep the port claimed for the whole command rather than per transfer.
-        printerPort()->setLockPortOpen(vexlink06::True);
-    } else {
-        RegisterLink.PrinterMedium = 0;
-        RegisterLink.DeviceAddress = chip.address;
-    }
-    RegisterLink.DeviceId = static_cast<std::int16_t>(chip.deviceId);
+    g_session.emplace(*chip, use);
+    const FoundChip found = foundChip(*chip);
     if (g_connectedHook)
-        g_connectedHook(chip);
-    return chip;
+        g_connectedHook(found);
+    return found;
+}
+
+device::Session& session()
+{
+    if (!g_session)
+        throw Failure("no chip is connected");
+    return *g_session;
+}
+
+device::AnswerWatch answerWatch()
+{
+    device::Session& s = session();
+    return device::AnswerWatch([&s](std::uint8_t reg) { return s.read(reg); }, [&s] { return s.present(); },
+                               [&s] { return device::noLongerAnswersText(s.address()); });
 }
 
 void setConnectedHook(std::function<void(const FoundChip&)> hook) { g_connectedHook = std::move(hook); }
 
 void disconnect()
 {
+    g_session.reset();
     if (!device::ComPortCreated())
         return;
     if (auto port = device::ComPort()->PrinterPort(); port && port->LockPortOpen() != vexlink06::False)

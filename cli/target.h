@@ -1,7 +1,7 @@
 #pragma once
 // Which chip the command talks to: the platform choice, the medium, the
-// search for the chip (the wizard's probing, without its window) and the
-// connection that fills the register link.
+// search for the chip (the device layer's probe, which the wizard's result
+// list uses too) and the device session the commands then work through.
 
 #include <cstdint>
 #include <functional>
@@ -9,6 +9,9 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "device/chip_presence.h"
+#include "device/device_session.h"
 
 namespace cli {
 
@@ -67,23 +70,25 @@ bool onSimulatedBoard();
 // (FILE)" or "hardware". Valid once preparePlatform has run.
 std::string backEndText();
 
-// The wizard's test on one address of the link's medium: two reads of the
-// Device ID; present if the first gave the TFM4410's value or the second the
-// TFM4411's. Shared by every medium's search.
-std::optional<int> probe(std::uint8_t linkAddress);
-
-// The 7-bit addresses to probe: --address, or the three candidates in the
-// search order.
-std::vector<std::uint8_t> candidates(const TargetOptions& options);
-
 // Probes the three candidate addresses on the chosen medium, in the search
 // order: on the printer port every detected port (or only --port when given)
 // with the standard and then the non-inverting data sense.
 std::vector<FoundChip> detectChips(const TargetOptions& options, bool portGiven);
 
-// Finds the chip the options name, points the register link at it and reads
-// its Device ID into the link. Throws Failure when there is none.
+// Finds the chip the options name and opens the device session on it.
+// Throws Failure when there is none.
 FoundChip connect(const TargetOptions& options);
+
+// The session connect() opened; Failure before.
+device::Session& session();
+
+// Reads through the session and confirms the batch at its end (the chip
+// still answers, no value was impossible).
+device::AnswerWatch answerWatch();
+
+// The command line's chip as the device layer found it.
+FoundChip foundChip(const device::ChipLocation& chip);
+device::Medium deviceMedium(Medium medium);
 
 // "printer port 0 (0x378)" / "SMBus"
 std::string describe(const FoundChip& chip);
@@ -91,7 +96,7 @@ std::string describe(const FoundChip& chip);
 // Called when connect() has found its chip, before the command's own transfers.
 void setConnectedHook(std::function<void(const FoundChip&)> hook);
 
-// Ends what connect() began (the kept port claim).
+// Ends what connect() began (the kept port claim, the session).
 void disconnect();
 
 }  // namespace cli

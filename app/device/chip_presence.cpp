@@ -17,7 +17,11 @@ constexpr std::array<std::uint8_t, 4> kNeverFF{reg::Configuration2, reg::DeviceI
 std::string noLongerAnswersText()
 {
     const std::uint8_t a = RegisterLink.DeviceAddress;
-    const std::uint8_t a7 = RegisterLink.Medium == MediumPrinterPort ? sevenBitAddress(a) : a;
+    return noLongerAnswersText(RegisterLink.Medium == MediumPrinterPort ? sevenBitAddress(a) : a);
+}
+
+std::string noLongerAnswersText(std::uint8_t a7)
+{
     char text[48];
     (void)std::snprintf(text, sizeof text, "the chip at 0x%02X no longer answers", a7);
     return text;
@@ -63,8 +67,8 @@ std::uint8_t AnswerWatch::operator()(std::uint8_t address)
 
 void AnswerWatch::confirm() const
 {
-    if (m_impossible || !chipAnswers())
-        throw ChipNotAnswering();
+    if (m_impossible || !m_answers())
+        throw ChipNotAnswering(m_goneText());
 }
 
 }  // namespace device

@@ -16,6 +16,7 @@ namespace device {
 // "the chip at 0x2E no longer answers", with the connected chip's 7-bit
 // address whichever medium it was found on.
 std::string noLongerAnswersText();
+std::string noLongerAnswersText(std::uint8_t address7);
 
 // True for a value the register can never hold on either chip: 0xFF in
 // Configuration 2 (its reset bit clears itself), the two ID registers and
@@ -30,6 +31,7 @@ bool chipAnswers();
 class ChipNotAnswering : public std::runtime_error {
 public:
     ChipNotAnswering() : std::runtime_error(noLongerAnswersText()) { }
+    explicit ChipNotAnswering(const std::string& text) : std::runtime_error(text) { }
 };
 
 // Wraps a register reader (such as device::readRegister) and remembers
@@ -38,7 +40,14 @@ public:
 class AnswerWatch {
 public:
     using Reader = std::function<std::uint8_t(std::uint8_t)>;
-    explicit AnswerWatch(Reader read) : m_read(std::move(read)) { }
+    // Confirms through the register link.
+    explicit AnswerWatch(Reader read) : AnswerWatch(std::move(read), chipAnswers, [] { return noLongerAnswersText(); })
+    { }
+    // Confirms with `answers` (a device session's presence check) and says
+    // `goneText` when the chip is gone.
+    AnswerWatch(Reader read, std::function<bool()> answers, std::function<std::string()> goneText)
+        : m_read(std::move(read)), m_answers(std::move(answers)), m_goneText(std::move(goneText))
+    { }
 
     std::uint8_t operator()(std::uint8_t address);
     bool sawImpossible() const { return m_impossible; }
@@ -48,6 +57,8 @@ public:
 
 private:
     Reader m_read;
+    std::function<bool()> m_answers;
+    std::function<std::string()> m_goneText;
     bool m_impossible = false;
 };
 

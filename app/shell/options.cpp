@@ -1,6 +1,7 @@
 #include "shell/options.h"
 
 #include "device/back_end.h"
+#include "device/back_end_choice.h"
 
 #include <array>
 #include <cstdlib>
@@ -35,15 +36,6 @@ bool isToolkitOption(std::string_view arg)
             return true;
     }
     return false;
-}
-
-// A back-end other than the simulated board that the environment selects.
-std::string environmentPlatform()
-{
-    const char* chosen = std::getenv("VEXLINK06_PLATFORM");
-    if (chosen == nullptr || *chosen == '\0' || std::string_view{chosen} == "sim")
-        return {};
-    return chosen;
 }
 
 }  // namespace
@@ -81,10 +73,8 @@ Options parseOptions(int argc, const char* const* argv)
     }
     if (options.hardware && !options.simConfig.empty())
         options.error = "--hardware and --sim-config exclude each other";
-    else if (const std::string chosen = environmentPlatform();
-             !options.simConfig.empty() && !options.hardware && !chosen.empty())
-        options.error =
-            "--sim-config needs the simulated board, but VEXLINK06_PLATFORM=" + chosen + " selects another back-end";
+    else if (std::string conflict = device::backEndConflict(options.hardware, options.simConfig); !conflict.empty())
+        options.error = std::move(conflict);
     return options;
 }
 
@@ -122,14 +112,8 @@ std::string noDisplayText(const std::string& programDir)
 
 void applyEnvironment(const Options& options)
 {
-    // The variable stays for the library's own clients, but a real back-end
-    // the user did not ask for here must never go unnoticed.
-    if (const std::string chosen = environmentPlatform(); !options.hardware && !chosen.empty())
-        std::cerr << "fanscope: using the back-end \"" << chosen << "\" that VEXLINK06_PLATFORM selects\n";
-    if (options.hardware)
-        ::setenv("VEXLINK06_PLATFORM", "linux", 1);
-    if (!options.simConfig.empty())
-        ::setenv("FANSCOPE_SIM_CONFIG", options.simConfig.c_str(), 1);
+    if (const std::string warning = device::applyBackEndChoice(options.hardware, options.simConfig); !warning.empty())
+        std::cerr << "fanscope: " << warning << "\n";
 }
 
 std::string simulatedBoardText()

@@ -28,8 +28,6 @@
 namespace startup {
 namespace {
 
-constexpr std::uint8_t kDeviceIdRegister = 0x3D;
-constexpr int kProgressPerMedium = 33;
 constexpr int kPrinterEntry = 0;
 constexpr int kSmbusEntry = 1;
 constexpr int kKernelEntry = 2;
@@ -40,15 +38,14 @@ const QString kChip = QString::fromLatin1(kChipName);
 
 QString hex(long value) { return QString::number(value, 16).toUpper(); }
 
-// The library's error, kept for the one report at the end of a search.
+// The library's error, kept for a report.
 struct PendingError {
     bool pending = false;
     std::int32_t number = 0;
     std::string description;
 };
 
-// Runs one statement; a library failure skips it and is remembered, so a
-// port or address that fails does not stop the search.
+// Runs one statement; a library failure skips it and is remembered.
 template <class Statement> bool resumeNext(PendingError& error, Statement&& statement)
 {
     try {
@@ -72,8 +69,6 @@ template <class T> std::shared_ptr<T> required(std::shared_ptr<T> object)
 std::shared_ptr<vexlink06::PrinterPort> printerPort() { return required(device::ComPort()->PrinterPort()); }
 std::shared_ptr<vexlink06::SMBusProtocall> protocall() { return required(printerPort()->SMBusProtocall()); }
 std::shared_ptr<vexlink06::SMBus> chipsetSMBus() { return required(device::ComPort()->SMBus()); }
-
-bool isChipId(int value) { return value == 0x30 || value == 0x31; }
 
 // Restores the pointer however the search ends.
 class BusyCursor {
@@ -358,86 +353,6 @@ void InitForm::advanceProgress(int amount)
     ui->SearchingPanel->repaint();
 }
 
-void InitForm::searchPrinterPort()
-{
-    PendingError error;
-    int ports = 0;
-    resumeNext(error, [&] { ports = printerPort()->PrinterPortsDetected(); });
-    for (int port = 0; port < ports; ++port) {
-        advanceProgress(kProgressPerMedium / 4);
-        // Probing with the previous port still selected would credit its
-        // chips to this one.
-        if (!resumeNext(error, [&] { printerPort()->setPortAddressIndex(static_cast<std::uint8_t>(port)); }))
-            continue;
-        // Said on the results panel below the specified texts; a failure of
-        // the check itself is not one of the search's errors.
-        PendingError checkError;
-        resumeNext(checkError, [&] {
-            const std::string problem =
-                device::portProblemText(device::checkPrinterPort(), printerPort()->PortAddress());
-            if (!problem.empty())
-                m_portProblems << QString::fromStdString(problem);
-        });
-        for (const vexlink06::VBool inverted : {vexlink06::False, vexlink06::True}) {
-            resumeNext(error, [&] { protocall()->setDataInverted(inverted); });
-            for (const std::uint8_t address : kChipAddresses) {
-                // A failed read must not leave the previous probe's ID behind.
-                int first = -1;
-                int second = -1;
-                resumeNext(error, [&] { first = protocall()->PortRead(address, kDeviceIdRegister); });
-                resumeNext(error, [&] { second = protocall()->PortRead(address, kDeviceIdRegister); });
-                if (first != 0x30 && second != 0x31)
-                    continue;
-                vexlink06::VBool setting = inverted;
-                resumeNext(error, [&] { setting = protocall()->DataInverted(); });
-                m_printerResults.push_back({static_cast<std::uint8_t>(port), setting, address});
-            }
-        }
-    }
-    if (error.pending) {
-        // The number is printed as the classic runtime's Str() does: a
-        // leading blank for a number that is not negative.
-        const QString number = (error.number >= 0 ? QStringLiteral(" ") : QString()) + QString::number(error.number);
-        shell::msgBox(
-            this, QStringLiteral("Error:") + number + QStringLiteral(", ") + QString::fromStdString(error.description),
-            shell::MsgButtons::Ok, QStringLiteral("InitFrm, Search Printer Port"));
-    }
-}
-
-void InitForm::searchSMBus()
-{
-    PendingError error;
-    int failedReads = 0;
-    int reads = 0;
-    const int step = kProgressPerMedium / static_cast<int>(kChipAddresses.size() - 1);
-    for (const std::uint8_t address : kChipAddresses) {
-        advanceProgress(step);
-        const auto address7 = static_cast<std::uint8_t>(address / 2);
-        int value = -1;
-        ++reads;
-        if (!resumeNext(error, [&] { value = chipsetSMBus()->PortRead(address7, kDeviceIdRegister); }))
-            ++failedReads;
-        if (isChipId(value))
-            m_smbusResults.push_back(address7);
-    }
-    if (error.pending) {
-        shell::msgBox(this,
-                      QStringLiteral("Error:") + QString::number(error.number) + QStringLiteral(", ") +
-                          QString::fromStdString(error.description) + QStringLiteral(". ") + QStringLiteral(" SEL:") +
-                          QString::number(failedReads) + QStringLiteral(" SL:") + QString::number(reads),
-                      shell::MsgButtons::Ok, QStringLiteral("InitFrm, Search SMBus"));
-    }
-}
-
-void InitForm::searchUSB()
-{
-    // The USB board is not supported for register access: the search only
-    // keeps the progress bar honest.
-    const int step = kProgressPerMedium / static_cast<int>(kChipAddresses.size() - 1);
-    for (std::size_t i = 0; i < kChipAddresses.size(); ++i)
-        advanceProgress(step);
-}
-
 void InitForm::addKernelAdapterChoice()
 {
     // Built here rather than in the form file: the designed panel stays as
@@ -477,21 +392,6 @@ void InitForm::addSimulatedBoardNote()
     shell::setTextColour(note, 0x800000);  // dark blue, apart from the found/not-found colours
     layout->insertWidget(0, note);
     layout->insertSpacing(1, 6);
-}
-
-void InitForm::searchKernelAdapterMedium()
-{
-    const std::vector<std::uint8_t> addresses(kChipAddresses.begin(), kChipAddresses.end());
-    const int probes = std::max<int>(1, static_cast<int>(m_i2cBuses.size() * addresses.size()));
-    const int step = std::max(1, kProgressPerMedium / probes);
-    const KernelSearchOutcome outcome = searchKernelAdapters(m_i2cBuses, addresses, [&] { advanceProgress(step); });
-    m_kernelResults = outcome.found;
-    if (outcome.errorPending) {
-        shell::msgBox(this,
-                      QStringLiteral("Error:") + QString::number(outcome.errorNumber) + QStringLiteral(", ") +
-                          QString::fromStdString(outcome.errorDescription),
-                      shell::MsgButtons::Ok, QStringLiteral("InitFrm, Search I2C Adapters"));
-    }
 }
 
 void InitForm::fillResultList()

@@ -31,8 +31,8 @@ class MainForm;
 namespace startup {
 
 inline constexpr const char* kChipName = "TFM4410";
-// Candidate chip addresses in 8-bit form (7-bit 2Ch, 2Eh, 2Dh).
-inline constexpr std::array<std::uint8_t, 3> kChipAddresses{0x58, 0x5C, 0x5A};
+// Progress of the searching bar per medium searched.
+inline constexpr int kProgressPerMedium = 33;
 
 struct PrinterResult {
     std::uint8_t portIndex = 0;

@@ -4,6 +4,7 @@
 
 #include <vexlink06/vexlink06.h>
 
+#include "device/device_session.h"
 #include "device/register_link.h"
 #include "shell/label_colour.h"
 
@@ -11,8 +12,6 @@ namespace startup {
 namespace {
 
 using vexlink06::AdapterError;
-
-constexpr std::uint8_t kDeviceIdRegister = 0x3D;
 
 QString adapterLabel(const vexlink06::AdapterInfo& info)
 {
@@ -70,56 +69,27 @@ KernelAdapterReport kernelAdapterReport()
     return report;
 }
 
-KernelSearchOutcome searchKernelAdapters(const std::vector<int>& buses, const std::vector<std::uint8_t>& addresses8,
-                                         const std::function<void()>& progress)
+KernelSearchOutcome searchKernelAdapters(const std::vector<int>& buses, const std::function<void()>& progress)
 {
     KernelSearchOutcome outcome;
-    std::shared_ptr<vexlink06::KernelAdapter> adapter;
-    std::vector<vexlink06::AdapterInfo> list;
-    try {
-        adapter = device::ComPort()->KernelAdapter();
-        list = adapter->Adapters();
-    } catch (const vexlink06::ComError& e) {
-        outcome.errorPending = true;
-        outcome.errorNumber = e.number();
-        outcome.errorDescription = e.description();
+    // No usable adapter: nothing to probe (an empty list would mean every one).
+    if (buses.empty())
         return outcome;
-    }
-    for (int bus : buses) {
-        QString name;
-        for (const auto& info : list)
-            if (info.Number == bus)
-                name = QString::fromStdString(info.Name);
-        adapter->setBus(bus);
-        adapter->setForce(vexlink06::False);
-        bool gone = false;
-        for (std::uint8_t address8 : addresses8) {
-            if (progress)
-                progress();
-            if (gone)
-                continue;
-            const auto address7 = static_cast<std::uint8_t>(address8 / 2);
-            try {
-                const int id = adapter->PortRead(address7, kDeviceIdRegister);
-                if (id == 0x30 || id == 0x31)
-                    outcome.found.push_back({bus, name, address7});
-            } catch (const vexlink06::AdapterFailure& e) {
-                if (e.code() == AdapterError::NoAck)
-                    continue;
-                if (e.code() == AdapterError::DriverOwned) {
-                    ++outcome.skippedDriverOwned;
-                    continue;
-                }
-                gone = e.code() == AdapterError::Gone;
-                outcome.errorPending = true;
-                outcome.errorNumber = e.number();
-                outcome.errorDescription = e.description();
-            } catch (const vexlink06::ComError& e) {
-                outcome.errorPending = true;
-                outcome.errorNumber = e.number();
-                outcome.errorDescription = e.description();
-            }
-        }
+    device::ProbeRequest request;
+    request.media = {device::Medium::KernelAdapter};
+    request.adapters = buses;
+    request.onStep = [&progress](device::Medium) {
+        if (progress)
+            progress();
+    };
+    const device::ProbeReport report = device::probe(request);
+    for (const device::ChipLocation& chip : report.chips)
+        outcome.found.push_back({chip.port, QString::fromStdString(chip.adapterName), chip.address});
+    outcome.skippedDriverOwned = report.skippedDriverOwned;
+    for (const device::ProbeReport::MediumError& e : report.errors) {
+        outcome.errorPending = true;
+        outcome.errorNumber = e.number;
+        outcome.errorDescription = e.description;
     }
     return outcome;
 }

@@ -37,11 +37,10 @@ struct KernelSearchOutcome {
     std::string errorDescription;
 };
 
-// Reads the Device ID of the three candidate addresses (8-bit form given)
-// on each adapter, never with a quick write; addresses a kernel driver owns
-// are skipped. `progress` is called before each probe.
-KernelSearchOutcome searchKernelAdapters(const std::vector<int>& buses, const std::vector<std::uint8_t>& addresses8,
-                                         const std::function<void()>& progress);
+// Reads the Device ID of the three candidate addresses on each adapter
+// (the device layer's probe), never with a quick write; addresses a kernel
+// driver owns are skipped. `progress` is called before each probe.
+KernelSearchOutcome searchKernelAdapters(const std::vector<int>& buses, const std::function<void()>& progress);
 
 // "An TFM4410 was found at:2Eh, on i2c-1 (SMBus I801 adapter at efa0)"
 QString kernelEntryText(const QString& chip, const KernelResult& result);
