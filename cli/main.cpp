@@ -10,7 +10,7 @@
 #include <iostream>
 #include <string>
 
-#include <sim/board_link.h>
+#include <vexlink06/back_end.h>
 #include <vexlink06/vexlink06.h>
 
 #include "commands.h"
@@ -264,7 +264,7 @@ int main(int argc, char** argv)
             action();
         // Reads from a shared board that went away come back as all ones:
         // whatever the command printed then is not the chip's.
-        if (const char* lost = fanscope_sim_board_problem(); *lost != '\0') {
+        if (const std::string lost = vexlink06::backend::lostBoardReason(); !lost.empty()) {
             std::cerr << "fanscope-cli: " << lost << "\n";
             return 1;
         }
@@ -284,7 +284,7 @@ int main(int argc, char** argv)
         std::cerr << "fanscope-cli: " << e.what() << "\n";
     }
     // A lost shared board is the cause behind whatever failed.
-    if (const char* lost = fanscope_sim_board_problem(); *lost != '\0')
+    if (const std::string lost = vexlink06::backend::lostBoardReason(); !lost.empty())
         std::cerr << "fanscope-cli: " << lost << "\n";
     return 1;
 }

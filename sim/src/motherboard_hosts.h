@@ -6,7 +6,7 @@
 #pragma once
 #include <cstdint>
 
-#include "sim/smbus.h"
+#include "sim/bus_master.h"
 
 namespace sim {
 

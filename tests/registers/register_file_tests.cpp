@@ -13,6 +13,7 @@
 #include "device/data_log.h"
 #include "device/register_file.h"
 #include "device/register_map.h"
+#include "support/test_folder.h"
 
 namespace {
 
@@ -45,21 +46,6 @@ std::string slurp(const fs::path& p)
     s << in.rdbuf();
     return s.str();
 }
-
-struct TempDir {
-    fs::path path;
-    TempDir()
-    {
-        char tmpl[] = "/tmp/fanscope-regfile-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::permissions(path, fs::perms::owner_all, ec);
-        fs::remove_all(path, ec);
-    }
-};
 
 TEST(RegisterFileText, SingleChannelFileByteForByte)
 {
@@ -148,7 +134,7 @@ TEST(RegisterFileRead, RefusesWhatIsNotARegisterFile)
 
 TEST(RegisterFileWrite, ReplacesTheOldFileWhole)
 {
-    TempDir dir;
+    support::TestFolder dir{"fanscope-regfile-"};
     const fs::path file = dir.path / "TFM4411_Registers.txt";
     ASSERT_EQ(device::writeFileReplacing(file, "old contents"), "");
     ASSERT_EQ(device::writeFileReplacing(file, fileText(0x31)), "");
@@ -159,7 +145,7 @@ TEST(RegisterFileWrite, ReplacesTheOldFileWhole)
 
 TEST(RegisterFileWrite, FailedRenameLeavesNoTemporaryFile)
 {
-    TempDir dir;
+    support::TestFolder dir{"fanscope-regfile-"};
     const fs::path target = dir.path / "is-a-folder";
     fs::create_directory(target);
     fs::path inside = target / "keep";
@@ -174,7 +160,7 @@ TEST(RegisterFileWrite, FailureLeavesTheOldFileAsItWas)
 {
     if (geteuid() == 0)
         GTEST_SKIP() << "root ignores file permissions";
-    TempDir dir;
+    support::TestFolder dir{"fanscope-regfile-"};
     const fs::path file = dir.path / "regs.txt";
     ASSERT_EQ(device::writeFileReplacing(file, "previous save"), "");
 
@@ -254,7 +240,7 @@ TEST(DataLog, ScheduleIsMonotonicAndHonoursTheDelay)
 
 TEST(DataLog, AppendReportsFailure)
 {
-    TempDir dir;
+    support::TestFolder dir{"fanscope-regfile-"};
     const fs::path file = dir.path / "log.xls";
     EXPECT_FALSE(device::fileHasContent(file));
     EXPECT_EQ(device::appendToFile(file, "a"), "");

@@ -10,3 +10,4 @@
 #include "vexlink06/eeprom.h"
 #include "vexlink06/usb.h"
 #include "vexlink06/kernel_adapter.h"
+#include "vexlink06/back_end.h"

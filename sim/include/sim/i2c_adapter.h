@@ -8,7 +8,7 @@
 #include <string>
 
 #include "sim/config.h"
-#include "sim/smbus.h"
+#include "sim/bus_master.h"
 
 namespace sim {
 
