@@ -794,8 +794,8 @@ void runTraced(const std::function<void()>& command, const std::string& vcdPath)
             bool afterStart = false;
             for (const backend::TraceEvent& ev : t.events) {
                 std::cout << "  " << traceLine(ev, afterStart) << "\n";
-                afterStart = ev.kind == backend::TraceEvent::Kind::Start ||
-                             ev.kind == backend::TraceEvent::Kind::RepeatedStart;
+                afterStart =
+                    ev.kind == backend::TraceEvent::Kind::Start || ev.kind == backend::TraceEvent::Kind::RepeatedStart;
             }
         }
         std::cout << std::flush;

@@ -10,13 +10,11 @@
 namespace vexlink06::backend {
 namespace {
 
-using Inspection =
-    platform::Abi<platform::Kind::Simulator, decltype(::fanscope_sim_board_problem),
-                  decltype(::fanscope_sim_board_description), decltype(::fanscope_sim_board_shared),
-                  decltype(::fanscope_sim_check_config),
-                  decltype(::fanscope_sim_capture_begin), decltype(::fanscope_sim_capture_end),
-                  decltype(::fanscope_sim_trace_begin), decltype(::fanscope_sim_trace_clear),
-                  decltype(::fanscope_sim_trace_end)>;
+using Inspection = platform::Abi<platform::Kind::Simulator, decltype(::fanscope_sim_board_problem),
+                                 decltype(::fanscope_sim_board_description), decltype(::fanscope_sim_board_shared),
+                                 decltype(::fanscope_sim_check_config), decltype(::fanscope_sim_capture_begin),
+                                 decltype(::fanscope_sim_capture_end), decltype(::fanscope_sim_trace_begin),
+                                 decltype(::fanscope_sim_trace_clear), decltype(::fanscope_sim_trace_end)>;
 enum InspectionEntry : std::size_t {
     BoardProblem,
     BoardDescription,
@@ -30,9 +28,9 @@ enum InspectionEntry : std::size_t {
 };
 
 constinit Inspection g_inspection{{"fanscope_sim_board_problem", "fanscope_sim_board_description",
-                                   "fanscope_sim_board_shared", "fanscope_sim_check_config", "fanscope_sim_capture_begin",
-                                   "fanscope_sim_capture_end", "fanscope_sim_trace_begin", "fanscope_sim_trace_clear",
-                                   "fanscope_sim_trace_end"}};
+                                   "fanscope_sim_board_shared", "fanscope_sim_check_config",
+                                   "fanscope_sim_capture_begin", "fanscope_sim_capture_end", "fanscope_sim_trace_begin",
+                                   "fanscope_sim_trace_clear", "fanscope_sim_trace_end"}};
 
 // The simulator's entries, or null on a real back-end (nothing to inspect)
 // or when the simulator cannot be loaded.
@@ -132,8 +130,8 @@ std::vector<BusTrace> endTrace()
         bus.events.reserve(count);
         for (unsigned long i = 0; i < count; ++i) {
             const FanscopeSimTraceEvent& e = events[i];
-            bus.events.push_back({static_cast<TraceEvent::Kind>(e.kind), e.value, e.ack != 0, e.bits,
-                                  e.by != nullptr ? e.by : ""});
+            bus.events.push_back(
+                {static_cast<TraceEvent::Kind>(e.kind), e.value, e.ack != 0, e.bits, e.by != nullptr ? e.by : ""});
         }
         static_cast<std::vector<BusTrace>*>(context)->push_back(std::move(bus));
     };

@@ -42,9 +42,8 @@ enum AdapterEntry : std::size_t {
 };
 
 constinit AdapterAbi g_abi{{"VxI2cListAdapters", "VxI2cOpen", "VxI2cClose", "VxI2cSetAddress", "VxI2cSetPec",
-                            "VxI2cQuick", "VxI2cReadByte", "VxI2cWriteByte", "VxI2cReadByteData",
-                            "VxI2cWriteByteData", "VxI2cReadWordData", "VxI2cWriteWordData", "VxI2cReadBlockData",
-                            "VxI2cWriteBlockData"}};
+                            "VxI2cQuick", "VxI2cReadByte", "VxI2cWriteByte", "VxI2cReadByteData", "VxI2cWriteByteData",
+                            "VxI2cReadWordData", "VxI2cWriteWordData", "VxI2cReadBlockData", "VxI2cWriteBlockData"}};
 
 const AdapterAbi& abi()
 {
@@ -281,7 +280,8 @@ std::uint8_t KernelAdapter::ReceiveByte(std::uint8_t DeviceAddress)
 {
     journal::Scope scope =
         adapterTransfer(m_bus, DeviceAddress, TransferDirection::Read, TransferProtocol::ReceiveByte);
-    const auto value = static_cast<std::uint8_t>(check(abi().get<VxReadByte>()(prepare(DeviceAddress, false)), DeviceAddress));
+    const auto value =
+        static_cast<std::uint8_t>(check(abi().get<VxReadByte>()(prepare(DeviceAddress, false)), DeviceAddress));
     scope.data({value});
     scope.wire(2, ByteAck::Ack);
     return value;
@@ -319,8 +319,8 @@ std::uint16_t KernelAdapter::ReadWord(std::uint8_t DeviceAddress, std::uint8_t C
 {
     journal::Scope scope = adapterTransfer(m_bus, DeviceAddress, TransferDirection::Read, TransferProtocol::ReadWord);
     scope.command(Command);
-    const auto value =
-        static_cast<std::uint16_t>(check(abi().get<VxReadWordData>()(prepare(DeviceAddress, false), Command), DeviceAddress));
+    const auto value = static_cast<std::uint16_t>(
+        check(abi().get<VxReadWordData>()(prepare(DeviceAddress, false), Command), DeviceAddress));
     // SMBus words go low byte first.
     scope.data({static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)});
     scope.wire(5, ByteAck::Ack);
@@ -365,7 +365,8 @@ void KernelAdapter::BlockWrite(std::uint8_t DeviceAddress, std::uint8_t Command,
         record->data = Data;
     const bool pec = m_usePec != False;
     const std::int32_t handle = prepare(DeviceAddress, pec);
-    check(abi().get<VxWriteBlockData>()(handle, Command, static_cast<std::int32_t>(Data.size()), Data.data()), DeviceAddress);
+    check(abi().get<VxWriteBlockData>()(handle, Command, static_cast<std::int32_t>(Data.size()), Data.data()),
+          DeviceAddress);
     if (TransferRecord* record = scope.record()) {
         record->acks.assign(3 + Data.size() + (pec ? 1 : 0), ByteAck::Ack);
         if (pec)

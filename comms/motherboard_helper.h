@@ -12,10 +12,10 @@
 
 namespace vexlink06::hardware_smbus::helper {
 
-using Abi = platform::Abi<platform::Kind::Motherboard, decltype(::AddMultiPort), decltype(::RemovePort),
-                          decltype(::CanInp), decltype(::CanOutp), decltype(::CanInpd), decltype(::CanOutpd),
-                          decltype(::MBByteWrite71138086), decltype(::MBByteRead71138086),
-                          decltype(::MBByteWrite153310B9), decltype(::MBByteRead153310B9)>;
+using Abi =
+    platform::Abi<platform::Kind::Motherboard, decltype(::AddMultiPort), decltype(::RemovePort), decltype(::CanInp),
+                  decltype(::CanOutp), decltype(::CanInpd), decltype(::CanOutpd), decltype(::MBByteWrite71138086),
+                  decltype(::MBByteRead71138086), decltype(::MBByteWrite153310B9), decltype(::MBByteRead153310B9)>;
 
 const Abi& abi();
 

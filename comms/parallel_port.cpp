@@ -19,8 +19,8 @@ using PortDriver = platform::Abi<platform::Kind::Port, decltype(::GetParallelPor
                                  decltype(::ReleaseParallelPort), decltype(::OutByte), decltype(::InByte)>;
 enum PortEntry : std::size_t { Count, Info, Claim, Release, Out, In };
 
-constinit PortDriver g_driver{{"GetParallelPortCount", "GetParallelPortInfo", "ClaimParallelPort",
-                               "ReleaseParallelPort", "OutByte", "InByte"}};
+constinit PortDriver g_driver{
+    {"GetParallelPortCount", "GetParallelPortInfo", "ClaimParallelPort", "ReleaseParallelPort", "OutByte", "InByte"}};
 
 const PortDriver& driver()
 {
@@ -169,7 +169,10 @@ void Portout(std::int32_t address, std::uint8_t value)
         driver().get<Out>()(address, value);
 }
 
-std::uint8_t Portin(std::int32_t address) { return commsState().portClaimed != False ? driver().get<In>()(address) : 0; }
+std::uint8_t Portin(std::int32_t address)
+{
+    return commsState().portClaimed != False ? driver().get<In>()(address) : 0;
+}
 
 void GPortout(std::int32_t address, std::uint8_t value)
 {

@@ -67,8 +67,8 @@ void* openLibrary(Kind kind)
     // Only from our own folder: its private subfolder when installed, or
     // the folder itself in the build tree (build/lib). Never both, and never
     // the loader's search path, which could hand us any copy.
-    const std::string path = platformDirectory(directory) + library.prefix +
-                             (library.perImplementation ? impl : std::string{}) + ".so";
+    const std::string path =
+        platformDirectory(directory) + library.prefix + (library.perImplementation ? impl : std::string{}) + ".so";
     return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 

@@ -60,8 +60,9 @@ std::vector<FanCurves> buildFanCurves(const CurveRegisters& regs)
             curve.trangeC = chiplaw::trangeDegrees(regs.tminTrange[i]);
             curve.minDuty = minDuty;
             curve.temperature = regs.temperature[i];
-            curve.duty = curve.temperature ? chiplaw::channelDuty(*curve.temperature, curve.tminC, curve.trangeC, minDuty)
-                                           : chiplaw::OpenDiodeDuty;
+            curve.duty = curve.temperature
+                             ? chiplaw::channelDuty(*curve.temperature, curve.tminC, curve.trangeC, minDuty)
+                             : chiplaw::OpenDiodeDuty;
             curve.highC = regs.highLimit[i];
             curve.thermC = regs.thermLimit[i];
             if (f.curves.empty() || curve.duty > f.duty) {

@@ -52,8 +52,8 @@ typedef struct {
 
 // The events of one bus: `port` is the printer port's index and `base` its
 // address, or -1 and 0 for the motherboard SMBus. Valid only during the call.
-typedef void (*FanscopeSimTraceSink)(int port, unsigned base, const FanscopeSimTraceEvent* events,
-                                     unsigned long count, void* context);
+typedef void (*FanscopeSimTraceSink)(int port, unsigned base, const FanscopeSimTraceEvent* events, unsigned long count,
+                                     void* context);
 
 // Clears and starts the trace of every bus of the process's own board.
 // 0, or -1 when the shared board serves (its wires are in another process).

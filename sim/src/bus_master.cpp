@@ -1,6 +1,7 @@
-// The bit-level master of in-sim parties: start, bytes, stop, and the whole
-// SMBus transactions built from them, clocked on a Bus.
-#include "sim/bus_master.h"
+// The bit-level master of in-sim parties (BusMaster in smbus.h): start,
+// bytes, stop, and the whole SMBus transactions built from them, clocked on
+// a Bus; and the SMBus packet error code.
+#include "sim/smbus.h"
 
 #include <span>
 #include <string>

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "chip_model.h"
-#include "sim/bus_master.h"
 #include "registers.h"
 #include "slave_link.h"
 

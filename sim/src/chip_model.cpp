@@ -84,7 +84,7 @@ double ChipModel::autoDuty(int channel, int fan) const
     const uint8_t tr = m_r[static_cast<size_t>(reg::LocalTmin + channel)];
     const int code = fan == 0 ? (m_r[reg::FanSpeed] & 0x0F) : (m_r[reg::FanSpeed] >> 4);
     return chiplaw::channelDuty(reading(channel), chiplaw::tminDegrees(tr), chiplaw::trangeDegrees(tr),
-                               chiplaw::minimumDuty(code));
+                                chiplaw::minimumDuty(code));
 }
 
 double ChipModel::controlDuty(int fan) const

@@ -21,7 +21,8 @@ namespace {
 // The event kinds cross the C entry as their numbers.
 static_assert(static_cast<int>(sim::TraceEvent::Kind::Start) == 0 &&
               static_cast<int>(sim::TraceEvent::Kind::RepeatedStart) == 1 &&
-              static_cast<int>(sim::TraceEvent::Kind::Stop) == 2 && static_cast<int>(sim::TraceEvent::Kind::Byte) == 3 &&
+              static_cast<int>(sim::TraceEvent::Kind::Stop) == 2 &&
+              static_cast<int>(sim::TraceEvent::Kind::Byte) == 3 &&
               static_cast<int>(sim::TraceEvent::Kind::Partial) == 4);
 
 std::unique_ptr<sim::WireCapture> g_capture;
@@ -129,8 +130,8 @@ __attribute__((visibility("default"))) void fanscope_sim_trace_end(FanscopeSimTr
         bus.setTracing(false);
         events.clear();
         for (const sim::TraceEvent& e : bus.trace())
-            events.push_back({static_cast<int>(e.kind), e.value, static_cast<unsigned char>(e.ack ? 1 : 0), e.bits,
-                              e.by.c_str()});
+            events.push_back(
+                {static_cast<int>(e.kind), e.value, static_cast<unsigned char>(e.ack ? 1 : 0), e.bits, e.by.c_str()});
         if (sink != nullptr)
             sink(port, base, events.data(), events.size(), context);
     });

@@ -6,7 +6,7 @@
 #pragma once
 #include <cstdint>
 
-#include "sim/bus_master.h"
+#include "sim/smbus.h"
 
 namespace sim {
 

@@ -116,13 +116,7 @@ struct Outcome {
     }
 };
 
-std::string slurp(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using support::slurp;
 
 class LinuxHelper : public ::testing::Test {
 protected:

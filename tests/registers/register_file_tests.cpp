@@ -39,13 +39,7 @@ std::string fileText(int deviceId)
     return device::registerFileText(device::registerFileLines(deviceId, fixedTime(), sample));
 }
 
-std::string slurp(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using support::slurp;
 
 TEST(RegisterFileText, SingleChannelFileByteForByte)
 {

@@ -55,13 +55,7 @@ const auto* const g_board = ::testing::AddGlobalTestEnvironment(new testsupport:
 
 sim::Chip& chip(std::uint8_t address) { return testsupport::chipAt(address); }
 
-std::string slurp(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using support::slurp;
 
 QString inFolder(const support::TestFolder& dir, const char* name)
 {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <system_error>
 
@@ -32,6 +33,15 @@ inline std::filesystem::path writeFile(const std::filesystem::path& dir, const s
     const auto p = dir / name;
     std::ofstream(p, std::ios::binary) << content;
     return p;
+}
+
+// The whole file, bytes as they are; "" when it cannot be read.
+inline std::string slurp(const std::filesystem::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 // freshTestFolder for as long as the object lives: removed with everything

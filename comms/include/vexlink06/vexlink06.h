@@ -10,4 +10,3 @@
 #include "vexlink06/eeprom.h"
 #include "vexlink06/usb.h"
 #include "vexlink06/kernel_adapter.h"
-#include "vexlink06/back_end.h"

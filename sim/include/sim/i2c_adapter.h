@@ -8,7 +8,7 @@
 #include <string>
 
 #include "sim/config.h"
-#include "sim/bus_master.h"
+#include "sim/smbus.h"
 
 namespace sim {
 

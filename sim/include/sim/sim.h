@@ -1,7 +1,6 @@
 // Umbrella header of the simulated board's control API.
 #pragma once
 #include "sim/board.h"
-#include "sim/bus_master.h"
 #include "sim/chip.h"
 #include "sim/clock.h"
 #include "sim/config.h"
