@@ -1,13 +1,16 @@
+// The chipset SMBus path's discovery: the south-bridge search over PCI
+// configuration space, the controller table, enabling the host controller and
+// opening its ports. The transfers on it are in chipset_transfers.cpp.
 #include "chipset_hardware_smbus.h"
 
 #include <cmath>
 #include <cstdio>
-#include <limits>
 #include <optional>
 
 #include "comms_state.h"
 #include "message_hook.h"
 #include "motherboard_helper.h"
+#include "timing.h"
 
 namespace vexlink06::hardware_smbus {
 namespace {

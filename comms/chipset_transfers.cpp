@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "chipset_hardware_smbus.h"
-#include "message_hook.h"
 #include "motherboard_helper.h"
 #include "timing.h"
 
