@@ -5,7 +5,7 @@
 #include "startup/entry.h"
 #include "startup/init_form.h"
 
-#include <sim/config.h>
+#include <vexlink06/back_end.h>
 
 #include <QGuiApplication>
 #include <QTimer>
@@ -51,18 +51,12 @@ long peakMemoryKb()
 // start-up; checking here ends it before any window, with the same status.
 std::string simConfigProblem(const shell::Options& options)
 {
-    const char* platform = std::getenv("VEXLINK06_PLATFORM");
-    if (options.hardware || (platform && *platform && std::string(platform) != "sim"))
+    if (options.hardware || !vexlink06::backend::simulated())
         return {};
     const char* path = std::getenv("FANSCOPE_SIM_CONFIG");
     if (!path || !*path)
         return {};
-    try {
-        sim::loadConfigFile(path);
-    } catch (const sim::ConfigError& e) {
-        return std::string("simulated board configuration: ") + e.what();
-    }
-    return {};
+    return vexlink06::backend::configurationProblem(path);
 }
 
 }  // namespace

@@ -32,8 +32,14 @@ target_link_libraries(fanscope_app PUBLIC fanscope_widgets fanscope_device vexli
 
 if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
   add_executable(fanscope ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
-  # The simulated board, for checking its configuration before any window.
-  target_link_libraries(fanscope PRIVATE fanscope_app fanscope_sim)
+  target_link_libraries(fanscope PRIVATE fanscope_app)
+  # The library loads the platform libraries and the simulator by name, so
+  # the link graph misses them.
+  foreach(dep fanscope_sim vxport_sim vxmb_sim vxi2c_sim vxport_linux vxmb_linux vxi2c_linux)
+    if(TARGET ${dep})
+      add_dependencies(fanscope ${dep})
+    endif()
+  endforeach()
   install(TARGETS fanscope RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 

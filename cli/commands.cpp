@@ -15,9 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include <sim/board.h>
-#include <sim/board_link.h>
-#include <sim/wire_capture.h>
+#include <vexlink06/back_end.h>
 
 #include "decode.h"
 #include "output.h"
@@ -148,9 +146,9 @@ std::vector<const device::RegisterEntry*> registersByAddress()
 
 // ---- trace ----------------------------------------------------------------
 
-std::string traceLine(const sim::TraceEvent& e, bool firstAfterStart)
+std::string traceLine(const vexlink06::backend::TraceEvent& e, bool firstAfterStart)
 {
-    using Kind = sim::TraceEvent::Kind;
+    using Kind = vexlink06::backend::TraceEvent::Kind;
     switch (e.kind) {
     case Kind::Start: return "start";
     case Kind::RepeatedStart: return "repeated start";
@@ -200,7 +198,7 @@ void runDetect(const TargetOptions& options, bool portGiven)
         printAdapters(options);
     const auto found = detectChips(options, portGiven);
     printDetectTable(found, onSimulatedBoard());
-    if (onSimulatedBoard() && sim::boardChoice().shared)
+    if (vexlink06::backend::sharedBoard())
         std::cout << "# " << backEndText() << "\n";
     if (found.empty())
         throw Failure(std::string("no TFM4410 or TFM4411 found on the ") + (options.medium == Medium::Smbus ? "SMBus"
@@ -392,70 +390,54 @@ void runRecall(const TargetOptions& options, const std::string& path, bool dryRu
 
 void runTraced(const std::function<void()>& command, const std::string& vcdPath)
 {
-    if (!onSimulatedBoard())
+    namespace backend = vexlink06::backend;
+    if (!backend::beginTrace())
         throw Failure("trace needs the simulated board (run without --hardware)");
-    sim::Board& board = sim::board();
-    struct Traced {
-        std::string name;
-        sim::Bus* bus;
-    };
-    std::vector<Traced> buses;
-    for (int i = 0; i < board.portCount(); ++i) {
-        char name[48];
-        std::snprintf(name, sizeof name, "printer port %d (0x%x)", i, board.port(i)->base());
-        buses.push_back({name, &board.port(i)->bus()});
-    }
-    buses.push_back({"SMBus", &board.motherboardBus()});
-    // An adapter with a bus of its own; one wired to a port's bus is traced there.
-    for (const auto& adapter : board.i2cAdapters()) {
-        if (adapter &&
-            std::none_of(buses.begin(), buses.end(), [&](const Traced& t) { return t.bus == &adapter->bus(); }))
-            buses.push_back({"i2c-" + std::to_string(adapter->number()), &adapter->bus()});
-    }
-    for (const Traced& t : buses) {
-        t.bus->clearTrace();
-        t.bus->setTracing(true);
-    }
     // The capture starts once the chip is found, as the trace does, on the bus
     // that carries it.
-    std::unique_ptr<sim::WireCapture> capture;
+    bool capturing = false;
+    // The transfers on the chip's bus are the adapter's: that bus is named
+    // after the chip, not the port or SMBus it is wired to.
+    std::pair<int, std::string> chipBusName{-1, {}};
+    std::string noCapture = "no wire capture was made: the chip is on a kernel I2C adapter";
     setConnectedHook([&](const FoundChip& chip) {
-        for (Traced& t : buses) {
-            t.bus->clearTrace();
-            // The transfers on the chip's bus are the adapter's: name it, not the port it is wired to.
-            if (sim::I2cAdapter* adapter = board.i2cAdapter(chip.port);
-                chip.medium == Medium::KernelAdapter && adapter != nullptr && t.bus == &adapter->bus())
-                t.name = describe(chip);
-        }
+        backend::clearTrace();
+        if (chip.medium == Medium::KernelAdapter)
+            chipBusName = {chip.port, describe(chip)};
         // The simulated kernel adapters are not captured: their transfers are
         // whole messages, not line changes.
         if (vcdPath.empty() || chip.medium == Medium::KernelAdapter)
             return;
-        if (chip.medium == Medium::Printer && board.port(chip.port) != nullptr)
-            capture = std::make_unique<sim::WireCapture>(*board.port(chip.port));
-        else
-            capture = std::make_unique<sim::WireCapture>(board.motherboardBus(), "smbus");
+        capturing = backend::beginCapture(chip.medium == Medium::Printer ? chip.portBase : 0U);
+        if (!capturing)
+            noCapture = "no wire capture was made: the simulated board has no capture for the bus in use";
     });
     std::string vcdError;
     bool wrote = false;
     const auto print = [&] {
         setConnectedHook(nullptr);
-        if (capture) {
-            std::ostringstream vcd;
-            capture->writeVcd(vcd);
-            capture.reset();
-            vcdError = device::writeFileReplacing(vcdPath, vcd.str());
-            wrote = vcdError.empty();
+        if (capturing) {
+            capturing = false;
+            if (const auto capture = backend::endCapture()) {
+                vcdError = device::writeFileReplacing(vcdPath, capture->vcd);
+                wrote = vcdError.empty();
+            }
         }
-        for (const Traced& t : buses) {
-            t.bus->setTracing(false);
-            if (t.bus->trace().empty())
+        for (const backend::BusTrace& t : backend::endTrace()) {
+            if (t.events.empty())
                 continue;
-            std::cout << "# bus trace, " << t.name << "\n";
+            char name[48] = "SMBus";
+            if (t.port >= 0)
+                std::snprintf(name, sizeof name, "printer port %d (0x%x)", t.port, t.portBase);
+            else if (t.adapter >= 0)
+                std::snprintf(name, sizeof name, "i2c-%d", t.adapter);
+            const bool chipBus = t.adapter >= 0 && t.adapter == chipBusName.first;
+            std::cout << "# bus trace, " << (chipBus ? chipBusName.second : std::string(name)) << "\n";
             bool afterStart = false;
-            for (const sim::TraceEvent& ev : t.bus->trace()) {
+            for (const backend::TraceEvent& ev : t.events) {
                 std::cout << "  " << traceLine(ev, afterStart) << "\n";
-                afterStart = ev.kind == sim::TraceEvent::Kind::Start || ev.kind == sim::TraceEvent::Kind::RepeatedStart;
+                afterStart =
+                    ev.kind == backend::TraceEvent::Kind::Start || ev.kind == backend::TraceEvent::Kind::RepeatedStart;
             }
         }
         std::cout << std::flush;
@@ -472,7 +454,7 @@ void runTraced(const std::function<void()>& command, const std::string& vcdPath)
     if (!vcdError.empty())
         throw Failure(vcdError);
     if (!vcdPath.empty() && !wrote)
-        throw Failure("no wire capture was made: the chip is on a kernel I2C adapter");
+        throw Failure(noCapture);
 }
 
 }  // namespace cli

@@ -11,7 +11,7 @@
 #include <limits>
 #include <string>
 
-#include <sim/board_link.h>
+#include <vexlink06/back_end.h>
 #include <vexlink06/vexlink06.h>
 
 #include "commands.h"
@@ -275,13 +275,13 @@ int main(int argc, char** argv)
             action();
         // Reads from a shared board that went away come back as all ones:
         // whatever the command printed then is not the chip's.
-        if (const char* lost = fanscope_sim_board_problem(); *lost != '\0') {
+        if (const std::string lost = vexlink06::backend::lostBoardReason(); !lost.empty()) {
             std::cerr << "fanscope-cli: " << lost << "\n";
             return 1;
         }
         return 0;
     } catch (const cli::Differences&) {
-        if (const char* lost = fanscope_sim_board_problem(); *lost != '\0')
+        if (const std::string lost = vexlink06::backend::lostBoardReason(); !lost.empty())
             std::cerr << "fanscope-cli: " << lost << "\n";
         return 1;
     } catch (const cli::UsageError& e) {
@@ -298,7 +298,7 @@ int main(int argc, char** argv)
     }
     // A lost shared board is the cause behind whatever failed, and the only
     // thing worth saying: a chip that "no longer answers" was never asked.
-    const char* lost = fanscope_sim_board_problem();
-    std::cerr << "fanscope-cli: " << (*lost != '\0' ? std::string(lost) : failure) << "\n";
+    const std::string lost = vexlink06::backend::lostBoardReason();
+    std::cerr << "fanscope-cli: " << (!lost.empty() ? lost : failure) << "\n";
     return 1;
 }

@@ -5,7 +5,7 @@
 #include <iostream>
 #include <utility>
 
-#include <sim/config.h>
+#include <vexlink06/back_end.h>
 #include <vexlink06/vexlink06.h>
 
 #include "device/back_end.h"
@@ -83,16 +83,13 @@ void preparePlatform(const TargetOptions& options)
         // end the process on a bad one with a message of its own.
         const char* config = std::getenv("FANSCOPE_SIM_CONFIG");
         if (config != nullptr && *config != '\0' && onSimulatedBoard()) {
-            try {
-                sim::loadConfigFile(config);
-            } catch (const sim::ConfigError& e) {
-                throw ConfigurationError(std::string("simulated board configuration: ") + e.what());
-            }
+            if (const std::string problem = vexlink06::backend::configurationProblem(config); !problem.empty())
+                throw ConfigurationError(problem);
         }
     }
 }
 
-bool onSimulatedBoard() { return device::simulatedBackEnd(); }
+bool onSimulatedBoard() { return vexlink06::backend::simulated(); }
 
 std::string backEndText()
 {

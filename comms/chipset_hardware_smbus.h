@@ -1,6 +1,8 @@
 // The HardwareSMBus module: the one process-wide state of the chipset SMBus
-// path and the procedures that work on it. Every port access and transfer
-// goes through the motherboard helper library, loaded at its first call.
+// path and the procedures that work on it: discovery in
+// chipset_hardware_smbus.cpp, the two controller families' transfers in
+// chipset_transfers.cpp. Every port access and transfer goes through the
+// motherboard helper library (motherboard_helper.h), loaded at its first call.
 #pragma once
 
 #include <array>

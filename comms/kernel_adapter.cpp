@@ -16,56 +16,39 @@
 namespace vexlink06 {
 namespace {
 
-using platform::Kind;
-
-// The ABI's entry points, looked up once. A missing library fails the
-// lookup with error 48 and the next use tries again.
-struct Abi {
-    decltype(&VxI2cListAdapters) list = nullptr;
-    decltype(&VxI2cOpen) open = nullptr;
-    decltype(&VxI2cClose) close = nullptr;
-    decltype(&VxI2cSetAddress) setAddress = nullptr;
-    decltype(&VxI2cSetPec) setPec = nullptr;
-    decltype(&VxI2cQuick) quick = nullptr;
-    decltype(&VxI2cReadByte) readByte = nullptr;
-    decltype(&VxI2cWriteByte) writeByte = nullptr;
-    decltype(&VxI2cReadByteData) readByteData = nullptr;
-    decltype(&VxI2cWriteByteData) writeByteData = nullptr;
-    decltype(&VxI2cReadWordData) readWordData = nullptr;
-    decltype(&VxI2cWriteWordData) writeWordData = nullptr;
-    decltype(&VxI2cReadBlockData) readBlockData = nullptr;
-    decltype(&VxI2cWriteBlockData) writeBlockData = nullptr;
+// The ABI's entry points, in the order of their names, bound at the first
+// use. A missing library fails with error 48 and the next use tries again.
+using AdapterAbi =
+    platform::Abi<platform::Kind::I2cAdapter, decltype(VxI2cListAdapters), decltype(VxI2cOpen), decltype(VxI2cClose),
+                  decltype(VxI2cSetAddress), decltype(VxI2cSetPec), decltype(VxI2cQuick), decltype(VxI2cReadByte),
+                  decltype(VxI2cWriteByte), decltype(VxI2cReadByteData), decltype(VxI2cWriteByteData),
+                  decltype(VxI2cReadWordData), decltype(VxI2cWriteWordData), decltype(VxI2cReadBlockData),
+                  decltype(VxI2cWriteBlockData)>;
+enum AdapterEntry : std::size_t {
+    VxList,
+    VxOpen,
+    VxClose,
+    VxSetAddress,
+    VxSetPec,
+    VxQuick,
+    VxReadByte,
+    VxWriteByte,
+    VxReadByteData,
+    VxWriteByteData,
+    VxReadWordData,
+    VxWriteWordData,
+    VxReadBlockData,
+    VxWriteBlockData
 };
 
-template <class Fn> void bind(Fn& slot, const char* name)
-{
-    slot = reinterpret_cast<Fn>(platform::resolve(Kind::I2cAdapter, name));
-}
+constinit AdapterAbi g_abi{{"VxI2cListAdapters", "VxI2cOpen", "VxI2cClose", "VxI2cSetAddress", "VxI2cSetPec",
+                            "VxI2cQuick", "VxI2cReadByte", "VxI2cWriteByte", "VxI2cReadByteData", "VxI2cWriteByteData",
+                            "VxI2cReadWordData", "VxI2cWriteWordData", "VxI2cReadBlockData", "VxI2cWriteBlockData"}};
 
-const Abi& abi()
+const AdapterAbi& abi()
 {
-    static Abi table;
-    static bool ready = false;
-    if (!ready) {
-        Abi t;
-        bind(t.list, "VxI2cListAdapters");
-        bind(t.open, "VxI2cOpen");
-        bind(t.close, "VxI2cClose");
-        bind(t.setAddress, "VxI2cSetAddress");
-        bind(t.setPec, "VxI2cSetPec");
-        bind(t.quick, "VxI2cQuick");
-        bind(t.readByte, "VxI2cReadByte");
-        bind(t.writeByte, "VxI2cWriteByte");
-        bind(t.readByteData, "VxI2cReadByteData");
-        bind(t.writeByteData, "VxI2cWriteByteData");
-        bind(t.readWordData, "VxI2cReadWordData");
-        bind(t.writeWordData, "VxI2cWriteWordData");
-        bind(t.readBlockData, "VxI2cReadBlockData");
-        bind(t.writeBlockData, "VxI2cWriteBlockData");
-        table = t;
-        ready = true;
-    }
-    return table;
+    g_abi.bind();
+    return g_abi;
 }
 
 std::string hexAddress(std::int32_t address7)
@@ -118,7 +101,7 @@ KernelAdapter::~KernelAdapter() { closeHandle(); }
 void KernelAdapter::closeHandle()
 {
     if (m_handle >= 0)
-        abi().close(m_handle);
+        abi().get<VxClose>()(m_handle);
     m_handle = -1;
     m_address = -1;
     m_pecOn = false;
@@ -126,16 +109,16 @@ void KernelAdapter::closeHandle()
 
 std::vector<AdapterInfo> KernelAdapter::Adapters()
 {
-    const Abi& a = abi();
+    const AdapterAbi& a = abi();
     std::vector<VxI2cAdapterInfo> raw(32);
     for (auto& r : raw)
         r.size = sizeof(VxI2cAdapterInfo);
-    std::int32_t count = a.list(raw.data(), static_cast<std::int32_t>(raw.size()));
+    std::int32_t count = a.get<VxList>()(raw.data(), static_cast<std::int32_t>(raw.size()));
     if (count > static_cast<std::int32_t>(raw.size())) {
         raw.resize(static_cast<std::size_t>(count));
         for (auto& r : raw)
             r.size = sizeof(VxI2cAdapterInfo);
-        count = std::min(a.list(raw.data(), count), count);
+        count = std::min(a.get<VxList>()(raw.data(), count), count);
     }
     std::vector<AdapterInfo> out;
     if (count < 0) {
@@ -245,11 +228,11 @@ std::int32_t KernelAdapter::check(std::int32_t result, std::int32_t address7)
 
 std::int32_t KernelAdapter::prepare(std::uint8_t address7, bool pec)
 {
-    const Abi& a = abi();
+    const AdapterAbi& a = abi();
     if (m_bus < 0)
         fail(AdapterError::NoAdapter, -1);
     if (m_handle < 0) {
-        std::int32_t handle = a.open(m_bus);
+        std::int32_t handle = a.get<VxOpen>()(m_bus);
         // A bridge that was open once and whose node has vanished was unplugged.
         if (handle == VXI2C_ENOADAPTER && m_opened)
             handle = VXI2C_EGONE;
@@ -257,11 +240,11 @@ std::int32_t KernelAdapter::prepare(std::uint8_t address7, bool pec)
         m_opened = true;
     }
     if (m_address != address7) {
-        check(a.setAddress(m_handle, address7, m_force != False ? 1 : 0), address7);
+        check(a.get<VxSetAddress>()(m_handle, address7, m_force != False ? 1 : 0), address7);
         m_address = address7;
     }
     if (m_pecOn != pec) {
-        const std::int32_t rc = a.setPec(m_handle, pec ? 1 : 0);
+        const std::int32_t rc = a.get<VxSetPec>()(m_handle, pec ? 1 : 0);
         if (rc == VXI2C_EUNSUPPORTED)
             throw AdapterFailure(AdapterError::Unsupported, 438,
                                  "i2c-" + std::to_string(m_bus) + " does not offer packet error checking.");
@@ -289,7 +272,7 @@ void KernelAdapter::Quick(std::uint8_t DeviceAddress, VBool ReadBit)
     journal::Scope scope =
         adapterTransfer(m_bus, DeviceAddress, ReadBit != False ? TransferDirection::Read : TransferDirection::Write,
                         TransferProtocol::Quick);
-    check(abi().quick(prepare(DeviceAddress, false), ReadBit != False ? 1 : 0), DeviceAddress);
+    check(abi().get<VxQuick>()(prepare(DeviceAddress, false), ReadBit != False ? 1 : 0), DeviceAddress);
     scope.wire(1, ByteAck::Ack);
 }
 
@@ -297,7 +280,8 @@ std::uint8_t KernelAdapter::ReceiveByte(std::uint8_t DeviceAddress)
 {
     journal::Scope scope =
         adapterTransfer(m_bus, DeviceAddress, TransferDirection::Read, TransferProtocol::ReceiveByte);
-    const auto value = static_cast<std::uint8_t>(check(abi().readByte(prepare(DeviceAddress, false)), DeviceAddress));
+    const auto value =
+        static_cast<std::uint8_t>(check(abi().get<VxReadByte>()(prepare(DeviceAddress, false)), DeviceAddress));
     scope.data({value});
     scope.wire(2, ByteAck::Ack);
     return value;
@@ -307,7 +291,7 @@ void KernelAdapter::SendByte(std::uint8_t DeviceAddress, std::uint8_t Data)
 {
     journal::Scope scope = adapterTransfer(m_bus, DeviceAddress, TransferDirection::Write, TransferProtocol::SendByte);
     scope.data({Data});
-    check(abi().writeByte(prepare(DeviceAddress, false), Data), DeviceAddress);
+    check(abi().get<VxWriteByte>()(prepare(DeviceAddress, false), Data), DeviceAddress);
     scope.wire(2, ByteAck::Ack);
 }
 
@@ -316,7 +300,7 @@ std::uint8_t KernelAdapter::PortRead(std::uint8_t DeviceAddress, std::uint8_t Ad
     journal::Scope scope = adapterTransfer(m_bus, DeviceAddress, TransferDirection::Read, TransferProtocol::ReadByte);
     scope.command(AddressPointer);
     const auto value = static_cast<std::uint8_t>(
-        check(abi().readByteData(prepare(DeviceAddress, false), AddressPointer), DeviceAddress));
+        check(abi().get<VxReadByteData>()(prepare(DeviceAddress, false), AddressPointer), DeviceAddress));
     scope.data({value});
     scope.wire(4, ByteAck::Ack);
     return value;
@@ -327,7 +311,7 @@ void KernelAdapter::PortWrite(std::uint8_t DeviceAddress, std::uint8_t AddressPo
     journal::Scope scope = adapterTransfer(m_bus, DeviceAddress, TransferDirection::Write, TransferProtocol::WriteByte);
     scope.command(AddressPointer);
     scope.data({Data});
-    check(abi().writeByteData(prepare(DeviceAddress, false), AddressPointer, Data), DeviceAddress);
+    check(abi().get<VxWriteByteData>()(prepare(DeviceAddress, false), AddressPointer, Data), DeviceAddress);
     scope.wire(3, ByteAck::Ack);
 }
 
@@ -335,8 +319,8 @@ std::uint16_t KernelAdapter::ReadWord(std::uint8_t DeviceAddress, std::uint8_t C
 {
     journal::Scope scope = adapterTransfer(m_bus, DeviceAddress, TransferDirection::Read, TransferProtocol::ReadWord);
     scope.command(Command);
-    const auto value =
-        static_cast<std::uint16_t>(check(abi().readWordData(prepare(DeviceAddress, false), Command), DeviceAddress));
+    const auto value = static_cast<std::uint16_t>(
+        check(abi().get<VxReadWordData>()(prepare(DeviceAddress, false), Command), DeviceAddress));
     // SMBus words go low byte first.
     scope.data({static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)});
     scope.wire(5, ByteAck::Ack);
@@ -348,7 +332,7 @@ void KernelAdapter::WriteWord(std::uint8_t DeviceAddress, std::uint8_t Command, 
     journal::Scope scope = adapterTransfer(m_bus, DeviceAddress, TransferDirection::Write, TransferProtocol::WriteWord);
     scope.command(Command);
     scope.data({static_cast<std::uint8_t>(Value & 0xFF), static_cast<std::uint8_t>(Value >> 8)});
-    check(abi().writeWordData(prepare(DeviceAddress, false), Command, Value), DeviceAddress);
+    check(abi().get<VxWriteWordData>()(prepare(DeviceAddress, false), Command, Value), DeviceAddress);
     scope.wire(4, ByteAck::Ack);
 }
 
@@ -359,7 +343,7 @@ std::vector<std::uint8_t> KernelAdapter::BlockRead(std::uint8_t DeviceAddress, s
     std::uint8_t data[VXI2C_BLOCK_MAX] = {};
     const bool pec = m_usePec != False;
     const std::int32_t handle = prepare(DeviceAddress, pec);
-    const auto count = check(abi().readBlockData(handle, Command, data), DeviceAddress);
+    const auto count = check(abi().get<VxReadBlockData>()(handle, Command, data), DeviceAddress);
     std::vector<std::uint8_t> block(data, data + std::min<std::int32_t>(count, VXI2C_BLOCK_MAX));
     if (TransferRecord* record = scope.record()) {
         record->data = block;
@@ -381,7 +365,8 @@ void KernelAdapter::BlockWrite(std::uint8_t DeviceAddress, std::uint8_t Command,
         record->data = Data;
     const bool pec = m_usePec != False;
     const std::int32_t handle = prepare(DeviceAddress, pec);
-    check(abi().writeBlockData(handle, Command, static_cast<std::int32_t>(Data.size()), Data.data()), DeviceAddress);
+    check(abi().get<VxWriteBlockData>()(handle, Command, static_cast<std::int32_t>(Data.size()), Data.data()),
+          DeviceAddress);
     if (TransferRecord* record = scope.record()) {
         record->acks.assign(3 + Data.size() + (pec ? 1 : 0), ByteAck::Ack);
         if (pec)

@@ -13,30 +13,18 @@
 namespace vexlink06 {
 namespace {
 
-struct PortDriver {
-    decltype(&::GetParallelPortCount) count = nullptr;
-    decltype(&::GetParallelPortInfo) info = nullptr;
-    decltype(&::ClaimParallelPort) claim = nullptr;
-    decltype(&::ReleaseParallelPort) release = nullptr;
-    decltype(&::OutByte) out = nullptr;
-    decltype(&::InByte) in = nullptr;
-};
+// The port driver's entry points, in the order of their names.
+using PortDriver = platform::Abi<platform::Kind::Port, decltype(::GetParallelPortCount),
+                                 decltype(::GetParallelPortInfo), decltype(::ClaimParallelPort),
+                                 decltype(::ReleaseParallelPort), decltype(::OutByte), decltype(::InByte)>;
+enum PortEntry : std::size_t { Count, Info, Claim, Release, Out, In };
 
-PortDriver g_driver;
+constinit PortDriver g_driver{
+    {"GetParallelPortCount", "GetParallelPortInfo", "ClaimParallelPort", "ReleaseParallelPort", "OutByte", "InByte"}};
 
 const PortDriver& driver()
 {
-    if (g_driver.in == nullptr) {
-        using platform::Kind;
-        PortDriver d;
-        d.count = platform::resolveAs<std::remove_pointer_t<decltype(d.count)>>(Kind::Port, "GetParallelPortCount");
-        d.info = platform::resolveAs<std::remove_pointer_t<decltype(d.info)>>(Kind::Port, "GetParallelPortInfo");
-        d.claim = platform::resolveAs<std::remove_pointer_t<decltype(d.claim)>>(Kind::Port, "ClaimParallelPort");
-        d.release = platform::resolveAs<std::remove_pointer_t<decltype(d.release)>>(Kind::Port, "ReleaseParallelPort");
-        d.out = platform::resolveAs<std::remove_pointer_t<decltype(d.out)>>(Kind::Port, "OutByte");
-        d.in = platform::resolveAs<std::remove_pointer_t<decltype(d.in)>>(Kind::Port, "InByte");
-        g_driver = d;
-    }
+    g_driver.bind();
     return g_driver;
 }
 
@@ -46,12 +34,12 @@ std::string g_lastOSBuild;
 
 }  // namespace
 
-std::int32_t driverPortCount() { return driver().count(); }
+std::int32_t driverPortCount() { return driver().get<Count>()(); }
 
 bool driverPortBase(std::int32_t portNumber, std::int32_t& base)
 {
     PortInfoRecord record{12, 0, 0};
-    if (driver().info(portNumber, &record) == 0)
+    if (driver().get<Info>()(portNumber, &record) == 0)
         return false;
     base = record.base;
     return true;
@@ -124,7 +112,7 @@ std::int16_t ParPort(std::int32_t portNumber)
     if (commsState().portClaimed != False)
         StopCom();
     try {
-        return driver().claim(portNumber, -1) != 0 ? 1 : 0;
+        return driver().get<Claim>()(portNumber, -1) != 0 ? 1 : 0;
     } catch (const ComError&) {
         return 0;
     }
@@ -151,7 +139,7 @@ void StopCom()
     CommsState& s = commsState();
     if (s.portClaimed != False && s.noClaimNeeded == False) {
         try {
-            driver().release(s.portAddressIndex + 1);
+            driver().get<Release>()(s.portAddressIndex + 1);
         } catch (const ComError&) { }
     }
     s.portClaimed = False;
@@ -178,20 +166,23 @@ void LetPortAddress(std::int32_t address)
 void Portout(std::int32_t address, std::uint8_t value)
 {
     if (commsState().portClaimed != False)
-        driver().out(address, value);
+        driver().get<Out>()(address, value);
 }
 
-std::uint8_t Portin(std::int32_t address) { return commsState().portClaimed != False ? driver().in(address) : 0; }
+std::uint8_t Portin(std::int32_t address)
+{
+    return commsState().portClaimed != False ? driver().get<In>()(address) : 0;
+}
 
 void GPortout(std::int32_t address, std::uint8_t value)
 {
     CommsState& s = commsState();
     if (s.portClaimed != False || s.lockPortOpen != False) {
-        driver().out(address, value);
+        driver().get<Out>()(address, value);
         return;
     }
     if (OKtoStartCom())
-        driver().out(address, value);
+        driver().get<Out>()(address, value);
     if (s.lockPortOpen == False)
         StopCom();
 }
@@ -200,7 +191,7 @@ std::uint8_t GPortin(std::int32_t address)
 {
     const CommsState& s = commsState();
     if (s.portClaimed != False || s.lockPortOpen != False)
-        return driver().in(address);
+        return driver().get<In>()(address);
     return 0;
 }
 
@@ -209,11 +200,11 @@ void registerWrite(std::int32_t offset, std::uint8_t value)
     CommsState& s = commsState();
     const std::int32_t address = portRegister(s.portAddress, offset);
     if (s.lockPortOpen != False) {
-        driver().out(address, value);
+        driver().get<Out>()(address, value);
         return;
     }
     if (OKtoStartCom())
-        driver().out(address, value);
+        driver().get<Out>()(address, value);
     StopCom();
 }
 
@@ -222,10 +213,10 @@ std::uint8_t registerRead(std::int32_t offset)
     CommsState& s = commsState();
     const std::int32_t address = portRegister(s.portAddress, offset);
     if (s.lockPortOpen != False)
-        return driver().in(address);
+        return driver().get<In>()(address);
     std::uint8_t value = 0;
     if (OKtoStartCom())
-        value = driver().in(address);
+        value = driver().get<In>()(address);
     StopCom();
     return value;
 }

@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -41,42 +40,53 @@ std::string platformDirectory(const std::string& ownDir)
 // tree made with the benchmarks and is never installed.
 constexpr std::array<std::string_view, 3> kKnownImplementations{"sim", "linux", "benchrec"};
 
-std::optional<std::string> implementation()
+// The file of each kind: the platform libraries carry the implementation's
+// name; the simulator is one library whatever serves its board.
+struct Library {
+    const char* prefix;
+    bool perImplementation;
+};
+constexpr std::array<Library, 4> kLibraries{{
+    {"libvxport_", true},
+    {"libvxmb_", true},
+    {"libvxi2c_", true},
+    {"libfanscope_sim", false},
+}};
+
+void* openLibrary(Kind kind)
+{
+    const std::string impl = implementation();
+    const std::string directory = ownDirectory();
+    if (impl.empty() || directory.empty())
+        return nullptr;
+    // A process on real hardware never loads the simulator: it has no board
+    // to inspect.
+    if (kind == Kind::Simulator && !simulated())
+        return nullptr;
+    const Library& library = kLibraries[static_cast<std::size_t>(kind)];
+    // Only from our own folder: its private subfolder when installed, or
+    // the folder itself in the build tree (build/lib). Never both, and never
+    // the loader's search path, which could hand us any copy.
+    const std::string path =
+        platformDirectory(directory) + library.prefix + (library.perImplementation ? impl : std::string{}) + ".so";
+    return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+std::array<void*, kLibraries.size()> g_handles{};
+
+}  // namespace
+
+std::string implementation()
 {
     const char* env = std::getenv("VEXLINK06_PLATFORM");
     const std::string_view name = (env != nullptr && *env != '\0') ? env : "sim";
     for (std::string_view known : kKnownImplementations)
         if (name == known)
             return std::string(known);
-    return std::nullopt;
+    return {};
 }
 
-const char* prefix(Kind kind)
-{
-    switch (kind) {
-    case Kind::Port: return "libvxport_";
-    case Kind::Motherboard: return "libvxmb_";
-    case Kind::I2cAdapter: return "libvxi2c_";
-    }
-    return "";
-}
-
-void* openLibrary(Kind kind)
-{
-    const auto impl = implementation();
-    const std::string directory = ownDirectory();
-    if (!impl || directory.empty())
-        return nullptr;
-    // Only from our own folder: its private subfolder when installed, or
-    // the folder itself in the build tree (build/lib). Never both, and never
-    // the loader's search path, which could hand us any copy.
-    const std::string path = platformDirectory(directory) + prefix(kind) + *impl + ".so";
-    return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-}
-
-std::array<void*, 3> g_handles{};
-
-}  // namespace
+bool simulated() { return implementation() == "sim"; }
 
 void* resolveOptional(Kind kind, const char* name) noexcept
 {

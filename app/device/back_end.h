@@ -1,7 +1,8 @@
 #pragma once
 // Which back-end serves the bus, as results name it, so that a simulated
-// board never passes for hardware. Shared by the program and the CLI; read
-// from the environment the options have set.
+// board never passes for hardware. Shared by the program and the CLI; the
+// library answers (vexlink06/back_end.h) from the environment the options
+// have set.
 
 #include <optional>
 #include <string>

@@ -48,20 +48,21 @@ std::vector<FanCurves> buildFanCurves(const CurveRegisters& regs)
         FanCurves f;
         f.fan = fan + 1;
         f.rpm = regs.fanRpm[static_cast<std::size_t>(fan)];
-        const double minDuty = minimumDuty(dutyCode(regs.fanSpeedConfiguration, fan + 1));
-        const unsigned channels = drivingChannels(regs.configuration1, fan, dual);
+        const double minDuty = chiplaw::minimumDuty(dutyCode(regs.fanSpeedConfiguration, fan + 1));
+        const unsigned channels = chiplaw::drivingChannels(regs.configuration1, fan, dual);
         for (int c = 0; c < 3; ++c) {
             if (!((channels >> c) & 1u))
                 continue;
             const auto i = static_cast<std::size_t>(c);
             ChannelCurve curve;
             curve.channel = channelAt(c);
-            curve.tminC = tminDegrees(regs.tminTrange[i]);
-            curve.trangeC = trangeDegrees(regs.tminTrange[i]);
+            curve.tminC = chiplaw::tminDegrees(regs.tminTrange[i]);
+            curve.trangeC = chiplaw::trangeDegrees(regs.tminTrange[i]);
             curve.minDuty = minDuty;
             curve.temperature = regs.temperature[i];
-            curve.duty = curve.temperature ? channelDuty(*curve.temperature, curve.tminC, curve.trangeC, minDuty)
-                                           : OpenDiodeDuty;
+            curve.duty = curve.temperature
+                             ? chiplaw::channelDuty(*curve.temperature, curve.tminC, curve.trangeC, minDuty)
+                             : chiplaw::OpenDiodeDuty;
             curve.highC = regs.highLimit[i];
             curve.thermC = regs.thermLimit[i];
             if (f.curves.empty() || curve.duty > f.duty) {
@@ -78,7 +79,7 @@ std::vector<FanCurves> buildFanCurves(const CurveRegisters& regs)
 std::vector<CurvePoint> curvePoints(const ChannelCurve& curve, double fromC, double toC)
 {
     const double topC = curve.tminC + curve.trangeC;
-    auto dutyAt = [&](double t) { return channelDuty(t, curve.tminC, curve.trangeC, curve.minDuty); };
+    auto dutyAt = [&](double t) { return chiplaw::channelDuty(t, curve.tminC, curve.trangeC, curve.minDuty); };
     std::vector<CurvePoint> points{{fromC, dutyAt(fromC)}};
     for (double corner : {static_cast<double>(curve.tminC), topC})
         if (corner > fromC && corner < toC)
@@ -89,16 +90,16 @@ std::vector<CurvePoint> curvePoints(const ChannelCurve& curve, double fromC, dou
 
 int snapTminCode(double degrees)
 {
-    return std::clamp(static_cast<int>(std::lround(degrees / TminStepDegrees)), 0, TminCodeCount - 1);
+    return std::clamp(static_cast<int>(std::lround(degrees / chiplaw::TminStepDegrees)), 0, chiplaw::TminCodeCount - 1);
 }
 
 int snapTrangeCode(double rampDegrees)
 {
     int best = 0;
-    for (int code = 1; code < TrangeOfferedCodes; ++code) {
+    for (int code = 1; code < chiplaw::TrangeOfferedCodes; ++code) {
         const auto i = static_cast<std::size_t>(code);
-        if (std::abs(TrangeDegrees[i] - rampDegrees) <
-            std::abs(TrangeDegrees[static_cast<std::size_t>(best)] - rampDegrees))
+        if (std::abs(chiplaw::TrangeDegrees[i] - rampDegrees) <
+            std::abs(chiplaw::TrangeDegrees[static_cast<std::size_t>(best)] - rampDegrees))
             best = code;
     }
     return best;
@@ -106,14 +107,14 @@ int snapTrangeCode(double rampDegrees)
 
 FieldWrite tminWrite(TempChannel channel, int code)
 {
-    return {tminTrangeRegister(channel), TrangeMask,
-            static_cast<std::uint8_t>((std::clamp(code, 0, TminCodeCount - 1) << 3) & TminMask)};
+    return {tminTrangeRegister(channel), chiplaw::TrangeMask,
+            static_cast<std::uint8_t>((std::clamp(code, 0, chiplaw::TminCodeCount - 1) << 3) & chiplaw::TminMask)};
 }
 
 FieldWrite trangeWrite(TempChannel channel, int code)
 {
-    return {tminTrangeRegister(channel), TminMask,
-            static_cast<std::uint8_t>(std::clamp(code, 0, TrangeOfferedCodes - 1))};
+    return {tminTrangeRegister(channel), chiplaw::TminMask,
+            static_cast<std::uint8_t>(std::clamp(code, 0, chiplaw::TrangeOfferedCodes - 1))};
 }
 
 CurvePoint handlePoint(const ChannelCurve& curve, CurveHandle handle)

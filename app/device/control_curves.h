@@ -4,7 +4,7 @@
 // to, and which register bits the drag writes. The window only paints what
 // these functions return and writes what they say.
 
-#include "device/auto_control.h"
+#include <chiplaw/auto_control.h>
 #include "device/conversions.h"
 
 #include <array>

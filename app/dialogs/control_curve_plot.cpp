@@ -105,9 +105,9 @@ device::ChannelCurve ControlCurvePlot::draggedCurve() const
 {
     auto c = m_fan.curves[m_drag->hit.curve];
     if (m_drag->hit.handle == device::CurveHandle::Tmin)
-        c.tminC = m_drag->code * device::TminStepDegrees;
+        c.tminC = m_drag->code * chiplaw::TminStepDegrees;
     else
-        c.trangeC = device::TrangeDegrees[static_cast<std::size_t>(m_drag->code)];
+        c.trangeC = chiplaw::TrangeDegrees[static_cast<std::size_t>(m_drag->code)];
     return c;
 }
 

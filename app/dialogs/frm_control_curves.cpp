@@ -172,9 +172,9 @@ void frmControlCurves::showPreview(device::TempChannel channel, device::CurveHan
     const QString name = QString::fromLatin1(device::channelName(channel, dual()));
     const QString field =
         handle == device::CurveHandle::Tmin
-            ? QStringLiteral("Tmin %1 °C, bits %2").arg(code * device::TminStepDegrees).arg(bitsText(code, 5))
+            ? QStringLiteral("Tmin %1 °C, bits %2").arg(code * chiplaw::TminStepDegrees).arg(bitsText(code, 5))
             : QStringLiteral("Trange %1 °C, bits %2")
-                  .arg(device::TrangeDegrees[static_cast<std::size_t>(code)])
+                  .arg(chiplaw::TrangeDegrees[static_cast<std::size_t>(code)])
                   .arg(bitsText(code, 3));
     m_pending->setText(
         tr("%1 %2: %3 %4 → %5 on release")

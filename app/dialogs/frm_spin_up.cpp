@@ -36,8 +36,8 @@ QStringList spinUpTexts() { return toList(SpinUpTimeTexts); }
 QStringList trangeTexts()
 {
     QStringList list;
-    for (int code = 0; code < device::TrangeOfferedCodes; ++code)
-        list << QString::number(device::TrangeDegrees[static_cast<std::size_t>(code)]);
+    for (int code = 0; code < chiplaw::TrangeOfferedCodes; ++code)
+        list << QString::number(chiplaw::TrangeDegrees[static_cast<std::size_t>(code)]);
     return list;
 }
 
@@ -213,7 +213,7 @@ std::uint8_t frmSpinUp::channelRegister() const
 void frmSpinUp::ShowChannelLimits()
 {
     const int range = readChip(channelRegister()) & 0x07;
-    if (range < device::TrangeOfferedCodes) {
+    if (range < chiplaw::TrangeOfferedCodes) {
         ui->cmbTrange->setEditText(trangeTexts().at(range));
         ui->lblTrangeBits->setText(bitsText(range, 3));
     }

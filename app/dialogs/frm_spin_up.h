@@ -3,7 +3,7 @@
 // Trange of the temperature channels. Every change goes to the chip at once.
 #pragma once
 
-#include "device/auto_control.h"
+#include <chiplaw/auto_control.h>
 #include "dialogs/dialog_support.h"
 #include "dialogs/frm_control_curves.h"
 
@@ -35,8 +35,8 @@ inline constexpr std::array<std::string_view, 8> SpinUpTimeTexts{"200",  "400", 
 // have no entry). Tmin is bits 7..3 in steps of 4 degrees; the list also
 // offers 128, which the field cannot hold. The numbers are the device
 // layer's.
-inline constexpr int TminStep = device::TminStepDegrees;
-inline constexpr int TminCodes = device::TminCodeCount;
+inline constexpr int TminStep = chiplaw::TminStepDegrees;
+inline constexpr int TminCodes = chiplaw::TminCodeCount;
 
 class frmSpinUp : public FanDialog {
     Q_OBJECT

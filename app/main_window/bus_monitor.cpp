@@ -1,7 +1,5 @@
 #include "main_window/bus_monitor.h"
 
-#include <dlfcn.h>
-
 #include <QBrush>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -16,6 +14,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <optional>
+#include <vexlink06/back_end.h>
 #include <vexlink06/vexlink06.h>
 
 #include "device/numbers.h"
@@ -42,20 +41,6 @@ std::optional<std::uint8_t> parseByte(const QString& text, unsigned limit, bool&
     if (!ok)
         return std::nullopt;
     return static_cast<std::uint8_t>(*value);
-}
-
-// The simulator's capture entry, found only when the sim platform library
-// has already loaded the simulator into this process.
-using CaptureBegin = int (*)(unsigned);
-using CaptureSink = void (*)(const char*, unsigned long, void*);
-using CaptureEnd = int (*)(CaptureSink, void*);
-
-void* simulator() { return dlopen("libfanscope_sim.so", RTLD_NOW | RTLD_NOLOAD); }
-
-template <class F> F simEntry(const char* name)
-{
-    void* handle = simulator();
-    return handle ? reinterpret_cast<F>(dlsym(handle, name)) : nullptr;
 }
 
 }  // namespace
@@ -293,11 +278,7 @@ std::string FrmBusMonitor::visibleCsv() const
     return text;
 }
 
-bool FrmBusMonitor::canCapture()
-{
-    return simEntry<CaptureBegin>("fanscope_sim_capture_begin") != nullptr &&
-           simEntry<CaptureEnd>("fanscope_sim_capture_end") != nullptr;
-}
+bool FrmBusMonitor::canCapture() { return vexlink06::backend::captureAvailable(); }
 
 void FrmBusMonitor::applyFilters()
 {
@@ -360,15 +341,14 @@ void FrmBusMonitor::toggleCapture()
     const QString path = shell::ui().chooseFile(this, request);
     if (path.isEmpty())
         return;
-    const auto begin = simEntry<CaptureBegin>("fanscope_sim_capture_begin");
-    if (begin == nullptr)
+    if (!canCapture())
         return;
     unsigned base = 0;
     if (device::RegisterLink.Medium == device::MediumPrinterPort)
         base = static_cast<unsigned>(device::ComPort()->PrinterPort()->SMBusProtocall()->PortAddress());
     else if (device::RegisterLink.Medium != device::MediumChipsetSMBus)
         base = ~0U;  // a medium whose bus the simulator does not capture
-    if (base == ~0U || begin(base) != 0) {
+    if (base == ~0U || !vexlink06::backend::beginCapture(base)) {
         shell::msgBox(this, QStringLiteral("The simulated board has no capture for the bus in use."),
                       shell::MsgButtons::Ok, QStringLiteral("Capture to VCD"), shell::MsgIcon::Exclamation);
         return;
@@ -384,16 +364,10 @@ void FrmBusMonitor::endCapture()
     m_capturing = false;
     if (m_capture)
         m_capture->setText(QStringLiteral("&Capture to VCD..."));
-    const auto end = simEntry<CaptureEnd>("fanscope_sim_capture_end");
-    if (end == nullptr)
+    const std::optional<vexlink06::backend::Capture> capture = vexlink06::backend::endCapture();
+    if (!capture)
         return;
-    std::string text;
-    const int result = end([](const char* data, unsigned long size,
-                              void* context) { static_cast<std::string*>(context)->assign(data, size); },
-                           &text);
-    if (result < 0)
-        return;
-    const std::string error = device::writeFileReplacing(m_capturePath.toStdString(), text);
+    const std::string error = device::writeFileReplacing(m_capturePath.toStdString(), capture->vcd);
     if (!error.empty()) {
         shell::msgBox(this, QString::fromStdString(error), shell::MsgButtons::Ok, QStringLiteral("Capture to VCD"),
                       shell::MsgIcon::Exclamation);
@@ -401,7 +375,7 @@ void FrmBusMonitor::endCapture()
     }
     if (m_status)
         m_status->setText(QStringLiteral("Capture written to %1%2")
-                              .arg(m_capturePath, result == 1
+                              .arg(m_capturePath, capture->truncated
                                                       ? QStringLiteral(" (size limit reached: it holds the beginning)")
                                                       : QString()));
 }

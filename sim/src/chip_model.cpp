@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "device/auto_control.h"
+#include <chiplaw/auto_control.h>
 #include "registers.h"
 
 namespace sim {
@@ -80,11 +80,11 @@ double ChipModel::reading(int channel) const
 double ChipModel::autoDuty(int channel, int fan) const
 {
     if (diodeOpen(channel))
-        return device::OpenDiodeDuty;
+        return chiplaw::OpenDiodeDuty;
     const uint8_t tr = m_r[static_cast<size_t>(reg::LocalTmin + channel)];
     const int code = fan == 0 ? (m_r[reg::FanSpeed] & 0x0F) : (m_r[reg::FanSpeed] >> 4);
-    return device::channelDuty(reading(channel), device::tminDegrees(tr), device::trangeDegrees(tr),
-                               device::minimumDuty(code));
+    return chiplaw::channelDuty(reading(channel), chiplaw::tminDegrees(tr), chiplaw::trangeDegrees(tr),
+                                chiplaw::minimumDuty(code));
 }
 
 double ChipModel::controlDuty(int fan) const
@@ -93,7 +93,7 @@ double ChipModel::controlDuty(int fan) const
     const int code = fan == 0 ? (m_r[reg::FanSpeed] & 0x0F) : (m_r[reg::FanSpeed] >> 4);
     if (c1 & 0x80) {
         // The fan follows the largest duty of the channels that drive it.
-        const unsigned channels = device::drivingChannels(c1, fan, m_dual);
+        const unsigned channels = chiplaw::drivingChannels(c1, fan, m_dual);
         double d = 0.0;
         for (int c = 0; c < 3; ++c)
             if ((channels >> c) & 1u)

@@ -21,6 +21,7 @@
 
 #include "support/fake_pci_machine.h"
 #include "support/run_process.h"
+#include "support/test_folder.h"
 
 namespace {
 
@@ -116,23 +117,13 @@ struct Outcome {
     }
 };
 
-std::string slurp(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using support::slurp;
 
 class LinuxHelper : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::replace(name.begin(), name.end(), '/', '_');
-        m_dir = fs::temp_directory_path() / ("fanscope-mb-" + std::to_string(::getpid()) + "-" + name);
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
+        m_dir = support::freshTestFolder("fanscope-mb-");
         fs::permissions(m_dir, fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
     }
     void TearDown() override { fs::remove_all(m_dir); }

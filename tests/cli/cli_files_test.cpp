@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "support/run_process.h"
+#include "support/test_folder.h"
 
 namespace {
 
@@ -27,18 +28,12 @@ using support::slurp;
 
 class CliFilesTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/fanscope-cli-files-XXXXXX";
-        m_dir = ::mkdtemp(tmpl);
-    }
+    void SetUp() override { m_dir = support::freshTestFolder("fanscope-cli-files-"); }
     void TearDown() override { fs::remove_all(m_dir); }
 
     fs::path file(const std::string& name, const std::string& content)
     {
-        const fs::path p = m_dir / name;
-        std::ofstream(p, std::ios::binary) << content;
-        return p;
+        return support::writeFile(m_dir, name, content);
     }
 
     // Runs the CLI with stdin from /dev/null, FANSCOPE_SIM_CONFIG set to

@@ -2,7 +2,7 @@
 // settings, the polyline, snapping, the bits a drag writes and hit testing.
 #include <gtest/gtest.h>
 
-#include "device/auto_control.h"
+#include <chiplaw/auto_control.h>
 #include "device/control_curves.h"
 
 #include <cmath>
@@ -39,9 +39,9 @@ class DrivingChannels : public ::testing::TestWithParam<Driving> { };
 TEST_P(DrivingChannels, FollowControlOperationBits)
 {
     const auto& c = GetParam();
-    EXPECT_EQ(device::drivingChannels(c.config1, 0, c.dual), c.fan1);
+    EXPECT_EQ(chiplaw::drivingChannels(c.config1, 0, c.dual), c.fan1);
     if (c.dual) {
-        EXPECT_EQ(device::drivingChannels(c.config1, 1, c.dual), c.fan2);
+        EXPECT_EQ(chiplaw::drivingChannels(c.config1, 1, c.dual), c.fan2);
     }
 }
 

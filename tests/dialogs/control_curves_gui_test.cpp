@@ -235,7 +235,7 @@ TEST_P(ControlCurvesTest, HeatingPastTminClimbsTheRampAndTheFanFollowsTheCurve)
         EXPECT_GT(*op.temperature, lastTemp);
         EXPECT_GE(fan.duty, lastDuty);
         // The marker sits on the curve at the measured temperature.
-        EXPECT_DOUBLE_EQ(fan.duty, device::channelDuty(*op.temperature, 32, 20, 0.0));
+        EXPECT_DOUBLE_EQ(fan.duty, chiplaw::channelDuty(*op.temperature, 32, 20, 0.0));
         if (fan.duty > 0.2 && fan.duty < 1.0) {
             ++onRamp;
             // The fan lags its duty by its one-second time constant while the

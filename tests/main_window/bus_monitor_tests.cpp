@@ -26,6 +26,7 @@
 #include "main_window/main_form.h"
 #include "shell/ui_services.h"
 #include "support/two_chip_board.h"
+#include "support/test_folder.h"
 
 namespace {
 
@@ -33,14 +34,6 @@ using mainwindow::FrmBusMonitor;
 using mainwindow::MainForm;
 
 const auto* const g_board = ::testing::AddGlobalTestEnvironment(new testsupport::TwoChipBoard);
-
-std::string readFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class BusMonitorTest : public ::testing::Test {
 protected:
@@ -236,14 +229,14 @@ TEST_F(BusMonitorTest, ExportsTheVisibleRowsAndCapturesTheWires)
     EXPECT_EQ(capture->text(), "Stop &Capture");
     device::ComPort()->PrinterPort()->SMBusProtocall()->PortWrite(0x5C, 0x22, 0x44);
     QTest::mouseClick(capture, Qt::LeftButton);
-    const std::string vcd = readFile(vcdPath);
+    const std::string vcd = support::slurp(vcdPath);
     EXPECT_EQ(vcd.rfind("$date", 0), 0U);
     EXPECT_NE(vcd.find("$var wire 1 ! SCL $end"), std::string::npos);
     EXPECT_NE(vcd.find("printer_port_0x378"), std::string::npos);
 
     ui->fileAnswers << QString::fromStdString(csvPath.string());
     QTest::mouseClick(monitor->findChild<QPushButton*>(QStringLiteral("cmdExportCsv")), Qt::LeftButton);
-    const std::string csv = readFile(csvPath);
+    const std::string csv = support::slurp(csvPath);
     EXPECT_EQ(csv, monitor->visibleCsv());
     EXPECT_EQ(csv.rfind("#,Time,Cause,", 0), 0U);
     EXPECT_NE(csv.find("22h Fan Speed Configuration ← 0x44"), std::string::npos);

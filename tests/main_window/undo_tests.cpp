@@ -37,6 +37,7 @@
 #include "shell/ui_services.h"
 #include "support/two_chip_board.h"
 #include "widgets/limits_gauge.h"
+#include "support/test_folder.h"
 
 namespace {
 
@@ -84,16 +85,6 @@ struct TracedBus {
     }
     ~TracedBus() { bus.setTracing(false); }
     int writes() const { return registerWrites(bus.trace()); }
-};
-
-struct TempDir {
-    fs::path path;
-    TempDir()
-    {
-        char tmpl[] = "/tmp/fanscope-undo-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
 };
 
 // Values every configuration register keeps as written (no software reset,
@@ -161,7 +152,7 @@ public:
     }
 
     shell::ScopedScriptedUi ui;
-    TempDir dir;
+    support::TestFolder dir{"fanscope-undo-"};
     int files = 0;
     std::unique_ptr<MainForm> form;
 };

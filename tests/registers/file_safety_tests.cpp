@@ -22,19 +22,14 @@
 #include "device/data_log.h"
 #include "device/register_file.h"
 #include "support/watchdog.h"
+#include "support/test_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string slurp(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using support::slurp;
 
 std::string registerFile()
 {
@@ -44,24 +39,6 @@ std::string registerFile()
     return device::registerFileText(
         device::registerFileLines(0x31, t, [](std::uint8_t a) { return static_cast<std::uint8_t>(a + 1); }));
 }
-
-struct TempDir {
-    fs::path path;
-    TempDir()
-    {
-        char tmpl[] = "/tmp/fanscope-files-XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    std::size_t entries() const
-    {
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(path), fs::directory_iterator()));
-    }
-};
 
 mode_t modeOf(const fs::path& p)
 {
@@ -91,7 +68,7 @@ class SaveOverNodeTest : public ::testing::TestWithParam<Node> { };
 
 TEST_P(SaveOverNodeTest, IsRefusedAndTheNodeStays)
 {
-    TempDir dir;
+    support::TestFolder dir{"fanscope-files-"};
     const fs::path node = dir.path / "TFM4411_Registers.txt";
     std::optional<BoundSocket> socket;
     const char* kind = "";
@@ -129,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(Nodes, SaveOverNodeTest,
 
 TEST(SaveThroughLinks, SymlinkedTargetIsReplacedAndTheLinkKept)
 {
-    TempDir dir;
+    support::TestFolder dir{"fanscope-files-"};
     fs::create_directory(dir.path / "real");
     const fs::path target = dir.path / "real" / "regs.txt";
     std::ofstream(target) << "old";
@@ -165,7 +142,7 @@ TEST(SaveThroughLinks, SymlinkedTargetIsReplacedAndTheLinkKept)
 
 TEST(SaveThroughLinks, HardLinkedFileIsRefusedAndBothNamesKeepTheirContents)
 {
-    TempDir dir;
+    support::TestFolder dir{"fanscope-files-"};
     const fs::path a = dir.path / "a.txt", b = dir.path / "b.txt";
     std::ofstream(a) << "old";
     fs::create_hard_link(a, b);
@@ -186,7 +163,7 @@ class SaveModeTest : public ::testing::TestWithParam<ModeCase> { };
 
 TEST_P(SaveModeTest, KeepsPermissionBitsButNotSetIdOrSticky)
 {
-    TempDir dir;
+    support::TestFolder dir{"fanscope-files-"};
     const fs::path file = dir.path / "regs.txt";
     std::ofstream(file) << "old";
     ASSERT_EQ(::chmod(file.c_str(), GetParam().before), 0);
@@ -204,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, SaveModeTest,
 
 TEST(SaveModes, NewFileGetsWhatTheUmaskAllows)
 {
-    TempDir dir;
+    support::TestFolder dir{"fanscope-files-"};
     const mode_t oldMask = ::umask(027);
     const std::string error = device::writeFileReplacing(dir.path / "new.txt", "x");
     ::umask(oldMask);
@@ -216,7 +193,7 @@ TEST(SaveModes, NewFileGetsWhatTheUmaskAllows)
 
 TEST(RecallOpen, OnlyRegularFilesAreRead)
 {
-    TempDir dir;
+    support::TestFolder dir{"fanscope-files-"};
     support::Watchdog watchdog(10s, "reading a register file");
     const fs::path fifo = dir.path / "regs.txt";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -277,7 +254,7 @@ private:
 
 TEST(DataLogFullDisk, FailedRowIsCutBackToTheLastCompleteRow)
 {
-    TempDir dir;
+    support::TestFolder dir{"fanscope-files-"};
     const fs::path log = dir.path / "run.xls";
     std::string expected;
     std::string failure;

@@ -13,6 +13,7 @@
 #include "device/data_log.h"
 #include "device/register_file.h"
 #include "device/register_map.h"
+#include "support/test_folder.h"
 
 namespace {
 
@@ -38,28 +39,7 @@ std::string fileText(int deviceId)
     return device::registerFileText(device::registerFileLines(deviceId, fixedTime(), sample));
 }
 
-std::string slurp(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-struct TempDir {
-    fs::path path;
-    TempDir()
-    {
-        char tmpl[] = "/tmp/fanscope-regfile-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::permissions(path, fs::perms::owner_all, ec);
-        fs::remove_all(path, ec);
-    }
-};
+using support::slurp;
 
 TEST(RegisterFileText, SingleChannelFileByteForByte)
 {
@@ -148,7 +128,7 @@ TEST(RegisterFileRead, RefusesWhatIsNotARegisterFile)
 
 TEST(RegisterFileWrite, ReplacesTheOldFileWhole)
 {
-    TempDir dir;
+    support::TestFolder dir{"fanscope-regfile-"};
     const fs::path file = dir.path / "TFM4411_Registers.txt";
     ASSERT_EQ(device::writeFileReplacing(file, "old contents"), "");
     ASSERT_EQ(device::writeFileReplacing(file, fileText(0x31)), "");
@@ -159,7 +139,7 @@ TEST(RegisterFileWrite, ReplacesTheOldFileWhole)
 
 TEST(RegisterFileWrite, FailedRenameLeavesNoTemporaryFile)
 {
-    TempDir dir;
+    support::TestFolder dir{"fanscope-regfile-"};
     const fs::path target = dir.path / "is-a-folder";
     fs::create_directory(target);
     fs::path inside = target / "keep";
@@ -174,7 +154,7 @@ TEST(RegisterFileWrite, FailureLeavesTheOldFileAsItWas)
 {
     if (geteuid() == 0)
         GTEST_SKIP() << "root ignores file permissions";
-    TempDir dir;
+    support::TestFolder dir{"fanscope-regfile-"};
     const fs::path file = dir.path / "regs.txt";
     ASSERT_EQ(device::writeFileReplacing(file, "previous save"), "");
 
@@ -254,7 +234,7 @@ TEST(DataLog, ScheduleIsMonotonicAndHonoursTheDelay)
 
 TEST(DataLog, AppendReportsFailure)
 {
-    TempDir dir;
+    support::TestFolder dir{"fanscope-regfile-"};
     const fs::path file = dir.path / "log.xls";
     EXPECT_FALSE(device::fileHasContent(file));
     EXPECT_EQ(device::appendToFile(file, "a"), "");

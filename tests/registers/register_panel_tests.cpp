@@ -39,6 +39,7 @@
 #include "shell/ui_services.h"
 #include "support/two_chip_board.h"
 #include "support/watchdog.h"
+#include "support/test_folder.h"
 
 namespace {
 
@@ -54,29 +55,12 @@ const auto* const g_board = ::testing::AddGlobalTestEnvironment(new testsupport:
 
 sim::Chip& chip(std::uint8_t address) { return testsupport::chipAt(address); }
 
-std::string slurp(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using support::slurp;
 
-struct TempDir {
-    fs::path path;
-    TempDir()
-    {
-        char tmpl[] = "/tmp/fanscope-panels-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::permissions(path, fs::perms::owner_all, ec);
-        fs::remove_all(path, ec);
-    }
-    QString file(const char* name) const { return QString::fromStdString((path / name).string()); }
-};
+QString inFolder(const support::TestFolder& dir, const char* name)
+{
+    return QString::fromStdString((dir.path / name).string());
+}
 
 template <class T> T* child(QWidget* w, const QString& name)
 {
@@ -278,7 +262,7 @@ protected:
     QString count() { return text(&panel, "Label14"); }
 
     shell::ScopedScriptedUi ui;
-    TempDir dir;
+    support::TestFolder dir{"fanscope-panels-"};
     mainwindow::LoggingPanel panel;
     device::LogSchedule::Clock::time_point now{std::chrono::hours(1000)};
 };
@@ -288,7 +272,7 @@ TEST_F(LoggingTest, FileBytesForBothChips)
     for (std::uint8_t address : {Single, Dual}) {
         connectTo(address);
         chip(address).poke(device::reg::FanSpeedConfiguration, 0xF7);
-        const QString file = dir.file(address == Single ? "single.xls" : "dual.xls");
+        const QString file = inFolder(dir, address == Single ? "single.xls" : "dual.xls");
         start(file);
         ASSERT_TRUE(panel.logging());
         for (int i = 0; i < 2001; ++i)
@@ -308,7 +292,7 @@ TEST_F(LoggingTest, ExistingFileGetsTheRestartMarker)
 {
     connectTo(Single);
     chip(Single).poke(device::reg::FanSpeedConfiguration, 0x00);
-    const QString file = dir.file("old.xls");
+    const QString file = inFolder(dir, "old.xls");
     device::appendToFile(file.toStdString(), "earlier run");
     start(file);
     tick();
@@ -322,7 +306,7 @@ TEST_F(LoggingTest, DelayZeroLogsEveryTickAndLargeDelaysAreCapped)
     delay->setText(QStringLiteral("7200"));
     EXPECT_EQ(delay->text(), QStringLiteral("3600"));
     delay->setText(QStringLiteral("0"));
-    start(dir.file("fast.xls"));
+    start(inFolder(dir, "fast.xls"));
     for (int i = 0; i < 10; ++i)
         tick();
     EXPECT_EQ(count(), QStringLiteral(" 10"));
@@ -331,7 +315,7 @@ TEST_F(LoggingTest, DelayZeroLogsEveryTickAndLargeDelaysAreCapped)
 TEST_F(LoggingTest, NameMustEndInLowerCaseXls)
 {
     connectTo(Dual);
-    start(dir.file("run.XLS"));
+    start(inFolder(dir, "run.XLS"));
     ASSERT_EQ(ui->messages.size(), 1u);
     EXPECT_EQ(ui->messages[0].title, QStringLiteral("There was a Problem!"));
     EXPECT_EQ(ui->messages[0].icon, shell::MsgIcon::Exclamation);
@@ -342,7 +326,7 @@ TEST_F(LoggingTest, NameMustEndInLowerCaseXls)
 TEST_F(LoggingTest, UnwritableFileStopsLoggingWithTheErrorMessage)
 {
     connectTo(Dual);
-    const QString file = dir.file("log.xls");
+    const QString file = inFolder(dir, "log.xls");
     start(file);
     tick();
     const std::string written = slurp(file.toStdString());
@@ -415,7 +399,7 @@ TEST_F(LoggingTest, ReadOnlyFolderRefusesTheHeader)
         GTEST_SKIP() << "root ignores folder permissions";
     connectTo(Dual);
     fs::permissions(dir.path, fs::perms::owner_read | fs::perms::owner_exec);
-    start(dir.file("new.xls"));
+    start(inFolder(dir, "new.xls"));
     ASSERT_EQ(ui->messages.size(), 1u);
     EXPECT_EQ(ui->messages[0].title, QStringLiteral("Error"));
     EXPECT_FALSE(panel.logging());
@@ -465,7 +449,7 @@ protected:
     }
 
     shell::ScopedScriptedUi ui;
-    TempDir dir;
+    support::TestFolder dir{"fanscope-panels-"};
     mainwindow::SaveRecallPanel panel;
 };
 
@@ -477,7 +461,7 @@ TEST_F(SaveRecallTest, SavedFileHoldsTheChipsValuesByteForByte)
         std::map<std::uint8_t, std::uint8_t> values;
         for (const device::SavedRegister& r : device::SavedRegisters)
             values[r.address] = chip(address).peek(r.address);
-        const QString file = dir.file("regs.txt");
+        const QString file = inFolder(dir, "regs.txt");
         const QString proposed = save(file);
         EXPECT_TRUE(proposed.endsWith(address == Single ? "/TFM4410_Registers.txt" : "/TFM4411_Registers.txt"));
 
@@ -498,7 +482,7 @@ TEST_F(SaveRecallTest, RecallRestoresEveryRegisterAfterScrambling)
         connectTo(address);
         scramble(address, 100 + address);
         const auto saved = savedSet(address);
-        const QString file = dir.file("roundtrip.txt");
+        const QString file = inFolder(dir, "roundtrip.txt");
         save(file);
         scramble(address, 200 + address);
         recall(file);
@@ -516,7 +500,7 @@ TEST_F(SaveRecallTest, DualChannelFileOnSingleChannelChipSkipsWhatItLacks)
 {
     connectTo(Dual);
     scramble(Dual, 7);
-    const QString file = dir.file("dual.txt");
+    const QString file = inFolder(dir, "dual.txt");
     save(file);
     connectTo(Single);
     scramble(Single, 8);
@@ -579,7 +563,7 @@ TEST_F(SaveRecallTest, FailedSaveSaysSoAndLeavesNoPartialFile)
 {
     connectTo(Dual);
     // A folder where the file should go: the final rename cannot replace it.
-    const QString target = dir.file("regs.txt");
+    const QString target = inFolder(dir, "regs.txt");
     fs::create_directory(target.toStdString());
     mainwindow::frmSaveReg window;
     ui->fileAnswers << target;
@@ -594,9 +578,9 @@ TEST_F(SaveRecallTest, FailedSaveSaysSoAndLeavesNoPartialFile)
 TEST_F(SaveRecallTest, ChipGoneBeforeSaveWritesNoFile)
 {
     connectTo(Dual);
-    const QString kept = dir.file("kept.txt");
+    const QString kept = inFolder(dir, "kept.txt");
     std::ofstream(kept.toStdString(), std::ios::binary) << "an earlier save";
-    const QString fresh = dir.file("fresh.txt");
+    const QString fresh = inFolder(dir, "fresh.txt");
     struct Back {
         ~Back() { chip(Dual).setPresent(true); }
     } back;

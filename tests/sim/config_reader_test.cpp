@@ -15,6 +15,7 @@
 
 #include <sim/config.h>
 
+#include "support/test_folder.h"
 #include "support/watchdog.h"
 
 namespace {
@@ -105,11 +106,7 @@ TEST(ConfigReaderTest, NumberTextsReadAlikeWithBlanksOnEitherSide)
 
 class ConfigFileTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_dir = fs::temp_directory_path() / ("fanscope-config-reader-" + std::to_string(::getpid()));
-        fs::create_directories(m_dir);
-    }
+    void SetUp() override { m_dir = support::freshTestFolder("fanscope-config-reader-"); }
     void TearDown() override { fs::remove_all(m_dir); }
 
     std::string refusalOf(const fs::path& path)

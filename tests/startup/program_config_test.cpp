@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/test_folder.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -28,11 +30,7 @@ struct Case {
 
 class ProgramConfigTest : public ::testing::TestWithParam<std::tuple<Case, bool>> {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/fanscope-program-config-XXXXXX";
-        m_dir = ::mkdtemp(tmpl);
-    }
+    void SetUp() override { m_dir = support::freshTestFolder("fanscope-program-config-"); }
     void TearDown() override { fs::remove_all(m_dir); }
     fs::path m_dir;
 };

@@ -19,6 +19,7 @@
 #include <filesystem>
 
 #include "support/fake_pci_machine.h"
+#include "support/test_folder.h"
 
 namespace {
 
@@ -39,8 +40,7 @@ class WizardOnHardware : public ::testing::Test {
 protected:
     void start(const support::FakeMachine& machine)
     {
-        m_root = fs::temp_directory_path() / ("fanscope-wizard-mb-" + std::to_string(::getpid()));
-        fs::remove_all(m_root);
+        m_root = support::freshTestFolder("fanscope-wizard-mb-");
         support::layOut(machine, m_root);
         ::setenv("VEXLINK06_LINUX_ROOT", m_root.c_str(), 1);
         ::setenv("VEXLINK06_PLATFORM", "linux", 1);

@@ -19,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/test_folder.h"
+
 namespace support {
 
 struct ProcessResult {
@@ -26,14 +28,6 @@ struct ProcessResult {
     std::string out, err;
     bool timedOut = false;
 };
-
-inline std::string slurp(const std::filesystem::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 struct RunOptions {
     // Where stdin, stdout and stderr are kept while the child runs.

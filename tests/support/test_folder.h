@@ -7,9 +7,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
+#include <system_error>
 
 namespace support {
 
@@ -30,5 +34,42 @@ inline std::filesystem::path writeFile(const std::filesystem::path& dir, const s
     std::ofstream(p, std::ios::binary) << content;
     return p;
 }
+
+// The whole file, bytes as they are; "" when it cannot be read.
+inline std::string slurp(const std::filesystem::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// freshTestFolder for as long as the object lives: removed with everything
+// in it at the end, also where the test took the owner's permissions away.
+class TestFolder {
+public:
+    explicit TestFolder(const std::string& prefix) : path(freshTestFolder(prefix)) { }
+    ~TestFolder()
+    {
+        std::error_code ec;
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+        std::filesystem::remove_all(path, ec);
+    }
+    TestFolder(const TestFolder&) = delete;
+    TestFolder& operator=(const TestFolder&) = delete;
+
+    std::filesystem::path write(const std::string& name, const std::string& content) const
+    {
+        return writeFile(path, name, content);
+    }
+    // What the folder holds, e.g. to see that no temporary file was left.
+    std::size_t entries() const
+    {
+        return static_cast<std::size_t>(
+            std::distance(std::filesystem::directory_iterator(path), std::filesystem::directory_iterator()));
+    }
+
+    const std::filesystem::path path;
+};
 
 }  // namespace support

@@ -3,15 +3,15 @@
 // mean in degrees, which temperature channels drive which fan, and the duty a
 // channel asks for. The program draws its control curves from these numbers
 // and the simulated chip runs its fans by them, so both agree by
-// construction. Header-only and standard library only: the simulated board
-// includes it without linking the program. Numbers and a picture:
-// docs/auto-control.md.
+// construction. Header-only and standard library only, below both: neither
+// the simulator nor the program includes the other for it. Numbers and a
+// picture: docs/auto-control.md.
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 
-namespace device {
+namespace chiplaw {
 
 // Tmin/Trange registers (24h local, 25h remote 1, 26h remote 2): Tmin in
 // bits 7..3 in steps of 4 degrees, the range code in bits 2..0.
@@ -72,4 +72,4 @@ constexpr unsigned drivingChannels(int configuration1, int fan, bool dual)
     return 1u << ChannelRemote1;
 }
 
-}  // namespace device
+}  // namespace chiplaw
