@@ -61,25 +61,6 @@ std::string hex0x(unsigned v)
     return text;
 }
 
-bool isTemperature(std::uint8_t reg)
-{
-    switch (reg) {
-    case reg::LocalTemp:
-    case reg::Remote1Temp:
-    case reg::Remote2Temp:
-    case reg::LocalHighLimit:
-    case reg::LocalLowLimit:
-    case reg::LocalThermLimit:
-    case reg::Remote1HighLimit:
-    case reg::Remote1LowLimit:
-    case reg::Remote1ThermLimit:
-    case reg::Remote2HighLimit:
-    case reg::Remote2LowLimit:
-    case reg::Remote2ThermLimit: return true;
-    default: return false;
-    }
-}
-
 // "Tmin 3" -> ("Tmin", 3); "Monitor" -> ("Monitor", -1).
 std::pair<std::string_view, int> stemOf(std::string_view name)
 {
@@ -106,7 +87,7 @@ std::string registerMeaning(std::uint8_t reg, std::uint8_t value, int deviceId)
             text += ", Fan2 duty " + std::to_string(DutyPercent[std::size_t(dutyCode(value, 2))]) + " %";
         return text;
     }
-    if (isTemperature(reg))
+    if (holdsTemperature(reg))
         return std::to_string(codeToLimit(value)) + " °C";
     const RegisterEntry* entry = registerEntryByAddress(reg);
     if (entry == nullptr || entry->scheme == BitScheme::Plain)

@@ -1,6 +1,7 @@
 #include "device/conversions.h"
 
 #include <cmath>
+#include <cstdio>
 #include <utility>
 
 #include "device/register_link.h"
@@ -166,6 +167,18 @@ int speedRangeRpm(int divisor)
     if (divisor <= 0)
         return 0;
     return static_cast<int>(std::lround(675000.0 / (255.0 * divisor)));
+}
+
+std::string temperatureText(float celsius)
+{
+    char text[32];
+    (void)std::snprintf(text, sizeof text, "%.3f", static_cast<double>(celsius));
+    std::string s = text;
+    while (s.back() == '0')
+        s.pop_back();
+    if (s.back() == '.')
+        s.pop_back();
+    return s;
 }
 
 }  // namespace device

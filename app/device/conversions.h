@@ -63,6 +63,10 @@ float temperatureFrom(int highByte, std::string_view fraction);
 // FractionText as the reading does.
 float decodeTemperature(int highByte, int extraResolution, TempChannel channel);
 
+// Temperature text with its fraction and no trailing zeros: "25.75",
+// "-1.25", "40".
+std::string temperatureText(float celsius);
+
 // What an open (or shorted) remote diode reads in its high byte: -128 °C,
 // which no connected diode gives. The diode error bit is set alongside.
 inline constexpr std::uint8_t OpenDiodeReading = 0x80;

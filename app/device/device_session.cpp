@@ -1,17 +1,401 @@
 #include "device/device_session.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include <vexlink06/vexlink06.h>
+
+#include "device/back_end.h"
+#include "device/bus_route.h"
+#include "device/chip_presence.h"
+#include "device/numbers.h"
+#include "device/port_check.h"
+#include "device/register_link.h"
+#include "device/write_log.h"
+
 namespace device {
 
 namespace {
 
-[[noreturn]] void notYet() { throw SessionError(ErrorKind::Unavailable, "the device session is not built yet"); }
+using vexlink06::AdapterError;
+using vexlink06::AdapterFailure;
+
+struct Counters {
+    std::atomic<std::uint64_t> ok{0};
+    std::atomic<std::uint64_t> noAck{0};
+    std::atomic<std::uint64_t> error{0};
+
+    TransferCounts snapshot() const { return {ok.load(), noAck.load(), error.load()}; }
+};
+
+Counters& totals()
+{
+    static Counters counters;
+    return counters;
+}
+
+std::string libraryText(const vexlink06::ComError& e)
+{
+    return "Error: " + std::to_string(e.number()) + ", " + e.description();
+}
+
+// The group that owns a kernel adapter's node, for a refused open.
+std::string adapterGroup(int bus)
+{
+    try {
+        for (const vexlink06::AdapterInfo& info : ComPort()->KernelAdapter()->Adapters())
+            if (info.Number == bus)
+                return info.Group;
+    } catch (const vexlink06::ComError&) {
+        // The group is a hint; the refusal itself is reported.
+    }
+    return {};
+}
+
+ErrorKind kindOf(AdapterError code)
+{
+    switch (code) {
+    case AdapterError::NoAck: return ErrorKind::NoAcknowledge;
+    case AdapterError::NoPermission: return ErrorKind::PermissionDenied;
+    case AdapterError::DriverOwned: return ErrorKind::DriverOwned;
+    case AdapterError::Gone:
+    case AdapterError::NoDeviceFiles:
+    case AdapterError::NoAdapter: return ErrorKind::Unavailable;
+    case AdapterError::Argument: return ErrorKind::InvalidArgument;
+    default: return ErrorKind::Bus;
+    }
+}
+
+// The library's failure as the session's error; `bus` names the kernel
+// adapter for a permission hint.
+SessionError mapped(const vexlink06::ComError& e, int bus)
+{
+    if (const auto* adapter = dynamic_cast<const AdapterFailure*>(&e)) {
+        const ErrorKind kind = kindOf(adapter->code());
+        return {kind, libraryText(e), e.number(), e.description(),
+                kind == ErrorKind::PermissionDenied ? adapterGroup(bus) : std::string{}};
+    }
+    // 48: a platform library that cannot be loaded; 91: a child the library could not create.
+    const ErrorKind kind = e.number() == 48 || e.number() == 91 ? ErrorKind::Unavailable : ErrorKind::Bus;
+    return {kind, libraryText(e), e.number(), e.description()};
+}
+
+std::string goneText(std::uint8_t address7)
+{
+    char text[48];
+    (void)std::snprintf(text, sizeof text, "the chip at 0x%02X no longer answers", address7);
+    return text;
+}
+
+std::string nowText()
+{
+    const std::time_t t = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[32];
+    (void)std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    return text;
+}
+
+std::uint8_t wireAddress(const ChipLocation& chip)
+{
+    return chip.medium == Medium::PrinterPort ? addressByte(chip.address) : chip.address;
+}
+
+std::shared_ptr<vexlink06::PrinterPort> printerPort() { return required(required(ComPort())->PrinterPort()); }
+std::shared_ptr<vexlink06::SMBusProtocall> protocol() { return required(printerPort()->SMBusProtocall()); }
+
+bool onSimulatedBoard() { return simulatedBoardConfiguration().has_value(); }
+
+// ---- the probe, one medium at a time ----
+
+class Prober {
+public:
+    explicit Prober(const ProbeRequest& request) : m_request(request), m_simulated(onSimulatedBoard()) { }
+
+    ProbeReport run()
+    {
+        for (const Medium medium : m_request.media) {
+            if (done())
+                break;
+            switch (medium) {
+            case Medium::PrinterPort: printerPorts(); break;
+            case Medium::ChipsetSmbus: chipset(); break;
+            case Medium::KernelAdapter: kernelAdapters(); break;
+            }
+        }
+        return std::move(m_report);
+    }
+
+private:
+    bool done() const { return m_request.stopAtFirst && !m_report.chips.empty(); }
+
+    std::vector<std::uint8_t> addresses() const
+    {
+        if (m_request.address)
+            return {*m_request.address};
+        std::vector<std::uint8_t> list;
+        for (const std::uint8_t a : CandidateAddresses)
+            list.push_back(sevenBitAddress(a));
+        return list;
+    }
+
+    void step(Medium medium) const
+    {
+        if (m_request.onStep)
+            m_request.onStep(medium);
+    }
+
+    // Runs one library step. A failure ends the probe (stopOnError) or is
+    // remembered as the medium's last one and skipped; false then.
+    template <class Step> bool attempt(Medium medium, int bus, Step&& statement)
+    {
+        try {
+            statement();
+            return true;
+        } catch (const vexlink06::ComError& e) {
+            if (m_request.stopOnError)
+                throw mapped(e, bus);
+            remember(medium, e);
+            return false;
+        }
+    }
+
+    void remember(Medium medium, const vexlink06::ComError& e)
+    {
+        ProbeReport::MediumError& error = errorOf(medium);
+        error.number = e.number();
+        error.description = e.description();
+    }
+
+    ProbeReport::MediumError& errorOf(Medium medium)
+    {
+        for (ProbeReport::MediumError& e : m_report.errors)
+            if (e.medium == medium)
+                return e;
+        ProbeReport::MediumError added;
+        added.medium = medium;
+        m_report.errors.push_back(added);
+        return m_report.errors.back();
+    }
+
+    void found(ChipLocation chip)
+    {
+        chip.simulated = m_simulated;
+        m_report.chips.push_back(std::move(chip));
+    }
+
+    // Two reads of the Device ID per address in each data sense: present if
+    // the first gave the TFM4410's ID or the second the TFM4411's.
+    void printerPorts()
+    {
+        int ports = 0;
+        attempt(Medium::PrinterPort, -1, [&] { ports = printerPort()->PrinterPortsDetected(); });
+        const int first = m_request.printerPort.value_or(0);
+        const int end = m_request.printerPort ? std::min(first + 1, ports) : ports;
+        for (int port = first; port < end && !done(); ++port) {
+            step(Medium::PrinterPort);
+            // Probing with the previous port still selected would credit its
+            // chips to this one.
+            if (!attempt(Medium::PrinterPort, -1,
+                         [&] { printerPort()->setPortAddressIndex(static_cast<std::uint8_t>(port)); }))
+                continue;
+            try {
+                const std::string problem = portProblemText(checkPrinterPort(), printerPort()->PortAddress());
+                if (!problem.empty())
+                    m_report.portProblems.push_back(problem);
+            } catch (const vexlink06::ComError&) {
+                // The check is advice; its own failure is none of the search's errors.
+            }
+            // A search for one chip tries the standard board first; the full
+            // search the non-inverting sense first, as the wizard does.
+            const std::array<bool, 2> senses =
+                m_request.stopAtFirst ? std::array<bool, 2>{true, false} : std::array<bool, 2>{false, true};
+            for (const bool inverted : senses) {
+                if (done())
+                    break;
+                attempt(Medium::PrinterPort, -1,
+                        [&] { protocol()->setDataInverted(inverted ? vexlink06::True : vexlink06::False); });
+                for (const std::uint8_t a7 : addresses()) {
+                    // A failed read must not leave the previous probe's ID behind.
+                    int firstId = -1;
+                    int secondId = -1;
+                    const std::uint8_t a8 = addressByte(a7);
+                    attempt(Medium::PrinterPort, -1,
+                            [&] { firstId = routeRead(MediumPrinterPort, a8, reg::DeviceId); });
+                    attempt(Medium::PrinterPort, -1,
+                            [&] { secondId = routeRead(MediumPrinterPort, a8, reg::DeviceId); });
+                    if (firstId != DeviceIdTFM4410 && secondId != DeviceIdTFM4411)
+                        continue;
+                    vexlink06::VBool setting = inverted ? vexlink06::True : vexlink06::False;
+                    attempt(Medium::PrinterPort, -1, [&] { setting = protocol()->DataInverted(); });
+                    std::uint32_t base = 0;
+                    attempt(Medium::PrinterPort, -1,
+                            [&] { base = static_cast<std::uint32_t>(printerPort()->PortAddress()); });
+                    ChipLocation chip;
+                    chip.medium = Medium::PrinterPort;
+                    chip.port = port;
+                    chip.portBase = base;
+                    chip.dataInverted = setting != vexlink06::False;
+                    chip.address = a7;
+                    chip.variant = firstId == DeviceIdTFM4410 ? Variant::Tfm4410 : Variant::Tfm4411;
+                    found(std::move(chip));
+                    if (done())
+                        return;
+                }
+            }
+        }
+    }
+
+    // One read of the Device ID per address.
+    void chipset()
+    {
+        for (const std::uint8_t a7 : addresses()) {
+            step(Medium::ChipsetSmbus);
+            int id = -1;
+            ProbeReport::MediumError* counts = m_request.stopOnError ? nullptr : &errorOf(Medium::ChipsetSmbus);
+            if (counts)
+                ++counts->reads;
+            if (!attempt(Medium::ChipsetSmbus, -1, [&] { id = routeRead(MediumChipsetSMBus, a7, reg::DeviceId); }))
+                ++errorOf(Medium::ChipsetSmbus).failedReads;
+            if (const auto variant = variantFromDeviceId(id)) {
+                ChipLocation chip;
+                chip.medium = Medium::ChipsetSmbus;
+                chip.address = a7;
+                chip.variant = *variant;
+                found(std::move(chip));
+                if (done())
+                    return;
+            }
+        }
+        // Counts alone are no error to report.
+        const auto clean = [](const ProbeReport::MediumError& e) {
+            return e.medium == Medium::ChipsetSmbus && e.number == 0 && e.description.empty();
+        };
+        m_report.errors.erase(std::remove_if(m_report.errors.begin(), m_report.errors.end(), clean),
+                              m_report.errors.end());
+    }
+
+    // One read of the Device ID per address and adapter, never a quick
+    // write. A driver-owned address is skipped unless the request's callback
+    // takes it with force; an adapter that went away is not probed further.
+    void kernelAdapters()
+    {
+        std::shared_ptr<vexlink06::KernelAdapter> adapter;
+        std::vector<vexlink06::AdapterInfo> list;
+        if (!attempt(Medium::KernelAdapter, -1, [&] {
+                adapter = ComPort()->KernelAdapter();
+                list = adapter->Adapters();
+            }))
+            return;
+        std::vector<int> buses = m_request.adapters;
+        if (buses.empty()) {
+            for (const vexlink06::AdapterInfo& info : list)
+                if (info.Access == AdapterError::None)
+                    buses.push_back(info.Number);
+        }
+        for (const int bus : buses) {
+            std::string name;
+            for (const vexlink06::AdapterInfo& info : list)
+                if (info.Number == bus)
+                    name = info.Name;
+            adapter->setBus(bus);
+            adapter->setForce(vexlink06::False);
+            bool gone = false;
+            for (const std::uint8_t a7 : addresses()) {
+                step(Medium::KernelAdapter);
+                if (gone)
+                    continue;
+                if (adapter->Force() != vexlink06::False)
+                    adapter->setForce(vexlink06::False);
+                bool forced = false;
+                int id = -1;
+                try {
+                    id = routeRead(MediumKernelAdapter, a7, reg::DeviceId);
+                } catch (const AdapterFailure& e) {
+                    if (e.code() == AdapterError::NoAck)
+                        continue;
+                    if (e.code() == AdapterError::DriverOwned) {
+                        if (!m_request.onDriverOwned || !m_request.onDriverOwned(bus, a7, mapped(e, bus))) {
+                            ++m_report.skippedDriverOwned;
+                            continue;
+                        }
+                        adapter->setForce(vexlink06::True);
+                        forced = true;
+                        if (!attempt(Medium::KernelAdapter, bus,
+                                     [&] { id = routeRead(MediumKernelAdapter, a7, reg::DeviceId); }))
+                            continue;
+                    } else {
+                        if (m_request.stopOnError)
+                            throw mapped(e, bus);
+                        gone = e.code() == AdapterError::Gone;
+                        remember(Medium::KernelAdapter, e);
+                        continue;
+                    }
+                } catch (const vexlink06::ComError& e) {
+                    if (m_request.stopOnError)
+                        throw mapped(e, bus);
+                    remember(Medium::KernelAdapter, e);
+                    continue;
+                }
+                if (const auto variant = variantFromDeviceId(id)) {
+                    ChipLocation chip;
+                    chip.medium = Medium::KernelAdapter;
+                    chip.port = bus;
+                    chip.address = a7;
+                    chip.variant = *variant;
+                    chip.adapterName = name;
+                    chip.forced = forced;
+                    found(std::move(chip));
+                    if (done())
+                        return;
+                }
+            }
+        }
+    }
+
+    const ProbeRequest& m_request;
+    ProbeReport m_report;
+    bool m_simulated;
+};
+
+// Interrupt status bits by channel: limits and therm per temperature, speed
+// and fault per fan. The diode error bits are the remote channels' faults.
+struct ChannelBits {
+    std::uint8_t alarm1, alarm2, fault1, fault2;
+};
+constexpr std::array<ChannelBits, 3> TempBits{
+    {{0xC0, 0x40, 0x00, 0x00}, {0x1C, 0x00, 0x20, 0x00}, {0x00, 0x1C, 0x00, 0x20}}};
+constexpr std::array<ChannelBits, 2> FanBits{{{0x03, 0x00, 0, 0}, {0x00, 0x03, 0, 0}}};
+
+bool anyBits(std::uint8_t status1, std::uint8_t status2, std::uint8_t mask1, std::uint8_t mask2)
+{
+    return (status1 & mask1) != 0 || (status2 & mask2) != 0;
+}
+
+std::string jsonString(const std::string& text)
+{
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char esc[8];
+            (void)std::snprintf(esc, sizeof esc, "\\u%04x", u);
+            out += esc;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
 
 }  // namespace
 
-struct Session::State {
-    ChipLocation chip;
-    Options options;
-};
+// ---- identity ----------------------------------------------------------------
 
 std::string_view mediumName(Medium medium)
 {
@@ -32,46 +416,486 @@ std::optional<Variant> variantFromDeviceId(int id)
     return static_cast<Variant>(id);
 }
 
-std::string describeLocation(const ChipLocation&) { notYet(); }
-std::string chipLine(const ChipLocation&) { notYet(); }
-ProbeReport probe(const ProbeRequest&) { notYet(); }
-void holdBoardLines() { notYet(); }
-TransferCounts totalTransferCounts() { return {}; }
-std::string sampleJson(const Sample&) { notYet(); }
+std::string describeLocation(const ChipLocation& chip)
+{
+    switch (chip.medium) {
+    case Medium::KernelAdapter: {
+        const std::string bus = "i2c-" + std::to_string(chip.port);
+        return chip.adapterName.empty() ? bus : bus + " (" + chip.adapterName + ")";
+    }
+    case Medium::ChipsetSmbus: return "SMBus";
+    case Medium::PrinterPort: break;
+    }
+    char base[16];
+    (void)std::snprintf(base, sizeof base, "0x%x", chip.portBase);
+    return "printer port " + std::to_string(chip.port) + " (" + base + ")";
+}
+
+std::string chipLine(const ChipLocation& chip)
+{
+    return std::string(variantName(chip.variant)) + " at " + hexByte(chip.address) + " on " + describeLocation(chip);
+}
+
+// ---- probe -------------------------------------------------------------------
+
+ProbeReport probe(const ProbeRequest& request)
+{
+    const std::lock_guard lock(busMutex());
+    return Prober(request).run();
+}
+
+void holdBoardLines()
+{
+    const std::lock_guard lock(busMutex());
+    // Bits 6 and 7 high as the program holds them; the heater bits 4 and 5 off.
+    protocol()->setBitsToStayHigh(0xC0);
+}
+
+TransferCounts totalTransferCounts() { return totals().snapshot(); }
+
+std::string sampleJson(const Sample& s)
+{
+    std::string out = "{\"time\":" + jsonString(s.time) +
+                      ",\"chip\":" + jsonString(std::string(variantName(s.variant))) +
+                      ",\"address\":" + jsonString(hexByte(s.address)) + ",\"board\":" + jsonString(s.board);
+    for (const TemperatureReading& t : s.temperatures) {
+        out += ",\"" + std::string(t.key) + "\":{\"celsius\":" + (t.celsius ? temperatureText(*t.celsius) : "null") +
+               ",\"low\":" + std::to_string(t.low) + ",\"high\":" + std::to_string(t.high) +
+               ",\"crit\":" + std::to_string(t.crit) + ",\"alarm\":" + (t.alarm ? "true" : "false") +
+               ",\"fault\":" + (t.fault ? "true" : "false") + "}";
+    }
+    for (const FanReading& f : s.fans) {
+        out += ",\"" + std::string(f.key) + "\":{\"rpm\":" + std::to_string(f.rpm) +
+               ",\"min_rpm\":" + std::to_string(f.minRpm) + ",\"pwm_percent\":" + std::to_string(f.dutyPercent) +
+               ",\"alarm\":" + (f.alarm ? "true" : "false") + "}";
+    }
+    out += ",\"status1\":" + std::to_string(s.status1) + ",\"status2\":" + std::to_string(s.status2) + ",\"alarms\":[";
+    for (std::size_t i = 0; i < s.alarms.size(); ++i)
+        out += (i ? "," : "") + jsonString(s.alarms[i]);
+    return out + "]}";
+}
+
+// ---- the session -------------------------------------------------------------
+
+struct Session::State {
+    ChipLocation chip;
+    Options options;
+    std::uint8_t wire = 0;  // the address as the medium's transfers take it
+    Counters counts;
+    WriteObserver observer;
+    std::array<std::optional<std::uint8_t>, 256> known{};
+    bool claimed = false;
+
+    // Makes the library's process-wide selection this chip's: another
+    // session or the windows may have left another port, sense or adapter
+    // selected. Setters run only when something differs.
+    void select()
+    {
+        if (chip.medium == Medium::PrinterPort) {
+            const auto port = printerPort();
+            if (port->PortAddressIndex() != chip.port)
+                port->setPortAddressIndex(static_cast<std::uint8_t>(chip.port));
+            const auto proto = required(port->SMBusProtocall());
+            const vexlink06::VBool sense = chip.dataInverted ? vexlink06::True : vexlink06::False;
+            if (proto->DataInverted() != sense)
+                proto->setDataInverted(sense);
+            if (options.holdPort && !claimed) {
+                port->setLockPortOpen(vexlink06::True);
+                claimed = true;
+            }
+        } else if (chip.medium == Medium::KernelAdapter) {
+            const auto adapter = ComPort()->KernelAdapter();
+            if (adapter->Bus() != chip.port)
+                adapter->setBus(chip.port);
+            const vexlink06::VBool force = chip.forced ? vexlink06::True : vexlink06::False;
+            if (adapter->Force() != force)
+                adapter->setForce(force);
+        }
+    }
+
+    void count(std::atomic<std::uint64_t> Counters::*which)
+    {
+        ++(counts.*which);
+        ++(totals().*which);
+    }
+
+    [[noreturn]] void fail(const vexlink06::ComError& e)
+    {
+        const SessionError error = mapped(e, chip.port);
+        count(error.kind() == ErrorKind::NoAcknowledge ? &Counters::noAck : &Counters::error);
+        throw error;
+    }
+
+    [[noreturn]] void gone() const { throw SessionError(ErrorKind::ChipGone, goneText(chip.address)); }
+
+    // One read on the wire, counted; no check of the value.
+    std::uint8_t rawRead(std::uint8_t reg)
+    {
+        std::uint8_t value = 0;
+        try {
+            select();
+            value = routeRead(static_cast<std::uint8_t>(chip.medium), wire, reg);
+        } catch (const vexlink06::ComError& e) {
+            fail(e);
+        }
+        count(&Counters::ok);
+        known[reg] = value;
+        if (options.processWriteLog)
+            writeLog().noteRead(static_cast<std::uint8_t>(chip.medium), wire, reg, value);
+        return value;
+    }
+
+    // A Device ID read: true while it is the connected chip's. A mismatch
+    // counts as a transfer nobody answered.
+    bool answers()
+    {
+        const std::uint8_t id = rawRead(reg::DeviceId);
+        if (id == deviceId(chip.variant))
+            return true;
+        --counts.ok;
+        --totals().ok;
+        count(&Counters::noAck);
+        return false;
+    }
+
+    std::uint8_t read(std::uint8_t reg)
+    {
+        const std::uint8_t value = rawRead(reg);
+        const bool ack = chip.medium == Medium::KernelAdapter;
+        if (!options.confirmAllOnes || ack || value != 0xFF)
+            return value;
+        if (impossibleValue(reg, value) || !answers()) {
+            --counts.ok;
+            --totals().ok;
+            count(&Counters::noAck);
+            gone();
+        }
+        return value;
+    }
+
+    void write(std::uint8_t reg, std::uint8_t value)
+    {
+        try {
+            select();
+            routeWrite(static_cast<std::uint8_t>(chip.medium), wire, reg, value);
+        } catch (const vexlink06::ComError& e) {
+            fail(e);
+        }
+        count(&Counters::ok);
+        const std::optional<std::uint8_t> before = known[reg];
+        known[reg] = value;
+        if (options.processWriteLog)
+            writeLog().noteWrite(static_cast<std::uint8_t>(chip.medium), wire, reg, value);
+        if (observer)
+            observer(WriteEvent{chip, reg, before, value});
+    }
+
+    // Extra Resolution, then the channel's high byte.
+    std::pair<float, std::uint8_t> temperature(TempChannel channel)
+    {
+        const std::uint8_t extra = rawRead(reg::ExtraResolution);
+        const std::uint8_t high = rawRead(temperatureRegister(channel));
+        const std::string_view fraction = fractionText(extraResolutionField(extra, channel), channel);
+        return {temperatureFrom(high, fraction), high};
+    }
+
+    int divisor(int fan)
+    {
+        return divisorFromCharacteristics(rawRead(fan == 2 ? reg::Fan2Characteristics : reg::Fan1Characteristics));
+    }
+
+    // A fan at full count or without a speed shows 0, as the program does.
+    int rpm(int fan, int divisor)
+    {
+        const int count = rawRead(fan == 2 ? reg::Fan2Tach : reg::Fan1Tach);
+        if (count == TachCountStopped)
+            return 0;
+        return tachToRpm(count, divisor, 1).value_or(0);
+    }
+
+    void requireFan(int fan) const
+    {
+        if (fan != 1 && !(fan == 2 && chip.variant == Variant::Tfm4411))
+            throw SessionError(ErrorKind::InvalidArgument,
+                               "the " + std::string(variantName(chip.variant)) + " has no fan " + std::to_string(fan));
+    }
+};
 
 Session::Session(ChipLocation chip) : Session(std::move(chip), Options{}) { }
-Session::Session(ChipLocation chip, Options options) : m_state(std::make_unique<State>(State{std::move(chip), options}))
-{ }
+
+Session::Session(ChipLocation chip, Options options) : m_state(std::make_unique<State>())
+{
+    if (chip.address > 0x7F)
+        throw SessionError(ErrorKind::InvalidArgument, "address " + hexByte(chip.address) + " is not a 7-bit address");
+    m_state->chip = std::move(chip);
+    m_state->options = options;
+    m_state->wire = wireAddress(m_state->chip);
+}
+
 Session Session::open(Medium medium, int port, std::uint8_t address, bool force)
 {
     return open(medium, port, address, force, Options{});
 }
-Session Session::open(Medium, int, std::uint8_t, bool, Options) { notYet(); }
-Session::~Session() = default;
+
+Session Session::open(Medium medium, int port, std::uint8_t address, bool force, Options options)
+{
+    if (address < 0x03 || address > 0x77)
+        throw SessionError(ErrorKind::InvalidArgument,
+                           "address " + hexByte(address) + " is not a 7-bit address (0x03..0x77)");
+    const std::lock_guard lock(busMutex());
+    ProbeRequest request;
+    request.media = {medium};
+    request.address = address;
+    request.stopAtFirst = true;
+    request.stopOnError = true;
+    std::string where = std::string(mediumName(medium));
+    if (medium == Medium::PrinterPort) {
+        int ports = 0;
+        try {
+            ports = printerPort()->PrinterPortsDetected();
+        } catch (const vexlink06::ComError& e) {
+            throw mapped(e, -1);
+        }
+        if (port < 0 || port >= ports)
+            throw SessionError(ErrorKind::InvalidArgument, "there is no printer port " + std::to_string(port) + " (" +
+                                                               std::to_string(ports) + " detected)");
+        request.printerPort = port;
+        where += " " + std::to_string(port);
+    } else if (medium == Medium::KernelAdapter) {
+        if (port < 0)
+            throw SessionError(ErrorKind::InvalidArgument, "there is no I2C adapter " + std::to_string(port));
+        request.adapters = {port};
+        where = "i2c-" + std::to_string(port);
+        request.onDriverOwned = [force](int, std::uint8_t, const SessionError& why) {
+            if (!force)
+                throw why;
+            return true;
+        };
+    } else {
+        // The controller the motherboard helper refused cannot be searched.
+        std::string reason;
+        try {
+            const auto smbus = ComPort()->SMBus();
+            reason = smbus ? smbus->UnavailableReason() : std::string{};
+        } catch (const vexlink06::ComError& e) {
+            throw mapped(e, -1);
+        }
+        if (!reason.empty())
+            throw SessionError(ErrorKind::Unavailable, reason);
+    }
+    ProbeReport report = probe(request);
+    if (report.chips.empty())
+        throw SessionError(ErrorKind::NotFound, "no TFM4410 or TFM4411 found at " + hexByte(address) + " on " + where);
+    return {std::move(report.chips.front()), options};
+}
+
+Session::~Session()
+{
+    if (!m_state || !m_state->claimed)
+        return;
+    const std::lock_guard lock(busMutex());
+    try {
+        printerPort()->setLockPortOpen(vexlink06::False);
+    } catch (const vexlink06::ComError&) {
+        // Nothing to release any more.
+    }
+}
+
 Session::Session(Session&& other) noexcept = default;
-Session& Session::operator=(Session&& other) noexcept = default;
+
+Session& Session::operator=(Session&& other) noexcept
+{
+    if (this != &other) {
+        Session old(std::move(*this));
+        m_state = std::move(other.m_state);
+    }
+    return *this;
+}
 
 const ChipLocation& Session::location() const { return m_state->chip; }
-std::string Session::backEnd() const { notYet(); }
-const Session::Options& Session::options() const { return m_state->options; }
-std::uint8_t Session::read(std::uint8_t) { notYet(); }
-void Session::write(std::uint8_t, std::uint8_t) { notYet(); }
-std::uint8_t Session::writeMasked(std::uint8_t, std::uint8_t, std::uint8_t) { notYet(); }
-bool Session::present() { notYet(); }
-void Session::requirePresent() { notYet(); }
-std::optional<float> Session::temperature(TempChannel) { notYet(); }
-int Session::fanRpm(int) { notYet(); }
-int Session::dutyPercent(int) { notYet(); }
-std::vector<std::string> Session::alarms() { notYet(); }
-Readings Session::readings() { notYet(); }
-Sample Session::sample() { notYet(); }
-void Session::setWriteObserver(WriteObserver) { notYet(); }
-TransferCounts Session::transferCounts() const { return {}; }
 
-std::recursive_mutex& Session::busMutex()
+std::string Session::backEnd() const
 {
-    static std::recursive_mutex mutex;
-    return mutex;
+    const auto board = simulatedBoardConfiguration();
+    return board ? "simulated board (" + *board + ")" : "hardware";
 }
+
+const Session::Options& Session::options() const { return m_state->options; }
+
+std::uint8_t Session::read(std::uint8_t reg)
+{
+    const std::lock_guard lock(busMutex());
+    return m_state->read(reg);
+}
+
+void Session::write(std::uint8_t reg, std::uint8_t value)
+{
+    const std::lock_guard lock(busMutex());
+    m_state->write(reg, value);
+}
+
+std::uint8_t Session::writeMasked(std::uint8_t reg, std::uint8_t value, std::uint8_t mask)
+{
+    const std::lock_guard lock(busMutex());
+    const std::uint8_t old = m_state->rawRead(reg);
+    if (!m_state->answers())
+        m_state->gone();
+    m_state->write(reg, static_cast<std::uint8_t>((old & ~mask) | (value & mask)));
+    return old;
+}
+
+bool Session::present()
+{
+    const std::lock_guard lock(busMutex());
+    return m_state->answers();
+}
+
+void Session::requirePresent()
+{
+    if (!present())
+        m_state->gone();
+}
+
+std::optional<float> Session::temperature(TempChannel channel)
+{
+    if (channel == TempChannel::Remote2 && !dualChannel())
+        throw SessionError(ErrorKind::InvalidArgument, "the TFM4410 has no second remote channel");
+    const std::lock_guard lock(busMutex());
+    const auto [celsius, high] = m_state->temperature(channel);
+    if (channel != TempChannel::Local && high == OpenDiodeReading)
+        return std::nullopt;
+    return celsius;
+}
+
+int Session::fanRpm(int fan)
+{
+    m_state->requireFan(fan);
+    const std::lock_guard lock(busMutex());
+    const int divisor = m_state->divisor(fan);
+    return m_state->rpm(fan, divisor);
+}
+
+int Session::dutyPercent(int fan)
+{
+    m_state->requireFan(fan);
+    const std::lock_guard lock(busMutex());
+    return DutyPercent[static_cast<std::size_t>(dutyCode(m_state->rawRead(reg::FanSpeedConfiguration), fan))];
+}
+
+std::vector<std::string> Session::alarms()
+{
+    const std::lock_guard lock(busMutex());
+    const std::uint8_t status1 = m_state->rawRead(reg::InterruptStatus1);
+    const std::uint8_t status2 = m_state->rawRead(reg::InterruptStatus2);
+    return alarmNames(status1, status2, deviceId(variant()));
+}
+
+Readings Session::readings()
+{
+    const bool dual = dualChannel();
+    const std::lock_guard lock(busMutex());
+    State& s = *m_state;
+    Readings r;
+    r.time = nowText();
+    std::vector<TempChannel> channels{TempChannel::Local, TempChannel::Remote1};
+    if (dual)
+        channels.push_back(TempChannel::Remote2);
+    for (const TempChannel channel : channels) {
+        const auto [celsius, high] = s.temperature(channel);
+        r.temperatures.push_back({channel, celsius, channel != TempChannel::Local && high == OpenDiodeReading});
+    }
+    const int divisor1 = s.divisor(1);
+    const int divisor2 = dual ? s.divisor(2) : 0;
+    r.fanRpm.push_back(s.rpm(1, divisor1));
+    if (dual)
+        r.fanRpm.push_back(s.rpm(2, divisor2));
+    const int duty = s.rawRead(reg::FanSpeedConfiguration);
+    r.dutyPercent.push_back(DutyPercent[static_cast<std::size_t>(dutyCode(duty, 1))]);
+    if (dual)
+        r.dutyPercent.push_back(DutyPercent[static_cast<std::size_t>(dutyCode(duty, 2))]);
+    r.status1 = s.rawRead(reg::InterruptStatus1);
+    r.status2 = s.rawRead(reg::InterruptStatus2);
+    if (!s.answers())
+        s.gone();
+    r.alarms = alarmNames(r.status1, r.status2, deviceId(variant()));
+    return r;
+}
+
+Sample Session::sample()
+{
+    const bool dual = dualChannel();
+    const std::lock_guard lock(busMutex());
+    State& st = *m_state;
+    Sample s;
+    s.time = nowText();
+    s.variant = variant();
+    s.address = address();
+    s.board = backEnd();
+    struct Source {
+        TempChannel channel;
+        std::string_view key, name;
+        std::uint8_t low, high, crit;
+    };
+    std::vector<Source> sources{
+        {TempChannel::Local, "local", "Local", reg::LocalLowLimit, reg::LocalHighLimit, reg::LocalThermLimit},
+        {TempChannel::Remote1, "remote1", dual ? "Remote1" : "Remote", reg::Remote1LowLimit, reg::Remote1HighLimit,
+         reg::Remote1ThermLimit}};
+    if (dual)
+        sources.push_back({TempChannel::Remote2, "remote2", "Remote2", reg::Remote2LowLimit, reg::Remote2HighLimit,
+                           reg::Remote2ThermLimit});
+    for (const Source& source : sources) {
+        TemperatureReading t;
+        t.channel = source.channel;
+        t.key = source.key;
+        t.name = source.name;
+        const auto [celsius, high] = st.temperature(source.channel);
+        t.celsius = celsius;
+        t.fault = source.channel != TempChannel::Local && high == OpenDiodeReading;
+        t.low = codeToLimit(st.rawRead(source.low));
+        t.high = codeToLimit(st.rawRead(source.high));
+        t.crit = codeToLimit(st.rawRead(source.crit));
+        s.temperatures.push_back(t);
+    }
+    const int divisor1 = st.divisor(1);
+    const int divisor2 = dual ? st.divisor(2) : 0;
+    const int duty = st.rawRead(reg::FanSpeedConfiguration);
+    for (int fan = 1; fan <= (dual ? 2 : 1); ++fan) {
+        FanReading f;
+        f.fan = fan;
+        f.key = fan == 2 ? "fan2" : "fan1";
+        f.name = !dual ? "Fan" : fan == 2 ? "Fan2" : "Fan1";
+        f.rpm = st.rpm(fan, fan == 2 ? divisor2 : divisor1);
+        const int limit = st.rawRead(fan == 2 ? reg::Fan2TachLimit : reg::Fan1TachLimit);
+        f.minRpm = tachToRpm(limit, st.divisor(fan), 1).value_or(0);
+        f.dutyPercent = DutyPercent[static_cast<std::size_t>(dutyCode(duty, fan))];
+        s.fans.push_back(f);
+    }
+    // Read last: reading clears the bits, so they cover the whole sample.
+    s.status1 = st.rawRead(reg::InterruptStatus1);
+    s.status2 = st.rawRead(reg::InterruptStatus2);
+    if (!st.answers())
+        st.gone();
+    for (std::size_t i = 0; i < s.temperatures.size(); ++i) {
+        TemperatureReading& t = s.temperatures[i];
+        t.alarm = anyBits(s.status1, s.status2, TempBits[i].alarm1, TempBits[i].alarm2);
+        t.fault = t.fault || anyBits(s.status1, s.status2, TempBits[i].fault1, TempBits[i].fault2);
+        if (t.fault)
+            t.celsius.reset();
+    }
+    for (std::size_t i = 0; i < s.fans.size(); ++i)
+        s.fans[i].alarm = anyBits(s.status1, s.status2, FanBits[i].alarm1, FanBits[i].alarm2);
+    s.alarms = alarmNames(s.status1, s.status2, deviceId(variant()));
+    return s;
+}
+
+void Session::setWriteObserver(WriteObserver observer)
+{
+    const std::lock_guard lock(busMutex());
+    m_state->observer = std::move(observer);
+}
+
+TransferCounts Session::transferCounts() const { return m_state->counts.snapshot(); }
+
+std::recursive_mutex& Session::busMutex() { return device::busMutex(); }
 
 }  // namespace device

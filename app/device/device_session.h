@@ -94,14 +94,14 @@ std::string chipLine(const ChipLocation& chip);
 // ---- errors -----------------------------------------------------------------
 
 enum class ErrorKind {
-    NoAcknowledge,    // nobody acknowledged the address or a byte (media that sample it)
-    ChipGone,         // the chip no longer reads as the one connected
-    NotFound,         // the probe or open found no chip of the family there
-    InvalidArgument,  // a register, value, mask, port or address out of range
-    PermissionDenied, // the device node or port refuses this user; group() says whom to join
-    DriverOwned,      // a kernel driver owns the address; open with force to use it anyway
-    Unavailable,      // the medium cannot be used (no port, controller refused, adapter gone, library missing)
-    Bus,              // any other failure the library reported
+    NoAcknowledge,     // nobody acknowledged the address or a byte (media that sample it)
+    ChipGone,          // the chip no longer reads as the one connected
+    NotFound,          // the probe or open found no chip of the family there
+    InvalidArgument,   // a register, value, mask, port or address out of range
+    PermissionDenied,  // the device node or port refuses this user; group() says whom to join
+    DriverOwned,       // a kernel driver owns the address; open with force to use it anyway
+    Unavailable,       // the medium cannot be used (no port, controller refused, adapter gone, library missing)
+    Bus,               // any other failure the library reported
 };
 
 // what(): a sentence for the user. For failures the library reported it is
@@ -157,8 +157,8 @@ struct ProbeRequest {
     // uses it anyway (with force), false skips it. Without a callback such
     // addresses are skipped. Runs under the bus mutex; may throw to end the probe.
     std::function<bool(int adapter, std::uint8_t address, const SessionError& why)> onDriverOwned;
-    // Called before each address is tested (progress bars). Runs under the
-    // bus mutex.
+    // Progress: called before each printer port is searched, and before
+    // each address on the other media. Runs under the bus mutex.
     std::function<void(Medium medium)> onStep;
 };
 
@@ -211,7 +211,7 @@ struct TemperatureReading {
     TempChannel channel = TempChannel::Local;
     std::string_view key;   // "local", "remote1", "remote2"
     std::string_view name;  // "Local", "Remote1" ("Remote" on the TFM4410), "Remote2"
-    // nullopt for an open (or shorted) remote diode.
+    // nullopt when `fault`: an open (or shorted) remote diode.
     std::optional<float> celsius;
     int low = 0, high = 0, crit = 0;  // whole degrees
     bool alarm = false;               // a limit bit of the channel is set
@@ -230,10 +230,10 @@ struct FanReading {
 
 // Exactly what one line of `fanscope-cli monitor --json` holds.
 struct Sample {
-    std::string time;   // local time, "2026-12-09T16:32:27"
+    std::string time;  // local time, "2026-12-09T16:32:27"
     Variant variant = Variant::Tfm4411;
-    std::uint8_t address = 0;  // 7-bit
-    std::string board;  // "hardware", "simulated board (default configuration)", ...
+    std::uint8_t address = 0;                      // 7-bit
+    std::string board;                             // "hardware", "simulated board (default configuration)", ...
     std::vector<TemperatureReading> temperatures;  // local, remote1[, remote2]
     std::vector<FanReading> fans;                  // fan1[, fan2]
     std::uint8_t status1 = 0, status2 = 0;         // Interrupt Status 1 and 2 (read last: they clear)

@@ -1,5 +1,7 @@
 #include "device/register_file.h"
 
+#include "device/numbers.h"
+
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -54,17 +56,6 @@ std::string_view trimRight(std::string_view s)
     return s;
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // "<hex digits>h" with optional trailing blanks, value 0..255. Leading zeros
 // are allowed ("0Dh"); the saved files never write more than two digits, but
 // a hand-edited "00Ah" still means 0x0A.
@@ -73,17 +64,10 @@ std::optional<std::uint8_t> parseHexField(std::string_view field)
     field = trimRight(field);
     if (field.size() < 2 || field.back() != 'h')
         return std::nullopt;
-    field.remove_suffix(1);
-    unsigned value = 0;
-    for (char c : field) {
-        int d = hexDigit(c);
-        if (d < 0)
-            return std::nullopt;
-        value = value * 16 + static_cast<unsigned>(d);
-        if (value > 0xFF)
-            return std::nullopt;
-    }
-    return static_cast<std::uint8_t>(value);
+    const std::optional<unsigned> value = parseNumber(field, 0xFF);
+    if (!value)
+        return std::nullopt;
+    return static_cast<std::uint8_t>(*value);
 }
 
 std::string_view fileKind(mode_t mode)

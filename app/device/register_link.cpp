@@ -5,6 +5,7 @@
 
 #include <vexlink06/vexlink06.h>
 
+#include "device/bus_route.h"
 #include "device/write_log.h"
 
 namespace device {
@@ -22,20 +23,14 @@ std::shared_ptr<vexlink06::TvxComPort>& comPortHolder()
     return *holder;
 }
 
-std::shared_ptr<vexlink06::SMBusProtocall> printerProtocol()
-{
-    const auto port = required(required(ComPort())->PrinterPort());
-    return required(port->SMBusProtocall());
-}
-
-std::shared_ptr<vexlink06::SMBus> chipsetBus() { return required(required(ComPort())->SMBus()); }
-
 }  // namespace
 
 void throwObjectNotSet() { throw vexlink06::ComError(91, "Object variable or With block variable not set"); }
 
 const std::shared_ptr<vexlink06::TvxComPort>& ComPort()
 {
+    // Locked: a session on another thread may be the first to ask.
+    const std::lock_guard lock(busMutex());
     auto& comPort = comPortHolder();
     if (!comPort)
         comPort = vexlink06::TvxComPort::create();
@@ -49,14 +44,7 @@ void ReadRegister()
     const std::uint8_t medium = RegisterLink.Medium;
     const std::uint8_t address = RegisterLink.DeviceAddress;
     const std::uint8_t pointer = RegisterLink.RegisterPointer;
-    std::uint8_t value = 0;
-    // Children are fetched afresh for every call: a client may have replaced them.
-    if (RegisterLink.Medium == MediumPrinterPort)
-        value = printerProtocol()->PortRead(address, pointer);
-    else if (RegisterLink.Medium == MediumKernelAdapter)
-        value = ComPort()->KernelAdapter()->PortRead(address, pointer);
-    else
-        value = chipsetBus()->PortRead(address, pointer);
+    const std::uint8_t value = routeRead(medium, address, pointer);
     RegisterLink.ReadResult = value & 0xFF;
     writeLog().noteRead(medium, address, pointer, value);
 }
@@ -67,12 +55,7 @@ void WriteRegister()
     const std::uint8_t address = RegisterLink.DeviceAddress;
     const std::uint8_t pointer = RegisterLink.RegisterPointer;
     const std::uint8_t data = RegisterLink.DataByte;
-    if (RegisterLink.Medium == MediumPrinterPort)
-        printerProtocol()->PortWrite(address, pointer, data);
-    else if (RegisterLink.Medium == MediumKernelAdapter)
-        ComPort()->KernelAdapter()->PortWrite(address, pointer, data);
-    else
-        chipsetBus()->PortWrite(address, pointer, data);
+    routeWrite(medium, address, pointer, data);
     // Only a write the library completed is logged.
     writeLog().noteWrite(medium, address, pointer, data);
 }

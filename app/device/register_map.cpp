@@ -43,4 +43,20 @@ std::string addressText(std::uint8_t address)
     return std::string(text) + "h";
 }
 
+std::vector<std::string> alarmNames(std::uint8_t status1, std::uint8_t status2, int deviceId)
+{
+    std::vector<std::string> names;
+    const auto n1 = bitNames(BitScheme::InterruptStatus1, deviceId);
+    const auto n2 = bitNames(BitScheme::InterruptStatus2, deviceId);
+    for (std::size_t bit = 0; bit < 8; ++bit)
+        if (status1 & (1U << bit))
+            names.emplace_back(n1[bit]);
+    for (std::size_t bit = 0; bit < 8; ++bit) {
+        const auto name = n2[bit];
+        if ((status2 & (1U << bit)) && name != UnusedBitName)
+            names.emplace_back(name);
+    }
+    return names;
+}
+
 }  // namespace device

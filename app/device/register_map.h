@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace device {
 
@@ -67,6 +68,76 @@ inline constexpr std::uint8_t DeviceId = 0x3D;
 inline constexpr std::uint8_t CompanyId = 0x3E;
 inline constexpr std::uint8_t Revision = 0x3F;
 }  // namespace reg
+
+// What a register holds, for the code that decodes values (the command
+// line, the bus journal): temperatures and their limits, fan counts and so
+// on. `unit` is the temperature channel (0 local, 1 remote 1, 2 remote 2) or
+// the fan (1, 2); 0 where neither applies.
+enum class RegisterClass : std::uint8_t {
+    Other,
+    Temperature,       // a channel's high byte
+    TemperatureLimit,  // high, low or therm limit in whole degrees
+    TemperatureOffset,
+    TachCount,
+    TachLimit,
+    FanCharacteristics,
+    FanSpeedConfiguration,
+    DeviceId,
+};
+
+struct RegisterRole {
+    RegisterClass kind = RegisterClass::Other;
+    std::uint8_t unit = 0;
+};
+
+namespace detail {
+struct RoleEntry {
+    std::uint8_t address;
+    RegisterRole role;
+};
+// clang-format off
+inline constexpr std::array<RoleEntry, 23> RegisterRoles{{
+  {reg::LocalTemp, {RegisterClass::Temperature, 0}},
+  {reg::Remote1Temp, {RegisterClass::Temperature, 1}},
+  {reg::Remote2Temp, {RegisterClass::Temperature, 2}},
+  {reg::LocalHighLimit, {RegisterClass::TemperatureLimit, 0}},
+  {reg::LocalLowLimit, {RegisterClass::TemperatureLimit, 0}},
+  {reg::LocalThermLimit, {RegisterClass::TemperatureLimit, 0}},
+  {reg::Remote1HighLimit, {RegisterClass::TemperatureLimit, 1}},
+  {reg::Remote1LowLimit, {RegisterClass::TemperatureLimit, 1}},
+  {reg::Remote1ThermLimit, {RegisterClass::TemperatureLimit, 1}},
+  {reg::Remote2HighLimit, {RegisterClass::TemperatureLimit, 2}},
+  {reg::Remote2LowLimit, {RegisterClass::TemperatureLimit, 2}},
+  {reg::Remote2ThermLimit, {RegisterClass::TemperatureLimit, 2}},
+  {reg::LocalOffset, {RegisterClass::TemperatureOffset, 0}},
+  {reg::Remote1Offset, {RegisterClass::TemperatureOffset, 1}},
+  {reg::Remote2Offset, {RegisterClass::TemperatureOffset, 2}},
+  {reg::Fan1Tach, {RegisterClass::TachCount, 1}},
+  {reg::Fan2Tach, {RegisterClass::TachCount, 2}},
+  {reg::Fan1TachLimit, {RegisterClass::TachLimit, 1}},
+  {reg::Fan2TachLimit, {RegisterClass::TachLimit, 2}},
+  {reg::Fan1Characteristics, {RegisterClass::FanCharacteristics, 1}},
+  {reg::Fan2Characteristics, {RegisterClass::FanCharacteristics, 2}},
+  {reg::FanSpeedConfiguration, {RegisterClass::FanSpeedConfiguration, 0}},
+  {reg::DeviceId, {RegisterClass::DeviceId, 0}},
+}};
+// clang-format on
+}  // namespace detail
+
+constexpr RegisterRole registerRole(std::uint8_t address)
+{
+    for (const detail::RoleEntry& e : detail::RegisterRoles)
+        if (e.address == address)
+            return e.role;
+    return {};
+}
+
+// A reading or a limit in degrees (two's complement whole degrees).
+constexpr bool holdsTemperature(std::uint8_t address)
+{
+    const RegisterClass kind = registerRole(address).kind;
+    return kind == RegisterClass::Temperature || kind == RegisterClass::TemperatureLimit;
+}
 
 // Bit fields the program uses (masks in place).
 namespace bits {
@@ -244,6 +315,10 @@ constexpr bool presentOn(const RegisterEntry& e, int deviceId) { return !e.tfm44
 // Entry by list name, exact or ignoring case and blanks ("fan1 tach value",
 // "Fan1TachValue"); nullptr when no name matches.
 const RegisterEntry* registerEntryByName(std::string_view name);
+
+// Names of the alarm bits set in the two interrupt status registers, as the
+// read/write panel names the bits ("Unused" bits of the TFM4410 left out).
+std::vector<std::string> alarmNames(std::uint8_t status1, std::uint8_t status2, int deviceId);
 
 // Register address in the program's notation: two upper-case hex digits and "h" ("0Dh").
 std::string addressText(std::uint8_t address);

@@ -18,6 +18,7 @@
 #include <optional>
 #include <vexlink06/vexlink06.h>
 
+#include "device/numbers.h"
 #include "device/register_file.h"
 #include "device/register_link.h"
 #include "device/write_log.h"
@@ -28,7 +29,7 @@ namespace {
 
 constexpr int kFlushMs = 500;
 
-// "0x2e", "2e", "46" -> the value; empty -> none; anything else -> nullopt
+// "0x2e", "2Eh", "46" -> the value; empty -> none; anything else -> nullopt
 // with ok = false.
 std::optional<std::uint8_t> parseByte(const QString& text, unsigned limit, bool& ok)
 {
@@ -36,21 +37,11 @@ std::optional<std::uint8_t> parseByte(const QString& text, unsigned limit, bool&
     const QString t = text.trimmed();
     if (t.isEmpty())
         return std::nullopt;
-    QString digits = t;
-    int base = 10;
-    if (digits.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive)) {
-        digits = digits.mid(2);
-        base = 16;
-    } else if (digits.endsWith(QLatin1Char('h'), Qt::CaseInsensitive)) {
-        digits.chop(1);
-        base = 16;
-    }
-    const uint value = digits.toUInt(&ok, base);
-    if (!ok || value > limit) {
-        ok = false;
+    const std::optional<unsigned> value = device::parseNumber(t.toStdString(), limit);
+    ok = value.has_value();
+    if (!ok)
         return std::nullopt;
-    }
-    return static_cast<std::uint8_t>(value);
+    return static_cast<std::uint8_t>(*value);
 }
 
 // The simulator's capture entry, found only when the sim platform library

@@ -16,6 +16,7 @@
 #include <exception>
 #include <string_view>
 
+#include "device/numbers.h"
 #include "device/register_link.h"
 #include "device/register_map.h"
 #include "device/write_log.h"
@@ -105,17 +106,7 @@ constexpr std::uint32_t BrightGreen = device::ColourHover;
 constexpr unsigned ButtonRed = 0xFF;
 constexpr unsigned ButtonGreen = 0xFF00;
 
-int hexDigit(QChar c)
-{
-    const char ch = c.toLatin1();
-    if (ch >= '0' && ch <= '9')
-        return ch - '0';
-    if (ch >= 'A' && ch <= 'F')
-        return ch - 'A' + 10;
-    if (ch >= 'a' && ch <= 'f')
-        return ch - 'a' + 10;
-    return -1;
-}
+int hexDigit(QChar c) { return device::hexDigit(c.toLatin1()); }
 
 // The value of the leading hex digits ("1G" -> 1, "" -> 0), saturating above
 // 255 so a long text still counts as too large.
