@@ -13,6 +13,7 @@
 #include <sim/board_link.h>
 #include <vexlink06/vexlink06.h>
 
+#include "characterize.h"
 #include "commands.h"
 #include "decode.h"
 #include "target.h"
@@ -22,7 +23,8 @@ namespace {
 constexpr const char* Usage =
     "usage: fanscope-cli [--medium printer|smbus|i2c] [--bus N|NAME] [-f] [-y] [--port N] [--address A] [--hardware] "
     "[--sim-config FILE] "
-    "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, save, recall, diff, eeprom, transfer; --help "
+    "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, characterize, save, recall, diff, eeprom, "
+    "transfer; --help "
     "for more)";
 
 int usageError(const std::string& message)
@@ -99,6 +101,7 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
                           "min_rpm, pwm_percent, alarm}; status1, status2, alarms");
         monitor->add_flag("--line", a.monitor.line, "One line per sample instead of a block per sample");
         monitor->callback([&] { action = [&] { cli::runMonitor(a.target, a.monitor); }; });
+        cli::addCharacterizeCommand(parent, a.target, action);  // minutes of sweeping: no trace either
     }
 
     auto* save = parent.add_subcommand("save", "Save the configuration registers to a register file");
@@ -271,6 +274,8 @@ int main(int argc, char** argv)
         return 0;
     } catch (const cli::Differences&) {
         return 1;
+    } catch (const cli::Interrupted& e) {
+        return 128 + e.signal;
     } catch (const cli::UsageError& e) {
         return usageError(e.what());
     } catch (const cli::ConfigurationError& e) {
