@@ -43,8 +43,7 @@ device::ChipLocation programChipLocation()
         chip.medium = device::Medium::ChipsetSmbus;
         chip.address = RegisterLink.DeviceAddress;
     }
-    chip.variant =
-        device::variantFromDeviceId(RegisterLink.DeviceId).value_or(device::Variant::Tfm4411);
+    chip.variant = device::variantFromDeviceId(RegisterLink.DeviceId).value_or(device::Variant::Tfm4411);
     chip.simulated = device::simulatedBoardConfiguration().has_value();
     return chip;
 }
@@ -108,9 +107,8 @@ frmFanCharacterization::frmFanCharacterization(const device::ChipLocation& chip,
     row->addWidget(fanLabel);
     row->addWidget(m_fan);
     row->addStretch(1);
-    auto* board = new QLabel(QString::fromStdString(device::chipLine(chip)) +
-                                 (chip.simulated ? tr(" (simulated board)") : QString()),
-                             this);
+    auto* board = new QLabel(
+        QString::fromStdString(device::chipLine(chip)) + (chip.simulated ? tr(" (simulated board)") : QString()), this);
     board->setObjectName(QStringLiteral("lblChip"));
     row->addWidget(board);
     top->addLayout(row);
@@ -207,10 +205,10 @@ void frmFanCharacterization::start()
         device::CharacterizationCallbacks cb;
         cb.cancelled = [this] { return m_cancel.load(); };
         cb.progress = [this](const device::CharacterizationProgress& p) {
-            QMetaObject::invokeMethod(this, [this, p] { onProgress(p); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, p] { onProgress(p); }, Qt::QueuedConnection);
         };
-        device::CharacterizationRun run =
-            device::characterizeFans(device::sessionAccess(m_session), fans, options, cb);
+        device::CharacterizationRun run = device::characterizeFans(device::sessionAccess(m_session), fans, options, cb);
         QMetaObject::invokeMethod(
             this, [this, run = std::move(run)]() mutable { onDone(std::move(run)); }, Qt::QueuedConnection);
     });
@@ -239,7 +237,8 @@ void frmFanCharacterization::onProgress(const device::CharacterizationProgress& 
     }
     m_view->setFans(m_live);
     m_progress->setValue(p.fanIndex * device::kCharacterizationSteps + p.step);
-    QString text = tr("Fan %1: %2 sweep").arg(p.fan).arg(QString::fromLatin1(p.phase.data(), qsizetype(p.phase.size())));
+    QString text =
+        tr("Fan %1: %2 sweep").arg(p.fan).arg(QString::fromLatin1(p.phase.data(), qsizetype(p.phase.size())));
     if (p.point)
         text += tr(", %1 % gives %2 RPM").arg(p.point->dutyPercent).arg(p.point->rpm);
     if (p.etaS >= 0)
@@ -259,9 +258,7 @@ void frmFanCharacterization::onDone(device::CharacterizationRun run)
         m_view->setFans(run.fans);
         m_progress->setValue(m_progress->maximum());
         break;
-    case device::CharacterizationOutcome::Cancelled:
-        text = tr("Cancelled.");
-        break;
+    case device::CharacterizationOutcome::Cancelled: text = tr("Cancelled."); break;
     case device::CharacterizationOutcome::Failed:
         text = tr("Failed: %1.").arg(QString::fromStdString(run.error));
         break;
@@ -338,9 +335,13 @@ void frmFanCharacterization::save()
                               (m_session.simulated() ? tr(", simulated board") : QString());
         error = plot::saveFanPlot(path, m_run->fans, title);
     }
-    if (!error.isEmpty())
-        shell::ui().message(this, {tr("Save Fan Characterisation"), error, shell::MsgIcon::Critical});
-    else
+    if (!error.isEmpty()) {
+        shell::MessageRequest box;
+        box.title = tr("Save Fan Characterisation");
+        box.text = error;
+        box.icon = shell::MsgIcon::Critical;
+        shell::ui().message(this, box);
+    } else
         m_status->setText(tr("Saved %1.").arg(QDir::toNativeSeparators(path)));
 }
 

@@ -380,8 +380,8 @@ void MainForm::buildControlTab(QWidget* page)
     layout->addWidget(m_fanType, 1, 0);
 
     // Beside the specified panels, in a row of its own under them.
-    auto* characterise = named(new QPushButton(QStringLiteral("Characterise Fan..."), page),
-                               QStringLiteral("cmdCharacterise"));
+    auto* characterise =
+        named(new QPushButton(QStringLiteral("Characterise Fan..."), page), QStringLiteral("cmdCharacterise"));
     characterise->setAccessibleName(QStringLiteral("Characterise Fan"));
     characterise->setToolTip(QStringLiteral("Measure the fan's speed at every duty, its start and stall duty and "
                                             "spin-up time"));
