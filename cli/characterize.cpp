@@ -51,7 +51,7 @@ public:
     SignalGuard()
     {
         g_signal.store(0);
-        struct sigaction sa {};
+        struct sigaction sa { };
         sa.sa_handler = onSignal;
         sigemptyset(&sa.sa_mask);
         sigaction(SIGINT, &sa, &m_int);
@@ -66,19 +66,16 @@ public:
     SignalGuard& operator=(const SignalGuard&) = delete;
 
 private:
-    struct sigaction m_int {};
-    struct sigaction m_term {};
+    struct sigaction m_int { };
+    struct sigaction m_term { };
 };
 
 device::Medium sessionMedium(Medium medium)
 {
     switch (medium) {
-    case Medium::Printer:
-        return device::Medium::PrinterPort;
-    case Medium::Smbus:
-        return device::Medium::ChipsetSmbus;
-    case Medium::KernelAdapter:
-        return device::Medium::KernelAdapter;
+    case Medium::Printer: return device::Medium::PrinterPort;
+    case Medium::Smbus: return device::Medium::ChipsetSmbus;
+    case Medium::KernelAdapter: return device::Medium::KernelAdapter;
     }
     return device::Medium::PrinterPort;
 }
@@ -183,8 +180,7 @@ void checkPlotName(const std::string& path)
 #endif
 }
 
-void writePlot(const std::string& path, const std::vector<device::FanCharacterization>& fans,
-               const std::string& title)
+void writePlot(const std::string& path, const std::vector<device::FanCharacterization>& fans, const std::string& title)
 {
 #ifdef FANSCOPE_CLI_PLOT
     // Drawn offscreen: the tool opens no window and needs no display.
@@ -260,8 +256,7 @@ void runCharacterize(const TargetOptions& target, const CharacterizeOptions& o)
                      : "could not restore " + registerList(restore.notRestored) + " (" + restore.reason + ")";
     if (run.outcome == device::CharacterizationOutcome::Cancelled) {
         std::cerr << "fanscope-cli: interrupted; "
-                  << (restore.ok() ? "every register it changed is restored and read back" : restoreProblem)
-                  << "\n";
+                  << (restore.ok() ? "every register it changed is restored and read back" : restoreProblem) << "\n";
         throw Interrupted{g_signal.load()};
     }
     if (run.outcome == device::CharacterizationOutcome::Failed)
@@ -269,8 +264,8 @@ void runCharacterize(const TargetOptions& target, const CharacterizeOptions& o)
     if (!restore.ok())
         throw Failure(restoreProblem);
 
-    const std::string title = std::string(device::variantName(session.variant())) + " fan characterisation, " +
-                              backEndText();
+    const std::string title =
+        std::string(device::variantName(session.variant())) + " fan characterisation, " + backEndText();
     if (!o.csv.empty()) {
         const std::string error = device::writeFileReplacing(o.csv, device::characterizationCsv(run.fans));
         if (!error.empty())

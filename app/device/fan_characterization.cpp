@@ -105,8 +105,8 @@ public:
                     report.notRestored.push_back(r);
                     if (report.reason.empty()) {
                         char text[96];
-                        std::snprintf(text, sizeof text, "%s reads back 0x%02X, not 0x%02X", registerLabel(r).c_str(),
-                                      back, it->second);
+                        (void)std::snprintf(text, sizeof text, "%s reads back 0x%02X, not 0x%02X",
+                                            registerLabel(r).c_str(), back, it->second);
                         report.reason = text;
                     }
                 }
@@ -134,8 +134,7 @@ public:
         const std::uint8_t c1 = m_saved.at(reg::Configuration1);
         m_config1 = static_cast<std::uint8_t>((c1 & ~0xE0) | 0x01);
         put(reg::Configuration1, m_config1);
-        put(reg::Configuration2,
-            static_cast<std::uint8_t>(current(reg::Configuration2) | (fan == 2 ? 0x0A : 0x05)));
+        put(reg::Configuration2, static_cast<std::uint8_t>(current(reg::Configuration2) | (fan == 2 ? 0x0A : 0x05)));
         put(reg::FanFilterControl,
             static_cast<std::uint8_t>((current(reg::FanFilterControl) & ~(fan == 2 ? 0x02 : 0x01)) | 0x80));
         m_charReg = fan == 2 ? reg::Fan2Characteristics : reg::Fan1Characteristics;
@@ -234,10 +233,7 @@ private:
             throw Cancelled{};
     }
 
-    int readCount()
-    {
-        return m_chip.read(m_fan == 2 ? reg::Fan2Tach : reg::Fan1Tach);
-    }
+    int readCount() { return m_chip.read(m_fan == 2 ? reg::Fan2Tach : reg::Fan1Tach); }
 
     int rpmOf(int count) const
     {
@@ -362,8 +358,8 @@ private:
         put(m_charReg, withDivisor(m_written.at(m_charReg), m_fullSpeedDivisor));
         const double t0 = m_clock.now();
         const std::uint8_t speed = current(reg::FanSpeedConfiguration);
-        put(reg::FanSpeedConfiguration, m_fan == 2 ? static_cast<std::uint8_t>(speed | 0xF0)
-                                                   : static_cast<std::uint8_t>(speed | 0x0F));
+        put(reg::FanSpeedConfiguration,
+            m_fan == 2 ? static_cast<std::uint8_t>(speed | 0xF0) : static_cast<std::uint8_t>(speed | 0x0F));
         const double limit = std::max(m_o.stepLimitS, 3.0 * m_o.stoppedHoldS);
         const double interval = m_o.sampleIntervalS / 4;
         for (;;) {
@@ -422,7 +418,7 @@ private:
 std::string number(double v, int decimals)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%.*f", decimals, v);
+    (void)std::snprintf(text, sizeof text, "%.*f", decimals, v);
     return text;
 }
 

@@ -40,8 +40,8 @@ struct CharacterizationPoint {
     int rpm = 0;          // mean of the settled readings; 0 while stopped
     int spreadRpm = 0;    // largest minus smallest of those readings
     SweepDirection direction = SweepDirection::Up;
-    double settleS = 0;    // from setting the duty to the settled decision (board seconds)
-    bool settled = true;   // false: the step's time limit ended it
+    double settleS = 0;   // from setting the duty to the settled decision (board seconds)
+    bool settled = true;  // false: the step's time limit ended it
 };
 
 struct FanCharacterization {
@@ -81,7 +81,7 @@ enum class CharacterizationOutcome { Done, Cancelled, Failed };
 
 struct CharacterizationRun {
     CharacterizationOutcome outcome = CharacterizationOutcome::Done;
-    std::string error;  // Failed: what went wrong
+    std::string error;                      // Failed: what went wrong
     std::vector<FanCharacterization> fans;  // the fans measured to the end
     RestoreReport restore;
 };
@@ -90,11 +90,11 @@ struct CharacterizationProgress {
     int fan = 1;
     int fanIndex = 0;  // 0-based among the fans asked for
     int fanCount = 1;
-    int step = 0;  // steps done for this fan
-    int steps = 0;  // steps per fan: 32 duty points and the spin-up
-    std::string_view phase;  // "up", "down", "spin-up"
-    double elapsedS = 0;     // real seconds since the start
-    double etaS = -1;        // real seconds to the end; -1 while unknown
+    int step = 0;                                // steps done for this fan
+    int steps = 0;                               // steps per fan: 32 duty points and the spin-up
+    std::string_view phase;                      // "up", "down", "spin-up"
+    double elapsedS = 0;                         // real seconds since the start
+    double etaS = -1;                            // real seconds to the end; -1 while unknown
     std::optional<CharacterizationPoint> point;  // the point just measured
 };
 

@@ -173,8 +173,7 @@ void paintFanCurves(QPainter& painter, const QRectF& area, const std::vector<dev
         painter.setPen(QPen(colours.down, 2, style));
         painter.drawLine(QPointF(left + 20, legendY + lh / 2), QPointF(left + 38, legendY + lh / 2));
         painter.setPen(colours.text);
-        painter.drawText(QRectF(left + 44, legendY, right - left - 44, lh), Qt::AlignLeft | Qt::AlignVCenter,
-                         summary);
+        painter.drawText(QRectF(left + 44, legendY, right - left - 44, lh), Qt::AlignLeft | Qt::AlignVCenter, summary);
         legendY += lh * 1.2;
     }
     painter.restore();

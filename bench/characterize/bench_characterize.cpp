@@ -20,10 +20,10 @@ namespace {
 constexpr double kTimeScale = 20;
 
 struct Figures {
-    double realS = 0;     // wall time of characterizeFans
-    double ratio = 0;     // board duration over the settle times
-    double settleS = 0;   // board seconds
-    double durationS = 0; // board seconds
+    double realS = 0;      // wall time of characterizeFans
+    double ratio = 0;      // board duration over the settle times
+    double settleS = 0;    // board seconds
+    double durationS = 0;  // board seconds
     bool ok = false;
 };
 

@@ -100,8 +100,7 @@ TEST_P(SweepTest, FindsTheFansThresholdsAndRestoresTheRegisters)
         board(c.variant, c.spec);
     else
         board(c.variant, {}, c.spec);
-    const CharacterizationRun run =
-        characterizeFans(access(), {c.fan}, manualClock());
+    const CharacterizationRun run = characterizeFans(access(), {c.fan}, manualClock());
     ASSERT_EQ(run.outcome, CharacterizationOutcome::Done) << run.error;
     ASSERT_EQ(run.fans.size(), 1u);
     const FanCharacterization& f = run.fans[0];
@@ -123,13 +122,12 @@ TEST_P(SweepTest, FindsTheFansThresholdsAndRestoresTheRegisters)
     expectRestored();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fans, SweepTest,
-    ::testing::Values(Case{sim::ChipVariant::Tfm4411, 1, {4800, 40, 27}},
-                      Case{sim::ChipVariant::Tfm4411, 2, {2400, 20, 14, 2.5}},
-                      Case{sim::ChipVariant::Tfm4410, 1, {7000, 53, 33, 0.5}},
-                      Case{sim::ChipVariant::Tfm4411, 1, {3000, 30, 20, 1.0, 1.0}},
-                      Case{sim::ChipVariant::Tfm4410, 1, {4800, 0, 0}}));
+INSTANTIATE_TEST_SUITE_P(Fans, SweepTest,
+                         ::testing::Values(Case{sim::ChipVariant::Tfm4411, 1, {4800, 40, 27}},
+                                           Case{sim::ChipVariant::Tfm4411, 2, {2400, 20, 14, 2.5}},
+                                           Case{sim::ChipVariant::Tfm4410, 1, {7000, 53, 33, 0.5}},
+                                           Case{sim::ChipVariant::Tfm4411, 1, {3000, 30, 20, 1.0, 1.0}},
+                                           Case{sim::ChipVariant::Tfm4410, 1, {4800, 0, 0}}));
 
 TEST_F(FanCharacterizationTest, StalledFanIsReportedWithoutTheDownSweep)
 {
