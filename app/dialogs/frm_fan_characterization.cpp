@@ -33,6 +33,7 @@ device::ChipLocation programChipLocation()
         chip.medium = device::Medium::PrinterPort;
         const auto printer = device::required(com->PrinterPort());
         chip.port = printer->PortAddressIndex();
+        chip.portBase = static_cast<std::uint32_t>(printer->PortAddress());
         chip.dataInverted = device::required(printer->SMBusProtocall())->DataInverted() != vexlink06::False;
         chip.address = device::sevenBitAddress(RegisterLink.DeviceAddress);
     } else if (RegisterLink.Medium == device::MediumKernelAdapter) {
