@@ -28,7 +28,8 @@ qt_wrap_ui(_app_form_headers ${_app_forms})
 add_library(fanscope_app STATIC ${_app_sources} ${_app_form_headers})
 target_include_directories(fanscope_app PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
 target_compile_definitions(fanscope_app PUBLIC FANSCOPE_VERSION="${PROJECT_VERSION}")
-target_link_libraries(fanscope_app PUBLIC fanscope_widgets fanscope_device vexlink06 Qt6::Widgets Qt6::Svg Qt6::SvgWidgets)
+target_link_libraries(fanscope_app PUBLIC fanscope_widgets fanscope_plot fanscope_device vexlink06 Qt6::Widgets Qt6::Svg
+                                          Qt6::SvgWidgets)
 
 if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
   add_executable(fanscope ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)

@@ -14,6 +14,7 @@
 #include <vexlink06/back_end.h>
 #include <vexlink06/vexlink06.h>
 
+#include "characterize.h"
 #include "commands.h"
 #include "decode.h"
 #include "target.h"
@@ -23,7 +24,8 @@ namespace {
 constexpr const char* Usage =
     "usage: fanscope-cli [--medium printer|smbus|i2c] [--bus N|NAME] [-f] [-y] [--port N] [--address A] [--hardware] "
     "[--sim-config FILE] "
-    "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, save, recall, diff, eeprom, transfer; --help "
+    "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, characterize, save, recall, diff, eeprom, "
+    "transfer; --help "
     "for more)";
 
 int usageError(const std::string& message)
@@ -109,6 +111,7 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
                           "min_rpm, pwm_percent, alarm}; status1, status2, alarms");
         monitor->add_flag("--line", a.monitor.line, "One line per sample instead of a block per sample");
         monitor->callback([&] { action = [&] { cli::runMonitor(a.target, a.monitor); }; });
+        cli::addCharacterizeCommand(parent, a.target, action);  // minutes of sweeping: no trace either
     }
 
     auto* save = parent.add_subcommand("save", "Save the configuration registers to a register file");
@@ -284,6 +287,8 @@ int main(int argc, char** argv)
         if (const std::string lost = vexlink06::backend::lostBoardReason(); !lost.empty())
             std::cerr << "fanscope-cli: " << lost << "\n";
         return 1;
+    } catch (const cli::Interrupted& e) {
+        return 128 + e.signal;
     } catch (const cli::UsageError& e) {
         return usageError(e.what());
     } catch (const cli::ConfigurationError& e) {

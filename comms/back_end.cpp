@@ -12,6 +12,7 @@ namespace {
 
 using Inspection = platform::Abi<platform::Kind::Simulator, decltype(::fanscope_sim_board_problem),
                                  decltype(::fanscope_sim_board_description), decltype(::fanscope_sim_board_shared),
+                                 decltype(::fanscope_sim_time_scale),
                                  decltype(::fanscope_sim_check_config), decltype(::fanscope_sim_capture_begin),
                                  decltype(::fanscope_sim_capture_end), decltype(::fanscope_sim_trace_begin),
                                  decltype(::fanscope_sim_trace_clear), decltype(::fanscope_sim_trace_end)>;
@@ -19,6 +20,7 @@ enum InspectionEntry : std::size_t {
     BoardProblem,
     BoardDescription,
     BoardShared,
+    TimeScale,
     CheckConfig,
     CaptureBegin,
     CaptureEnd,
@@ -28,7 +30,7 @@ enum InspectionEntry : std::size_t {
 };
 
 constinit Inspection g_inspection{{"fanscope_sim_board_problem", "fanscope_sim_board_description",
-                                   "fanscope_sim_board_shared", "fanscope_sim_check_config",
+                                   "fanscope_sim_board_shared", "fanscope_sim_time_scale", "fanscope_sim_check_config",
                                    "fanscope_sim_capture_begin", "fanscope_sim_capture_end", "fanscope_sim_trace_begin",
                                    "fanscope_sim_trace_clear", "fanscope_sim_trace_end"}};
 
@@ -66,6 +68,15 @@ bool sharedBoard()
 {
     const Inspection* sim = inspection();
     return sim != nullptr && sim->get<BoardShared>()() != 0;
+}
+
+std::optional<double> boardTimeScale()
+{
+    const Inspection* sim = inspection();
+    if (sim == nullptr)
+        return std::nullopt;
+    const double scale = sim->get<TimeScale>()();
+    return scale > 0 ? std::optional<double>(scale) : std::nullopt;
 }
 
 std::string lostBoardReason()

@@ -4,6 +4,7 @@
 #include "device/register_link.h"
 #include "device/register_map.h"
 #include "dialogs/dialogs.h"
+#include "dialogs/frm_fan_characterization.h"
 #include "main_window/about_box.h"
 #include "main_window/bus_monitor.h"
 #include "main_window/frm_save_reg.h"
@@ -378,6 +379,15 @@ void MainForm::buildControlTab(QWidget* page)
     typeLayout->addWidget(m_threeWire);
     layout->addWidget(m_fanType, 1, 0);
 
+    // Beside the specified panels, in a row of its own under them.
+    auto* characterise =
+        named(new QPushButton(QStringLiteral("Characterise Fan..."), page), QStringLiteral("cmdCharacterise"));
+    characterise->setAccessibleName(QStringLiteral("Characterise Fan"));
+    characterise->setToolTip(QStringLiteral("Measure the fan's speed at every duty, its start and stall duty and "
+                                            "spin-up time"));
+    layout->addWidget(characterise, 5, 0, Qt::AlignLeft);
+    connect(characterise, &QPushButton::clicked, this, &MainForm::cmdCharacterise_Click);
+
     m_freqPanel = named(new QGroupBox(QStringLiteral("PWM Frequency"), page), QStringLiteral("SSPanel2"));
     auto* freqLayout = new QGridLayout(m_freqPanel);
     m_fan1PwmLabel = makeLabel(QStringLiteral("Fan1 (Hz)"), "lblFan1PWM", m_freqPanel);
@@ -467,11 +477,25 @@ void MainForm::buildTimers()
     m_tmrPWM->start();
 }
 
+void MainForm::cmdCharacterise_Click()
+{
+    if (!m_characterise) {
+        auto* window = new dialogs::frmFanCharacterization(dialogs::programChipLocation(), this);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        m_characterise = window;
+    }
+    m_characterise->show();
+    m_characterise->raise();
+    m_characterise->activateWindow();
+}
+
 void MainForm::unload()
 {
     if (m_unloaded)
         return;
     m_unloaded = true;
+    if (m_characterise)
+        m_characterise->close();  // cancels a running measurement and restores the chip
     m_tmrPWM->stop();
     m_visualTimer->stop();
     dialogs::unloadSpinUp();

@@ -67,6 +67,9 @@ public:
     void move_mouse_away();
     void move_mouse_away_readwrite();
     void cmdEnable_Click();
+    // Opens (or raises) the fan characterisation window.
+    void cmdCharacterise_Click();
+    QWidget* characteriseWindow() const { return m_characterise; }
 
     // Form_Unload: unloads the dialogs and clears both heater bits. Runs once.
     void unload();
@@ -224,6 +227,7 @@ private:
     QTimer* m_fanOutputTimer = nullptr;
 
     QPointer<FrmAbout> m_aboutBox;
+    QPointer<QWidget> m_characterise;  // the fan characterisation window, while open
 
     int m_visualStep = 0;
     VisualParam m_selectedParam = VisualParam::Local;

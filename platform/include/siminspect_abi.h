@@ -21,6 +21,9 @@ const char* fanscope_sim_board_description(void);
 // 1 while the shared board serves this process (fanscope-board), 0 while
 // the process has a board of its own.
 int fanscope_sim_board_shared(void);
+// Simulated seconds per real second of the process's own board; 0 when the
+// shared board serves (its clock is in another process).
+double fanscope_sim_time_scale(void);
 
 // Text handed over in one piece; valid only during the call.
 typedef void (*FanscopeSimSink)(const char* text, unsigned long size, void* context);

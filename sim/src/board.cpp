@@ -157,6 +157,7 @@ void Board::configure(const Config& config)
     m_mbBus.reset();
     m_config = config;
     m_clock.setManual(config.time == TimeMode::Manual);
+    m_clock.setScale(config.timeScale);
     m_clock.restart();
     for (const PortConfig& p : m_config.ports)
         m_ports.push_back(std::make_unique<Port>(p, *this));

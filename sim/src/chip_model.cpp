@@ -122,7 +122,6 @@ void ChipModel::integrate(double dtMs)
     const double dt = dtMs / 1000.0;
     const double kRemote = 1.0 - std::exp(-dt / model::kRemoteTauS);
     const double kLocal = 1.0 - std::exp(-dt / model::kLocalTauS);
-    const double kFan = 1.0 - std::exp(-dt / model::kFanTauS);
 
     m_temp[0] += (m_ambient + model::kSelfHeatC - m_temp[0]) * kLocal;
     for (int i = 0; i < 2; ++i) {
@@ -156,21 +155,34 @@ void ChipModel::integrate(double dtMs)
             out = 1.0 - out;  // the board's fan stage
         if (!((m_r[reg::Config2] >> i) & 1))
             out = 0.0;  // PWM output disabled
-        const double target = cfg.stalled ? 0.0 : out * cfg.fullSpeedRpm;
-        f.rpm += (target - f.rpm) * kFan;
+        // A motor at rest needs the start duty to break away; once turning
+        // it keeps going down to the stop duty (hysteresis).
+        const bool turning = f.rpm >= model::kStillRpm;
+        const double threshold = (turning ? cfg.stopDutyPct : cfg.startDutyPct) / 100.0;
+        const bool driven = !cfg.stalled && out > 0 && out >= threshold - 1e-9;
+        const double target = driven ? out * cfg.fullSpeedRpm : 0.0;
+        f.rpm += (target - f.rpm) * (1.0 - std::exp(-dt / cfg.spinUpS));
     }
 }
 
-uint8_t ChipModel::tachCount(int fan) const
+double ChipModel::jittered(int fan, double rpm)
 {
-    const Fan& f = m_fan[static_cast<size_t>(fan)];
-    if (f.rpm < model::kStillRpm)
+    const double pct = m_config.fans[fan].rpmNoisePct;
+    if (pct <= 0)
+        return rpm;
+    std::uniform_real_distribution<double> u(-pct / 100.0, pct / 100.0);
+    return rpm * (1.0 + u(m_noise));
+}
+
+uint8_t ChipModel::tachCount(int fan, double rpm) const
+{
+    if (rpm < model::kStillRpm)
         return 0xFF;
     const int n = 1 << (m_r[static_cast<size_t>(reg::Fan1Char + fan)] >> 6);
     // The counter spans one revolution of a two-pulse tach fan, or of a
     // four-pulse commutation signal in analog (two-wire) mode.
     const double counted = (m_r[reg::Config1] & 0x04) ? 4.0 : 2.0;
-    const double count = model::kTachClockHz * 60.0 * counted / (m_config.fans[fan].pulsesPerRev * n * f.rpm);
+    const double count = model::kTachClockHz * 60.0 * counted / (m_config.fans[fan].pulsesPerRev * n * rpm);
     if (count >= 254.5)
         return 0xFF;
     return static_cast<uint8_t>(std::max(1L, std::lround(count)));
@@ -217,7 +229,7 @@ void ChipModel::convert()
     for (int i = 0; i < fans(); ++i) {
         if (!((m_r[reg::Config2] >> (2 + i)) & 1))
             continue;
-        const uint8_t count = tachCount(i);
+        const uint8_t count = tachCount(i, jittered(i, m_fan[static_cast<size_t>(i)].rpm));
         m_r[static_cast<size_t>(reg::Tach1 + i)] = count;
         uint8_t& s = i == 0 ? s1 : s2;
         if (count > m_r[static_cast<size_t>(reg::Tach1Limit + i)])

@@ -1,10 +1,11 @@
 // The chip's live behaviour behind its register file: board temperatures
-// with the heaters, fans with inertia and spin-up, the three control modes,
+// with the heaters, fans with inertia, start/stall thresholds and spin-up, the three control modes,
 // limit comparison and interrupt status. Constants are listed in
 // sim/README.md.
 #pragma once
 #include <array>
 #include <cstdint>
+#include <random>
 
 #include "sim/config.h"
 
@@ -16,7 +17,6 @@ inline constexpr double kHeaterRiseC = 45.0;    // steady rise of a diode with i
 inline constexpr double kRemoteTauS = 20.0;     // remote diode time constant
 inline constexpr double kSelfHeatC = 2.0;       // local channel above ambient
 inline constexpr double kLocalTauS = 60.0;
-inline constexpr double kFanTauS = 1.0;    // fan speed time constant
 inline constexpr double kStillRpm = 30.0;  // below this a fan counts as stopped
 inline constexpr double kTachClockHz = 11250.0;
 }  // namespace model
@@ -51,7 +51,8 @@ private:
     void integrate(double dtMs);
     double controlDuty(int fan) const;
     double autoDuty(int channel, int fan) const;
-    uint8_t tachCount(int fan) const;
+    uint8_t tachCount(int fan, double rpm) const;
+    double jittered(int fan, double rpm);
     double reading(int channel) const;  // with the offset
     bool channelEnabled(int channel) const;
     bool diodeOpen(int channel) const;
@@ -66,6 +67,7 @@ private:
     std::array<Fan, 2> m_fan{};
     double m_nowMs = 0;
     double m_nextConversionMs = model::kConversionMs;
+    std::minstd_rand m_noise;  // fixed seed: a run repeats exactly
 };
 
 }  // namespace sim

@@ -128,7 +128,9 @@ std::string text(const json& v, const std::string& path)
 
 FanConfig parseFan(const json& j, const std::string& path)
 {
-    onlyKeys(j, path, {"fullSpeedRpm", "pulsesPerRev", "stalled", "invertingDriver"});
+    onlyKeys(
+        j, path,
+        {"fullSpeedRpm", "pulsesPerRev", "stalled", "invertingDriver", "startDuty", "stopDuty", "spinUpS", "rpmNoise"});
     FanConfig f;
     if (j.contains("fullSpeedRpm"))
         f.fullSpeedRpm = real(j["fullSpeedRpm"], join(path, "fullSpeedRpm"), 100, 20000);
@@ -138,6 +140,17 @@ FanConfig parseFan(const json& j, const std::string& path)
         f.stalled = boolean(j["stalled"], join(path, "stalled"));
     if (j.contains("invertingDriver"))
         f.invertingDriver = boolean(j["invertingDriver"], join(path, "invertingDriver"));
+    if (j.contains("startDuty"))
+        f.startDutyPct = real(j["startDuty"], join(path, "startDuty"), 0, 100);
+    if (j.contains("stopDuty"))
+        f.stopDutyPct = real(j["stopDuty"], join(path, "stopDuty"), 0, 100);
+    if (f.stopDutyPct > f.startDutyPct)
+        fail(join(path, "stopDuty"), j["stopDuty"],
+             "is above startDuty: a fan cannot stall above the duty it starts at");
+    if (j.contains("spinUpS"))
+        f.spinUpS = real(j["spinUpS"], join(path, "spinUpS"), 0.01, 60);
+    if (j.contains("rpmNoise"))
+        f.rpmNoisePct = real(j["rpmNoise"], join(path, "rpmNoise"), 0, 20);
     return f;
 }
 
@@ -288,7 +301,11 @@ json chipJson(const ChipConfig& c)
         fans.push_back({{"fullSpeedRpm", f.fullSpeedRpm},
                         {"pulsesPerRev", f.pulsesPerRev},
                         {"stalled", f.stalled},
-                        {"invertingDriver", f.invertingDriver}});
+                        {"invertingDriver", f.invertingDriver},
+                        {"startDuty", f.startDutyPct},
+                        {"stopDuty", f.stopDutyPct},
+                        {"spinUpS", f.spinUpS},
+                        {"rpmNoise", f.rpmNoisePct}});
     return {{"variant", c.variant == ChipVariant::Tfm4410 ? "TFM4410" : "TFM4411"},
             {"address", c.address},
             {"remote1Open", c.remote1Open},
@@ -317,7 +334,7 @@ std::optional<SouthBridgePreset> presetFromName(std::string_view name)
 static Config parseSettings(std::string_view jsonText)
 {
     json root = config_text::parseText(jsonText);
-    onlyKeys(root, "", {"ports", "motherboard", "ambientC", "time", "i2cAdapters", "i2cDev"});
+    onlyKeys(root, "", {"ports", "motherboard", "ambientC", "time", "timeScale", "i2cAdapters", "i2cDev"});
     Config c;
     if (root.contains("ports")) {
         const json& ports = root["ports"];
@@ -376,6 +393,8 @@ static Config parseSettings(std::string_view jsonText)
         c.i2cDevLoaded = boolean(root["i2cDev"], "i2cDev");
     if (root.contains("ambientC"))
         c.ambientC = real(root["ambientC"], "ambientC", -40, 85);
+    if (root.contains("timeScale"))
+        c.timeScale = real(root["timeScale"], "timeScale", 0.01, 1000);
     if (root.contains("time")) {
         const std::string t = text(root["time"], "time");
         if (t == "real")
@@ -437,7 +456,8 @@ std::string toJson(const Config& config)
         {"ports", ports},
         {"motherboard", {{"southBridge", std::string(presetName(config.motherboard.southBridge))}, {"chips", mbChips}}},
         {"ambientC", config.ambientC},
-        {"time", config.time == TimeMode::Real ? "real" : "manual"}};
+        {"time", config.time == TimeMode::Real ? "real" : "manual"},
+        {"timeScale", config.timeScale}};
     json adapters = json::array();
     for (const I2cAdapterConfig& a : config.i2cAdapters) {
         json chips = json::array();

@@ -78,6 +78,11 @@ __attribute__((visibility("default"))) const char* fanscope_sim_board_descriptio
 
 __attribute__((visibility("default"))) int fanscope_sim_board_shared(void) { return sim::boardChoice().shared ? 1 : 0; }
 
+__attribute__((visibility("default"))) double fanscope_sim_time_scale(void)
+{
+    return sim::boardChoice().shared ? 0.0 : sim::board().config().timeScale;
+}
+
 __attribute__((visibility("default"))) int fanscope_sim_check_config(const char* path, FanscopeSimSink sink,
                                                                      void* context)
 {

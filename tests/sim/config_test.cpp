@@ -28,13 +28,15 @@ TEST(ConfigTest, FullConfigurationAndRoundTrip)
       "ports": [
         {"base": "0x278", "adapter": "non-inverting", "eeprom": false,
          "chips": [{"variant": "TFM4410", "address": "0x58", "remote1Open": true,
-                    "fans": [{"fullSpeedRpm": 3000, "pulsesPerRev": 4, "stalled": true, "invertingDriver": false}]}],
+                    "fans": [{"fullSpeedRpm": 3000, "pulsesPerRev": 4, "stalled": true, "invertingDriver": false,
+                              "startDuty": 40, "stopDuty": 27, "spinUpS": 2.5, "rpmNoise": 3}]}],
          "otherMaster": {"mode": "winArbitration", "bit": 3, "attempts": 2}},
         {"base": 956, "heldByOtherProcess": true, "chips": []}
       ],
       "motherboard": {"southBridge": "piix4", "chips": [{"address": 90}]},
       "ambientC": 31.5,
-      "time": "manual"
+      "time": "manual",
+      "timeScale": 20
     })");
     ASSERT_EQ(c.ports.size(), 2u);
     EXPECT_EQ(c.ports[0].base, 0x278u);
@@ -45,7 +47,12 @@ TEST(ConfigTest, FullConfigurationAndRoundTrip)
     EXPECT_EQ(c.ports[0].chips[0].fans[0].pulsesPerRev, 4);
     EXPECT_TRUE(c.ports[0].chips[0].fans[0].stalled);
     EXPECT_FALSE(c.ports[0].chips[0].fans[0].invertingDriver);
+    EXPECT_EQ(c.ports[0].chips[0].fans[0].startDutyPct, 40);
+    EXPECT_EQ(c.ports[0].chips[0].fans[0].stopDutyPct, 27);
+    EXPECT_EQ(c.ports[0].chips[0].fans[0].spinUpS, 2.5);
+    EXPECT_EQ(c.ports[0].chips[0].fans[0].rpmNoisePct, 3);
     EXPECT_EQ(c.ports[0].chips[0].fans[1].fullSpeedRpm, sim::FanConfig{}.fullSpeedRpm);
+    EXPECT_EQ(c.ports[0].chips[0].fans[1].startDutyPct, 0);
     EXPECT_EQ(c.ports[0].otherMaster.mode, sim::OtherMasterConfig::Mode::WinArbitration);
     EXPECT_EQ(c.ports[0].otherMaster.bit, 3);
     EXPECT_TRUE(c.ports[1].heldByOtherProcess);
@@ -54,6 +61,7 @@ TEST(ConfigTest, FullConfigurationAndRoundTrip)
     EXPECT_EQ(c.motherboard.chips[0].address, 0x5A);
     EXPECT_EQ(c.ambientC, 31.5);
     EXPECT_EQ(c.time, sim::TimeMode::Manual);
+    EXPECT_EQ(c.timeScale, 20);
 
     const sim::Config again = sim::parseConfig(sim::toJson(c));
     EXPECT_EQ(sim::toJson(again), sim::toJson(c));
@@ -114,7 +122,12 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{R"({"ports": [{"chips": [{"fans": [{"pulsesPerRev": 0}]}]}]})", "fans[0].pulsesPerRev", "0"},
         BadCase{R"({"ports": [{"otherMaster": {"bit": 8}}]})", "otherMaster.bit", "8"},
         BadCase{R"({"motherboard": {"southBridge": "ich5"}})", "motherboard.southBridge", "ich5"},
-        BadCase{R"({"time": true})", "time", "true"}, BadCase{R"({"ports": [}")", "not valid JSON", "parse"}));
+        BadCase{R"({"time": true})", "time", "true"}, BadCase{R"({"timeScale": 0})", "timeScale", "0"},
+        BadCase{R"({"ports": [{"chips": [{"fans": [{"startDuty": 20, "stopDuty": 30}]}]}]})", "fans[0].stopDuty",
+                "above startDuty"},
+        BadCase{R"({"ports": [{"chips": [{"fans": [{"spinUpS": 0}]}]}]})", "fans[0].spinUpS", "0"},
+        BadCase{R"({"ports": [{"chips": [{"fans": [{"rpmNoise": 50}]}]}]})", "fans[0].rpmNoise", "50"},
+        BadCase{R"({"ports": [}")", "not valid JSON", "parse"}));
 
 TEST(ConfigTest, FileErrorsNameTheFile)
 {

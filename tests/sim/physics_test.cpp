@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <set>
+#include <thread>
+
+#include "sim/clock.h"
 
 #include "line_master.h"
 
@@ -153,6 +158,79 @@ TEST_F(PhysicsTest, SpinUpRunsFullDutyUnlessDisabled)
     write(0x22, 0x03);
     advance(0.5);
     EXPECT_LT(chip().fanRpm(0), 600);
+}
+
+// A motor needs its start duty to break away from rest and keeps turning
+// down to its stop duty; the chip's spin-up starts it below the start duty.
+TEST_F(PhysicsTest, FanStartsAtStartDutyAndStallsBelowStopDuty)
+{
+    sim::Config c;
+    c.ports[0].chips[0].fans[0].startDutyPct = 40;
+    c.ports[0].chips[0].fans[0].stopDutyPct = 27;
+    freshBoard(c);
+    write(0x00, 0x09);
+    write(0x23, 0x80);  // spin-up disabled
+    write(0x22, 0x05);  // 33 %: between the two
+    advance(10);
+    EXPECT_LT(chip().fanRpm(0), 1.0);
+    write(0x22, 0x06);  // 40 %
+    advance(10);
+    EXPECT_NEAR(chip().fanRpm(0), 4800 * 6 / 15.0, 10);
+    write(0x22, 0x05);  // still turning: holds
+    advance(10);
+    EXPECT_NEAR(chip().fanRpm(0), 4800 * 5 / 15.0, 10);
+    write(0x22, 0x04);  // 26.7 %: below the stop duty
+    advance(10);
+    EXPECT_LT(chip().fanRpm(0), 1.0);
+
+    write(0x23, 0x00);  // spin-up back on: full duty gets it going at 33 %
+    write(0x22, 0x00);
+    advance(1);
+    write(0x22, 0x05);
+    advance(10);
+    EXPECT_NEAR(chip().fanRpm(0), 4800 * 5 / 15.0, 10);
+}
+
+TEST_F(PhysicsTest, SpinUpTimeConstantAndTachNoise)
+{
+    sim::Config c;
+    c.ports[0].chips[0].fans[0].spinUpS = 2.0;
+    c.ports[0].chips[0].fans[1].rpmNoisePct = 5;
+    freshBoard(c);
+    write(0x00, 0x09);
+    write(0x20, 0x05);  // N = 1
+    write(0x21, 0x05);
+    write(0x22, 0x00);
+    advance(20);
+    write(0x22, 0xFF);
+    advance(2.0);  // one time constant: 63 %
+    EXPECT_NEAR(chip().fanRpm(0), 4800 * (1 - std::exp(-1.0)), 60);
+    advance(30);
+    std::set<int> counts;
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(read(0x08), 141);  // 675000 / 4800, every time
+        const int n = read(0x09);
+        EXPECT_NEAR(n, 141, 141 * 0.055);
+        counts.insert(n);
+        advance(0.125);
+    }
+    EXPECT_GT(counts.size(), 3u);
+}
+
+TEST(ClockTest, ScaledRealClockRunsFasterAndKeepsItsReadingAcrossChanges)
+{
+    sim::Clock clock;
+    clock.setScale(1000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_GE(clock.nowMs(), 5000.0);
+    clock.setManual(true);
+    const double held = clock.nowMs();
+    clock.advanceMs(10);
+    EXPECT_DOUBLE_EQ(clock.nowMs(), held + 10);  // manual time is board time, unscaled
+    clock.setManual(false);
+    clock.setScale(1);
+    EXPECT_GE(clock.nowMs(), held + 10);
+    EXPECT_LT(clock.nowMs(), held + 10 + 1000);
 }
 
 TEST_F(PhysicsTest, FilterRampsTheDuty)

@@ -32,6 +32,11 @@ VEXLINK06_API std::optional<std::string> simulatedBoard();
 // rather than a board of its own.
 VEXLINK06_API bool sharedBoard();
 
+// Simulated seconds per real second of the process's own simulated board
+// (its `timeScale`); nothing on a real back-end or the shared board, whose
+// clock runs in another process.
+VEXLINK06_API std::optional<double> boardTimeScale();
+
 // Why the shared simulated board no longer serves this process (it went
 // away or stopped answering), one sentence; "" while it serves, on the
 // process's own board and on a real back-end.

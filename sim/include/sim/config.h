@@ -41,6 +41,14 @@ struct FanConfig {
     // The evaluation board's fan stage inverts the chip's PWM pin, so the
     // chip must run with PWM Invert set for duty n to mean n/15 speed.
     bool invertingDriver = true;
+    // Start and stall thresholds of the motor, in percent of full duty at the
+    // fan: a fan at rest starts only at or above startDutyPct, a turning fan
+    // stalls below stopDutyPct (stopDutyPct <= startDutyPct). 0 and 0: it
+    // turns at any duty.
+    double startDutyPct = 0.0;
+    double stopDutyPct = 0.0;
+    double spinUpS = 1.0;      // time constant of the speed
+    double rpmNoisePct = 0.0;  // tach reading jitter, uniform within +-this
 };
 
 struct ChipConfig {
@@ -108,6 +116,9 @@ struct Config {
     bool i2cDevLoaded = true;  // false: no /dev/i2c-*, as without the i2c-dev module
     double ambientC = 25.0;
     TimeMode time = TimeMode::Real;
+    // Board seconds per real second on the real clock (heaters, fans and
+    // fault times all run on board time); the manual clock ignores it.
+    double timeScale = 1.0;
 };
 
 // A configuration that does not parse or holds an unknown key or a value out

@@ -1,0 +1,96 @@
+// "Characterise Fan": runs the device layer's fan measurement on a thread of
+// its own through a device session, draws the plot as the points come in,
+// and saves the result (CSV, PNG, SVG). Closing the window cancels a running
+// measurement and waits for the chip's registers to be restored.
+#pragma once
+
+#include "device/device_session.h"
+#include "device/fan_characterization.h"
+
+#include <QDialog>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace dialogs {
+
+// The plot on screen: the shared painter in the palette's colours.
+class FanCurveView : public QWidget {
+    Q_OBJECT
+public:
+    explicit FanCurveView(QWidget* parent = nullptr);
+    void setFans(std::vector<device::FanCharacterization> fans);
+    const std::vector<device::FanCharacterization>& fans() const { return m_fans; }
+    QSize sizeHint() const override { return {640, 400}; }
+    QSize minimumSizeHint() const override { return {360, 240}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::vector<device::FanCharacterization> m_fans;
+};
+
+class frmFanCharacterization : public QDialog {
+    Q_OBJECT
+public:
+    // `chip`: where the program's chip is; the window opens its own session.
+    frmFanCharacterization(const device::ChipLocation& chip, QWidget* parent = nullptr);
+    ~frmFanCharacterization() override;
+    frmFanCharacterization(const frmFanCharacterization&) = delete;
+    frmFanCharacterization& operator=(const frmFanCharacterization&) = delete;
+
+    // For tests: the measurement's clock, and how it ended.
+    void setOptions(const device::CharacterizationOptions& options) { m_options = options; }
+    bool running() const { return m_worker.joinable() && !m_finished; }
+    const std::optional<device::CharacterizationRun>& lastRun() const { return m_run; }
+    FanCurveView* view() const { return m_view; }
+
+public slots:
+    void start();
+    void cancel();
+    void save();
+
+signals:
+    void finished(int outcome);  // a CharacterizationOutcome
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+
+private:
+    void onProgress(const device::CharacterizationProgress& progress);
+    void onDone(device::CharacterizationRun run);
+    void stopWorker();
+    void setRunning(bool running);
+
+    device::Session m_session;
+    device::CharacterizationOptions m_options;
+    std::thread m_worker;
+    std::atomic<bool> m_cancel{false};
+    bool m_finished = true;
+    std::optional<device::CharacterizationRun> m_run;
+    std::vector<device::FanCharacterization> m_live;
+
+    QComboBox* m_fan = nullptr;
+    FanCurveView* m_view = nullptr;
+    QProgressBar* m_progress = nullptr;
+    QLabel* m_status = nullptr;
+    QPushButton* m_start = nullptr;
+    QPushButton* m_cancelButton = nullptr;
+    QPushButton* m_save = nullptr;
+    QPushButton* m_close = nullptr;
+};
+
+// Where the program's register link now points, as a session takes it.
+device::ChipLocation programChipLocation();
+
+}  // namespace dialogs

@@ -1,0 +1,47 @@
+#pragma once
+// The fan characterisation plot: speed against duty, the upward and downward
+// sweeps, the start and stall duty marked. One painter for the window, which
+// draws it live on screen, and for the files the window and the command-line
+// tool save (PNG, SVG), so both show the same picture.
+
+#include <QColor>
+#include <QPalette>
+#include <QRectF>
+#include <QSize>
+#include <QString>
+
+#include <vector>
+
+#include "device/fan_characterization.h"
+
+class QPainter;
+
+namespace plot {
+
+struct FanPlotColours {
+    QColor background;
+    QColor text;
+    QColor grid;
+    QColor up;
+    QColor down;
+    QColor marker;
+    // Colours that read on the palette's window colour, light or dark.
+    static FanPlotColours fromPalette(const QPalette& palette);
+    static FanPlotColours light();  // files: dark lines on white
+};
+
+// Paints into `area`. Fans may be partly measured (the live plot): what is
+// there is drawn. `title` goes above the plot when not empty.
+void paintFanCurves(QPainter& painter, const QRectF& area, const std::vector<device::FanCharacterization>& fans,
+                    const FanPlotColours& colours, const QString& title = {});
+
+inline constexpr QSize kFilePlotSize{800, 500};
+
+// Writes the plot to `path`: SVG for a name ending in .svg, PNG for .png
+// (case ignored). Nothing is left at `path` unless the whole file was
+// written. Returns an empty text on success, else why not. Needs a
+// QGuiApplication (the command-line tool runs one offscreen).
+QString saveFanPlot(const QString& path, const std::vector<device::FanCharacterization>& fans,
+                    const QString& title = {});
+
+}  // namespace plot

@@ -1,0 +1,158 @@
+// `fanscope-cli characterize` on a board program of the test's own whose
+// fan 1 starts at 40 % and stalls below 27 % and whose time runs 20 times
+// faster: the thresholds within a duty step, the plot a real reader opens,
+// the chip as it was afterwards (a saved register file shows no
+// difference), also when SIGINT ends the sweep.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "board/board_process.h"
+#include "support/run_process.h"
+#include "support/test_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Result = support::ProcessResult;
+
+constexpr const char* kBoard = R"({"timeScale": 20, "ports": [{"chips": [{"fans": [
+  {"startDuty": 40, "stopDuty": 27, "spinUpS": 1.0}, {"fullSpeedRpm": 3000}]}]}]})";
+
+class CharacterizeTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = support::freshTestFolder("fanscope-characterize-");
+        support::writeFile(m_dir, "board.json", kBoard);
+        m_board = std::make_unique<boardtest::BoardProcess>(
+            socket(), std::vector<std::string>{"--config", (m_dir / "board.json").string()});
+    }
+    void TearDown() override
+    {
+        m_board.reset();
+        fs::remove_all(m_dir);
+    }
+    std::vector<std::pair<std::string, std::optional<std::string>>> env() const
+    {
+        return {{"FANSCOPE_BOARD", socket().string()}, {"FANSCOPE_SIM_CONFIG", std::nullopt}};
+    }
+    Result cli(const std::vector<std::string>& args)
+    {
+        support::RunOptions options;
+        options.dir = m_dir;
+        options.env = env();
+        options.timeout = std::chrono::seconds(60);
+        return support::runProcess(FANSCOPE_CLI, args, options);
+    }
+    fs::path socket() const { return m_dir / "board.sock"; }
+
+    fs::path m_dir;
+    std::unique_ptr<boardtest::BoardProcess> m_board;
+};
+
+TEST_F(CharacterizeTest, FindsStartAndStallAndLeavesTheChipAsSaved)
+{
+    // As Easy Setup leaves it: PWM Invert for the board's fan stage.
+    ASSERT_EQ(cli({"set", "-y", "0x00", "0x09"}).status, 0);
+    ASSERT_EQ(cli({"set", "-y", "0x22", "0x75"}).status, 0);
+    const std::string saved = (m_dir / "before.reg").string();
+    ASSERT_EQ(cli({"save", saved}).status, 0);
+
+    const std::string svg = (m_dir / "fan.svg").string();
+    const std::string png = (m_dir / "fan.png").string();
+    const std::string csv = (m_dir / "fan.csv").string();
+    Result r = cli({"characterize", "--fan", "1", "--json", "--time-scale", "20", "--plot", svg, "--csv", csv});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto json = nlohmann::json::parse(r.out);
+    ASSERT_EQ(json.size(), 1u);
+    const auto& f = json[0];
+    for (const char* key :
+         {"fan", "start_duty_percent", "stop_duty_percent", "full_speed_rpm", "spin_up_s", "pulses_ok", "points"})
+        EXPECT_TRUE(f.contains(key)) << key;
+    EXPECT_EQ(f.size(), 7u);
+    EXPECT_EQ(f["fan"], 1);
+    EXPECT_NEAR(f["start_duty_percent"].get<int>(), 40, 7);
+    EXPECT_NEAR(f["stop_duty_percent"].get<int>(), 27, 7);
+    EXPECT_NEAR(f["full_speed_rpm"].get<int>(), 4800, 240);
+    EXPECT_NEAR(f["spin_up_s"].get<double>(), 2.30, 0.46);
+    EXPECT_TRUE(f["pulses_ok"].get<bool>());
+    ASSERT_EQ(f["points"].size(), 32u);
+    EXPECT_EQ(f["points"][0]["direction"], "up");
+    EXPECT_EQ(f["points"][31]["direction"], "down");
+    EXPECT_EQ(f["points"][0].size(), 4u);
+
+    EXPECT_EQ(cli({"diff", saved}).status, 0) << "registers differ after the measurement";
+    EXPECT_EQ(support::slurp(csv).rfind("fan,direction,duty_code,duty_percent,rpm,spread_rpm,settled\r\n", 0), 0u);
+    // A real SVG reader opens the plot.
+    const std::string converted = (m_dir / "fan-svg.png").string();
+    EXPECT_EQ(std::system(("rsvg-convert '" + svg + "' -o '" + converted + "'").c_str()), 0);
+    EXPECT_EQ(support::slurp(converted).rfind("\x89PNG", 0), 0u);
+
+    // PNG too, for fan 2 (the other fan's speed), and nothing is left of a
+    // plot that cannot be written.
+    r = cli({"characterize", "--fan", "2", "--time-scale", "20", "--plot", png});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("simulated board"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("restored"), std::string::npos) << r.out;
+    EXPECT_EQ(support::slurp(png).rfind("\x89PNG", 0), 0u);
+    EXPECT_EQ(cli({"diff", saved}).status, 0);
+}
+
+TEST_F(CharacterizeTest, SigintMidSweepRestoresTheChip)
+{
+    ASSERT_EQ(cli({"set", "-y", "0x00", "0x09"}).status, 0);
+    const std::string saved = (m_dir / "before.reg").string();
+    ASSERT_EQ(cli({"save", saved}).status, 0);
+
+    // Real-time sampling on the fast board: a sweep of several seconds.
+    const std::string err = (m_dir / "sigint.err").string();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (!std::freopen("/dev/null", "w", stdout) || !std::freopen(err.c_str(), "w", stderr))
+            ::_exit(127);
+        for (const auto& [name, value] : env())
+            value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+        ::execl(FANSCOPE_CLI, FANSCOPE_CLI, "characterize", "--fan", "1", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ::kill(pid, SIGINT);
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            FAIL() << "the measurement did not end on SIGINT";
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
+    EXPECT_NE(support::slurp(err).find("interrupted; every register it changed is restored"), std::string::npos)
+        << support::slurp(err);
+    EXPECT_EQ(cli({"diff", saved}).status, 0) << "registers differ after SIGINT";
+}
+
+TEST_F(CharacterizeTest, RefusesWhatCannotBeDoneBeforeTouchingTheChip)
+{
+    Result r = cli({"characterize", "--plot", (m_dir / "fan.gif").string()});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(".svg or .png"), std::string::npos) << r.err;
+    r = cli({"characterize", "--fan", "3"});
+    EXPECT_EQ(r.status, 2);
+}
+
+}  // namespace
