@@ -16,6 +16,7 @@
 
 #include "commands.h"
 #include "decode.h"
+#include "export_command.h"
 #include "target.h"
 
 namespace {
@@ -23,7 +24,7 @@ namespace {
 constexpr const char* Usage =
     "usage: fanscope-cli [--medium printer|smbus|i2c] [--bus N|NAME] [-f] [-y] [--port N] [--address A] [--hardware] "
     "[--sim-config FILE] "
-    "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, save, recall, diff, eeprom, transfer; --help "
+    "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, export, save, recall, diff, eeprom, transfer; --help "
     "for more)";
 
 int usageError(const std::string& message)
@@ -109,6 +110,7 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
                           "min_rpm, pwm_percent, alarm}; status1, status2, alarms");
         monitor->add_flag("--line", a.monitor.line, "One line per sample instead of a block per sample");
         monitor->callback([&] { action = [&] { cli::runMonitor(a.target, a.monitor); }; });
+        cli::addExportCommand(parent, a.target, a.portGiven, action);
     }
 
     auto* save = parent.add_subcommand("save", "Save the configuration registers to a register file");
