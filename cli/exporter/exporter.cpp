@@ -193,9 +193,6 @@ void serveHttp(const ExportOptions& options, std::vector<ExportedChip>& chips, c
 void writeTextfiles(const ExportOptions& options, std::vector<ExportedChip>& chips, const SignalMask& signals)
 {
     namespace fs = std::filesystem;
-    std::error_code ec;
-    if (!fs::is_directory(options.textfile, ec))
-        throw std::invalid_argument("--textfile " + options.textfile + ": not a folder");
     const fs::path path = fs::path(options.textfile) / TextfileName;
     for (int n = 0; options.count == 0 || n < options.count; ++n) {
         if (n > 0 && signals.waitFor(options.interval))
@@ -263,6 +260,9 @@ void runExport(const ExportOptions& options)
         throw std::invalid_argument("the count must be 0 or more");
     if (options.textfile.empty() && !options.listen.empty())
         (void)parseListenAddress(options.listen);  // a bad address is a usage error before any bus traffic
+    std::error_code ec;
+    if (!options.textfile.empty() && !std::filesystem::is_directory(options.textfile, ec))
+        throw std::invalid_argument("--textfile " + options.textfile + ": not a folder");
 
     const SignalMask signals;
     std::vector<ExportedChip> chips = findChips(options);
