@@ -47,9 +47,11 @@ void addExportCommand(CLI::App& parent, TargetOptions& target, const bool& portG
                      std::string("Write DIR/") + exporter::TextfileName +
                          " (atomically) for node_exporter's textfile collector instead of serving HTTP")
         ->type_name("DIR");
-    command->add_option("--interval", arguments->options.interval, "With --textfile: seconds between writes (default 15)");
-    command->add_option("--count", arguments->options.count, "With --textfile: writes before ending (default: until "
-                                                             "SIGINT or SIGTERM)");
+    command->add_option("--interval", arguments->options.interval,
+                        "With --textfile: seconds between writes (default 15)");
+    command->add_option("--count", arguments->options.count,
+                        "With --textfile: writes before ending (default: until "
+                        "SIGINT or SIGTERM)");
     command
         ->add_option("--address", arguments->addresses,
                      "7-bit address of a chip to export; may be repeated (default: every chip found)")

@@ -24,7 +24,8 @@ namespace {
 constexpr const char* Usage =
     "usage: fanscope-cli [--medium printer|smbus|i2c] [--bus N|NAME] [-f] [-y] [--port N] [--address A] [--hardware] "
     "[--sim-config FILE] "
-    "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, export, save, recall, diff, eeprom, transfer; --help "
+    "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, export, save, recall, diff, eeprom, transfer; "
+    "--help "
     "for more)";
 
 int usageError(const std::string& message)

@@ -72,8 +72,7 @@ public:
     void wait() const
     {
         int signal = 0;
-        while (sigwait(&m_set, &signal) != 0) {
-        }
+        while (sigwait(&m_set, &signal) != 0) { }
     }
     // True when a signal came within `seconds`.
     bool waitFor(double seconds) const
@@ -135,8 +134,7 @@ std::vector<ExportedChip> findChips(const ExportOptions& options)
                                      std::string(device::mediumName(options.medium)));
     }
     if (chips.empty()) {
-        std::string message =
-            "no TFM4410 or TFM4411 found on the " + std::string(device::mediumName(options.medium));
+        std::string message = "no TFM4410 or TFM4411 found on the " + std::string(device::mediumName(options.medium));
         for (const std::string& problem : report.portProblems)
             message += "; " + problem;
         throw std::runtime_error(message);
@@ -177,8 +175,8 @@ void serveHttp(const ExportOptions& options, std::vector<ExportedChip>& chips, c
                   << ", beyond loopback: anyone who can reach this PC there reads the chips' readings\n"
                   << std::flush;
     for (const ExportedChip& chip : chips)
-        std::cout << "exporting the " << device::chipLine(chip.session.location()) << ", "
-                  << chip.session.backEnd() << "\n";
+        std::cout << "exporting the " << device::chipLine(chip.session.location()) << ", " << chip.session.backEnd()
+                  << "\n";
     std::cout << "serving http://" << listenText(bound) << "/metrics\n" << std::flush;
 
     bool served = true;

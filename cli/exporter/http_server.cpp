@@ -130,10 +130,7 @@ public:
     void newRequest() { m_left = m_limits.maxRequestBytes; }
     bool buffered() const { return m_begin < m_end; }
 
-    bool is_readable() const override
-    {
-        return m_begin < m_end || waitFor(m_fd, POLLIN, m_limits.readTimeout);
-    }
+    bool is_readable() const override { return m_begin < m_end || waitFor(m_fd, POLLIN, m_limits.readTimeout); }
     bool is_writable() const override { return waitFor(m_fd, POLLOUT, m_limits.readTimeout); }
 
     ssize_t read(char* out, size_t size) override
@@ -244,8 +241,7 @@ public:
                 std::rethrow_exception(error);
             } catch (const std::exception& e) {
                 what = e.what();
-            } catch (...) {
-            }
+            } catch (...) { }
             res.set_content(what + "\n", "text/plain; charset=utf-8");
         });
     }
@@ -275,7 +271,7 @@ private:
         for (std::size_t left = m_limits.keepAliveRequests; left > 0 && waitForRequest(fd, stream); --left) {
             stream.newRequest();
             bool closed = false;
-            ok = process_request(stream, left == 1, closed, [](httplib::Request&) { });
+            ok = process_request(stream, left == 1, closed, [](httplib::Request&) {});
             if (!ok || closed)
                 break;
         }
@@ -294,8 +290,7 @@ private:
     {
         if (stream.buffered())
             return true;  // the next request came with the previous one
-        return svr_sock_ != INVALID_SOCKET && waitFor(fd, POLLIN, m_limits.keepAlive) &&
-               svr_sock_ != INVALID_SOCKET;
+        return svr_sock_ != INVALID_SOCKET && waitFor(fd, POLLIN, m_limits.keepAlive) && svr_sock_ != INVALID_SOCKET;
     }
 
     Render m_render;
@@ -363,10 +358,8 @@ MetricsServer::~MetricsServer() = default;
 int MetricsServer::bind(const ListenAddress& address)
 {
     errno = 0;
-    const int port =
-        address.port == 0 ? m_impl->bind_to_any_port(address.host) : (m_impl->bind_to_port(address.host, address.port)
-                                                                           ? address.port
-                                                                           : -1);
+    const int port = address.port == 0 ? m_impl->bind_to_any_port(address.host)
+                                       : (m_impl->bind_to_port(address.host, address.port) ? address.port : -1);
     if (port <= 0) {
         const int error = errno;
         throw std::runtime_error("cannot listen on " + listenText(address) +

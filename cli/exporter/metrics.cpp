@@ -22,7 +22,8 @@ struct Family {
 // The families in the order they are written. Names follow Prometheus's
 // rules: base units in the name, _total on the counter, _ratio for 0..1.
 constexpr Family ChipUp{"fanscope_chip_up", Type::Gauge, "1 while the chip answers, 0 when it stopped answering"};
-constexpr Family Info{"fanscope_info", Type::Info, "The chip and the exporter: chip variant, exporter version, back-end"};
+constexpr Family Info{"fanscope_info", Type::Info,
+                      "The chip and the exporter: chip variant, exporter version, back-end"};
 constexpr Family Temperature{"fanscope_temperature_celsius", Type::Gauge,
                              "Measured temperature (absent while the remote diode is open)"};
 constexpr Family TemperatureFault{"fanscope_temperature_fault", Type::Gauge,
@@ -169,8 +170,8 @@ MediaRange parseMediaRange(std::string_view text)
             // A q value that does not parse counts as 0: never chosen.
             double q = 0;
             const auto result = std::from_chars(value.data(), value.data() + value.size(), q);
-            range.q = result.ec == std::errc() && result.ptr == value.data() + value.size() && q >= 0 && q <= 1 ? q
-                                                                                                                 : 0.0;
+            range.q =
+                result.ec == std::errc() && result.ptr == value.data() + value.size() && q >= 0 && q <= 1 ? q : 0.0;
         } else if (name == "version") {
             range.version = value;
         }
@@ -201,7 +202,8 @@ std::string exposition(std::span<const ChipSnapshot> chips, std::string_view ver
 {
     Writer w(format);
     auto each = [&](const Family& f, const std::function<void(const ChipSnapshot&)>& samples, bool onlyUp) {
-        const bool any = std::any_of(chips.begin(), chips.end(), [&](const ChipSnapshot& c) { return c.up || !onlyUp; });
+        const bool any =
+            std::any_of(chips.begin(), chips.end(), [&](const ChipSnapshot& c) { return c.up || !onlyUp; });
         if (!any)
             return;
         w.family(f);

@@ -16,8 +16,7 @@
 
 namespace exporter {
 
-template <class T>
-class SharedReading {
+template <class T> class SharedReading {
 public:
     using Clock = std::chrono::steady_clock;
 

@@ -42,7 +42,10 @@ const std::string Prometheus = "/usr/bin/prometheus";
 const std::string Promtool = "/usr/bin/promtool";
 const std::string NodeExporter = "/usr/bin/prometheus-node-exporter";
 
-std::string sourceFile(const std::string& relative) { return std::string(std::getenv("FANSCOPE_SOURCE_DIR")) + "/" + relative; }
+std::string sourceFile(const std::string& relative)
+{
+    return std::string(std::getenv("FANSCOPE_SOURCE_DIR")) + "/" + relative;
+}
 
 // A loopback port nobody listens on now (the servers bind it a moment later).
 int freePort()
@@ -239,7 +242,8 @@ TEST_F(ExporterE2e, PrometheusStoresTheChipsReadingsAndSeesAChipGo)
     ASSERT_GT(port, 0) << m_exporter->log();
     startPrometheus(port);
 
-    const std::string local = R"(fanscope_temperature_celsius{address="0x2e",medium="printer",bus="port0",channel="local"})";
+    const std::string local =
+        R"(fanscope_temperature_celsius{address="0x2e",medium="printer",bus="port0",channel="local"})";
     ASSERT_TRUE(waitUntil([&] { return value(local).has_value(); }, 20s)) << m_prometheus->log() << m_exporter->log();
     EXPECT_EQ(value(R"(up{job="fanscope"})"), 1.0);
 
@@ -258,8 +262,7 @@ TEST_F(ExporterE2e, PrometheusStoresTheChipsReadingsAndSeesAChipGo)
     EXPECT_EQ(value(R"(fanscope_info{address="0x2e",variant="TFM4411",backend="simulated"})"), 1.0);
 
     // The chip that goes: up, then down with none of its readings left.
-    EXPECT_TRUE(waitUntil([&] { return value(R"(max_over_time(fanscope_chip_up{address="0x2c"}[1m]))") == 1.0; },
-                          10s));
+    EXPECT_TRUE(waitUntil([&] { return value(R"(max_over_time(fanscope_chip_up{address="0x2c"}[1m]))") == 1.0; }, 10s));
     ASSERT_TRUE(becomes(R"(fanscope_chip_up{address="0x2c"})", 0.0, 30s)) << m_exporter->log();
     EXPECT_TRUE(query(R"(fanscope_temperature_celsius{address="0x2c"})").empty());
     EXPECT_TRUE(query(R"(fanscope_fan_rpm{address="0x2c"})").empty());
@@ -330,8 +333,9 @@ TEST_F(ExporterE2e, TheTextfileIsReadByNodeExporter)
     std::string metrics;
     ASSERT_TRUE(waitUntil([&] { return !(metrics = httpGet(port, "/metrics")).empty(); }, 10s))
         << m_nodeExporter->log();
-    EXPECT_NE(metrics.find(R"(fanscope_temperature_celsius{address="0x2e",bus="port0",channel="local",medium="printer"})"),
-              std::string::npos)
+    EXPECT_NE(
+        metrics.find(R"(fanscope_temperature_celsius{address="0x2e",bus="port0",channel="local",medium="printer"})"),
+        std::string::npos)
         << metrics;
     EXPECT_NE(metrics.find(R"(fanscope_chip_up{address="0x2e",bus="port0",medium="printer"} 1)"), std::string::npos);
     EXPECT_NE(metrics.find("node_textfile_scrape_error 0"), std::string::npos) << metrics;
@@ -341,7 +345,8 @@ TEST_F(ExporterE2e, TheShippedRulesAndConfigurationPassPromtool)
 {
     support::RunOptions options;
     options.dir = m_dir;
-    auto r = support::runProcess(Promtool, {"check", "rules", sourceFile("docs/monitoring/fanscope-rules.yml")}, options);
+    auto r =
+        support::runProcess(Promtool, {"check", "rules", sourceFile("docs/monitoring/fanscope-rules.yml")}, options);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     r = support::runProcess(Promtool, {"check", "config", sourceFile("docs/monitoring/prometheus.yml")}, options);
     EXPECT_EQ(r.status, 0) << r.out << r.err;

@@ -69,7 +69,8 @@ TEST(Exposition, SeriesCarryTheChipAndFollowTheNamingRules)
     EXPECT_TRUE(contains(text, "fanscope_alarm{" + chip + R"(,name="Ext1 Diode Error"} 1)"));
     EXPECT_TRUE(contains(text, "# TYPE fanscope_bus_transfers_total counter"));
     EXPECT_TRUE(contains(text, "fanscope_bus_transfers_total{" + chip + R"(,result="no_ack"} 2)"));
-    EXPECT_TRUE(contains(text, R"(fanscope_info{)" + chip + R"(,variant="TFM4411",version="1.2.3",backend="simulated"} 1)"));
+    EXPECT_TRUE(
+        contains(text, R"(fanscope_info{)" + chip + R"(,variant="TFM4411",version="1.2.3",backend="simulated"} 1)"));
     EXPECT_EQ(text.find("# EOF"), std::string::npos);
 
     const std::string om = exposition(chips, "1.2.3", Format::OpenMetrics);
@@ -150,8 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
         AcceptCase{"text/plain;q=0.9, application/openmetrics-text;q=0.5", Format::Text},
         AcceptCase{"Application/OpenMetrics-Text", Format::OpenMetrics},
         AcceptCase{"application/openmetrics-text;q=0", Format::Text},
-        AcceptCase{"application/openmetrics-text;q=banana", Format::Text},
-        AcceptCase{";;;,,,=;q=", Format::Text}));
+        AcceptCase{"application/openmetrics-text;q=banana", Format::Text}, AcceptCase{";;;,,,=;q=", Format::Text}));
 
 TEST(SharedReading, ConcurrentScrapesShareOneReading)
 {
@@ -300,23 +300,18 @@ TEST_P(ListenAddresses, ParseAndClassify)
     EXPECT_EQ(isLoopback(a.host), c.loopback);
 }
 
-INSTANTIATE_TEST_SUITE_P(Listen, ListenAddresses,
-                         ::testing::Values(ListenCase{"127.0.0.1:9441", "127.0.0.1", 9441, true},
-                                           ListenCase{"127.1.2.3:1", "127.1.2.3", 1, true},
-                                           ListenCase{"localhost:80", "localhost", 80, true},
-                                           ListenCase{"[::1]:9441", "::1", 9441, true},
-                                           ListenCase{"9441", "127.0.0.1", 9441, true},
-                                           ListenCase{":9441", "0.0.0.0", 9441, false},
-                                           ListenCase{"0.0.0.0:9441", "0.0.0.0", 9441, false},
-                                           ListenCase{"[::]:9441", "::", 9441, false},
-                                           ListenCase{"192.168.1.5:9441", "192.168.1.5", 9441, false},
-                                           ListenCase{"bench7.lab:9441", "bench7.lab", 9441, false},
-                                           ListenCase{"::1:9441", nullptr, 0, false},
-                                           ListenCase{"host:", nullptr, 0, false},
-                                           ListenCase{"host:65536", nullptr, 0, false},
-                                           ListenCase{"host:-1", nullptr, 0, false},
-                                           ListenCase{"[::1]9441", nullptr, 0, false},
-                                           ListenCase{"", nullptr, 0, false}));
+INSTANTIATE_TEST_SUITE_P(
+    Listen, ListenAddresses,
+    ::testing::Values(ListenCase{"127.0.0.1:9441", "127.0.0.1", 9441, true},
+                      ListenCase{"127.1.2.3:1", "127.1.2.3", 1, true},
+                      ListenCase{"localhost:80", "localhost", 80, true}, ListenCase{"[::1]:9441", "::1", 9441, true},
+                      ListenCase{"9441", "127.0.0.1", 9441, true}, ListenCase{":9441", "0.0.0.0", 9441, false},
+                      ListenCase{"0.0.0.0:9441", "0.0.0.0", 9441, false}, ListenCase{"[::]:9441", "::", 9441, false},
+                      ListenCase{"192.168.1.5:9441", "192.168.1.5", 9441, false},
+                      ListenCase{"bench7.lab:9441", "bench7.lab", 9441, false},
+                      ListenCase{"::1:9441", nullptr, 0, false}, ListenCase{"host:", nullptr, 0, false},
+                      ListenCase{"host:65536", nullptr, 0, false}, ListenCase{"host:-1", nullptr, 0, false},
+                      ListenCase{"[::1]9441", nullptr, 0, false}, ListenCase{"", nullptr, 0, false}));
 
 // A server on a free loopback port with a render that counts its calls.
 class Http : public ::testing::Test {
@@ -400,8 +395,8 @@ TEST_F(Http, GetAndHeadServeTheMetrics)
 TEST_F(Http, EveryOtherMethodIsRefusedWithoutReading)
 {
     for (const char* method : {"POST", "PUT", "DELETE", "PATCH", "OPTIONS"}) {
-        const std::string r = exchange(std::string(method) +
-                                       " /metrics HTTP/1.1\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabc");
+        const std::string r =
+            exchange(std::string(method) + " /metrics HTTP/1.1\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabc");
         EXPECT_TRUE(r.starts_with("HTTP/1.1 405")) << method << ": " << r;
         EXPECT_NE(r.find("Allow: GET, HEAD"), std::string::npos) << r;
     }
@@ -449,9 +444,8 @@ TEST_F(Http, ManyConnectionsAtOnceAreAllServedInTurn)
 {
     std::vector<std::future<std::string>> clients;
     for (int i = 0; i < 24; ++i)
-        clients.push_back(std::async(std::launch::async, [this] {
-            return exchange("GET /metrics HTTP/1.1\r\nConnection: close\r\n\r\n");
-        }));
+        clients.push_back(std::async(
+            std::launch::async, [this] { return exchange("GET /metrics HTTP/1.1\r\nConnection: close\r\n\r\n"); }));
     int served = 0;
     for (auto& c : clients)
         served += c.get().starts_with("HTTP/1.1 200");
