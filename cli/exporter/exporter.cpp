@@ -152,7 +152,7 @@ std::vector<ChipSnapshot> readAll(std::vector<ExportedChip>& chips)
         if (out.back().up != chip.answered) {
             chip.answered = out.back().up;
             std::cerr << "fanscope-cli: the " << device::chipLine(chip.session.location())
-                      << (chip.answered ? " answers again" : " stopped answering") << "\n"
+                      << (chip.answered ? " answers again" : " stopped answering: " + out.back().problem) << "\n"
                       << std::flush;
         }
     }
@@ -235,8 +235,9 @@ ChipSnapshot readChip(device::Session& session)
             out.fans.push_back({std::string(f.key), f.rpm, f.minRpm, f.dutyPercent / 100.0});
         out.alarms = alarmBits(s);
         out.up = true;
-    } catch (const device::SessionError&) {
+    } catch (const device::SessionError& e) {
         // Nothing of a reading that failed part-way is kept: up stays false.
+        out.problem = e.what();
     }
     out.readSeconds = std::chrono::duration<double>(Clock::now() - started).count();
     const device::TransferCounts counts = session.transferCounts();

@@ -54,6 +54,7 @@ struct ChipSnapshot {
     // Bus transfers of this chip since the exporter started, by result.
     std::uint64_t transfersOk = 0, transfersNoAck = 0, transfersError = 0;
     double readSeconds = 0;  // how long the reading took
+    std::string problem;     // why the chip is down (for the log, not exported)
 };
 
 enum class Format { Text, OpenMetrics };
