@@ -20,16 +20,6 @@ struct ExportArguments {
     exporter::ExportOptions options;
 };
 
-device::Medium deviceMedium(Medium medium)
-{
-    switch (medium) {
-    case Medium::Printer: return device::Medium::PrinterPort;
-    case Medium::Smbus: return device::Medium::ChipsetSmbus;
-    case Medium::KernelAdapter: return device::Medium::KernelAdapter;
-    }
-    return device::Medium::PrinterPort;
-}
-
 }  // namespace
 
 void addExportCommand(CLI::App& parent, TargetOptions& target, const bool& portGiven, std::function<void()>& action)
