@@ -17,6 +17,7 @@
 #include "characterize.h"
 #include "commands.h"
 #include "decode.h"
+#include "export_command.h"
 #include "target.h"
 
 namespace {
@@ -24,8 +25,8 @@ namespace {
 constexpr const char* Usage =
     "usage: fanscope-cli [--medium printer|smbus|i2c] [--bus N|NAME] [-f] [-y] [--port N] [--address A] [--hardware] "
     "[--sim-config FILE] "
-    "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, characterize, save, recall, diff, eeprom, "
-    "transfer; --help "
+    "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, characterize, export, save, recall, diff, "
+    "eeprom, transfer; --help "
     "for more)";
 
 int usageError(const std::string& message)
@@ -112,6 +113,7 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
         monitor->add_flag("--line", a.monitor.line, "One line per sample instead of a block per sample");
         monitor->callback([&] { action = [&] { cli::runMonitor(a.target, a.monitor); }; });
         cli::addCharacterizeCommand(parent, a.target, action);  // minutes of sweeping: no trace either
+        cli::addExportCommand(parent, a.target, a.portGiven, action);
     }
 
     auto* save = parent.add_subcommand("save", "Save the configuration registers to a register file");

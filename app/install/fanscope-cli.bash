@@ -27,7 +27,10 @@ _fanscope_cli() {
         --medium)
             COMPREPLY=($(compgen -W "printer smbus i2c" -- "$cur"))
             return ;;
-        --offset|--length|--mask|-m|--address|--port|--bus|--interval|--count)
+        --textfile)
+            COMPREPLY=($(compgen -d -- "$cur"))
+            return ;;
+        --offset|--length|--mask|-m|--address|--port|--bus|--interval|--count|--listen)
             COMPREPLY=()
             return ;;
     esac

@@ -70,7 +70,16 @@ if [ -s "$unit" ]; then
 else
   fail "user service missing from share/systemd/user"
 fi
-[ ! -e "$prefix/lib/systemd" ] || fail "user service installed where the user's systemd does not look"
+[ ! -e "$prefix/lib/systemd/user" ] || fail "user service installed where the user's systemd does not look"
 
+# The exporter's services: the user one beside the board's, the system one
+# where systemd reads system units for /usr and /usr/local.
+for unit in "$share/systemd/user/fanscope-export.service" "$prefix/lib/systemd/system/fanscope-export.service"; do
+  grep -qx "ExecStart=$prefix/bin/fanscope-cli \\\$FANSCOPE_EXPORT_OPTIONS" "$unit" 2>/dev/null \
+    || fail "exporter service $unit missing or not running the installed program"
+done
+for example in prometheus.yml fanscope-rules.yml grafana-dashboard.json; do
+  [ -s "$share/doc/fanscope/monitoring/$example" ] || fail "monitoring example $example missing"
+done
 [ "$failures" -eq 0 ] && echo "install: all checks passed"
 exit "$failures"
