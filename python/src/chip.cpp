@@ -10,6 +10,7 @@
 #include <vexlink06/vexlink06.h>
 
 #include "back_end.h"
+#include "device/register_decode.h"
 #include "device/register_diff.h"
 #include "device/register_file.h"
 #include "device/register_link.h"
@@ -456,9 +457,22 @@ py::dict Chip::recall(const std::string& path, bool dryRun)
 
 py::dict Chip::diff(const std::string& path) { return recall(path, true); }
 
-py::dict Chip::decode(const py::object&, std::optional<int>)
+py::dict Chip::decode(const py::object& reg, std::optional<int> value)
 {
-    throw py::value_error("not yet");
+    const int id = device::deviceId(m_location.variant);
+    const auto& e = registerArgument(reg, id);
+    const std::optional<std::uint8_t> given =
+        value ? std::optional<std::uint8_t>(byteArgument("value", *value)) : std::nullopt;
+    const auto fields = withSession([&](device::Session& s) {
+        std::lock_guard bus(device::Session::busMutex());
+        const std::uint8_t v = given ? *given : s.read(e.address);
+        // Temperatures and speeds need a second register, read from the chip.
+        return device::decodeRegister(e, v, id, [&s](std::uint8_t a) { return s.read(a); });
+    });
+    py::dict out;
+    for (const device::Field& f : fields)
+        out[py::str(f.name)] = py::str(f.value);
+    return out;
 }
 
 }  // namespace fanscope_py
