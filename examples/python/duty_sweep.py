@@ -20,7 +20,9 @@ with fanscope.open() as chip, open(path, "w", newline="") as out:
     # Software control: automatic control and RPM feedback off (bits 7, 6, 5),
     # PWM inverted (bit 3) for the evaluation board's fan stage.
     chip.write("Configuration 1", 0x08, mask=0xE8)
-    for code in range(0, 16, 3):
+    # From full speed down: a fan started from standstill runs at full speed
+    # for its spin-up time first, which would disturb the low steps.
+    for code in range(15, -1, -3):
         chip.write("Fan Speed Configuration", code, mask=0x0F)  # fan 1's duty code
         time.sleep(SETTLE_S)
         s = chip.sample()
