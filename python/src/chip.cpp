@@ -300,7 +300,17 @@ template <class Work> auto Chip::withSession(Work&& work)
     std::lock_guard lock(m_mutex);
     if (!m_session)
         throw py::value_error("the chip is closed");
-    return work(*m_session);
+    try {
+        return work(*m_session);
+    } catch (const device::SessionError& e) {
+        // A kernel adapter reports a connected chip that went away as a
+        // missing acknowledge; to the chip's holder that is the chip gone.
+        if (e.kind() != device::ErrorKind::NoAcknowledge)
+            throw;
+        char text[64];
+        std::snprintf(text, sizeof text, "the chip at 0x%02X no longer answers", m_location.address);
+        throw device::SessionError(device::ErrorKind::ChipGone, text, e.number(), e.description());
+    }
 }
 
 std::string Chip::repr() const
