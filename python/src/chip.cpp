@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <utility>
@@ -466,6 +467,17 @@ py::dict Chip::recall(const std::string& path, bool dryRun)
 }
 
 py::dict Chip::diff(const std::string& path) { return recall(path, true); }
+
+double Chip::nativeReadSeconds(const py::object& reg, int count)
+{
+    const auto& e = registerArgument(reg, device::deviceId(m_location.variant));
+    return withSession([&](device::Session& s) {
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < count; ++i)
+            s.read(e.address);
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    });
+}
 
 py::dict Chip::decode(const py::object& reg, std::optional<int> value)
 {

@@ -63,6 +63,9 @@ public:
     void save(const std::string& path);
     pybind11::dict recall(const std::string& path, bool dryRun);
     pybind11::dict diff(const std::string& path);
+    // For the benchmark: seconds that `count` reads of `reg` take straight
+    // on the session, without the Python call around each.
+    double nativeReadSeconds(const pybind11::object& reg, int count);
 
 private:
     // Runs `work` on the session with the GIL released, under the object's mutex.
