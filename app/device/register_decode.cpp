@@ -50,8 +50,7 @@ std::vector<Field> decodeRegister(const RegisterEntry& entry, std::uint8_t value
         if (value == TachCountStopped)
             return {{"Speed", "0 RPM (stopped)"}};
         return {{"Speed", rpmText(tachToRpm(value, divisorOf(role.unit, read), 1))}};
-    case RegisterClass::TachLimit:
-        return {{"Minimum speed", rpmText(tachToRpm(value, divisorOf(role.unit, read), 1))}};
+    case RegisterClass::TachLimit: return {{"Minimum speed", rpmText(tachToRpm(value, divisorOf(role.unit, read), 1))}};
     case RegisterClass::FanCharacteristics:
         return {{"SpinUp", std::to_string(value & bits::FanCharSpinUp)},
                 {"PWM", std::string(PwmFrequencyTexts[static_cast<std::size_t>(pwmFrequencyCode(value))]) + " Hz"},
@@ -62,8 +61,7 @@ std::vector<Field> decodeRegister(const RegisterEntry& entry, std::uint8_t value
             f.push_back({"Fan2 duty", dutyText(dutyCode(value, 2))});
         return f;
     }
-    case RegisterClass::DeviceId:
-        return {{"Chip", isKnownDeviceId(value) ? std::string(chipName(value)) : "unknown"}};
+    case RegisterClass::DeviceId: return {{"Chip", isKnownDeviceId(value) ? std::string(chipName(value)) : "unknown"}};
     case RegisterClass::TemperatureOffset:
         return {{"Offset", std::string(value & 0x80 ? "-" : "+") + std::to_string(value & 0x0F)}};
     case RegisterClass::Other: break;

@@ -276,14 +276,14 @@ std::unique_ptr<Chip> Chip::open(const SearchArguments& args)
             where = request.printerPort ? "printer port " + std::to_string(*request.printerPort) : "the printer port";
             break;
         case device::Medium::KernelAdapter:
-            where = request.adapters.size() == 1 ? "i2c-" + std::to_string(request.adapters.front())
-                                                 : "any I2C adapter";
+            where =
+                request.adapters.size() == 1 ? "i2c-" + std::to_string(request.adapters.front()) : "any I2C adapter";
             break;
         }
         const std::string at = request.address ? " at " + hex(*request.address) : "";
         const std::string problems = joined(report.portProblems);
-        throw OsFailure(ENXIO,
-                        "no TFM4410 or TFM4411 found" + at + " on " + where + (problems.empty() ? "" : ": " + problems));
+        throw OsFailure(ENXIO, "no TFM4410 or TFM4411 found" + at + " on " + where +
+                                   (problems.empty() ? "" : ": " + problems));
     }
     device::Session::Options options;
     // Many threads may hold chips: the process-wide write log is not theirs.

@@ -69,8 +69,8 @@ ValueError, a device node this user may not open PermissionError.
     py::class_<ChipInfo>(m, "ChipInfo", "Where a chip answered a search: what fanscope.detect() lists.")
         .def_property_readonly("medium", &ChipInfo::medium, "'printer', 'smbus' or 'i2c'.")
         .def_property_readonly("port", &ChipInfo::port, "The printer port's index (medium 'printer'), else None.")
-        .def_property_readonly(
-            "bus", &ChipInfo::bus, "The kernel adapter's number N of /dev/i2c-N (medium 'i2c'), else None.")
+        .def_property_readonly("bus", &ChipInfo::bus,
+                               "The kernel adapter's number N of /dev/i2c-N (medium 'i2c'), else None.")
         .def_property_readonly(
             "address", [](const ChipInfo& c) { return c.location.address; }, "The 7-bit address (0x2C, 0x2D, 0x2E).")
         .def_property_readonly("variant", &ChipInfo::variant, "'TFM4410' (one channel) or 'TFM4411' (two).")
@@ -165,8 +165,7 @@ write, since the printer port does not acknowledge writes (ChipGoneError).)doc")
             "save", [](Chip& c, const py::object& path) { c.save(pathArgument(path)); }, "path"_a,
             "Save the registers to a register file (the program's format), replacing it whole or not at all.")
         .def(
-            "recall",
-            [](Chip& c, const py::object& path, bool dryRun) { return c.recall(pathArgument(path), dryRun); },
+            "recall", [](Chip& c, const py::object& path, bool dryRun) { return c.recall(pathArgument(path), dryRun); },
             "path"_a, "dry_run"_a = false,
             R"doc(Write a register file's values to the chip; returns the changes as {address: (chip, file)}.
 

@@ -219,7 +219,8 @@ SMBus::Result SMBus::runSession(const Transfer& t)
     const bool write = t.op == Op::WriteBlock;
     if (block && t.reg != (write ? BlockWriteCommand : BlockReadCommand)) {
         char text[96];
-        std::snprintf(text, sizeof text, "on the printer port a block %s sends command 0x%02x, the chip's block command",
+        std::snprintf(text, sizeof text,
+                      "on the printer port a block %s sends command 0x%02x, the chip's block command",
                       write ? "write" : "read", write ? BlockWriteCommand : BlockReadCommand);
         throw OsFailure(EOPNOTSUPP, text);
     }
@@ -299,14 +300,22 @@ void SMBus::writeByte(int address, int value, std::optional<bool> force)
 
 int SMBus::readByteData(int address, int reg, std::optional<bool> force)
 {
-    return run({Op::ReadByteData, addressArgument(address), byteArgument("register", reg), 0, {},
+    return run({Op::ReadByteData,
+                addressArgument(address),
+                byteArgument("register", reg),
+                0,
+                {},
                 force.value_or(m_force)})
         .value;
 }
 
 void SMBus::writeByteData(int address, int reg, int value, std::optional<bool> force)
 {
-    run({Op::WriteByteData, addressArgument(address), byteArgument("register", reg), byteArgument("value", value), {},
+    run({Op::WriteByteData,
+         addressArgument(address),
+         byteArgument("register", reg),
+         byteArgument("value", value),
+         {},
          force.value_or(m_force)});
 }
 
@@ -318,7 +327,11 @@ int SMBus::readWordData(int address, int reg, std::optional<bool> force)
 
 void SMBus::writeWordData(int address, int reg, int value, std::optional<bool> force)
 {
-    run({Op::WriteWord, addressArgument(address), byteArgument("register", reg), wordArgument(value), {},
+    run({Op::WriteWord,
+         addressArgument(address),
+         byteArgument("register", reg),
+         wordArgument(value),
+         {},
          force.value_or(m_force)});
 }
 
