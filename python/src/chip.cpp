@@ -256,10 +256,11 @@ py::list detect(const SearchArguments& args)
 
 Chip::Chip(device::Session session) : m_session(std::move(session)), m_location(m_session->location()) { }
 
+// With the GIL held, as Python frees the object (possibly while the
+// interpreter shuts down): no other thread holds a reference then, so the
+// mutex is free.
 Chip::~Chip()
 {
-    // The session's destructor may release a port claim: no GIL needed for that.
-    py::gil_scoped_release release;
     std::lock_guard lock(m_mutex);
     m_session.reset();
 }

@@ -115,11 +115,17 @@ SMBus::SMBus(const SMBusArguments& args) : m_force(args.force)
     m_adapter->setBus(m_bus);
 }
 
-SMBus::~SMBus() { close(); }
+// With the GIL held, as Python frees the object: see Chip::~Chip.
+SMBus::~SMBus() { closeLocked(); }
 
 void SMBus::close()
 {
     py::gil_scoped_release release;
+    closeLocked();
+}
+
+void SMBus::closeLocked()
+{
     std::lock_guard lock(m_mutex);
     std::lock_guard bus(device::Session::busMutex());
     m_closed = true;

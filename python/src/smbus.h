@@ -76,6 +76,7 @@ private:
     // Runs one transfer with the GIL released, under the object's mutex and
     // the process-wide bus mutex.
     Result run(Transfer t);
+    void closeLocked();
     Result runKernel(const Transfer& t);
     Result runSession(const Transfer& t);
     device::Session& sessionFor(std::uint8_t address);
