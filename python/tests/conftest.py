@@ -84,3 +84,18 @@ def shared_board(tmp_path):
     board = SharedBoard(runtime)
     yield board
     board.stop()
+
+
+@pytest.fixture(scope="session", autouse=True)
+def board_of_the_run(tmp_path_factory):
+    """FANSCOPE_PY_BOARD=shared runs a file's in-process calls on the shared
+    board (on a private runtime folder) instead of the process's own."""
+    if os.environ.get("FANSCOPE_PY_BOARD") != "shared":
+        yield None
+        return
+    runtime = tmp_path_factory.mktemp("runtime")
+    board = SharedBoard(runtime)
+    os.environ["XDG_RUNTIME_DIR"] = board.runtime
+    os.environ.pop("FANSCOPE_BOARD", None)
+    yield board
+    board.stop()

@@ -1,4 +1,5 @@
-"""Every Chip call on the process's own simulated board (a TFM4411 at 0x2e)."""
+"""Every Chip call on the process's own simulated board (a TFM4411 at 0x2e),
+and, as the ctest entry python_test_chip_shared, on the shared board."""
 import json
 import os
 import pydoc
@@ -83,7 +84,8 @@ def test_sample_has_the_keys_of_a_monitor_json_line(chip):
     for key in ("local", "remote1", "remote2", "fan1", "fan2"):
         assert list(got[key]) == list(expected[key])
     assert got["chip"] == "TFM4411" and got["address"] == "0x2e"
-    assert got["board"].startswith("simulated board")
+    shared = os.environ.get("FANSCOPE_PY_BOARD") == "shared"
+    assert got["board"].startswith("simulated board (shared, " if shared else "simulated board (default")
 
 
 def test_save_recall_and_diff_round_trip(chip, tmp_path):
