@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "device/register_decode.h"
 #include "device/register_map.h"
 
 namespace cli {
@@ -31,19 +32,10 @@ bool looksNumeric(const std::string& text);
 // A register named by address (0x22, 34, 22h) or by its name in the register list.
 const device::RegisterEntry* parseRegister(const std::string& text);
 
-// One decoded field: "Divisor(N)" = "8", "Local" = "25.75 °C".
-struct Field {
-    std::string name;
-    std::string value;
-};
-
-// The registers a decoding needs besides the register itself (Extra
-// Resolution for temperatures, Fan Characteristics for speeds).
-using RegisterReader = std::function<std::uint8_t(std::uint8_t address)>;
-
-// Fields of a register value for the connected chip.
-std::vector<Field> decodeRegister(const device::RegisterEntry& entry, std::uint8_t value, int deviceId,
-                                  const RegisterReader& read);
+// Fields of a register value, as dump shows them (device/register_decode.h).
+using device::decodeRegister;
+using device::Field;
+using device::RegisterReader;
 
 // Names of the alarm bits set in the two interrupt status registers.
 std::vector<std::string> alarmNames(std::uint8_t status1, std::uint8_t status2, int deviceId);

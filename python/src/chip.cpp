@@ -1,0 +1,501 @@
+#include "chip.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <utility>
+#include <vector>
+
+#include <vexlink06/vexlink06.h>
+
+#include "back_end.h"
+#include "device/register_decode.h"
+#include "device/register_diff.h"
+#include "device/register_file.h"
+#include "device/register_link.h"
+#include "errors.h"
+
+namespace py = pybind11;
+
+namespace fanscope_py {
+namespace {
+
+std::string hex(unsigned value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%02x", value);
+    return text;
+}
+
+device::Medium mediumArgument(const SearchArguments& args)
+{
+    if (!args.medium)
+        return args.bus ? device::Medium::KernelAdapter : device::Medium::PrinterPort;
+    if (*args.medium == "printer")
+        return device::Medium::PrinterPort;
+    if (*args.medium == "smbus")
+        return device::Medium::ChipsetSmbus;
+    if (*args.medium == "i2c")
+        return device::Medium::KernelAdapter;
+    throwValueError("unknown medium '" + *args.medium + "' (give printer, smbus or i2c)");
+}
+
+// The adapter number a bus argument names: a number, or "i2c-1" or an
+// adapter's name as the bus tools take them.
+int adapterArgument(const py::object& bus)
+{
+    if (py::isinstance<py::int_>(bus)) {
+        const auto n = bus.cast<long long>();
+        if (n < 0 || n > 255)
+            throwValueError("bus " + std::to_string(n) + " is not an I2C adapter number (0..255)");
+        return static_cast<int>(n);
+    }
+    if (!py::isinstance<py::str>(bus))
+        throw py::type_error("bus must be an adapter number or name");
+    const auto name = bus.cast<std::string>();
+    int number = -1;
+    {
+        py::gil_scoped_release release;
+        std::lock_guard lock(device::Session::busMutex());
+        number = device::ComPort()->KernelAdapter()->FindBus(name);
+    }
+    if (number < 0)
+        throw OsFailure(ENOENT, "there is no I2C adapter '" + name + "'");
+    return number;
+}
+
+device::ProbeRequest probeRequest(const SearchArguments& args, bool first)
+{
+    useBackEnd({args.hardware, args.simConfig});
+    device::ProbeRequest request;
+    const device::Medium medium = mediumArgument(args);
+    request.media = {medium};
+    if (args.port) {
+        if (medium != device::Medium::PrinterPort)
+            throwValueError("port names a printer port; it goes with medium='printer'");
+        if (*args.port < 0)
+            throwValueError("there is no printer port " + std::to_string(*args.port));
+        request.printerPort = *args.port;
+    }
+    if (args.bus) {
+        if (medium != device::Medium::KernelAdapter)
+            throwValueError("bus names a kernel I2C adapter; it goes with medium='i2c'");
+        request.adapters = {adapterArgument(*args.bus)};
+    }
+    if (args.address)
+        request.address = sevenBitAddressArgument(*args.address);
+    request.stopAtFirst = first;
+    request.stopOnError = first;
+    const bool force = args.force;
+    request.onDriverOwned = [force](int, std::uint8_t, const device::SessionError&) { return force; };
+    return request;
+}
+
+device::ProbeReport runProbe(const device::ProbeRequest& request)
+{
+    py::gil_scoped_release release;
+    // Once per process: the evaluation board's lines held high, heaters off.
+    static std::once_flag held;
+    std::call_once(held, [] { device::holdBoardLines(); });
+    return device::probe(request);
+}
+
+std::string joined(const std::vector<std::string>& parts)
+{
+    std::string out;
+    for (const std::string& p : parts)
+        out += (out.empty() ? "" : "; ") + p;
+    return out;
+}
+
+// The registers of the chip in address order, as dump lists them.
+std::vector<const device::RegisterEntry*> registersByAddress(int deviceId)
+{
+    std::vector<const device::RegisterEntry*> out;
+    for (const device::RegisterEntry& e : device::RegisterList)
+        if (device::presentOn(e, deviceId))
+            out.push_back(&e);
+    std::sort(out.begin(), out.end(), [](const auto* a, const auto* b) { return a->address < b->address; });
+    return out;
+}
+
+py::dict differencesDict(const std::vector<device::RegisterDifference>& differences)
+{
+    py::dict out;
+    for (const device::RegisterDifference& d : differences)
+        out[py::int_(d.reg)] = py::make_tuple(d.current, d.wanted);
+    return out;
+}
+
+device::RegisterFile validatedFile(const std::string& path)
+{
+    device::RegisterFileResult result;
+    {
+        py::gil_scoped_release release;
+        result = device::readRegisterFile(path);
+    }
+    if (!result)
+        throwValueError(path + ": " + result.error);
+    return std::move(*result.file);
+}
+
+}  // namespace
+
+// ---- arguments --------------------------------------------------------------
+
+std::uint8_t byteArgument(const char* what, long long value)
+{
+    if (value < 0)
+        throwValueError(std::string(what) + " " + std::to_string(value) + " is negative");
+    if (value > 0xFF) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%s 0x%llx is more than 0xff", what, value);
+        throwValueError(text);
+    }
+    return static_cast<std::uint8_t>(value);
+}
+
+std::uint8_t sevenBitAddressArgument(long long value)
+{
+    for (std::uint8_t byte : device::CandidateAddresses) {
+        if (value == byte || value == byte + 1) {
+            char hint[96];
+            std::snprintf(hint, sizeof hint, "0x%02llX is the 8-bit %sform of 0x%02X; give the 7-bit address", value,
+                          value & 1 ? "read " : "", device::sevenBitAddress(byte));
+            throwValueError(hint);
+        }
+    }
+    if (value < 0x03 || value > 0x77) {
+        char text[80];
+        std::snprintf(text, sizeof text, "address %s%#llx is not a 7-bit address (0x03..0x77)", value < 0 ? "-" : "",
+                      value < 0 ? -value : value);
+        throwValueError(text);
+    }
+    return static_cast<std::uint8_t>(value);
+}
+
+const device::RegisterEntry& registerArgument(const py::object& reg, int deviceId)
+{
+    const device::RegisterEntry* e = nullptr;
+    if (py::isinstance<py::str>(reg)) {
+        const auto name = reg.cast<std::string>();
+        e = device::registerEntryByName(name);
+        if (!e)
+            throwValueError("unknown register '" + name + "' (give an address such as 0x22 or a name from dump)");
+    } else if (py::isinstance<py::int_>(reg) && !py::isinstance<py::bool_>(reg)) {
+        const std::uint8_t address = byteArgument("register", reg.cast<long long>());
+        e = device::registerEntryByAddress(address);
+        if (!e)
+            throwValueError("the chip has no register " + hex(address) + " (dump lists them)");
+    } else {
+        throw py::type_error("a register is an address (int) or a name (str)");
+    }
+    if (!device::presentOn(*e, deviceId))
+        throwValueError("register " + hex(e->address) + " (" + std::string(e->name) + ") does not exist on the " +
+                        std::string(device::chipName(deviceId)));
+    return *e;
+}
+
+// ---- ChipInfo -------------------------------------------------------------------
+
+std::string ChipInfo::medium() const
+{
+    switch (location.medium) {
+    case device::Medium::PrinterPort: return "printer";
+    case device::Medium::ChipsetSmbus: return "smbus";
+    case device::Medium::KernelAdapter: return "i2c";
+    }
+    return "";
+}
+
+std::optional<int> ChipInfo::port() const
+{
+    if (location.medium == device::Medium::PrinterPort)
+        return location.port;
+    return std::nullopt;
+}
+
+std::optional<int> ChipInfo::bus() const
+{
+    if (location.medium == device::Medium::KernelAdapter)
+        return location.port;
+    return std::nullopt;
+}
+
+std::string ChipInfo::variant() const { return std::string(device::variantName(location.variant)); }
+
+std::string ChipInfo::repr() const
+{
+    std::string where = "medium='" + medium() + "'";
+    if (port())
+        where += ", port=" + std::to_string(*port());
+    if (bus())
+        where += ", bus=" + std::to_string(*bus());
+    return "ChipInfo(" + where + ", address=" + hex(location.address) + ", variant='" + variant() +
+           "', simulated=" + (location.simulated ? "True" : "False") + ")";
+}
+
+py::list detect(const SearchArguments& args)
+{
+    const device::ProbeReport report = runProbe(probeRequest(args, false));
+    py::list out;
+    for (const device::ChipLocation& c : report.chips)
+        out.append(ChipInfo{c});
+    if (report.chips.empty() && !report.errors.empty()) {
+        const auto& e = report.errors.back();
+        throw OsFailure(EIO, "Error: " + std::to_string(e.number) + ", " + e.description);
+    }
+    if (report.chips.empty() && !report.portProblems.empty())
+        PyErr_WarnEx(PyExc_RuntimeWarning, joined(report.portProblems).c_str(), 1);
+    return out;
+}
+
+// ---- Chip -----------------------------------------------------------------------
+
+Chip::Chip(device::Session session) : m_session(std::move(session)), m_location(m_session->location()) { }
+
+// With the GIL held, as Python frees the object (possibly while the
+// interpreter shuts down): no other thread holds a reference then, so the
+// mutex is free.
+Chip::~Chip()
+{
+    std::lock_guard lock(m_mutex);
+    m_session.reset();
+}
+
+std::unique_ptr<Chip> Chip::open(const SearchArguments& args)
+{
+    const device::ProbeRequest request = probeRequest(args, true);
+    const device::ProbeReport report = runProbe(request);
+    if (report.chips.empty()) {
+        std::string where;
+        switch (request.media.front()) {
+        case device::Medium::ChipsetSmbus: where = "the SMBus"; break;
+        case device::Medium::PrinterPort:
+            where = request.printerPort ? "printer port " + std::to_string(*request.printerPort) : "the printer port";
+            break;
+        case device::Medium::KernelAdapter:
+            where =
+                request.adapters.size() == 1 ? "i2c-" + std::to_string(request.adapters.front()) : "any I2C adapter";
+            break;
+        }
+        const std::string at = request.address ? " at " + hex(*request.address) : "";
+        const std::string problems = joined(report.portProblems);
+        throw OsFailure(ENXIO, "no TFM4410 or TFM4411 found" + at + " on " + where +
+                                   (problems.empty() ? "" : ": " + problems));
+    }
+    device::Session::Options options;
+    // Many threads may hold chips: the process-wide write log is not theirs.
+    options.processWriteLog = false;
+    // The port stays free between calls, so the program and the command line
+    // reach the shared board's chip while a script holds it open.
+    options.holdPort = false;
+    options.confirmAllOnes = true;
+    return std::make_unique<Chip>(device::Session(report.chips.front(), options));
+}
+
+template <class Work> auto Chip::withSession(Work&& work)
+{
+    py::gil_scoped_release release;
+    std::lock_guard lock(m_mutex);
+    if (!m_session)
+        throw py::value_error("the chip is closed");
+    try {
+        return work(*m_session);
+    } catch (const device::SessionError& e) {
+        // A kernel adapter reports a connected chip that went away as a
+        // missing acknowledge; to the chip's holder that is the chip gone.
+        if (e.kind() != device::ErrorKind::NoAcknowledge)
+            throw;
+        char text[64];
+        std::snprintf(text, sizeof text, "the chip at 0x%02X no longer answers", m_location.address);
+        throw device::SessionError(device::ErrorKind::ChipGone, text, e.number(), e.description());
+    }
+}
+
+std::string Chip::repr() const
+{
+    ChipInfo info{m_location};
+    std::string text = info.repr();
+    text.replace(0, 8, "Chip");
+    if (closed())
+        text.insert(text.size() - 1, ", closed");
+    return "<fanscope." + text + ">";
+}
+
+bool Chip::closed() const
+{
+    std::lock_guard lock(m_mutex);
+    return !m_session.has_value();
+}
+
+void Chip::close()
+{
+    py::gil_scoped_release release;
+    std::lock_guard lock(m_mutex);
+    m_session.reset();
+}
+
+int Chip::read(const py::object& reg)
+{
+    const auto& e = registerArgument(reg, device::deviceId(m_location.variant));
+    return withSession([&](device::Session& s) { return s.read(e.address); });
+}
+
+int Chip::write(const py::object& reg, int value, std::optional<int> mask)
+{
+    const auto& e = registerArgument(reg, device::deviceId(m_location.variant));
+    const std::uint8_t byte = byteArgument("value", value);
+    const std::uint8_t bits = mask ? byteArgument("mask", *mask) : std::uint8_t{0xFF};
+    if (!e.panelWrites)
+        throwValueError("register " + hex(e.address) + " (" + std::string(e.name) + ") is read-only");
+    return withSession([&](device::Session& s) {
+        std::lock_guard bus(device::Session::busMutex());
+        const std::uint8_t old = s.writeMasked(e.address, byte, bits);
+        // Writes are not acknowledged on the printer port: a chip gone now
+        // would take this one without a word.
+        s.requirePresent();
+        return old;
+    });
+}
+
+py::dict Chip::dump()
+{
+    const int id = device::deviceId(m_location.variant);
+    const auto values = withSession([&](device::Session& s) {
+        std::lock_guard bus(device::Session::busMutex());
+        std::vector<std::pair<std::uint8_t, std::uint8_t>> out;
+        for (const device::RegisterEntry* e : registersByAddress(id))
+            out.emplace_back(e->address, s.read(e->address));
+        s.requirePresent();
+        return out;
+    });
+    py::dict out;
+    for (const auto& [address, value] : values)
+        out[py::int_(address)] = py::int_(value);
+    return out;
+}
+
+py::dict Chip::temperatures()
+{
+    struct Channel {
+        const char* key;
+        device::TempChannel channel;
+    };
+    std::vector<Channel> channels{{"local", device::TempChannel::Local}, {"remote1", device::TempChannel::Remote1}};
+    if (m_location.variant == device::Variant::Tfm4411)
+        channels.push_back({"remote2", device::TempChannel::Remote2});
+    const auto values = withSession([&](device::Session& s) {
+        std::lock_guard bus(device::Session::busMutex());
+        std::vector<std::optional<float>> out;
+        for (const Channel& c : channels)
+            out.push_back(s.temperature(c.channel));
+        return out;
+    });
+    py::dict out;
+    for (std::size_t i = 0; i < channels.size(); ++i)
+        out[channels[i].key] = values[i] ? py::object(py::float_(*values[i])) : py::object(py::none());
+    return out;
+}
+
+py::dict Chip::fans()
+{
+    const int count = m_location.variant == device::Variant::Tfm4411 ? 2 : 1;
+    const auto rpm = withSession([&](device::Session& s) {
+        std::lock_guard bus(device::Session::busMutex());
+        std::vector<int> out;
+        for (int fan = 1; fan <= count; ++fan)
+            out.push_back(s.fanRpm(fan));
+        return out;
+    });
+    py::dict out;
+    for (int fan = 1; fan <= count; ++fan)
+        out[py::str("fan" + std::to_string(fan))] = rpm[static_cast<std::size_t>(fan - 1)];
+    return out;
+}
+
+py::list Chip::alarms()
+{
+    const auto names = withSession([](device::Session& s) { return s.alarms(); });
+    py::list out;
+    for (const std::string& n : names)
+        out.append(n);
+    return out;
+}
+
+py::object Chip::sample()
+{
+    const std::string json = withSession([](device::Session& s) { return device::sampleJson(s.sample()); });
+    return py::module_::import("json").attr("loads")(json);
+}
+
+void Chip::save(const std::string& path)
+{
+    const int id = device::deviceId(m_location.variant);
+    const std::string error = withSession([&](device::Session& s) {
+        std::lock_guard bus(device::Session::busMutex());
+        const std::time_t t = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&t, &local);
+        const auto lines = device::registerFileLines(id, local, [&s](std::uint8_t a) { return s.read(a); });
+        // An all-FFh file from a chip that is gone would, recalled, reset the chip.
+        s.requirePresent();
+        return device::writeFileReplacing(path, device::registerFileText(lines));
+    });
+    if (!error.empty())
+        throw OsFailure(EIO, error);
+}
+
+py::dict Chip::recall(const std::string& path, bool dryRun)
+{
+    // Validated before the bus is touched: nothing of a bad file is written.
+    const device::RegisterFile file = validatedFile(path);
+    const auto writes = device::recallWrites(file, device::deviceId(m_location.variant));
+    const auto differences = withSession([&](device::Session& s) {
+        std::lock_guard bus(device::Session::busMutex());
+        auto found = device::registerDifferences(writes, [&s](std::uint8_t a) { return s.read(a); });
+        s.requirePresent();
+        if (!dryRun) {
+            for (const device::RegisterValue& w : writes)
+                s.write(w.address, w.value);
+            s.requirePresent();
+        }
+        return found;
+    });
+    return differencesDict(differences);
+}
+
+py::dict Chip::diff(const std::string& path) { return recall(path, true); }
+
+double Chip::nativeReadSeconds(const py::object& reg, int count)
+{
+    const auto& e = registerArgument(reg, device::deviceId(m_location.variant));
+    return withSession([&](device::Session& s) {
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < count; ++i)
+            s.read(e.address);
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    });
+}
+
+py::dict Chip::decode(const py::object& reg, std::optional<int> value)
+{
+    const int id = device::deviceId(m_location.variant);
+    const auto& e = registerArgument(reg, id);
+    const std::optional<std::uint8_t> given =
+        value ? std::optional<std::uint8_t>(byteArgument("value", *value)) : std::nullopt;
+    const auto fields = withSession([&](device::Session& s) {
+        std::lock_guard bus(device::Session::busMutex());
+        const std::uint8_t v = given ? *given : s.read(e.address);
+        // Temperatures and speeds need a second register, read from the chip.
+        return device::decodeRegister(e, v, id, [&s](std::uint8_t a) { return s.read(a); });
+    });
+    py::dict out;
+    for (const device::Field& f : fields)
+        out[py::str(f.name)] = py::str(f.value);
+    return out;
+}
+
+}  // namespace fanscope_py

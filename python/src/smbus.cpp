@@ -1,0 +1,362 @@
+#include "smbus.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+#include <vexlink06/vexlink06.h>
+
+#include "back_end.h"
+#include "chip.h"
+#include "device/register_link.h"
+#include "device/register_map.h"
+#include "errors.h"
+
+namespace py = pybind11;
+
+namespace fanscope_py {
+namespace {
+
+// The chip's block commands on the printer port, whose protocol sends them itself.
+constexpr std::uint8_t BlockWriteCommand = 0xA0;
+constexpr std::uint8_t BlockReadCommand = 0xA1;
+constexpr std::size_t BlockMax = 32;
+
+std::uint8_t addressArgument(int address)
+{
+    if (address < 0x03 || address > 0x77) {
+        char text[80];
+        std::snprintf(text, sizeof text, "address %s%#x is not a 7-bit address (0x03..0x77)", address < 0 ? "-" : "",
+                      static_cast<unsigned>(address < 0 ? -address : address));
+        throwValueError(text);
+    }
+    return static_cast<std::uint8_t>(address);
+}
+
+std::uint16_t wordArgument(int value)
+{
+    if (value < 0 || value > 0xFFFF) {
+        char text[64];
+        std::snprintf(text, sizeof text, "value %s%#x is not a word (0x0000..0xffff)", value < 0 ? "-" : "",
+                      static_cast<unsigned>(value < 0 ? -value : value));
+        throwValueError(text);
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
+// The sentence the command line gives for an adapter this user cannot open.
+std::string adapterProblem(const std::vector<vexlink06::AdapterInfo>& list, vexlink06::AdapterError status, int bus)
+{
+    if (status == vexlink06::AdapterError::NoDeviceFiles)
+        throw OsFailure(ENOENT, "no I2C adapters: the i2c-dev module is not loaded (sudo modprobe i2c-dev)");
+    for (const auto& a : list) {
+        if (a.Number != bus)
+            continue;
+        if (a.Access == vexlink06::AdapterError::NoPermission)
+            throw OsFailure(EACCES, "no permission on /dev/" + a.busName() + ": join the group " +
+                                        (a.Group.empty() ? std::string("that owns it") : a.Group) +
+                                        " and log in again");
+        return {};
+    }
+    throw OsFailure(ENOENT, "there is no I2C adapter i2c-" + std::to_string(bus));
+}
+
+}  // namespace
+
+SMBus::SMBus(const SMBusArguments& args) : m_force(args.force)
+{
+    useBackEnd({args.hardware, std::nullopt});
+    const std::string medium = args.medium.value_or("i2c");
+    if (medium == "i2c") {
+        m_medium = device::Medium::KernelAdapter;
+        if (args.port)
+            throwValueError("port names a printer port; it goes with medium='printer'");
+        if (!args.bus)
+            throw py::type_error("SMBus needs the adapter: SMBus(1), or medium='printer'");
+    } else if (medium == "printer" || medium == "smbus") {
+        m_medium = medium == "printer" ? device::Medium::PrinterPort : device::Medium::ChipsetSmbus;
+        if (args.bus)
+            throwValueError("bus names a kernel I2C adapter; it goes with medium='i2c'");
+        if (args.port && medium == "smbus")
+            throwValueError("port names a printer port; it goes with medium='printer'");
+        if (args.port && *args.port < 0)
+            throwValueError("there is no printer port " + std::to_string(*args.port));
+        m_bus = medium == "printer" ? args.port.value_or(0) : -1;
+        py::gil_scoped_release release;
+        static std::once_flag held;
+        std::call_once(held, [] { device::holdBoardLines(); });
+        return;
+    } else {
+        throwValueError("unknown medium '" + medium + "' (give printer, smbus or i2c)");
+    }
+    const py::object& bus = *args.bus;
+    std::string name;
+    if (py::isinstance<py::int_>(bus)) {
+        const auto n = bus.cast<long long>();
+        if (n < 0 || n > 255)
+            throwValueError("bus " + std::to_string(n) + " is not an I2C adapter number (0..255)");
+        m_bus = static_cast<int>(n);
+    } else if (py::isinstance<py::str>(bus)) {
+        name = bus.cast<std::string>();
+    } else {
+        throw py::type_error("bus must be an adapter number or name");
+    }
+    py::gil_scoped_release release;
+    std::lock_guard lock(device::Session::busMutex());
+    m_adapter = vexlink06::KernelAdapter::create();
+    const auto list = m_adapter->Adapters();
+    if (!name.empty()) {
+        m_bus = m_adapter->FindBus(name);
+        if (m_bus < 0)
+            throw OsFailure(ENOENT, "there is no I2C adapter '" + name + "'");
+    }
+    adapterProblem(list, m_adapter->ListStatus(), m_bus);
+    m_adapter->setBus(m_bus);
+}
+
+// With the GIL held, as Python frees the object: see Chip::~Chip.
+SMBus::~SMBus() { closeLocked(); }
+
+void SMBus::close()
+{
+    py::gil_scoped_release release;
+    closeLocked();
+}
+
+void SMBus::closeLocked()
+{
+    std::lock_guard lock(m_mutex);
+    std::lock_guard bus(device::Session::busMutex());
+    m_closed = true;
+    m_sessions.clear();
+    m_adapter.reset();
+}
+
+bool SMBus::closed() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_closed;
+}
+
+py::object SMBus::busNumber() const
+{
+    return m_medium == device::Medium::ChipsetSmbus ? py::object(py::none()) : py::object(py::int_(m_bus));
+}
+
+std::string SMBus::repr() const
+{
+    std::string where;
+    switch (m_medium) {
+    case device::Medium::KernelAdapter: where = "bus=" + std::to_string(m_bus); break;
+    case device::Medium::PrinterPort: where = "medium='printer', port=" + std::to_string(m_bus); break;
+    case device::Medium::ChipsetSmbus: where = "medium='smbus'"; break;
+    }
+    return "<fanscope.SMBus(" + where + ")" + (closed() ? " closed" : "") + ">";
+}
+
+device::Session& SMBus::sessionFor(std::uint8_t address)
+{
+    if (const auto it = m_sessions.find(address); it != m_sessions.end())
+        return it->second;
+    device::Session::Options options;
+    options.confirmAllOnes = true;
+    // NotFound here is the missing acknowledge of this medium: OSError ENXIO.
+    device::Session session = device::Session::open(m_medium, m_bus, address, false, options);
+    return m_sessions.emplace(address, std::move(session)).first->second;
+}
+
+SMBus::Result SMBus::run(Transfer t)
+{
+    py::gil_scoped_release release;
+    std::lock_guard lock(m_mutex);
+    if (m_closed)
+        throw py::value_error("the bus is closed");
+    std::lock_guard bus(device::Session::busMutex());
+    return m_medium == device::Medium::KernelAdapter ? runKernel(t) : runSession(t);
+}
+
+SMBus::Result SMBus::runKernel(const Transfer& t)
+{
+    vexlink06::KernelAdapter& a = *m_adapter;
+    a.setForce(t.force ? vexlink06::True : vexlink06::False);
+    Result r;
+    switch (t.op) {
+    case Op::ReadByte: r.value = a.ReceiveByte(t.address); break;
+    case Op::WriteByte: a.SendByte(t.address, static_cast<std::uint8_t>(t.value)); break;
+    case Op::ReadByteData: r.value = a.PortRead(t.address, t.reg); break;
+    case Op::WriteByteData: a.PortWrite(t.address, t.reg, static_cast<std::uint8_t>(t.value)); break;
+    case Op::ReadWord: r.value = a.ReadWord(t.address, t.reg); break;
+    case Op::WriteWord: a.WriteWord(t.address, t.reg, t.value); break;
+    case Op::ReadBlock:
+    case Op::WriteBlock: {
+        a.setUsePEC(m_pec ? vexlink06::True : vexlink06::False);
+        struct PecOff {
+            vexlink06::KernelAdapter& a;
+            ~PecOff() { a.setUsePEC(vexlink06::False); }
+        } off{a};
+        if (t.op == Op::ReadBlock)
+            r.block = a.BlockRead(t.address, t.reg);
+        else
+            a.BlockWrite(t.address, t.reg, t.block);
+        break;
+    }
+    }
+    return r;
+}
+
+SMBus::Result SMBus::runSession(const Transfer& t)
+{
+    device::Session& s = sessionFor(t.address);
+    Result r;
+    if (t.op == Op::ReadByteData) {
+        r.value = s.read(t.reg);
+        return r;
+    }
+    if (t.op == Op::WriteByteData) {
+        s.write(t.reg, static_cast<std::uint8_t>(t.value));
+        s.requirePresent();
+        return r;
+    }
+    if (m_medium == device::Medium::ChipsetSmbus)
+        throw OsFailure(EOPNOTSUPP,
+                        "the chipset SMBus path makes byte transfers only; use the printer port or medium='i2c'");
+    const bool block = t.op == Op::ReadBlock || t.op == Op::WriteBlock;
+    const bool write = t.op == Op::WriteBlock;
+    if (block && t.reg != (write ? BlockWriteCommand : BlockReadCommand)) {
+        char text[96];
+        std::snprintf(text, sizeof text,
+                      "on the printer port a block %s sends command 0x%02x, the chip's block command",
+                      write ? "write" : "read", write ? BlockWriteCommand : BlockReadCommand);
+        throw OsFailure(EOPNOTSUPP, text);
+    }
+    // The session selected the port and data sense for its transfers; the
+    // library's own word, byte and block transfers follow that selection.
+    auto port = device::required(device::ComPort()->PrinterPort());
+    auto proto = device::required(port->SMBusProtocall());
+    port->setPortAddressIndex(static_cast<std::uint8_t>(s.location().port));
+    proto->setDataInverted(s.location().dataInverted ? vexlink06::True : vexlink06::False);
+    const std::uint8_t byte = device::addressByte(t.address);
+    std::string busError;
+    proto->setSMBusProtocallErrorHandler([&busError](std::int16_t number, const std::string& description) {
+        if (busError.empty())
+            busError = "Error: " + std::to_string(number) + ", " + description;
+    });
+    struct Reset {
+        vexlink06::SMBusProtocall& proto;
+        ~Reset()
+        {
+            proto.setSMBusProtocallErrorHandler(nullptr);
+            proto.setUsePEC(vexlink06::False);
+        }
+    } reset{*proto};
+    switch (t.op) {
+    case Op::ReadByte: r.value = proto->ShortRead(byte); break;
+    case Op::WriteByte: proto->ShortWrite(byte, static_cast<std::uint8_t>(t.value)); break;
+    case Op::ReadWord: {
+        // The protocol puts the first byte (register REG) high; SMBus words
+        // carry it low.
+        const auto v = static_cast<unsigned>(std::lround(proto->ReadWord(byte, t.reg)));
+        r.value = static_cast<std::uint16_t>(((v & 0xFF) << 8) | ((v >> 8) & 0xFF));
+        break;
+    }
+    case Op::WriteWord:
+        proto->WriteWord(byte, t.reg, static_cast<float>(((t.value & 0xFF) << 8) | (t.value >> 8)));
+        break;
+    case Op::ReadBlock: {
+        proto->setDeviceAddress(byte);
+        proto->setUsePEC(m_pec ? vexlink06::True : vexlink06::False);
+        proto->BlockRead(0, 0);
+        const auto got = proto->GetBlockReadData();
+        for (std::size_t i = 2; i < 2 + BlockMax && i < got.size(); ++i)
+            r.block.push_back(static_cast<std::uint8_t>(got[i]));
+        if (busError.empty() && m_pec && proto->PECOK() == vexlink06::False)
+            throw OsFailure(EBADMSG, "the block's PEC does not match: the data was damaged on the bus");
+        break;
+    }
+    case Op::WriteBlock: {
+        proto->setDeviceAddress(byte);
+        proto->setUsePEC(m_pec ? vexlink06::True : vexlink06::False);
+        std::vector<std::int16_t> elements(3, 0);
+        for (const std::uint8_t b : t.block)
+            elements.push_back(b);
+        proto->BlockWrite(static_cast<std::uint8_t>(t.block.size()), elements);
+        if (busError.empty() && m_pec && proto->PECOK() == vexlink06::False)
+            throw OsFailure(EBADMSG, "the chip did not acknowledge the PEC byte: the block was refused");
+        break;
+    }
+    case Op::ReadByteData:
+    case Op::WriteByteData: break;
+    }
+    if (!busError.empty())
+        throw OsFailure(EIO, busError);
+    s.requirePresent();
+    return r;
+}
+
+int SMBus::readByte(int address, std::optional<bool> force)
+{
+    return run({Op::ReadByte, addressArgument(address), 0, 0, {}, force.value_or(m_force)}).value;
+}
+
+void SMBus::writeByte(int address, int value, std::optional<bool> force)
+{
+    run({Op::WriteByte, addressArgument(address), 0, byteArgument("value", value), {}, force.value_or(m_force)});
+}
+
+int SMBus::readByteData(int address, int reg, std::optional<bool> force)
+{
+    return run({Op::ReadByteData,
+                addressArgument(address),
+                byteArgument("register", reg),
+                0,
+                {},
+                force.value_or(m_force)})
+        .value;
+}
+
+void SMBus::writeByteData(int address, int reg, int value, std::optional<bool> force)
+{
+    run({Op::WriteByteData,
+         addressArgument(address),
+         byteArgument("register", reg),
+         byteArgument("value", value),
+         {},
+         force.value_or(m_force)});
+}
+
+int SMBus::readWordData(int address, int reg, std::optional<bool> force)
+{
+    return run({Op::ReadWord, addressArgument(address), byteArgument("register", reg), 0, {}, force.value_or(m_force)})
+        .value;
+}
+
+void SMBus::writeWordData(int address, int reg, int value, std::optional<bool> force)
+{
+    run({Op::WriteWord,
+         addressArgument(address),
+         byteArgument("register", reg),
+         wordArgument(value),
+         {},
+         force.value_or(m_force)});
+}
+
+std::vector<int> SMBus::readBlockData(int address, int reg, std::optional<bool> force)
+{
+    const Result r =
+        run({Op::ReadBlock, addressArgument(address), byteArgument("register", reg), 0, {}, force.value_or(m_force)});
+    return {r.block.begin(), r.block.end()};
+}
+
+void SMBus::writeBlockData(int address, int reg, const std::vector<int>& data, std::optional<bool> force)
+{
+    if (data.empty() || data.size() > BlockMax)
+        throwValueError("a block write takes 1 to 32 bytes");
+    std::vector<std::uint8_t> bytes;
+    for (const int b : data)
+        bytes.push_back(byteArgument("byte", b));
+    run({Op::WriteBlock, addressArgument(address), byteArgument("register", reg), 0, std::move(bytes),
+         force.value_or(m_force)});
+}
+
+}  // namespace fanscope_py
