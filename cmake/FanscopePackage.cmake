@@ -60,6 +60,14 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # comes from the trigger file.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_pkg_src}/postinst ${_pkg_src}/postrm ${_pkg_src}/triggers)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+# dpkg-shlibdeps sees no interpreter behind an extension module: the module
+# needs the Python it was built for (what dh_python3 would add).
+if(TARGET fanscope_python AND FANSCOPE_PYTHON_ABI)
+  list(GET FANSCOPE_PYTHON_ABI 0 _py_major)
+  list(GET FANSCOPE_PYTHON_ABI 1 _py_minor)
+  math(EXPR _py_next "${_py_minor} + 1")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3 (>= ${_py_major}.${_py_minor}), python3 (<< ${_py_major}.${_py_next})")
+endif()
 # The package's own libraries, so that dpkg-shlibdeps does not look for a
 # package that provides them.
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/FanscopeCPackProject.cmake)

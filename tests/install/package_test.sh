@@ -25,6 +25,7 @@ files="$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')"
 want=(/usr/bin/fanscope-cli /usr/bin/fanscope-board
       /usr/include/vexlink06/vexlink06.h /usr/share/man/man1/fanscope-cli.1.gz
       /usr/share/man/man1/fanscope-board.1.gz /usr/lib/systemd/user/fanscope-board.service
+      /usr/lib/systemd/user/fanscope-export.service /usr/lib/systemd/system/fanscope-export.service
       /usr/lib/udev/rules.d/60-fanscope.rules /usr/lib/modules-load.d/fanscope.conf
       /usr/share/doc/fanscope/copyright /usr/share/doc/fanscope/changelog.gz
       /usr/share/bash-completion/completions/fanscope-cli)
@@ -42,6 +43,7 @@ for lib in libvxport_linux libvxi2c_linux libvxmb_linux libvxport_sim libfanscop
 done
 if [ "$python" = 1 ]; then
   grep -qE '^/usr/lib/python3/dist-packages/fanscope[^/]*\.so$' <<<"$files" || fail "no Python module in the system's path"
+  grep -q '^Depends:.*python3 (>= 3\.' < <(dpkg-deb -f "$deb") || fail "no dependency on the module's Python"
 fi
 grep -q '^/usr/local' <<<"$files" && fail "files under /usr/local"
 
