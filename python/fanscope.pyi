@@ -2,7 +2,7 @@
 
 import os
 from types import TracebackType
-from typing import Any, Dict, List, Literal, Optional, Sequence, Tuple, Type, Union
+from typing import Any, Callable, Dict, List, Literal, Optional, Sequence, Tuple, Type, Union
 
 __version__: str
 
@@ -70,6 +70,13 @@ class Chip:
     def save(self, path: StrPath) -> None: ...
     def recall(self, path: StrPath, dry_run: bool = False) -> Dict[int, Tuple[int, int]]: ...
     def diff(self, path: StrPath) -> Dict[int, Tuple[int, int]]: ...
+    def characterize_fan(
+        self,
+        fan: int = 1,
+        progress: Optional[Callable[[Dict[str, Any]], None]] = None,
+        *,
+        time_scale: Optional[float] = None,
+    ) -> Dict[str, Any]: ...
     def close(self) -> None: ...
     def __enter__(self) -> Chip: ...
     def __exit__(

@@ -8,9 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include <vexlink06/back_end.h>
 #include <vexlink06/vexlink06.h>
 
 #include "back_end.h"
+#include "device/fan_characterization.h"
 #include "device/register_decode.h"
 #include "device/register_diff.h"
 #include "device/register_file.h"
@@ -468,6 +470,75 @@ py::dict Chip::recall(const std::string& path, bool dryRun)
 }
 
 py::dict Chip::diff(const std::string& path) { return recall(path, true); }
+
+py::object Chip::characterizeFan(int fan, const py::object& progress, std::optional<double> timeScale)
+{
+    if (fan != 1 && fan != 2)
+        throwValueError("fan " + std::to_string(fan) + " is not 1 or 2");
+    if (timeScale && !(*timeScale > 0 && *timeScale <= 1000))
+        throwValueError("time_scale must be more than 0 and at most 1000");
+    device::CharacterizationOptions options;
+    // The process's own simulated board says how fast it runs; a shared
+    // board's speed is what time_scale says.
+    options.timeScale = timeScale.value_or(vexlink06::backend::boardTimeScale().value_or(1.0));
+    // Python's errors (a Ctrl+C, a failing progress callback) end the run
+    // between readings; the chip is restored before they are raised.
+    std::optional<py::error_already_set> pythonError;
+    device::CharacterizationCallbacks callbacks;
+    callbacks.cancelled = [&] {
+        py::gil_scoped_acquire gil;
+        if (!pythonError && PyErr_CheckSignals() != 0)
+            pythonError.emplace();
+        return pythonError.has_value();
+    };
+    if (!progress.is_none()) {
+        callbacks.progress = [&](const device::CharacterizationProgress& p) {
+            py::gil_scoped_acquire gil;
+            if (pythonError)
+                return;
+            try {
+                py::dict d;
+                d["fan"] = p.fan;
+                d["step"] = p.step;
+                d["steps"] = p.steps;
+                d["phase"] = std::string(p.phase);
+                d["elapsed_s"] = p.elapsedS;
+                d["eta_s"] = p.etaS < 0 ? py::object(py::none()) : py::object(py::float_(p.etaS));
+                if (p.point) {
+                    d["duty_percent"] = p.point->dutyPercent;
+                    d["rpm"] = p.point->rpm;
+                }
+                progress(d);
+            } catch (py::error_already_set& e) {
+                pythonError.emplace(std::move(e));
+            }
+        };
+    }
+    const device::CharacterizationRun run = withSession([&](device::Session& s) {
+        // One measurement at a time on the bus; other threads' calls wait.
+        std::lock_guard bus(device::Session::busMutex());
+        return device::characterizeFans(device::sessionAccess(s), {fan}, options, callbacks);
+    });
+    std::string restoreNote;
+    if (!run.restore.ok()) {
+        restoreNote = "; not restored:";
+        for (const std::uint8_t reg : run.restore.notRestored)
+            restoreNote += " " + device::registerLabel(reg);
+        if (!run.restore.reason.empty())
+            restoreNote += " (" + run.restore.reason + ")";
+    }
+    if (pythonError)
+        throw std::move(*pythonError);
+    if (run.outcome == device::CharacterizationOutcome::Failed)
+        throw OsFailure(EIO, run.error + restoreNote);
+    if (!restoreNote.empty())
+        throw OsFailure(EIO, "the measurement ended" + restoreNote);
+    if (run.outcome == device::CharacterizationOutcome::Cancelled || run.fans.empty())
+        throw OsFailure(ECANCELED, "the measurement was cancelled; the chip is restored");
+    // The same keys as `fanscope-cli characterize --json`.
+    const py::list fans = py::module_::import("json").attr("loads")(device::characterizationJson(run.fans));
+    return fans[0];
+}
 
 double Chip::nativeReadSeconds(const py::object& reg, int count)
 {
