@@ -302,8 +302,8 @@ void StripChart::invalidateFrame()
 
 void StripChart::resizeEvent(QResizeEvent* event)
 {
+    // The traces image notices a new size by its geometry.
     m_frameValid = false;
-    m_tracesValid = false;
     m_legendValid = false;
     QWidget::resizeEvent(event);
 }
@@ -311,10 +311,11 @@ void StripChart::resizeEvent(QResizeEvent* event)
 void StripChart::changeEvent(QEvent* event)
 {
     if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange ||
-        event->type() == QEvent::StyleChange)
+        event->type() == QEvent::StyleChange) {
         m_frameValid = false;
+        m_tracesValid = false;
+    }
     m_legendValid = false;
-    m_tracesValid = false;
     QWidget::changeEvent(event);
 }
 
