@@ -537,8 +537,7 @@ bool StripChart::advanceTraces()
         if (m_pushed[i] - m_drawn[i] != advance)
             return false;  // channels moved apart: their traces shift against each other
         // Segments the ring has dropped must lie clear of the inside.
-        if (ring.size() == ring.capacity() &&
-            g.edge - (column(now) - column(now - uint64_t(ring.size() - 1))) >= 2)
+        if (ring.size() == ring.capacity() && g.edge - (column(now) - column(now - uint64_t(ring.size() - 1))) >= 2)
             return false;
     }
     const int64_t shift = column(now) - column(drawnClock);
@@ -631,9 +630,9 @@ void StripChart::paintEvent(QPaintEvent* event)
     QPainter p(this);
     const QRect inner = g.inner;
     for (const QRect& r : event->region()) {
-        p.drawPixmap(r, m_frame,
-                     QRectF(QPointF(r.topLeft()) * m_frame.devicePixelRatio(),
-                            QSizeF(r.size()) * m_frame.devicePixelRatio()));
+        p.drawPixmap(
+            r, m_frame,
+            QRectF(QPointF(r.topLeft()) * m_frame.devicePixelRatio(), QSizeF(r.size()) * m_frame.devicePixelRatio()));
         const QRect part = r & inner;
         if (part.isEmpty())
             continue;

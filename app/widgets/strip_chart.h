@@ -166,13 +166,13 @@ private:
     // painted. Sample x positions sit on whole device pixels, counted from a
     // chart-wide sample clock, so scrolled pixels equal redrawn ones.
     struct TraceGeometry {
-        QRect inner;      // widget coordinates of the visible inside of the plot
+        QRect inner;  // widget coordinates of the visible inside of the plot
         double dpr = 1;
-        double dx = 1;    // device pixels per sample
-        int margin = 0;   // device columns left of the inside
-        int edge = 0;     // image column of the newest sample
-        int top = 0;      // image row of the plot's top border
-        int bottom = 0;   // image row of the plot's bottom border
+        double dx = 1;   // device pixels per sample
+        int margin = 0;  // device columns left of the inside
+        int edge = 0;    // image column of the newest sample
+        int top = 0;     // image row of the plot's top border
+        int bottom = 0;  // image row of the plot's bottom border
         bool operator==(const TraceGeometry&) const = default;
     };
     TraceGeometry traceGeometry() const;

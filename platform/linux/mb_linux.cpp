@@ -236,7 +236,7 @@ public:
         int err = ENOENT;  // why fd is -1
     };
 
-    explicit ConfigFiles(std::string devicesDir) : m_dir(std::move(devicesDir)) {}
+    explicit ConfigFiles(std::string devicesDir) : m_dir(std::move(devicesDir)) { }
     ConfigFiles(const ConfigFiles&) = delete;
     ConfigFiles& operator=(const ConfigFiles&) = delete;
     ~ConfigFiles()
