@@ -92,8 +92,13 @@ void StripChart::addPoint(double value, int channel)
 {
     if (channel < 0 || channel >= kChannels)
         return;
-    m_rings[std::size_t(channel)].push(float(value));
-    ++m_pushed[std::size_t(channel)];
+    SampleRing& ring = m_rings[std::size_t(channel)];
+    uint64_t& newest = m_pushed[std::size_t(channel)];
+    // A channel's first sample joins the others' newest column; each later
+    // one takes the next column. Channels fed one after another stand at
+    // most one sample apart until the last of them is fed.
+    newest = ring.size() == 0 ? std::max<uint64_t>(1, clock()) : newest + 1;
+    ring.push(float(value));
     // One scroll for all the channels a tick feeds.
     if (!m_repaintQueued) {
         m_repaintQueued = true;
@@ -477,7 +482,8 @@ void StripChart::drawSegments(QImage& image, int fromColumn, int offset) const
         QPen pen(m_colours[std::size_t(c)], 1);
         pen.setCosmetic(true);
         p.setPen(pen);
-        const auto x = [&](int age) { return double(g.edge - (nowColumn - column(now - uint64_t(age))) - offset); };
+        const uint64_t newest = m_pushed[std::size_t(c)];
+        const auto x = [&](int age) { return double(g.edge - (nowColumn - column(newest - uint64_t(age))) - offset); };
         const auto y = [&](int age) { return axisY(ring.at(n - 1 - age), scale.top, scale.bottom, g.top, g.bottom); };
         if (n == 1) {
             for (int pass = 0; pass < passes; ++pass) {
@@ -521,37 +527,41 @@ bool StripChart::advanceTraces()
 {
     if (!m_tracesValid || m_traces.isNull() || traceGeometry() != m_traceGeometry)
         return false;
+    if (m_drawn == m_pushed)
+        return true;
     const uint64_t drawnClock = *std::max_element(m_drawn.begin(), m_drawn.end());
     const uint64_t now = clock();
     if (now < drawnClock)
         return false;
-    const uint64_t advance = now - drawnClock;
-    if (advance == 0)
-        return m_drawn == m_pushed;
     const TraceGeometry& g = m_traceGeometry;
+    const auto xOf = [&](uint64_t at) { return int64_t(g.edge) - (column(now) - column(at)); };
+    const int64_t shift = column(now) - column(drawnClock);
+    int64_t changedFrom = g.edge - shift;
     for (int c = 0; c < kChannels; ++c) {
         const SampleRing& ring = m_rings[std::size_t(c)];
         const std::size_t i = std::size_t(c);
         if (ring.size() == 0)
             continue;
-        if (m_pushed[i] - m_drawn[i] != advance)
-            return false;  // channels moved apart: their traces shift against each other
+        const uint64_t oldest = m_pushed[i] - uint64_t(ring.size() - 1);
         // Segments the ring has dropped must lie clear of the inside.
-        if (ring.size() == ring.capacity() && g.edge - (column(now) - column(now - uint64_t(ring.size() - 1))) >= 2)
+        if (ring.size() == ring.capacity() && xOf(oldest) >= 2)
             return false;
+        if (m_pushed[i] != m_drawn[i])
+            changedFrom = std::min(changedFrom, xOf(m_drawn[i] == 0 || m_drawn[i] < oldest ? oldest : m_drawn[i]));
     }
-    const int64_t shift = column(now) - column(drawnClock);
     const int width = m_traces.width();
     const int passes = std::max(1, int(std::lround(std::max<qreal>(1.0, g.dpr) * (m_expanded ? 1.5 : 1.0))));
-    const int64_t stripLeft = g.edge - shift - passes - 8;
+    const int64_t stripLeft = changedFrom - passes - 8;
     const int64_t offset = stripLeft - int64_t(std::ceil(g.dx)) - passes - 12;
-    if (offset < 0)
+    if (offset < 0 || shift >= width)
         return false;
     const int s = int(shift);
     const int left = int(stripLeft);
-    for (int row = 0; row < m_traces.height(); ++row) {
-        auto* line = reinterpret_cast<uint32_t*>(m_traces.scanLine(row));
-        std::memmove(line, line + s, sizeof(uint32_t) * std::size_t(width - s));
+    if (s > 0) {
+        for (int row = 0; row < m_traces.height(); ++row) {
+            auto* line = reinterpret_cast<uint32_t*>(m_traces.scanLine(row));
+            std::memmove(line, line + s, sizeof(uint32_t) * std::size_t(width - s));
+        }
     }
     QImage strip(width - int(offset), m_traces.height(), QImage::Format_ARGB32_Premultiplied);
     strip.fill(Qt::transparent);
@@ -585,11 +595,6 @@ void StripChart::scheduleTraceRepaint()
     const TraceGeometry g = traceGeometry();
     const auto screenClock = *std::max_element(m_screen.begin(), m_screen.end());
     const uint64_t now = clock();
-    bool uniform = screenClock > 0 && now > screenClock && g == m_screenGeometry && g.dpr == std::round(g.dpr);
-    for (int c = 0; c < kChannels && uniform; ++c) {
-        const std::size_t i = std::size_t(c);
-        uniform = m_rings[i].size() == 0 || m_pushed[i] - m_screen[i] == now - screenClock;
-    }
     if (m_expanded) {
         for (int c = 0; c < kChannels; ++c) {
             QString text = legendText(c, false);
@@ -599,12 +604,30 @@ void StripChart::scheduleTraceRepaint()
             }
         }
     }
-    const int64_t shift = int64_t(std::floor(double(now) * g.dx)) - int64_t(std::floor(double(screenClock) * g.dx));
+    const auto columnAt = [&](uint64_t at) { return int64_t(std::floor(double(at) * g.dx)); };
+    const int64_t shift = columnAt(now) - columnAt(screenClock);
+    // Device columns left of the right edge that the new samples changed.
+    int64_t changed = shift;
+    for (int c = 0; c < kChannels; ++c) {
+        const std::size_t i = std::size_t(c);
+        if (m_pushed[i] != m_screen[i] && m_screen[i] != 0)
+            changed = std::max(changed, columnAt(now) - columnAt(m_screen[i]));
+    }
+    const bool newChannel = std::any_of(m_pushed.begin(), m_pushed.end(), [&](uint64_t k) { return k != 0; }) && [&] {
+        for (std::size_t i = 0; i < m_pushed.size(); ++i) {
+            if (m_pushed[i] != 0 && m_screen[i] == 0)
+                return true;
+        }
+        return false;
+    }();
     const int dpr = int(g.dpr);
     const QRect inner = g.inner;
+    const bool incremental = screenClock > 0 && now >= screenClock && g == m_screenGeometry &&
+                             g.dpr == std::round(g.dpr) && !newChannel && shift % dpr == 0 &&
+                             changed < inner.width() * dpr / 2;
     m_screen = m_pushed;
     m_screenGeometry = g;
-    if (!uniform || shift > inner.width() * dpr / 2 || shift % dpr != 0) {
+    if (!incremental) {
         update(screenClock == 0 ? rect() : inner);
         return;
     }
@@ -612,7 +635,7 @@ void StripChart::scheduleTraceRepaint()
     if (s > 0)
         scroll(-s, 0, inner);
     const int passes = std::max(1, int(std::lround(std::max(1, dpr) * (m_expanded ? 1.5 : 1.0))));
-    const int stripWidth = s + (passes + 10) / dpr + 2;
+    const int stripWidth = int(changed / dpr) + (passes + 10) / dpr + 2;
     update(QRect(inner.right() + 1 - stripWidth, inner.top(), stripWidth, inner.height()) & inner);
     if (s > 0) {
         for (int x : gridColumns())
