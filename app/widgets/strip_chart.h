@@ -5,11 +5,12 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QPixmap>
-#include <QPolygonF>
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -112,6 +113,10 @@ public:
     // The area the traces are drawn in (widget coordinates).
     QRect plotRect() const;
 
+    // Draws the traces afresh on the next paint instead of adding to what
+    // is drawn; the pixels come out the same either way.
+    void redrawTraces();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -154,7 +159,40 @@ private:
     bool m_frameValid = false;
     mutable std::vector<LegendSlot> m_legend;
     mutable bool m_legendValid = false;
-    mutable QPolygonF m_trace;  // reused between paints
+    // The traces are kept drawn in an image of the plot (device pixels, with
+    // margins so no segment is ever cut by its edges). A new sample scrolls
+    // the image and draws only the newest segments; on the screen the plot
+    // is scrolled too and only the new strip and the moved grid columns are
+    // painted. Sample x positions sit on whole device pixels, counted from a
+    // chart-wide sample clock, so scrolled pixels equal redrawn ones.
+    struct TraceGeometry {
+        QRect inner;  // widget coordinates of the visible inside of the plot
+        double dpr = 1;
+        double dx = 1;   // device pixels per sample
+        int margin = 0;  // device columns left of the inside
+        int edge = 0;    // image column of the newest sample
+        int top = 0;     // image row of the plot's top border
+        int bottom = 0;  // image row of the plot's bottom border
+        bool operator==(const TraceGeometry&) const = default;
+    };
+    TraceGeometry traceGeometry() const;
+    int64_t column(uint64_t clock) const;
+    uint64_t clock() const;
+    void drawSegments(QImage& image, int fromColumn, int offset) const;
+    bool advanceTraces();
+    void renderTraces();
+    void scheduleTraceRepaint();
+    std::vector<int> gridColumns() const;
+
+    std::array<uint64_t, kChannels> m_pushed{};  // samples ever added per channel
+    std::array<uint64_t, kChannels> m_drawn{};   // as the traces image shows them
+    QImage m_traces;
+    TraceGeometry m_traceGeometry;
+    bool m_tracesValid = false;
+    std::array<uint64_t, kChannels> m_screen{};  // as the screen was last scrolled to
+    TraceGeometry m_screenGeometry;
+    bool m_repaintQueued = false;
+    std::array<QString, kChannels> m_legendShown;
 };
 
 }  // namespace widgets

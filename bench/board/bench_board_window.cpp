@@ -1,7 +1,8 @@
 // The Visual Display tab against the shared board, shown and painting with
 // the window's own timers after Easy Setup: the program's CPU (target:
-// median of per-second samples at most 5 % of a core, as on a board of its
+// median of per-second samples at most 2 % of a core, as on a board of its
 // own) and the board's CPU serving it, over 30 s of real time.
+#include <QGuiApplication>
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -50,11 +51,11 @@ void BM_VisualDisplaySharedBoard(benchmark::State& state)
         return;
     }
     state.counters["cpu_median_pct"] = bench::median(cpuPercent);
-    state.counters["target_cpu_pct"] = 5;
+    state.counters["target_cpu_pct"] = 2;
     state.counters["board_cpu_pct"] = boardPercent;
     std::printf("\n== Figures and targets\n");
-    std::printf("Visual Display, shared board:    %8.2f %% of a core, median (target <= 5 %%)  %s\n",
-                bench::median(cpuPercent), bench::median(cpuPercent) <= 5 ? "ok" : "MISSED");
+    std::printf("Visual Display, shared board:    %8.2f %% of a core, median (target <= 2 %%)  %s\n",
+                bench::median(cpuPercent), bench::median(cpuPercent) <= 2 ? "ok" : "MISSED");
     std::printf("the board serving it:            %8.2f %% of a core\n", boardPercent);
     form->close();
 }
@@ -83,6 +84,8 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     shell::Application app(argc, argv);
     shell::installLibraryHooks();
+    // Offscreen paints differently from a desktop's X server: say which ran.
+    benchmark::AddCustomContext("qt_platform", QGuiApplication::platformName().toStdString());
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     stopBoard();

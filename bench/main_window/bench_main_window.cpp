@@ -1,10 +1,9 @@
 // The Visual Display tab against the simulated board, shown and painting:
 // CPU over 60 s of real time (target: median of per-second samples at most
-// 5% of one core; 20 s more with the graph expanded), peak memory of that
+// 2% of one core; 20 s more with the graph expanded, also 2%), peak memory of that
 // run (80 MB), resident growth over ten accelerated minutes of the visual
 // cycle (2 MB), and one strip-chart repaint with 1,000 points on each of the
-// five channels (1 ms). The 60 s run again with the Bus Monitor open (the
-// same 5% target).
+// five channels (1 ms). The 60 s run again with the Bus Monitor open (3%).
 #include "device/register_link.h"
 #include "main_window/bus_monitor.h"
 #include "main_window/latest_readings.h"
@@ -18,6 +17,7 @@
 #include <QEventLoop>
 #include <QImage>
 #include <QTimer>
+#include <QGuiApplication>
 #include <benchmark/benchmark.h>
 #include <sim/sim.h>
 
@@ -180,7 +180,8 @@ void visualDisplayRealTime(benchmark::State& state, int runSeconds, bool expande
     }
     state.counters["cpu_median_pct"] = bench::median(cpuPercent);
     state.counters["cpu_max_pct"] = *std::max_element(cpuPercent.begin(), cpuPercent.end());
-    state.counters["target_cpu_pct"] = 5;
+    // A tool left open for hours beside the fans it watches should cost next to nothing.
+    state.counters["target_cpu_pct"] = busMonitor ? 3 : 2;
     state.counters["peak_MB"] = peakResidentMb();
     state.counters["target_peak_MB"] = 80;
     state.counters["chart_paints_per_s"] = double(paints) / runSeconds;
@@ -326,6 +327,8 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     shell::Application app(argc, argv);
     shell::installLibraryHooks();
+    // Offscreen paints differently from a desktop's X server: say which ran.
+    benchmark::AddCustomContext("qt_platform", QGuiApplication::platformName().toStdString());
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

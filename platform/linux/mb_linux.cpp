@@ -26,12 +26,15 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -222,6 +225,70 @@ struct PciFunction {
     std::string dir;
 };
 
+// The configuration files of the PCI functions, each opened once. The chipset
+// search probes every device of two buses, most of them absent: which
+// functions exist is read from one listing of the devices folder, so a read
+// of an absent one costs no system call.
+class ConfigFiles {
+public:
+    struct File {
+        int fd = -1;
+        int err = ENOENT;  // why fd is -1
+    };
+
+    explicit ConfigFiles(std::string devicesDir) : m_dir(std::move(devicesDir)) { }
+    ConfigFiles(const ConfigFiles&) = delete;
+    ConfigFiles& operator=(const ConfigFiles&) = delete;
+    ~ConfigFiles()
+    {
+        for (const auto& [path, file] : m_open) {
+            if (file.fd >= 0)
+                ::close(file.fd);
+        }
+    }
+
+    // The open file of a function's "config", by its path.
+    const File& find(const std::string& configFile)
+    {
+        if (const auto it = m_open.find(configFile); it != m_open.end())
+            return it->second;
+        File file;
+        if (listed(configFile)) {
+            file.fd = ::open(configFile.c_str(), O_RDONLY | O_CLOEXEC);
+            file.err = file.fd < 0 ? errno : 0;
+        }
+        return m_open.emplace(configFile, file).first->second;
+    }
+
+private:
+    // False only for a function the devices folder does not list; when the
+    // folder cannot be listed, every function is tried.
+    bool listed(const std::string& configFile)
+    {
+        if (!m_listing) {
+            m_listing.emplace();
+            if (DIR* d = opendir(m_dir.c_str())) {
+                while (const dirent* e = readdir(d))
+                    m_listing->insert(e->d_name);
+                closedir(d);
+                m_listable = true;
+            }
+        }
+        if (!m_listable)
+            return true;
+        const std::string prefix = m_dir + "/";
+        if (configFile.compare(0, prefix.size(), prefix) != 0)
+            return true;
+        const std::string rest = configFile.substr(prefix.size());
+        return m_listing->count(rest.substr(0, rest.find('/'))) != 0;
+    }
+
+    std::string m_dir;
+    std::optional<std::set<std::string>> m_listing;
+    bool m_listable = false;
+    std::map<std::string, File> m_open;
+};
+
 class LinuxHelper final : public mbhelper::Helper {
 public:
     LinuxHelper() : m_root(machineRoot())
@@ -326,7 +393,7 @@ private:
 
     // The 32 ports from the base a PIIX4 (register 0x90) or ALi (register
     // 0xE0, bits 31..17) function's vendor register holds.
-    static bool inFamilyWindow(const PciFunction& f, uint32_t first, uint32_t last)
+    bool inFamilyWindow(const PciFunction& f, uint32_t first, uint32_t last)
     {
         const std::string config = f.dir + "/config";
         const auto id = quietRead(config, 0);
@@ -412,16 +479,15 @@ private:
     // reason is kept when the file exists but cannot be read.
     std::optional<uint32_t> readConfig(const std::string& configFile, off_t offset, int width)
     {
-        const int fd = ::open(configFile.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            if (errno != ENOENT)
+        const ConfigFiles::File& file = m_configs.find(configFile);
+        if (file.fd < 0) {
+            if (file.err != ENOENT)
                 refuse("The PCI configuration of " + functionName(configFile) + " cannot be read (" +
-                       std::strerror(errno) + "): run the program as root to use the motherboard SMBus.");
+                       std::strerror(file.err) + "): run the program as root to use the motherboard SMBus.");
             return std::nullopt;  // no such function: what a master abort reads
         }
         uint32_t value = 0;
-        const ssize_t got = pread(fd, &value, static_cast<size_t>(width), offset);
-        ::close(fd);
+        const ssize_t got = pread(file.fd, &value, static_cast<size_t>(width), offset);
         if (got != width) {
             // The kernel shows unprivileged readers only the standard header.
             if (offset >= StandardHeaderSize)
@@ -443,14 +509,13 @@ private:
         return mbhelper::roleOf(*id, *classDword, f.name);
     }
 
-    static std::optional<uint32_t> quietRead(const std::string& configFile, off_t offset)
+    std::optional<uint32_t> quietRead(const std::string& configFile, off_t offset)
     {
-        const int fd = ::open(configFile.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
+        const ConfigFiles::File& file = m_configs.find(configFile);
+        if (file.fd < 0)
             return std::nullopt;
         uint32_t value = 0;
-        const ssize_t got = pread(fd, &value, sizeof value, offset);
-        ::close(fd);
+        const ssize_t got = pread(file.fd, &value, sizeof value, offset);
         return got == static_cast<ssize_t>(sizeof value) ? std::optional<uint32_t>(value) : std::nullopt;
     }
 
@@ -540,6 +605,7 @@ private:
 
     std::string m_root;
     std::unique_ptr<Machine> m_machine;
+    ConfigFiles m_configs{devicesDir()};
     uint32_t m_latch = 0;
     std::string m_refusal;
 };

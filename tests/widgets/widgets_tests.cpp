@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
+#include <QScreen>
 #include <QTest>
+#include <cmath>
 
 #include "widgets/indicators.h"
 #include "widgets/limits_gauge.h"
@@ -114,6 +116,77 @@ TEST(StripChart, TraceThicknessFollowsTheLayout)
     EXPECT_EQ(thickness(), 1);
     chart.setExpanded(true);
     EXPECT_EQ(thickness(), 2);
+}
+
+// A new sample scrolls what is drawn and adds a strip; the pixels must be
+// those a redraw from scratch gives, over many samples, traces leaving the
+// scale, a scale change and the expanded layout.
+TEST(StripChart, IncrementalTracesMatchAFullRedraw)
+{
+    StripChart chart;
+    chart.resize(430, 260);
+    chart.setTimeSpan(120);
+    chart.setRightScale(4000, 0);
+    chart.setChannelAxis(3, StripChart::Axis::Right);
+    int tick = 0;
+    const auto feed = [&](int count) {
+        for (const int end = tick + count; tick < end; ++tick) {
+            // The window feeds one channel per timer tick, a paint between.
+            chart.addPoint(40 + 100 * std::sin(tick * 0.21), 0);
+            (void)chart.grab();
+            chart.addPoint(tick % 17 * 9.0 - 30, 1);
+            (void)chart.grab();
+            chart.addPoint(3000 + 2500 * std::sin(tick * 0.05), 3);
+            (void)chart.grab();
+        }
+    };
+    const auto matchesRedraw = [&] {
+        const QImage incremental = chart.grab().toImage();
+        chart.redrawTraces();
+        return incremental == chart.grab().toImage();
+    };
+    feed(400);
+    EXPECT_TRUE(matchesRedraw());
+    chart.setScale(100, 0);
+    feed(60);
+    EXPECT_TRUE(matchesRedraw());
+    chart.setExpanded(true);
+    feed(200);
+    EXPECT_TRUE(matchesRedraw());
+}
+
+// On the screen the plot is scrolled and only the new strip and the moved
+// grid lines are painted: the window must still show what a full paint does.
+TEST(StripChart, ScrolledScreenMatchesAFullPaint)
+{
+    StripChart chart;
+    chart.resize(430, 260);
+    chart.setTimeSpan(90);
+    for (int c = 0; c < StripChart::kChannels; ++c)
+        chart.setCaption(c, QStringLiteral("T%1").arg(c));
+    chart.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+    int tick = 0;
+    const auto feed = [&](int count) {
+        for (const int end = tick + count; tick < end; ++tick) {
+            chart.addPoint(50 + 60 * std::sin(tick * 0.3), 0);
+            chart.addPoint(20 + tick % 40, 2);
+            QCoreApplication::processEvents();
+            chart.addPoint(6000 * std::abs(std::cos(tick * 0.07)), 4);
+            QCoreApplication::processEvents();
+        }
+    };
+    const auto screenMatches = [&] {
+        QCoreApplication::processEvents();
+        const QImage shown = chart.screen()->grabWindow(chart.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        chart.redrawTraces();
+        return shown == chart.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    feed(300);
+    EXPECT_TRUE(screenMatches());
+    chart.setExpanded(true);
+    feed(150);
+    EXPECT_TRUE(screenMatches());
 }
 
 TEST(AxisMath, ValuesMapLinearlyAndTicksAreRound)
