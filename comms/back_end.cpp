@@ -10,12 +10,11 @@
 namespace vexlink06::backend {
 namespace {
 
-using Inspection = platform::Abi<platform::Kind::Simulator, decltype(::fanscope_sim_board_problem),
-                                 decltype(::fanscope_sim_board_description), decltype(::fanscope_sim_board_shared),
-                                 decltype(::fanscope_sim_time_scale),
-                                 decltype(::fanscope_sim_check_config), decltype(::fanscope_sim_capture_begin),
-                                 decltype(::fanscope_sim_capture_end), decltype(::fanscope_sim_trace_begin),
-                                 decltype(::fanscope_sim_trace_clear), decltype(::fanscope_sim_trace_end)>;
+using Inspection = platform::Abi<
+    platform::Kind::Simulator, decltype(::fanscope_sim_board_problem), decltype(::fanscope_sim_board_description),
+    decltype(::fanscope_sim_board_shared), decltype(::fanscope_sim_time_scale), decltype(::fanscope_sim_check_config),
+    decltype(::fanscope_sim_capture_begin), decltype(::fanscope_sim_capture_end), decltype(::fanscope_sim_trace_begin),
+    decltype(::fanscope_sim_trace_clear), decltype(::fanscope_sim_trace_end)>;
 enum InspectionEntry : std::size_t {
     BoardProblem,
     BoardDescription,
@@ -135,8 +134,8 @@ std::vector<BusTrace> endTrace()
     const Inspection* sim = inspection();
     if (sim == nullptr)
         return buses;
-    const auto sink = [](int port, unsigned base, int adapter, const FanscopeSimTraceEvent* events,
-                         unsigned long count, void* context) {
+    const auto sink = [](int port, unsigned base, int adapter, const FanscopeSimTraceEvent* events, unsigned long count,
+                         void* context) {
         BusTrace bus{port, base, adapter, {}};
         bus.events.reserve(count);
         for (unsigned long i = 0; i < count; ++i) {

@@ -176,8 +176,8 @@ changes.)doc")
             "diff", [](Chip& c, const py::object& path) { return c.diff(pathArgument(path)); }, "path"_a,
             "The registers whose file value differs from the chip's, as {address: (chip, file)}; empty when "
             "they agree.")
-        .def("characterize_fan", &Chip::characterizeFan, "fan"_a = 1, "progress"_a = py::none(),
-             py::kw_only(), "time_scale"_a = py::none(),
+        .def("characterize_fan", &Chip::characterizeFan, "fan"_a = 1, "progress"_a = py::none(), py::kw_only(),
+             "time_scale"_a = py::none(),
              "Measures a fan as `fanscope-cli characterize --json` does: duty codes up and down, start and stall "
              "duty, full speed, spin-up time. progress, when given, is called with a dict (fan, step, steps, "
              "phase, elapsed_s, eta_s, and duty_percent and rpm of the point just measured). Every register "
