@@ -121,8 +121,9 @@ TEST_F(CharacterizeTest, FindsStartAndStallAndLeavesTheChipAsSaved)
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("simulated board"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("restored"), std::string::npos) << r.out;
-    if (kPlots)
+    if (kPlots) {
         EXPECT_EQ(support::slurp(png).rfind("\x89PNG", 0), 0u);
+    }
     EXPECT_EQ(cli({"diff", saved}).status, 0);
 }
 
