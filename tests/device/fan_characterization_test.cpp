@@ -22,7 +22,7 @@ constexpr std::array<std::uint8_t, 6> kTouched{0x00, 0x01, 0x20, 0x21, 0x22, 0x2
 
 sim::Chip& chip() { return *sim::board().chip(0x5C); }
 
-struct FanSpec {
+struct FanParams {
     double fullRpm = 4800;
     double startPct = 0;
     double stopPct = 0;
@@ -34,22 +34,23 @@ struct FanSpec {
 
 class FanCharacterizationTest : public ::testing::Test {
 protected:
-    void board(sim::ChipVariant variant, const FanSpec& f1, const FanSpec& f2 = {})
+    void board(sim::ChipVariant variant, const FanParams& f1, const FanParams& f2 = {})
     {
         sim::Config config;
         config.time = sim::TimeMode::Manual;
         sim::ChipConfig& c = config.ports[0].chips[0];
         c.variant = variant;
-        const std::array<const FanSpec*, 2> specs{&f1, &f2};
-        for (int i = 0; i < 2; ++i) {
+        const std::array<const FanParams*, 2> given{&f1, &f2};
+        for (std::size_t i = 0; i < given.size(); ++i) {
+            const FanParams& p = *given[i];
             sim::FanConfig& fan = c.fans[i];
-            fan.fullSpeedRpm = specs[static_cast<std::size_t>(i)]->fullRpm;
-            fan.startDutyPct = specs[static_cast<std::size_t>(i)]->startPct;
-            fan.stopDutyPct = specs[static_cast<std::size_t>(i)]->stopPct;
-            fan.spinUpS = specs[static_cast<std::size_t>(i)]->tauS;
-            fan.rpmNoisePct = specs[static_cast<std::size_t>(i)]->noisePct;
-            fan.stalled = specs[static_cast<std::size_t>(i)]->stalled;
-            fan.pulsesPerRev = specs[static_cast<std::size_t>(i)]->pulses;
+            fan.fullSpeedRpm = p.fullRpm;
+            fan.startDutyPct = p.startPct;
+            fan.stopDutyPct = p.stopPct;
+            fan.spinUpS = p.tauS;
+            fan.rpmNoisePct = p.noisePct;
+            fan.stalled = p.stalled;
+            fan.pulsesPerRev = p.pulses;
         }
         sim::board().configure(config);
         holdBoardLines();
@@ -86,7 +87,7 @@ protected:
 struct Case {
     sim::ChipVariant variant;
     int fan;
-    FanSpec spec;
+    FanParams fanParams;
 };
 
 class SweepTest : public FanCharacterizationTest, public ::testing::WithParamInterface<Case> { };
@@ -97,9 +98,9 @@ TEST_P(SweepTest, FindsTheFansThresholdsAndRestoresTheRegisters)
 {
     const Case& c = GetParam();
     if (c.fan == 1)
-        board(c.variant, c.spec);
+        board(c.variant, c.fanParams);
     else
-        board(c.variant, {}, c.spec);
+        board(c.variant, {}, c.fanParams);
     const CharacterizationRun run = characterizeFans(access(), {c.fan}, manualClock());
     ASSERT_EQ(run.outcome, CharacterizationOutcome::Done) << run.error;
     ASSERT_EQ(run.fans.size(), 1u);
@@ -109,12 +110,12 @@ TEST_P(SweepTest, FindsTheFansThresholdsAndRestoresTheRegisters)
     EXPECT_TRUE(f.turns);
     ASSERT_TRUE(f.startDutyPercent);
     ASSERT_TRUE(f.stopDutyPercent);
-    EXPECT_NEAR(*f.startDutyPercent, std::max(c.spec.startPct, 7.0), 100.0 / 15 + 0.5);
-    EXPECT_GE(*f.startDutyPercent + 0.5, c.spec.startPct);
-    EXPECT_NEAR(*f.stopDutyPercent, std::max(c.spec.stopPct, 7.0), 100.0 / 15 + 0.5);
-    EXPECT_NEAR(f.fullSpeedRpm, c.spec.fullRpm, c.spec.fullRpm * 0.05);
+    EXPECT_NEAR(*f.startDutyPercent, std::max(c.fanParams.startPct, 7.0), 100.0 / 15 + 0.5);
+    EXPECT_GE(*f.startDutyPercent + 0.5, c.fanParams.startPct);
+    EXPECT_NEAR(*f.stopDutyPercent, std::max(c.fanParams.stopPct, 7.0), 100.0 / 15 + 0.5);
+    EXPECT_NEAR(f.fullSpeedRpm, c.fanParams.fullRpm, c.fanParams.fullRpm * 0.05);
     ASSERT_TRUE(f.spinUpS);
-    EXPECT_NEAR(*f.spinUpS, c.spec.tauS * std::log(10.0), c.spec.tauS * std::log(10.0) * 0.2);
+    EXPECT_NEAR(*f.spinUpS, c.fanParams.tauS * std::log(10.0), c.fanParams.tauS * std::log(10.0) * 0.2);
     EXPECT_TRUE(f.pulsesOk);
     for (const CharacterizationPoint& p : f.points)
         EXPECT_TRUE(p.settled) << p.dutyCode;
@@ -131,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(Fans, SweepTest,
 
 TEST_F(FanCharacterizationTest, StalledFanIsReportedWithoutTheDownSweep)
 {
-    FanSpec dead;
+    FanParams dead;
     dead.stalled = true;
     board(sim::ChipVariant::Tfm4411, dead);
     const double t0 = sim::board().nowMs();
@@ -152,7 +153,7 @@ TEST_F(FanCharacterizationTest, StalledFanIsReportedWithoutTheDownSweep)
 
 TEST_F(FanCharacterizationTest, FourPulseFanIsFlaggedAndInvertedPwmIsFound)
 {
-    FanSpec fourPulse;
+    FanParams fourPulse;
     fourPulse.fullRpm = 6000;
     fourPulse.pulses = 4;  // reads 12000 RPM with the two-pulse reckoning
     board(sim::ChipVariant::Tfm4411, fourPulse);
