@@ -50,6 +50,10 @@ LimitsGauge::LimitsGauge(QWidget* parent) : QWidget(parent)
 
 void LimitsGauge::setScale(double minimum, double maximum)
 {
+    // The window restates the scale, units and bands every display cycle;
+    // only a change is worth a repaint.
+    if (minimum == m_min && maximum == m_max)
+        return;
     m_min = minimum;
     m_max = maximum;
     const GaugeTrack t = track();
@@ -65,8 +69,22 @@ void LimitsGauge::setPointerValue(int pointer, double value)
 {
     if (!valid(pointer))
         return;
-    m_pointers[std::size_t(pointer)].value = track().clamp(value);
-    update();
+    const GaugeTrack t = track();
+    double& shown = m_pointers[std::size_t(pointer)].value;
+    const double placed = t.clamp(value);
+    if (placed == shown)
+        return;
+    // The reading changes every display cycle: repaint only the stretch of
+    // the track its bar moved over, so the panels beneath repaint no more.
+    if (pointer == kReadingPointer) {
+        const double a = std::min(t.xOf(shown), t.xOf(placed));
+        const double b = std::max(t.xOf(shown), t.xOf(placed));
+        const QRect r = trackRect();
+        update(QRect(int(std::floor(a)) - 3, r.top(), int(std::ceil(b - a)) + 7, r.height()));
+    } else {
+        update();
+    }
+    shown = placed;
 }
 
 double LimitsGauge::pointerValue(int pointer) const
@@ -78,7 +96,10 @@ void LimitsGauge::setBandLower(int pointer, double value)
 {
     if (pointer != 0 && pointer != 1)
         return;
-    m_pointers[std::size_t(pointer)].lower = track().clamp(value);
+    const double placed = track().clamp(value);
+    if (placed == m_pointers[std::size_t(pointer)].lower)
+        return;
+    m_pointers[std::size_t(pointer)].lower = placed;
     update();
 }
 
@@ -86,7 +107,10 @@ void LimitsGauge::setBandUpper(int pointer, double value)
 {
     if (pointer != 0 && pointer != 1)
         return;
-    m_pointers[std::size_t(pointer)].upper = track().clamp(value);
+    const double placed = track().clamp(value);
+    if (placed == m_pointers[std::size_t(pointer)].upper)
+        return;
+    m_pointers[std::size_t(pointer)].upper = placed;
     update();
 }
 
@@ -108,6 +132,8 @@ void LimitsGauge::setStep(double step)
 
 void LimitsGauge::setUnits(const QString& units)
 {
+    if (units == m_units)
+        return;
     m_units = units;
     update();
 }

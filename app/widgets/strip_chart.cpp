@@ -14,6 +14,10 @@ namespace widgets {
 namespace {
 
 constexpr int kDefaultCapacity = 2048;
+// Spare columns right of the traces image's view: a new sample moves the
+// view into them, and only when they run out is the image shifted back, so
+// a sample costs a narrow strip instead of a copy of the whole plot.
+constexpr int kSpareColumns = 256;
 const QColor kPlotBackground(0x1d, 0x21, 0x28);
 const QColor kGridColour(0x3a, 0x40, 0x4a);
 const QColor kAxisColour(0x8a, 0x93, 0xa0);
@@ -232,10 +236,13 @@ QSize StripChart::minimumSizeHint() const { return {240, 140}; }
 
 std::pair<int, int> StripChart::plotColumns() const
 {
-    const QFontMetrics fm = fontMetrics();
-    const int leftW = fm.horizontalAdvance(QStringLiteral("-000 °C")) + 10;
-    const int rightW = fm.horizontalAdvance(QStringLiteral("00000")) + 10;
-    return {leftW, width() - rightW};
+    // Measuring shapes text, and every sample asks for the plot area.
+    if (!m_axisWidths) {
+        const QFontMetrics fm = fontMetrics();
+        m_axisWidths = {fm.horizontalAdvance(QStringLiteral("-000 °C")) + 10,
+                        fm.horizontalAdvance(QStringLiteral("00000")) + 10};
+    }
+    return {m_axisWidths->first, width() - m_axisWidths->second};
 }
 
 int StripChart::legendRowHeight() const { return fontMetrics().height() + 8; }
@@ -319,6 +326,7 @@ void StripChart::changeEvent(QEvent* event)
         event->type() == QEvent::StyleChange) {
         m_frameValid = false;
         m_tracesValid = false;
+        m_axisWidths.reset();
     }
     m_legendValid = false;
     QWidget::changeEvent(event);
@@ -512,10 +520,11 @@ void StripChart::renderTraces()
 {
     m_traceGeometry = traceGeometry();
     const TraceGeometry& g = m_traceGeometry;
-    const QSize size(g.edge + 12, int(std::lround(g.inner.height() * g.dpr)) + 8);
+    const QSize size(g.edge + 12 + kSpareColumns, int(std::lround(g.inner.height() * g.dpr)) + 8);
     if (m_traces.size() != size)
         m_traces = QImage(size, QImage::Format_ARGB32_Premultiplied);
     m_traces.fill(Qt::transparent);
+    m_viewLeft = 0;
     drawSegments(m_traces, std::numeric_limits<int>::min(), 0);
     m_drawn = m_pushed;
     m_tracesValid = true;
@@ -549,7 +558,7 @@ bool StripChart::advanceTraces()
         if (m_pushed[i] != m_drawn[i])
             changedFrom = std::min(changedFrom, xOf(m_drawn[i] == 0 || m_drawn[i] < oldest ? oldest : m_drawn[i]));
     }
-    const int width = m_traces.width();
+    const int width = m_traces.width() - kSpareColumns;  // the view's
     const int passes = std::max(1, int(std::lround(std::max<qreal>(1.0, g.dpr) * (m_expanded ? 1.5 : 1.0))));
     const int64_t stripLeft = changedFrom - passes - 8;
     const int64_t offset = stripLeft - int64_t(std::ceil(g.dx)) - passes - 12;
@@ -557,18 +566,25 @@ bool StripChart::advanceTraces()
         return false;
     const int s = int(shift);
     const int left = int(stripLeft);
-    if (s > 0) {
+    // Columns right of the view are always clear: nothing is drawn beyond
+    // it, and a shift back clears what it leaves behind.
+    if (m_viewLeft + s > kSpareColumns) {
+        const int from = m_viewLeft + s;
         for (int row = 0; row < m_traces.height(); ++row) {
             auto* line = reinterpret_cast<uint32_t*>(m_traces.scanLine(row));
-            std::memmove(line, line + s, sizeof(uint32_t) * std::size_t(width - s));
+            std::memmove(line, line + from, sizeof(uint32_t) * std::size_t(width - s));
+            std::fill(line + (width - s), line + m_traces.width(), 0U);
         }
+        m_viewLeft = 0;
+    } else {
+        m_viewLeft += s;
     }
     QImage strip(width - int(offset), m_traces.height(), QImage::Format_ARGB32_Premultiplied);
     strip.fill(Qt::transparent);
     drawSegments(strip, left, int(offset));
     QPainter p(&m_traces);
     p.setCompositionMode(QPainter::CompositionMode_Source);
-    p.drawImage(QPoint(left, 0), strip, QRect(left - int(offset), 0, width - left, strip.height()));
+    p.drawImage(QPoint(m_viewLeft + left, 0), strip, QRect(left - int(offset), 0, width - left, strip.height()));
     m_drawn = m_pushed;
     return true;
 }
@@ -653,16 +669,18 @@ void StripChart::paintEvent(QPaintEvent* event)
     QPainter p(this);
     const QRect inner = g.inner;
     for (const QRect& r : event->region()) {
+        p.setClipRect(r);
         p.drawPixmap(
             r, m_frame,
             QRectF(QPointF(r.topLeft()) * m_frame.devicePixelRatio(), QSizeF(r.size()) * m_frame.devicePixelRatio()));
         const QRect part = r & inner;
         if (part.isEmpty())
             continue;
-        const QRectF source(g.margin + (part.left() - inner.left()) * g.dpr, 4 + (part.top() - inner.top()) * g.dpr,
+        const QRectF source(m_viewLeft + g.margin + (part.left() - inner.left()) * g.dpr, 4 + (part.top() - inner.top()) * g.dpr,
                             part.width() * g.dpr, part.height() * g.dpr);
         p.drawImage(QRectF(part), m_traces, source);
     }
+    p.setClipping(false);
     if (event->region().intersects(legendRect()))
         drawLegend(p);
     const bool empty = std::all_of(m_rings.begin(), m_rings.end(), [](const SampleRing& r) { return r.size() == 0; });

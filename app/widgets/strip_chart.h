@@ -159,6 +159,7 @@ private:
     bool m_frameValid = false;
     mutable std::vector<LegendSlot> m_legend;
     mutable bool m_legendValid = false;
+    mutable std::optional<std::pair<int, int>> m_axisWidths;  // left, right
     // The traces are kept drawn in an image of the plot (device pixels, with
     // margins so no segment is ever cut by its edges). A new sample scrolls
     // the image and draws only the newest segments; on the screen the plot
@@ -187,6 +188,7 @@ private:
     std::array<uint64_t, kChannels> m_pushed{};  // samples ever added per channel
     std::array<uint64_t, kChannels> m_drawn{};   // as the traces image shows them
     QImage m_traces;
+    int m_viewLeft = 0;  // image column where the view of the traces starts
     TraceGeometry m_traceGeometry;
     bool m_tracesValid = false;
     std::array<uint64_t, kChannels> m_screen{};  // as the screen was last scrolled to
