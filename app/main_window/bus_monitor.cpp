@@ -1,6 +1,8 @@
 #include "main_window/bus_monitor.h"
 
+#include <QApplication>
 #include <QBrush>
+#include <QCache>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QColor>
@@ -8,12 +10,16 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStaticText>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <optional>
+#include <utility>
 #include <vexlink06/back_end.h>
 #include <vexlink06/vexlink06.h>
 
@@ -42,6 +48,71 @@ std::optional<std::uint8_t> parseByte(const QString& text, unsigned limit, bool&
         return std::nullopt;
     return static_cast<std::uint8_t>(*value);
 }
+
+// Paints a cell as the standard delegate does, but keeps each text's laid-out
+// glyphs: every flush repaints all visible cells, and shaping the same short
+// texts again was most of what the open monitor cost.
+class JournalCellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        const QWidget* widget = opt.widget;
+        const QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const QRect textRect =
+            style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget).adjusted(margin, 0, -margin, 0);
+        const QStaticText* text = laidOut(opt.text, opt.font);
+        // Anything the plain path would not draw the same goes the standard way.
+        if (text == nullptr || text->size().width() > textRect.width() || opt.direction != Qt::LeftToRight ||
+            (opt.displayAlignment & Qt::AlignHorizontal_Mask & ~Qt::AlignLeft) != 0) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        const QString shown = std::exchange(opt.text, QString());
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);  // panel, selection, focus
+        QPalette::ColorGroup group = QPalette::Normal;
+        if (!(opt.state & QStyle::State_Enabled))
+            group = QPalette::Disabled;
+        else if (!(opt.state & QStyle::State_Active))
+            group = QPalette::Inactive;
+        painter->save();
+        painter->setFont(opt.font);
+        painter->setPen(opt.palette.color(group, (opt.state & QStyle::State_Selected) ? QPalette::HighlightedText
+                                                                                      : QPalette::Text));
+        const QFontMetrics fm(opt.font);
+        const int lineHeight = fm.ascent() + fm.descent();
+        painter->drawStaticText(textRect.left(), textRect.top() + (textRect.height() - lineHeight) / 2, *text);
+        painter->restore();
+    }
+
+private:
+    const QStaticText* laidOut(const QString& text, const QFont& font) const
+    {
+        if (text.isEmpty() || text.contains(QLatin1Char('\n')))
+            return nullptr;
+        if (font != m_font) {
+            m_texts.clear();
+            m_font = font;
+        }
+        if (QStaticText* cached = m_texts.object(text))
+            return cached;
+        auto laid = std::make_unique<QStaticText>(text);
+        laid->setTextFormat(Qt::PlainText);
+        laid->prepare(QTransform(), font);
+        QStaticText* kept = laid.get();
+        m_texts.insert(text, laid.release());
+        return kept;
+    }
+
+    // Most cells repeat (addresses, registers, results, causes); a row's
+    // time is new each flush and ages out.
+    mutable QCache<QString, QStaticText> m_texts{4096};
+    mutable QFont m_font;
+};
 
 }  // namespace
 
@@ -191,6 +262,7 @@ FrmBusMonitor::FrmBusMonitor(QWidget* parent) : QWidget(parent, Qt::Window)
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->setWordWrap(false);
+    m_table->setItemDelegate(new JournalCellDelegate(m_table));
     // Fixed widths: sizing to contents would read every row on each insert.
     const int widths[] = {45, 95, 130, 80, 50, 55, 60, 80, 70, 80, 100, 90, 50, 60, 110};
     for (int c = 0; c < int(std::size(widths)); ++c)

@@ -159,9 +159,12 @@ void LimitsGauge::setActivePointer(int pointer)
 
 QRect LimitsGauge::trackRect() const
 {
-    const QFontMetrics fm = fontMetrics();
-    const int side = fm.horizontalAdvance(QStringLiteral("-0000")) / 2 + 8;
-    const int top = fm.height() + 14;  // room for the marker labels above
+    // Measuring shapes text, and every reading asks for the track.
+    if (!m_margins) {
+        const QFontMetrics fm = fontMetrics();
+        m_margins = {fm.horizontalAdvance(QStringLiteral("-0000")) / 2 + 8, fm.height() + 14};
+    }
+    const auto [side, top] = *m_margins;  // top leaves room for the marker labels
     return {side, top, std::max(1, width() - 2 * side), 16};
 }
 
@@ -269,6 +272,13 @@ void LimitsGauge::keyPressEvent(QKeyEvent* event)
     update();
     emit pointerMoving(m_active, value);
     emit pointerReleased(m_active, value);
+}
+
+void LimitsGauge::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        m_margins.reset();
+    QWidget::changeEvent(event);
 }
 
 void LimitsGauge::paintEvent(QPaintEvent*)

@@ -9,6 +9,8 @@
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <optional>
+#include <utility>
 
 namespace widgets {
 
@@ -83,6 +85,7 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -109,6 +112,7 @@ private:
     QString m_units;
     int m_active = kLowPointer;
     int m_dragging = -1;
+    mutable std::optional<std::pair<int, int>> m_margins;  // track's side and top, from the font
 };
 
 }  // namespace widgets

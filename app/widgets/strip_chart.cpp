@@ -676,8 +676,8 @@ void StripChart::paintEvent(QPaintEvent* event)
         const QRect part = r & inner;
         if (part.isEmpty())
             continue;
-        const QRectF source(m_viewLeft + g.margin + (part.left() - inner.left()) * g.dpr, 4 + (part.top() - inner.top()) * g.dpr,
-                            part.width() * g.dpr, part.height() * g.dpr);
+        const QRectF source(m_viewLeft + g.margin + (part.left() - inner.left()) * g.dpr,
+                            4 + (part.top() - inner.top()) * g.dpr, part.width() * g.dpr, part.height() * g.dpr);
         p.drawImage(QRectF(part), m_traces, source);
     }
     p.setClipping(false);

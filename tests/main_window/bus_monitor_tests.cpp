@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -242,6 +243,34 @@ TEST_F(BusMonitorTest, ExportsTheVisibleRowsAndCapturesTheWires)
     EXPECT_NE(csv.find("22h Fan Speed Configuration ← 0x44"), std::string::npos);
     std::filesystem::remove(csvPath);
     std::filesystem::remove(vcdPath);
+}
+
+// The cells keep their laid-out texts for speed; they must look exactly as
+// the standard delegate draws them: plain, failed (coloured), selected, and
+// too narrow (elided).
+TEST_F(BusMonitorTest, CellsLookAsTheStandardDelegateDrawsThem)
+{
+    FrmBusMonitor* monitor = open();
+    ASSERT_NE(monitor, nullptr);
+    auto& proto = *device::ComPort()->PrinterPort()->SMBusProtocall();
+    proto.PortRead(0x5C, 0x22);
+    proto.PortWrite(0x5C, 0x22, 0x33);
+    sim::board().port(0)->setHeldByOtherProcess(true);
+    proto.PortRead(0x5C, 0x22);
+    sim::board().port(0)->setHeldByOtherProcess(false);
+    proto.PortRead(0x58, 0x3D);
+    monitor->flush();
+    auto* table = monitor->findChild<QTableView*>(QStringLiteral("tblJournal"));
+    ASSERT_NE(table, nullptr);
+    table->setColumnWidth(2, 40);
+    table->selectRow(1);
+    QApplication::processEvents();
+    const QImage fast = table->viewport()->grab().toImage();
+    QStyledItemDelegate standard;
+    table->setItemDelegate(&standard);
+    const QImage reference = table->viewport()->grab().toImage();
+    table->setItemDelegate(nullptr);
+    EXPECT_EQ(fast, reference);
 }
 
 // Pictures of the Bus Monitor after Easy Setup and a few visual cycles, and

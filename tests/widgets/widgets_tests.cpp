@@ -214,6 +214,15 @@ TEST(GaugeTrack, MapsBothWaysAndClamps)
     EXPECT_DOUBLE_EQ(t.valueAt(5000), 127);
 }
 
+struct PaintCount : QObject {
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        count += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
 class GaugeTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -287,6 +296,40 @@ TEST_F(GaugeTest, MarkersOnOneSpotCanBePulledApart)
     QTest::mouseRelease(&gauge, Qt::LeftButton, {}, at(40));
     EXPECT_NEAR(gauge.pointerValue(LimitsGauge::kHighPointer), 40, 1);
     EXPECT_EQ(gauge.pointerValue(LimitsGauge::kLowPointer), 0);
+}
+
+// The window restates the gauge every display cycle: only a change may
+// repaint, and the reading's partial repaint must leave what a full paint
+// shows.
+TEST_F(GaugeTest, RepaintsOnlyForChangesAndThenShowsWhatAFullPaintDoes)
+{
+    const auto settle = [] {
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+    };
+    gauge.setUnits(QStringLiteral("°C"));
+    gauge.setBandLower(0, 0);
+    gauge.setBandUpper(0, 90);
+    gauge.setPointerValue(LimitsGauge::kReadingPointer, 20);
+    settle();
+    PaintCount paints;
+    gauge.installEventFilter(&paints);
+    gauge.setScale(-55, 127);
+    gauge.setUnits(QStringLiteral("°C"));
+    gauge.setBandLower(0, 0);
+    gauge.setBandUpper(0, 90);
+    gauge.setPointerValue(LimitsGauge::kLowPointer, 0);
+    gauge.setPointerValue(LimitsGauge::kReadingPointer, 20);
+    settle();
+    EXPECT_EQ(paints.count, 0);
+
+    for (double reading : {20.5, 64.25, 63.0, -60.0, 140.0, 31.75}) {
+        gauge.setPointerValue(LimitsGauge::kReadingPointer, reading);
+        settle();
+    }
+    EXPECT_GT(paints.count, 0);
+    const QImage shown = gauge.screen()->grabWindow(gauge.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(shown, gauge.grab().toImage().convertToFormat(QImage::Format_RGB32));
 }
 
 TEST(SmallWidgets, StateIsReadableAsTextToo)
