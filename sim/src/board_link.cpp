@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -30,6 +29,11 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kFlushBytes = 16 * 1024;
 // How long a board started on demand may take to listen.
 constexpr auto kStartWait = std::chrono::seconds(3);
+
+int64_t steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
 
 std::string directoryOf(const std::string& path)
 {
@@ -147,7 +151,10 @@ void BoardLink::fail(std::string why)
         ::close(m_fd);
         m_fd = -1;
     }
-    m_queued.notify_all();
+    m_pendingSince = 0;
+    m_closed = true;
+    const std::lock_guard wake(m_wakeMutex);
+    m_wake.notify_all();
 }
 
 bool BoardLink::connectOnce()
@@ -176,6 +183,7 @@ bool BoardLink::connectOnce()
         return false;
     }
     m_fd = fd;
+    m_receiveTimeoutMs = 0;
     Message hello;
     hello.op = Op::Hello;
     hello.a = static_cast<int32_t>(boardwire::kMagic);
@@ -256,6 +264,7 @@ bool BoardLink::sendAll()
         sent += static_cast<size_t>(n);
     }
     m_out.clear();
+    m_pendingSince = 0;
     return true;
 }
 
@@ -277,15 +286,18 @@ std::optional<Message> BoardLink::receive(int timeoutMs)
             fail("the shared simulated board at " + m_socket + " does not answer");
             return std::nullopt;
         }
-        pollfd p{m_fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(left));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
-            continue;
+        // A blocking receive under the socket's own timeout: a round trip
+        // per bus line read is the link's whole cost, and a poll before each
+        // receive was a third of its system calls.
+        if (timeoutMs != m_receiveTimeoutMs) {
+            const timeval limit{static_cast<time_t>(timeoutMs / 1000),
+                                static_cast<suseconds_t>(timeoutMs % 1000 * 1000)};
+            if (::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0)
+                m_receiveTimeoutMs = timeoutMs;
+        }
         uint8_t buffer[4096];
         const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
             continue;
         if (n <= 0) {
             fail("the shared simulated board at " + m_socket + " went away");
@@ -306,9 +318,11 @@ void BoardLink::post(const Message& message)
         sendAll();
         return;
     }
+    const int64_t now = steadyNs();
+    m_lastPost = now;
     if (!wasEmpty)
         return;
-    m_queuedSince = Clock::now();
+    m_pendingSince = now;
     if (!m_flusher) {
         // Without signals: they stay with the program's own threads.
         sigset_t all, old;
@@ -322,21 +336,52 @@ void BoardLink::post(const Message& message)
         }
         ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
     }
-    m_queued.notify_one();
+    if (m_flusherIdle) {
+        const std::lock_guard wake(m_wakeMutex);
+        m_wake.notify_one();
+    }
 }
 
 void BoardLink::flushLate()
 {
-    std::unique_lock lock(m_mutex);
-    for (;;) {
-        m_queued.wait(lock, [this] { return !m_out.empty() || m_fd < 0; });
-        if (m_fd < 0)
-            return;
-        const auto due = m_queuedSince + kFlushAfter;
-        if (Clock::now() < due)
-            m_queued.wait_until(lock, due);
-        else
-            sendAll();
+    constexpr int64_t after = std::chrono::nanoseconds(kFlushAfter).count();
+    // While writes keep coming (a transfer under way) the flusher looks
+    // every kFlushAfter on its own; after this long without one it sleeps
+    // until the next is queued.
+    constexpr int64_t idleAfter = 2 * after;
+    std::unique_lock wake(m_wakeMutex);
+    while (!m_closed) {
+        const int64_t since = m_pendingSince;
+        const int64_t now = steadyNs();
+        if (since == 0) {
+            if (now - m_lastPost < idleAfter) {
+                m_wake.wait_for(wake, kFlushAfter);
+                continue;
+            }
+            // Marked before the queue is looked at, and post() queues before
+            // it looks at the mark: one of the two sees the other.
+            m_flusherIdle = true;
+            m_wake.wait(wake, [this] { return m_pendingSince != 0 || m_closed; });
+            m_flusherIdle = false;
+            continue;
+        }
+        if (now - since < after) {
+            m_wake.wait_for(wake, std::chrono::nanoseconds(after - (now - since)));
+            continue;
+        }
+        // Never holding the wake lock while on the link: a failing send
+        // wakes everyone through it.
+        wake.unlock();
+        bool sent = false;
+        if (std::unique_lock link(m_mutex, std::try_to_lock); link.owns_lock()) {
+            if (m_fd >= 0 && !m_out.empty())
+                sendAll();
+            m_pendingSince = 0;
+            sent = true;
+        }
+        wake.lock();
+        if (!sent)  // busy: a call() sends the queue; look again shortly
+            m_wake.wait_for(wake, kFlushAfter / 4);
     }
 }
 

@@ -6,6 +6,7 @@
 // The link may be used from several threads (one request at a time); the
 // private board may not.
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -73,14 +74,24 @@ private:
     // The thread that sends writes left queued for kFlushAfter.
     void flushLate();
 
+    // The flusher never waits for m_mutex: a thread inside call() holds it
+    // for a round trip and sends the queue anyway. It learns of queued
+    // writes from these and is woken only from its idle wait, so a burst of
+    // writes costs no system call for it.
+    std::mutex m_wakeMutex;
+    std::condition_variable m_wake;
+    std::atomic<int64_t> m_pendingSince{0};  // steady ns of the oldest queued write; 0: none
+    std::atomic<int64_t> m_lastPost{0};      // steady ns of the last queued write
+    std::atomic<bool> m_flusherIdle{false};  // in its untimed wait
+    std::atomic<bool> m_closed{false};
+
     mutable std::mutex m_mutex;  // everything below
-    std::condition_variable m_queued;
-    std::chrono::steady_clock::time_point m_queuedSince;
-    bool m_flusher = false;  // its thread runs
+    bool m_flusher = false;      // its thread runs
 
     std::string m_socket;
     bool m_startOnDemand = false;
     int m_fd = -1;
+    int m_receiveTimeoutMs = 0;  // SO_RCVTIMEO as last set; 0: none
     std::vector<uint8_t> m_out;
     std::vector<uint8_t> m_in;
     std::string m_problem;
