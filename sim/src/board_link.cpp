@@ -183,7 +183,8 @@ bool BoardLink::connectOnce()
         return false;
     }
     m_fd = fd;
-    m_receiveTimeoutMs = 0;
+    const timeval wake{0, 100'000};  // how often a waiting receive looks at its deadline
+    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof wake);
     Message hello;
     hello.op = Op::Hello;
     hello.a = static_cast<int32_t>(boardwire::kMagic);
@@ -286,15 +287,10 @@ std::optional<Message> BoardLink::receive(int timeoutMs)
             fail("the shared simulated board at " + m_socket + " does not answer");
             return std::nullopt;
         }
-        // A blocking receive under the socket's own timeout: a round trip
-        // per bus line read is the link's whole cost, and a poll before each
-        // receive was a third of its system calls.
-        if (timeoutMs != m_receiveTimeoutMs) {
-            const timeval limit{static_cast<time_t>(timeoutMs / 1000),
-                                static_cast<suseconds_t>(timeoutMs % 1000 * 1000)};
-            if (::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0)
-                m_receiveTimeoutMs = timeoutMs;
-        }
+        // A blocking receive, the socket's own timeout (set at connect)
+        // ending it now and then to look at the deadline: a round trip per bus
+        // line read is the link's whole cost, and a poll before each receive
+        // was a third of its system calls.
         uint8_t buffer[4096];
         const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
         if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))

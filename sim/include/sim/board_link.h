@@ -91,7 +91,6 @@ private:
     std::string m_socket;
     bool m_startOnDemand = false;
     int m_fd = -1;
-    int m_receiveTimeoutMs = 0;  // SO_RCVTIMEO as last set; 0: none
     std::vector<uint8_t> m_out;
     std::vector<uint8_t> m_in;
     std::string m_problem;
