@@ -482,8 +482,19 @@ void MainForm::cmdCharacterise_Click()
     if (!m_characterise) {
         auto* window = new dialogs::frmFanCharacterization(dialogs::programChipLocation(), this);
         window->setAttribute(Qt::WA_DeleteOnClose);
+        // Queued: the window finishes its own close before this one runs.
+        connect(
+            window, &dialogs::frmFanCharacterization::finished, this,
+            [this] {
+                if (m_closeWhenMeasured) {
+                    m_closeWhenMeasured = false;
+                    close();
+                }
+            },
+            Qt::QueuedConnection);
         m_characterise = window;
     }
+    m_closeWhenMeasured = false;  // asked for again: the user stays
     m_characterise->show();
     m_characterise->raise();
     m_characterise->activateWindow();
@@ -494,8 +505,10 @@ void MainForm::unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
+    // Cancels a running measurement; the window's destructor (with this
+    // one's) waits for the chip's restore.
     if (m_characterise)
-        m_characterise->close();  // cancels a running measurement and restores the chip
+        m_characterise->close();
     m_tmrPWM->stop();
     m_visualTimer->stop();
     dialogs::unloadSpinUp();
@@ -509,6 +522,18 @@ void MainForm::unload()
 
 void MainForm::closeEvent(QCloseEvent* event)
 {
+    // A running fan measurement must restore the chip before the program
+    // ends, and this close may arrive inside one of this window's yielding
+    // transfers, whose thread holds the bus mutex the measurement needs:
+    // waiting for it here could hang. Cancel it, stay open, and close again
+    // once it has ended.
+    auto* measuring = qobject_cast<dialogs::frmFanCharacterization*>(m_characterise.data());
+    if (measuring && measuring->running()) {
+        measuring->close();
+        m_closeWhenMeasured = true;
+        event->ignore();
+        return;
+    }
     unload();
     if (m_aboutBox)
         m_aboutBox->close();

@@ -242,6 +242,7 @@ private:
     // The kernel adapter's last failure in the visual cycle ("" while it answers).
     QString m_adapterFailure;
     bool m_unloaded = false;
+    bool m_closeWhenMeasured = false;  // a close waits for the fan measurement's end
     bool m_settingSlider = false;
     int m_sliderFan = 1;
     int m_lastMode = -1;
