@@ -474,6 +474,12 @@ void MainForm::buildTimers()
     m_fanOutputTimer = makeTimer("fan_output_timer", 0);
     connect(m_tmrPWM, &QTimer::timeout, this, &MainForm::heaterTick);
     connect(m_visualTimer, &QTimer::timeout, this, &MainForm::visualTimerTick);
+    m_closeRetry = makeTimer("close_retry_timer", 20);
+    m_closeRetry->setSingleShot(true);
+    connect(m_closeRetry, &QTimer::timeout, this, [this] {
+        if (m_closeWhenReady)
+            close();  // checks again, and waits on if it must
+    });
     m_tmrPWM->start();
 }
 
@@ -482,19 +488,9 @@ void MainForm::cmdCharacterise_Click()
     if (!m_characterise) {
         auto* window = new dialogs::frmFanCharacterization(dialogs::programChipLocation(), this);
         window->setAttribute(Qt::WA_DeleteOnClose);
-        // Queued: the window finishes its own close before this one runs.
-        connect(
-            window, &dialogs::frmFanCharacterization::finished, this,
-            [this] {
-                if (m_closeWhenMeasured) {
-                    m_closeWhenMeasured = false;
-                    close();
-                }
-            },
-            Qt::QueuedConnection);
         m_characterise = window;
     }
-    m_closeWhenMeasured = false;  // asked for again: the user stays
+    m_closeWhenReady = false;  // asked for again: the user stays
     m_characterise->show();
     m_characterise->raise();
     m_characterise->activateWindow();
@@ -525,15 +521,20 @@ void MainForm::closeEvent(QCloseEvent* event)
     // A running fan measurement must restore the chip before the program
     // ends, and this close may arrive inside one of this window's yielding
     // transfers, whose thread holds the bus mutex the measurement needs:
-    // waiting for it here could hang. Cancel it, stay open, and close again
-    // once it has ended.
+    // waiting for it here could hang. Cancel it and stay open until it has
+    // ended. Inside such a transfer the window stays too: closed there, it
+    // would be deleted under the handler that made the transfer.
     auto* measuring = qobject_cast<dialogs::frmFanCharacterization*>(m_characterise.data());
-    if (measuring && measuring->running()) {
-        measuring->close();
-        m_closeWhenMeasured = true;
+    const bool measuringNow = measuring && measuring->running();
+    if (measuringNow || shell::insideLibraryWait()) {
+        if (measuringNow)
+            measuring->close();
+        m_closeWhenReady = true;
+        m_closeRetry->start();
         event->ignore();
         return;
     }
+    m_closeWhenReady = false;
     unload();
     if (m_aboutBox)
         m_aboutBox->close();

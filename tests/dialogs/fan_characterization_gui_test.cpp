@@ -29,6 +29,7 @@
 #include "dialogs/frm_fan_characterization.h"
 #include "main_window/main_form.h"
 #include "plot/fan_curve_plot.h"
+#include "shell/application.h"
 #include "shell/ui_services.h"
 #include "support/two_chip_board.h"
 
@@ -101,8 +102,8 @@ private:
     std::thread m_thread;  // last: starts once the rest is built
 };
 
-// The library's waits pass the event loop, as the program's hook makes them
-// do, and every transaction ends with such a wait; undone on leaving.
+// The library's waits pass the event loop through the program's hook, and
+// every transaction ends with such a wait; undone on leaving.
 class YieldingTransfers {
 public:
     YieldingTransfers()
@@ -110,7 +111,7 @@ public:
         const auto proto = device::ComPort()->PrinterPort()->SMBusProtocall();
         proto->setRelativeDelayOn(vexlink06::True);
         proto->setFrameDelay(3);
-        vexlink06::setEventLoopYield([] { QCoreApplication::processEvents(); });
+        vexlink06::setEventLoopYield(shell::yieldToEventLoop);
     }
     ~YieldingTransfers()
     {
@@ -377,6 +378,30 @@ TEST(FanWindowOpenTest, ControlTabButtonOpensTheWindow)
     EXPECT_EQ(form.characteriseWindow()->objectName(), QStringLiteral("frmFanCharacterization"));
     form.characteriseWindow()->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// The main window closed inside a transfer a handler of its own may have
+// started: it goes only once the transfer has returned, never under it.
+TEST(FanWindowOpenTest, MainWindowClosedInsideATransferGoesAfterIt)
+{
+    testsupport::connectTo(testsupport::kTfm4411At);
+    QPointer<mainwindow::MainForm> form = new mainwindow::MainForm;
+    form->setAttribute(Qt::WA_DeleteOnClose);
+    CloseWitness witness;
+    {
+        const YieldingTransfers yielding;
+        closeInsideATransfer(form.data(), witness);
+        ASSERT_EQ(witness.closesInTransfer, 1);
+        ASSERT_FALSE(form.isNull());
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+                return form.isNull();
+            },
+            5000));
+    }
+    if (form)
+        delete form.data();
 }
 
 // The program's main window closed inside its own transfer while the
