@@ -10,7 +10,6 @@
 #include <vexlink06/vexlink06.h>
 
 #include <QCloseEvent>
-#include <QShowEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -19,6 +18,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include <cmath>
