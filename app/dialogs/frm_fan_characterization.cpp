@@ -18,6 +18,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -282,6 +283,10 @@ void frmFanCharacterization::onDone(device::CharacterizationRun run)
     setRunning(false);
     (m_save->isEnabled() ? m_save : m_start)->setFocus();
     emit finished(outcome);
+    if (m_closeWhenDone) {
+        m_closeWhenDone = false;
+        close();
+    }
 }
 
 void frmFanCharacterization::cancel()
@@ -292,15 +297,32 @@ void frmFanCharacterization::cancel()
 
 void frmFanCharacterization::stopWorker()
 {
+    // Only where no close could be deferred (the destructor, a new start
+    // after the end): the measurement restores the chip before it returns.
     m_cancel = true;
     if (m_worker.joinable())
-        m_worker.join();  // the measurement restores the chip before it returns
+        m_worker.join();
 }
 
 void frmFanCharacterization::closeEvent(QCloseEvent* event)
 {
-    stopWorker();
+    if (running()) {
+        // Waiting here could deadlock (see the header): cancel, hide, and
+        // close for real when the measurement's end arrives (onDone).
+        cancel();
+        m_closeWhenDone = true;
+        hide();
+        event->ignore();
+        return;
+    }
     QDialog::closeEvent(event);
+}
+
+void frmFanCharacterization::showEvent(QShowEvent* event)
+{
+    // Shown again before a deferred close came due: the user wants it kept.
+    m_closeWhenDone = false;
+    QDialog::showEvent(event);
 }
 
 void frmFanCharacterization::reject()

@@ -1,7 +1,11 @@
 // "Characterise Fan": runs the device layer's fan measurement on a thread of
 // its own through a device session, draws the plot as the points come in,
 // and saves the result (CSV, PNG, SVG). Closing the window cancels a running
-// measurement and waits for the chip's registers to be restored.
+// measurement and hides the window at once; the window closes for good (and
+// reports) once the measurement has restored the chip's registers. It never
+// waits for the measurement: a close may arrive inside one of the program's
+// own yielding transfers, whose thread then holds the bus mutex the
+// measurement needs to finish.
 #pragma once
 
 #include "device/device_session.h"
@@ -51,6 +55,8 @@ public:
     // For tests: the measurement's clock, and how it ended.
     void setOptions(const device::CharacterizationOptions& options) { m_options = options; }
     bool running() const { return m_worker.joinable() && !m_finished; }
+    // A close came while measuring: hidden, waiting for the measurement's end.
+    bool closing() const { return m_closeWhenDone; }
     const std::optional<device::CharacterizationRun>& lastRun() const { return m_run; }
     FanCurveView* view() const { return m_view; }
 
@@ -64,6 +70,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void reject() override;
 
 private:
@@ -77,6 +84,7 @@ private:
     std::thread m_worker;
     std::atomic<bool> m_cancel{false};
     bool m_finished = true;
+    bool m_closeWhenDone = false;
     std::optional<device::CharacterizationRun> m_run;
     std::vector<device::FanCharacterization> m_live;
 

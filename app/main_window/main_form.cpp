@@ -474,6 +474,12 @@ void MainForm::buildTimers()
     m_fanOutputTimer = makeTimer("fan_output_timer", 0);
     connect(m_tmrPWM, &QTimer::timeout, this, &MainForm::heaterTick);
     connect(m_visualTimer, &QTimer::timeout, this, &MainForm::visualTimerTick);
+    m_closeRetry = makeTimer("close_retry_timer", 20);
+    m_closeRetry->setSingleShot(true);
+    connect(m_closeRetry, &QTimer::timeout, this, [this] {
+        if (m_closeWhenReady)
+            close();  // checks again, and waits on if it must
+    });
     m_tmrPWM->start();
 }
 
@@ -484,6 +490,7 @@ void MainForm::cmdCharacterise_Click()
         window->setAttribute(Qt::WA_DeleteOnClose);
         m_characterise = window;
     }
+    m_closeWhenReady = false;  // asked for again: the user stays
     m_characterise->show();
     m_characterise->raise();
     m_characterise->activateWindow();
@@ -494,8 +501,10 @@ void MainForm::unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
+    // Cancels a running measurement; the window's destructor (with this
+    // one's) waits for the chip's restore.
     if (m_characterise)
-        m_characterise->close();  // cancels a running measurement and restores the chip
+        m_characterise->close();
     m_tmrPWM->stop();
     m_visualTimer->stop();
     dialogs::unloadSpinUp();
@@ -509,6 +518,23 @@ void MainForm::unload()
 
 void MainForm::closeEvent(QCloseEvent* event)
 {
+    // A running fan measurement must restore the chip before the program
+    // ends, and this close may arrive inside one of this window's yielding
+    // transfers, whose thread holds the bus mutex the measurement needs:
+    // waiting for it here could hang. Cancel it and stay open until it has
+    // ended. Inside such a transfer the window stays too: closed there, it
+    // would be deleted under the handler that made the transfer.
+    auto* measuring = qobject_cast<dialogs::frmFanCharacterization*>(m_characterise.data());
+    const bool measuringNow = measuring && measuring->running();
+    if (measuringNow || shell::insideLibraryWait()) {
+        if (measuringNow)
+            measuring->close();
+        m_closeWhenReady = true;
+        m_closeRetry->start();
+        event->ignore();
+        return;
+    }
+    m_closeWhenReady = false;
     unload();
     if (m_aboutBox)
         m_aboutBox->close();

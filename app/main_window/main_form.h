@@ -225,6 +225,7 @@ private:
     QTimer* m_tmrPWM = nullptr;
     QTimer* m_visualTimer = nullptr;
     QTimer* m_fanOutputTimer = nullptr;
+    QTimer* m_closeRetry = nullptr;  // retries a close that had to wait
 
     QPointer<FrmAbout> m_aboutBox;
     QPointer<QWidget> m_characterise;  // the fan characterisation window, while open
@@ -242,6 +243,7 @@ private:
     // The kernel adapter's last failure in the visual cycle ("" while it answers).
     QString m_adapterFailure;
     bool m_unloaded = false;
+    bool m_closeWhenReady = false;  // a close waits for the fan measurement's end or a transfer's
     bool m_settingSlider = false;
     int m_sliderFan = 1;
     int m_lastMode = -1;

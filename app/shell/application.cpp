@@ -50,9 +50,26 @@ bool Application::notify(QObject* receiver, QEvent* event)
     return false;
 }
 
+namespace {
+thread_local int t_libraryWaits = 0;
+}  // namespace
+
+void yieldToEventLoop()
+{
+    struct Depth {
+        Depth() { ++t_libraryWaits; }
+        ~Depth() { --t_libraryWaits; }
+        Depth(const Depth&) = delete;
+        Depth& operator=(const Depth&) = delete;
+    } depth;
+    QCoreApplication::processEvents();
+}
+
+bool insideLibraryWait() { return t_libraryWaits > 0; }
+
 void installLibraryHooks()
 {
-    vexlink06::setEventLoopYield([] { QCoreApplication::processEvents(); });
+    vexlink06::setEventLoopYield(yieldToEventLoop);
     vexlink06::setMessageHook([](const std::string& title, const std::string& text) {
         msgBox(QApplication::activeWindow(), QString::fromStdString(text), MsgButtons::Ok,
                QString::fromStdString(title), MsgIcon::Critical);

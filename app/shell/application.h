@@ -39,4 +39,13 @@ public:
 // critical boxes through the ui() service.
 void installLibraryHooks();
 
+// One pass of the event loop for a library wait: the yield hook above.
+void yieldToEventLoop();
+// True while the calling thread is inside such a pass: a handler below it
+// is in the middle of a transfer (which holds the bus mutex) or a wait. A
+// window must not go away from here, nor wait for a thread that needs the
+// bus: Qt deletes a window closed in one pass at the next, under the
+// handler still running.
+bool insideLibraryWait();
+
 }  // namespace shell

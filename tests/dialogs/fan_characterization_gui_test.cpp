@@ -2,7 +2,10 @@
 // sweeps and marks start and stall, Cancel and closing the window mid-sweep
 // leave the chip as it was, the single-fan chip offers one fan, Save writes
 // files a reader opens, and the window reads on a dark palette (a screenshot
-// is written when FANSCOPE_SCREENSHOT_DIR names a folder).
+// is written when FANSCOPE_SCREENSHOT_DIR names a folder). Closing the
+// window or the main window inside one of the program's yielding transfers
+// (the bus mutex held on the UI thread) neither hangs nor leaves the chip
+// changed.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -26,15 +29,21 @@
 #include "dialogs/frm_fan_characterization.h"
 #include "main_window/main_form.h"
 #include "plot/fan_curve_plot.h"
+#include "shell/application.h"
 #include "shell/ui_services.h"
 #include "support/two_chip_board.h"
 
+#include <QPointer>
+
 #include <array>
 #include <chrono>
-#include <string_view>
-#include <thread>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <string_view>
+#include <thread>
 
 namespace {
 
@@ -58,6 +67,92 @@ public:
     }
 };
 const auto* const g_board = ::testing::AddGlobalTestEnvironment(new Board);
+
+// Ends the program with a message when a step has not returned in time: a
+// deadlock fails the run instead of hanging it.
+class Watchdog {
+public:
+    Watchdog(std::chrono::seconds limit, const char* what)
+        : m_thread([this, limit, what] {
+              std::unique_lock lock(m_mutex);
+              if (!m_wake.wait_for(lock, limit, [this] { return m_done; })) {
+                  std::fprintf(stderr, "deadlock: %s did not return within %d s\n", what,
+                               static_cast<int>(limit.count()));
+                  std::fflush(stderr);
+                  std::_Exit(EXIT_FAILURE);
+              }
+          })
+    { }
+    ~Watchdog()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    std::thread m_thread;  // last: starts once the rest is built
+};
+
+// The library's waits pass the event loop through the program's hook, and
+// every transaction ends with such a wait; undone on leaving.
+class YieldingTransfers {
+public:
+    YieldingTransfers()
+    {
+        const auto proto = device::ComPort()->PrinterPort()->SMBusProtocall();
+        proto->setRelativeDelayOn(vexlink06::True);
+        proto->setFrameDelay(3);
+        vexlink06::setEventLoopYield(shell::yieldToEventLoop);
+    }
+    ~YieldingTransfers()
+    {
+        vexlink06::setEventLoopYield(nullptr);
+        const auto proto = device::ComPort()->PrinterPort()->SMBusProtocall();
+        proto->setFrameDelay(0);
+        proto->setRelativeDelayOn(vexlink06::False);
+    }
+    YieldingTransfers(const YieldingTransfers&) = delete;
+    YieldingTransfers& operator=(const YieldingTransfers&) = delete;
+};
+
+// Notes whether a close reached the watched window while the UI thread was
+// inside a register link transfer (and so held the bus mutex).
+class CloseWitness : public QObject {
+public:
+    bool inTransfer = false;
+    int closes = 0;
+    int closesInTransfer = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close) {
+            ++closes;
+            closesInTransfer += inTransfer ? 1 : 0;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// Posts a close to `target`, then reads a register through the register
+// link: the close arrives inside the transfer's wait.
+void closeInsideATransfer(QWidget* target, CloseWitness& witness)
+{
+    target->installEventFilter(&witness);
+    QMetaObject::invokeMethod(target, &QWidget::close, Qt::QueuedConnection);
+    witness.inTransfer = true;
+    device::readRegister(device::reg::DeviceId);
+    witness.inTransfer = false;
+}
 
 constexpr std::array<std::uint8_t, 6> kTouched{0x00, 0x01, 0x20, 0x21, 0x22, 0x23};
 
@@ -151,11 +246,41 @@ TEST_F(FanWindowTest, CancelMidSweepRestoresTheChip)
 TEST_F(FanWindowTest, ClosingTheWindowMidSweepRestoresTheChip)
 {
     open(testsupport::kTfm4411At, true);
+    QSignalSpy done(window.get(), &dialogs::frmFanCharacterization::finished);
     child<QPushButton>("cmdStart")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return points() >= 5; }, 20000));
     ASSERT_TRUE(window->running());
     window->close();
+    EXPECT_FALSE(window->isVisible());
+    // The close completes when the measurement has restored the chip.
+    ASSERT_TRUE(waitFinished(done));
+    EXPECT_EQ(done.at(0).at(0).toInt(), static_cast<int>(device::CharacterizationOutcome::Cancelled));
     EXPECT_FALSE(window->running());
+    EXPECT_FALSE(window->closing());
+    expectRestored();
+}
+
+TEST_F(FanWindowTest, ClosingInsideAYieldingTransferNeitherHangsNorLeavesTheChipChanged)
+{
+    open(testsupport::kTfm4411At, true);
+    QSignalSpy done(window.get(), &dialogs::frmFanCharacterization::finished);
+    child<QPushButton>("cmdStart")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return points() >= 5; }, 20000));
+    ASSERT_TRUE(window->running());
+    CloseWitness witness;
+    {
+        const Watchdog watchdog(std::chrono::seconds(60), "closing the window inside a transfer");
+        const YieldingTransfers yielding;
+        closeInsideATransfer(window.get(), witness);
+        ASSERT_EQ(witness.closesInTransfer, 1);
+        EXPECT_FALSE(window->isVisible());  // gone for the user at once
+        ASSERT_TRUE(waitFinished(done));
+    }
+    EXPECT_EQ(done.at(0).at(0).toInt(), static_cast<int>(device::CharacterizationOutcome::Cancelled));
+    EXPECT_FALSE(window->running());
+    EXPECT_FALSE(window->closing());
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_NE(child<QLabel>("lblStatus")->text().indexOf(QStringLiteral("restored")), -1);
     expectRestored();
 }
 
@@ -253,6 +378,88 @@ TEST(FanWindowOpenTest, ControlTabButtonOpensTheWindow)
     EXPECT_EQ(form.characteriseWindow()->objectName(), QStringLiteral("frmFanCharacterization"));
     form.characteriseWindow()->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// The main window closed inside a transfer a handler of its own may have
+// started: it goes only once the transfer has returned, never under it.
+TEST(FanWindowOpenTest, MainWindowClosedInsideATransferGoesAfterIt)
+{
+    testsupport::connectTo(testsupport::kTfm4411At);
+    QPointer<mainwindow::MainForm> form = new mainwindow::MainForm;
+    form->setAttribute(Qt::WA_DeleteOnClose);
+    CloseWitness witness;
+    {
+        const YieldingTransfers yielding;
+        closeInsideATransfer(form.data(), witness);
+        ASSERT_EQ(witness.closesInTransfer, 1);
+        ASSERT_FALSE(form.isNull());
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+                return form.isNull();
+            },
+            5000));
+    }
+    if (form)
+        delete form.data();
+}
+
+// The program's main window closed inside its own transfer while the
+// window measures: it stays until the measurement has restored the chip,
+// then goes, its fan window with it.
+TEST(FanWindowOpenTest, MainWindowClosedInsideATransferWaitsForTheRestore)
+{
+    testsupport::connectTo(testsupport::kTfm4411At);
+    sim::Chip& chip = testsupport::chipAt(testsupport::kTfm4411At);
+    chip.poke(device::reg::Configuration1, 0x19);
+    chip.poke(device::reg::FanSpeedConfiguration, 0x55);
+    std::array<std::uint8_t, 256> before{};
+    for (std::uint8_t r : kTouched)
+        before[r] = chip.peek(r);
+
+    QPointer<mainwindow::MainForm> form = new mainwindow::MainForm;
+    form->setAttribute(Qt::WA_DeleteOnClose);
+    form->findChild<QPushButton*>(QStringLiteral("cmdCharacterise"))->click();
+    QPointer<dialogs::frmFanCharacterization> window =
+        qobject_cast<dialogs::frmFanCharacterization*>(form->characteriseWindow());
+    ASSERT_NE(window, nullptr);
+    device::CharacterizationOptions o;
+    o.now = [] {
+        const std::lock_guard lock(device::Session::busMutex());
+        return sim::board().nowMs() / 1000.0;
+    };
+    o.sleep = [](double s) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        const std::lock_guard lock(device::Session::busMutex());
+        sim::board().advanceMs(s * 1000.0);
+    };
+    window->setOptions(o);
+    window->findChild<QPushButton*>(QStringLiteral("cmdStart"))->click();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !window->view()->fans().empty() && window->view()->fans()[0].points.size() >= 3; }, 20000));
+    ASSERT_TRUE(window->running());
+
+    CloseWitness witness;
+    {
+        const Watchdog watchdog(std::chrono::seconds(60), "closing the main window inside a transfer");
+        const YieldingTransfers yielding;
+        closeInsideATransfer(form.data(), witness);
+        ASSERT_EQ(witness.closesInTransfer, 1);
+        ASSERT_FALSE(form.isNull());  // not while the measurement may still change the chip
+        EXPECT_FALSE(window->isVisible());
+        // The close then completes on its own, with the window's.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+                return form.isNull();
+            },
+            20000));
+    }
+    EXPECT_TRUE(window.isNull());
+    for (std::uint8_t r : kTouched)
+        EXPECT_EQ(chip.peek(r), before[r]) << device::registerLabel(r);
+    if (form)
+        delete form.data();
 }
 
 }  // namespace
