@@ -281,8 +281,14 @@ const std::vector<StripChart::LegendSlot>& StripChart::legendLayout() const
             ++row;
             x = plotLeft;
         }
-        entries.push_back({c, row, x});
+        entries.push_back({c, row, x, w});
         x += w + 16;
+    }
+    // Each entry owns the room up to the next one in its row (or the plot's
+    // edge), so a value drawn there never reaches a neighbour.
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const bool lastInRow = i + 1 == entries.size() || entries[i + 1].row != entries[i].row;
+        entries[i].width = (lastInRow ? plotRight + 1 : entries[i + 1].x) - entries[i].x;
     }
     m_legendValid = true;
     return entries;
@@ -393,7 +399,13 @@ void StripChart::renderFrame()
     m_frameValid = true;
 }
 
-void StripChart::drawLegend(QPainter& painter) const
+QRect StripChart::legendEntryRect(const LegendSlot& slot) const
+{
+    const int rowHeight = legendRowHeight();
+    return {slot.x, legendRect().top() + slot.row * rowHeight, slot.width, rowHeight};
+}
+
+void StripChart::drawLegend(QPainter& painter, const QRegion& region) const
 {
     const QFontMetrics fm = fontMetrics();
     const QRect area = legendRect();
@@ -405,11 +417,13 @@ void StripChart::drawLegend(QPainter& painter) const
     const int rowHeight = legendRowHeight();
     painter.setPen(palette().color(QPalette::WindowText));
     for (const LegendSlot& slot : legendLayout()) {
+        if (!region.intersects(legendEntryRect(slot)))
+            continue;
         const int top = area.top() + slot.row * rowHeight;
         painter.fillRect(QRect(slot.x, top + (rowHeight - swatch) / 2, swatch * 2, swatch),
                          m_colours[std::size_t(slot.channel)]);
         const int textX = slot.x + swatch * 2 + 4;
-        painter.drawText(QRect(textX, top, plotRight - textX + 1, rowHeight), Qt::AlignLeft | Qt::AlignVCenter,
+        painter.drawText(QRect(textX, top, slot.x + slot.width - textX, rowHeight), Qt::AlignLeft | Qt::AlignVCenter,
                          legendText(slot.channel, false));
     }
 }
@@ -616,7 +630,10 @@ void StripChart::scheduleTraceRepaint()
             QString text = legendText(c, false);
             if (text != m_legendShown[std::size_t(c)]) {
                 m_legendShown[std::size_t(c)] = std::move(text);
-                update(legendRect());
+                for (const LegendSlot& slot : legendLayout()) {
+                    if (slot.channel == c)
+                        update(legendEntryRect(slot));
+                }
             }
         }
     }
@@ -682,7 +699,7 @@ void StripChart::paintEvent(QPaintEvent* event)
     }
     p.setClipping(false);
     if (event->region().intersects(legendRect()))
-        drawLegend(p);
+        drawLegend(p, event->region());
     const bool empty = std::all_of(m_rings.begin(), m_rings.end(), [](const SampleRing& r) { return r.size() == 0; });
     if (empty && !m_emptyText.isEmpty()) {
         p.setPen(kAxisColour);

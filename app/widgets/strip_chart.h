@@ -136,6 +136,7 @@ private:
         int channel;
         int row;
         int x;
+        int width;  // up to the next entry in the row, or the plot's edge
     };
     std::pair<int, int> plotColumns() const;
     int legendRowHeight() const;
@@ -143,7 +144,9 @@ private:
     const std::vector<LegendSlot>& legendLayout() const;
     QString legendText(int channel, bool widest) const;
     QRect legendRect() const;
-    void drawLegend(QPainter& painter) const;
+    QRect legendEntryRect(const LegendSlot& slot) const;
+    // Draws the entries the region reaches: a changed value repaints its own.
+    void drawLegend(QPainter& painter, const QRegion& region) const;
 
     std::array<SampleRing, kChannels> m_rings;
     std::array<QString, kChannels> m_captions;
