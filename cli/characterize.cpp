@@ -17,6 +17,7 @@
 
 #include "device/device_session.h"
 #include "device/fan_characterization.h"
+#include "companion.h"
 #include "device/register_file.h"
 #include "target.h"
 
@@ -299,7 +300,15 @@ void addCharacterizeCommand(CLI::App& parent, TargetOptions& target, std::functi
                     "Board seconds per real second of a simulated board started with a timeScale (shortens the "
                     "waits; the process's own board is known)")
         ->check(CLI::Range(0.01, 1000.0));
-    cmd->callback([&target, &action, o] { action = [&target, o] { runCharacterize(target, *o); }; });
+    cmd->callback([&target, &action, o] {
+#ifdef FANSCOPE_CLI_COMPANION_PLOT
+        if (!o->plot.empty()) {
+            handToCompanion("characterize --plot");
+            return;
+        }
+#endif
+        action = [&target, o] { runCharacterize(target, *o); };
+    });
 }
 
 }  // namespace cli

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "companion.h"
 #include "exporter/exporter.h"
 #include "exporter/http_server.h"
 #include "kernel_target.h"
@@ -46,6 +47,16 @@ void addExportCommand(CLI::App& parent, TargetOptions& target, const bool& portG
         ->add_option("--address", arguments->addresses,
                      "7-bit address of a chip to export; may be repeated (default: every chip found)")
         ->type_name("A");
+#ifndef FANSCOPE_CLI_EXPORT
+    // The options parse here (the callback keeps them alive); the companion serves.
+    (void)target;
+    (void)portGiven;
+    (void)action;
+    command->callback([arguments] {
+        (void)arguments;
+        handToCompanion("export");
+    });
+#else
     command->callback([arguments, &target, &portGiven, &action] {
         action = [arguments, &target, &portGiven] {
             exporter::ExportOptions& o = arguments->options;
@@ -73,6 +84,7 @@ void addExportCommand(CLI::App& parent, TargetOptions& target, const bool& portG
             }
         };
     });
+#endif
 }
 
 }  // namespace cli

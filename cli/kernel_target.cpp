@@ -20,7 +20,7 @@ std::map<int, std::string>& names()
     return known;
 }
 
-std::shared_ptr<vexlink06::KernelAdapter> adapter() { return device::ComPort()->KernelAdapter(); }
+std::shared_ptr<vexlink06::KernelAdapter> adapter() { return device::kernelAdapter(); }
 
 std::string why(AdapterError status, const std::vector<vexlink06::AdapterInfo>& list)
 {

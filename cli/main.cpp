@@ -16,6 +16,7 @@
 
 #include "characterize.h"
 #include "commands.h"
+#include "companion.h"
 #include "decode.h"
 #include "export_command.h"
 #include "target.h"
@@ -255,6 +256,8 @@ int main(int argc, char** argv)
             return app.exit(e);  // --help, --version
         return usageError(e.what());
     }
+    if (cli::handedToCompanion())
+        return cli::runCompanion(argv);
 
     Disconnect disconnect;
     std::string failure;

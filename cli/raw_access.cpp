@@ -272,7 +272,7 @@ void runTransfer(const TargetOptions& options, const TransferOptions& t)
         if (!busError.empty())
             throw Failure(busError);
     } else {
-        auto adapter = device::required(device::ComPort()->KernelAdapter());
+        auto adapter = device::required(device::kernelAdapter());
         adapter->setUsePEC(pec);
         switch (t.kind) {
         case TransferKind::ReadWord: word = adapter->ReadWord(chip.address, command); break;

@@ -32,7 +32,7 @@ std::uint8_t routeRead(std::uint8_t medium, std::uint8_t address, std::uint8_t r
     if (medium == MediumPrinterPort)
         return printerProtocol()->PortRead(address, reg);
     if (medium == MediumKernelAdapter)
-        return ComPort()->KernelAdapter()->PortRead(address, reg);
+        return kernelAdapter()->PortRead(address, reg);
     return chipsetBus()->PortRead(address, reg);
 }
 
@@ -42,7 +42,7 @@ void routeWrite(std::uint8_t medium, std::uint8_t address, std::uint8_t reg, std
     if (medium == MediumPrinterPort)
         printerProtocol()->PortWrite(address, reg, value);
     else if (medium == MediumKernelAdapter)
-        ComPort()->KernelAdapter()->PortWrite(address, reg, value);
+        kernelAdapter()->PortWrite(address, reg, value);
     else
         chipsetBus()->PortWrite(address, reg, value);
 }

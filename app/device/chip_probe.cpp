@@ -24,7 +24,7 @@ using vexlink06::AdapterError;
 std::string adapterGroup(int bus)
 {
     try {
-        for (const vexlink06::AdapterInfo& info : ComPort()->KernelAdapter()->Adapters())
+        for (const vexlink06::AdapterInfo& info : kernelAdapter()->Adapters())
             if (info.Number == bus)
                 return info.Group;
     } catch (const vexlink06::ComError&) {
@@ -262,7 +262,7 @@ private:
         std::shared_ptr<vexlink06::KernelAdapter> adapter;
         std::vector<vexlink06::AdapterInfo> list;
         if (!attempt(Medium::KernelAdapter, -1, [&] {
-                adapter = ComPort()->KernelAdapter();
+                adapter = kernelAdapter();
                 list = adapter->Adapters();
             }))
             return;

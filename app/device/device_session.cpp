@@ -138,7 +138,7 @@ struct Session::State {
                 claimed = true;
             }
         } else if (chip.medium == Medium::KernelAdapter) {
-            const auto adapter = ComPort()->KernelAdapter();
+            const auto adapter = kernelAdapter();
             if (adapter->Bus() != chip.port)
                 adapter->setBus(chip.port);
             const vexlink06::VBool force = chip.forced ? vexlink06::True : vexlink06::False;

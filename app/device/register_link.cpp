@@ -23,6 +23,14 @@ std::shared_ptr<vexlink06::TvxComPort>& comPortHolder()
     return *holder;
 }
 
+// The kernel adapters' object made before the root (kernelAdapter()), until
+// the root takes it over.
+std::shared_ptr<vexlink06::KernelAdapter>& earlyAdapterHolder()
+{
+    static auto* holder = new std::shared_ptr<vexlink06::KernelAdapter>;
+    return *holder;
+}
+
 }  // namespace
 
 void throwObjectNotSet() { throw vexlink06::ComError(91, "Object variable or With block variable not set"); }
@@ -32,12 +40,29 @@ const std::shared_ptr<vexlink06::TvxComPort>& ComPort()
     // Locked: a session on another thread may be the first to ask.
     const std::lock_guard lock(busMutex());
     auto& comPort = comPortHolder();
-    if (!comPort)
+    if (!comPort) {
         comPort = vexlink06::TvxComPort::create();
+        // One adapter object either way: its bus and open handle carry over.
+        if (auto& early = earlyAdapterHolder()) {
+            comPort->setKernelAdapter(early);
+            early.reset();
+        }
+    }
     return comPort;
 }
 
 bool ComPortCreated() { return comPortHolder() != nullptr; }
+
+std::shared_ptr<vexlink06::KernelAdapter> kernelAdapter()
+{
+    const std::lock_guard lock(busMutex());
+    if (ComPortCreated())
+        return ComPort()->KernelAdapter();
+    auto& adapter = earlyAdapterHolder();
+    if (!adapter)
+        adapter = vexlink06::KernelAdapter::create();
+    return adapter;
+}
 
 void ReadRegister()
 {

@@ -9,6 +9,7 @@
 
 namespace vexlink06 {
 class TvxComPort;
+class KernelAdapter;
 }
 
 namespace device {
@@ -16,7 +17,7 @@ namespace device {
 inline constexpr std::uint8_t MediumChipsetSMBus = 0;
 inline constexpr std::uint8_t MediumPrinterPort = 1;
 // The kernel's I2C/SMBus adapters (/dev/i2c-N): 7-bit addresses, the bus
-// chosen on ComPort()->KernelAdapter(). Every other value still means the
+// chosen on kernelAdapter(). Every other value still means the
 // chipset SMBus.
 inline constexpr std::uint8_t MediumKernelAdapter = 3;
 
@@ -59,6 +60,13 @@ const std::shared_ptr<vexlink06::TvxComPort>& ComPort();
 // True once ComPort() has created the object (for code that must not be the
 // first to load the library, such as the command line's platform choice).
 bool ComPortCreated();
+
+// The kernel adapters: ComPort()->KernelAdapter() once the root exists, and
+// before that an object of their own, which a root made later takes over.
+// Creating the root searches for the chipset controller and the printer
+// ports (loading both platform libraries); a client on the kernel adapters
+// alone, such as `fanscope-cli --medium i2c`, needs neither.
+std::shared_ptr<vexlink06::KernelAdapter> kernelAdapter();
 
 // One byte read from the chip at RegisterLink.DeviceAddress /
 // RegisterPointer into ReadResult, by the path Medium names.

@@ -61,7 +61,7 @@ int adapterArgument(const py::object& bus)
     {
         py::gil_scoped_release release;
         std::lock_guard lock(device::Session::busMutex());
-        number = device::ComPort()->KernelAdapter()->FindBus(name);
+        number = device::kernelAdapter()->FindBus(name);
     }
     if (number < 0)
         throw OsFailure(ENOENT, "there is no I2C adapter '" + name + "'");
