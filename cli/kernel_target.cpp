@@ -35,12 +35,17 @@ std::string why(AdapterError status, const std::vector<vexlink06::AdapterInfo>& 
     return "no I2C adapter can be opened";
 }
 
+// One listing per command: each opens every adapter's node, and the table,
+// the choice of adapters and the search all go by the same one.
 std::vector<vexlink06::AdapterInfo> listed()
 {
-    auto list = adapter()->Adapters();
-    for (const auto& a : list)
-        names()[a.Number] = a.Name;
-    return list;
+    static std::optional<std::vector<vexlink06::AdapterInfo>> list;
+    if (!list) {
+        list = adapter()->Adapters();
+        for (const auto& a : *list)
+            names()[a.Number] = a.Name;
+    }
+    return *list;
 }
 
 char hex7(std::uint8_t a, char (&text)[8])
@@ -72,6 +77,7 @@ std::vector<device::ChipLocation> search(const TargetOptions& options, const std
     device::ProbeRequest request;
     request.media = {device::Medium::KernelAdapter};
     request.adapters = buses;
+    request.adapterNames = names();
     request.address = options.address;
     request.stopAtFirst = stopAtFirst;
     request.stopOnError = true;

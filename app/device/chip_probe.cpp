@@ -261,9 +261,11 @@ private:
     {
         std::shared_ptr<vexlink06::KernelAdapter> adapter;
         std::vector<vexlink06::AdapterInfo> list;
+        const bool listedByCaller = m_request.adapterNames && !m_request.adapters.empty();
         if (!attempt(Medium::KernelAdapter, -1, [&] {
                 adapter = kernelAdapter();
-                list = adapter->Adapters();
+                if (!listedByCaller)
+                    list = adapter->Adapters();
             }))
             return;
         std::vector<int> buses = m_request.adapters;
@@ -274,6 +276,10 @@ private:
         }
         for (const int bus : buses) {
             std::string name;
+            if (listedByCaller) {
+                if (const auto it = m_request.adapterNames->find(bus); it != m_request.adapterNames->end())
+                    name = it->second;
+            }
             for (const vexlink06::AdapterInfo& info : list)
                 if (info.Number == bus)
                     name = info.Name;

@@ -24,6 +24,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -142,6 +143,10 @@ struct ProbeRequest {
     // Kernel adapters to search, by number (empty = every adapter this user
     // can open).
     std::vector<int> adapters;
+    // With `adapters`: their names (number to name) from a listing the
+    // caller made just now. The probe then lists nothing itself: a listing
+    // opens every adapter's node.
+    std::optional<std::map<int, std::string>> adapterNames;
     // 7-bit address to test (none = the three candidates in search order).
     std::optional<std::uint8_t> address;
     // Stop at the first chip found. The printer port then tries the

@@ -52,7 +52,7 @@ typedef struct VxI2cAdapterInfo {
     uint32_t functionality;        // VXI2C_FUNC_* bits; 0 when the node could not be opened
     int32_t access;                // VXI2C_OK, or why the node cannot be opened (VXI2C_EACCES, ...)
     char name[VXI2C_NAME_SIZE];    // the kernel's adapter name, NUL-terminated
-    char group[VXI2C_GROUP_SIZE];  // the group that owns the node ("" if unknown)
+    char group[VXI2C_GROUP_SIZE];  // the group that owns a node that refuses this user ("" otherwise)
 } VxI2cAdapterInfo;
 
 // Fills up to `capacity` records in ascending adapter number and returns how

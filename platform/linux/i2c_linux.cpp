@@ -147,10 +147,15 @@ int32_t VxI2cListAdapters(VxI2cAdapterInfo* adapters, int32_t capacity)
         info.functionality = 0;
         readName(info.number, info.name);
         const std::string node = nodePath(info.number);
-        readGroup(node, info.group);
+        info.group[0] = '\0';
         const int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
         if (fd < 0) {
-            info.access = codeFor(errno);
+            const int err = errno;
+            info.access = codeFor(err);
+            // The group tells a refused user what to join; for a node that
+            // opens, the group database is not worth its look-up.
+            if (err == EACCES || err == EPERM)
+                readGroup(node, info.group);
             continue;
         }
         unsigned long funcs = 0;

@@ -49,7 +49,7 @@ struct AdapterInfo {
     std::string Name;                          // the kernel's name, e.g. "SMBus I801 adapter at efa0"
     std::uint32_t Functionality = 0;           // the kernel's I2C_FUNC_* bits
     AdapterError Access = AdapterError::None;  // why the node cannot be opened, if so
-    std::string Group;                         // the group that owns the node
+    std::string Group;                         // the group that owns the node, when it refuses this user
 
     bool offers(std::uint32_t bits) const { return (Functionality & bits) == bits; }
     // "i2c-1"
