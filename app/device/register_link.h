@@ -10,7 +10,7 @@
 namespace vexlink06 {
 class TvxComPort;
 class KernelAdapter;
-}
+}  // namespace vexlink06
 
 namespace device {
 

@@ -490,3 +490,41 @@ TEST_F(CliTest, ResultsNameTheSimulatedBoard)
 }
 
 }  // namespace
+
+// export and characterize --plot run in the companion program, which carries
+// the HTTP server and the plot: through fanscope-cli they work, and a
+// fanscope-cli without its companion says what is missing and does nothing.
+TEST_F(CliTest, CompanionCommandsRunThroughItAndItsAbsenceIsNamed)
+{
+    const fs::path served = m_dir / "served";
+    fs::create_directories(served);
+    Result r = run({"export", "--textfile", served.string(), "--count", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(slurp(served / "fanscope.prom").find("fanscope_chip_up"), std::string::npos);
+
+    const fs::path alone = m_dir / "alone";
+    fs::create_directories(alone);
+    fs::copy_file(FANSCOPE_CLI, alone / "fanscope-cli");
+    const fs::path unserved = m_dir / "unserved";
+    fs::create_directories(unserved);
+    support::RunOptions options;
+    options.dir = m_dir;
+    const std::vector<std::vector<std::string>> lines{
+        {"export", "--textfile", unserved.string(), "--count", "1"},
+#ifdef FANSCOPE_CLI_PLOT
+        {"characterize", "--plot", (m_dir / "curve.svg").string()},
+#endif
+    };
+    for (const auto& args : lines) {
+        r = support::runProcess((alone / "fanscope-cli").string(), args, options);
+        EXPECT_EQ(r.status, 1) << args[0];
+        EXPECT_NE(r.err.find("fanscope-cli: " + args[0]), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("fanscope-cli-full, which cannot be run"), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+    }
+    EXPECT_TRUE(fs::is_empty(unserved));
+    EXPECT_FALSE(fs::exists(m_dir / "curve.svg"));
+    // Usage errors are still the program's own, companion or not.
+    r = support::runProcess((alone / "fanscope-cli").string(), {"export", "--bogus"}, options);
+    EXPECT_EQ(r.status, 2) << r.err;
+}
