@@ -78,6 +78,13 @@ for unit in "$share/systemd/user/fanscope-export.service" "$prefix/lib/systemd/s
   grep -qx "ExecStart=$prefix/bin/fanscope-cli \\\$FANSCOPE_EXPORT_OPTIONS" "$unit" 2>/dev/null \
     || fail "exporter service $unit missing or not running the installed program"
 done
+# export runs in the companion program, from libexec, with its own path to
+# the libraries.
+served="$(mktemp -d)"
+out="$("$prefix/bin/fanscope-cli" export --textfile "$served" --count 1 2>&1)" \
+  || fail "the installed fanscope-cli export (its companion in libexec): $out"
+grep -q fanscope_chip_up "$served/fanscope.prom" 2>/dev/null || fail "export from the prefix wrote no metrics"
+rm -rf "$served"
 for example in prometheus.yml fanscope-rules.yml grafana-dashboard.json; do
   [ -s "$share/doc/fanscope/monitoring/$example" ] || fail "monitoring example $example missing"
 done

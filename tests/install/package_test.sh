@@ -28,7 +28,7 @@ want=(/usr/bin/fanscope-cli /usr/bin/fanscope-board
       /usr/lib/systemd/user/fanscope-export.service /usr/lib/systemd/system/fanscope-export.service
       /usr/lib/udev/rules.d/60-fanscope.rules /usr/lib/modules-load.d/fanscope.conf
       /usr/share/doc/fanscope/copyright /usr/share/doc/fanscope/changelog.gz
-      /usr/share/bash-completion/completions/fanscope-cli)
+      /usr/share/bash-completion/completions/fanscope-cli /usr/libexec/fanscope/fanscope-cli-full)
 if [ "$gui" = 1 ]; then
   want+=(/usr/bin/fanscope /usr/share/applications/fanscope.desktop /usr/share/man/man1/fanscope.1.gz
          /usr/share/metainfo/org.fanscope.Fanscope.metainfo.xml
@@ -70,6 +70,7 @@ out="$(env -u FANSCOPE_BOARD FANSCOPE_BOARD=inprocess "$root/usr/bin/fanscope-cl
 grep -qi '0x31' <<<"$out" || fail "fanscope-cli get 0x3d gave: $out"
 "$root/usr/bin/fanscope-board" --help >/dev/null || fail "fanscope-board --help"
 ldd "$root/usr/bin/fanscope-cli" | grep -q 'not found' && fail "fanscope-cli misses a library"
+ldd "$root/usr/libexec/fanscope/fanscope-cli-full" | grep -q 'not found' && fail "fanscope-cli-full misses a library"
 if [ "$gui" = 1 ]; then
   ldd "$root/usr/bin/fanscope" | grep -q 'not found' && fail "fanscope misses a library"
 fi
