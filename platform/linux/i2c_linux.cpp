@@ -150,18 +150,17 @@ int32_t VxI2cListAdapters(VxI2cAdapterInfo* adapters, int32_t capacity)
         info.group[0] = '\0';
         const int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
         if (fd < 0) {
-            const int err = errno;
-            info.access = codeFor(err);
-            // The group tells a refused user what to join; for a node that
-            // opens, the group database is not worth its look-up.
-            if (err == EACCES || err == EPERM)
-                readGroup(node, info.group);
-            continue;
+            info.access = codeFor(errno);
+        } else {
+            unsigned long funcs = 0;
+            info.access = ::ioctl(fd, I2C_FUNCS, &funcs) < 0 ? codeFor(errno) : VXI2C_OK;
+            info.functionality = static_cast<uint32_t>(funcs);
+            ::close(fd);
         }
-        unsigned long funcs = 0;
-        info.access = ::ioctl(fd, I2C_FUNCS, &funcs) < 0 ? codeFor(errno) : VXI2C_OK;
-        info.functionality = static_cast<uint32_t>(funcs);
-        ::close(fd);
+        // The group tells a refused user what to join; for a node that
+        // serves, the group database is not worth its look-up.
+        if (info.access == VXI2C_EACCES)
+            readGroup(node, info.group);
     }
     return count;
 }
