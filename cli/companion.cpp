@@ -30,8 +30,8 @@ int runCompanion(char** argv)
     // argv[0] stays as the user typed it: usage and messages read the same.
     ::execv(companion.c_str(), argv);
     const int err = errno;
-    std::cerr << "fanscope-cli: " << g_handedOver << " needs " << companion.string() << ", which cannot be run: "
-              << std::strerror(err) << "\n";
+    std::cerr << "fanscope-cli: " << g_handedOver << " needs " << companion.string()
+              << ", which cannot be run: " << std::strerror(err) << "\n";
 #else
     (void)argv;
     std::cerr << "fanscope-cli: " << g_handedOver << " is not built into this fanscope-cli\n";
