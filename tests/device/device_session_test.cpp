@@ -13,6 +13,7 @@
 #include <vexlink06/vexlink06.h>
 
 #include "device/device_session.h"
+#include "device/register_link.h"
 #include "device/register_map.h"
 
 namespace device {
@@ -174,6 +175,31 @@ TEST(SessionTest, OpenRefusesWhatIsNotThere)
 }
 
 // Every medium: a write lands in the chip and reads back.
+
+// A search that finds nothing ends in the non-inverting pass, whose idle
+// code pulls both lines low on the standard adapter; left so, i2c-1 on the
+// same bus would wait for the lines until the next printer-port transfer.
+// Both ways the library can stand before it: the sense the wizard's Finish
+// selects, and a new SMBusProtocall's (inverting codes, the flag left False).
+TEST(SessionProbeTest, AFruitlessSearchLeavesTheSenseAndTheBusAsItFoundThem)
+{
+    const auto proto = ComPort()->PrinterPort()->SMBusProtocall();
+    for (const bool fresh : {false, true}) {
+        SCOPED_TRACE(fresh ? "a new SMBusProtocall" : "the standard sense selected");
+        proto->setDataInverted(fresh ? vexlink06::False : vexlink06::True);
+        if (fresh) {
+            (void)vexlink06::SMBusProtocall::create();
+            holdBoardLines();
+        }
+        const vexlink06::VBool before = proto->DataInverted();
+        EXPECT_THROW((void)Session::open(Medium::PrinterPort, 0, 0x2A), SessionError);
+        EXPECT_EQ(proto->DataInverted(), before);
+        Session kernel = Session::open(Medium::KernelAdapter, 1, 0x2E);
+        EXPECT_EQ(kernel.read(reg::DeviceId), DeviceIdTFM4411);
+        // The library's transfers still run in the sense it had.
+        EXPECT_EQ(proto->PortRead(0x5C, reg::DeviceId), DeviceIdTFM4411);
+    }
+}
 TEST(SessionTest, ReadAndWriteOnEveryMedium)
 {
     Session printer = Session::open(Medium::PrinterPort, 0, 0x2E);
