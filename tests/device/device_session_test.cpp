@@ -15,6 +15,7 @@
 #include "device/device_session.h"
 #include "device/register_link.h"
 #include "device/register_map.h"
+#include "support/board_environment.h"
 
 namespace device {
 namespace {
@@ -23,35 +24,26 @@ namespace {
 // (0x2C). Motherboard SMBus: a TFM4410 at 0x5A (0x2D). Kernel adapters:
 // i2c-1 on the printer port's bus, i2c-7 a bridge with a TFM4410 of its own
 // at 0x2C, i2c-8 on the printer port's bus with 0x2E bound by a driver.
-class BoardEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        sim::Config config;
-        sim::ChipConfig single;
-        single.variant = sim::ChipVariant::Tfm4410;
-        single.address = 0x58;
-        config.ports.front().chips = {sim::ChipConfig{}, single};
-        sim::ChipConfig onboard = single;
-        onboard.address = 0x5A;
-        config.motherboard.chips = {onboard};
-        sim::I2cAdapterConfig bridge;
-        bridge.number = 7;
-        bridge.name = "USB bridge";
-        bridge.bus = "own";
-        bridge.chips = {single};
-        sim::I2cAdapterConfig shared;
-        shared.number = 8;
-        shared.name = "shared adapter";
-        shared.driverOwned = {0x2E};
-        config.i2cAdapters.push_back(bridge);
-        config.i2cAdapters.push_back(shared);
-        config.time = sim::TimeMode::Manual;  // registers poked by tests stay put
-        sim::board().configure(config);
-        holdBoardLines();
-    }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new BoardEnvironment);
+sim::Config sessionBoard()
+{
+    sim::Config config = testsupport::printerAndChipsetBoard();
+    const sim::ChipConfig single = testsupport::tfm4410At(0x58);
+    config.ports.front().chips = {sim::ChipConfig{}, single};
+    sim::I2cAdapterConfig bridge;
+    bridge.number = 7;
+    bridge.name = "USB bridge";
+    bridge.bus = "own";
+    bridge.chips = {single};
+    sim::I2cAdapterConfig shared;
+    shared.number = 8;
+    shared.name = "shared adapter";
+    shared.driverOwned = {0x2E};
+    config.i2cAdapters.push_back(bridge);
+    config.i2cAdapters.push_back(shared);
+    return config;
+}
+// The bits the program holds (holdBoardLines).
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new testsupport::BoardEnvironment(sessionBoard(), 0xC0));
 
 sim::Chip& printerChip() { return *sim::board().chip(0x5C); }
 sim::Chip& chipsetChip() { return *sim::board().motherboardChips().front(); }

@@ -11,28 +11,15 @@
 #include "device/register_link.h"
 #include "device/register_map.h"
 #include "device/write_log.h"
+#include "support/two_chip_board.h"
 
 namespace device {
 namespace {
 
-constexpr std::uint8_t Dual = 0x5C;
-constexpr std::uint8_t Single = 0x58;
+constexpr std::uint8_t Dual = testsupport::kTfm4411At;
+constexpr std::uint8_t Single = testsupport::kTfm4410At;
 
-class BoardEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        sim::Config config;
-        sim::ChipConfig single;
-        single.variant = sim::ChipVariant::Tfm4410;
-        single.address = Single;
-        config.ports.front().chips = {sim::ChipConfig{}, single};
-        config.time = sim::TimeMode::Manual;  // registers poked by tests stay put
-        sim::board().configure(config);
-        ComPort()->PrinterPort()->SMBusProtocall()->setBitsToStayHigh(240);
-    }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new BoardEnvironment);
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new testsupport::TwoChipBoard);
 
 sim::Chip& chip(std::uint8_t address = Dual) { return *sim::board().chip(address); }
 
