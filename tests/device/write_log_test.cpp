@@ -11,6 +11,7 @@
 #include "device/register_link.h"
 #include "device/register_map.h"
 #include "device/write_log.h"
+#include "support/bus_trace.h"
 #include "support/two_chip_board.h"
 
 namespace device {
@@ -46,28 +47,7 @@ protected:
     static std::size_t portWrites() { return sim::board().port(0)->dataWriteLog().size(); }
 };
 
-// Register writes in a bus trace: start, address with the write bit, pointer,
-// data, stop. A read has a second start before its data byte.
-int registerWrites(const std::vector<sim::TraceEvent>& trace)
-{
-    using Kind = sim::TraceEvent::Kind;
-    int writes = 0, bytes = 0;
-    bool writing = false;
-    for (const sim::TraceEvent& e : trace) {
-        if (e.kind == Kind::Start || e.kind == Kind::RepeatedStart) {
-            bytes = 0;
-            writing = false;
-        } else if (e.kind == Kind::Byte) {
-            if (bytes++ == 0)
-                writing = (e.value & 1) == 0;
-        } else if (e.kind == Kind::Stop) {
-            if (writing && bytes == 3)
-                ++writes;
-            bytes = 0;
-        }
-    }
-    return writes;
-}
+using testsupport::registerWrites;
 
 TEST_F(WriteLogTest, RecordsBeforeAfterAndSourceWithoutExtraBusTraffic)
 {
