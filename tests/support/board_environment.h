@@ -38,8 +38,7 @@ public:
     // 240: the adapter's power-on high bits, heaters off.
     explicit BoardEnvironment(sim::Config config, std::uint8_t bitsToStayHigh = 240)
         : m_config(std::move(config)), m_bitsToStayHigh(bitsToStayHigh)
-    {
-    }
+    { }
 
     void SetUp() override
     {
