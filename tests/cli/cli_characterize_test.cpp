@@ -128,32 +128,19 @@ TEST_F(CharacterizeTest, SigintMidSweepRestoresTheChip)
     ASSERT_EQ(cli({"save", saved}).status, 0);
 
     // Real-time sampling on the fast board: a sweep of several seconds.
-    const std::string err = (m_folder.path / "sigint.err").string();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (!std::freopen("/dev/null", "w", stdout) || !std::freopen(err.c_str(), "w", stderr))
-            ::_exit(127);
-        for (const auto& [name, value] : env())
-            value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
-        ::execl(FANSCOPE_CLI, FANSCOPE_CLI, "characterize", "--fan", "1", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    support::RunOptions options;
+    options.dir = m_folder.path;
+    options.captureOut = false;
+    options.env = env();
+    const pid_t pid = support::startProcess(FANSCOPE_CLI, {"characterize", "--fan", "1"}, options);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     ::kill(pid, SIGINT);
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            FAIL() << "the measurement did not end on SIGINT";
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
-    EXPECT_NE(support::slurp(err).find("interrupted; every register it changed is restored"), std::string::npos)
-        << support::slurp(err);
+    const std::optional<int> status = support::waitProcess(pid, std::chrono::seconds(20));
+    ASSERT_TRUE(status) << "the measurement did not end on SIGINT";
+    ASSERT_TRUE(WIFEXITED(*status));
+    EXPECT_EQ(WEXITSTATUS(*status), 128 + SIGINT);
+    const std::string err = support::slurp(m_folder.path / "stderr");
+    EXPECT_NE(err.find("interrupted; every register it changed is restored"), std::string::npos) << err;
     EXPECT_EQ(cli({"diff", saved}).status, 0) << "registers differ after SIGINT";
 }
 
