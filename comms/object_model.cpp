@@ -5,6 +5,7 @@
 #include "message_hook.h"
 #include "parallel_port.h"
 #include "vexlink06/eeprom.h"
+#include "vexlink06/line_sense.h"
 #include "vexlink06/printer_port.h"
 #include "vexlink06/smbus.h"
 #include "vexlink06/smbus_protocall.h"
@@ -46,6 +47,23 @@ void applyDataInverted(VBool inverted)
         s.codes = kPlainCodes;
         s.patterns = kPlainPatterns;
     }
+}
+
+// The code and pattern sets are only ever one of the two pairs above, so
+// their idle entries tell which.
+LineSense lineSense()
+{
+    const CommsState& s = commsState();
+    return {s.dataInverted, s.codes.clockHighDataHigh == kInvertedCodes.clockHighDataHigh,
+            s.patterns.clockHighDataHigh == kInvertedPatterns.clockHighDataHigh};
+}
+
+void setLineSense(const LineSense& sense)
+{
+    CommsState& s = commsState();
+    s.dataInverted = sense.dataInverted;
+    s.codes = sense.invertingCodes ? kInvertedCodes : kPlainCodes;
+    s.patterns = sense.invertingPatterns ? kInvertedPatterns : kPlainPatterns;
 }
 
 // ---- TvxComPort ----

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <vexlink06/line_sense.h>
 #include <vexlink06/vexlink06.h>
 
 #include "device/back_end.h"
@@ -169,6 +170,7 @@ private:
     {
         int ports = 0;
         attempt(Medium::PrinterPort, -1, [&] { ports = printerPort()->PrinterPortsDetected(); });
+        const vexlink06::LineSense before = vexlink06::lineSense();
         const int first = m_request.printerPort.value_or(0);
         const int end = m_request.printerPort ? std::min(first + 1, ports) : ports;
         for (int port = first; port < end && !done(); ++port) {
@@ -185,6 +187,7 @@ private:
             } catch (const vexlink06::ComError&) {
                 // The check is advice; its own failure is none of the search's errors.
             }
+            const std::size_t chipsBefore = m_report.chips.size();
             // A search for one chip tries the standard board first; the full
             // search the non-inverting sense first, as the wizard does.
             const std::array<bool, 2> senses =
@@ -222,6 +225,30 @@ private:
                         return;
                 }
             }
+            if (m_report.chips.size() == chipsBefore)
+                restoreSense(before);
+        }
+    }
+
+    // A port where nothing answered gets back the sense it had before the
+    // search, and its lines are let go in that sense: the last pass's idle
+    // code pulls both lines low on an adapter of the other sense, and another
+    // master on the same bus (a kernel adapter) would wait for them until
+    // the next printer-port transfer. Where the codes did not change, the
+    // last pass already left the lines idle and nothing is written.
+    static void restoreSense(const vexlink06::LineSense& before)
+    {
+        const bool codesChanged = vexlink06::lineSense().invertingCodes != before.invertingCodes;
+        vexlink06::setLineSense(before);
+        if (!codesChanged)
+            return;
+        try {
+            // Setting the held bits writes the idle line state.
+            const auto proto = protocol();
+            proto->setBitsToStayHigh(proto->BitsToStayHigh());
+        } catch (const vexlink06::ComError&) {
+            // The search's own errors are the ones reported; a port that
+            // failed them will not take this write either.
         }
     }
 

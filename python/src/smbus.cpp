@@ -23,26 +23,26 @@ constexpr std::uint8_t BlockWriteCommand = 0xA0;
 constexpr std::uint8_t BlockReadCommand = 0xA1;
 constexpr std::size_t BlockMax = 32;
 
-std::uint8_t addressArgument(int address)
+// A number outside low..high is a ValueError naming it in hex, its sign kept.
+int rangedArgument(int value, int low, int high, const char* name, const char* range)
 {
-    if (address < 0x03 || address > 0x77) {
-        char text[80];
-        std::snprintf(text, sizeof text, "address %s%#x is not a 7-bit address (0x03..0x77)", address < 0 ? "-" : "",
-                      static_cast<unsigned>(address < 0 ? -address : address));
+    if (value < low || value > high) {
+        char text[96];
+        const unsigned magnitude = value < 0 ? 0U - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+        std::snprintf(text, sizeof text, "%s %s%#x is not %s", name, value < 0 ? "-" : "", magnitude, range);
         throwValueError(text);
     }
-    return static_cast<std::uint8_t>(address);
+    return value;
+}
+
+std::uint8_t addressArgument(int address)
+{
+    return static_cast<std::uint8_t>(rangedArgument(address, 0x03, 0x77, "address", "a 7-bit address (0x03..0x77)"));
 }
 
 std::uint16_t wordArgument(int value)
 {
-    if (value < 0 || value > 0xFFFF) {
-        char text[64];
-        std::snprintf(text, sizeof text, "value %s%#x is not a word (0x0000..0xffff)", value < 0 ? "-" : "",
-                      static_cast<unsigned>(value < 0 ? -value : value));
-        throwValueError(text);
-    }
-    return static_cast<std::uint16_t>(value);
+    return static_cast<std::uint16_t>(rangedArgument(value, 0, 0xFFFF, "value", "a word (0x0000..0xffff)"));
 }
 
 // The sentence the command line gives for an adapter this user cannot open.
@@ -294,57 +294,52 @@ SMBus::Result SMBus::runSession(const Transfer& t)
     return r;
 }
 
+// Python's arguments checked in the order it names them (address, register,
+// value; a block's bytes before them all), then the transfer.
+SMBus::Result SMBus::transfer(Op op, int address, std::optional<int> reg, std::optional<int> value,
+                              std::optional<bool> force, std::vector<std::uint8_t> block)
+{
+    Transfer t{op, addressArgument(address), 0, 0, std::move(block), force.value_or(m_force)};
+    if (reg)
+        t.reg = byteArgument("register", *reg);
+    if (value)
+        t.value = op == Op::WriteWord ? wordArgument(*value) : byteArgument("value", *value);
+    return run(std::move(t));
+}
+
 int SMBus::readByte(int address, std::optional<bool> force)
 {
-    return run({Op::ReadByte, addressArgument(address), 0, 0, {}, force.value_or(m_force)}).value;
+    return transfer(Op::ReadByte, address, std::nullopt, std::nullopt, force).value;
 }
 
 void SMBus::writeByte(int address, int value, std::optional<bool> force)
 {
-    run({Op::WriteByte, addressArgument(address), 0, byteArgument("value", value), {}, force.value_or(m_force)});
+    transfer(Op::WriteByte, address, std::nullopt, value, force);
 }
 
 int SMBus::readByteData(int address, int reg, std::optional<bool> force)
 {
-    return run({Op::ReadByteData,
-                addressArgument(address),
-                byteArgument("register", reg),
-                0,
-                {},
-                force.value_or(m_force)})
-        .value;
+    return transfer(Op::ReadByteData, address, reg, std::nullopt, force).value;
 }
 
 void SMBus::writeByteData(int address, int reg, int value, std::optional<bool> force)
 {
-    run({Op::WriteByteData,
-         addressArgument(address),
-         byteArgument("register", reg),
-         byteArgument("value", value),
-         {},
-         force.value_or(m_force)});
+    transfer(Op::WriteByteData, address, reg, value, force);
 }
 
 int SMBus::readWordData(int address, int reg, std::optional<bool> force)
 {
-    return run({Op::ReadWord, addressArgument(address), byteArgument("register", reg), 0, {}, force.value_or(m_force)})
-        .value;
+    return transfer(Op::ReadWord, address, reg, std::nullopt, force).value;
 }
 
 void SMBus::writeWordData(int address, int reg, int value, std::optional<bool> force)
 {
-    run({Op::WriteWord,
-         addressArgument(address),
-         byteArgument("register", reg),
-         wordArgument(value),
-         {},
-         force.value_or(m_force)});
+    transfer(Op::WriteWord, address, reg, value, force);
 }
 
 std::vector<int> SMBus::readBlockData(int address, int reg, std::optional<bool> force)
 {
-    const Result r =
-        run({Op::ReadBlock, addressArgument(address), byteArgument("register", reg), 0, {}, force.value_or(m_force)});
+    const Result r = transfer(Op::ReadBlock, address, reg, std::nullopt, force);
     return {r.block.begin(), r.block.end()};
 }
 
@@ -355,8 +350,7 @@ void SMBus::writeBlockData(int address, int reg, const std::vector<int>& data, s
     std::vector<std::uint8_t> bytes;
     for (const int b : data)
         bytes.push_back(byteArgument("byte", b));
-    run({Op::WriteBlock, addressArgument(address), byteArgument("register", reg), 0, std::move(bytes),
-         force.value_or(m_force)});
+    transfer(Op::WriteBlock, address, reg, std::nullopt, force, std::move(bytes));
 }
 
 }  // namespace fanscope_py

@@ -76,6 +76,8 @@ private:
     // Runs one transfer with the GIL released, under the object's mutex and
     // the process-wide bus mutex.
     Result run(Transfer t);
+    Result transfer(Op op, int address, std::optional<int> reg, std::optional<int> value, std::optional<bool> force,
+                    std::vector<std::uint8_t> block = {});
     void closeLocked();
     Result runKernel(const Transfer& t);
     Result runSession(const Transfer& t);

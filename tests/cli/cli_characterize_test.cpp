@@ -34,15 +34,8 @@ class CharacterizeTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_dir = support::freshTestFolder("fanscope-characterize-");
-        support::writeFile(m_dir, "board.json", kBoard);
         m_board = std::make_unique<boardtest::BoardProcess>(
-            socket(), std::vector<std::string>{"--config", (m_dir / "board.json").string()});
-    }
-    void TearDown() override
-    {
-        m_board.reset();
-        fs::remove_all(m_dir);
+            socket(), std::vector<std::string>{"--config", m_folder.write("board.json", kBoard).string()});
     }
     std::vector<std::pair<std::string, std::optional<std::string>>> env() const
     {
@@ -51,14 +44,15 @@ protected:
     Result cli(const std::vector<std::string>& args)
     {
         support::RunOptions options;
-        options.dir = m_dir;
+        options.dir = m_folder.path;
         options.env = env();
         options.timeout = std::chrono::seconds(60);
         return support::runProcess(FANSCOPE_CLI, args, options);
     }
-    fs::path socket() const { return m_dir / "board.sock"; }
+    fs::path socket() const { return m_folder.path / "board.sock"; }
 
-    fs::path m_dir;
+    // The board stops before its folder goes.
+    const support::TestFolder m_folder{"fanscope-characterize-"};
     std::unique_ptr<boardtest::BoardProcess> m_board;
 };
 
@@ -74,12 +68,12 @@ TEST_F(CharacterizeTest, FindsStartAndStallAndLeavesTheChipAsSaved)
     // As Easy Setup leaves it: PWM Invert for the board's fan stage.
     ASSERT_EQ(cli({"set", "-y", "0x00", "0x09"}).status, 0);
     ASSERT_EQ(cli({"set", "-y", "0x22", "0x75"}).status, 0);
-    const std::string saved = (m_dir / "before.reg").string();
+    const std::string saved = (m_folder.path / "before.reg").string();
     ASSERT_EQ(cli({"save", saved}).status, 0);
 
-    const std::string svg = (m_dir / "fan.svg").string();
-    const std::string png = (m_dir / "fan.png").string();
-    const std::string csv = (m_dir / "fan.csv").string();
+    const std::string svg = (m_folder.path / "fan.svg").string();
+    const std::string png = (m_folder.path / "fan.png").string();
+    const std::string csv = (m_folder.path / "fan.csv").string();
     std::vector<std::string> args{"characterize", "--fan", "1", "--json", "--time-scale", "20", "--csv", csv};
     if (kPlots)
         args.insert(args.end(), {"--plot", svg});
@@ -107,7 +101,7 @@ TEST_F(CharacterizeTest, FindsStartAndStallAndLeavesTheChipAsSaved)
     EXPECT_EQ(support::slurp(csv).rfind("fan,direction,duty_code,duty_percent,rpm,spread_rpm,settled\r\n", 0), 0u);
     if (kPlots) {
         // A real SVG reader opens the plot.
-        const std::string converted = (m_dir / "fan-svg.png").string();
+        const std::string converted = (m_folder.path / "fan-svg.png").string();
         EXPECT_EQ(std::system(("rsvg-convert '" + svg + "' -o '" + converted + "'").c_str()), 0);
         EXPECT_EQ(support::slurp(converted).rfind("\x89PNG", 0), 0u);
     }
@@ -130,42 +124,29 @@ TEST_F(CharacterizeTest, FindsStartAndStallAndLeavesTheChipAsSaved)
 TEST_F(CharacterizeTest, SigintMidSweepRestoresTheChip)
 {
     ASSERT_EQ(cli({"set", "-y", "0x00", "0x09"}).status, 0);
-    const std::string saved = (m_dir / "before.reg").string();
+    const std::string saved = (m_folder.path / "before.reg").string();
     ASSERT_EQ(cli({"save", saved}).status, 0);
 
     // Real-time sampling on the fast board: a sweep of several seconds.
-    const std::string err = (m_dir / "sigint.err").string();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (!std::freopen("/dev/null", "w", stdout) || !std::freopen(err.c_str(), "w", stderr))
-            ::_exit(127);
-        for (const auto& [name, value] : env())
-            value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
-        ::execl(FANSCOPE_CLI, FANSCOPE_CLI, "characterize", "--fan", "1", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    support::RunOptions options;
+    options.dir = m_folder.path;
+    options.captureOut = false;
+    options.env = env();
+    const pid_t pid = support::startProcess(FANSCOPE_CLI, {"characterize", "--fan", "1"}, options);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     ::kill(pid, SIGINT);
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            FAIL() << "the measurement did not end on SIGINT";
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
-    EXPECT_NE(support::slurp(err).find("interrupted; every register it changed is restored"), std::string::npos)
-        << support::slurp(err);
+    const std::optional<int> status = support::waitProcess(pid, std::chrono::seconds(20));
+    ASSERT_TRUE(status) << "the measurement did not end on SIGINT";
+    ASSERT_TRUE(WIFEXITED(*status));
+    EXPECT_EQ(WEXITSTATUS(*status), 128 + SIGINT);
+    const std::string err = support::slurp(m_folder.path / "stderr");
+    EXPECT_NE(err.find("interrupted; every register it changed is restored"), std::string::npos) << err;
     EXPECT_EQ(cli({"diff", saved}).status, 0) << "registers differ after SIGINT";
 }
 
 TEST_F(CharacterizeTest, RefusesWhatCannotBeDoneBeforeTouchingTheChip)
 {
-    Result r = cli({"characterize", "--plot", (m_dir / "fan.gif").string()});
+    Result r = cli({"characterize", "--plot", (m_folder.path / "fan.gif").string()});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find(".svg or .png"), std::string::npos) << r.err;
     r = cli({"characterize", "--fan", "3"});

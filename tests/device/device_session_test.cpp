@@ -13,7 +13,9 @@
 #include <vexlink06/vexlink06.h>
 
 #include "device/device_session.h"
+#include "device/register_link.h"
 #include "device/register_map.h"
+#include "support/board_environment.h"
 
 namespace device {
 namespace {
@@ -22,35 +24,26 @@ namespace {
 // (0x2C). Motherboard SMBus: a TFM4410 at 0x5A (0x2D). Kernel adapters:
 // i2c-1 on the printer port's bus, i2c-7 a bridge with a TFM4410 of its own
 // at 0x2C, i2c-8 on the printer port's bus with 0x2E bound by a driver.
-class BoardEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        sim::Config config;
-        sim::ChipConfig single;
-        single.variant = sim::ChipVariant::Tfm4410;
-        single.address = 0x58;
-        config.ports.front().chips = {sim::ChipConfig{}, single};
-        sim::ChipConfig onboard = single;
-        onboard.address = 0x5A;
-        config.motherboard.chips = {onboard};
-        sim::I2cAdapterConfig bridge;
-        bridge.number = 7;
-        bridge.name = "USB bridge";
-        bridge.bus = "own";
-        bridge.chips = {single};
-        sim::I2cAdapterConfig shared;
-        shared.number = 8;
-        shared.name = "shared adapter";
-        shared.driverOwned = {0x2E};
-        config.i2cAdapters.push_back(bridge);
-        config.i2cAdapters.push_back(shared);
-        config.time = sim::TimeMode::Manual;  // registers poked by tests stay put
-        sim::board().configure(config);
-        holdBoardLines();
-    }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new BoardEnvironment);
+sim::Config sessionBoard()
+{
+    sim::Config config = testsupport::printerAndChipsetBoard();
+    const sim::ChipConfig single = testsupport::tfm4410At(0x58);
+    config.ports.front().chips = {sim::ChipConfig{}, single};
+    sim::I2cAdapterConfig bridge;
+    bridge.number = 7;
+    bridge.name = "USB bridge";
+    bridge.bus = "own";
+    bridge.chips = {single};
+    sim::I2cAdapterConfig shared;
+    shared.number = 8;
+    shared.name = "shared adapter";
+    shared.driverOwned = {0x2E};
+    config.i2cAdapters.push_back(bridge);
+    config.i2cAdapters.push_back(shared);
+    return config;
+}
+// The bits the program holds (holdBoardLines).
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new testsupport::BoardEnvironment(sessionBoard(), 0xC0));
 
 sim::Chip& printerChip() { return *sim::board().chip(0x5C); }
 sim::Chip& chipsetChip() { return *sim::board().motherboardChips().front(); }
@@ -174,6 +167,31 @@ TEST(SessionTest, OpenRefusesWhatIsNotThere)
 }
 
 // Every medium: a write lands in the chip and reads back.
+
+// A search that finds nothing ends in the non-inverting pass, whose idle
+// code pulls both lines low on the standard adapter; left so, i2c-1 on the
+// same bus would wait for the lines until the next printer-port transfer.
+// Both ways the library can stand before it: the sense the wizard's Finish
+// selects, and a new SMBusProtocall's (inverting codes, the flag left False).
+TEST(SessionProbeTest, AFruitlessSearchLeavesTheSenseAndTheBusAsItFoundThem)
+{
+    const auto proto = ComPort()->PrinterPort()->SMBusProtocall();
+    for (const bool fresh : {false, true}) {
+        SCOPED_TRACE(fresh ? "a new SMBusProtocall" : "the standard sense selected");
+        proto->setDataInverted(fresh ? vexlink06::False : vexlink06::True);
+        if (fresh) {
+            (void)vexlink06::SMBusProtocall::create();
+            holdBoardLines();
+        }
+        const vexlink06::VBool before = proto->DataInverted();
+        EXPECT_THROW((void)Session::open(Medium::PrinterPort, 0, 0x2A), SessionError);
+        EXPECT_EQ(proto->DataInverted(), before);
+        Session kernel = Session::open(Medium::KernelAdapter, 1, 0x2E);
+        EXPECT_EQ(kernel.read(reg::DeviceId), DeviceIdTFM4411);
+        // The library's transfers still run in the sense it had.
+        EXPECT_EQ(proto->PortRead(0x5C, reg::DeviceId), DeviceIdTFM4411);
+    }
+}
 TEST(SessionTest, ReadAndWriteOnEveryMedium)
 {
     Session printer = Session::open(Medium::PrinterPort, 0, 0x2E);

@@ -14,28 +14,13 @@
 #include "device/conversions.h"
 #include "device/register_link.h"
 #include "device/register_map.h"
+#include "support/board_environment.h"
 
 namespace device {
 namespace {
 
-// A TFM4411 on the printer port at 0x5C and a TFM4410 on the motherboard
-// SMBus at 0x5A (7-bit 0x2D), so each path answers with its own chip. The
-// library reads the board once, so the board is set before the first touch.
-class BoardEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        sim::Config config;
-        sim::ChipConfig onboard;
-        onboard.variant = sim::ChipVariant::Tfm4410;
-        onboard.address = 0x5A;
-        config.motherboard.chips = {onboard};
-        config.time = sim::TimeMode::Manual;  // registers poked by tests stay put
-        sim::board().configure(config);
-        ComPort()->PrinterPort()->SMBusProtocall()->setBitsToStayHigh(240);
-    }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new BoardEnvironment);
+const auto* const g_env =
+    ::testing::AddGlobalTestEnvironment(new testsupport::BoardEnvironment(testsupport::printerAndChipsetBoard()));
 
 sim::Chip& printerChip() { return *sim::board().chip(0x5C); }
 sim::Chip& chipsetChip() { return *sim::board().motherboardChips().front(); }

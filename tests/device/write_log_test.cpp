@@ -11,28 +11,16 @@
 #include "device/register_link.h"
 #include "device/register_map.h"
 #include "device/write_log.h"
+#include "support/bus_trace.h"
+#include "support/two_chip_board.h"
 
 namespace device {
 namespace {
 
-constexpr std::uint8_t Dual = 0x5C;
-constexpr std::uint8_t Single = 0x58;
+constexpr std::uint8_t Dual = testsupport::kTfm4411At;
+constexpr std::uint8_t Single = testsupport::kTfm4410At;
 
-class BoardEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        sim::Config config;
-        sim::ChipConfig single;
-        single.variant = sim::ChipVariant::Tfm4410;
-        single.address = Single;
-        config.ports.front().chips = {sim::ChipConfig{}, single};
-        config.time = sim::TimeMode::Manual;  // registers poked by tests stay put
-        sim::board().configure(config);
-        ComPort()->PrinterPort()->SMBusProtocall()->setBitsToStayHigh(240);
-    }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new BoardEnvironment);
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new testsupport::TwoChipBoard);
 
 sim::Chip& chip(std::uint8_t address = Dual) { return *sim::board().chip(address); }
 
@@ -59,28 +47,7 @@ protected:
     static std::size_t portWrites() { return sim::board().port(0)->dataWriteLog().size(); }
 };
 
-// Register writes in a bus trace: start, address with the write bit, pointer,
-// data, stop. A read has a second start before its data byte.
-int registerWrites(const std::vector<sim::TraceEvent>& trace)
-{
-    using Kind = sim::TraceEvent::Kind;
-    int writes = 0, bytes = 0;
-    bool writing = false;
-    for (const sim::TraceEvent& e : trace) {
-        if (e.kind == Kind::Start || e.kind == Kind::RepeatedStart) {
-            bytes = 0;
-            writing = false;
-        } else if (e.kind == Kind::Byte) {
-            if (bytes++ == 0)
-                writing = (e.value & 1) == 0;
-        } else if (e.kind == Kind::Stop) {
-            if (writing && bytes == 3)
-                ++writes;
-            bytes = 0;
-        }
-    }
-    return writes;
-}
+using testsupport::registerWrites;
 
 TEST_F(WriteLogTest, RecordsBeforeAfterAndSourceWithoutExtraBusTraffic)
 {

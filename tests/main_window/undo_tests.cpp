@@ -35,6 +35,7 @@
 #include "main_window/save_recall_panel.h"
 #include "main_window/undo_controls.h"
 #include "shell/ui_services.h"
+#include "support/bus_trace.h"
 #include "support/two_chip_board.h"
 #include "widgets/limits_gauge.h"
 #include "support/test_folder.h"
@@ -53,28 +54,7 @@ const auto* const g_board = ::testing::AddGlobalTestEnvironment(new testsupport:
 
 sim::Chip& chip(std::uint8_t address) { return testsupport::chipAt(address); }
 
-// Register writes in the decoded trace: start, address with the write bit,
-// pointer, data, stop (a read has a second start before its data byte).
-int registerWrites(const std::vector<sim::TraceEvent>& trace)
-{
-    using Kind = sim::TraceEvent::Kind;
-    int writes = 0, bytes = 0;
-    bool writing = false;
-    for (const sim::TraceEvent& e : trace) {
-        if (e.kind == Kind::Start || e.kind == Kind::RepeatedStart) {
-            bytes = 0;
-            writing = false;
-        } else if (e.kind == Kind::Byte) {
-            if (bytes++ == 0)
-                writing = (e.value & 1) == 0;
-        } else if (e.kind == Kind::Stop) {
-            if (writing && bytes == 3)
-                ++writes;
-            bytes = 0;
-        }
-    }
-    return writes;
-}
+using testsupport::registerWrites;
 
 struct TracedBus {
     sim::Bus& bus = sim::board().port(0)->bus();

@@ -42,8 +42,9 @@ struct RunOptions {
     std::chrono::milliseconds timeout{0};
 };
 
-inline ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args,
-                                const RunOptions& options)
+// Starts the program as a child with the options' input, output and
+// variables; its pid.
+inline pid_t startProcess(const std::string& program, const std::vector<std::string>& args, const RunOptions& options)
 {
     namespace fs = std::filesystem;
     const fs::path in = options.input ? options.dir / "stdin" : fs::path("/dev/null");
@@ -69,27 +70,41 @@ inline ProcessResult runProcess(const std::string& program, const std::vector<st
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
-    ProcessResult result;
+    return pid;
+}
+
+// The child's wait status; none when it was still running after the
+// timeout (zero waits for ever) and had to be killed.
+inline std::optional<int> waitProcess(pid_t pid, std::chrono::milliseconds timeout)
+{
     int status = 0;
-    if (options.timeout.count() > 0) {
-        const auto deadline = std::chrono::steady_clock::now() + options.timeout;
-        while (::waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                result.timedOut = true;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    } else {
+    if (timeout.count() <= 0) {
         ::waitpid(pid, &status, 0);
+        return status;
     }
-    if (!result.timedOut)
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return status;
+}
+
+inline ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args,
+                                const RunOptions& options)
+{
+    const std::optional<int> status = waitProcess(startProcess(program, args, options), options.timeout);
+    ProcessResult result;
+    result.timedOut = !status;
+    if (status)
+        result.status = WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
     if (options.captureOut)
-        result.out = slurp(out);
-    result.err = slurp(err);
+        result.out = slurp(options.dir / "stdout");
+    result.err = slurp(options.dir / "stderr");
     return result;
 }
 

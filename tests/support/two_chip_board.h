@@ -4,12 +4,7 @@
 //   const auto* const g_board = ::testing::AddGlobalTestEnvironment(new testsupport::TwoChipBoard);
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <sim/sim.h>
-#include <vexlink06/vexlink06.h>
-
-#include "device/register_link.h"
+#include "support/board_environment.h"
 
 #include <cstdint>
 
@@ -18,20 +13,16 @@ namespace testsupport {
 inline constexpr std::uint8_t kTfm4411At = 0x5C;
 inline constexpr std::uint8_t kTfm4410At = 0x58;
 
-class TwoChipBoard : public ::testing::Environment {
+inline sim::Config twoChipConfig()
+{
+    sim::Config config;
+    config.ports.front().chips = {sim::ChipConfig{}, tfm4410At(kTfm4410At)};
+    return config;
+}
+
+class TwoChipBoard : public BoardEnvironment {
 public:
-    void SetUp() override
-    {
-        sim::Config config;
-        sim::ChipConfig single;
-        single.variant = sim::ChipVariant::Tfm4410;
-        single.address = kTfm4410At;
-        config.ports.front().chips = {sim::ChipConfig{}, single};
-        config.time = sim::TimeMode::Manual;
-        sim::board().configure(config);
-        // The adapter's power-on high bits, heaters off.
-        device::ComPort()->PrinterPort()->SMBusProtocall()->setBitsToStayHigh(240);
-    }
+    TwoChipBoard() : BoardEnvironment(twoChipConfig()) { }
 };
 
 inline sim::Chip& chipAt(std::uint8_t address) { return *sim::board().chip(address); }
