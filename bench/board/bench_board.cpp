@@ -132,21 +132,6 @@ int runClient(const std::string& kind)
     }
 }
 
-pid_t spawn(const std::vector<std::string>& args)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::freopen("/dev/null", "w", stdout);
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
 struct Waits {
     double p50 = -1;
     double p99 = -1;
@@ -163,9 +148,9 @@ Waits busWaits(int seconds)
     const fs::path self = fs::read_symlink("/proc/self/exe");
     const std::string cli = (self.parent_path() / "fanscope-cli").string();
     std::vector<pid_t> others{
-        spawn({cli, "monitor", "--interval", "0.1"}),
-        spawn({self.string(), "--client", "window"}),
-        spawn({self.string(), "--client", "reads"}),
+        spawnProgram({cli, "monitor", "--interval", "0.1"}),
+        spawnProgram({self.string(), "--client", "window"}),
+        spawnProgram({self.string(), "--client", "reads"}),
     };
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     useChip();

@@ -37,19 +37,7 @@ std::string beside(const char* name) { return (fs::read_symlink("/proc/self/exe"
 // is false; false when it failed.
 bool runOnce(const std::vector<std::string>& args, bool quiet = true)
 {
-    // Or the child's freopen writes what this process has buffered once more.
-    (void)std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (quiet && !std::freopen("/dev/null", "w", stdout))
-            ::_exit(127);
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
+    const pid_t pid = spawnProgram(args, quiet);
     int status = 0;
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;

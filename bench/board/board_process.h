@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <sim/board_wire.h>
 
@@ -25,6 +26,26 @@ namespace fs = std::filesystem;
 inline fs::path g_dir;
 inline fs::path g_socket;
 inline pid_t g_board = -1;
+
+// Starts args[0] with args, its standard output thrown away unless `quiet`
+// is false.
+inline pid_t spawnProgram(const std::vector<std::string>& args, bool quiet = true)
+{
+    // Or the child's freopen writes what this process has buffered once more.
+    (void)std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (quiet && !std::freopen("/dev/null", "w", stdout))
+            ::_exit(127);
+        std::vector<char*> argv;
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
 
 inline int connectTo(const fs::path& socket) { return boardwire::connectSocket(socket.string()); }
 
