@@ -9,6 +9,27 @@
 // The resources live in a static library: nothing else would pull them in.
 static void initProgramResources() { Q_INIT_RESOURCE(fanscope); }
 
+namespace {
+
+bool g_setNoSharedMemory = false;
+
+// Qt's X11 backing store in shared memory makes an X round trip before every
+// paint, so the server has done reading the image it may overwrite. The
+// Visual Display repaints a thin strip of its chart about 23 times a second:
+// sending that strip in the request costs the program and the X server less
+// than the wait does (measured), and whole-window repaints are rare. A user's
+// own setting of the variable stands.
+int& beforeWindowSystem(int& argc)
+{
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) {
+        qputenv("QT_XCB_NO_MITSHM", "1");
+        g_setNoSharedMemory = true;
+    }
+    return argc;
+}
+
+}  // namespace
+
 namespace shell {
 
 QString errorText(long number, const QString& description)
@@ -29,8 +50,12 @@ void reportUnhandledError(const std::exception& error)
            MsgIcon::Critical);
 }
 
-Application::Application(int& argc, char** argv) : QApplication(argc, argv)
+Application::Application(int& argc, char** argv) : QApplication(beforeWindowSystem(argc), argv)
 {
+    // Read once by the platform plugin; programs started from here get the
+    // environment the user gave.
+    if (g_setNoSharedMemory)
+        qunsetenv("QT_XCB_NO_MITSHM");
     setApplicationName(QString::fromLatin1(kProgramName));
     setApplicationVersion(QStringLiteral(FANSCOPE_VERSION));
     initProgramResources();
