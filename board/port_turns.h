@@ -86,6 +86,8 @@ private:
     public:
         void reset() override;
         void onLines(bool scl, bool sda) override;
+        // It only watches.
+        sim::DeviceOutlook outlook() const override { return {sim::DeviceOutlook::Kind::Quiet}; }
         long ended = 0;
         bool commandOnly = false;
 

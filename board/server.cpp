@@ -286,7 +286,35 @@ bool Server::handle(Client& c, const Message& m)
     case Op::PortIn: {
         // Without the claim a port reads 0, as an unclaimed one does.
         const auto address = static_cast<uint32_t>(m.a);
-        answer(c, m_turns.owns(c.id, address) ? b.portAt(address)->read(address - b.portAt(address)->base()) : 0);
+        if (!m_turns.owns(c.id, address)) {
+            answer(c, 0);
+            return true;
+        }
+        sim::Port* port = b.portAt(address);
+        const uint32_t offset = address - port->base();
+        const uint8_t value = port->read(offset);
+        std::vector<uint8_t> ahead;
+        if (offset == 1 && (m.b & boardwire::kReadAheadWanted) != 0) {
+            if (const auto readAhead = port->readAhead())
+                ahead = readAhead->encode();
+        }
+        answer(c, value, std::move(ahead));
+        return true;
+    }
+    case Op::PortInSeen: {
+        // The read happens here, in its place among the writes, as if the
+        // client had asked: the port's read has effects of its own.
+        const auto address = static_cast<uint32_t>(m.a);
+        if (!m_turns.owns(c.id, address))
+            return true;
+        sim::Port* port = b.portAt(address);
+        const uint8_t value = port->read(address - port->base());
+        if (value != static_cast<uint8_t>(m.b) && c.readAheadMisses++ == 0) {
+            std::printf("fanscope-board: client %d answered a status read itself with 0x%02X; the port read "
+                        "0x%02X\n",
+                        c.id, static_cast<unsigned>(m.b & 0xFF), static_cast<unsigned>(value));
+            std::fflush(stdout);
+        }
         return true;
     }
     case Op::MbMayOpen: {
@@ -389,7 +417,7 @@ int32_t Server::i2cCall(Client& c, const Message& m, std::vector<uint8_t>& data)
 
 bool Server::mustWait(const Client& c, const Message& m)
 {
-    if (m.op != Op::PortOut && m.op != Op::PortIn)
+    if (m.op != Op::PortOut && m.op != Op::PortIn && m.op != Op::PortInSeen)
         return false;
     return !m_turns.mayAccess(c.id, static_cast<uint32_t>(m.a));
 }

@@ -64,6 +64,7 @@ private:
         std::set<int32_t> i2cHandles;
         long requests = 0;  // served, for the log
         long answered = 0;  // of them with an answer: the client's round trips
+        long readAheadMisses = 0;  // status reads it answered itself, otherwise than the port
     };
 
     void accept();

@@ -4,6 +4,9 @@
 
 #include <sim/board.h>
 #include <sim/board_link.h>
+#include <sim/read_ahead.h>
+
+#include <mutex>
 
 namespace {
 
@@ -16,6 +19,19 @@ int32_t ask(sim::BoardLink& link, Op op, int32_t a, int32_t lost, int timeoutMs 
 {
     const auto answer = link.call(boardwire::request(op, a), timeoutMs);
     return answer ? answer->a : lost;
+}
+
+// The byte a device is sending, as the shared board last described it.
+// Every port access of the shared board goes through here under the lock,
+// so what the follower saw is what the board gets, in the same order.
+struct Ahead {
+    std::mutex mutex;
+    sim::ReadAheadFollower follower;
+};
+Ahead& ahead()
+{
+    static Ahead a;
+    return a;
 }
 
 }  // namespace
@@ -53,8 +69,11 @@ int32_t ClaimParallelPort(int32_t portNumber, int32_t /*timeout*/)
     // port, so two programs take turns instead of one of them skipping. A
     // lost board claims as a port with nothing on it: its reads give all
     // ones, which callers already take for a chip that stopped answering.
-    if (sim::BoardLink* link = sim::BoardLink::get())
+    if (sim::BoardLink* link = sim::BoardLink::get()) {
+        const std::lock_guard lock(ahead().mutex);
+        ahead().follower.stop();
         return ask(*link, Op::Claim, portNumber, 1, sim::BoardLink::kClaimReplyMs) != 0 ? 1 : 0;
+    }
     sim::Port* port = portByNumber(portNumber);
     return port && port->claim() ? 1 : 0;
 }
@@ -63,6 +82,8 @@ void ReleaseParallelPort(int32_t portNumber)
 {
     if (sim::BoardLink* link = sim::BoardLink::get()) {
         // Sent now: another process may be waiting for the port.
+        const std::lock_guard lock(ahead().mutex);
+        ahead().follower.stop();
         link->post(boardwire::request(Op::Release, portNumber));
         link->flush();
         return;
@@ -74,6 +95,8 @@ void ReleaseParallelPort(int32_t portNumber)
 void OutByte(int32_t address, uint8_t value)
 {
     if (sim::BoardLink* link = sim::BoardLink::get()) {
+        const std::lock_guard lock(ahead().mutex);
+        ahead().follower.onWrite(static_cast<uint32_t>(address), value);
         link->post(boardwire::request(Op::PortOut, address, value));
         return;
     }
@@ -85,8 +108,22 @@ void OutByte(int32_t address, uint8_t value)
 uint8_t InByte(int32_t address)
 {
     // A lost board reads as a port with nothing attached: all ones.
-    if (sim::BoardLink* link = sim::BoardLink::get())
-        return static_cast<uint8_t>(ask(*link, Op::PortIn, address, 0xFF));
+    if (sim::BoardLink* link = sim::BoardLink::get()) {
+        const std::lock_guard lock(ahead().mutex);
+        sim::ReadAheadFollower& follower = ahead().follower;
+        if (const auto status = follower.status(static_cast<uint32_t>(address))) {
+            link->post(boardwire::request(Op::PortInSeen, address, *status));
+            return *status;
+        }
+        const auto answer = link->call(boardwire::request(Op::PortIn, address, boardwire::kReadAheadWanted));
+        if (!answer)
+            return 0xFF;
+        if (const auto next = sim::ReadAhead::decode(answer->data))
+            follower.start(*next);
+        else
+            follower.stop();
+        return static_cast<uint8_t>(answer->a);
+    }
     const auto a = static_cast<uint32_t>(address);
     if (sim::Port* port = sim::board().portAt(a))
         return port->read(a - port->base());

@@ -80,12 +80,8 @@ void Port::applyData(uint8_t value)
         for (auto& c : m_chips)
             c->setHeaters(heater1(), heater2());
     }
-    const bool b0 = value & 1;
-    const bool b1 = value & 2;
-    if (m_config.inverting)
-        m_bus.drive(m_pc, b0, b1);
-    else
-        m_bus.drive(m_pc, !b0, !b1);
+    const AdapterPulls pulls = adapterPulls(m_config.inverting, value);
+    m_bus.drive(m_pc, pulls.scl, pulls.sda);
 }
 
 void Port::write(uint32_t offset, uint8_t value)
@@ -106,15 +102,30 @@ void Port::write(uint32_t offset, uint8_t value)
     }
 }
 
-uint8_t Port::status() const
+uint8_t Port::status() const { return adapterStatus(m_config.inverting, m_bus.scl(), m_bus.sda()); }
+
+std::optional<ReadAhead> Port::readAhead() const
 {
-    const bool scl = m_bus.scl();
-    const bool sda = m_bus.sda();
-    // Bit 5 senses SCL, bits 4 and 3 both sense SDA (two wirings of the
-    // same adapter).
-    const bool s5 = m_config.inverting ? !scl : scl;
-    const bool s4 = m_config.inverting ? !sda : sda;
-    return static_cast<uint8_t>((s5 ? 0x20 : 0) | (s4 ? 0x18 : 0));
+    // Faults and the other master act on their own; the PC pulling SDA is
+    // not a byte being read.
+    if (!m_claimed || m_faults || m_other || m_bus.pullsSda(m_pc))
+        return std::nullopt;
+    std::optional<DeviceOutlook> sender;
+    for (const BusDevice* device : m_bus.devices()) {
+        const DeviceOutlook outlook = device->outlook();
+        if (outlook.kind == DeviceOutlook::Kind::Unknown)
+            return std::nullopt;
+        if (outlook.kind == DeviceOutlook::Kind::Sending) {
+            if (sender)
+                return std::nullopt;
+            sender = outlook;
+        }
+    }
+    // Nobody but the PC may hold the clock (a kernel adapter's transfer,
+    // say): the client reckons SCL from its own writes.
+    if (!sender || m_bus.scl() == m_bus.pullsScl(m_pc))
+        return std::nullopt;
+    return ReadAhead{m_config.base, m_config.inverting, m_data, sender->byte, sender->bit, sender->rose};
 }
 
 uint8_t Port::read(uint32_t offset)

@@ -37,6 +37,7 @@ bool knownOp(uint8_t op)
     case Op::Release:
     case Op::PortOut:
     case Op::PortIn:
+    case Op::PortInSeen:
     case Op::MbMayOpen:
     case Op::MbOut:
     case Op::MbIn:

@@ -257,4 +257,12 @@ void Chip::onLines(bool scl, bool sda)
         .onLines(scl, sda, bytes);
 }
 
+DeviceOutlook Chip::outlook() const
+{
+    // An absent chip sees nothing and drives nothing.
+    if (!m_present)
+        return {DeviceOutlook::Kind::Quiet};
+    return SlaveLink<State>::outlook(m_state, m_txByte, m_bitCount, m_rose);
+}
+
 }  // namespace sim

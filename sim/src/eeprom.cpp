@@ -66,4 +66,9 @@ void Eeprom::onLines(bool scl, bool sda)
         .onLines(scl, sda, bytes);
 }
 
+DeviceOutlook Eeprom::outlook() const
+{
+    return SlaveLink<State>::outlook(m_state, m_txByte, m_bitCount, m_rose);
+}
+
 }  // namespace sim

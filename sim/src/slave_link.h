@@ -32,6 +32,18 @@ template <class State> struct SlaveLink {
 
     template <class Device> void onLines(bool sclNow, bool sdaNow, Device& device);
 
+    // What such a device will do next, from its state alone: onLines below
+    // is the whole of its behaviour, so this is the promise it keeps.
+    static DeviceOutlook outlook(State state, uint8_t txByte, int bitCount, bool rose)
+    {
+        switch (state) {
+        case State::Idle:
+        case State::Ignore: return {DeviceOutlook::Kind::Quiet};
+        case State::Transmit: return {DeviceOutlook::Kind::Sending, txByte, bitCount, rose};
+        default: return {};
+        }
+    }
+
 private:
     template <class Device> void transmitNext(Device& device)
     {

@@ -10,9 +10,17 @@
 
 namespace simtest {
 
-class LineMaster {
+// The port driver ABI itself; a test may put its own access in between.
+struct AbiAccess {
+    void out(int address, uint8_t value) { OutByte(address, value); }
+    uint8_t in(int address) { return InByte(address); }
+};
+
+template <class Access> class BasicLineMaster {
 public:
-    explicit LineMaster(int base = 0x378, bool inverting = true) : m_base(base), m_inverting(inverting) { }
+    explicit BasicLineMaster(int base = 0x378, bool inverting = true, Access access = {})
+        : m_base(base), m_inverting(inverting), m_access(access)
+    { }
 
     // Line states: SCL and SDA released (true = high).
     void lines(bool scl, bool sda)
@@ -20,16 +28,16 @@ public:
         uint8_t code = static_cast<uint8_t>((scl ? 0 : 1) | (sda ? 0 : 2));
         if (!m_inverting)
             code ^= 3;
-        OutByte(m_base, static_cast<uint8_t>(code | m_high));
+        m_access.out(m_base, static_cast<uint8_t>(code | m_high));
     }
     bool sdaHigh() const
     {
-        const bool bit = InByte(m_base + 1) & 0x10;
+        const bool bit = m_access.in(m_base + 1) & 0x10;
         return m_inverting ? !bit : bit;
     }
     bool sclHigh() const
     {
-        const bool bit = InByte(m_base + 1) & 0x20;
+        const bool bit = m_access.in(m_base + 1) & 0x20;
         return m_inverting ? !bit : bit;
     }
     void setHighBits(uint8_t bits) { m_high = bits; }
@@ -106,8 +114,11 @@ public:
 private:
     int m_base;
     bool m_inverting;
+    mutable Access m_access;  // a read of the lines changes nothing the master keeps
     uint8_t m_high = 0;
 };
+
+using LineMaster = BasicLineMaster<AbiAccess>;
 
 // SMBus PEC (CRC-8, polynomial 0x07), as the tests' reference.
 inline uint8_t pec(const std::vector<uint8_t>& bytes)

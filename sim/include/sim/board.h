@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "sim/config.h"
 #include "sim/eeprom.h"
 #include "sim/i2c_adapter.h"
+#include "sim/read_ahead.h"
 #include "sim/smbus.h"
 
 namespace sim {
@@ -47,6 +49,9 @@ public:
     uint8_t data() const { return m_data; }
     uint8_t control() const { return m_control; }
     uint8_t status() const;  // without side effects
+    // The rest of the byte a device is sending, when the board can promise
+    // the lines until that byte ends (see read_ahead.h).
+    std::optional<ReadAhead> readAhead() const;
 
     // Every value written to the data register, oldest first. The log is
     // bounded (the oldest half is dropped when it fills) so a long session

@@ -29,17 +29,25 @@ constexpr size_t kMaxBody = kFixedBody + kMaxData;
 enum class Op : uint8_t {
     Hello = 1,
     Reply = 2,
-    PortCount = 10,  // -> a = count
-    PortBase = 11,   // a = port number -> a = base, 0 if none
-    Claim = 12,      // a = port number -> a = non-zero when claimed
-    Release = 13,    // a = port number; no reply
-    PortOut = 14,    // a = address, b = value; no reply
-    PortIn = 15,     // a = address -> a = value
-    MbMayOpen = 20,  // a = first port, b = last -> a = non-zero when all may be opened
-    MbOut = 21,      // a = port, b = value, c = width (1, 2, 4); no reply
-    MbIn = 22,       // a = port, b = width -> a = value
-    I2c = 30,        // a = call, b, c, d = its arguments, data = bytes out -> a = result, data = bytes in
+    PortCount = 10,   // -> a = count
+    PortBase = 11,    // a = port number -> a = base, 0 if none
+    Claim = 12,       // a = port number -> a = non-zero when claimed
+    Release = 13,     // a = port number; no reply
+    PortOut = 14,     // a = address, b = value; no reply
+    PortIn = 15,      // a = address, b = kReadAheadWanted or 0 -> a = value, data = a ReadAhead or nothing
+    PortInSeen = 16,  // a = address, b = the value a ReadAhead gave the client; no reply
+    MbMayOpen = 20,   // a = first port, b = last -> a = non-zero when all may be opened
+    MbOut = 21,       // a = port, b = value, c = width (1, 2, 4); no reply
+    MbIn = 22,        // a = port, b = width -> a = value
+    I2c = 30,         // a = call, b, c, d = its arguments, data = bytes out -> a = result, data = bytes in
 };
+
+// PortIn's b: the client follows a ReadAhead (read_ahead.h), so the board
+// may send one with a status read's answer while a device sends a byte. The
+// client then reports each status read it answered itself with PortInSeen,
+// which the board performs in its place and checks. A board that predates
+// this ignores b and sends none, so the client never reports.
+constexpr int32_t kReadAheadWanted = 1;
 
 // The kernel-adapter calls the I2c op carries.
 enum class I2cCall : int32_t {

@@ -59,6 +59,7 @@ public:
 
     void reset() override;
     void onLines(bool scl, bool sda) override;
+    DeviceOutlook outlook() const override;
 
 private:
     enum class State {

@@ -28,6 +28,7 @@ public:
 
     void reset() override;
     void onLines(bool scl, bool sda) override;
+    DeviceOutlook outlook() const override;
 
 private:
     enum class State { Idle, Address, AckOut, Receive, Transmit, AckIn, Ignore };

@@ -18,6 +18,21 @@ namespace sim {
 class Bus;
 class WireCapture;
 
+// What a device will do on the lines until the next start or stop, as far
+// as it can promise: the board tells a client that is reading a byte how the
+// rest of that byte will look, so the client need not ask for every bit.
+struct DeviceOutlook {
+    enum class Kind {
+        Unknown,  // may drive either line at any edge
+        Quiet,    // drives nothing before the next start or stop
+        Sending,  // shifting out `byte`: SDA follows it, SCL is left alone
+    };
+    Kind kind = Kind::Unknown;
+    uint8_t byte = 0;
+    int bit = 0;        // Sending: bits of `byte` already finished (0..7)
+    bool rose = false;  // Sending: SCL rose since the current bit went out
+};
+
 class BusDevice {
 public:
     virtual ~BusDevice() = default;
@@ -25,6 +40,7 @@ public:
     virtual void reset() = 0;
     // Levels after a change: true = high.
     virtual void onLines(bool scl, bool sda) = 0;
+    virtual DeviceOutlook outlook() const { return {}; }
 };
 
 struct TraceEvent {
@@ -58,6 +74,7 @@ public:
     const std::string& driverName(DriverId id) const;
     void attach(BusDevice* device);
     void detach(BusDevice* device);
+    const std::vector<BusDevice*>& devices() const { return m_devices; }
 
     // The bus keeps its drivers and devices, releases every line and resets
     // every attached device and the trace decoder.
