@@ -207,7 +207,7 @@ std::vector<PortTurns::Handout> PortTurns::advance()
         std::erase_if(port.waiters, [&](const Waiter& w) {
             if (!w.claim || now < w.until)
                 return false;
-            handouts.push_back({w.id, true, false});
+            handouts.push_back({w.id, true, false, number});
             return true;
         });
         if (port.waiters.empty())
@@ -220,7 +220,7 @@ std::vector<PortTurns::Handout> PortTurns::advance()
         const Waiter next = port.waiters.front();
         port.waiters.pop_front();
         const bool granted = switchTo(number, port, next.id);
-        handouts.push_back({next.id, next.claim, granted});
+        handouts.push_back({next.id, next.claim, granted, number});
     }
     return handouts;
 }

@@ -50,6 +50,7 @@ public:
         int id = 0;
         bool claim = false;
         bool granted = false;
+        int32_t port = 0;
     };
 
     explicit PortTurns(Options options);

@@ -271,7 +271,7 @@ bool Server::handle(Client& c, const Message& m)
     }
     case Op::Claim:
         switch (m_turns.claim(m.a, c.id)) {
-        case PortTurns::Claim::Granted: answer(c, 1); return true;
+        case PortTurns::Claim::Granted: answer(c, 1, claimed(m.a)); return true;
         case PortTurns::Claim::Refused: answer(c, 0); return true;  // none such, or held by another process
         case PortTurns::Claim::Waits: return false;
         }
@@ -436,12 +436,24 @@ void Server::handOutTurns()
                 continue;
             Client& c = it->second;
             if (h.claim)
-                answer(c, h.granted ? 1 : 0);
+                answer(c, h.granted ? 1 : 0, h.granted ? claimed(h.port) : std::vector<uint8_t>{});
             serve(c);
             if (c.fd >= 0)
                 writeTo(c);
         }
     }
+}
+
+std::vector<uint8_t> Server::claimed(int32_t number)
+{
+    // The port's base and adapter sense, so the client can tell where its
+    // transfers begin and end (a board that predates this sends nothing).
+    const sim::Port* port = sim::board().port(number - 1);
+    if (!port)
+        return {};
+    const uint32_t base = port->base();
+    return {static_cast<uint8_t>(base), static_cast<uint8_t>(base >> 8), static_cast<uint8_t>(base >> 16),
+            static_cast<uint8_t>(base >> 24), static_cast<uint8_t>(port->config().inverting ? 1 : 0)};
 }
 
 void Server::answer(Client& c, int32_t value, std::vector<uint8_t> data)

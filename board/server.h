@@ -62,8 +62,8 @@ private:
         std::vector<uint8_t> in;
         std::vector<uint8_t> out;
         std::set<int32_t> i2cHandles;
-        long requests = 0;  // served, for the log
-        long answered = 0;  // of them with an answer: the client's round trips
+        long requests = 0;         // served, for the log
+        long answered = 0;         // of them with an answer: the client's round trips
         long readAheadMisses = 0;  // status reads it answered itself, otherwise than the port
     };
 
@@ -72,6 +72,7 @@ private:
     void serve(Client& client);
     bool handle(Client& client, const boardwire::Message& message);
     void answer(Client& client, int32_t value, std::vector<uint8_t> data = {});
+    static std::vector<uint8_t> claimed(int32_t portNumber);
     void writeTo(Client& client);
     void drop(Client& client, const std::string& why);
     // Serves the clients whose turn came.

@@ -7,6 +7,8 @@
 #include <sim/read_ahead.h>
 
 #include <mutex>
+#include <span>
+#include <vector>
 
 namespace {
 
@@ -21,12 +23,21 @@ int32_t ask(sim::BoardLink& link, Op op, int32_t a, int32_t lost, int timeoutMs 
     return answer ? answer->a : lost;
 }
 
-// The byte a device is sending, as the shared board last described it.
-// Every port access of the shared board goes through here under the lock,
-// so what the follower saw is what the board gets, in the same order.
+// The shared board's ports as this process knows them. Every port access
+// of the shared board goes through here under the lock, so what the
+// follower saw is what the board gets, in the same order.
 struct Ahead {
     std::mutex mutex;
-    sim::ReadAheadFollower follower;
+    sim::ReadAheadFollower follower;        // the byte a device is sending
+    std::vector<sim::TransferEdges> ports;  // those the board described at a claim
+
+    sim::TransferEdges* port(uint32_t base)
+    {
+        for (sim::TransferEdges& p : ports)
+            if (p.base() == base)
+                return &p;
+        return nullptr;
+    }
 };
 Ahead& ahead()
 {
@@ -72,7 +83,18 @@ int32_t ClaimParallelPort(int32_t portNumber, int32_t /*timeout*/)
     if (sim::BoardLink* link = sim::BoardLink::get()) {
         const std::lock_guard lock(ahead().mutex);
         ahead().follower.stop();
-        return ask(*link, Op::Claim, portNumber, 1, sim::BoardLink::kClaimReplyMs) != 0 ? 1 : 0;
+        const auto answer = link->call(boardwire::request(Op::Claim, portNumber), sim::BoardLink::kClaimReplyMs);
+        if (!answer)
+            return 1;
+        // The board names the port's base and adapter with a claim it grants.
+        if (answer->a != 0 && answer->data.size() == 5) {
+            const std::span<const uint8_t> d = answer->data;
+            const uint32_t base = static_cast<uint32_t>(d[0]) | static_cast<uint32_t>(d[1]) << 8 |
+                                  static_cast<uint32_t>(d[2]) << 16 | static_cast<uint32_t>(d[3]) << 24;
+            if (!ahead().port(base))
+                ahead().ports.emplace_back(base, d[4] != 0);
+        }
+        return answer->a != 0 ? 1 : 0;
     }
     sim::Port* port = portByNumber(portNumber);
     return port && port->claim() ? 1 : 0;
@@ -84,8 +106,7 @@ void ReleaseParallelPort(int32_t portNumber)
         // Sent now: another process may be waiting for the port.
         const std::lock_guard lock(ahead().mutex);
         ahead().follower.stop();
-        link->post(boardwire::request(Op::Release, portNumber));
-        link->flush();
+        link->post(boardwire::request(Op::Release, portNumber), sim::BoardLink::Send::Now);
         return;
     }
     if (sim::Port* port = portByNumber(portNumber))
@@ -96,8 +117,11 @@ void OutByte(int32_t address, uint8_t value)
 {
     if (sim::BoardLink* link = sim::BoardLink::get()) {
         const std::lock_guard lock(ahead().mutex);
-        ahead().follower.onWrite(static_cast<uint32_t>(address), value);
-        link->post(boardwire::request(Op::PortOut, address, value));
+        const auto a = static_cast<uint32_t>(address);
+        ahead().follower.onWrite(a, value);
+        sim::TransferEdges* edges = ahead().port(a);
+        link->post(boardwire::request(Op::PortOut, address, value),
+                   edges ? edges->onWrite(value) : sim::BoardLink::Send::Late);
         return;
     }
     const auto a = static_cast<uint32_t>(address);
@@ -112,7 +136,8 @@ uint8_t InByte(int32_t address)
         const std::lock_guard lock(ahead().mutex);
         sim::ReadAheadFollower& follower = ahead().follower;
         if (const auto status = follower.status(static_cast<uint32_t>(address))) {
-            link->post(boardwire::request(Op::PortInSeen, address, *status));
+            // Inside a byte being read: more follows.
+            link->post(boardwire::request(Op::PortInSeen, address, *status), sim::BoardLink::Send::WithNext);
             return *status;
         }
         const auto answer = link->call(boardwire::request(Op::PortIn, address, boardwire::kReadAheadWanted));

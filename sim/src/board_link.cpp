@@ -303,20 +303,23 @@ std::optional<Message> BoardLink::receive(int timeoutMs)
     }
 }
 
-void BoardLink::post(const Message& message)
+void BoardLink::post(const Message& message, Send when)
 {
     const std::lock_guard lock(m_mutex);
     if (m_fd < 0)
         return;
-    const bool wasEmpty = m_out.empty();
     boardwire::encode(message, m_out);
-    if (m_writeThrough || m_out.size() >= kFlushBytes) {
+    if (m_writeThrough || when == Send::Now || m_out.size() >= kFlushBytes) {
         sendAll();
         return;
     }
+    // The flusher neither wakes for nor waits on a write whose sender
+    // promises the next call: inside a transfer that is every write.
+    if (when == Send::WithNext)
+        return;
     const int64_t now = steadyNs();
     m_lastPost = now;
-    if (!wasEmpty)
+    if (m_pendingSince != 0)
         return;
     m_pendingSince = now;
     if (!m_flusher) {

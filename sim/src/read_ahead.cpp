@@ -69,4 +69,30 @@ std::optional<uint8_t> ReadAheadFollower::status(uint32_t address) const
     return adapterStatus(a.inverting, scl, deviceSda);
 }
 
+TransferEdges::Send TransferEdges::onWrite(uint8_t value)
+{
+    const std::optional<uint8_t> before = m_data;
+    m_data = value;
+    if (!before)
+        return Send::Late;
+    // The same value again changes nothing on the wires (a transfer begins
+    // by restating the idle lines): the next request takes it.
+    if (*before == value)
+        return Send::WithNext;
+    const AdapterPulls was = adapterPulls(m_inverting, *before);
+    const AdapterPulls is = adapterPulls(m_inverting, value);
+    const bool start = !was.scl && !is.scl && !was.sda && is.sda;
+    const bool stop = !was.scl && !is.scl && was.sda && !is.sda;
+    // Both lines let go in one write ends whatever the client had on the
+    // bus too (it makes no stop on the wires, see Bus::drive).
+    const bool letGo = was.scl && was.sda && !is.scl && !is.sda;
+    if (start)
+        m_inMessage = true;
+    if (m_inMessage && (stop || letGo)) {
+        m_inMessage = false;
+        return Send::Now;
+    }
+    return m_inMessage ? Send::WithNext : Send::Late;
+}
+
 }  // namespace sim

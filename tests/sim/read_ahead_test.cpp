@@ -166,3 +166,33 @@ TEST(ReadAheadBoardTest, NoneWhileAnotherMasterSharesTheBus)
     EXPECT_EQ(m.readReg(kChip, 0x3D), 0x31);
     EXPECT_EQ(f.predicted, 0);
 }
+
+// The board must see a transfer's stop without waiting for the client's
+// next request; writes inside a transfer may wait for the next status read.
+TEST(TransferEdgesTest, AStopGoesOutAtOnceAndATransfersInsideWaitsForItsNextRead)
+{
+    using Send = sim::TransferEdges::Send;
+    for (const bool inverting : {true, false}) {
+        SCOPED_TRACE(inverting ? "inverting" : "plain");
+        // Line states as LineMaster writes them, with the heaters on.
+        auto code = [inverting](bool scl, bool sda) {
+            const uint8_t c = static_cast<uint8_t>((scl ? 0 : 1) | (sda ? 0 : 2));
+            return static_cast<uint8_t>((inverting ? c : c ^ 3) | 0x30);
+        };
+        sim::TransferEdges edges(kBase, inverting);
+        EXPECT_EQ(edges.onWrite(code(true, true)), Send::Late) << "nothing known yet";
+        EXPECT_EQ(edges.onWrite(code(true, true)), Send::WithNext) << "the idle lines restated";
+        EXPECT_EQ(edges.onWrite(code(true, false)), Send::WithNext) << "start";
+        EXPECT_EQ(edges.onWrite(code(false, false)), Send::WithNext);
+        EXPECT_EQ(edges.onWrite(code(false, true)), Send::WithNext);
+        EXPECT_EQ(edges.onWrite(code(true, true)), Send::WithNext) << "a clock, or before a repeated start";
+        EXPECT_EQ(edges.onWrite(code(true, false)), Send::WithNext) << "repeated start";
+        EXPECT_EQ(edges.onWrite(code(false, false)), Send::WithNext);
+        EXPECT_EQ(edges.onWrite(code(true, false)), Send::WithNext);
+        EXPECT_EQ(edges.onWrite(code(true, true)), Send::Now) << "stop";
+        EXPECT_EQ(edges.onWrite(code(true, true) & 0x0F), Send::Late) << "a heater between transfers";
+        EXPECT_EQ(edges.onWrite(code(true, false) & 0x0F), Send::WithNext);
+        EXPECT_EQ(edges.onWrite(code(false, false) & 0x0F), Send::WithNext);
+        EXPECT_EQ(edges.onWrite(code(true, true) & 0x0F), Send::Now) << "both lines let go at once";
+    }
+}

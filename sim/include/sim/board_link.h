@@ -59,7 +59,12 @@ public:
     // program pauses after a transfer (its stop would otherwise wait for
     // its next read, and the board would hold the port for it).
     static constexpr auto kFlushAfter = std::chrono::milliseconds(2);
-    void post(const boardwire::Message& message);
+    enum class Send {
+        Late,      // as above
+        WithNext,  // with the next call() or flush(): the caller knows one follows
+        Now,       // at once, with whatever is queued
+    };
+    void post(const boardwire::Message& message, Send when = Send::Late);
     void flush();
     // Sends everything queued and this request, then waits for its answer.
     std::optional<boardwire::Message> call(const boardwire::Message& message, int timeoutMs = kReplyMs);

@@ -29,12 +29,12 @@ constexpr size_t kMaxBody = kFixedBody + kMaxData;
 enum class Op : uint8_t {
     Hello = 1,
     Reply = 2,
-    PortCount = 10,   // -> a = count
-    PortBase = 11,    // a = port number -> a = base, 0 if none
-    Claim = 12,       // a = port number -> a = non-zero when claimed
-    Release = 13,     // a = port number; no reply
-    PortOut = 14,     // a = address, b = value; no reply
-    PortIn = 15,      // a = address, b = kReadAheadWanted or 0 -> a = value, data = a ReadAhead or nothing
+    PortCount = 10,  // -> a = count
+    PortBase = 11,   // a = port number -> a = base, 0 if none
+    Claim = 12,    // a = port number -> a = non-zero when claimed, data = base (4 bytes) and 1 when the adapter inverts
+    Release = 13,  // a = port number; no reply
+    PortOut = 14,  // a = address, b = value; no reply
+    PortIn = 15,   // a = address, b = kReadAheadWanted or 0 -> a = value, data = a ReadAhead or nothing
     PortInSeen = 16,  // a = address, b = the value a ReadAhead gave the client; no reply
     MbMayOpen = 20,   // a = first port, b = last -> a = non-zero when all may be opened
     MbOut = 21,       // a = port, b = value, c = width (1, 2, 4); no reply

@@ -10,6 +10,8 @@
 #include <span>
 #include <vector>
 
+#include "sim/board_link.h"
+
 namespace sim {
 
 // The printer-port adapter between the registers and the lines. Inverting:
@@ -36,10 +38,10 @@ constexpr uint8_t adapterStatus(bool inverting, bool scl, bool sda)
 struct ReadAhead {
     uint32_t base = 0;  // the port's data register
     bool inverting = false;
-    uint8_t data = 0;  // the data register now
-    uint8_t byte = 0;  // the byte being sent, most significant bit first
-    int bit = 0;       // bits already finished (0..7)
-    bool rose = false; // SCL rose since the current bit went out
+    uint8_t data = 0;   // the data register now
+    uint8_t byte = 0;   // the byte being sent, most significant bit first
+    int bit = 0;        // bits already finished (0..7)
+    bool rose = false;  // SCL rose since the current bit went out
 
     std::vector<uint8_t> encode() const;
     // Nothing for any other length or a bit outside 0..7.
@@ -62,6 +64,27 @@ public:
 
 private:
     std::optional<ReadAhead> m_ahead;
+};
+
+// Where a client's own transfers on a port begin and end, from its writes
+// alone: a start or stop is SDA moving while it keeps SCL released. Inside
+// a transfer a status read always follows soon, and that request carries the
+// queued writes, so they need not wake the link's flusher; a stop should go
+// out at once, so the board sees the transfer end (and may give the port to
+// another process) while the program pauses.
+class TransferEdges {
+public:
+    using Send = BoardLink::Send;
+    TransferEdges(uint32_t base, bool inverting) : m_base(base), m_inverting(inverting) { }
+    uint32_t base() const { return m_base; }
+    // How soon the board needs this write of the data register.
+    Send onWrite(uint8_t value);
+
+private:
+    uint32_t m_base;
+    bool m_inverting;
+    std::optional<uint8_t> m_data;  // unknown until the first write
+    bool m_inMessage = false;
 };
 
 }  // namespace sim
