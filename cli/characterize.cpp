@@ -283,12 +283,14 @@ void runCharacterize(const TargetOptions& target, const CharacterizeOptions& o)
 
 }  // namespace
 
-void addCharacterizeCommand(CLI::App& parent, TargetOptions& target, std::function<void()>& action)
+void addCharacterizeCommand(CLI::App& parent, TargetOptions& target, std::function<void()>& action, bool withOptions)
 {
-    auto o = std::make_shared<CharacterizeOptions>();
     auto* cmd = parent.add_subcommand(
         "characterize", "Measure a fan: speed at every duty code up and down, start and stall duty, full speed, "
                         "spin-up time; the chip's registers are restored afterwards (also on Ctrl-C)");
+    if (!withOptions)
+        return;
+    auto o = std::make_shared<CharacterizeOptions>();
     cmd->add_option("--fan", o->fan, "1, 2 or all (default: every fan of the chip)")
         ->check(CLI::IsMember({"1", "2", "all"}));
     cmd->add_flag("--json", o->json,

@@ -19,7 +19,8 @@ struct Interrupted {
 };
 
 // Adds the command to `parent`; its run goes into `action` once the line has
-// parsed, like the other commands.
-void addCharacterizeCommand(CLI::App& parent, TargetOptions& target, std::function<void()>& action);
+// parsed, like the other commands. Without `withOptions` (a line that does
+// not name it) only its name and description.
+void addCharacterizeCommand(CLI::App& parent, TargetOptions& target, std::function<void()>& action, bool withOptions);
 
 }  // namespace cli

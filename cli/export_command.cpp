@@ -23,11 +23,14 @@ struct ExportArguments {
 
 }  // namespace
 
-void addExportCommand(CLI::App& parent, TargetOptions& target, const bool& portGiven, std::function<void()>& action)
+void addExportCommand(CLI::App& parent, TargetOptions& target, const bool& portGiven, std::function<void()>& action,
+                      bool withOptions)
 {
-    auto arguments = std::make_shared<ExportArguments>();
     auto* command = parent.add_subcommand(
         "export", "Serve the chips' readings to Prometheus (/metrics), or keep them in a file for node_exporter");
+    if (!withOptions)
+        return;
+    auto arguments = std::make_shared<ExportArguments>();
     command
         ->add_option("--listen", arguments->options.listen,
                      "ADDR:PORT to serve /metrics on (default 127.0.0.1:" + std::to_string(exporter::DefaultPort) +

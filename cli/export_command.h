@@ -12,6 +12,9 @@ namespace cli {
 
 // Adds `export` to `parent`; once the line has parsed it sets `action` to run
 // the exporter on the chips `target` (and the command's own --address) name.
-void addExportCommand(CLI::App& parent, TargetOptions& target, const bool& portGiven, std::function<void()>& action);
+// Without `withOptions` (a line that does not name it) only its name and
+// description.
+void addExportCommand(CLI::App& parent, TargetOptions& target, const bool& portGiven, std::function<void()>& action,
+                      bool withOptions);
 
 }  // namespace cli

@@ -4,12 +4,15 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cctype>
 #include <functional>
 #include <iostream>
 #include <limits>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <vexlink06/back_end.h>
 #include <vexlink06/vexlink06.h>
@@ -60,108 +63,144 @@ bool utf8Locale()
     return false;
 }
 
+// The words of the command line. A command none of them names can neither
+// run nor print its help, so it gets its name and description only, as
+// --help lists it, and no options: building every command's options (most
+// of them twice, under trace too) was a good part of a short command's start.
+class LineWords {
+public:
+    LineWords(int argc, const char* const* argv) : m_words(argv + 1, argv + argc) { }
+    bool names(std::string_view word) const { return std::find(m_words.begin(), m_words.end(), word) != m_words.end(); }
+
+private:
+    std::vector<std::string_view> m_words;
+};
+
+// Adds a command to `parent`; returns it, for its options and its run, when
+// the line names it, else nullptr.
+CLI::App* command(CLI::App& parent, const LineWords& line, const char* name, const std::string& description)
+{
+    CLI::App* added = parent.add_subcommand(name, description);
+    return line.names(name) ? added : nullptr;
+}
+
 // The commands, added to the program and again under `trace`; each sets the
 // action to run once the whole line has parsed.
-void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, bool underTrace)
+void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, bool underTrace, const LineWords& line)
 {
     parent.add_subcommand("detect", "List the chips found at the three candidate addresses")->callback([&] {
         action = [&] { cli::runDetect(a.target, a.portGiven); };
     });
 
-    auto* get = parent.add_subcommand("get", "Print one register's value");
-    get->add_option("REG", a.reg, "Register address (0x22, 34 or 22h) or its name as dump shows it")->required();
-    get->callback([&] { action = [&] { cli::runGet(a.target, a.reg); }; });
-
-    auto* set = parent.add_subcommand("set", "Write one register");
-    set->add_option("REG", a.reg, "Register address or name")->required();
-    set->add_option("VALUE", a.value, "Byte to write (0x1a, 26 or 1Ah)")->required();
-    set->add_flag("-y,--yes", a.assumeYes, "Do not ask for confirmation");
-    set->add_flag("-r,--read-back", a.readBack, "Read the register back and report a mismatch");
-    set->add_option("-m,--mask", a.mask,
-                    "Change only the bits set in MASK; the others keep the chip's value (read, then write)")
-        ->type_name("MASK");
-    set->callback([&] {
-        action = [&] { cli::runSet(a.target, a.reg, a.value, a.assumeYes || a.target.assumeYes, a.readBack, a.mask); };
-    });
-
-    auto* dump = parent.add_subcommand("dump", "Print every register of the chip in address order, fields decoded");
-    dump->add_flag("--raw", a.raw,
-                   "The 16 x 16 byte grid of a bus dump, XX where the chip has no register. Reads every register "
-                   "the chip has, the interrupt status registers too, which clears them");
-    dump->callback([&] { action = [&] { cli::runDump(a.target, a.raw); }; });
-
-    if (!underTrace) {  // an endless trace helps nobody
-        auto* monitor =
-            parent.add_subcommand("monitor", "Print temperatures, fan speeds, duties and alarms periodically");
-        // Bounds a reader can take in: the largest double would print as 309 digits.
-        monitor->add_option("--interval", a.monitor.interval, "Seconds between samples, 0 to 86400 (default 1)")
-            ->check(CLI::Validator(
-                [](const std::string& text) {
-                    char* end = nullptr;
-                    const double seconds = std::strtod(text.c_str(), &end);
-                    const bool ok =
-                        end != text.c_str() && *end == '\0' && seconds >= 0.0 && seconds <= cli::MaxMonitorInterval;
-                    return ok ? std::string() : "'" + text + "' is not 0 to 86400 seconds";
-                },
-                "0..86400"));
-        monitor->add_option("--count", a.monitor.count, "Number of samples (default: until Ctrl-C)")
-            ->check(CLI::Range(0, std::numeric_limits<int>::max()));
-        monitor->add_flag("--csv", a.monitor.csv, "CSV (RFC 4180) with a header row");
-        monitor->add_flag("--json", a.monitor.json,
-                          "One JSON object a line per sample: time, chip, address, board; local, remote1, "
-                          "remote2 {celsius (null on a FAULT), low, high, crit, alarm, fault}; fan1, fan2 {rpm, "
-                          "min_rpm, pwm_percent, alarm}; status1, status2, alarms");
-        monitor->add_flag("--line", a.monitor.line, "One line per sample instead of a block per sample");
-        monitor->callback([&] { action = [&] { cli::runMonitor(a.target, a.monitor); }; });
-        cli::addCharacterizeCommand(parent, a.target, action);  // minutes of sweeping: no trace either
-        cli::addExportCommand(parent, a.target, a.portGiven, action);
+    if (auto* get = command(parent, line, "get", "Print one register's value")) {
+        get->add_option("REG", a.reg, "Register address (0x22, 34 or 22h) or its name as dump shows it")->required();
+        get->callback([&] { action = [&] { cli::runGet(a.target, a.reg); }; });
     }
 
-    auto* save = parent.add_subcommand("save", "Save the configuration registers to a register file");
-    save->add_option("FILE", a.path, "Register file to write")
-        ->required()
-        ->check(CLI::Validator(
-            [](const std::string& path) {
-                return path.empty() ? std::string("the file name is empty") : std::string();
-            },
-            "FILE", "non-empty"));
-    save->callback([&] { action = [&] { cli::runSave(a.target, a.path); }; });
+    if (auto* set = command(parent, line, "set", "Write one register")) {
+        set->add_option("REG", a.reg, "Register address or name")->required();
+        set->add_option("VALUE", a.value, "Byte to write (0x1a, 26 or 1Ah)")->required();
+        set->add_flag("-y,--yes", a.assumeYes, "Do not ask for confirmation");
+        set->add_flag("-r,--read-back", a.readBack, "Read the register back and report a mismatch");
+        set->add_option("-m,--mask", a.mask,
+                        "Change only the bits set in MASK; the others keep the chip's value (read, then write)")
+            ->type_name("MASK");
+        set->callback([&] {
+            action = [&] {
+                cli::runSet(a.target, a.reg, a.value, a.assumeYes || a.target.assumeYes, a.readBack, a.mask);
+            };
+        });
+    }
 
-    auto* recall = parent.add_subcommand("recall", "Write the registers of a register file to the chip");
-    recall->add_option("FILE", a.path, "Register file to read")->required()->check(CLI::ExistingFile);
-    recall->add_flag("-n,--dry-run", a.dryRun, "Print what would change and write nothing");
-    recall->callback([&] { action = [&] { cli::runRecall(a.target, a.path, a.dryRun); }; });
+    if (auto* dump =
+            command(parent, line, "dump", "Print every register of the chip in address order, fields decoded")) {
+        dump->add_flag("--raw", a.raw,
+                       "The 16 x 16 byte grid of a bus dump, XX where the chip has no register. Reads every register "
+                       "the chip has, the interrupt status registers too, which clears them");
+        dump->callback([&] { action = [&] { cli::runDump(a.target, a.raw); }; });
+    }
 
-    auto* diff = parent.add_subcommand("diff", "Compare a register file with the chip (exit 1 when they differ)");
-    diff->add_option("FILE", a.path, "Register file to read")->required()->check(CLI::ExistingFile);
-    diff->callback([&] { action = [&] { cli::runDiff(a.target, a.path); }; });
+    if (!underTrace) {  // an endless trace helps nobody
+        if (auto* monitor =
+                command(parent, line, "monitor", "Print temperatures, fan speeds, duties and alarms periodically")) {
+            // Bounds a reader can take in: the largest double would print as 309 digits.
+            monitor->add_option("--interval", a.monitor.interval, "Seconds between samples, 0 to 86400 (default 1)")
+                ->check(CLI::Validator(
+                    [](const std::string& text) {
+                        char* end = nullptr;
+                        const double seconds = std::strtod(text.c_str(), &end);
+                        const bool ok =
+                            end != text.c_str() && *end == '\0' && seconds >= 0.0 && seconds <= cli::MaxMonitorInterval;
+                        return ok ? std::string() : "'" + text + "' is not 0 to 86400 seconds";
+                    },
+                    "0..86400"));
+            monitor->add_option("--count", a.monitor.count, "Number of samples (default: until Ctrl-C)")
+                ->check(CLI::Range(0, std::numeric_limits<int>::max()));
+            monitor->add_flag("--csv", a.monitor.csv, "CSV (RFC 4180) with a header row");
+            monitor->add_flag("--json", a.monitor.json,
+                              "One JSON object a line per sample: time, chip, address, board; local, remote1, "
+                              "remote2 {celsius (null on a FAULT), low, high, crit, alarm, fault}; fan1, fan2 {rpm, "
+                              "min_rpm, pwm_percent, alarm}; status1, status2, alarms");
+            monitor->add_flag("--line", a.monitor.line, "One line per sample instead of a block per sample");
+            monitor->callback([&] { action = [&] { cli::runMonitor(a.target, a.monitor); }; });
+        }
+        // characterize: minutes of sweeping, no trace either
+        cli::addCharacterizeCommand(parent, a.target, action, line.names("characterize"));
+        cli::addExportCommand(parent, a.target, a.portGiven, action, line.names("export"));
+    }
 
-    auto* eeprom = parent.add_subcommand("eeprom", "Read or write the board memory (the EEPROM at 0xa0 on the "
-                                                   "printer port's bus)");
-    eeprom->require_subcommand(1, 1);
-    auto* eepromRead = eeprom->add_subcommand("read", "Print a hex dump of the board memory, or save its bytes");
-    eepromRead->add_option("--offset", a.offset, "First address (default 0)")->type_name("A");
-    eepromRead->add_option("--length", a.length, "Number of bytes (default 256; 65536 for all)")->type_name("N");
-    eepromRead->add_option("FILE", a.path, "File for the raw bytes; - writes them to stdout (default: hex dump)");
-    eepromRead->callback([&] {
-        action = [&] {
-            const unsigned offset = cli::numberArgument("offset", a.offset, 0xFFFF);
-            const unsigned length = cli::numberArgument("length", a.length, 0x10000);
-            cli::runEepromRead(a.target, offset, length, a.path);
-        };
-    });
-    auto* eepromWrite = eeprom->add_subcommand("write", "Write a file's bytes to the board memory and verify them");
-    eepromWrite->add_option("--offset", a.offset, "First address (default 0)")->type_name("A");
-    eepromWrite->add_flag("-y,--yes", a.assumeYes, "Do not ask for confirmation");
-    eepromWrite->add_option("FILE", a.path, "File whose bytes are written")->required();
-    eepromWrite->callback([&] {
-        action = [&] {
-            cli::runEepromWrite(a.target, cli::numberArgument("offset", a.offset, 0xFFFF), a.path,
-                                a.assumeYes || a.target.assumeYes);
-        };
-    });
+    if (auto* save = command(parent, line, "save", "Save the configuration registers to a register file")) {
+        save->add_option("FILE", a.path, "Register file to write")
+            ->required()
+            ->check(CLI::Validator(
+                [](const std::string& path) {
+                    return path.empty() ? std::string("the file name is empty") : std::string();
+                },
+                "FILE", "non-empty"));
+        save->callback([&] { action = [&] { cli::runSave(a.target, a.path); }; });
+    }
 
-    auto* transfer = parent.add_subcommand("transfer", "Raw SMBus word and block transactions with the chip");
+    if (auto* recall = command(parent, line, "recall", "Write the registers of a register file to the chip")) {
+        recall->add_option("FILE", a.path, "Register file to read")->required()->check(CLI::ExistingFile);
+        recall->add_flag("-n,--dry-run", a.dryRun, "Print what would change and write nothing");
+        recall->callback([&] { action = [&] { cli::runRecall(a.target, a.path, a.dryRun); }; });
+    }
+
+    if (auto* diff = command(parent, line, "diff", "Compare a register file with the chip (exit 1 when they differ)")) {
+        diff->add_option("FILE", a.path, "Register file to read")->required()->check(CLI::ExistingFile);
+        diff->callback([&] { action = [&] { cli::runDiff(a.target, a.path); }; });
+    }
+
+    if (auto* eeprom = command(parent, line, "eeprom",
+                               "Read or write the board memory (the EEPROM at 0xa0 on the "
+                               "printer port's bus)")) {
+        eeprom->require_subcommand(1, 1);
+        auto* eepromRead = eeprom->add_subcommand("read", "Print a hex dump of the board memory, or save its bytes");
+        eepromRead->add_option("--offset", a.offset, "First address (default 0)")->type_name("A");
+        eepromRead->add_option("--length", a.length, "Number of bytes (default 256; 65536 for all)")->type_name("N");
+        eepromRead->add_option("FILE", a.path, "File for the raw bytes; - writes them to stdout (default: hex dump)");
+        eepromRead->callback([&] {
+            action = [&] {
+                const unsigned offset = cli::numberArgument("offset", a.offset, 0xFFFF);
+                const unsigned length = cli::numberArgument("length", a.length, 0x10000);
+                cli::runEepromRead(a.target, offset, length, a.path);
+            };
+        });
+        auto* eepromWrite = eeprom->add_subcommand("write", "Write a file's bytes to the board memory and verify them");
+        eepromWrite->add_option("--offset", a.offset, "First address (default 0)")->type_name("A");
+        eepromWrite->add_flag("-y,--yes", a.assumeYes, "Do not ask for confirmation");
+        eepromWrite->add_option("FILE", a.path, "File whose bytes are written")->required();
+        eepromWrite->callback([&] {
+            action = [&] {
+                cli::runEepromWrite(a.target, cli::numberArgument("offset", a.offset, 0xFFFF), a.path,
+                                    a.assumeYes || a.target.assumeYes);
+            };
+        });
+    }
+
+    auto* transfer = command(parent, line, "transfer", "Raw SMBus word and block transactions with the chip");
+    if (transfer == nullptr)
+        return;
     transfer->require_subcommand(1, 1);
     struct Kind {
         const char* name;
@@ -240,14 +279,17 @@ int main(int argc, char** argv)
         ->excludes(hardware);
 
     std::function<void()> action;
-    addCommands(app, a, action, false);
+    const LineWords line(argc, argv);
+    addCommands(app, a, action, false, line);
     auto* trace = app.add_subcommand("trace", "Run one command on the simulated board and print its bus trace");
-    trace->require_subcommand(1, 1);
-    trace->fallthrough();
     std::string vcdPath;
-    trace->add_option("--vcd", vcdPath, "Also write SCL and SDA of the chip's bus as a Value Change Dump to FILE")
-        ->type_name("FILE");
-    addCommands(*trace, a, action, true);
+    if (line.names("trace")) {
+        trace->require_subcommand(1, 1);
+        trace->fallthrough();
+        trace->add_option("--vcd", vcdPath, "Also write SCL and SDA of the chip's bus as a Value Change Dump to FILE")
+            ->type_name("FILE");
+        addCommands(*trace, a, action, true, line);
+    }
 
     try {
         app.parse(argc, argv);

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdlib>
@@ -17,6 +18,34 @@ namespace {
 // library's own folder.
 constexpr const char* kPrivateFolder = "vexlink06";
 
+bool isDirectory(const std::string& path)
+{
+    struct stat st { };
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+#ifdef VEXLINK06_IN_PROGRAM
+// Inside a program (fanscope-cli, which spares its start the shared
+// library): the libdir seen from the program's folder, installed, or
+// build/lib in the build tree.
+std::string ownDirectory()
+{
+    std::array<char, 4096> buffer{};
+    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (length <= 0)
+        return {};
+    const std::string program(buffer.data(), static_cast<std::size_t>(length));
+    const auto slash = program.rfind('/');
+    if (slash == std::string::npos)
+        return {};
+    for (const char* relative : {VEXLINK06_LIBDIR_FROM_BINDIR, VEXLINK06_BUILD_LIBDIR_FROM_BINDIR}) {
+        const std::string folder = program.substr(0, slash + 1) + relative + '/';
+        if (isDirectory(folder))
+            return folder;
+    }
+    return {};
+}
+#else
 std::string ownDirectory()
 {
     Dl_info info{};
@@ -26,12 +55,12 @@ std::string ownDirectory()
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string{} : path.substr(0, slash + 1);
 }
+#endif
 
 std::string platformDirectory(const std::string& ownDir)
 {
     std::string priv = ownDir + kPrivateFolder + '/';
-    struct stat st { };
-    return (::stat(priv.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? priv : ownDir;
+    return isDirectory(priv) ? priv : ownDir;
 }
 
 // The names a platform library may carry. The variable is spliced into a

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/register_file.h"
@@ -223,6 +224,35 @@ TEST_F(CliTest, BadArgumentsExitTwoWithUsage)
     }
     EXPECT_EQ(run({"--version"}).status, 0);
     EXPECT_NE(run({"--help"}).out.find("monitor"), std::string::npos);
+}
+
+// Only the commands a line names get their options built; the others must
+// still be listed, and each one named, under trace too, must have them all.
+TEST_F(CliTest, EveryCommandIsListedAndHasItsOptionsWhenNamed)
+{
+    const std::string help = run({"--help"}).out;
+    for (const char* command : {"detect", "get", "set", "dump", "monitor", "characterize", "export", "save", "recall",
+                                "diff", "eeprom", "transfer", "trace"})
+        EXPECT_NE(help.find(std::string("\n  ") + command + " "), std::string::npos) << command;
+
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{"get", "--help"}, "REG"},
+        {{"set", "--help"}, "--read-back"},
+        {{"trace", "set", "--help"}, "--mask"},
+        {{"dump", "--help"}, "--raw"},
+        {{"monitor", "--help"}, "--interval"},
+        {{"characterize", "--help"}, "--time-scale"},
+        {{"export", "--help"}, "--textfile"},
+        {{"trace", "recall", "--help"}, "--dry-run"},
+        {{"eeprom", "read", "--help"}, "--length"},
+        {{"trace", "transfer", "write-word", "--help"}, "VALUE"},
+        {{"trace", "--help"}, "--vcd"},
+    };
+    for (const auto& [args, option] : cases) {
+        const Result r = run(args);
+        EXPECT_EQ(r.status, 0) << args.front() << " " << args[1];
+        EXPECT_NE(r.out.find(option), std::string::npos) << args.front() << " " << args[1] << "\n" << r.out;
+    }
 }
 
 // ---- a chip that stops answering, a port that cannot be used -------------

@@ -69,9 +69,10 @@ cli="$prefix/bin/fanscope-cli"
 if [ -x "$cli" ]; then
   missing="$(ldd "$cli" | grep 'not found' || true)"
   [ -z "$missing" ] || fail "fanscope-cli: $missing"
+  # It carries the library inside itself (a faster start), so no copy of
+  # libvexlink06.so, in the prefix or elsewhere, can stand in for it.
   found="$(ldd "$cli" | awk 'index($1, "libvexlink06.so") == 1 { print $3 }')"
-  [[ -n "$found" && "$(realpath "$found")" == "$(realpath "$libdir")"/* ]] \
-    || fail "fanscope-cli takes libvexlink06 from '$found', not from the prefix"
+  [ -z "$found" ] || fail "fanscope-cli loads libvexlink06 from '$found' instead of carrying it"
   # The simulator is the library's to load (from its private folder), never
   # linked into the tool; detect below shows the library finds it.
   ! ldd "$cli" | grep -q 'libfanscope_sim' || fail "fanscope-cli links the simulator"
