@@ -8,6 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+// The library's default queue of 5 unaccepted connections drops a burst of
+// scrapes while the workers are busy: the kernel then discards the clients'
+// requests and they wait for retransmissions, some until they give up.
+#define CPPHTTPLIB_LISTEN_BACKLOG 128
 #include <httplib.h>
 
 #include <algorithm>

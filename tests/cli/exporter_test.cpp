@@ -446,8 +446,11 @@ TEST_F(Http, ManyConnectionsAtOnceAreAllServedInTurn)
     for (int i = 0; i < 24; ++i)
         clients.push_back(std::async(
             // Patient: on a busy machine the last in the queue waits a while.
+            // As a scraper does, without closing its side early: the library
+            // may reset such a half-closed connection when its worker comes
+            // to it late, and the answer is lost.
             std::launch::async,
-            [this] { return exchange("GET /metrics HTTP/1.1\r\nConnection: close\r\n\r\n", true, 20); }));
+            [this] { return exchange("GET /metrics HTTP/1.1\r\nConnection: close\r\n\r\n", false, 20); }));
     int served = 0;
     for (auto& c : clients) {
         const std::string answer = c.get();
