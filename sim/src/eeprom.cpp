@@ -66,9 +66,6 @@ void Eeprom::onLines(bool scl, bool sda)
         .onLines(scl, sda, bytes);
 }
 
-DeviceOutlook Eeprom::outlook() const
-{
-    return SlaveLink<State>::outlook(m_state, m_txByte, m_bitCount, m_rose);
-}
+DeviceOutlook Eeprom::outlook() const { return SlaveLink<State>::outlook(m_state, m_txByte, m_bitCount, m_rose); }
 
 }  // namespace sim
