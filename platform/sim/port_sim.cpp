@@ -83,6 +83,10 @@ int32_t ClaimParallelPort(int32_t portNumber, int32_t /*timeout*/)
     if (sim::BoardLink* link = sim::BoardLink::get()) {
         const std::lock_guard lock(ahead().mutex);
         ahead().follower.stop();
+        // Claimed again before the last release went out: the board never
+        // saw the port go, so it is still this process's.
+        if (link->withdraw(boardwire::request(Op::Release, portNumber)))
+            return 1;
         const auto answer = link->call(boardwire::request(Op::Claim, portNumber), sim::BoardLink::kClaimReplyMs);
         if (!answer)
             return 1;
@@ -103,10 +107,15 @@ int32_t ClaimParallelPort(int32_t portNumber, int32_t /*timeout*/)
 void ReleaseParallelPort(int32_t portNumber)
 {
     if (sim::BoardLink* link = sim::BoardLink::get()) {
-        // Sent now: another process may be waiting for the port.
+        // With the next request: a program claims and releases around every
+        // transfer, and its next claim, often microseconds later, takes the
+        // release back instead of asking the board again. Until the release
+        // arrives the board counts this process as one that keeps its claim,
+        // and switches it out for a waiting process as soon as its transfer
+        // has ended (the stop went out at once), so nobody waits for it.
         const std::lock_guard lock(ahead().mutex);
         ahead().follower.stop();
-        link->post(boardwire::request(Op::Release, portNumber), sim::BoardLink::Send::Now);
+        link->post(boardwire::request(Op::Release, portNumber), sim::BoardLink::Send::WithNext);
         return;
     }
     if (sim::Port* port = portByNumber(portNumber))

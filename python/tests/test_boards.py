@@ -2,6 +2,8 @@
 process keeps the back-end its first call chose. Boards from sim_config
 (private), and the shared board on a private runtime folder."""
 import json
+import subprocess
+import sys
 import textwrap
 
 from conftest import private_env, run_cli, run_python
@@ -136,3 +138,29 @@ def test_the_shared_board_is_the_chip_the_cli_sees(shared_board):
     """), env=env)
     assert r.returncode == 0, r.stderr
     assert r.stdout.splitlines() == ["[True]", "0x5 0x2a", "0x2a"]
+
+
+def test_a_program_quiet_after_a_transfer_keeps_nobody_from_the_port(shared_board):
+    # A program's release goes to the board with its next request, so one
+    # that stops after a transfer may still count as holding the port: the
+    # board must hand the port on all the same (a refused claim fails).
+    env = shared_board.env
+    holder = subprocess.Popen(
+        [sys.executable, "-c", script("""
+            import time
+            import fanscope
+            chip = fanscope.open("printer")
+            chip.write(0x14, 0x33)
+            print("ready", flush=True)
+            time.sleep(60)
+        """)],
+        env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        assert holder.stdout.readline().strip() == "ready", holder.stderr.read()
+        for _ in range(3):
+            r = run_cli("--medium", "printer", "get", "0x14", env=env)
+            assert r.returncode == 0, r.stderr
+            assert r.stdout.strip() == "0x33"
+    finally:
+        holder.kill()
+        holder.wait()

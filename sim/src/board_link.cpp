@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <climits>
 #include <chrono>
@@ -382,6 +384,20 @@ void BoardLink::flushLate()
         if (!sent)  // busy: a call() sends the queue; look again shortly
             m_wake.wait_for(wake, kFlushAfter / 4);
     }
+}
+
+bool BoardLink::withdraw(const Message& message)
+{
+    std::vector<uint8_t> frame;
+    boardwire::encode(message, frame);
+    const std::lock_guard lock(m_mutex);
+    if (m_fd < 0 || m_out.size() < frame.size() ||
+        !std::equal(frame.begin(), frame.end(), m_out.end() - static_cast<std::ptrdiff_t>(frame.size())))
+        return false;
+    m_out.resize(m_out.size() - frame.size());
+    if (m_out.empty())
+        m_pendingSince = 0;
+    return true;
 }
 
 void BoardLink::flush()

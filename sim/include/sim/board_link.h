@@ -66,6 +66,9 @@ public:
     };
     void post(const boardwire::Message& message, Send when = Send::Late);
     void flush();
+    // Takes `message` back when it is the last request queued and not yet
+    // sent; true when it was.
+    bool withdraw(const boardwire::Message& message);
     // Sends everything queued and this request, then waits for its answer.
     std::optional<boardwire::Message> call(const boardwire::Message& message, int timeoutMs = kReplyMs);
 
