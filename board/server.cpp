@@ -451,9 +451,7 @@ std::vector<uint8_t> Server::claimed(int32_t number)
     const sim::Port* port = sim::board().port(number - 1);
     if (!port)
         return {};
-    const uint32_t base = port->base();
-    return {static_cast<uint8_t>(base), static_cast<uint8_t>(base >> 8), static_cast<uint8_t>(base >> 16),
-            static_cast<uint8_t>(base >> 24), static_cast<uint8_t>(port->config().inverting ? 1 : 0)};
+    return boardwire::encodeClaimedPort({port->base(), port->config().inverting});
 }
 
 void Server::answer(Client& c, int32_t value, std::vector<uint8_t> data)

@@ -7,7 +7,6 @@
 #include <sim/read_ahead.h>
 
 #include <mutex>
-#include <span>
 #include <vector>
 
 namespace {
@@ -91,12 +90,9 @@ int32_t ClaimParallelPort(int32_t portNumber, int32_t /*timeout*/)
         if (!answer)
             return 1;
         // The board names the port's base and adapter with a claim it grants.
-        if (answer->a != 0 && answer->data.size() == 5) {
-            const std::span<const uint8_t> d = answer->data;
-            const uint32_t base = static_cast<uint32_t>(d[0]) | static_cast<uint32_t>(d[1]) << 8 |
-                                  static_cast<uint32_t>(d[2]) << 16 | static_cast<uint32_t>(d[3]) << 24;
-            if (!ahead().port(base))
-                ahead().ports.emplace_back(base, d[4] != 0);
+        if (const auto claimed = boardwire::decodeClaimedPort(answer->data); answer->a != 0 && claimed) {
+            if (!ahead().port(claimed->base))
+                ahead().ports.emplace_back(claimed->base, claimed->inverting);
         }
         return answer->a != 0 ? 1 : 0;
     }

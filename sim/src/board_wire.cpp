@@ -12,7 +12,6 @@
 #include <cstring>
 
 namespace boardwire {
-namespace {
 
 void put32(std::vector<uint8_t>& out, uint32_t v)
 {
@@ -25,6 +24,8 @@ uint32_t get32(const uint8_t* p)
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
            static_cast<uint32_t>(p[3]) << 24;
 }
+
+namespace {
 
 bool knownOp(uint8_t op)
 {
@@ -55,6 +56,21 @@ Decoded malformed(std::string why)
 }
 
 }  // namespace
+
+std::vector<uint8_t> encodeClaimedPort(const ClaimedPort& port)
+{
+    std::vector<uint8_t> out;
+    put32(out, port.base);
+    out.push_back(port.inverting ? 1 : 0);
+    return out;
+}
+
+std::optional<ClaimedPort> decodeClaimedPort(std::span<const uint8_t> data)
+{
+    if (data.size() != 5)
+        return std::nullopt;
+    return ClaimedPort{get32(data.data()), data[4] != 0};
+}
 
 void encode(const Message& message, std::vector<uint8_t>& out)
 {

@@ -8,15 +8,11 @@ constexpr size_t kEncoded = 9;
 
 std::vector<uint8_t> ReadAhead::encode() const
 {
-    return {static_cast<uint8_t>(base),
-            static_cast<uint8_t>(base >> 8),
-            static_cast<uint8_t>(base >> 16),
-            static_cast<uint8_t>(base >> 24),
-            static_cast<uint8_t>(inverting ? 1 : 0),
-            data,
-            byte,
-            static_cast<uint8_t>(bit),
-            static_cast<uint8_t>(rose ? 1 : 0)};
+    std::vector<uint8_t> out;
+    boardwire::put32(out, base);
+    out.insert(out.end(), {static_cast<uint8_t>(inverting ? 1 : 0), data, byte, static_cast<uint8_t>(bit),
+                           static_cast<uint8_t>(rose ? 1 : 0)});
+    return out;
 }
 
 std::optional<ReadAhead> ReadAhead::decode(std::span<const uint8_t> bytes)
@@ -24,8 +20,7 @@ std::optional<ReadAhead> ReadAhead::decode(std::span<const uint8_t> bytes)
     if (bytes.size() != kEncoded || bytes[7] > 7)
         return std::nullopt;
     ReadAhead a;
-    a.base = static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-             static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+    a.base = boardwire::get32(bytes.data());
     a.inverting = bytes[4] != 0;
     a.data = bytes[5];
     a.byte = bytes[6];

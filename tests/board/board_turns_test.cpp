@@ -5,7 +5,6 @@
 // it did not write, and a write is seen by the next read of any program.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,27 +23,18 @@ namespace {
 
 using namespace boardtest;
 
-// A client running beside the test, its output in files of its own.
+// A client running beside the test, its output in a folder of its own.
 class Background {
 public:
     Background(const fs::path& dir, const std::string& name, const std::vector<std::string>& args,
                const fs::path& socket)
-        : m_out(dir / (name + ".out")), m_err(dir / (name + ".err"))
+        : m_dir(dir / name)
     {
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::setenv("FANSCOPE_BOARD", socket.c_str(), 1);
-            const int out = ::open(m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int err = ::open(m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2(out, 1);
-            ::dup2(err, 2);
-            std::vector<char*> argv;
-            for (const auto& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
+        fs::create_directories(m_dir);
+        support::RunOptions options;
+        options.dir = m_dir;
+        options.env = {{"FANSCOPE_BOARD", socket.string()}};
+        m_pid = support::startProcess(args.front(), {args.begin() + 1, args.end()}, options);
     }
     ~Background()
     {
@@ -59,27 +50,18 @@ public:
     // Its exit status once it ends by itself within `limit`; -1 if it had to be killed.
     int wait(std::chrono::milliseconds limit)
     {
-        const auto deadline = Clock::now() + limit;
-        int status = 0;
-        while (::waitpid(m_pid, &status, WNOHANG) == 0) {
-            if (Clock::now() >= deadline) {
-                ::kill(m_pid, SIGKILL);
-                ::waitpid(m_pid, nullptr, 0);
-                m_pid = -1;
-                return -1;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
+        const std::optional<int> status = support::waitProcess(m_pid, limit);
         m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (!status)
+            return -1;
+        return WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
     }
-    std::string out() const { return support::slurp(m_out); }
-    std::string err() const { return support::slurp(m_err); }
+    std::string out() const { return support::slurp(m_dir / "stdout"); }
+    std::string err() const { return support::slurp(m_dir / "stderr"); }
 
 private:
+    fs::path m_dir;
     pid_t m_pid = -1;
-    fs::path m_out;
-    fs::path m_err;
 };
 
 // The longest round a worker reported, in ms; -1 when it did not say.

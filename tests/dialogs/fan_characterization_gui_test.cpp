@@ -32,14 +32,12 @@
 #include "shell/application.h"
 #include "shell/ui_services.h"
 #include "support/two_chip_board.h"
+#include "support/watchdog.h"
 
 #include <QPointer>
 
 #include <array>
 #include <chrono>
-#include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -67,40 +65,6 @@ public:
     }
 };
 const auto* const g_board = ::testing::AddGlobalTestEnvironment(new Board);
-
-// Ends the program with a message when a step has not returned in time: a
-// deadlock fails the run instead of hanging it.
-class Watchdog {
-public:
-    Watchdog(std::chrono::seconds limit, const char* what)
-        : m_thread([this, limit, what] {
-              std::unique_lock lock(m_mutex);
-              if (!m_wake.wait_for(lock, limit, [this] { return m_done; })) {
-                  std::fprintf(stderr, "deadlock: %s did not return within %d s\n", what,
-                               static_cast<int>(limit.count()));
-                  std::fflush(stderr);
-                  std::_Exit(EXIT_FAILURE);
-              }
-          })
-    { }
-    ~Watchdog()
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_done = true;
-        }
-        m_wake.notify_all();
-        m_thread.join();
-    }
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    bool m_done = false;
-    std::thread m_thread;  // last: starts once the rest is built
-};
 
 // The library's waits pass the event loop through the program's hook, and
 // every transaction ends with such a wait; undone on leaving.
@@ -269,7 +233,7 @@ TEST_F(FanWindowTest, ClosingInsideAYieldingTransferNeitherHangsNorLeavesTheChip
     ASSERT_TRUE(window->running());
     CloseWitness witness;
     {
-        const Watchdog watchdog(std::chrono::seconds(60), "closing the window inside a transfer");
+        const support::Watchdog watchdog(std::chrono::seconds(60), "closing the window inside a transfer");
         const YieldingTransfers yielding;
         closeInsideATransfer(window.get(), witness);
         ASSERT_EQ(witness.closesInTransfer, 1);
@@ -441,7 +405,7 @@ TEST(FanWindowOpenTest, MainWindowClosedInsideATransferWaitsForTheRestore)
 
     CloseWitness witness;
     {
-        const Watchdog watchdog(std::chrono::seconds(60), "closing the main window inside a transfer");
+        const support::Watchdog watchdog(std::chrono::seconds(60), "closing the main window inside a transfer");
         const YieldingTransfers yielding;
         closeInsideATransfer(form.data(), witness);
         ASSERT_EQ(witness.closesInTransfer, 1);

@@ -67,6 +67,19 @@ enum class I2cCall : int32_t {
     WriteBlockData,
 };
 
+// Little-endian 32-bit values, as every field of the protocol is sent.
+void put32(std::vector<uint8_t>& out, uint32_t v);
+uint32_t get32(const uint8_t* p);
+
+// A granted claim's data: the port's base and whether its adapter inverts.
+struct ClaimedPort {
+    uint32_t base = 0;
+    bool inverting = false;
+};
+std::vector<uint8_t> encodeClaimedPort(const ClaimedPort& port);
+// Nothing for data of any other length (a board that sends none).
+std::optional<ClaimedPort> decodeClaimedPort(std::span<const uint8_t> data);
+
 struct Message {
     Op op = Op::Reply;
     int32_t a = 0;
