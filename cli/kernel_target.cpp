@@ -98,6 +98,13 @@ std::vector<device::ChipLocation> search(const TargetOptions& options, const std
     try {
         return device::probe(request).chips;
     } catch (const device::SessionError& e) {
+        // A bus named by number was not listed: the listing tells a missing
+        // i2c-dev module apart, in the words the listing's users see.
+        if (!options.bus.empty()) {
+            const auto list = listed();
+            if (adapter()->ListStatus() == AdapterError::NoDeviceFiles)
+                throw Failure(why(AdapterError::NoDeviceFiles, list));
+        }
         throw Failure(e.description());
     }
 }
@@ -106,16 +113,20 @@ std::vector<device::ChipLocation> search(const TargetOptions& options, const std
 
 std::vector<int> adaptersToSearch(const TargetOptions& options)
 {
-    const auto list = listed();
-    const auto status = adapter()->ListStatus();
     if (!options.bus.empty()) {
+        // A bus named by number needs no listing, which opens every
+        // adapter's node: the search's open says what is wrong with it.
+        const int n = adapter()->FindBus(options.bus);
+        if (n >= 0)
+            return {n};
+        const auto list = listed();
+        const auto status = adapter()->ListStatus();
         if (status == AdapterError::NoDeviceFiles)
             throw Failure(why(status, list));
-        const int n = adapter()->FindBus(options.bus);
-        if (n < 0)
-            throw Failure("there is no I2C adapter '" + options.bus + "'");
-        return {n};
+        throw Failure("there is no I2C adapter '" + options.bus + "'");
     }
+    const auto list = listed();
+    const auto status = adapter()->ListStatus();
     std::vector<int> usable;
     for (const auto& a : list)
         if (a.Access == AdapterError::None)
@@ -127,6 +138,7 @@ std::vector<int> adaptersToSearch(const TargetOptions& options)
 
 std::string adapterLabel(int number)
 {
+    (void)listed();  // the names, when the search went without the listing
     const auto it = names().find(number);
     const std::string bus = "i2c-" + std::to_string(number);
     return it == names().end() || it->second.empty() ? bus : bus + " (" + it->second + ")";

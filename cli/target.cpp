@@ -237,7 +237,12 @@ device::Session& session()
 device::AnswerWatch answerWatch()
 {
     device::Session& s = session();
-    return device::AnswerWatch([&s](std::uint8_t reg) { return s.read(reg); }, [&s] { return s.present(); },
+    // A kernel adapter samples every acknowledge: each read that came back
+    // was the chip's answer, so the batch needs no Device ID read at its end
+    // (a value the register can never hold still ends it).
+    const bool acknowledged = s.medium() == device::Medium::KernelAdapter;
+    return device::AnswerWatch([&s](std::uint8_t reg) { return s.read(reg); },
+                               [&s, acknowledged] { return acknowledged || s.present(); },
                                [&s] { return device::noLongerAnswersText(s.address()); });
 }
 

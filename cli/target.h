@@ -83,7 +83,8 @@ FoundChip connect(const TargetOptions& options);
 device::Session& session();
 
 // Reads through the session and confirms the batch at its end (the chip
-// still answers, no value was impossible).
+// still answers, no value was impossible). On a kernel adapter the reads'
+// own acknowledges say that the chip answered.
 device::AnswerWatch answerWatch();
 
 // The command line's chip as the device layer found it.

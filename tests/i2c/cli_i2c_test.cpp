@@ -84,6 +84,25 @@ TEST_F(CliI2cTest, BusByNumberOrNameReadsAndWritesTheChip)
     EXPECT_EQ(r.out.rfind("# TFM4411 at 0x2e on i2c-1 (SMBus I801 adapter at efa0)", 0), 0u) << r.out;
 }
 
+// Every read on a kernel adapter is acknowledged, so a get is the one
+// transfer (the printer port's get ends with a Device ID read instead).
+TEST_F(CliI2cTest, AGetIsOneTransferAndAMissingChipIsNamedWithItsAdapter)
+{
+    Result r = run({"--medium", "i2c", "--bus", "1", "trace", "get", "0x3d"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("0x31\n# bus trace, i2c-1 (SMBus I801 adapter at efa0)\n", 0), 0u) << r.out;
+    std::size_t stops = 0;
+    for (std::size_t at = r.out.find("  stop\n"); at != std::string::npos; at = r.out.find("  stop\n", at + 1))
+        ++stops;
+    EXPECT_EQ(stops, 1u) << r.out;
+
+    r = run({"--medium", "i2c", "--bus", "1", "--address", "0x2c", "get", "0x3d"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no TFM4410 or TFM4411 found at 0x2c on i2c-1 (SMBus I801 adapter at efa0)"),
+              std::string::npos)
+        << r.err;
+}
+
 TEST_F(CliI2cTest, ForceWarnsAndAsksUnlessYes)
 {
     const std::vector<std::string> base{"--sim-config", bridge(), "--medium", "i2c", "--bus", "5"};
@@ -137,6 +156,11 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"moduleNotLoaded",
                 R"({"i2cDev": false})",
                 {"--medium", "i2c", "detect"},
+                1,
+                "no I2C adapters: the i2c-dev module is not loaded (sudo modprobe i2c-dev)"},
+        Refusal{"moduleNotLoadedBusByNumber",
+                R"({"i2cDev": false})",
+                {"--medium", "i2c", "--bus", "1", "get", "0x3d"},
                 1,
                 "no I2C adapters: the i2c-dev module is not loaded (sudo modprobe i2c-dev)"},
         Refusal{"noAdapters", R"({"i2cAdapters": []})", {"--medium", "i2c", "get", "0x3d"}, 1, "no I2C adapters found"},
