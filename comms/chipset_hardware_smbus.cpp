@@ -105,7 +105,7 @@ double toUnsignedDouble(std::uint32_t value) { return static_cast<double>(value)
 
 std::uint32_t toUnsigned32(double value)
 {
-    const double rounded = std::nearbyint(value);
+    const double rounded = std::rint(value);
     if (!(rounded >= 0 && rounded <= 4294967295.0))
         return kOutOfRange;
     return static_cast<std::uint32_t>(rounded);
@@ -113,7 +113,7 @@ std::uint32_t toUnsigned32(double value)
 
 std::int32_t toInt32(double value)
 {
-    const double rounded = std::nearbyint(value);
+    const double rounded = std::rint(value);
     if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0))
         throw ComError::overflow();
     return static_cast<std::int32_t>(rounded);

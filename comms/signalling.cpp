@@ -159,11 +159,11 @@ void GPreStart()
 
 std::int32_t nearestInt32(float value)
 {
-    // nearbyint rounds halves to even under the default rounding mode. Like
+    // rint rounds halves to even under the default rounding mode. Like
     // any conversion to a 32-bit integer, a value outside that range is an
     // overflow rather than some arbitrary byte on the bus; the range is the
     // two's-complement one, so -2147483648 is a value like any other.
-    const double rounded = std::nearbyint(static_cast<double>(value));
+    const double rounded = std::rint(static_cast<double>(value));
     if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0))
         throw ComError::overflow();
     return static_cast<std::int32_t>(rounded);
