@@ -3,6 +3,7 @@
 #include "device/register_link.h"
 #include "device/register_map.h"
 #include "device/write_log.h"
+#include "shell/application.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -131,6 +132,9 @@ void FanDialog::unload()
 
 void FanDialog::closeEvent(QCloseEvent* event)
 {
+    // A handler of this dialog may be inside a transfer's wait.
+    if (shell::putOffCloseInsideLibraryWait(this, event))
+        return;
     markUnloaded();
     QDialog::closeEvent(event);
 }

@@ -4,7 +4,9 @@
 #include "dialogs/dialog_support.h"
 
 #include "device/register_map.h"
+#include "shell/application.h"
 
+#include <QCloseEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -38,6 +40,14 @@ const char* colourOf(device::TempChannel channel)
 }
 
 }  // namespace
+
+void frmControlCurves::closeEvent(QCloseEvent* event)
+{
+    // refresh() or a drag's write may be inside a transfer's wait.
+    if (shell::putOffCloseInsideLibraryWait(this, event))
+        return;
+    QDialog::closeEvent(event);
+}
 
 frmControlCurves::frmControlCurves(QWidget* owner) : QDialog(owner)
 {

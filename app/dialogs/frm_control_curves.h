@@ -39,6 +39,9 @@ public:
 
     static constexpr int RefreshMs = 500;
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void showPreview(device::TempChannel channel, device::CurveHandle handle, int code);
     void showHint();

@@ -2,7 +2,10 @@
 
 #include "shell/ui_services.h"
 
+#include <QCloseEvent>
 #include <QIcon>
+#include <QTimer>
+#include <QWidget>
 
 #include <vexlink06/vexlink06.h>
 
@@ -91,6 +94,15 @@ void yieldToEventLoop()
 }
 
 bool insideLibraryWait() { return t_libraryWaits > 0; }
+
+bool putOffCloseInsideLibraryWait(QWidget* window, QCloseEvent* event)
+{
+    if (!insideLibraryWait())
+        return false;
+    event->ignore();
+    QTimer::singleShot(20, window, [window] { window->close(); });
+    return true;
+}
 
 void installLibraryHooks()
 {

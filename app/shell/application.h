@@ -6,6 +6,9 @@
 #include <QString>
 #include <exception>
 
+class QCloseEvent;
+class QWidget;
+
 namespace shell {
 
 // The application and desktop name.
@@ -47,5 +50,9 @@ void yieldToEventLoop();
 // bus: Qt deletes a window closed in one pass at the next, under the
 // handler still running.
 bool insideLibraryWait();
+// For a window's closeEvent: closed inside such a pass, the close is ignored
+// and made again shortly from the event loop, so the window outlives the
+// handler below. True when it was put off; the caller then returns.
+bool putOffCloseInsideLibraryWait(QWidget* window, QCloseEvent* event);
 
 }  // namespace shell

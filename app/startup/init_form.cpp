@@ -535,6 +535,9 @@ void InitForm::CancelCMD_Click()
 
 void InitForm::closeEvent(QCloseEvent* event)
 {
+    // The search's transfers wait in the event loop.
+    if (shell::putOffCloseInsideLibraryWait(this, event))
+        return;
     if (!m_finished && !m_closing) {
         // Leaving the wizard without a device ends the program: every other
         // window goes too, the hidden main window with its unload.

@@ -23,6 +23,7 @@
 #include "dialogs/dialogs.h"
 #include "dialogs/frm_control_curves.h"
 #include "dialogs/frm_spin_up.h"
+#include "support/close_inside_wait.h"
 #include "support/two_chip_board.h"
 
 #include <vector>
@@ -261,6 +262,16 @@ TEST_P(ControlCurvesTest, ClosingTheDialogClosesTheCurvesWindow)
     dialogs::unloadSpinUp();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(!curves || !curves->isVisible());
+}
+
+TEST_P(ControlCurvesTest, ClosedInsideATransferWaitTheWindowOutlivesTheHandler)
+{
+    auto* dialog = openDialog();
+    QPointer<dialogs::frmControlCurves> curves = openCurves(dialog);
+    ASSERT_TRUE(curves);
+    const testsupport::CloseInsideWait r = testsupport::closeInsideLibraryWait(curves);
+    EXPECT_TRUE(r.aliveAfterWait);
+    EXPECT_TRUE(r.closedAfter);
 }
 
 // A picture of the window for the user guide, when asked for

@@ -29,6 +29,7 @@
 #include "dialogs/frm_spin_up.h"
 #include "shell/label_colour.h"
 #include "widgets/indicators.h"
+#include "support/close_inside_wait.h"
 #include "support/two_chip_board.h"
 
 #include <optional>
@@ -138,6 +139,18 @@ TEST_F(DialogTest, SpinUpLoadsControlStateAndTogglesOnCaption)
     child<QPushButton>(d, "cmdFanReset")->click();
     ASSERT_EQ(writesTo().size(), 1u);
     EXPECT_EQ(chip().peek(device::reg::FanSpeedConfiguration), 0x55);
+}
+
+// Closed while one of its handlers' transfers waits in the event loop, a
+// dialog stays until the handler is done, and then closes.
+TEST_F(DialogTest, ClosedInsideATransferWaitADialogOutlivesTheHandler)
+{
+    dialogs::showPWMSelect(nullptr);
+    auto* d = current<dialogs::frmPWMSelect>();
+    ASSERT_NE(d, nullptr);
+    const testsupport::CloseInsideWait r = testsupport::closeInsideLibraryWait(d);
+    EXPECT_TRUE(r.aliveAfterWait);
+    EXPECT_TRUE(r.closedAfter);
 }
 
 TEST_F(DialogTest, SpinUpComboIsWrittenByTimerOnlyWhileFocused)

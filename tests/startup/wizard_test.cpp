@@ -5,6 +5,7 @@
 #include "startup/entry.h"
 #include "startup/frm_splash.h"
 #include "startup/init_form.h"
+#include "support/close_inside_wait.h"
 
 #include <sim/sim.h>
 #include <vexlink06/vexlink06.h>
@@ -119,6 +120,17 @@ TEST_F(Wizard, DefaultBoardWalkThrough)
     device::RegisterLink.RegisterPointer = 0x3D;
     device::ReadRegister();
     EXPECT_EQ(device::RegisterLink.ReadResult, 0x31);
+}
+
+// The search's transfers wait in the event loop; closed there, the wizard
+// stays until the handler is done, and then closes.
+TEST_F(Wizard, ClosedInsideATransferWaitTheWizardOutlivesTheHandler)
+{
+    start();
+    ASSERT_TRUE(wizard);
+    const testsupport::CloseInsideWait r = testsupport::closeInsideLibraryWait(wizard);
+    EXPECT_TRUE(r.aliveAfterWait);
+    EXPECT_TRUE(r.closedAfter);
 }
 
 TEST_F(Wizard, TwoChipsOnOnePortAreNumberedInAddressOrder)
