@@ -94,6 +94,7 @@ int main(int argc, char** argv)
 
     shell::Application app(qtArgc, qtArgv.data());
     shell::installLibraryHooks();
+    shell::closeWindowsOnTerminationSignals();
 
     if (const std::string problem = simConfigProblem(options); !problem.empty()) {
         std::cerr << "fanscope: " << problem << "\n";
@@ -118,5 +119,9 @@ int main(int argc, char** argv)
             QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
         });
     }
-    return app.exec();
+    const int status = app.exec();
+    // Ended by a signal once the windows had closed: the status says which.
+    if (const int number = shell::terminationSignal())
+        return 128 + number;
+    return status;
 }

@@ -4,10 +4,17 @@
 
 #include <QCloseEvent>
 #include <QIcon>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
 
 #include <vexlink06/vexlink06.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 
 // The resources live in a static library: nothing else would pull them in.
 static void initProgramResources() { Q_INIT_RESOURCE(fanscope); }
@@ -15,6 +22,19 @@ static void initProgramResources() { Q_INIT_RESOURCE(fanscope); }
 namespace {
 
 bool g_setNoSharedMemory = false;
+
+// A signal handler may only write: it wakes the event loop through this pair.
+int g_signalPair[2] = {-1, -1};
+volatile std::sig_atomic_t g_signal = 0;
+
+void onTerminationSignal(int number)
+{
+    g_signal = number;
+    const int saved = errno;
+    const char byte = 1;
+    (void)!::write(g_signalPair[1], &byte, 1);
+    errno = saved;
+}
 
 // Qt's X11 backing store in shared memory makes an X round trip before every
 // paint, so the server has done reading the image it may overwrite. The
@@ -94,6 +114,28 @@ void yieldToEventLoop()
 }
 
 bool insideLibraryWait() { return t_libraryWaits > 0; }
+
+void closeWindowsOnTerminationSignals()
+{
+    if (g_signalPair[0] < 0) {
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalPair) != 0)
+            return;
+        auto* notifier = new QSocketNotifier(g_signalPair[0], QSocketNotifier::Read, qApp);
+        QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
+            char drained[16];
+            while (::read(g_signalPair[0], drained, sizeof drained) > 0) { }
+            QApplication::closeAllWindows();
+        });
+    }
+    struct sigaction action { };
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    for (const int number : {SIGINT, SIGTERM, SIGHUP})
+        (void)::sigaction(number, &action, nullptr);
+}
+
+int terminationSignal() { return g_signal; }
 
 bool putOffCloseInsideLibraryWait(QWidget* window, QCloseEvent* event)
 {

@@ -50,6 +50,14 @@ void yieldToEventLoop();
 // bus: Qt deletes a window closed in one pass at the next, under the
 // handler still running.
 bool insideLibraryWait();
+// SIGINT, SIGTERM and SIGHUP close every window as the user would, so the
+// main window's unload runs (no heater stays on; on a real port the data
+// lines keep their state after the process). A second such signal ends the
+// program at once.
+void closeWindowsOnTerminationSignals();
+// The signal that closed the windows, or 0; main() exits with 128 + it.
+int terminationSignal();
+
 // For a window's closeEvent: closed inside such a pass, the close is ignored
 // and made again shortly from the event loop, so the window outlives the
 // handler below. True when it was put off; the caller then returns.

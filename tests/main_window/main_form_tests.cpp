@@ -2,7 +2,10 @@
 // what its handlers write must arrive in the chip's register file.
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QRadioButton>
 #include <QSlider>
@@ -17,6 +20,7 @@
 #include "device/register_map.h"
 #include "main_window/latest_readings.h"
 #include "main_window/main_form.h"
+#include "shell/application.h"
 #include "shell/label_colour.h"
 #include "shell/ui_services.h"
 #include "widgets/indicators.h"
@@ -75,6 +79,23 @@ TEST_P(MainFormTest, LoadAndUnloadSwitchTheHeatersOff)
     EXPECT_EQ(stayHigh(), 0xC0);
     form.reset();
     EXPECT_EQ(mainwindow::mainForm(), nullptr);
+}
+
+// Ended by a signal (a terminal's Ctrl-C, a logout), the program closes its
+// windows as the user would: the heaters go off.
+TEST_P(MainFormTest, ATerminationSignalClosesTheWindowAndSwitchesTheHeatersOff)
+{
+    shell::closeWindowsOnTerminationSignals();
+    form->show();
+    device::ComPort()->PrinterPort()->SMBusProtocall()->setBitsToStayHigh(0xF0);
+    ASSERT_EQ(::raise(SIGTERM), 0);
+    QElapsedTimer clock;
+    clock.start();
+    while (form->isVisible() && clock.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(stayHigh(), 0xC0);
+    EXPECT_EQ(shell::terminationSignal(), SIGTERM);
 }
 
 TEST_P(MainFormTest, DisplayFollowsTheDeviceId)
