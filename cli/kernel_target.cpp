@@ -115,7 +115,8 @@ std::vector<int> adaptersToSearch(const TargetOptions& options)
 {
     if (!options.bus.empty()) {
         // A bus named by number needs no listing, which opens every
-        // adapter's node: the search's open says what is wrong with it.
+        // adapter's node (FindBus lists for a name only): the search's open
+        // says what is wrong with the bus.
         const int n = adapter()->FindBus(options.bus);
         if (n >= 0)
             return {n};
