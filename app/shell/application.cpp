@@ -131,8 +131,14 @@ void closeWindowsOnTerminationSignals()
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND | SA_RESTART;
-    for (const int number : {SIGINT, SIGTERM, SIGHUP})
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal the program was started ignoring (nohup, a background
+        // job of a script) stays ignored.
+        struct sigaction before { };
+        if (::sigaction(number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
+            continue;
         (void)::sigaction(number, &action, nullptr);
+    }
 }
 
 int terminationSignal() { return g_signal; }

@@ -53,7 +53,7 @@ bool insideLibraryWait();
 // SIGINT, SIGTERM and SIGHUP close every window as the user would, so the
 // main window's unload runs (no heater stays on; on a real port the data
 // lines keep their state after the process). A second such signal ends the
-// program at once.
+// program at once; one the program was started ignoring stays ignored.
 void closeWindowsOnTerminationSignals();
 // The signal that closed the windows, or 0; main() exits with 128 + it.
 int terminationSignal();

@@ -98,6 +98,24 @@ TEST_P(MainFormTest, ATerminationSignalClosesTheWindowAndSwitchesTheHeatersOff)
     EXPECT_EQ(shell::terminationSignal(), SIGTERM);
 }
 
+// Started under nohup, the program keeps ignoring the terminal's hang-up.
+TEST(TerminationSignals, OneIgnoredAtStartStaysIgnored)
+{
+    struct sigaction ignore { };
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction hangUp { }, interrupt { }, terminate { };
+    ASSERT_EQ(::sigaction(SIGHUP, &ignore, &hangUp), 0);
+    ASSERT_EQ(::sigaction(SIGINT, nullptr, &interrupt), 0);
+    ASSERT_EQ(::sigaction(SIGTERM, nullptr, &terminate), 0);
+    shell::closeWindowsOnTerminationSignals();
+    struct sigaction now { };
+    ASSERT_EQ(::sigaction(SIGHUP, &hangUp, &now), 0);
+    EXPECT_EQ(now.sa_handler, SIG_IGN);
+    ASSERT_EQ(::sigaction(SIGINT, &interrupt, &now), 0);
+    EXPECT_NE(now.sa_handler, interrupt.sa_handler) << "SIGINT is handled";
+    ASSERT_EQ(::sigaction(SIGTERM, &terminate, nullptr), 0);
+}
+
 TEST_P(MainFormTest, DisplayFollowsTheDeviceId)
 {
     EXPECT_EQ(RegisterLink.DeviceId, dual() ? 0x31 : 0x30);
