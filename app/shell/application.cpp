@@ -115,6 +115,21 @@ void yieldToEventLoop()
 
 bool insideLibraryWait() { return t_libraryWaits > 0; }
 
+namespace {
+
+// From the top of the event loop: inside a library wait every window would
+// put its close off, and closeAllWindows stops at the first that does.
+void closeAllWindowsOnSignal()
+{
+    if (insideLibraryWait()) {
+        QTimer::singleShot(20, qApp, closeAllWindowsOnSignal);
+        return;
+    }
+    QApplication::closeAllWindows();
+}
+
+}  // namespace
+
 void closeWindowsOnTerminationSignals()
 {
     if (g_signalPair[0] < 0) {
@@ -124,7 +139,7 @@ void closeWindowsOnTerminationSignals()
         QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
             char drained[16];
             while (::read(g_signalPair[0], drained, sizeof drained) > 0) { }
-            QApplication::closeAllWindows();
+            closeAllWindowsOnSignal();
         });
     }
     struct sigaction action { };

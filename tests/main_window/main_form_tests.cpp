@@ -18,6 +18,7 @@
 #include "device/conversions.h"
 #include "device/register_link.h"
 #include "device/register_map.h"
+#include "dialogs/dialogs.h"
 #include "main_window/latest_readings.h"
 #include "main_window/main_form.h"
 #include "shell/application.h"
@@ -96,6 +97,27 @@ TEST_P(MainFormTest, ATerminationSignalClosesTheWindowAndSwitchesTheHeatersOff)
     EXPECT_FALSE(form->isVisible());
     EXPECT_EQ(stayHigh(), 0xC0);
     EXPECT_EQ(shell::terminationSignal(), SIGTERM);
+}
+
+// The signal may arrive while a transfer waits in the event loop with a fan
+// dialog open: every window still closes, the main window last of all.
+TEST_P(MainFormTest, ATerminationSignalInsideATransferWaitStillClosesEverything)
+{
+    shell::closeWindowsOnTerminationSignals();
+    form->show();
+    dialogs::showPWMSelect(form.get());
+    device::ComPort()->PrinterPort()->SMBusProtocall()->setBitsToStayHigh(0xF0);
+    QTimer::singleShot(0, [] {
+        ASSERT_EQ(::raise(SIGTERM), 0);
+        shell::yieldToEventLoop();
+        shell::yieldToEventLoop();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    while (form->isVisible() && clock.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(stayHigh(), 0xC0);
 }
 
 // Started under nohup, the program keeps ignoring the terminal's hang-up.
