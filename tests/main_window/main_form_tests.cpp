@@ -125,7 +125,9 @@ TEST(TerminationSignals, OneIgnoredAtStartStaysIgnored)
 {
     struct sigaction ignore { };
     ignore.sa_handler = SIG_IGN;
-    struct sigaction hangUp { }, interrupt { }, terminate { };
+    struct sigaction hangUp { };
+    struct sigaction interrupt { };
+    struct sigaction terminate { };
     ASSERT_EQ(::sigaction(SIGHUP, &ignore, &hangUp), 0);
     ASSERT_EQ(::sigaction(SIGINT, nullptr, &interrupt), 0);
     ASSERT_EQ(::sigaction(SIGTERM, nullptr, &terminate), 0);
