@@ -100,7 +100,7 @@ TEST_P(MainFormTest, ATerminationSignalClosesTheWindowAndSwitchesTheHeatersOff)
 }
 
 // The signal may arrive while a transfer waits in the event loop with a fan
-// dialog open: every window still closes, the main window last of all.
+// dialog open, where every window puts its close off: all still close.
 TEST_P(MainFormTest, ATerminationSignalInsideATransferWaitStillClosesEverything)
 {
     shell::closeWindowsOnTerminationSignals();
