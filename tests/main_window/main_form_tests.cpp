@@ -5,7 +5,6 @@
 #include <csignal>
 
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QRadioButton>
 #include <QSlider>
@@ -90,11 +89,7 @@ TEST_P(MainFormTest, ATerminationSignalClosesTheWindowAndSwitchesTheHeatersOff)
     form->show();
     device::ComPort()->PrinterPort()->SMBusProtocall()->setBitsToStayHigh(0xF0);
     ASSERT_EQ(::raise(SIGTERM), 0);
-    QElapsedTimer clock;
-    clock.start();
-    while (form->isVisible() && clock.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !form->isVisible(); }, 5000)) << "the window is still open";
     EXPECT_EQ(stayHigh(), 0xC0);
     EXPECT_EQ(shell::terminationSignal(), SIGTERM);
 }
@@ -112,11 +107,7 @@ TEST_P(MainFormTest, ATerminationSignalInsideATransferWaitStillClosesEverything)
         shell::yieldToEventLoop();
         shell::yieldToEventLoop();
     });
-    QElapsedTimer clock;
-    clock.start();
-    while (form->isVisible() && clock.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !form->isVisible(); }, 5000)) << "the window is still open";
     EXPECT_EQ(stayHigh(), 0xC0);
 }
 

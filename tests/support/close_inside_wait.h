@@ -4,9 +4,8 @@
 // event loop, as a button's or a timer's does, and makes two passes of a
 // library wait; the close arrives in the first. Qt deletes a window closed
 // with WA_DeleteOnClose in one pass at the next, under the handler.
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QPointer>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -31,13 +30,7 @@ inline CloseInsideWait closeInsideLibraryWait(QWidget* window)
         result.aliveAfterWait = !w.isNull();
         handled = true;
     });
-    QElapsedTimer clock;
-    clock.start();
-    while ((!handled || (w && w->isVisible())) && clock.elapsed() < 5000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    result.closedAfter = handled && (w.isNull() || !w->isVisible());
+    result.closedAfter = QTest::qWaitFor([&] { return handled && (w.isNull() || !w->isVisible()); }, 5000);
     return result;
 }
 
