@@ -379,9 +379,9 @@ RegisterFileResult parseRegisterFile(std::string_view text)
     return result;
 }
 
-RegisterFileResult readRegisterFile(const std::filesystem::path& path)
+RegisterFileText readRegisterFileText(const std::filesystem::path& path)
 {
-    RegisterFileResult result;
+    RegisterFileText result;
     const auto refuse = [&](std::string why) {
         result.error = std::move(why);
         return result;
@@ -422,7 +422,19 @@ RegisterFileResult readRegisterFile(const std::filesystem::path& path)
         got += static_cast<std::size_t>(n);
     }
     text.resize(got);
-    return parseRegisterFile(text);
+    result.text = std::move(text);
+    return result;
+}
+
+RegisterFileResult readRegisterFile(const std::filesystem::path& path)
+{
+    RegisterFileText text = readRegisterFileText(path);
+    if (!text.error.empty()) {
+        RegisterFileResult result;
+        result.error = std::move(text.error);
+        return result;
+    }
+    return parseRegisterFile(text.text);
 }
 
 std::vector<RegisterValue> recallWrites(const RegisterFile& file, int connectedDeviceId)

@@ -88,6 +88,15 @@ struct RegisterFileResult {
 // nothing but empty lines after the last register.
 RegisterFileResult parseRegisterFile(std::string_view text);
 
+struct RegisterFileText {
+    std::string text;
+    std::string error;  // set when the file was refused or could not be read
+};
+
+// The text of a file with the checks below, unparsed: for the other formats
+// that stand where a register file may (a JSON set-up).
+RegisterFileText readRegisterFileText(const std::filesystem::path& path);
+
 // Reads and validates a file, refusing unreadable and oversized ones and
 // anything but a regular file (checked on the opened file; a named pipe is
 // refused without waiting for a writer).

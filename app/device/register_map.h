@@ -373,6 +373,41 @@ inline constexpr std::array<SavedRegister, 24> SavedRegisters{{
 }};
 // clang-format on
 
+// Bits of a saved register that a write sets and the chip then keeps, for
+// set-up code that must leave a chip equal to its source: no bit the
+// variant lacks ("Unused" in the register's bit names), not the self-clearing
+// software reset, not the revision number. Fan Filter bit 7 is named
+// "Unused" in the register list but the filter dialog uses it to disable the
+// spin-up, so it is kept.
+namespace bits {
+inline constexpr std::uint8_t Config2SoftwareReset = 0x80;  // self-clearing: a write resets the chip
+inline constexpr std::uint8_t FilterSpinUpDisable = 0x80;
+inline constexpr std::uint8_t RevisionThermToFan = 0x80;  // the one writable bit of the revision
+}  // namespace bits
+
+constexpr std::uint8_t keptBits(std::uint8_t address, int deviceId)
+{
+    if (address == reg::Revision)
+        return bits::RevisionThermToFan;
+    const RegisterEntry* e = registerEntryByAddress(address);
+    if (e == nullptr || !e->panelWrites)
+        return 0;
+    const std::array<std::string_view, 8> names = bitNames(e->scheme, deviceId);
+    std::uint8_t kept = 0xFF;
+    for (int k = 0; k < 8; ++k)
+        if (names[static_cast<std::size_t>(k)] == UnusedBitName)
+            kept = static_cast<std::uint8_t>(kept & ~(1u << k));
+    if (address == reg::Configuration2)
+        kept &= static_cast<std::uint8_t>(~bits::Config2SoftwareReset);
+    if (address == reg::FanFilterControl)
+        kept |= bits::FilterSpinUpDisable;
+    return kept;
+}
+
+// Bits the chip sets itself and a write leaves alone (the revision number):
+// a saved value may hold anything there.
+constexpr std::uint8_t fixedBits(std::uint8_t address) { return address == reg::Revision ? 0x7F : 0x00; }
+
 // Number of saved registers for a chip: 17 on the TFM4410, 24 on the TFM4411.
 constexpr int savedRegisterCount(int deviceId) { return deviceId == DeviceIdTFM4410 ? 17 : 24; }
 
