@@ -25,6 +25,7 @@
 #include "device/register_diff.h"
 #include "device/register_file.h"
 #include "device/register_map.h"
+#include "device/setup_code.h"
 #include "device/write_log.h"
 
 namespace cli {
@@ -359,7 +360,7 @@ bool printDifferences(const FoundChip& chip, const std::string& path, const std:
 
 void runDiff(const TargetOptions& options, const std::string& path)
 {
-    const device::RegisterFileResult result = device::readRegisterFile(path);
+    const device::RegisterFileResult result = device::readRegisterSet(path);
     if (!result)
         throw Failure(path + ": " + result.error);
     const FoundChip chip = connect(options);
@@ -370,10 +371,13 @@ void runDiff(const TargetOptions& options, const std::string& path)
 void runRecall(const TargetOptions& options, const std::string& path, bool dryRun)
 {
     // Validate the whole file before the bus is touched: nothing of a bad file is written.
-    const device::RegisterFileResult result = device::readRegisterFile(path);
+    const device::RegisterFileResult result = device::readRegisterSet(path);
     if (!result)
         throw Failure(path + ": " + result.error);
     const FoundChip chip = connect(options);
+    if (result.file->setup && result.file->titleDeviceId != chip.deviceId)
+        throw Failure(path + " is a set-up for the " + std::string(device::chipName(result.file->titleDeviceId)) +
+                      "; the " + chipLine(chip) + " is not one, and nothing was written");
     const auto writes = device::recallWrites(*result.file, chip.deviceId);
     if (dryRun) {
         printDifferences(chip, path, writes);

@@ -3,6 +3,7 @@
 // Failure (exit 1) or UsageError (exit 2).
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,24 @@ void runRecall(const TargetOptions& options, const std::string& path, bool dryRu
 struct Differences { };
 // Prints the registers whose file value differs from the chip's.
 void runDiff(const TargetOptions& options, const std::string& path);
+
+// Where a set-up from a file addresses the chip when no --address is given:
+// the kit board's chip.
+inline constexpr std::uint8_t DefaultSetupAddress = 0x2E;
+
+struct GenerateOptions {
+    std::string format;       // c, sh, python, json
+    std::string from;         // a register file or JSON set-up; empty = the connected chip
+    std::optional<int> bus;   // the scripts' default adapter number
+    std::string out;          // empty or "-" = stdout
+};
+// The chip's configuration as code (device/setup_code.h). A source that
+// cannot be expressed faithfully fails with nothing written.
+void runGenerate(const TargetOptions& options, const GenerateOptions& generate);
+
+// Runs a JSON recording or set-up on the chip and prints each read that
+// differs; throws Differences when one does.
+void runReplay(const TargetOptions& options, const std::string& path);
 
 // Runs a command on the simulated board and prints the decoded trace of
 // its bus transfers after the command's own output. The search for the chip

@@ -30,7 +30,7 @@ constexpr const char* Usage =
     "usage: fanscope-cli [--medium printer|smbus|i2c] [--bus N|NAME] [-f] [-y] [--port N] [--address A] [--hardware] "
     "[--sim-config FILE] "
     "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, characterize, export, save, recall, diff, "
-    "eeprom, transfer; --help "
+    "generate, replay, eeprom, transfer; --help "
     "for more)";
 
 int usageError(const std::string& message)
@@ -47,6 +47,8 @@ struct Arguments {
     cli::MonitorOptions monitor;
     std::string offset = "0", length = "256";
     cli::TransferOptions transfer;
+    cli::GenerateOptions generate;
+    int generateBus = -1;
 };
 
 bool utf8Locale()
@@ -169,6 +171,33 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
     if (auto* diff = command(parent, line, "diff", "Compare a register file with the chip (exit 1 when they differ)")) {
         diff->add_option("FILE", a.path, "Register file to read")->required()->check(CLI::ExistingFile);
         diff->callback([&] { action = [&] { cli::runDiff(a.target, a.path); }; });
+    }
+
+    if (auto* generate = command(parent, line, "generate",
+                                 "Write the chip's configuration as C, shell, Python (smbus2) or JSON")) {
+        generate->add_option("--format", a.generate.format, "c, sh, python or json")
+            ->required()
+            ->check(CLI::IsMember({"c", "sh", "python", "json"}));
+        generate->add_option("--from", a.generate.from,
+                             "A register file or JSON set-up instead of the chip (address: --address, else 0x2e)")
+            ->check(CLI::ExistingFile);
+        generate->add_option("--bus", a.generateBus,
+                             "The scripts' default i2c adapter number (default: the chip's adapter, else 1)")
+            ->check(CLI::Range(0, 0xFFFFF));
+        generate->add_option("--out", a.generate.out, "File to write (default: stdout)");
+        generate->callback([&] {
+            action = [&] {
+                if (a.generateBus >= 0)
+                    a.generate.bus = a.generateBus;
+                cli::runGenerate(a.target, a.generate);
+            };
+        });
+    }
+
+    if (auto* replay = command(parent, line, "replay",
+                               "Run a JSON recording or set-up on the chip; exit 1 when a read differs")) {
+        replay->add_option("FILE", a.path, "JSON recording or set-up")->required()->check(CLI::ExistingFile);
+        replay->callback([&] { action = [&] { cli::runReplay(a.target, a.path); }; });
     }
 
     if (auto* eeprom = command(parent, line, "eeprom",

@@ -73,6 +73,7 @@ inline constexpr std::uintmax_t MaxRegisterFileSize = std::uintmax_t{64} * 1024;
 struct RegisterFile {
     int titleDeviceId = 0;                 // 0x30 or 0x31, from the title line
     std::vector<RegisterValue> registers;  // in file order, each address once
+    bool setup = false;                    // read from a JSON set-up, whose masks fit its variant only
 };
 
 struct RegisterFileResult {

@@ -410,6 +410,7 @@ RegisterFileResult readRegisterSet(const std::filesystem::path& path)
     }
     RegisterFile file;
     file.titleDeviceId = setup.file->deviceId;
+    file.setup = true;
     for (const SetupWrite& w : setup.file->writes)
         file.registers.push_back({w.reg, w.value});
     result.file = std::move(file);
