@@ -177,7 +177,7 @@ void MainForm::setSliderValue(int value)
     Get_Duty_Cycle();
 }
 
-void MainForm::onDutySlider(int value, bool committed)
+void MainForm::writeDutyFromSlider(int value, bool committed)
 {
     if (m_settingSlider)
         return;
@@ -226,7 +226,7 @@ void MainForm::optTwoWire_Click()
     device::writeRegister(reg::Configuration1, std::uint8_t(device::readRegister(reg::Configuration1) | 0x04));
 }
 
-void MainForm::onComPulsesClick()
+void MainForm::placeLowPointerAtTachLimit()
 {
     const VisualParam p = m_selectedParam;
     if (p != VisualParam::Fan1 && p != VisualParam::Fan2)
@@ -247,7 +247,7 @@ void MainForm::cmdEnable_Click()
         m_heaterShape->setText(QStringLiteral("On"));
         m_enable->setText(QStringLiteral("Disable Control"));
         m_heaterSlider->setEnabled(true);
-        sldPWM_Change();
+        storeHeaterDuty();
     } else {
         m_heaterShape->setFillBgr(shell::kRed);
         m_heaterShape->setText(QStringLiteral("Off"));
@@ -256,13 +256,13 @@ void MainForm::cmdEnable_Click()
     }
 }
 
-void MainForm::sldPWM_Change()
+void MainForm::storeHeaterDuty()
 {
     m_heaters[m_temp1->isChecked() ? 0 : 1].duty = m_heaterSlider->value();
     updateHeaterLabels();
 }
 
-void MainForm::optTemp_Click(int channel)
+void MainForm::showHeaterChannel(int channel)
 {
     m_heaterTitle->setText(channel == 0 ? QStringLiteral("Temp1") : QStringLiteral("Temp2"));
     m_heaterSlider->setValue(m_heaters[std::size_t(channel)].duty);

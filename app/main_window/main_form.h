@@ -116,7 +116,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Construction, one per tab.
+    // Construction, one per tab (the Visual Display tab in
+    // visual_display_tab.cpp, the Control tab in control_tab.cpp).
     void buildMainTab(QWidget* page);
     void buildVisualTab(QWidget* page);
     void buildControlTab(QWidget* page);
@@ -153,12 +154,15 @@ private:
 
     // Fan control (fan_control.cpp).
     void lblModes_Click(int index);
-    void onDutySlider(int value, bool committed);
+    // The duty slider's nibble goes to the chip as it slides (printer port)
+    // or once committed.
+    void writeDutyFromSlider(int value, bool committed);
     void optTwoWire_Click();
     void optThreeWire_Click();
-    void onComPulsesClick();
-    void sldPWM_Change();
-    void optTemp_Click(int channel);
+    // A commutation-pulse choice changes the RPM the tach limit stands for.
+    void placeLowPointerAtTachLimit();
+    void storeHeaterDuty();
+    void showHeaterChannel(int channel);
     void runHeater(int channel);
     void updateHeaterLabels();
     void changeStayHighBits(unsigned andMask, unsigned orMask);

@@ -493,7 +493,7 @@ void MainForm::Command1_Click()
     m_heaterSlider->setValue(9);
     if (!m_temp1->isChecked()) {
         m_temp1->setChecked(true);
-        optTemp_Click(0);
+        showHeaterChannel(0);
     }
     showChipFrequencies();
     m_selectedParam = VisualParam::Local;
