@@ -78,10 +78,10 @@ void runDiff(const TargetOptions& options, const std::string& path);
 inline constexpr std::uint8_t DefaultSetupAddress = 0x2E;
 
 struct GenerateOptions {
-    std::string format;       // c, sh, python, json
-    std::string from;         // a register file or JSON set-up; empty = the connected chip
-    std::optional<int> bus;   // the scripts' default adapter number
-    std::string out;          // empty or "-" = stdout
+    std::string format;      // c, sh, python, json
+    std::string from;        // a register file or JSON set-up; empty = the connected chip
+    std::optional<int> bus;  // the scripts' default adapter number
+    std::string out;         // empty or "-" = stdout
 };
 // The chip's configuration as code (device/setup_code.h). A source that
 // cannot be expressed faithfully fails with nothing written.

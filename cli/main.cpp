@@ -173,16 +173,18 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
         diff->callback([&] { action = [&] { cli::runDiff(a.target, a.path); }; });
     }
 
-    if (auto* generate = command(parent, line, "generate",
-                                 "Write the chip's configuration as C, shell, Python (smbus2) or JSON")) {
+    if (auto* generate =
+            command(parent, line, "generate", "Write the chip's configuration as C, shell, Python (smbus2) or JSON")) {
         generate->add_option("--format", a.generate.format, "c, sh, python or json")
             ->required()
             ->check(CLI::IsMember({"c", "sh", "python", "json"}));
-        generate->add_option("--from", a.generate.from,
-                             "A register file or JSON set-up instead of the chip (address: --address, else 0x2e)")
+        generate
+            ->add_option("--from", a.generate.from,
+                         "A register file or JSON set-up instead of the chip (address: --address, else 0x2e)")
             ->check(CLI::ExistingFile);
-        generate->add_option("--bus", a.generateBus,
-                             "The scripts' default i2c adapter number (default: the chip's adapter, else 1)")
+        generate
+            ->add_option("--bus", a.generateBus,
+                         "The scripts' default i2c adapter number (default: the chip's adapter, else 1)")
             ->check(CLI::Range(0, 0xFFFFF));
         generate->add_option("--out", a.generate.out, "File to write (default: stdout)");
         generate->callback([&] {
@@ -194,8 +196,8 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
         });
     }
 
-    if (auto* replay = command(parent, line, "replay",
-                               "Run a JSON recording or set-up on the chip; exit 1 when a read differs")) {
+    if (auto* replay =
+            command(parent, line, "replay", "Run a JSON recording or set-up on the chip; exit 1 when a read differs")) {
         replay->add_option("FILE", a.path, "JSON recording or set-up")->required()->check(CLI::ExistingFile);
         replay->callback([&] { action = [&] { cli::runReplay(a.target, a.path); }; });
     }

@@ -78,9 +78,8 @@ void runGenerate(const TargetOptions& options, const GenerateOptions& generate)
     const std::string error = device::writeFileReplacing(generate.out, text);
     if (!error.empty())
         throw Failure(error);
-    std::cout << "wrote the " << device::setupFormatName(*format) << " set-up of the "
-              << device::chipName(deviceId) << " (" << plan.writes.size() << " registers, from " << header.source
-              << ") to " << generate.out << "\n";
+    std::cout << "wrote the " << device::setupFormatName(*format) << " set-up of the " << device::chipName(deviceId)
+              << " (" << plan.writes.size() << " registers, from " << header.source << ") to " << generate.out << "\n";
 }
 
 void runReplay(const TargetOptions& options, const std::string& path)
@@ -94,8 +93,8 @@ void runReplay(const TargetOptions& options, const std::string& path)
         throw Failure(path + ": " + result.error);
     const FoundChip chip = connect(options);
     if (chip.deviceId != result.replay->deviceId)
-        throw Failure(path + " was recorded on a " + std::string(device::chipName(result.replay->deviceId)) +
-                      "; the " + chipLine(chip) + " is not one");
+        throw Failure(path + " was recorded on a " + std::string(device::chipName(result.replay->deviceId)) + "; the " +
+                      chipLine(chip) + " is not one");
     device::Session& chipSession = session();
     device::WriteAction action(device::WriteSource::Cli, "replay");
     int writes = 0, reads = 0, differing = 0;
@@ -116,8 +115,8 @@ void runReplay(const TargetOptions& options, const std::string& path)
     }
     chipSession.requirePresent();
     std::cout << "replayed " << writes << " writes and " << reads << " reads of " << path << " on the "
-              << chipLine(chip) << ": " << (differing == 0 ? "every read as recorded" : std::to_string(differing) + " reads differ")
-              << "\n";
+              << chipLine(chip) << ": "
+              << (differing == 0 ? "every read as recorded" : std::to_string(differing) + " reads differ") << "\n";
     if (differing != 0)
         throw Differences{};
 }

@@ -81,7 +81,8 @@ int main(void)
         perror("/dev/i2c-1");
         return 2;
     }
-    failed = )" + prefix +
+    failed = )" +
+           prefix +
            R"(_setup_apply(&fd, write_byte, read_byte);
     close(fd);
     if (failed != 0) {
@@ -99,8 +100,8 @@ protected:
     {
         if (!installed("/usr/sbin/i2cset"))
             GTEST_SKIP() << "i2c-tools is not installed";
-        m_config = write("board.json", std::string(R"({"ports": [{"chips": [{"variant": ")") + GetParam().variant +
-                                           R"("}]}]})");
+        m_config = write("board.json",
+                         std::string(R"({"ports": [{"chips": [{"variant": ")") + GetParam().variant + R"("}]}]})");
     }
 
     fs::path write(const std::string& name, const std::string& text)
@@ -149,8 +150,8 @@ TEST_P(SetupRoundTripTest, LeavesAFreshBoardEqualToTheSavedFile)
         boardtest::BoardProcess tuned(tunedSocket, {"--config", m_config.string()});
         const std::vector<std::pair<const char*, const char*>> sets{
             {"0x14", "0x3a"}, {"0x15", "0x05"}, {"0x19", "0xf6"}, {"0x1a", "0x50"}, {"0x10", "0x80"},
-            {"0x20", "0x9b"}, {"0x23", "0xd5"}, {"0x25", "0x4a"}, {"0x0e", "0x83"},
-            {"0x22", dual ? "0x3c" : "0x0c"},    {"0x00", "0xa5"}};
+            {"0x20", "0x9b"}, {"0x23", "0xd5"}, {"0x25", "0x4a"}, {"0x0e", "0x83"}, {"0x22", dual ? "0x3c" : "0x0c"},
+            {"0x00", "0xa5"}};
         for (const auto& [reg, value] : sets) {
             const auto r = cli(tunedSocket, {"set", "-y", reg, value});
             ASSERT_EQ(r.status, 0) << reg << ": " << r.err;
@@ -166,8 +167,8 @@ TEST_P(SetupRoundTripTest, LeavesAFreshBoardEqualToTheSavedFile)
 
     const std::string format = c.format;
     const fs::path out = m_dir.path / ("setup" + std::string(format == "c" ? ".h" : "." + format));
-    const auto generated = cli(freshSocket, {"generate", "--format", format, "--from", source.string(), "--out",
-                                             out.string()});
+    const auto generated =
+        cli(freshSocket, {"generate", "--format", format, "--from", source.string(), "--out", out.string()});
     ASSERT_EQ(generated.status, 0) << generated.err;
 
     support::ProcessResult applied;
@@ -178,11 +179,11 @@ TEST_P(SetupRoundTripTest, LeavesAFreshBoardEqualToTheSavedFile)
     } else if (format == "c") {
         write("apply.c", applyProgram(dual ? "tfm4411" : "tfm4410"));
         const fs::path binary = m_dir.path / "apply";
-        const auto built = support::runProcess(
-            "/usr/bin/gcc",
-            {"-std=c99", "-Wall", "-Wextra", "-Werror", "-D_DEFAULT_SOURCE", "-I", m_dir.path.string(),
-             (m_dir.path / "apply.c").string(), "-o", binary.string()},
-            options(freshSocket));
+        const auto built =
+            support::runProcess("/usr/bin/gcc",
+                                {"-std=c99", "-Wall", "-Wextra", "-Werror", "-D_DEFAULT_SOURCE", "-I",
+                                 m_dir.path.string(), (m_dir.path / "apply.c").string(), "-o", binary.string()},
+                                options(freshSocket));
         ASSERT_EQ(built.status, 0) << built.err;
         applied = exec(freshSocket, {binary.string()});
     } else {
@@ -230,7 +231,7 @@ TEST_F(SetupCommandTest, ASourceThatCannotBeExpressedWritesNothing)
     for (const auto& [file, words] : std::vector<std::pair<fs::path, std::string>>{
              {bad, "Remote1 Temp Offset (0Eh) holds 70h"}, {m_dir.path / "good.json", "not a set-up"}}) {
         if (file.extension() == ".json")
-            std::ofstream(file) << "{\"header\": 1}\n" ;
+            std::ofstream(file) << "{\"header\": 1}\n";
         const fs::path out = m_dir.path / "setup.sh";
         const auto r = cli({"generate", "--format", "sh", "--from", file.string(), "--out", out.string()});
         EXPECT_EQ(r.status, 1);

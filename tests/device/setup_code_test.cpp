@@ -110,10 +110,11 @@ TEST_P(SetupRefusalTest, IsOneSentenceAndNoWrites)
 
 INSTANTIATE_TEST_SUITE_P(
     StrayBits, SetupRefusalTest,
-    ::testing::Values(Refusal{"reset", DeviceIdTFM4411, {{reg::Configuration2, 0xFF}}, "Configuration2 (01h) holds FFh"},
-                      Refusal{"unused offset bits", DeviceIdTFM4411, {{reg::Remote1Offset, 0x70}}, "bits 70h"},
-                      Refusal{"second fan", DeviceIdTFM4410, {{reg::FanSpeedConfiguration, 0x55}}, "TFM4410"},
-                      Refusal{"second channel", DeviceIdTFM4410, {{reg::Configuration2, 0x7F}}, "bits 4Ah"}),
+    ::testing::Values(
+        Refusal{"reset", DeviceIdTFM4411, {{reg::Configuration2, 0xFF}}, "Configuration2 (01h) holds FFh"},
+        Refusal{"unused offset bits", DeviceIdTFM4411, {{reg::Remote1Offset, 0x70}}, "bits 70h"},
+        Refusal{"second fan", DeviceIdTFM4410, {{reg::FanSpeedConfiguration, 0x55}}, "TFM4410"},
+        Refusal{"second channel", DeviceIdTFM4410, {{reg::Configuration2, 0x7F}}, "bits 4Ah"}),
     [](const auto& info) {
         std::string n = info.param.what;
         std::replace(n.begin(), n.end(), ' ', '_');
@@ -135,10 +136,7 @@ TEST(SetupPlan, RefusesASetThatIsNotTheVariantsConfiguration)
     EXPECT_FALSE(planSetup(0x42, tunedSet(DeviceIdTFM4411)));
 }
 
-SetupHeader header()
-{
-    return {"fanscope-cli 9.9", "file tuned.reg", 0x2E, 3, "2026-12-10T18:40:00Z"};
-}
+SetupHeader header() { return {"fanscope-cli 9.9", "file tuned.reg", 0x2E, 3, "2026-12-10T18:40:00Z"}; }
 
 TEST(SetupJson, ReadsBackAsThePlan)
 {
@@ -199,7 +197,8 @@ TEST(Replay, ARecordingReadsBackAndRefusesWritesToReadOnlyRegisters)
     EXPECT_EQ(back.replay->steps.size(), 3u);
     EXPECT_EQ(back.replay->steps[2].mask, 0x00);
 
-    const char* readOnly = R"({"header": {"variant": "TFM4411"}, "steps": [{"op": "write", "register": 61, "value": 1}]})";
+    const char* readOnly =
+        R"({"header": {"variant": "TFM4411"}, "steps": [{"op": "write", "register": 61, "value": 1}]})";
     EXPECT_NE(parseReplayJson(readOnly).error.find("read-only"), std::string::npos);
     const char* absent = R"({"header": {"variant": "TFM4410"}, "steps": [{"op": "read", "register": 33, "value": 1}]})";
     EXPECT_NE(parseReplayJson(absent).error.find("has no register 21h"), std::string::npos);
@@ -234,10 +233,9 @@ TEST_P(SetupHeaderCompileTest, CompilesWithWarningsAsErrors)
                                                  {"/usr/bin/g++", "-std=c++17", "empty.cpp"},
                                                  {"/usr/bin/g++", "-std=c++17", "use.cpp"}}) {
         const auto out = (dir.path / (source + ".o")).string();
-        const auto r = support::runProcess(compiler,
-                                           {standard, "-Wall", "-Wextra", "-Werror", "-pedantic", "-c",
-                                            (dir.path / source).string(), "-o", out},
-                                           o);
+        const auto r = support::runProcess(
+            compiler,
+            {standard, "-Wall", "-Wextra", "-Werror", "-pedantic", "-c", (dir.path / source).string(), "-o", out}, o);
         EXPECT_EQ(r.status, 0) << compiler << " " << standard << " " << source << "\n" << r.err;
     }
 }
