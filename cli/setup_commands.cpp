@@ -2,6 +2,7 @@
 // a recorded session run again as a check.
 
 #include <ctime>
+#include <functional>
 #include <filesystem>
 #include <iostream>
 
@@ -25,13 +26,6 @@ int defaultBus(const GenerateOptions& generate, const FoundChip* chip)
     if (chip != nullptr && chip->medium == Medium::KernelAdapter && chip->port >= 0)
         return chip->port;
     return 1;
-}
-
-std::string chipSource(const FoundChip& chip)
-{
-    char address[8];
-    std::snprintf(address, sizeof address, "0x%02x", chip.address);
-    return "the " + std::string(device::chipName(chip.deviceId)) + " at " + address;
 }
 
 }  // namespace
@@ -59,11 +53,9 @@ void runGenerate(const TargetOptions& options, const GenerateOptions& generate)
         const FoundChip chip = connect(options);
         deviceId = chip.deviceId;
         device::AnswerWatch read = answerWatch();
-        for (const device::SavedRegister& saved : device::SavedRegisters)
-            if (!saved.tfm4411Only || !(deviceId == device::DeviceIdTFM4410))
-                values.push_back({saved.address, read(saved.address)});
+        values = device::readSetupSource(deviceId, std::ref(read));
         read.confirm();
-        header.source = chipSource(chip);
+        header.source = device::chipSourceText(chip.deviceId, chip.address);
         header.address = chip.address;
         header.defaultBus = defaultBus(generate, &chip);
     }

@@ -305,6 +305,20 @@ SetupPlan planSetup(int deviceId, std::span<const RegisterValue> values)
     return plan;
 }
 
+std::vector<RegisterValue> readSetupSource(int deviceId, const std::function<std::uint8_t(std::uint8_t)>& read)
+{
+    std::vector<RegisterValue> values;
+    for (const SavedRegister& saved : SavedRegisters)
+        if (!saved.tfm4411Only || deviceId != DeviceIdTFM4410)
+            values.push_back({saved.address, read(saved.address)});
+    return values;
+}
+
+std::string chipSourceText(int deviceId, std::uint8_t address)
+{
+    return "the " + std::string(chipName(deviceId)) + " at " + hex2(address);
+}
+
 std::string setupText(SetupFormat format, const SetupPlan& plan, const SetupHeader& header)
 {
     switch (format) {

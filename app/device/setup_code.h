@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -60,6 +61,13 @@ struct SetupHeader {
     int defaultBus = 1;      // the scripts' bus when none is given
     std::string time;        // JSON only: ISO 8601, UTC
 };
+
+// The saved set of the variant as read from a chip, `read` called once per
+// register in the set's order.
+std::vector<RegisterValue> readSetupSource(int deviceId, const std::function<std::uint8_t(std::uint8_t)>& read);
+
+// The header's source for a chip: "the TFM4411 at 0x2e".
+std::string chipSourceText(int deviceId, std::uint8_t address);
 
 // The text of one output. The plan must be valid.
 std::string setupText(SetupFormat format, const SetupPlan& plan, const SetupHeader& header);

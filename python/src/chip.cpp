@@ -1,5 +1,6 @@
 #include "chip.h"
 
+#include <filesystem>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -15,6 +16,7 @@
 #include "device/fan_characterization.h"
 #include "device/register_decode.h"
 #include "device/register_diff.h"
+#include "device/setup_code.h"
 #include "device/register_file.h"
 #include "device/register_link.h"
 #include "errors.h"
@@ -136,7 +138,7 @@ device::RegisterFile validatedFile(const std::string& path)
     device::RegisterFileResult result;
     {
         py::gil_scoped_release release;
-        result = device::readRegisterFile(path);
+        result = device::readRegisterSet(path);
     }
     if (!result)
         throwValueError(path + ": " + result.error);
@@ -470,6 +472,38 @@ py::dict Chip::recall(const std::string& path, bool dryRun)
 }
 
 py::dict Chip::diff(const std::string& path) { return recall(path, true); }
+
+std::string Chip::generate(const std::string& format, const std::optional<std::string>& source)
+{
+    const auto setupFormat = device::setupFormat(format);
+    if (!setupFormat)
+        throwValueError("format '" + format + "' is not c, sh, python or json");
+    device::SetupHeader header;
+    header.program = std::string("fanscope ") + FANSCOPE_VERSION;
+    header.time = device::isoTime(std::time(nullptr));
+    header.address = m_location.address;
+    header.defaultBus = m_location.medium == device::Medium::KernelAdapter && m_location.port >= 0 ? m_location.port : 1;
+    int id = device::deviceId(m_location.variant);
+    std::vector<device::RegisterValue> values;
+    if (source) {
+        const device::RegisterFile file = validatedFile(*source);
+        id = file.titleDeviceId;
+        values = file.registers;
+        header.source = "file " + std::filesystem::path(*source).filename().string();
+    } else {
+        values = withSession([&](device::Session& s) {
+            std::lock_guard bus(device::Session::busMutex());
+            auto read = device::readSetupSource(id, [&s](std::uint8_t a) { return s.read(a); });
+            s.requirePresent();
+            return read;
+        });
+        header.source = device::chipSourceText(id, m_location.address);
+    }
+    const device::SetupPlan plan = device::planSetup(id, values);
+    if (!plan)
+        throwValueError("cannot generate from " + header.source + ": " + plan.error);
+    return device::setupText(*setupFormat, plan, header);
+}
 
 py::object Chip::characterizeFan(int fan, const py::object& progress, std::optional<double> timeScale)
 {

@@ -63,6 +63,8 @@ public:
     void save(const std::string& path);
     pybind11::dict recall(const std::string& path, bool dryRun);
     pybind11::dict diff(const std::string& path);
+    // The configuration as set-up code (device/setup_code.h), from the chip or a file.
+    std::string generate(const std::string& format, const std::optional<std::string>& source);
     // The fan measurement of `fanscope-cli characterize --json`, one fan.
     pybind11::object characterizeFan(int fan, const pybind11::object& progress, std::optional<double> timeScale);
     // For the benchmark: seconds that `count` reads of `reg` take straight

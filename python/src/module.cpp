@@ -176,6 +176,19 @@ changes.)doc")
             "diff", [](Chip& c, const py::object& path) { return c.diff(pathArgument(path)); }, "path"_a,
             "The registers whose file value differs from the chip's, as {address: (chip, file)}; empty when "
             "they agree.")
+        .def(
+            "generate",
+            [](Chip& c, const std::string& format, const py::object& source) {
+                return c.generate(format, source.is_none() ? std::nullopt
+                                                           : std::optional<std::string>(pathArgument(source)));
+            },
+            "format"_a, "source"_a = py::none(),
+            R"doc(The configuration as set-up code, the text `fanscope-cli generate` writes.
+
+format: "c" (a C99/C++ header), "sh" (i2cset/i2cget), "python" (smbus2) or
+"json". source: a register file or JSON set-up; None reads this chip. The
+code addresses this chip. A source that cannot be expressed faithfully
+raises ValueError with the reason.)doc")
         .def("characterize_fan", &Chip::characterizeFan, "fan"_a = 1, "progress"_a = py::none(), py::kw_only(),
              "time_scale"_a = py::none(),
              "Measures a fan as `fanscope-cli characterize --json` does: duty codes up and down, start and stall "

@@ -103,6 +103,30 @@ def test_save_recall_and_diff_round_trip(chip, tmp_path):
     assert run_cli("diff", str(path)).returncode in (0, 1)
 
 
+def test_generate_from_the_chip_and_from_a_file(chip, tmp_path):
+    chip.write(0x14, 0x40)
+    path = tmp_path / "regs.txt"
+    chip.save(path)
+    setup = tmp_path / "setup.json"
+    setup.write_text(chip.generate("json"))
+    doc = json.loads(setup.read_text())
+    assert (doc["header"]["variant"], doc["header"]["address"]) == ("TFM4411", 0x2E)
+    assert doc["registers"][-1]["name"] == "Configuration 1"
+    assert {r["register"]: r["value"] for r in doc["registers"]}[0x14] == 0x40
+    assert "from file regs.txt" in chip.generate("sh", path)
+    chip.write(0x14, 0x41)
+    assert chip.recall(setup) == {0x14: (0x41, 0x40)}
+    assert chip.diff(path) == {}
+    chip.write(0x0E, 0x70)  # bits no chip keeps
+    try:
+        with pytest.raises(ValueError, match=r"Remote1 Temp Offset \(0Eh\) holds 70h"):
+            chip.generate("c")
+    finally:
+        chip.write(0x0E, 0x00)
+    with pytest.raises(ValueError, match="format 'rust'"):
+        chip.generate("rust")
+
+
 def test_a_bad_register_file_writes_nothing(chip, tmp_path):
     good = tmp_path / "good.txt"
     chip.save(good)
