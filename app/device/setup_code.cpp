@@ -154,6 +154,8 @@ std::string shText(const SetupPlan& plan, const SetupHeader& h)
     t += "# Usage: sh " + std::string("FILE") + " [BUS]  (BUS: the i2c-N adapter number, default " +
          std::to_string(h.defaultBus) + ")\n";
     t += "# Writes each register with i2cset and reads it back with i2cget; stops at the first failure.\n";
+    // Debian installs i2c-tools in /usr/sbin, which a user's PATH often lacks.
+    t += "PATH=$PATH:/usr/sbin:/sbin\n";
     t += "bus=${1:-" + std::to_string(h.defaultBus) + "}\n";
     t += "address=" + hex2(h.address) + "\n\n";
     t += "fail() {\n    echo \"$0: $1\" >&2\n    exit 1\n}\n\n";
@@ -541,6 +543,7 @@ std::string replayText(SetupFormat format, const Replay& replay, const SetupHead
         t = "#!/bin/sh\n# " + chip + " replay, " + firstLine(h) + ".\n";
         t += "# Usage: sh FILE [BUS]  (default " + std::to_string(h.defaultBus) +
              "); stops at the first failure or read that differs.\n";
+        t += "PATH=$PATH:/usr/sbin:/sbin\n";
         t += "bus=${1:-" + std::to_string(h.defaultBus) + "}\naddress=" + hex2(h.address) + "\n\n";
         t += "fail() {\n    echo \"$0: $1\" >&2\n    exit 1\n}\n\n";
         t += "# check REGISTER VALUE MASK\ncheck() {\n";

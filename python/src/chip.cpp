@@ -482,7 +482,8 @@ std::string Chip::generate(const std::string& format, const std::optional<std::s
     header.program = std::string("fanscope ") + FANSCOPE_VERSION;
     header.time = device::isoTime(std::time(nullptr));
     header.address = m_location.address;
-    header.defaultBus = m_location.medium == device::Medium::KernelAdapter && m_location.port >= 0 ? m_location.port : 1;
+    header.defaultBus =
+        m_location.medium == device::Medium::KernelAdapter && m_location.port >= 0 ? m_location.port : 1;
     int id = device::deviceId(m_location.variant);
     std::vector<device::RegisterValue> values;
     if (source) {

@@ -179,8 +179,8 @@ changes.)doc")
         .def(
             "generate",
             [](Chip& c, const std::string& format, const py::object& source) {
-                return c.generate(format, source.is_none() ? std::nullopt
-                                                           : std::optional<std::string>(pathArgument(source)));
+                return c.generate(format,
+                                  source.is_none() ? std::nullopt : std::optional<std::string>(pathArgument(source)));
             },
             "format"_a, "source"_a = py::none(),
             R"doc(The configuration as set-up code, the text `fanscope-cli generate` writes.

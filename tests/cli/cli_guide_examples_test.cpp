@@ -118,8 +118,9 @@ TEST_P(GuideExamples, PrintWhatTheDocumentShows)
         for (const Command& command : example.commands) {
             SCOPED_TRACE("line " + std::to_string(command.line) + ": $ " + command.text);
             std::vector<std::string> actual;
-            if (command.text.starts_with("fanscope-board")) {
+            if (command.text.starts_with("fanscope-board") && !command.text.starts_with("fanscope-board exec")) {
                 // Started above, on the test's own socket: its first words.
+                // (exec runs as written, against that board.)
                 ASSERT_TRUE(board.logs("\n", 2000ms));
                 actual = {linesOf(board.log()).front()};
             } else {
