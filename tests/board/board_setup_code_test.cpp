@@ -257,4 +257,23 @@ TEST_F(SetupCommandTest, TheScriptsNameTheirSourceAndDefaultBus)
     EXPECT_NE(adapter.out.find("bus=${1:-1}"), std::string::npos);
 }
 
+TEST_F(SetupCommandTest, ReplayReportsEachReadThatDiffers)
+{
+    const fs::path setup = m_dir.path / "setup.json";
+    ASSERT_EQ(cli({"generate", "--format", "json", "--out", setup.string()}).status, 0);
+    const auto same = cli({"replay", setup.string()});
+    EXPECT_EQ(same.status, 0) << same.err;
+    EXPECT_NE(same.out.find("every read as recorded"), std::string::npos) << same.out;
+
+    const fs::path recording = m_dir.path / "recording.json";
+    std::ofstream(recording) << R"({"header": {"variant": "TFM4411"}, "steps": [
+        {"op": "write", "register": 20, "value": 58},
+        {"op": "read", "register": 20, "value": 58},
+        {"op": "read", "register": 21, "value": 9}]})";
+    const auto differs = cli({"replay", recording.string()});
+    EXPECT_EQ(differs.status, 1);
+    EXPECT_NE(differs.out.find("15h  Local Temp. Low Limit  reads 0h, recorded 9h"), std::string::npos) << differs.out;
+    EXPECT_NE(differs.out.find("1 reads differ"), std::string::npos) << differs.out;
+}
+
 }  // namespace
