@@ -513,6 +513,38 @@ ReplayResult parseReplayJson(std::string_view text)
     return result;
 }
 
+Replay replayFromJournal(const std::deque<JournalEntry>& entries, int deviceId, std::uint8_t address)
+{
+    Replay replay{deviceId, {}};
+    // The value each register was last recorded with, in its kept bits: a
+    // read that repeats it checks nothing the replay has not checked.
+    std::map<std::uint8_t, std::optional<std::uint8_t>> known;
+    for (const JournalEntry& e : entries) {
+        const vexlink06::TransferRecord& r = e.record;
+        if (r.failed() || r.address != address || !r.command || r.data.size() != 1)
+            continue;
+        const std::uint8_t reg = *r.command;
+        const RegisterEntry* entry = registerEntryByAddress(reg);
+        if (entry == nullptr || !presentOn(*entry, deviceId))
+            continue;
+        if (r.protocol == vexlink06::TransferProtocol::WriteByte && entry->panelWrites) {
+            replay.steps.push_back({true, reg, r.data[0], 0xFF});
+            known[reg].reset();
+            continue;
+        }
+        const std::uint8_t mask = keptBits(reg, deviceId);
+        if (r.protocol != vexlink06::TransferProtocol::ReadByte || mask == 0)
+            continue;
+        const std::uint8_t kept = r.data[0] & mask;
+        auto& last = known[reg];
+        if (last && *last == kept)
+            continue;
+        last = kept;
+        replay.steps.push_back({false, reg, r.data[0], mask});
+    }
+    return replay;
+}
+
 std::string replayText(SetupFormat format, const Replay& replay, const SetupHeader& h)
 {
     const std::string chip(chipName(replay.deviceId));

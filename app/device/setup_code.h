@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "device/bus_journal.h"
 #include "device/register_file.h"
 
 namespace device {
@@ -124,6 +125,14 @@ struct ReplayResult {
 // set-up, whose writes are each followed by their read-back. Writes go only
 // to registers the register panel writes, on the header's variant.
 ReplayResult parseReplayJson(std::string_view text);
+
+// What a bench session recorded in the bus journal, as a replay: the
+// successful byte writes to the chip at `address` (7-bit) in their order, and
+// a read as a check where it tells something new: the first read of a
+// register, and the first after a write to it, compared in the bits the chip
+// keeps (keptBits). Reads of measured and status registers, which a replay
+// cannot expect to match, other transfers and other addresses are left out.
+Replay replayFromJournal(const std::deque<JournalEntry>& entries, int deviceId, std::uint8_t address);
 
 // The recording as a file in the given format (sh, python, json): the writes
 // in order, each read a check that stops the script (json: listed) when the

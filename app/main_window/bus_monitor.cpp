@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QColor>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -18,6 +19,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <optional>
 #include <utility>
 #include <vexlink06/back_end.h>
@@ -26,7 +28,9 @@
 #include "device/numbers.h"
 #include "device/register_file.h"
 #include "device/register_link.h"
+#include "device/setup_code.h"
 #include "device/write_log.h"
+#include "main_window/frm_setup_code.h"
 #include "shell/ui_services.h"
 
 namespace mainwindow {
@@ -246,11 +250,16 @@ FrmBusMonitor::FrmBusMonitor(QWidget* parent) : QWidget(parent, Qt::Window)
     clear->setObjectName(QStringLiteral("cmdClear"));
     auto* exportButton = new QPushButton(QStringLiteral("E&xport CSV..."), this);
     exportButton->setObjectName(QStringLiteral("cmdExportCsv"));
+    auto* replayButton = new QPushButton(QStringLiteral("Expor&t Replay..."), this);
+    replayButton->setObjectName(QStringLiteral("cmdExportReplay"));
+    replayButton->setToolTip(QStringLiteral("The writes made to the chip, in order, with its reads as checks, "
+                                            "as a script or as JSON for fanscope-cli replay"));
     m_capture = new QPushButton(QStringLiteral("&Capture to VCD..."), this);
     m_capture->setObjectName(QStringLiteral("cmdCaptureVcd"));
     filters->addWidget(m_pause);
     filters->addWidget(clear);
     filters->addWidget(exportButton);
+    filters->addWidget(replayButton);
     filters->addWidget(m_capture);
 
     m_table = new QTableView(this);
@@ -287,6 +296,7 @@ FrmBusMonitor::FrmBusMonitor(QWidget* parent) : QWidget(parent, Qt::Window)
         updateStatus();
     });
     connect(exportButton, &QPushButton::clicked, this, &FrmBusMonitor::exportCsv);
+    connect(replayButton, &QPushButton::clicked, this, [this] { exportReplay(); });
     connect(m_capture, &QPushButton::clicked, this, &FrmBusMonitor::toggleCapture);
     m_capture->setEnabled(canCapture());
     m_capture->setToolTip(canCapture() ? QStringLiteral("Record SCL and SDA of the chip's bus on the simulated board")
@@ -397,6 +407,62 @@ void FrmBusMonitor::exportCsv()
         return;
     }
     m_status->setText(QStringLiteral("%1 rows written to %2").arg(visibleRows()).arg(path));
+}
+
+bool FrmBusMonitor::exportReplay(QString path)
+{
+    flush();
+    device::SetupHeader header = connectedChipHeader();
+    const int deviceId = device::RegisterLink.DeviceId;
+    const device::BusJournal& journal = m_model->journal();
+    const device::Replay replay = device::replayFromJournal(journal.entries(), deviceId, header.address);
+    const QString title = QStringLiteral("Export Replay");
+    if (replay.steps.empty()) {
+        shell::msgBox(this,
+                      QStringLiteral("The Bus Monitor holds no write or check of the chip's registers to replay."),
+                      shell::MsgButtons::Ok, title, shell::MsgIcon::Exclamation);
+        return false;
+    }
+    if (path.isEmpty()) {
+        shell::FileRequest request;
+        request.title = title;
+        request.filter = QStringLiteral("JSON for fanscope-cli replay (*.json)|*.json|Shell script (*.sh)|*.sh|"
+                                        "Python script (*.py)|*.py");
+        request.proposedName = QStringLiteral("bus-replay.json");
+        request.save = true;
+        path = shell::ui().chooseFile(this, request);
+        if (path.isEmpty())
+            return false;
+    }
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    const auto format = suffix == QLatin1String("sh")     ? std::optional(device::SetupFormat::Shell)
+                        : suffix == QLatin1String("py")   ? std::optional(device::SetupFormat::Python)
+                        : suffix == QLatin1String("json") ? std::optional(device::SetupFormat::Json)
+                                                          : std::nullopt;
+    if (!format) {
+        shell::msgBox(this, QStringLiteral("Name the file .json, .sh or .py, so that its format is known."),
+                      shell::MsgButtons::Ok, title, shell::MsgIcon::Exclamation);
+        return false;
+    }
+    header.source = "the Bus Monitor's recording of " + header.source;
+    const std::string error =
+        device::writeFileReplacing(path.toStdString(), device::replayText(*format, replay, header));
+    if (!error.empty()) {
+        shell::msgBox(this, QString::fromStdString(error), shell::MsgButtons::Ok, title, shell::MsgIcon::Exclamation);
+        return false;
+    }
+    const auto writes = std::count_if(replay.steps.begin(), replay.steps.end(), [](const auto& s) { return s.write; });
+    QString status = QStringLiteral("%1 writes and %2 checks written to %3")
+                         .arg(writes)
+                         .arg(qsizetype(replay.steps.size()) - writes)
+                         .arg(path);
+    // The journal keeps the newest transfers only; a replay of a longer
+    // session starts where it does.
+    if (journal.total() > journal.entries().size())
+        status += QStringLiteral(" (from transfer %1 on; the earlier ones are no longer held)")
+                      .arg(journal.entries().front().sequence);
+    m_status->setText(status);
+    return true;
 }
 
 void FrmBusMonitor::toggleCapture()

@@ -69,6 +69,11 @@ public:
     JournalModel& model() { return *m_model; }
     // The visible rows as RFC 4180 text with a header row.
     std::string visibleCsv() const;
+    // The chip's register writes and the reads that check them, from the
+    // whole journal (not only the filtered rows), to `path` (asked for when
+    // empty) as JSON, a shell or a Python script by its suffix. False when
+    // nothing was written; the user was told why.
+    bool exportReplay(QString path = {});
     // Whether the simulated board is loaded, so wires can be captured.
     static bool canCapture();
 

@@ -12,6 +12,7 @@
 #include "device/register_link.h"
 #include "device/write_log.h"
 #include "main_window/frm_save_reg.h"
+#include "main_window/frm_setup_code.h"
 #include "main_window/undo_controls.h"
 #include "shell/ui_services.h"
 
@@ -24,13 +25,19 @@ SaveRecallPanel::SaveRecallPanel(QWidget* parent) : QGroupBox(QStringLiteral("Sa
     m_saveButton->setObjectName(QStringLiteral("cmdSaveRegisters"));
     m_recallButton = new QPushButton(QStringLiteral("Recall Previous Setup"));
     m_recallButton->setObjectName(QStringLiteral("cmdRecall"));
+    // The same registers as code for the user's own product.
+    auto* generate = new QPushButton(QStringLiteral("Generate Set-up Code..."));
+    generate->setObjectName(QStringLiteral("cmdGenerateSetup"));
+    generate->setAccessibleName(QStringLiteral("Generate Set-up Code"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_saveButton);
     layout->addWidget(m_recallButton);
+    layout->addWidget(generate);
     // A recall is one undo step; the way back sits beside it.
     layout->addWidget(new UndoBar(QStringLiteral("cmdUndoWriteControl")));
     connect(m_saveButton, &QPushButton::clicked, this, &SaveRecallPanel::cmdSaveRegisters_Click);
     connect(m_recallButton, &QPushButton::clicked, this, &SaveRecallPanel::cmdRecall_Click);
+    connect(generate, &QPushButton::clicked, this, [this] { openSetupCode(window()); });
 }
 
 SaveRecallPanel::~SaveRecallPanel() { unloadSaveWindow(); }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -202,6 +203,56 @@ TEST(Replay, ARecordingReadsBackAndRefusesWritesToReadOnlyRegisters)
     EXPECT_NE(parseReplayJson(readOnly).error.find("read-only"), std::string::npos);
     const char* absent = R"({"header": {"variant": "TFM4410"}, "steps": [{"op": "read", "register": 33, "value": 1}]})";
     EXPECT_NE(parseReplayJson(absent).error.find("has no register 21h"), std::string::npos);
+}
+
+JournalEntry transfer(vexlink06::TransferProtocol protocol, std::uint8_t reg, std::uint8_t value,
+                      std::uint8_t address = 0x2e, bool failed = false)
+{
+    JournalEntry e;
+    e.record.protocol = protocol;
+    e.record.direction = protocol == vexlink06::TransferProtocol::WriteByte ? vexlink06::TransferDirection::Write
+                                                                            : vexlink06::TransferDirection::Read;
+    e.record.address = address;
+    e.record.command = reg;
+    e.record.data = {value};
+    if (failed)
+        e.record.error = "no acknowledge";
+    return e;
+}
+
+TEST(Replay, FromTheJournalTheWritesInOrderAndTheReadsThatTellSomethingNew)
+{
+    using P = vexlink06::TransferProtocol;
+    const std::deque<JournalEntry> journal{
+        transfer(P::ReadByte, reg::LocalHighLimit, 0x55),              // first read: a check
+        transfer(P::ReadByte, reg::LocalTemp, 0x28),                   // measured: no check
+        transfer(P::ReadByte, reg::LocalHighLimit, 0x55),              // says nothing new
+        transfer(P::WriteByte, reg::LocalHighLimit, 0x50),             // the user's write
+        transfer(P::WriteByte, reg::Fan1TachLimit, 0x10, 0x2e, true),  // failed: not replayed
+        transfer(P::WriteByte, reg::LocalHighLimit, 0x44, 0x50),       // another device
+        transfer(P::ReadByte, reg::InterruptStatus1, 0x04),            // status: no check
+        transfer(P::ReadByte, reg::LocalHighLimit, 0x50),              // after the write: a check
+        transfer(P::ReadByte, reg::Configuration2, 0xFF),              // checked in the kept bits only
+    };
+    const Replay replay = replayFromJournal(journal, DeviceIdTFM4411, 0x2e);
+    ASSERT_EQ(replay.steps.size(), 4u);
+    EXPECT_FALSE(replay.steps[0].write);
+    EXPECT_TRUE(replay.steps[1].write);
+    EXPECT_EQ(replay.steps[1].value, 0x50);
+    EXPECT_FALSE(replay.steps[2].write);
+    EXPECT_EQ(replay.steps[2].value, 0x50);
+    EXPECT_EQ(replay.steps[3].reg, reg::Configuration2);
+    EXPECT_EQ(replay.steps[3].mask, keptBits(reg::Configuration2, DeviceIdTFM4411));
+    EXPECT_EQ(replay.steps[3].mask & bits::Config2SoftwareReset, 0);
+
+    // What it writes, the command line's replay reads back as it was.
+    const ReplayResult back = parseReplayJson(replayText(SetupFormat::Json, replay, header()));
+    ASSERT_TRUE(back) << back.error;
+    EXPECT_EQ(back.replay->steps.size(), replay.steps.size());
+
+    // A register the single-channel chip lacks is neither written nor checked.
+    const std::deque<JournalEntry> dual{transfer(P::WriteByte, reg::Fan2TachLimit, 0x20)};
+    EXPECT_TRUE(replayFromJournal(dual, DeviceIdTFM4410, 0x2e).steps.empty());
 }
 
 // The header builds warning-free as C99 and C++17, used and unused.

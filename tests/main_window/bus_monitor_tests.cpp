@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +24,7 @@
 
 #include "device/register_link.h"
 #include "device/register_map.h"
+#include "device/setup_code.h"
 #include "main_window/bus_monitor.h"
 #include "main_window/main_form.h"
 #include "shell/ui_services.h"
@@ -243,6 +245,54 @@ TEST_F(BusMonitorTest, ExportsTheVisibleRowsAndCapturesTheWires)
     EXPECT_NE(csv.find("22h Fan Speed Configuration ← 0x44"), std::string::npos);
     std::filesystem::remove(csvPath);
     std::filesystem::remove(vcdPath);
+}
+
+TEST_F(BusMonitorTest, ExportsTheSessionAsAReplayThatChecksOutOnTheSameChip)
+{
+    FrmBusMonitor* monitor = open();
+    ASSERT_NE(monitor, nullptr);
+    form->Command1_Click();  // Easy Setup: the writes to replay
+    runCycle();              // reads that check them
+    ui->messages.clear();    // Easy Setup's instructions
+    // The filters narrow the rows shown, not the recording.
+    monitor->findChild<QCheckBox*>(QStringLiteral("chkWritesOnly"))->setChecked(true);
+    const auto dir = std::filesystem::path(::testing::TempDir());
+    const auto jsonPath = dir / "bus-replay.json";
+    ui->fileAnswers << QString::fromStdString(jsonPath.string());
+    QTest::mouseClick(monitor->findChild<QPushButton*>(QStringLiteral("cmdExportReplay")), Qt::LeftButton);
+    ASSERT_TRUE(ui->messages.empty()) << ui->messages.front().text.toStdString();
+
+    const device::ReplayResult replay = device::parseReplayJson(support::slurp(jsonPath));
+    ASSERT_TRUE(replay) << replay.error;
+    EXPECT_EQ(replay.replay->deviceId, device::DeviceIdTFM4411);
+    const auto& steps = replay.replay->steps;
+    const auto speedWrite = std::find_if(steps.begin(), steps.end(), [](const device::ReplayStep& s) {
+        return s.write && s.reg == device::reg::FanSpeedConfiguration && s.value == 0xFF;
+    });
+    ASSERT_NE(speedWrite, steps.end());
+    ASSERT_TRUE(std::any_of(steps.begin(), steps.end(), [](const auto& s) { return !s.write; }));
+    // Run again on the chip that made it, every check reads as recorded.
+    for (const device::ReplayStep& s : steps) {
+        device::RegisterLink.RegisterPointer = s.reg;
+        if (s.write) {
+            device::RegisterLink.DataByte = s.value;
+            device::WriteRegister();
+            continue;
+        }
+        device::ReadRegister();
+        EXPECT_EQ(device::RegisterLink.ReadResult & s.mask, s.value & s.mask) << "register " << int(s.reg);
+    }
+
+    // The name's suffix picks the script; another suffix is refused.
+    const auto shPath = dir / "bus-replay.sh";
+    EXPECT_TRUE(monitor->exportReplay(QString::fromStdString(shPath.string())));
+    EXPECT_NE(support::slurp(shPath).find("i2cset -y \"$bus\" \"$address\" 0x22 0xff"), std::string::npos);
+    EXPECT_FALSE(monitor->exportReplay(QString::fromStdString((dir / "bus-replay.txt").string())));
+    ASSERT_EQ(ui->messages.size(), 1u);
+    EXPECT_TRUE(ui->messages.front().text.contains(QStringLiteral(".json, .sh or .py")));
+    EXPECT_FALSE(std::filesystem::exists(dir / "bus-replay.txt"));
+    std::filesystem::remove(jsonPath);
+    std::filesystem::remove(shPath);
 }
 
 // The cells keep their laid-out texts for speed; they must look exactly as

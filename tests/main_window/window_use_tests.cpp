@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -20,6 +22,7 @@
 
 #include <sim/sim.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -28,6 +31,7 @@
 #include "main_window/about_box.h"
 #include "main_window/logging_panel.h"
 #include "main_window/frm_save_reg.h"
+#include "main_window/frm_setup_code.h"
 #include "main_window/main_form.h"
 #include "main_window/register_panel.h"
 #include "main_window/save_recall_panel.h"
@@ -283,6 +287,61 @@ TEST_P(WindowUse, RefusedRecallKeepsItsTextAndGivesTheReasonAsDetail)
     // The reader names the lines at fault.
     EXPECT_TRUE(box.detail.contains(QRegularExpression(QStringLiteral("line.* [0-9]")))) << box.detail.toStdString();
     EXPECT_FALSE(box.detail.trimmed().isEmpty());
+}
+
+// The chip's set-up as code from the Save/Recall panel: what the user sees is
+// what Save writes and Copy copies, it follows the chip, and a chip that
+// stops answering gives no code at all.
+TEST_P(WindowUse, GenerateSetupCodeShowsSavesAndCopiesTheChipsSetUp)
+{
+    device::RegisterLink.RegisterPointer = device::reg::LocalHighLimit;
+    device::RegisterLink.DataByte = 0x46;
+    device::WriteRegister();
+    QTest::mouseClick(find<QPushButton>(QStringLiteral("cmdGenerateSetup")), Qt::LeftButton);
+    auto* window = find<mainwindow::FrmSetupCode>(QStringLiteral("frmSetupCode"));
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Generate Set-up Code"));
+    auto* format = find<QComboBox>(QStringLiteral("cboSetupFormat"), window);
+    auto* save = find<QPushButton>(QStringLiteral("cmdSetupSave"), window);
+    EXPECT_EQ(format->count(), 4);
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{format, save, find<QWidget>(QStringLiteral("txtSetupPreview"), window),
+                                         find<QWidget>(QStringLiteral("cmdSetupCopy"), window)})
+        EXPECT_NE(w->focusPolicy() & Qt::TabFocus, 0) << w->objectName().toStdString();
+
+    window->setFormat(device::SetupFormat::Json);
+    const device::SetupFileResult json = device::parseSetupJson(window->text().toStdString());
+    ASSERT_TRUE(json) << json.error;
+    EXPECT_EQ(json.file->deviceId, dual() ? device::DeviceIdTFM4411 : device::DeviceIdTFM4410);
+    EXPECT_EQ(json.file->address, device::sevenBitAddress(GetParam()));
+    EXPECT_TRUE(std::any_of(json.file->writes.begin(), json.file->writes.end(), [](const device::SetupWrite& w) {
+        return w.reg == device::reg::LocalHighLimit && w.value == 0x46;
+    }));
+
+    window->setFormat(device::SetupFormat::Shell);
+    EXPECT_TRUE(window->text().startsWith(QStringLiteral("#!/bin/sh")));
+    if (const QString shots = qEnvironmentVariable("FANSCOPE_SCREENSHOT_DIR"); !shots.isEmpty()) {
+        window->show();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(window->grab().save(shots + QStringLiteral("/setup-code-%1.png").arg(dual() ? 4411 : 4410)));
+    }
+    const QString path = dir.filePath(QStringLiteral("setup.sh"));
+    ui->fileAnswers << path;
+    QTest::mouseClick(save, Qt::LeftButton);
+    ASSERT_FALSE(ui->fileRequests.empty());
+    EXPECT_TRUE(ui->fileRequests.back().proposedName.endsWith(QStringLiteral(".sh")));
+    EXPECT_EQ(QString::fromStdString(slurp(path)), window->text());
+    QTest::mouseClick(find<QPushButton>(QStringLiteral("cmdSetupCopy"), window), Qt::LeftButton);
+    EXPECT_EQ(QApplication::clipboard()->text(), window->text());
+
+    testsupport::chipAt(GetParam()).setPresent(false);
+    window->readChip();
+    testsupport::chipAt(GetParam()).setPresent(true);
+    EXPECT_TRUE(window->text().isEmpty());
+    EXPECT_FALSE(save->isEnabled());
+    EXPECT_TRUE(
+        find<QLabel>(QStringLiteral("lblSetupSource"), window)->text().contains(QStringLiteral("could not be read")));
+    window->close();
 }
 
 INSTANTIATE_TEST_SUITE_P(BothVariants, WindowUse, ::testing::Values(Dual, Single),
