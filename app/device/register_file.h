@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "device/register_map.h"
+#include "fileio/safe_file.h"
 
 namespace device {
 
@@ -54,16 +55,8 @@ std::string registerPreviewLine(const SavedRegister& reg, std::uint8_t value);
 // Lines joined by CR LF, with the one further CR LF after the last line.
 std::string registerFileText(std::span<const std::string> lines);
 
-// Writes `content` to a temporary file in the same folder and renames it over
-// `path`, so a failure never leaves a half-written file behind (the old file,
-// if any, stays as it was). A symbolic link is followed and its target
-// replaced; a path that is not a regular file (device, named pipe, socket,
-// folder) and a file with several hard links are refused, untouched. The new
-// file keeps the old one's permission bits without setuid, setgid and sticky
-// (a new file gets what the umask allows) and is never more open than that
-// while it is written. Returns an empty string on success, else a message
-// for the user.
-std::string writeFileReplacing(const std::filesystem::path& path, std::string_view content);
+// Replaces a file whole, or says why it did not (fileio/safe_file.h).
+using fileio::writeFileReplacing;
 
 // ---- reading ---------------------------------------------------------------
 

@@ -196,7 +196,8 @@ void FrmSetupCode::saveText()
     request.title = QStringLiteral("Save Set-up Code");
     request.filter = QString::fromLatin1(choice.filter);
     const std::string_view chip = device::chipName(m_plan->deviceId);
-    request.proposedName = fromStd(chip).toLower() + QStringLiteral("_setup") + fromStd(device::setupFileSuffix(choice.format));
+    request.proposedName =
+        fromStd(chip).toLower() + QStringLiteral("_setup") + fromStd(device::setupFileSuffix(choice.format));
     request.save = true;
     const QString path = shell::ui().chooseFile(this, request);
     if (path.isEmpty())

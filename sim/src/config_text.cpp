@@ -1,15 +1,12 @@
 #include "config_text.h"
 
-#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <limits>
 #include <set>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "fileio/safe_file.h"
 
 #include "sim/config.h"
 
@@ -117,21 +114,6 @@ private:
     }
 };
 
-std::string_view kindOf(mode_t mode)
-{
-    if (S_ISDIR(mode))
-        return "a folder";
-    if (S_ISFIFO(mode))
-        return "a named pipe";
-    if (S_ISCHR(mode))
-        return "a character device";
-    if (S_ISBLK(mode))
-        return "a block device";
-    if (S_ISSOCK(mode))
-        return "a socket";
-    return "not a plain file";
-}
-
 [[noreturn]] void fileError(const std::string& path, const std::string& why) { throw ConfigError(path + ": " + why); }
 
 }  // namespace
@@ -225,50 +207,20 @@ json parseText(std::string_view text)
 
 std::string readFile(const std::string& path)
 {
-    // Look before opening, so a device is never opened at all; the check
-    // that counts is the one on the opened file below, which no swap of the
-    // name between the two can get past.
-    struct stat st { };
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-        fileError(path, "is " + std::string(kindOf(st.st_mode)) + ", not a configuration file");
-
-    // Non-blocking: opening a FIFO for reading would wait for a writer.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        fileError(path, std::string("cannot be opened (") + std::strerror(errno) + ")");
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    if (::fstat(fd, &st) != 0)
-        fileError(path, std::string("cannot be read (") + std::strerror(errno) + ")");
-    if (!S_ISREG(st.st_mode))
-        fileError(path, "is " + std::string(kindOf(st.st_mode)) + ", not a configuration file");
-    const auto tooLarge = [&] {
+    fileio::ReadOutcome read = fileio::readRegularFile(path, kMaxFileSize);
+    switch (read.failure) {
+    case fileio::ReadFailure::None: break;
+    case fileio::ReadFailure::NotRegular:
+        fileError(path, "is " + std::string(fileio::fileKind(read.mode)) + ", not a configuration file");
+    case fileio::ReadFailure::CannotOpen:
+        fileError(path, std::string("cannot be opened (") + std::strerror(read.error) + ")");
+    case fileio::ReadFailure::CannotRead:
+        fileError(path, std::string("cannot be read (") + std::strerror(read.error) + ")");
+    case fileio::ReadFailure::TooLarge:
         fileError(path,
                   "is larger than " + std::to_string(kMaxFileSize / 1024) + " KiB, too large for a configuration");
-    };
-    if (static_cast<std::uintmax_t>(st.st_size) > kMaxFileSize)
-        tooLarge();
-
-    // Read at most one byte past the limit: a file that grows meanwhile is
-    // still refused unread.
-    std::string text(kMaxFileSize + 1, '\0');
-    std::size_t got = 0;
-    while (got < text.size()) {
-        const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            fileError(path, std::string("cannot be read (") + std::strerror(errno) + ")");
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
     }
-    if (got > kMaxFileSize)
-        tooLarge();
-    text.resize(got);
-    return text;
+    return std::move(read.text);
 }
 
 }  // namespace sim::config_text
