@@ -30,6 +30,7 @@ target_include_directories(fanscope_app PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} PRIVA
 target_compile_definitions(fanscope_app PUBLIC FANSCOPE_VERSION="${PROJECT_VERSION}")
 target_link_libraries(fanscope_app PUBLIC fanscope_widgets fanscope_plot fanscope_device vexlink06 Qt6::Widgets Qt6::Svg
                                           Qt6::SvgWidgets)
+fanscope_pch(fanscope_app QT)
 
 if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
   add_executable(fanscope ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)

@@ -285,7 +285,7 @@ int main(int argc, char** argv)
     CLI::App app{"Reads, writes and watches a TFM4410 or TFM4411 fan controller on the evaluation board's "
                  "printer port or on the chipset SMBus. Without --hardware it works on the simulated board.",
                  "fanscope-cli"};
-    app.set_version_flag("-V,--version", std::string("fanscope-cli ") + FANSCOPE_VERSION);
+    app.set_version_flag("-V,--version", "fanscope-cli " FANSCOPE_VERSION);
     app.require_subcommand(1, 1);
     app.fallthrough();
 

@@ -15,7 +15,7 @@ namespace cli {
 
 namespace {
 
-std::string programName() { return std::string("fanscope-cli ") + FANSCOPE_VERSION; }
+std::string programName() { return "fanscope-cli " FANSCOPE_VERSION; }
 
 // The adapter number a script defaults to: --bus, else the adapter the chip
 // answered on, else 1.
