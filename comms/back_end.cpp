@@ -10,12 +10,12 @@
 namespace vexlink06::backend {
 namespace {
 
-using Inspection = platform::Abi<
-    platform::Kind::Simulator, decltype(::fanscope_sim_board_problem), decltype(::fanscope_sim_board_description),
-    decltype(::fanscope_sim_board_shared), decltype(::fanscope_sim_time_scale), decltype(::fanscope_sim_check_config),
-    decltype(::fanscope_sim_capture_begin), decltype(::fanscope_sim_capture_end), decltype(::fanscope_sim_trace_begin),
-    decltype(::fanscope_sim_trace_clear), decltype(::fanscope_sim_trace_end),
-    decltype(::fanscope_sim_board_connection)>;
+using Inspection = platform::Abi<platform::Kind::Simulator, decltype(::fanscope_sim_board_problem),
+                                 decltype(::fanscope_sim_board_description), decltype(::fanscope_sim_board_shared),
+                                 decltype(::fanscope_sim_time_scale), decltype(::fanscope_sim_check_config),
+                                 decltype(::fanscope_sim_capture_begin), decltype(::fanscope_sim_capture_end),
+                                 decltype(::fanscope_sim_trace_begin), decltype(::fanscope_sim_trace_clear),
+                                 decltype(::fanscope_sim_trace_end), decltype(::fanscope_sim_board_connection)>;
 enum InspectionEntry : std::size_t {
     BoardProblem,
     BoardDescription,

@@ -57,8 +57,7 @@ BoardWatch::BoardWatch()
         for (int attempt = 0; attempt < 2 && !id; ++attempt) {
             try {
                 id = routeRead(medium, address, reg::DeviceId);
-            } catch (const vexlink06::ComError&) {
-            }
+            } catch (const vexlink06::ComError&) { }
         }
         const auto expected = variantFromDeviceId(RegisterLink.DeviceId);
         if (vexlink06::backend::boardConnection(false) != m_connection) {

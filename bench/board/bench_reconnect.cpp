@@ -133,9 +133,8 @@ int main(int argc, char** argv)
     constexpr int Restarts = 20;
     device::Session chip = device::Session::open(device::Medium::PrinterPort, 0, 0x2E);
     const fs::path monitorOut = g_dir / "monitor.out";
-    const pid_t monitor =
-        spawn({beside("fanscope-cli").string(), "monitor", "--json", "--interval", "1"}, monitorOut,
-              g_dir / "monitor.err");
+    const pid_t monitor = spawn({beside("fanscope-cli").string(), "monitor", "--json", "--interval", "1"}, monitorOut,
+                                g_dir / "monitor.err");
     std::this_thread::sleep_for(1500ms);
     std::vector<double> session, monitorBack;
     int failed = 0;
@@ -156,8 +155,7 @@ int main(int argc, char** argv)
                     (void)chip.read(device::reg::LocalHighLimit);
                     sessionBack = true;
                     session.push_back(std::chrono::duration<double>(Clock::now() - *answered).count());
-                } catch (const device::SessionError&) {
-                }
+                } catch (const device::SessionError&) { }
             }
             // A sample the monitor wrote after this board answered.
             if (!monitorIsBack && lineCount(monitorOut) > linesBefore) {
@@ -175,9 +173,9 @@ int main(int argc, char** argv)
     const Figures s = of(session), m = of(monitorBack);
     const bool ok = failed == 0 && s.worst >= 0 && s.worst <= 2.0 && m.worst >= 0 && m.worst <= 2.0;
     std::printf("\n== Figures and targets (%d restarts, %d clients not back)\n", Restarts, failed);
-    std::printf("session back after the board answers:  %6.3f s median, %6.3f s worst (target <= 2 s)  %s\n",
-                s.median, s.worst, s.worst >= 0 && s.worst <= 2.0 ? "ok" : "MISSED");
-    std::printf("monitor --json --interval 1 back:      %6.3f s median, %6.3f s worst (target <= 2 s)  %s\n",
-                m.median, m.worst, m.worst >= 0 && m.worst <= 2.0 ? "ok" : "MISSED");
+    std::printf("session back after the board answers:  %6.3f s median, %6.3f s worst (target <= 2 s)  %s\n", s.median,
+                s.worst, s.worst >= 0 && s.worst <= 2.0 ? "ok" : "MISSED");
+    std::printf("monitor --json --interval 1 back:      %6.3f s median, %6.3f s worst (target <= 2 s)  %s\n", m.median,
+                m.worst, m.worst >= 0 && m.worst <= 2.0 ? "ok" : "MISSED");
     return ok ? 0 : 1;
 }
