@@ -146,8 +146,7 @@ int main(int argc, char** argv)
         while (Clock::now() < away) {
             try {
                 (void)chip.read(device::reg::LocalHighLimit);
-            } catch (const device::SessionError&) {
-            }
+            } catch (const device::SessionError&) { }
             std::this_thread::sleep_for(20ms);
         }
         const std::size_t linesBefore = lineCount(monitorOut);
