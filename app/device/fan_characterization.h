@@ -111,9 +111,14 @@ struct CharacterizationOptions {
     // slowest speed the tach measures.
     double stoppedHoldS = 1.5;
     double stepLimitS = 20.0;  // a step that has not settled by then is taken as it is
+    // A shared board lost during the run ends it; the restore then waits this
+    // long (real seconds, or until cancelled) for the board and the chip to
+    // answer again, and restores them there.
+    double boardWaitS = 10.0;
     // Board seconds per real second: 1 on hardware; a faster simulated board
-    // (its timeScale) shortens every wait by that factor.
-    double timeScale = 1.0;
+    // (its timeScale) shortens every wait by that factor. 0: the pace the
+    // board says it runs at (boardTimeScale()).
+    double timeScale = 0;
     // The clock and the sleep, in real seconds; a test may drive a manual
     // board clock with them. Empty: the steady clock and a thread sleep.
     std::function<double()> now;
