@@ -168,8 +168,8 @@ std::string modelText(const device::ThermalModel& m)
         << "  stall below      " << (m.stallDutyPercent ? std::to_string(*m.stallDutyPercent) + " %" : "-") << "\n"
         << "  duty %   steady rise at full heat\n";
     for (const auto& p : m.points)
-        out << "  " << (p.dutyPercent < 100 ? (p.dutyPercent < 10 ? "  " : " ") : "") << p.dutyPercent
-            << "      " << fixed(p.steadyRiseC, 2) << " °C" << (p.settled ? "" : " *") << "\n";
+        out << "  " << (p.dutyPercent < 100 ? (p.dutyPercent < 10 ? "  " : " ") : "") << p.dutyPercent << "      "
+            << fixed(p.steadyRiseC, 2) << " °C" << (p.settled ? "" : " *") << "\n";
     return out.str();
 }
 
@@ -237,9 +237,9 @@ void runTune(const TargetOptions& target, const LoopOptions& o)
         const std::uint8_t tminReg = m.channel == 2 ? device::reg::Remote2TminTrange : device::reg::Remote1TminTrange;
         const std::uint8_t oldTmin = s.read(tminReg);
         const std::uint8_t oldSpeed = s.read(device::reg::FanSpeedConfiguration);
-        const std::uint8_t newSpeed =
-            m.fan == 2 ? static_cast<std::uint8_t>((oldSpeed & 0x0F) | (choice.minDutyCode << 4))
-                       : static_cast<std::uint8_t>((oldSpeed & 0xF0) | choice.minDutyCode);
+        const std::uint8_t newSpeed = m.fan == 2
+                                          ? static_cast<std::uint8_t>((oldSpeed & 0x0F) | (choice.minDutyCode << 4))
+                                          : static_cast<std::uint8_t>((oldSpeed & 0xF0) | choice.minDutyCode);
         {
             device::WriteAction action(device::WriteSource::Cli, "tune");
             s.write(tminReg, choice.tminTrange);
@@ -250,8 +250,8 @@ void runTune(const TargetOptions& target, const LoopOptions& o)
             throw Failure("the settings do not read back as written");
         text << "  " << device::registerLabel(tminReg) << ": " << hexByte(oldTmin) << " -> "
              << hexByte(choice.tminTrange) << "\n"
-             << "  " << device::registerLabel(device::reg::FanSpeedConfiguration) << ": " << hexByte(oldSpeed)
-             << " -> " << hexByte(newSpeed) << "\n";
+             << "  " << device::registerLabel(device::reg::FanSpeedConfiguration) << ": " << hexByte(oldSpeed) << " -> "
+             << hexByte(newSpeed) << "\n";
     }
 
     std::optional<device::VerifyResult> verified;

@@ -494,19 +494,19 @@ ThermalRun identifyThermal(const RegisterAccess& chip, const HeaterAccess& heate
 std::string thermalJson(const ThermalModel& m)
 {
     const auto optInt = [](const std::optional<int>& v) { return v ? std::to_string(*v) : std::string("null"); };
-    std::string out = "{\"channel\": \"remote" + std::to_string(m.channel) + "\", \"fan\": " + std::to_string(m.fan) +
-                      ", \"ambient_c\": " + number(m.ambientC, 3) + ", \"heat_percent\": " +
-                      number(m.heatShare * 100, 1) + ", \"tau_s\": " + number(m.tauS, 3) +
-                      ", \"lag_s\": " + number(m.lagS, 3) + ", \"rms_error_c\": " + number(m.rmsErrorC, 3) +
-                      ", \"stall_duty_percent\": " + optInt(m.stallDutyPercent) +
-                      ", \"start_duty_percent\": " + optInt(m.startDutyPercent) +
-                      ", \"pwm_invert\": " + (m.pwmInvert ? "true" : "false") + ", \"settle_s\": " +
-                      number(m.settleS, 1) + ", \"duration_s\": " + number(m.durationS, 1) + ", \"points\": [";
+    std::string out =
+        "{\"channel\": \"remote" + std::to_string(m.channel) + "\", \"fan\": " + std::to_string(m.fan) +
+        ", \"ambient_c\": " + number(m.ambientC, 3) + ", \"heat_percent\": " + number(m.heatShare * 100, 1) +
+        ", \"tau_s\": " + number(m.tauS, 3) + ", \"lag_s\": " + number(m.lagS, 3) +
+        ", \"rms_error_c\": " + number(m.rmsErrorC, 3) + ", \"stall_duty_percent\": " + optInt(m.stallDutyPercent) +
+        ", \"start_duty_percent\": " + optInt(m.startDutyPercent) +
+        ", \"pwm_invert\": " + (m.pwmInvert ? "true" : "false") + ", \"settle_s\": " + number(m.settleS, 1) +
+        ", \"duration_s\": " + number(m.durationS, 1) + ", \"points\": [";
     for (std::size_t i = 0; i < m.points.size(); ++i) {
         const ThermalPoint& p = m.points[i];
         out += i ? ", " : "";
-        out += "{\"duty_percent\": " + std::to_string(p.dutyPercent) + ", \"steady_rise_c\": " +
-               number(p.steadyRiseC, 3) + ", \"settle_s\": " + number(p.settleS, 1) +
+        out += "{\"duty_percent\": " + std::to_string(p.dutyPercent) +
+               ", \"steady_rise_c\": " + number(p.steadyRiseC, 3) + ", \"settle_s\": " + number(p.settleS, 1) +
                ", \"settled\": " + (p.settled ? "true" : "false") + "}";
     }
     return out + "], \"trace\": " + traceJson(m.trace) + "}";
@@ -732,11 +732,11 @@ VerifyResult verifyThermal(const RegisterAccess& chip, const HeaterAccess& heate
         // sense that runs the fan at the duty.
         const std::uint8_t c1 = keep.saved(reg::Configuration1);
         const int op = controlOperation(model.channel, model.fan, chip.dualChannel);
-        keep.put(reg::Configuration1, static_cast<std::uint8_t>((c1 & ~0xE8) | 0x80 | (op << 5) | 0x01 |
-                                                                (model.pwmInvert ? 0x08 : 0)));
-        keep.put(reg::Configuration2, static_cast<std::uint8_t>(keep.current(reg::Configuration2) |
-                                                                (model.fan == 2 ? 0x0A : 0x05) |
-                                                                (0x10 << model.channel)));
+        keep.put(reg::Configuration1,
+                 static_cast<std::uint8_t>((c1 & ~0xE8) | 0x80 | (op << 5) | 0x01 | (model.pwmInvert ? 0x08 : 0)));
+        keep.put(reg::Configuration2,
+                 static_cast<std::uint8_t>(keep.current(reg::Configuration2) | (model.fan == 2 ? 0x0A : 0x05) |
+                                           (0x10 << model.channel)));
         HeatedWait heat(clock, heater, 1.0);
         // From rest: the heat off until the diode has settled.
         heat.setHeat(false);

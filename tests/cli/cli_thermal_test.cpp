@@ -113,8 +113,7 @@ TEST_F(ThermalCliTest, SigtermMidIdentifyRestoresTheChip)
     ASSERT_TRUE(WIFEXITED(*status));
     EXPECT_EQ(WEXITSTATUS(*status), 128 + SIGTERM);
     const std::string err = support::slurp(m_folder.path / "stderr");
-    EXPECT_NE(err.find("interrupted; every register it changed and the heater are restored"), std::string::npos)
-        << err;
+    EXPECT_NE(err.find("interrupted; every register it changed and the heater are restored"), std::string::npos) << err;
     EXPECT_EQ(cli({"diff", saved}).status, 0) << "registers differ after SIGTERM";
 }
 
