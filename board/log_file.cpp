@@ -30,10 +30,14 @@ bool openOnto(const std::string& path, int extraFlags)
     return true;
 }
 
-void rotateWhenFull()
+// Moves the log aside when `incoming` more bytes would take it past the
+// limit, so the newest lines always stand in the log itself. A log that
+// holds nothing yet takes a line of any length.
+void rotateBefore(std::size_t incoming)
 {
     struct stat st { };
-    if (::fstat(STDOUT_FILENO, &st) != 0 || static_cast<std::size_t>(st.st_size) < g_log.limit)
+    if (::fstat(STDOUT_FILENO, &st) != 0 || st.st_size == 0 ||
+        static_cast<std::size_t>(st.st_size) + incoming <= g_log.limit)
         return;
     // A failed rename still truncates: a full log is worth less than a bound.
     ::rename(g_log.path.c_str(), (g_log.path + ".1").c_str());
@@ -42,6 +46,7 @@ void rotateWhenFull()
 
 ssize_t writeLog(void*, const char* buffer, size_t size)
 {
+    rotateBefore(size);
     size_t done = 0;
     while (done < size) {
         const ssize_t n = ::write(STDOUT_FILENO, buffer + done, size - done);
@@ -51,7 +56,6 @@ ssize_t writeLog(void*, const char* buffer, size_t size)
             return done > 0 ? static_cast<ssize_t>(done) : -1;
         done += static_cast<size_t>(n);
     }
-    rotateWhenFull();
     return static_cast<ssize_t>(size);
 }
 
@@ -62,7 +66,8 @@ std::optional<std::string> logTo(const std::string& path, std::size_t limitBytes
     g_log = {path, limitBytes};
     if (!openOnto(path, 0))
         return "cannot open the log " + path + ": " + std::strerror(errno);
-    rotateWhenFull();
+    // A log already at its limit from an earlier run starts afresh.
+    rotateBefore(1);
     // stdout becomes a stream whose every write checks the size; glibc lets
     // the standard streams be replaced like this.
     cookie_io_functions_t functions{};

@@ -1,7 +1,8 @@
 // fanscope-board's log file when it runs in the background. It writes two
 // lines per client, and a board kept busy runs for weeks, so the file is
-// kept small: once it passes the limit it becomes FILE.1 (replacing the older
-// one) and a new FILE starts. At most twice the limit stays on disk.
+// kept small: before a line that would take it past the limit it becomes
+// FILE.1 (replacing the older one) and a new FILE starts with that line. At
+// most twice the limit stays on disk, and the newest line is always in FILE.
 #pragma once
 #include <cstddef>
 #include <optional>

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cmath>
 #include <limits>
 
 #include <sim/board.h>
@@ -248,6 +249,8 @@ bool Server::handle(Client& c, const Message& m)
         hello.op = Op::Hello;
         hello.a = boardwire::kVersion;
         hello.b = m.b == boardwire::kVersion ? 1 : 0;
+        // Every client measures in board seconds, so it learns the board's pace here.
+        hello.c = static_cast<int32_t>(std::lround(sim::board().config().timeScale * boardwire::kTimeScaleUnit));
         hello.data.assign(m_options.description.begin(), m_options.description.end());
         boardwire::encode(hello, c.out);
         if (hello.b == 0) {

@@ -13,8 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include <vexlink06/back_end.h>
-
+#include "device/back_end.h"
 #include "device/device_session.h"
 #include "device/fan_characterization.h"
 #include "companion.h"
@@ -208,11 +207,14 @@ void writePlot(const std::string& path, const std::vector<device::FanCharacteriz
 
 double boardTimeScale(double given)
 {
-    if (given > 0)
+    // The board says how fast it runs; --time-scale, kept for scripts that
+    // give it, must agree.
+    if (given > 0) {
+        if (const std::string mismatch = device::timeScaleMismatch(given); !mismatch.empty())
+            throw UsageError("--time-scale: " + mismatch);
         return given;
-    // The process's own simulated board says how fast it runs; a shared
-    // board's speed is what --time-scale says.
-    return vexlink06::backend::boardTimeScale().value_or(1.0);
+    }
+    return device::boardTimeScale();
 }
 
 void runCharacterize(const TargetOptions& target, const CharacterizeOptions& o)
@@ -299,8 +301,8 @@ void addCharacterizeCommand(CLI::App& parent, TargetOptions& target, std::functi
     cmd->add_option("--csv", o->csv, "Also write the points as CSV to FILE")->type_name("FILE");
     cmd->add_option("--plot", o->plot, "Also draw the plot to FILE.svg or FILE.png")->type_name("FILE");
     cmd->add_option("--time-scale", o->timeScale,
-                    "Board seconds per real second of a simulated board started with a timeScale (shortens the "
-                    "waits; the process's own board is known)")
+                    "Board seconds per real second of a simulated board started with a timeScale; the board "
+                    "tells its own, and a value given must agree with it")
         ->check(CLI::Range(0.01, 1000.0));
     cmd->callback([&target, &action, o] {
 #ifdef FANSCOPE_CLI_COMPANION_PLOT

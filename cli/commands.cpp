@@ -299,21 +299,41 @@ void runMonitor(const TargetOptions& options, const MonitorOptions& monitor)
     else if (!monitor.json)
         std::cout << "# " << chipLine(chip) << ", " << backEndText() << "\n" << std::flush;
     device::Session& chipSession = session();
+    // While the shared board is away the samples are skipped (no row, no
+    // block: nothing the chip did not say), and stderr says so once, and
+    // once more when the chip answers again.
+    std::string away;
     for (int n = 0; !g_interrupted && (monitor.count == 0 || n < monitor.count); ++n) {
         if (n > 0) {
             sleepInterruptibly(monitor.interval);
             if (g_interrupted)
                 break;
         }
-        // Each sample ends with the check that the chip still answers.
-        if (monitor.csv) {
-            printCsvRow(monitorCsvRow(chipSession.readings()));
-        } else if (monitor.line) {
-            std::cout << monitorLine(chipSession.readings()) << "\n" << std::flush;
-        } else if (monitor.json) {
-            printJson(chipSession.sample());
-        } else {
-            printSensors(chipSession.sample(), monitor.utf8);
+        try {
+            // Each sample ends with the check that the chip still answers.
+            if (monitor.csv) {
+                printCsvRow(monitorCsvRow(chipSession.readings()));
+            } else if (monitor.line) {
+                std::cout << monitorLine(chipSession.readings()) << "\n" << std::flush;
+            } else if (monitor.json) {
+                printJson(chipSession.sample());
+            } else {
+                printSensors(chipSession.sample(), monitor.utf8);
+            }
+        } catch (const device::SessionError& e) {
+            if (e.kind() != device::ErrorKind::BoardLost)
+                throw;
+            if (away != e.what())
+                std::cerr << "fanscope-cli: " << e.what() << "\n" << std::flush;
+            away = e.what();
+            setLossSaid(true);
+            continue;
+        }
+        if (!away.empty()) {
+            std::cerr << "fanscope-cli: the " << device::chipLine(chipSession.location()) << " answers again\n"
+                      << std::flush;
+            away.clear();
+            setLossSaid(false);
         }
     }
 }

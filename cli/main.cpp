@@ -357,7 +357,8 @@ int main(int argc, char** argv)
         // Reads from a shared board that went away come back as all ones:
         // whatever the command printed then is not the chip's.
         if (const std::string lost = vexlink06::backend::lostBoardReason(); !lost.empty()) {
-            std::cerr << "fanscope-cli: " << lost << "\n";
+            if (!cli::lossSaid())
+                std::cerr << "fanscope-cli: " << lost << "\n";
             return 1;
         }
         return 0;

@@ -248,6 +248,13 @@ device::AnswerWatch answerWatch()
 
 void setConnectedHook(std::function<void(const FoundChip&)> hook) { g_connectedHook = std::move(hook); }
 
+namespace {
+bool g_lossSaid = false;
+}  // namespace
+
+void setLossSaid(bool said) { g_lossSaid = said; }
+bool lossSaid() { return g_lossSaid; }
+
 void disconnect()
 {
     g_session.reset();

@@ -100,4 +100,10 @@ void setConnectedHook(std::function<void(const FoundChip&)> hook);
 // Ends what connect() began (the kept port claim, the session).
 void disconnect();
 
+// A command that has told the user the shared board is away (the monitor
+// goes on through a loss) sets this, so the program's end does not say it
+// again.
+void setLossSaid(bool said);
+bool lossSaid();
+
 }  // namespace cli

@@ -10,11 +10,12 @@
 namespace vexlink06::backend {
 namespace {
 
-using Inspection = platform::Abi<
-    platform::Kind::Simulator, decltype(::fanscope_sim_board_problem), decltype(::fanscope_sim_board_description),
-    decltype(::fanscope_sim_board_shared), decltype(::fanscope_sim_time_scale), decltype(::fanscope_sim_check_config),
-    decltype(::fanscope_sim_capture_begin), decltype(::fanscope_sim_capture_end), decltype(::fanscope_sim_trace_begin),
-    decltype(::fanscope_sim_trace_clear), decltype(::fanscope_sim_trace_end)>;
+using Inspection = platform::Abi<platform::Kind::Simulator, decltype(::fanscope_sim_board_problem),
+                                 decltype(::fanscope_sim_board_description), decltype(::fanscope_sim_board_shared),
+                                 decltype(::fanscope_sim_time_scale), decltype(::fanscope_sim_check_config),
+                                 decltype(::fanscope_sim_capture_begin), decltype(::fanscope_sim_capture_end),
+                                 decltype(::fanscope_sim_trace_begin), decltype(::fanscope_sim_trace_clear),
+                                 decltype(::fanscope_sim_trace_end), decltype(::fanscope_sim_board_connection)>;
 enum InspectionEntry : std::size_t {
     BoardProblem,
     BoardDescription,
@@ -25,13 +26,15 @@ enum InspectionEntry : std::size_t {
     CaptureEnd,
     TraceBegin,
     TraceClear,
-    TraceEnd
+    TraceEnd,
+    BoardConnection
 };
 
 constinit Inspection g_inspection{{"fanscope_sim_board_problem", "fanscope_sim_board_description",
                                    "fanscope_sim_board_shared", "fanscope_sim_time_scale", "fanscope_sim_check_config",
                                    "fanscope_sim_capture_begin", "fanscope_sim_capture_end", "fanscope_sim_trace_begin",
-                                   "fanscope_sim_trace_clear", "fanscope_sim_trace_end"}};
+                                   "fanscope_sim_trace_clear", "fanscope_sim_trace_end",
+                                   "fanscope_sim_board_connection"}};
 
 // The simulator's entries, or null on a real back-end (nothing to inspect)
 // or when the simulator cannot be loaded.
@@ -82,6 +85,12 @@ std::string lostBoardReason()
 {
     const Inspection* sim = inspection();
     return sim != nullptr ? std::string(sim->get<BoardProblem>()()) : std::string{};
+}
+
+std::uint64_t boardConnection(bool reconnect)
+{
+    const Inspection* sim = inspection();
+    return sim != nullptr ? sim->get<BoardConnection>()(reconnect ? 1 : 0) : 1;
 }
 
 std::string configurationProblem(const std::string& path)

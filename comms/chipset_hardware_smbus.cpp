@@ -105,10 +105,11 @@ double toUnsignedDouble(std::uint32_t value) { return static_cast<double>(value)
 
 std::uint32_t toUnsigned32(double value)
 {
-    const double rounded = std::rint(value);
-    if (!(rounded >= 0 && rounded <= 4294967295.0))
+    // The range holds for the value as given: -0.4 or 4294967295.4 is
+    // outside it, although either would round into it.
+    if (!(value >= 0 && value <= 4294967295.0))
         return kOutOfRange;
-    return static_cast<std::uint32_t>(rounded);
+    return static_cast<std::uint32_t>(std::rint(value));
 }
 
 std::int32_t toInt32(double value)

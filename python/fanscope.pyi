@@ -11,7 +11,7 @@ StrPath = Union[str, "os.PathLike[str]"]
 Register = Union[int, str]
 
 class ChipGoneError(OSError):
-    """The connected chip no longer answers (errno ENXIO)."""
+    """The connected chip no longer answers, or the shared simulated board went away (errno ENXIO)."""
 
 class ChipInfo:
     @property

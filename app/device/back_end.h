@@ -19,4 +19,14 @@ std::optional<std::string> simulatedBoardConfiguration();
 // process has a board of its own.
 std::string sharedBoardProblem();
 
+// Board seconds per real second: a simulated board's timeScale (the
+// process's own, or the shared board's as it told this process when it
+// connected), 1 on hardware and from a board that does not say.
+double boardTimeScale();
+
+// Why a measurement told that the board runs `given` board seconds per real
+// second may not run on this board: it says it runs at another pace. ""
+// when it does not say (hardware) or agrees.
+std::string timeScaleMismatch(double given);
+
 }  // namespace device

@@ -3,8 +3,10 @@
 #include <utility>
 #include <vector>
 
+#include <vexlink06/back_end.h>
 #include <vexlink06/vexlink06.h>
 
+#include "device/device_session.h"
 #include "device/register_link.h"
 
 namespace device {
@@ -19,7 +21,86 @@ std::shared_ptr<vexlink06::SMBusProtocall> printerProtocol()
 
 std::shared_ptr<vexlink06::SMBus> chipsetBus() { return required(required(ComPort())->SMBus()); }
 
+thread_local BoardWatch* t_watch = nullptr;
+
+// The board the chip RegisterLink names was last seen on. The wizard found
+// it on the first board this process reached, or the next tick confirms it.
+std::uint64_t g_windowBoard = 1;
+bool g_windowAway = false;
+
 }  // namespace
+
+// Whether the open watch (if any) lets a transfer go to the board now serving.
+bool watchAllows()
+{
+    BoardWatch* watch = t_watch;
+    if (watch == nullptr)
+        return true;
+    if (watch->m_broken || vexlink06::backend::boardConnection(false) != watch->m_connection) {
+        watch->m_broken = true;
+        return false;
+    }
+    return true;
+}
+
+BoardWatch::BoardWatch()
+{
+    const std::lock_guard lock(busMutex());
+    m_connection = vexlink06::backend::boardConnection(true);
+    if (m_connection == 0) {
+        m_why = vexlink06::backend::lostBoardReason();
+        g_windowAway = true;
+    } else if (m_connection == g_windowBoard) {
+        m_serving = true;
+    } else {
+        const std::uint8_t medium = RegisterLink.Medium;
+        const std::uint8_t address = RegisterLink.DeviceAddress;
+        std::optional<std::uint8_t> id;
+        // Twice: a kernel adapter's handle on the board that went fails once.
+        for (int attempt = 0; attempt < 2 && !id; ++attempt) {
+            try {
+                id = routeRead(medium, address, reg::DeviceId);
+            } catch (const vexlink06::ComError&) { }
+        }
+        const auto expected = variantFromDeviceId(RegisterLink.DeviceId);
+        if (vexlink06::backend::boardConnection(false) != m_connection) {
+            m_why = vexlink06::backend::lostBoardReason();
+        } else if (!expected || id == RegisterLink.DeviceId) {
+            g_windowBoard = m_connection;
+            m_serving = true;
+        } else {
+            m_why = returnedWithoutText(*expected, medium == MediumPrinterPort ? address >> 1 : address, id);
+        }
+        g_windowAway = g_windowAway || !m_serving;
+    }
+    if (m_serving && g_windowAway) {
+        m_returned = true;
+        g_windowAway = false;
+    }
+    if (m_why.empty() && !m_serving)
+        m_why = "the shared simulated board went away";
+    m_broken = !m_serving;
+    m_outer = t_watch;
+    t_watch = this;
+}
+
+BoardWatch::~BoardWatch() { t_watch = m_outer; }
+
+bool boardAway()
+{
+    if (const BoardWatch* watch = t_watch)
+        return watch->broken();
+    return vexlink06::backend::boardConnection(false) == 0;
+}
+
+bool BoardWatch::broken() const
+{
+    if (!m_broken && vexlink06::backend::boardConnection(false) != m_connection) {
+        m_broken = true;
+        g_windowAway = true;
+    }
+    return m_broken;
+}
 
 namespace {
 thread_local int t_busDepth = 0;
@@ -72,16 +153,23 @@ BusMutex& busMutex()
 std::uint8_t routeRead(std::uint8_t medium, std::uint8_t address, std::uint8_t reg)
 {
     const std::lock_guard lock(busMutex());
+    if (!watchAllows())
+        return 0xFF;
+    std::uint8_t value = 0;
     if (medium == MediumPrinterPort)
-        return printerProtocol()->PortRead(address, reg);
-    if (medium == MediumKernelAdapter)
-        return kernelAdapter()->PortRead(address, reg);
-    return chipsetBus()->PortRead(address, reg);
+        value = printerProtocol()->PortRead(address, reg);
+    else if (medium == MediumKernelAdapter)
+        value = kernelAdapter()->PortRead(address, reg);
+    else
+        value = chipsetBus()->PortRead(address, reg);
+    return watchAllows() ? value : 0xFF;
 }
 
 void routeWrite(std::uint8_t medium, std::uint8_t address, std::uint8_t reg, std::uint8_t value)
 {
     const std::lock_guard lock(busMutex());
+    if (!watchAllows())
+        return;
     if (medium == MediumPrinterPort)
         printerProtocol()->PortWrite(address, reg, value);
     else if (medium == MediumKernelAdapter)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
 
 namespace device {
 
@@ -39,5 +40,44 @@ BusMutex& busMutex();
 // every call: a client may have replaced them. Library errors propagate.
 std::uint8_t routeRead(std::uint8_t medium, std::uint8_t address, std::uint8_t reg);
 void routeWrite(std::uint8_t medium, std::uint8_t address, std::uint8_t reg, std::uint8_t value);
+
+// The windows' watch over the shared simulated board, opened for one timer
+// tick. Opening it looks for a lost board again and, on a board that
+// answers again, reads the Device ID of the chip RegisterLink names (at its
+// address, by its medium) before anything else of the tick happens. While it
+// is open on this thread a transfer that would reach another board than the
+// one it opened on, or none, is not made: a read gives FFh, a write nothing,
+// and broken() says so, so that the window keeps what it showed rather than
+// values nobody read. Without a shared board it is always serving.
+class BoardWatch {
+public:
+    BoardWatch();
+    ~BoardWatch();
+    BoardWatch(const BoardWatch&) = delete;
+    BoardWatch& operator=(const BoardWatch&) = delete;
+
+    // A board serves and the chip answers there.
+    bool serving() const { return m_serving; }
+    // Serving, for the first time since the board was lost.
+    bool returned() const { return m_returned; }
+    // Not serving, or the board went during the tick.
+    bool broken() const;
+    // Why not serving: the lost board's reason, or what answers instead of the chip.
+    const std::string& why() const { return m_why; }
+
+private:
+    friend bool watchAllows();
+    friend bool boardAway();
+    std::uint64_t m_connection = 0;
+    bool m_serving = false;
+    bool m_returned = false;
+    mutable bool m_broken = false;
+    std::string m_why;
+    BoardWatch* m_outer = nullptr;
+};
+
+// Whether what was read since the open watch began (or, with none open,
+// now) came from no board: a window applies none of it.
+bool boardAway();
 
 }  // namespace device

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <vexlink06/back_end.h>
 #include <vexlink06/line_sense.h>
 #include <vexlink06/vexlink06.h>
 
@@ -418,6 +419,12 @@ std::string chipLine(const ChipLocation& chip)
 ProbeReport probe(const ProbeRequest& request)
 {
     const std::lock_guard lock(busMutex());
+    // A shared board that went away is looked for again first: a search in
+    // the same process finds the chip on the board that came back.
+    if (request.stopOnError)
+        (void)requireBoard();
+    else
+        (void)vexlink06::backend::boardConnection(true);
     return Prober(request).run();
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include <vexlink06/back_end.h>
 #include <vexlink06/vexlink06.h>
 
 #include "device/back_end.h"
@@ -83,7 +84,38 @@ std::string jsonString(const std::string& text)
     return out + "\"";
 }
 
+std::string lostBoardText()
+{
+    std::string reason = vexlink06::backend::lostBoardReason();
+    return reason.empty() ? "the shared simulated board went away during the transfer" : reason;
+}
+
 }  // namespace
+
+std::uint64_t requireBoard()
+{
+    const std::uint64_t connection = vexlink06::backend::boardConnection(true);
+    if (connection == 0)
+        throw SessionError(ErrorKind::BoardLost, lostBoardText());
+    return connection;
+}
+
+void requireSameBoard(std::uint64_t connection)
+{
+    if (vexlink06::backend::boardConnection(false) != connection)
+        throw SessionError(ErrorKind::BoardLost, lostBoardText());
+}
+
+std::string returnedWithoutText(Variant expected, std::uint8_t address7, std::optional<std::uint8_t> deviceId)
+{
+    std::string found = "nothing answers there";
+    if (const auto other = deviceId ? variantFromDeviceId(*deviceId) : std::nullopt)
+        found = "a " + std::string(variantName(*other)) + " answers there";
+    else if (deviceId && *deviceId != 0xFF)
+        found = "its Device ID reads " + hexByte(*deviceId);
+    return "the board answers again, but not with the " + std::string(variantName(expected)) + " at " +
+           hexByte(address7) + ": " + found;
+}
 
 TransferCounts totalTransferCounts() { return totals().snapshot(); }
 
@@ -119,6 +151,8 @@ struct Session::State {
     WriteObserver observer;
     std::array<std::optional<std::uint8_t>, 256> known{};
     bool claimed = false;
+    // The shared board's connection the chip was last seen on; 0: none yet.
+    std::uint64_t board = 0;
 
     // Makes the library's process-wide selection this chip's: another
     // session or the windows may have left another port, sense or adapter
@@ -162,16 +196,51 @@ struct Session::State {
 
     [[noreturn]] void gone() const { throw SessionError(ErrorKind::ChipGone, noLongerAnswersText(chip.address)); }
 
+    // The board this transfer may use: a board reached again is used only
+    // once the same chip answers at the same address there.
+    std::uint64_t onBoard()
+    {
+        const std::uint64_t connection = requireBoard();
+        if (connection != board)
+            confirmReturned(connection);
+        return connection;
+    }
+
+    void confirmReturned(std::uint64_t connection)
+    {
+        std::optional<std::uint8_t> id;
+        // Twice: a kernel adapter's handle on the board that went fails once
+        // as gone, and the library opens the adapter afresh for the next.
+        for (int attempt = 0; attempt < 2 && !id; ++attempt) {
+            try {
+                select();
+                id = routeRead(static_cast<std::uint8_t>(chip.medium), wire, reg::DeviceId);
+            } catch (const vexlink06::ComError&) {
+                // Nobody acknowledged: said below, as for a read of all ones.
+            }
+        }
+        requireSameBoard(connection);
+        if (id == deviceId(chip.variant)) {
+            board = connection;
+            known.fill(std::nullopt);  // values of the board that went
+            return;
+        }
+        throw SessionError(ErrorKind::BoardLost, returnedWithoutText(chip.variant, chip.address, id));
+    }
+
     // One read on the wire, counted; no check of the value.
     std::uint8_t rawRead(std::uint8_t reg)
     {
         std::uint8_t value = 0;
+        const std::uint64_t connection = onBoard();
         try {
             select();
             value = routeRead(static_cast<std::uint8_t>(chip.medium), wire, reg);
         } catch (const vexlink06::ComError& e) {
+            requireSameBoard(connection);
             fail(e);
         }
+        requireSameBoard(connection);
         count(&Counters::ok);
         known[reg] = value;
         if (options.processWriteLog)
@@ -209,12 +278,15 @@ struct Session::State {
 
     void write(std::uint8_t reg, std::uint8_t value)
     {
+        const std::uint64_t connection = onBoard();
         try {
             select();
             routeWrite(static_cast<std::uint8_t>(chip.medium), wire, reg, value);
         } catch (const vexlink06::ComError& e) {
+            requireSameBoard(connection);
             fail(e);
         }
+        requireSameBoard(connection);
         count(&Counters::ok);
         const std::optional<std::uint8_t> before = known[reg];
         known[reg] = value;
@@ -264,6 +336,8 @@ Session::Session(ChipLocation chip, Options options) : m_state(std::make_unique<
     m_state->chip = std::move(chip);
     m_state->options = options;
     m_state->wire = wireAddress(m_state->chip);
+    // The probe found the chip on the board that serves now.
+    m_state->board = vexlink06::backend::boardConnection(false);
 }
 
 Session Session::open(Medium medium, int port, std::uint8_t address, bool force)
@@ -277,6 +351,9 @@ Session Session::open(Medium medium, int port, std::uint8_t address, bool force,
         throw SessionError(ErrorKind::InvalidArgument,
                            "address " + hexByte(address) + " is not a 7-bit address (0x03..0x77)");
     const std::lock_guard lock(busMutex());
+    // A shared board that went away is looked for again before the port
+    // count is asked of it.
+    const std::uint64_t board = requireBoard();
     ProbeRequest request;
     request.media = {medium};
     request.address = address;
@@ -290,6 +367,7 @@ Session Session::open(Medium medium, int port, std::uint8_t address, bool force,
         } catch (const vexlink06::ComError& e) {
             throw mapped(e, -1);
         }
+        requireSameBoard(board);
         if (port < 0 || port >= ports)
             throw SessionError(ErrorKind::InvalidArgument, "there is no printer port " + std::to_string(port) + " (" +
                                                                std::to_string(ports) + " detected)");

@@ -104,6 +104,11 @@ enum class ErrorKind {
     DriverOwned,       // a kernel driver owns the address; open with force to use it anyway
     Unavailable,       // the medium cannot be used (no port, controller refused, adapter gone, library missing)
     Bus,               // any other failure the library reported
+    // The shared simulated board went away, or came back without the chip
+    // (what() names what answers instead). Nothing was sent; the session
+    // looks for the board again at its next use and goes on when the same
+    // chip answers there.
+    BoardLost,
 };
 
 // what(): a sentence for the user. For failures the library reported it is
@@ -129,6 +134,22 @@ private:
     std::string m_description;
     std::string m_group;
 };
+
+// ---- the shared board ----------------------------------------------------------
+
+// Before a transfer: the connection to the shared simulated board that
+// serves, after looking for a lost board again (at most once per the link's
+// backoff, at most 1 s). Throws BoardLost with the reason it was lost while
+// none answers. 1, and never a throw, without a shared board.
+std::uint64_t requireBoard();
+// After a transfer begun on `connection`: throws BoardLost unless that
+// connection still serves, so nothing read from a board that went, or half
+// from the next one, is handed on.
+void requireSameBoard(std::uint64_t connection);
+// "the board answers again, but not with the TFM4411 at 0x2e: a TFM4410
+// answers there": what a board reached again has at the chip's 7-bit
+// address, from the Device ID read there (none: nobody acknowledged).
+std::string returnedWithoutText(Variant expected, std::uint8_t address7, std::optional<std::uint8_t> deviceId);
 
 // ---- the probe ---------------------------------------------------------------
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <thread>
 
+#include "device/back_end.h"
 #include "device/conversions.h"
 #include "device/device_session.h"
 #include "device/register_map.h"
@@ -28,7 +29,9 @@ struct Cancelled { };
 
 class Clock {
 public:
-    explicit Clock(const CharacterizationOptions& o) : m_now(o.now), m_sleep(o.sleep), m_scale(o.timeScale) { }
+    explicit Clock(const CharacterizationOptions& o)
+        : m_now(o.now), m_sleep(o.sleep), m_scale(o.timeScale > 0 ? o.timeScale : boardTimeScale())
+    { }
     double now() const
     {
         if (m_now)
@@ -69,7 +72,7 @@ public:
         if (m_o.settleReadings < 2)
             m_o.settleReadings = 2;
         if (!(m_o.timeScale > 0))
-            m_o.timeScale = 1;
+            m_o.timeScale = boardTimeScale();
     }
 
     // Remembers every register the fans' measurement may write.

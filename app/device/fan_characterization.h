@@ -112,8 +112,9 @@ struct CharacterizationOptions {
     double stoppedHoldS = 1.5;
     double stepLimitS = 20.0;  // a step that has not settled by then is taken as it is
     // Board seconds per real second: 1 on hardware; a faster simulated board
-    // (its timeScale) shortens every wait by that factor.
-    double timeScale = 1.0;
+    // (its timeScale) shortens every wait by that factor. 0: the pace the
+    // board says it runs at (boardTimeScale()).
+    double timeScale = 0;
     // The clock and the sleep, in real seconds; a test may drive a manual
     // board clock with them. Empty: the steady clock and a thread sleep.
     std::function<double()> now;

@@ -141,6 +141,10 @@ private:
     void refreshIndicatorStates();
     void markUnanswered();
     void showBoardLost();
+    // The shared board is away (why, and the cycle's step that went unread,
+    // -1 for none), and back: the marks go and what the window shows is read afresh.
+    void boardAway(const QString& why, int step);
+    void boardBack();
     void writeFrequencyFromCombo(quint8 reg, QComboBox* combo);
     void showChipFrequencies();
     void colourSelectors();

@@ -97,6 +97,8 @@ float MainForm::readFanSpeed(VisualParam fan)
     // the process-wide value takes, and the tracker settles which one the
     // count was measured with.
     const int characteristics = device::readRegister(n == 2 ? reg::Fan2Characteristics : reg::Fan1Characteristics);
+    if (device::boardAway())
+        return 0;  // read from no board: the caller keeps nothing of it
     const std::int16_t divisor = device::divisorFromCharacteristics(characteristics);
     (n == 2 ? device::Fan2Divisor : device::Fan1Divisor) = divisor;
     (void)device::TachToRpm(n, count);  // the pulse factor in force
@@ -112,17 +114,20 @@ void MainForm::visualTimerTick()
     // Names the cycle's transfers in the Bus Monitor, and its PWM-frequency
     // rewrites in the write log (they were groups of their own before).
     device::WriteAction action(device::WriteSource::Other, "Visual Display cycle");
+    // A shared simulated board that went away is looked for again; nothing
+    // is read or written until it and the chip answer, and the window shows
+    // what it last read, marked, with a gap in the chart.
+    const device::BoardWatch watch;
+    if (!watch.serving()) {
+        boardAway(QString::fromStdString(watch.why()), step);
+        return;
+    }
+    if (watch.returned())
+        boardBack();
     if (RegisterLink.Medium != device::MediumKernelAdapter) {
         runVisualStep(step);
-        // A shared simulated board that went away answers every port read
-        // with FFh, which the register values cannot tell from a chip's
-        // answer; the marks say what happened.
-        if (const std::string lost = device::sharedBoardProblem(); !lost.empty()) {
-            m_adapterFailure = QString::fromStdString(lost);
-            m_chipSilent = true;
-            markUnanswered();
-            showBoardLost();
-        }
+        if (watch.broken())
+            boardAway(QString::fromStdString(device::sharedBoardProblem()), step);
         return;
     }
     // A kernel adapter answers a failed transfer with an error where the
@@ -134,44 +139,77 @@ void MainForm::visualTimerTick()
         if (step == 5)
             m_adapterFailure.clear();
     } catch (const vexlink06::ComError& error) {
+        if (watch.broken()) {
+            boardAway(QString::fromStdString(device::sharedBoardProblem()), step);
+            return;
+        }
         m_adapterFailure = QString::fromStdString(error.description());
         m_chipSilent = true;
         markUnanswered();
     }
 }
 
+void MainForm::boardAway(const QString& why, int step)
+{
+    m_adapterFailure = why;
+    m_chipSilent = true;
+    markUnanswered();
+    showBoardLost();
+    // The chart's channel of the step gets a gap where the reading would be.
+    const bool dual = isTfm4411();
+    const VisualParam channels[] = {VisualParam::Local, VisualParam::Remote1, VisualParam::Remote2, VisualParam::Fan1,
+                                    VisualParam::Fan2};
+    if (step >= 0 && step < 5 && (dual || (step != 2 && step != 4)))
+        m_strip->addGap(int(channels[step]));
+}
+
+void MainForm::boardBack()
+{
+    m_adapterFailure.clear();
+    m_chipSilent = false;
+    if (m_boardBadge && m_boardBadge->property("boardLost").toBool()) {
+        const QString text = m_boardBadge->property("boardText").toString();
+        m_boardBadge->setText(text);
+        m_boardBadge->setAccessibleName(text);
+        m_boardBadge->setAccessibleDescription(QString());
+        m_boardBadge->setToolTip(m_boardBadge->property("boardToolTip").toString());
+        m_boardBadge->setStyleSheet(m_boardBadge->property("boardStyle").toString());
+        m_boardBadge->setProperty("boardLost", false);
+        QEvent relayout(QEvent::LayoutRequest);
+        QCoreApplication::sendEvent(m_tabs, &relayout);
+    }
+    // What the window shows of the chip, read afresh from the board that is back.
+    runVisualStep(5);
+}
+
 void MainForm::runVisualStep(int step)
 {
     LatestReadingsRecord& latest = LatestReadings();
+    // Each reading is taken, then kept only when it came from the board.
+    const auto keep = [this](float value, VisualParam channel, float& latestValue) {
+        if (device::boardAway())
+            return;
+        latestValue = value;
+        m_strip->addPoint(value, int(channel));
+    };
     switch (step) {
-    case 0:
-        latest.localTemp = readTemperature(VisualParam::Local);
-        m_strip->addPoint(latest.localTemp, int(VisualParam::Local));
-        break;
-    case 1:
-        latest.remote1Temp = readTemperature(VisualParam::Remote1);
-        m_strip->addPoint(latest.remote1Temp, int(VisualParam::Remote1));
-        break;
+    case 0: keep(readTemperature(VisualParam::Local), VisualParam::Local, latest.localTemp); break;
+    case 1: keep(readTemperature(VisualParam::Remote1), VisualParam::Remote1, latest.remote1Temp); break;
     case 2:
-        if (isTfm4411()) {
-            latest.remote2Temp = readTemperature(VisualParam::Remote2);
-            m_strip->addPoint(latest.remote2Temp, int(VisualParam::Remote2));
-        }
+        if (isTfm4411())
+            keep(readTemperature(VisualParam::Remote2), VisualParam::Remote2, latest.remote2Temp);
         break;
-    case 3:
-        latest.fan1Rpm = readFanSpeed(VisualParam::Fan1);
-        m_strip->addPoint(latest.fan1Rpm, int(VisualParam::Fan1));
-        break;
+    case 3: keep(readFanSpeed(VisualParam::Fan1), VisualParam::Fan1, latest.fan1Rpm); break;
     case 4:
-        if (isTfm4411()) {
-            latest.fan2Rpm = readFanSpeed(VisualParam::Fan2);
-            m_strip->addPoint(latest.fan2Rpm, int(VisualParam::Fan2));
-        }
+        if (isTfm4411())
+            keep(readFanSpeed(VisualParam::Fan2), VisualParam::Fan2, latest.fan2Rpm);
         break;
     case 5:
         refreshGauge();
         refreshIndicatorVisibility();
         refreshIndicatorStates();
+        if (device::boardAway())
+            break;
         markUnanswered();
         Get_Comm_Pulses();
         Get_Duty_Cycle();
@@ -210,6 +248,8 @@ void MainForm::writeFrequencyFromCombo(quint8 reg, QComboBox* combo)
     const std::lock_guard bus(device::busMutex());
     RegisterLink.RegisterPointer = reg;
     device::ReadRegister();
+    if (device::boardAway())
+        return;  // nothing to keep of a register nobody read
     m_fanSpeed[reg == reg::Fan2Characteristics ? 1 : 0].observe(
         device::divisorFromCharacteristics(RegisterLink.ReadResult));
     RegisterLink.ReadResult &= 0xC7;
@@ -237,6 +277,9 @@ void MainForm::refreshGauge()
     const bool dragging = m_gauge->draggedPointer() >= 0;
 
     const int speedConfig = device::readRegister(reg::FanSpeedConfiguration);
+    // The controls and limits stay as they were while the board is away.
+    if (device::boardAway())
+        return;
     if (!isTemperature(p)) {
         setSliderFan(fanNumber(p));
         setSliderValue(device::dutyCode(speedConfig, m_sliderFan));
@@ -246,6 +289,9 @@ void MainForm::refreshGauge()
         const LimitRegisters regs = limitRegisters(p);
         const int low = device::codeToLimit(device::readRegister(regs.low));
         const int high = device::codeToLimit(device::readRegister(regs.high));
+        const float t = readTemperature(p);
+        if (device::boardAway())
+            return;
         if (!dragging) {
             m_gauge->setPointerValue(widgets::LimitsGauge::kLowPointer, low);
             m_gauge->setPointerValue(widgets::LimitsGauge::kHighPointer, high);
@@ -254,13 +300,15 @@ void MainForm::refreshGauge()
                 m_gauge->setBandUpper(band, high);
             }
         }
-        const float t = readTemperature(p);
         m_gauge->setPointerValue(widgets::LimitsGauge::kReadingPointer, t);
         m_gaugeReading->setText(QString::number(double(t), 'g', 6) + QStringLiteral(" °C"));
     } else {
         const int fan = fanNumber(p);
         device::ReadFanDivisors();
         const int limitCount = device::readRegister(fan == 2 ? reg::Fan2TachLimit : reg::Fan1TachLimit);
+        const float rpm = readFanSpeed(p);
+        if (device::boardAway())
+            return;
         const float limitRpm = float(device::TachToRpm(fan, limitCount).value_or(0));
         if (!dragging) {
             m_gauge->setPointerValue(widgets::LimitsGauge::kLowPointer, limitRpm);
@@ -270,7 +318,6 @@ void MainForm::refreshGauge()
                 m_gauge->setBandUpper(band, kFanMax);
             }
         }
-        const float rpm = readFanSpeed(p);
         m_gauge->setPointerValue(widgets::LimitsGauge::kReadingPointer, rpm);
         m_gaugeReading->setText(QString::number(int(rpm)) + QStringLiteral(" RPM"));
     }
@@ -280,12 +327,16 @@ void MainForm::refreshIndicatorVisibility()
 {
     // What a shared board that went away "reads" means nothing: the lamps
     // keep their places and are marked instead of vanishing.
-    if (!device::sharedBoardProblem().empty()) {
+    if (device::boardAway()) {
         m_chipSilent = true;
         return;
     }
     const int config2 = device::readRegister(reg::Configuration2);
     const int config1 = device::readRegister(reg::Configuration1);
+    if (device::boardAway()) {
+        m_chipSilent = true;
+        return;
+    }
     // The cycle reads no Device ID; Configuration 2 is the register in it
     // that a chip never gives as FFh, which is what a chip that is gone
     // (or a bus another master holds) reads as on the printer port.
@@ -301,11 +352,13 @@ void MainForm::refreshIndicatorVisibility()
 void MainForm::refreshIndicatorStates()
 {
     const int status1 = device::readRegister(reg::InterruptStatus1);
+    const int status2 = isTfm4411() ? device::readRegister(reg::InterruptStatus2) : 0;
+    if (device::boardAway())
+        return;
     m_indicators[0]->setBad(status1 & 0xC0);
     m_indicators[1]->setBad((status1 & 0x0C) || m_stickyRemote1);
     m_indicators[2]->setBad(status1 & 0x02);
     if (isTfm4411()) {
-        const int status2 = device::readRegister(reg::InterruptStatus2);
         m_indicators[3]->setBad((status2 & 0x0C) || m_stickyRemote2);
         m_indicators[4]->setBad(status2 & 0x02);
     }
@@ -330,16 +383,19 @@ void MainForm::markUnanswered()
 void MainForm::showBoardLost()
 {
     // The badge is what a user looks at to know which board this is; it must
-    // not go on naming a board that is gone. A restarted board is taken up by
-    // the next start of the program, so the mark stays.
+    // not go on naming a board that is gone. It names it again when the
+    // board and the chip answer again (boardBack).
     if (!m_boardBadge || m_boardBadge->property("boardLost").toBool())
         return;
+    m_boardBadge->setProperty("boardText", m_boardBadge->text());
+    m_boardBadge->setProperty("boardToolTip", m_boardBadge->toolTip());
+    m_boardBadge->setProperty("boardStyle", m_boardBadge->styleSheet());
     const QString text = QStringLiteral("Shared simulated board lost");
     m_boardBadge->setText(text);
     m_boardBadge->setAccessibleName(text);
     m_boardBadge->setAccessibleDescription(m_adapterFailure);
     m_boardBadge->setToolTip(m_adapterFailure +
-                             QStringLiteral(". Start the program again to use a board started since."));
+                             QStringLiteral(". The window goes on when the board and the chip answer again."));
     m_boardBadge->setStyleSheet(
         QStringLiteral("QLabel { background: #ffd9d6; color: #7a0b00; border: 1px solid #c0392b;"
                        " border-radius: 3px; padding: 1px 6px; margin: 2px; }"));

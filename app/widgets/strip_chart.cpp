@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace widgets {
 
@@ -105,6 +106,8 @@ void StripChart::addPoint(double value, int channel)
     }
 }
 
+void StripChart::addGap(int channel) { addPoint(std::numeric_limits<double>::quiet_NaN(), channel); }
+
 void StripChart::clear()
 {
     for (auto& ring : m_rings)
@@ -129,7 +132,7 @@ double StripChart::pointAt(int channel, int index) const
 std::optional<double> StripChart::lastValue(int channel) const
 {
     const int n = pointCount(channel);
-    if (n == 0)
+    if (n == 0 || std::isnan(pointAt(channel, n - 1)))
         return std::nullopt;
     return pointAt(channel, n - 1);
 }

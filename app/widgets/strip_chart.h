@@ -63,11 +63,14 @@ public:
 
     // Adds one sample to a channel; a channel outside 0..4 is ignored.
     void addPoint(double value, int channel);
+    // A sample that was not taken: the trace breaks there (pointAt gives NaN).
+    void addGap(int channel);
     void clear();
 
     int pointCount(int channel) const;
     // index 0 is the oldest sample kept.
     double pointAt(int channel, int index) const;
+    // Nothing after a gap.
     std::optional<double> lastValue(int channel) const;
 
     // A caption of blanks hides the channel from the legend.

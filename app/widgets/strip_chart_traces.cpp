@@ -97,6 +97,8 @@ void StripChart::drawSegments(QImage& image, int fromColumn, int offset) const
         const auto x = [&](int age) { return double(g.edge - (nowColumn - column(newest - uint64_t(age))) - offset); };
         const auto y = [&](int age) { return axisY(ring.at(n - 1 - age), scale.top, scale.bottom, g.top, g.bottom); };
         if (n == 1) {
+            if (std::isnan(ring.at(0)))
+                continue;
             for (int pass = 0; pass < passes; ++pass) {
                 const QPointF point(x(0) + pass, y(0) + pass);
                 if (point.y() >= 0 && point.y() <= lastRow)
@@ -109,6 +111,9 @@ void StripChart::drawSegments(QImage& image, int fromColumn, int offset) const
             const double start = x(age + 1);
             if (end + offset + slack < fromColumn || start < 2)
                 break;
+            // A gap breaks the trace on both its sides.
+            if (std::isnan(ring.at(n - 1 - age)) || std::isnan(ring.at(n - 2 - age)))
+                continue;
             for (int pass = 0; pass < passes; ++pass) {
                 QPointF a(start + pass, y(age + 1) + pass);
                 QPointF b(end + pass, y(age) + pass);

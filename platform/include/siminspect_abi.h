@@ -21,9 +21,16 @@ const char* fanscope_sim_board_description(void);
 // 1 while the shared board serves this process (fanscope-board), 0 while
 // the process has a board of its own.
 int fanscope_sim_board_shared(void);
-// Simulated seconds per real second of the process's own board; 0 when the
-// shared board serves (its clock is in another process).
+// Simulated seconds per real second of the board that serves: the process's
+// own, or the shared board's as it said when the link last reached it; 0
+// when the shared board was never reached or did not say.
 double fanscope_sim_time_scale(void);
+
+// The number of the shared board's connection that serves now (one more
+// each time a lost board is reached again), 0 while it is lost; always 1 on
+// the process's own board. With `reconnect` non-zero a lost link first tries
+// to reach a board again (at most once per its backoff, which is at most 1 s).
+unsigned long long fanscope_sim_board_connection(int reconnect);
 
 // Text handed over in one piece; valid only during the call.
 typedef void (*FanscopeSimSink)(const char* text, unsigned long size, void* context);

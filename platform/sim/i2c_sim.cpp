@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -17,16 +19,38 @@ namespace {
 
 using boardwire::I2cCall;
 
+// The shared board's handles by the link's connection they were opened on:
+// a handle of a board that went is an adapter gone, never a handle of the
+// next board (which numbers its own).
+std::mutex g_openedMutex;
+std::map<int32_t, uint64_t> g_opened;
+
 // One call on the shared board's adapters. The board keeps the handles;
 // a lost board is an adapter gone.
 int32_t remote(I2cCall call, int32_t b, int32_t c = 0, int32_t d = 0, std::span<const uint8_t> out = {},
                std::vector<uint8_t>* in = nullptr)
 {
+    sim::BoardLink* link = sim::BoardLink::get();
+    const bool byHandle = call != I2cCall::List && call != I2cCall::Open;
+    if (byHandle) {
+        const std::lock_guard lock(g_openedMutex);
+        const auto it = g_opened.find(b);
+        const bool stale = it != g_opened.end() && it->second != link->connection();
+        if (call == I2cCall::Close && it != g_opened.end())
+            g_opened.erase(it);
+        if (stale)
+            return VXI2C_EGONE;
+    }
     boardwire::Message m = boardwire::request(boardwire::Op::I2c, static_cast<int32_t>(call), b, c, d);
     m.data.assign(out.begin(), out.end());
-    const auto answer = sim::BoardLink::get()->call(m);
+    const uint64_t connection = link->connection();
+    const auto answer = link->call(m);
     if (!answer)
         return VXI2C_EGONE;
+    if (call == I2cCall::Open && answer->a >= 0) {
+        const std::lock_guard lock(g_openedMutex);
+        g_opened[answer->a] = connection;
+    }
     if (in)
         *in = answer->data;
     return answer->a;

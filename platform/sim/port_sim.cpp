@@ -29,6 +29,18 @@ struct Ahead {
     std::mutex mutex;
     sim::ReadAheadFollower follower;        // the byte a device is sending
     std::vector<sim::TransferEdges> ports;  // those the board described at a claim
+    uint64_t connection = 0;                // the link's, when the two above were last right
+
+    // What was followed on a board that went is no guide to the next one.
+    void follow(const sim::BoardLink& link)
+    {
+        if (link.connection() == connection)
+            return;
+        connection = link.connection();
+        follower.stop();
+        for (sim::TransferEdges& p : ports)
+            p.reset();
+    }
 
     sim::TransferEdges* port(uint32_t base)
     {
@@ -81,6 +93,7 @@ int32_t ClaimParallelPort(int32_t portNumber, int32_t /*timeout*/)
     // ones, which callers already take for a chip that stopped answering.
     if (sim::BoardLink* link = sim::BoardLink::get()) {
         const std::lock_guard lock(ahead().mutex);
+        ahead().follow(*link);
         ahead().follower.stop();
         // Claimed again before the last release went out: the board never
         // saw the port go, so it is still this process's.
@@ -110,6 +123,7 @@ void ReleaseParallelPort(int32_t portNumber)
         // and switches it out for a waiting process as soon as its transfer
         // has ended (the stop went out at once), so nobody waits for it.
         const std::lock_guard lock(ahead().mutex);
+        ahead().follow(*link);
         ahead().follower.stop();
         link->post(boardwire::request(Op::Release, portNumber), sim::BoardLink::Send::WithNext);
         return;
@@ -122,6 +136,7 @@ void OutByte(int32_t address, uint8_t value)
 {
     if (sim::BoardLink* link = sim::BoardLink::get()) {
         const std::lock_guard lock(ahead().mutex);
+        ahead().follow(*link);
         const auto a = static_cast<uint32_t>(address);
         ahead().follower.onWrite(a, value);
         sim::TransferEdges* edges = ahead().port(a);
@@ -139,6 +154,7 @@ uint8_t InByte(int32_t address)
     // A lost board reads as a port with nothing attached: all ones.
     if (sim::BoardLink* link = sim::BoardLink::get()) {
         const std::lock_guard lock(ahead().mutex);
+        ahead().follow(*link);
         sim::ReadAheadFollower& follower = ahead().follower;
         if (const auto status = follower.status(static_cast<uint32_t>(address))) {
             // Inside a byte being read: more follows.
@@ -146,8 +162,10 @@ uint8_t InByte(int32_t address)
             return *status;
         }
         const auto answer = link->call(boardwire::request(Op::PortIn, address, boardwire::kReadAheadWanted));
-        if (!answer)
+        if (!answer) {
+            follower.stop();
             return 0xFF;
+        }
         if (const auto next = sim::ReadAhead::decode(answer->data))
             follower.start(*next);
         else

@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include <vexlink06/back_end.h>
 #include <vexlink06/vexlink06.h>
 
 #include "back_end.h"
+#include "device/back_end.h"
 #include "device/fan_characterization.h"
 #include "device/register_decode.h"
 #include "device/register_diff.h"
@@ -513,9 +513,13 @@ py::object Chip::characterizeFan(int fan, const py::object& progress, std::optio
     if (timeScale && !(*timeScale > 0 && *timeScale <= 1000))
         throwValueError("time_scale must be more than 0 and at most 1000");
     device::CharacterizationOptions options;
-    // The process's own simulated board says how fast it runs; a shared
-    // board's speed is what time_scale says.
-    options.timeScale = timeScale.value_or(vexlink06::backend::boardTimeScale().value_or(1.0));
+    // The board says how fast it runs; time_scale, kept for scripts that
+    // give it, must agree.
+    if (timeScale) {
+        if (const std::string mismatch = device::timeScaleMismatch(*timeScale); !mismatch.empty())
+            throwValueError("time_scale: " + mismatch);
+    }
+    options.timeScale = timeScale.value_or(device::boardTimeScale());
     // Python's errors (a Ctrl+C, a failing progress callback) end the run
     // between readings; the chip is restored before they are raised.
     std::optional<py::error_already_set> pythonError;

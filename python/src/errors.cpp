@@ -48,7 +48,8 @@ void raiseSessionError(const device::SessionError& e)
     switch (e.kind()) {
     case ErrorKind::NoAcknowledge:
     case ErrorKind::NotFound: raise(PyExc_OSError, ENXIO, e.what()); return;
-    case ErrorKind::ChipGone: raise(g_chipGone, ENXIO, e.what()); return;
+    case ErrorKind::ChipGone:
+    case ErrorKind::BoardLost: raise(g_chipGone, ENXIO, e.what()); return;
     case ErrorKind::InvalidArgument: PyErr_SetString(PyExc_ValueError, e.what()); return;
     case ErrorKind::PermissionDenied: {
         std::string sentence = e.what();
@@ -70,7 +71,8 @@ void registerErrors(py::module_& m)
 {
     g_chipGone = PyErr_NewExceptionWithDoc(
         "fanscope.ChipGoneError",
-        "The connected chip no longer answers (unplugged, powered off, or the bus is held).\n\n"
+        "The connected chip no longer answers (unplugged, powered off, or the bus is held), or the shared\n"
+        "simulated board went away (the same object works again once the board and the chip are back).\n\n"
         "An OSError with errno ENXIO, as a kernel adapter reports a missing acknowledge;\n"
         "raised instead of handing on the 0xFF a chip that is gone reads as.",
         PyExc_OSError, nullptr);

@@ -195,8 +195,8 @@ raises ValueError with the reason.)doc")
              "duty, full speed, spin-up time. progress, when given, is called with a dict (fan, step, steps, "
              "phase, elapsed_s, eta_s, and duty_percent and rpm of the point just measured). Every register "
              "the measurement touches is restored afterwards, also on Ctrl+C or an error in progress. "
-             "time_scale: the speed of a shared simulated board started with a timeScale (the process's own "
-             "board is known).")
+             "time_scale: board seconds per real second; the simulated board tells its own timeScale, and a "
+             "value given must agree with it (ValueError otherwise).")
         .def("_native_read_seconds", &Chip::nativeReadSeconds, "reg"_a, "count"_a,
              "For the benchmark: seconds that count reads of reg take in C++ on the same session.")
         .def("close", &Chip::close, "Let go of the chip; later calls raise ValueError. Closing twice is harmless.")

@@ -173,7 +173,28 @@ SMBus::Result SMBus::run(Transfer t)
     if (m_closed)
         throw py::value_error("the bus is closed");
     std::lock_guard bus(device::Session::busMutex());
-    return m_medium == device::Medium::KernelAdapter ? runKernel(t) : runSession(t);
+    // A shared board that went away is ChipGoneError with its reason, never
+    // the adapter's or the chip's failure it causes, nor a value half from
+    // the board that came back.
+    const std::uint64_t connection = device::requireBoard();
+    if (m_adapter && connection != m_connection) {
+        // The adapter's handle belongs to the board that went: open afresh.
+        m_adapter->setBus(-1);
+        m_adapter->setBus(m_bus);
+    }
+    m_connection = connection;
+    Result r;
+    try {
+        r = m_medium == device::Medium::KernelAdapter ? runKernel(t) : runSession(t);
+    } catch (const vexlink06::ComError&) {
+        device::requireSameBoard(connection);
+        throw;
+    } catch (const device::SessionError&) {
+        device::requireSameBoard(connection);
+        throw;
+    }
+    device::requireSameBoard(connection);
+    return r;
 }
 
 SMBus::Result SMBus::runKernel(const Transfer& t)

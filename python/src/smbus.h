@@ -90,6 +90,7 @@ private:
     mutable std::mutex m_mutex;
     bool m_closed = false;
     std::shared_ptr<vexlink06::KernelAdapter> m_adapter;
+    std::uint64_t m_connection = 0;                      // the shared board's, at the last transfer
     std::map<std::uint8_t, device::Session> m_sessions;  // printer port and chipset: one per address
 };
 

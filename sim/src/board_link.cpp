@@ -123,17 +123,66 @@ BoardLink* BoardLink::get()
             const std::lock_guard lock(self->m_mutex);
             self->m_writeThrough = true;
         });
-        if (!link->connectOnce() && link->m_startOnDemand && !link->m_refused && link->startBoard()) {
-            const auto deadline = Clock::now() + kStartWait;
-            link->m_problem.clear();
-            while (!link->connectOnce() && !link->m_refused && Clock::now() < deadline) {
-                link->m_problem.clear();
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-        }
+        link->reach(kReplyMs);
         return link;
     }();
     return made;
+}
+
+bool BoardLink::reach(int helloMs)
+{
+    if (connectOnce(helloMs))
+        return true;
+    if (!m_startOnDemand || m_refused || !startBoard())
+        return false;
+    const auto deadline = Clock::now() + kStartWait;
+    for (;;) {
+        m_problem.clear();
+        if (connectOnce(helloMs))
+            return true;
+        if (m_refused || Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+uint64_t BoardLink::reconnect()
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_fd >= 0)
+        return m_connection;
+    if (m_refused || Clock::now() < m_nextAttempt)
+        return 0;
+    // The user was told why the board went; a failed attempt's own reason
+    // (nobody listens yet) would only replace that.
+    const std::string lost = m_problem;
+    if (reach(kReconnectHelloMs) && claimAgain()) {
+        m_problem.clear();
+        m_retry = kRetryFirst;
+        m_nextAttempt = {};
+        return m_connection;
+    }
+    if (!lost.empty() && !m_refused)
+        m_problem = lost;
+    m_nextAttempt = Clock::now() + m_retry;
+    m_retry = std::min(m_retry * 2, std::chrono::milliseconds(kRetryMost));
+    return 0;
+}
+
+bool BoardLink::claimAgain()
+{
+    // The program still believes it holds these ports; on the new board
+    // nobody does yet, so they are taken before any access of its own.
+    for (auto it = m_claims.begin(); it != m_claims.end();) {
+        boardwire::encode(boardwire::request(Op::Claim, *it), m_out);
+        if (!sendAll())
+            return false;
+        const auto answer = receive(kClaimReplyMs);
+        if (!answer)
+            return false;
+        it = answer->a != 0 ? it + 1 : m_claims.erase(it);
+    }
+    return true;
 }
 
 BoardLink::BoardLink(BoardChoice choice) : m_socket(std::move(choice.socket)), m_startOnDemand(choice.startOnDemand) { }
@@ -144,22 +193,34 @@ std::string BoardLink::problem() const
     return m_problem;
 }
 
+std::string BoardLink::description() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_description;
+}
+
+std::optional<double> BoardLink::timeScale() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_timeScale;
+}
+
 void BoardLink::fail(std::string why)
 {
     if (m_problem.empty())
         m_problem = std::move(why);
+    // Nothing queued for the board that went is sent to the next one.
     m_out.clear();
+    m_in.clear();
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
     }
+    m_connection = 0;
     m_pendingSince = 0;
-    m_closed = true;
-    const std::lock_guard wake(m_wakeMutex);
-    m_wake.notify_all();
 }
 
-bool BoardLink::connectOnce()
+bool BoardLink::connectOnce(int helloMs)
 {
     // The default place is checked before anything is sent there: in a
     // folder another user owns or may enter, whatever listens may be theirs.
@@ -194,7 +255,7 @@ bool BoardLink::connectOnce()
     boardwire::encode(hello, m_out);
     if (!sendAll())
         return false;
-    const auto answer = receive(kReplyMs);
+    const auto answer = receive(helloMs);
     if (!answer)
         return false;
     if (answer->op != Op::Hello || answer->b == 0) {
@@ -203,6 +264,8 @@ bool BoardLink::connectOnce()
         return false;
     }
     m_description.assign(answer->data.begin(), answer->data.end());
+    m_timeScale = answer->c > 0 ? std::optional<double>(answer->c / double(boardwire::kTimeScaleUnit)) : std::nullopt;
+    m_connection = ++m_connections;
     return true;
 }
 
@@ -308,6 +371,8 @@ std::optional<Message> BoardLink::receive(int timeoutMs)
 void BoardLink::post(const Message& message, Send when)
 {
     const std::lock_guard lock(m_mutex);
+    if (message.op == Op::Release)
+        std::erase(m_claims, message.a);
     if (m_fd < 0)
         return;
     boardwire::encode(message, m_out);
@@ -351,7 +416,7 @@ void BoardLink::flushLate()
     // until the next is queued.
     constexpr int64_t idleAfter = 2 * after;
     std::unique_lock wake(m_wakeMutex);
-    while (!m_closed) {
+    for (;;) {
         const int64_t since = m_pendingSince;
         const int64_t now = steadyNs();
         if (since == 0) {
@@ -362,7 +427,7 @@ void BoardLink::flushLate()
             // Marked before the queue is looked at, and post() queues before
             // it looks at the mark: one of the two sees the other.
             m_flusherIdle = true;
-            m_wake.wait(wake, [this] { return m_pendingSince != 0 || m_closed; });
+            m_wake.wait(wake, [this] { return m_pendingSince != 0; });
             m_flusherIdle = false;
             continue;
         }
@@ -397,6 +462,8 @@ bool BoardLink::withdraw(const Message& message)
     m_out.resize(m_out.size() - frame.size());
     if (m_out.empty())
         m_pendingSince = 0;
+    if (message.op == Op::Release && std::find(m_claims.begin(), m_claims.end(), message.a) == m_claims.end())
+        m_claims.push_back(message.a);
     return true;
 }
 
@@ -410,16 +477,23 @@ void BoardLink::flush()
 std::optional<Message> BoardLink::call(const Message& message, int timeoutMs)
 {
     const std::lock_guard lock(m_mutex);
-    if (m_fd < 0)
-        return std::nullopt;
-    boardwire::encode(message, m_out);
-    if (!sendAll())
-        return std::nullopt;
-    auto answer = receive(timeoutMs);
+    auto answer = [&]() -> std::optional<Message> {
+        if (m_fd < 0)
+            return std::nullopt;
+        boardwire::encode(message, m_out);
+        if (!sendAll())
+            return std::nullopt;
+        return receive(timeoutMs);
+    }();
     if (answer && answer->op != Op::Reply) {
         fail("the shared simulated board at " + m_socket + " sent an answer out of turn");
-        return std::nullopt;
+        answer.reset();
     }
+    // A claim the program takes for granted (a lost board's claim succeeds,
+    // as a port with nothing on it) is one to take again on the next board.
+    if (message.op == Op::Claim && (!answer || answer->a != 0) &&
+        std::find(m_claims.begin(), m_claims.end(), message.a) == m_claims.end())
+        m_claims.push_back(message.a);
     return answer;
 }
 

@@ -80,7 +80,18 @@ __attribute__((visibility("default"))) int fanscope_sim_board_shared(void) { ret
 
 __attribute__((visibility("default"))) double fanscope_sim_time_scale(void)
 {
-    return sim::boardChoice().shared ? 0.0 : sim::board().config().timeScale;
+    if (!sim::boardChoice().shared)
+        return sim::board().config().timeScale;
+    const sim::BoardLink* link = sim::BoardLink::get();
+    return link != nullptr ? link->timeScale().value_or(0.0) : 0.0;
+}
+
+__attribute__((visibility("default"))) unsigned long long fanscope_sim_board_connection(int reconnect)
+{
+    sim::BoardLink* link = sim::BoardLink::get();
+    if (link == nullptr)
+        return 1;
+    return reconnect != 0 ? link->reconnect() : link->connection();
 }
 
 __attribute__((visibility("default"))) int fanscope_sim_check_config(const char* path, FanscopeSimSink sink,

@@ -1,12 +1,15 @@
 // The window on the shared board: it names the board, shows a write another
-// program makes within one display cycle, and keeps running when the board
-// goes away, marking what it could not read with the board's sentence.
+// program makes within one display cycle, keeps running when the board goes
+// away, marking what it could not read with the board's sentence and showing
+// nothing it did not read, and goes on by itself on a board started again.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QLabel>
 
 #include <algorithm>
+#include <cmath>
+#include <thread>
 
 #include <vexlink06/vexlink06.h>
 
@@ -18,6 +21,7 @@
 #include "shell/ui_services.h"
 #include "widgets/indicators.h"
 #include "widgets/limits_gauge.h"
+#include "widgets/strip_chart.h"
 
 namespace {
 
@@ -81,6 +85,12 @@ TEST(BoardWindow, ShowsAnotherProgramsWriteAndSurvivesTheLostBoard)
     ASSERT_NE(backEnd, facts.end());
     EXPECT_EQ(backEnd->value.toStdString(), "simulated evaluation board (sim): the shared board at " + socket.string());
 
+    auto* chart = form->findChild<widgets::StripChart*>(QStringLiteral("Strip2"));
+    ASSERT_NE(chart, nullptr);
+    const int localBefore = chart->pointCount(0);
+    const double lastLocal = chart->pointAt(0, localBefore - 1);
+    const double lowBefore = form->limitsGauge()->pointerValue(widgets::LimitsGauge::kLowPointer);
+
     g_board->board->stop(SIGKILL);
     const auto lost = Clock::now();
     runCycle(*form);
@@ -103,6 +113,31 @@ TEST(BoardWindow, ShowsAnotherProgramsWriteAndSurvivesTheLostBoard)
     EXPECT_TRUE(ui->messages.empty()) << "a box on the lost board: " << ui->messages.front().text.toStdString();
     if (const char* shots = std::getenv("FANSCOPE_SCREENSHOT_DIR"))
         form->grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/shared-board-lost.png"));
+    // Nothing it did not read: a gap in the chart, the limits as they were.
+    EXPECT_EQ(high(), 30.0) << "the limit moved while the board was away";
+    EXPECT_EQ(form->limitsGauge()->pointerValue(widgets::LimitsGauge::kLowPointer), lowBefore);
+    ASSERT_GT(chart->pointCount(0), localBefore);
+    for (int i = localBefore; i < chart->pointCount(0); ++i)
+        EXPECT_TRUE(std::isnan(chart->pointAt(0, i))) << "a reading in the chart while away: " << chart->pointAt(0, i);
+    EXPECT_EQ(chart->lastValue(0), std::nullopt);
+
+    // A board started again: within the link's backoff the window reads it,
+    // its power-on limit, and the marks go.
+    g_board->board = std::make_unique<BoardProcess>(socket);
+    const auto deadline = Clock::now() + 5s;
+    while (badge->text().toStdString() == "Shared simulated board lost" && Clock::now() < deadline) {
+        runCycle(*form);
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_EQ(badge->text().toStdString(), "Simulated board (shared, " + socket.string() + ")");
+    runCycle(*form);
+    EXPECT_EQ(high(), 70.0) << "the window did not read the board that came back";
+    EXPECT_FALSE(lamp->toolTip().toStdString().find(sentence) != std::string::npos) << lamp->toolTip().toStdString();
+    EXPECT_FALSE(reading->text().endsWith(QStringLiteral(" (no answer)"))) << reading->text().toStdString();
+    ASSERT_TRUE(chart->lastValue(0).has_value());
+    EXPECT_NEAR(*chart->lastValue(0), lastLocal, 5.0);
+    EXPECT_TRUE(ui->messages.empty()) << "a box on the board's return: " << ui->messages.front().text.toStdString();
     form.reset();
 }
 

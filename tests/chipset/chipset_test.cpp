@@ -237,7 +237,10 @@ INSTANTIATE_TEST_SUITE_P(Values, WritePciTest,
                          ::testing::Values(WriteCase{4294967295.0, 0xFFFFFFFF}, WriteCase{2147483648.0, 0x80000000},
                                            WriteCase{-1.0, 0x80000000}, WriteCase{-3e9, 0x80000000},
                                            WriteCase{4294967296.0, 0x80000000}, WriteCase{305419896.0, 0x12345678},
-                                           WriteCase{0.0, 0}));
+                                           WriteCase{0.0, 0},
+                                           // The range is checked before rounding.
+                                           WriteCase{-0.4, 0x80000000}, WriteCase{4294967295.4, 0x80000000},
+                                           WriteCase{4294967294.6, 0xFFFFFFFF}, WriteCase{0.4, 0}));
 
 TEST_F(ChipsetTest, RawPortsOpenEachAccessAndRefusedOnesAreSkipped)
 {

@@ -32,15 +32,23 @@ VEXLINK06_API std::optional<std::string> simulatedBoard();
 // rather than a board of its own.
 VEXLINK06_API bool sharedBoard();
 
-// Simulated seconds per real second of the process's own simulated board
-// (its `timeScale`); nothing on a real back-end or the shared board, whose
-// clock runs in another process.
+// Simulated seconds per real second of the simulated board that serves (its
+// `timeScale`): the process's own, or the shared board's as it told this
+// process when it connected; nothing on a real back-end or from a shared
+// board that does not say.
 VEXLINK06_API std::optional<double> boardTimeScale();
 
 // Why the shared simulated board no longer serves this process (it went
 // away or stopped answering), one sentence; "" while it serves, on the
 // process's own board and on a real back-end.
 VEXLINK06_API std::string lostBoardReason();
+
+// The number of the shared board's connection that serves now, 0 while the
+// board is lost: a transfer made between two equal numbers reached one board
+// whole. With `reconnect` a lost board is first looked for again (at most
+// once per the link's backoff, itself at most 1 s). Always 1 on the
+// process's own board and on a real back-end, which have no such link.
+VEXLINK06_API std::uint64_t boardConnection(bool reconnect);
 
 // Why the simulated board cannot start on the configuration file at `path`
 // ("simulated board configuration: ..."), or "" when it can. The board

@@ -46,12 +46,33 @@ public:
     BoardLink& operator=(const BoardLink&) = delete;
 
     // Why the shared board cannot be used (never reached, went away, does
-    // not answer), one sentence for the user; "" while it serves. Once lost,
-    // the link stays lost for this process: every request fails at once.
+    // not answer), one sentence for the user; "" while it serves. While
+    // lost every request fails at once, until reconnect() reaches a board.
     std::string problem() const;
     const std::string& socket() const { return m_socket; }
     // The board's own description of its configuration (from its hello).
-    const std::string& description() const { return m_description; }
+    std::string description() const;
+    // The board's timeScale (board milliseconds per real millisecond), from
+    // its hello; nothing from a board that does not say.
+    std::optional<double> timeScale() const;
+
+    // The number of the connection now serving (1 for the first, one more
+    // for each board reached again), 0 while lost. A caller that saw one
+    // number before a transfer and another after it knows the transfer did
+    // not reach one board whole.
+    uint64_t connection() const { return m_connection; }
+    // While lost: tries to reach a board again (the one listening by then,
+    // or one started as the first connect does), at most once per backoff
+    // (kRetryFirst, doubling to kRetryMost), and only here: the link never
+    // changes boards inside a transfer. Nothing queued before the loss is
+    // sent; the port claims the process held are taken again on the new
+    // board before anything else. Returns connection().
+    static constexpr auto kRetryFirst = std::chrono::milliseconds(50);
+    static constexpr auto kRetryMost = std::chrono::milliseconds(1000);
+    // A board reached again must answer its hello sooner than a first one:
+    // a board that hangs costs each attempt this long.
+    static constexpr int kReconnectHelloMs = 1000;
+    uint64_t reconnect();
 
     // A request without an answer: queued, and sent with the next call(),
     // by flush(), once the queue is long, or after kFlushAfter at the
@@ -74,7 +95,12 @@ public:
 
 private:
     explicit BoardLink(BoardChoice choice);
-    bool connectOnce();
+    bool connectOnce(int helloMs = kReplyMs);
+    // connectOnce(), and when nobody listens and that is allowed, a board
+    // started and waited for.
+    bool reach(int helloMs);
+    // Claims the ports `m_claims` names again on a board just reached.
+    bool claimAgain();
     bool startBoard();
     bool sendAll();
     std::optional<boardwire::Message> receive(int timeoutMs);
@@ -91,7 +117,7 @@ private:
     std::atomic<int64_t> m_pendingSince{0};  // steady ns of the oldest queued write; 0: none
     std::atomic<int64_t> m_lastPost{0};      // steady ns of the last queued write
     std::atomic<bool> m_flusherIdle{false};  // in its untimed wait
-    std::atomic<bool> m_closed{false};
+    std::atomic<uint64_t> m_connection{0};
 
     mutable std::mutex m_mutex;  // everything below
     bool m_flusher = false;      // its thread runs
@@ -103,6 +129,11 @@ private:
     std::vector<uint8_t> m_in;
     std::string m_problem;
     std::string m_description;
+    std::optional<double> m_timeScale;
+    uint64_t m_connections = 0;     // boards reached so far
+    std::vector<int32_t> m_claims;  // ports this process holds claimed on the board
+    std::chrono::steady_clock::time_point m_nextAttempt{};
+    std::chrono::milliseconds m_retry = kRetryFirst;
     bool m_writeThrough = false;  // at exit: nothing waits for a later read
     bool m_refused = false;       // another user's folder or board: never start one there
 };

@@ -4,8 +4,9 @@
 // and up to kMaxData bytes of data (a 2-byte length, then the bytes).
 //
 // A client opens with Hello (a = kMagic, b = kVersion) and the board answers
-// Hello (a = its version, b = 1 if it serves this one, data = a description
-// of its configuration). Requests follow in any number. Those that change
+// Hello (a = its version, b = 1 if it serves this one, c = its timeScale in
+// kTimeScaleUnit, 0 from a board that predates it, data = a description of
+// its configuration). Requests follow in any number. Those that change
 // the board (PortOut, Release, MbOut) have no answer, so a client
 // may send many of them with the next request that reads; every other
 // request gets exactly one Reply (a = the result, data = bytes), in order.
@@ -25,6 +26,8 @@ constexpr size_t kHeaderBytes = 4;
 constexpr size_t kFixedBody = 1 + 4 * 4 + 2;
 constexpr size_t kMaxData = 1024;
 constexpr size_t kMaxBody = kFixedBody + kMaxData;
+// Hello's c: board milliseconds per this many real milliseconds.
+constexpr int32_t kTimeScaleUnit = 1000;
 
 enum class Op : uint8_t {
     Hello = 1,

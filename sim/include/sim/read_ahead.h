@@ -79,6 +79,12 @@ public:
     uint32_t base() const { return m_base; }
     // How soon the board needs this write of the data register.
     Send onWrite(uint8_t value);
+    // A board reached again knows nothing of this one's lines.
+    void reset()
+    {
+        m_data.reset();
+        m_inMessage = false;
+    }
 
 private:
     uint32_t m_base;
