@@ -264,6 +264,7 @@ private:
     // True from a gauge pointer's first write of a drag until its release:
     // the whole drag is one undo step, however long it pauses.
     bool m_gaugeDragWritten = false;
+    bool m_dutySlideWritten = false;  // the same for the duty slider
 };
 
 // The loaded main window, or nullptr before the wizard loaded it.

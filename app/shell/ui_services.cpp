@@ -109,7 +109,9 @@ public:
             return {};
         const QString filter = toQtFilter(request.filter);
         if (request.save)
-            return QFileDialog::getSaveFileName(parent, request.title, request.proposedName, filter);
+            return QFileDialog::getSaveFileName(parent, request.title, request.proposedName, filter, nullptr,
+                                                request.confirmReplace ? QFileDialog::Options()
+                                                                       : QFileDialog::DontConfirmOverwrite);
         return QFileDialog::getOpenFileName(parent, request.title, request.proposedName, filter);
     }
 
