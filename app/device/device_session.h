@@ -105,9 +105,10 @@ enum class ErrorKind {
     Unavailable,       // the medium cannot be used (no port, controller refused, adapter gone, library missing)
     Bus,               // any other failure the library reported
     // The shared simulated board went away, or came back without the chip
-    // (what() names what answers instead). Nothing was sent; the session
-    // looks for the board again at its next use and goes on when the same
-    // chip answers there.
+    // (what() names what answers instead), or the kernel adapter went (a USB
+    // bridge unplugged). Nothing was sent; the session looks for the board,
+    // or the adapter by its name whatever its number, again at its next use
+    // and goes on when the same chip answers there.
     BoardLost,
 };
 

@@ -49,6 +49,13 @@ public:
             std::this_thread::sleep_for(std::chrono::duration<double>(s));
     }
     double boardSince(double realStart) const { return (now() - realStart) * m_scale; }
+    void sleepReal(double s) const
+    {
+        if (m_sleep)
+            m_sleep(s);
+        else
+            std::this_thread::sleep_for(std::chrono::duration<double>(s));
+    }
 
 private:
     std::function<double()> m_now;
@@ -90,10 +97,27 @@ public:
         }
     }
 
-    // Writes every remembered register back, the control mode last so the
-    // fans return to the user's control with their settings in place.
+    // Writes every remembered register back; while the shared board is away,
+    // again and again until it and the chip answer (or the wait is over).
     void restore(RestoreReport& report)
     {
+        const double until = m_clock.now() + m_o.boardWaitS;
+        for (;;) {
+            RestoreReport attempt;
+            attempt.touched = report.touched;
+            const bool boardLost = restoreOnce(attempt);
+            report = attempt;
+            if (!boardLost || m_clock.now() >= until || (m_cb.cancelled && m_cb.cancelled()))
+                return;
+            m_clock.sleepReal(0.1);
+        }
+    }
+
+    // One pass, the control mode last so the fans return to the user's
+    // control with their settings in place. True when the board was away.
+    bool restoreOnce(RestoreReport& report)
+    {
+        bool boardLost = false;
         static constexpr std::uint8_t kOrder[] = {reg::Fan1Characteristics, reg::Fan2Characteristics,
                                                   reg::FanFilterControl,    reg::FanSpeedConfiguration,
                                                   reg::Configuration2,      reg::Configuration1};
@@ -113,12 +137,18 @@ public:
                         report.reason = text;
                     }
                 }
+            } catch (const SessionError& e) {
+                boardLost = boardLost || e.kind() == ErrorKind::BoardLost;
+                report.notRestored.push_back(r);
+                if (report.reason.empty())
+                    report.reason = e.what();
             } catch (const std::exception& e) {
                 report.notRestored.push_back(r);
                 if (report.reason.empty())
                     report.reason = e.what();
             }
         }
+        return boardLost;
     }
 
     FanCharacterization measure(int fan, int fanIndex, int fanCount)

@@ -111,6 +111,10 @@ struct CharacterizationOptions {
     // slowest speed the tach measures.
     double stoppedHoldS = 1.5;
     double stepLimitS = 20.0;  // a step that has not settled by then is taken as it is
+    // A shared board lost during the run ends it; the restore then waits this
+    // long (real seconds, or until cancelled) for the board and the chip to
+    // answer again, and restores them there.
+    double boardWaitS = 10.0;
     // Board seconds per real second: 1 on hardware; a faster simulated board
     // (its timeScale) shortens every wait by that factor. 0: the pace the
     // board says it runs at (boardTimeScale()).

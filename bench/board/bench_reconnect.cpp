@@ -140,8 +140,15 @@ int main(int argc, char** argv)
     int failed = 0;
     for (int round = 0; round < Restarts; ++round) {
         end(board, SIGKILL);
-        // Away from 0.1 to 1.4 s, so each restart meets the backoff elsewhere.
-        std::this_thread::sleep_for(std::chrono::milliseconds(100 + (round * 370) % 1300));
+        // Away from 0.1 to 1.4 s, so each restart meets the backoff elsewhere;
+        // the session keeps trying meanwhile, as a client that polls does.
+        const auto away = Clock::now() + std::chrono::milliseconds(100 + (round * 370) % 1300);
+        while (Clock::now() < away) {
+            try {
+                (void)chip.read(device::reg::LocalHighLimit);
+            } catch (const device::SessionError&) { }
+            std::this_thread::sleep_for(20ms);
+        }
         const std::size_t linesBefore = lineCount(monitorOut);
         const auto answered = startBoard(board);
         if (!answered) {

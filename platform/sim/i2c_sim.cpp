@@ -64,6 +64,7 @@ struct Handle {
     int address = -1;
     bool pec = false;
     uint64_t generation = 0;  // a reconfigured board unplugs everything
+    uint64_t plugs = 0;       // the adapter's, when opened: a replugged adapter is a new node
 };
 
 std::array<Handle, 64> g_handles;
@@ -90,7 +91,7 @@ sim::I2cAdapter* adapterOf(int32_t handle, int32_t& code)
     }
     const Handle& h = g_handles[static_cast<size_t>(handle)];
     sim::I2cAdapter* adapter = sim::board().i2cAdapter(h.number);
-    if (!adapter || !adapter->present() || h.generation != sim::board().generation()) {
+    if (!adapter || !adapter->present() || h.generation != sim::board().generation() || h.plugs != adapter->plugs()) {
         code = VXI2C_EGONE;
         return nullptr;
     }
@@ -173,7 +174,7 @@ int32_t VxI2cOpen(int32_t number)
         return VXI2C_EACCES;
     for (size_t i = 0; i < g_handles.size(); ++i) {
         if (!g_handles[i].open) {
-            g_handles[i] = Handle{true, number, -1, false, board.generation()};
+            g_handles[i] = Handle{true, number, -1, false, board.generation(), adapter->plugs()};
             return static_cast<int32_t>(i);
         }
     }

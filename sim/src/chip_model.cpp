@@ -41,6 +41,7 @@ ChipModel::ChipModel(std::array<uint8_t, 256>& regs, const ChipConfig& config, d
     : m_r(regs), m_config(config), m_dual(config.variant == ChipVariant::Tfm4411), m_ambient(ambientC)
 {
     m_temp.fill(ambientC);
+    m_thermal = {config.thermalOf(1), config.thermalOf(2)};
 }
 
 void ChipModel::advanceTo(double nowMs)
@@ -120,14 +121,11 @@ void ChipModel::integrate(double dtMs)
     if (dtMs <= 0)
         return;
     const double dt = dtMs / 1000.0;
-    const double kRemote = 1.0 - std::exp(-dt / model::kRemoteTauS);
     const double kLocal = 1.0 - std::exp(-dt / model::kLocalTauS);
 
     m_temp[0] += (m_ambient + model::kSelfHeatC - m_temp[0]) * kLocal;
-    for (int i = 0; i < 2; ++i) {
-        const double target = m_ambient + (m_heater[static_cast<size_t>(i)] ? model::kHeaterRiseC : 0.0);
-        m_temp[static_cast<size_t>(i) + 1] += (target - m_temp[static_cast<size_t>(i) + 1]) * kRemote;
-    }
+    for (int i = 0; i < 2; ++i)
+        heatRemote(i, dtMs);
 
     const uint8_t c1 = m_r[reg::Config1];
     const uint8_t filter = m_r[reg::FanFilter];
@@ -162,6 +160,46 @@ void ChipModel::integrate(double dtMs)
         const bool driven = !cfg.stalled && out > 0 && out >= threshold - 1e-9;
         const double target = driven ? out * cfg.fullSpeedRpm : 0.0;
         f.rpm += (target - f.rpm) * (1.0 - std::exp(-dt / cfg.spinUpS));
+    }
+}
+
+void ChipModel::heatRemote(int index, double dtMs)
+{
+    const auto i = static_cast<size_t>(index);
+    const ThermalConfig& t = m_thermal[i];
+    const auto fan = static_cast<size_t>(std::clamp(t.fan, 1, 2) - 1);
+    const double share = m_fan[fan].rpm / m_config.fans[fan].fullSpeedRpm;
+    const double rise = m_heater[i] ? airflowRiseC(t, share) : 0.0;
+    double& temp = m_temp[i + 1];
+    if (t.lagS <= 0) {
+        temp += (m_ambient + rise - temp) * (1.0 - std::exp(-(dtMs / 1000.0) / t.tauS));
+        return;
+    }
+    // The diode now answers the heat of lagS ago: walk the recorded steps
+    // that cover the delayed interval. Before the first step the board was
+    // cold.
+    std::deque<HeatStep>& steps = m_heat[i];
+    if (steps.empty() || steps.back().riseC != rise)
+        steps.push_back({m_nowMs, rise});
+    double from = m_nowMs - t.lagS * 1000.0;
+    const double to = from + dtMs;
+    while (steps.size() > 1 && steps[1].atMs <= from)
+        steps.pop_front();
+    size_t k = 0;
+    while (from < to) {
+        double value = 0.0;
+        double end = to;
+        if (from < steps.front().atMs) {
+            end = std::min(to, steps.front().atMs);
+        } else {
+            while (k + 1 < steps.size() && steps[k + 1].atMs <= from)
+                ++k;
+            value = steps[k].riseC;
+            if (k + 1 < steps.size())
+                end = std::min(to, steps[k + 1].atMs);
+        }
+        temp += (m_ambient + value - temp) * (1.0 - std::exp(-((end - from) / 1000.0) / t.tauS));
+        from = end;
     }
 }
 

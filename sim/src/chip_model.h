@@ -5,6 +5,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <random>
 
 #include "sim/config.h"
@@ -13,8 +14,6 @@ namespace sim {
 
 namespace model {
 inline constexpr double kConversionMs = 125.0;  // one conversion of every channel
-inline constexpr double kHeaterRiseC = 45.0;    // steady rise of a diode with its heater on
-inline constexpr double kRemoteTauS = 20.0;     // remote diode time constant
 inline constexpr double kSelfHeatC = 2.0;       // local channel above ambient
 inline constexpr double kLocalTauS = 60.0;
 inline constexpr double kStillRpm = 30.0;  // below this a fan counts as stopped
@@ -49,6 +48,7 @@ private:
         double spinUpLeftMs = 0;
     };
     void integrate(double dtMs);
+    void heatRemote(int index, double dtMs);
     double controlDuty(int fan) const;
     double autoDuty(int channel, int fan) const;
     uint8_t tachCount(int fan, double rpm) const;
@@ -65,6 +65,14 @@ private:
     std::array<double, 3> m_temp{};
     std::array<bool, 2> m_heater{};
     std::array<Fan, 2> m_fan{};
+    // The heat a remote diode is heading for (its steady rise now), as it
+    // changed: its lag delays it.
+    struct HeatStep {
+        double atMs = 0;
+        double riseC = 0;
+    };
+    std::array<ThermalConfig, 2> m_thermal;
+    std::array<std::deque<HeatStep>, 2> m_heat;
     double m_nowMs = 0;
     double m_nextConversionMs = model::kConversionMs;
     std::minstd_rand m_noise;  // fixed seed: a run repeats exactly

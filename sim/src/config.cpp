@@ -2,6 +2,7 @@
 
 #include "fault_config.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <fstream>
@@ -154,9 +155,41 @@ FanConfig parseFan(const json& j, const std::string& path)
     return f;
 }
 
+ThermalConfig parseThermal(const json& j, const std::string& path, bool dual)
+{
+    onlyKeys(j, path, {"channel", "fan", "stillAirRiseC", "fullAirflowRiseC", "tauS", "lagS"});
+    ThermalConfig t;
+    if (!j.contains("channel"))
+        fail(path, j, "has no channel (\"remote1\" or \"remote2\")");
+    const std::string channel = text(j["channel"], join(path, "channel"));
+    if (channel == "remote1")
+        t.channel = 1;
+    else if (channel == "remote2" && dual)
+        t.channel = 2;
+    else
+        fail(join(path, "channel"), j["channel"],
+             dual ? "is not remote1 or remote2" : "is not remote1 (the TFM4410 has one remote channel)");
+    t.fan = dual ? t.channel : 1;
+    if (j.contains("fan"))
+        t.fan = static_cast<int>(integer(j["fan"], join(path, "fan"), 1, dual ? 2 : 1));
+    if (j.contains("stillAirRiseC"))
+        t.stillAirRiseC = real(j["stillAirRiseC"], join(path, "stillAirRiseC"), 1, 100);
+    t.fullAirflowRiseC = t.stillAirRiseC;
+    if (j.contains("fullAirflowRiseC"))
+        t.fullAirflowRiseC = real(j["fullAirflowRiseC"], join(path, "fullAirflowRiseC"), 1, 100);
+    if (t.fullAirflowRiseC > t.stillAirRiseC)
+        fail(join(path, "fullAirflowRiseC"), j["fullAirflowRiseC"],
+             "is above stillAirRiseC: air cannot warm the diode");
+    if (j.contains("tauS"))
+        t.tauS = real(j["tauS"], join(path, "tauS"), 0.5, 3600);
+    if (j.contains("lagS"))
+        t.lagS = real(j["lagS"], join(path, "lagS"), 0, 60);
+    return t;
+}
+
 ChipConfig parseChip(const json& j, const std::string& path)
 {
-    onlyKeys(j, path, {"variant", "address", "remote1Open", "remote2Open", "fans"});
+    onlyKeys(j, path, {"variant", "address", "remote1Open", "remote2Open", "fans", "thermal"});
     ChipConfig c;
     if (j.contains("variant")) {
         const std::string v = text(j["variant"], join(path, "variant"));
@@ -184,6 +217,20 @@ ChipConfig parseChip(const json& j, const std::string& path)
             fail(fp, fans, "is not a list of at most two fans");
         for (size_t i = 0; i < fans.size(); ++i)
             c.fans[i] = parseFan(fans[i], fp + "[" + std::to_string(i) + "]");
+    }
+    if (j.contains("thermal")) {
+        const json& list = j["thermal"];
+        const std::string tp = join(path, "thermal");
+        if (!list.is_array() || list.size() > 2)
+            fail(tp, list, "is not a list of at most two remote channels");
+        const bool dual = c.variant == ChipVariant::Tfm4411;
+        for (size_t i = 0; i < list.size(); ++i) {
+            const std::string ip = tp + "[" + std::to_string(i) + "]";
+            c.thermal.push_back(parseThermal(list[i], ip, dual));
+            for (size_t k = 0; k < i; ++k)
+                if (c.thermal[k].channel == c.thermal.back().channel)
+                    fail(join(ip, "channel"), list[i]["channel"], "is given twice");
+        }
     }
     return c;
 }
@@ -296,6 +343,14 @@ I2cAdapterConfig parseI2cAdapter(const json& j, const std::string& path, size_t 
 
 json chipJson(const ChipConfig& c)
 {
+    json thermal = json::array();
+    for (const ThermalConfig& t : c.thermal)
+        thermal.push_back({{"channel", t.channel == 2 ? "remote2" : "remote1"},
+                           {"fan", t.fan},
+                           {"stillAirRiseC", t.stillAirRiseC},
+                           {"fullAirflowRiseC", t.fullAirflowRiseC},
+                           {"tauS", t.tauS},
+                           {"lagS", t.lagS}});
     json fans = json::array();
     for (const FanConfig& f : c.fans)
         fans.push_back({{"fullSpeedRpm", f.fullSpeedRpm},
@@ -310,7 +365,8 @@ json chipJson(const ChipConfig& c)
             {"address", c.address},
             {"remote1Open", c.remote1Open},
             {"remote2Open", c.remote2Open},
-            {"fans", fans}};
+            {"fans", fans},
+            {"thermal", thermal}};
 }
 
 }  // namespace
@@ -405,6 +461,26 @@ static Config parseSettings(std::string_view jsonText)
             fail("time", root["time"], "is not real or manual");
     }
     return c;
+}
+
+double airflowRiseC(const ThermalConfig& thermal, double speedShare)
+{
+    if (!(thermal.fullAirflowRiseC < thermal.stillAirRiseC))
+        return thermal.stillAirRiseC;  // no cooling: exactly the still-air rise
+    const double still = 1.0 / thermal.stillAirRiseC;
+    const double full = 1.0 / thermal.fullAirflowRiseC;
+    return 1.0 / (still + (full - still) * std::sqrt(std::clamp(speedShare, 0.0, 1.0)));
+}
+
+ThermalConfig ChipConfig::thermalOf(int channel) const
+{
+    for (const ThermalConfig& t : thermal)
+        if (t.channel == channel)
+            return t;
+    ThermalConfig t;
+    t.channel = channel;
+    t.fan = variant == ChipVariant::Tfm4411 ? channel : 1;
+    return t;
 }
 
 Config parseConfig(std::string_view jsonText)

@@ -8,12 +8,14 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include <vexlink06/back_end.h>
 
 #include "board_process.h"
 #include "device/back_end.h"
 #include "device/device_session.h"
+#include "device/fan_characterization.h"
 #include "device/register_map.h"
 #include "support/run_process.h"
 
@@ -173,6 +175,27 @@ TEST_F(BoardReconnect, ABoardThatComesBackWithAnotherChipOrNoneIsNamedUntilTheCh
     while ((got = readOrWhy(chip, device::reg::DeviceId)) != "49" && Clock::now() < deadline)
         std::this_thread::sleep_for(20ms);
     EXPECT_EQ(got, "49");
+}
+
+// The board lost in the middle of a fan measurement: the measurement stops
+// and says why, and what it changed is put back on the board that answers
+// again (a replugged bridge leaves the chip as the sweep left it).
+TEST_F(BoardReconnect, AMeasurementThatLosesTheBoardStopsAndRestoresTheChipWhenItIsBack)
+{
+    auto board = start(R"({"timeScale": 20})");
+    device::Session chip = openChip();
+    chip.write(device::reg::FanSpeedConfiguration, 0x77);
+    device::CharacterizationRun run;
+    std::thread measuring([&] { run = device::characterizeFans(device::sessionAccess(chip), {1}); });
+    std::this_thread::sleep_for(300ms);
+    board->stop(SIGKILL);
+    std::this_thread::sleep_for(300ms);
+    board = start();
+    measuring.join();
+    EXPECT_EQ(run.outcome, device::CharacterizationOutcome::Failed);
+    EXPECT_EQ(run.error, wentAway());
+    EXPECT_TRUE(run.restore.ok()) << run.restore.reason;
+    EXPECT_EQ(chip.read(device::reg::FanSpeedConfiguration), 0x77) << "not restored on the board that came back";
 }
 
 TEST_F(BoardReconnect, EachBoardTellsItsPaceAndAGivenPaceMustAgree)

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
+#include <optional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -363,6 +366,46 @@ TEST(SessionThreadTest, TwoSessionsOnTwoThreadsDoNotInterleave)
     std::sort(spans.begin(), spans.end(), [](const Span& x, const Span& y) { return x.begin < y.begin; });
     for (std::size_t i = 1; i < spans.size(); ++i)
         EXPECT_LE(spans[i - 1].end, spans[i].begin) << "transfers " << i - 1 << " and " << i << " overlap";
+}
+
+// A USB bridge unplugged and plugged in again, under another number as a
+// replugged bridge often is: the session finds it again by its name, checks
+// the chip there and goes on; while it is away each use says so at once.
+TEST(SessionReconnectTest, AnUnpluggedAdapterIsFoundAgainByItsName)
+{
+    Session bridge = Session::open(Medium::KernelAdapter, 7, 0x2C);
+    bridge.write(reg::LocalHighLimit, 0x51);
+    sim::I2cAdapter& adapter = *sim::board().i2cAdapter(7);
+    adapter.unplug();
+    const auto said = [&](const std::function<void()>& use) {
+        try {
+            use();
+        } catch (const SessionError& e) {
+            EXPECT_EQ(e.kind(), ErrorKind::BoardLost) << e.what();
+            return std::string(e.what());
+        }
+        return std::string("no error");
+    };
+    const std::string gone = "Error: 68, i2c-7 has gone away: was the adapter unplugged?";
+    EXPECT_EQ(said([&] { (void)bridge.read(reg::LocalHighLimit); }), gone);
+    EXPECT_EQ(said([&] { bridge.write(reg::LocalHighLimit, 0x22); }), gone);
+    EXPECT_EQ(said([&] { (void)bridge.sample(); }), gone);
+
+    adapter.replug(12);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    std::optional<std::uint8_t> limit;
+    while (!limit && std::chrono::steady_clock::now() < deadline) {
+        try {
+            limit = bridge.read(reg::LocalHighLimit);
+        } catch (const SessionError& e) {
+            EXPECT_EQ(e.kind(), ErrorKind::BoardLost) << e.what();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    EXPECT_EQ(limit, 0x51) << "the write made while away reached the chip";
+    EXPECT_EQ(bridge.port(), 12);
+    EXPECT_EQ(bridge.sample().variant, Variant::Tfm4410);
+    adapter.replug(7);  // as the other tests know it
 }
 
 }  // namespace

@@ -127,7 +127,53 @@ INSTANTIATE_TEST_SUITE_P(
                 "above startDuty"},
         BadCase{R"({"ports": [{"chips": [{"fans": [{"spinUpS": 0}]}]}]})", "fans[0].spinUpS", "0"},
         BadCase{R"({"ports": [{"chips": [{"fans": [{"rpmNoise": 50}]}]}]})", "fans[0].rpmNoise", "50"},
+        BadCase{
+            R"({"ports": [{"chips": [{"thermal": [{"channel": "remote1", "stillAirRiseC": 20, "fullAirflowRiseC": 30}]}]}]})",
+            "thermal[0].fullAirflowRiseC", "above stillAirRiseC"},
+        BadCase{R"({"ports": [{"chips": [{"thermal": [{"channel": "remote1"}, {"channel": "remote1"}]}]}]})",
+                "thermal[1].channel", "twice"},
+        BadCase{R"({"ports": [{"chips": [{"variant": "TFM4410", "thermal": [{"channel": "remote2"}]}]}]})",
+                "thermal[0].channel", "remote2"},
+        BadCase{R"({"ports": [{"chips": [{"variant": "TFM4410", "thermal": [{"channel": "remote1", "fan": 2}]}]}]})",
+                "thermal[0].fan", "2"},
+        BadCase{R"({"ports": [{"chips": [{"thermal": [{"fan": 1}]}]}]})", "thermal[0]", "no channel"},
+        BadCase{R"({"ports": [{"chips": [{"thermal": [{"channel": "remote1", "tauS": 0}]}]}]})", "thermal[0].tauS",
+                "0"},
         BadCase{R"({"ports": [}")", "not valid JSON", "parse"}));
+
+TEST(ConfigTest, ThermalDefaultsAndRoundTrip)
+{
+    const sim::Config c = sim::parseConfig(
+        R"({"ports": [{"chips": [{"thermal": [{"channel": "remote2", "stillAirRiseC": 40, "lagS": 3}]}]}]})");
+    const sim::ChipConfig& chip = c.ports[0].chips[0];
+    ASSERT_EQ(chip.thermal.size(), 1u);
+    const sim::ThermalConfig t = chip.thermalOf(2);
+    EXPECT_EQ(t.fan, 2);                  // its own fan by default
+    EXPECT_EQ(t.fullAirflowRiseC, 40.0);  // no cooling unless given
+    EXPECT_EQ(t.tauS, 20.0);
+    EXPECT_EQ(chip.thermalOf(1).stillAirRiseC, 45.0);  // the channel not listed
+    const sim::Config back = sim::parseConfig(sim::toJson(c));
+    EXPECT_EQ(back.ports[0].chips[0].thermalOf(2).lagS, 3.0);
+    EXPECT_EQ(back.ports[0].chips[0].thermal.size(), 1u);
+}
+
+TEST(ConfigTest, AirflowRiseFallsWithDiminishingReturns)
+{
+    sim::ThermalConfig t;
+    t.stillAirRiseC = 45;
+    t.fullAirflowRiseC = 12;
+    EXPECT_DOUBLE_EQ(sim::airflowRiseC(t, 0), 45);
+    EXPECT_DOUBLE_EQ(sim::airflowRiseC(t, 1), 12);
+    EXPECT_DOUBLE_EQ(sim::airflowRiseC(t, 2), 12);  // faster than full counts as full
+    double previous = 45, previousDrop = 1e9;
+    for (int i = 1; i <= 10; ++i) {
+        const double r = sim::airflowRiseC(t, i / 10.0);
+        EXPECT_LT(r, previous);
+        EXPECT_LT(previous - r, previousDrop);
+        previousDrop = previous - r;
+        previous = r;
+    }
+}
 
 TEST(ConfigTest, FileErrorsNameTheFile)
 {

@@ -5,7 +5,10 @@
 #include <set>
 #include <thread>
 
+#include <chiplaw/auto_control.h>
+
 #include "sim/clock.h"
+#include "sim/config.h"
 
 #include "line_master.h"
 
@@ -360,4 +363,91 @@ TEST_F(PhysicsTest, StandbyFreezesReadings)
     write(0x00, 0x01);
     advance(0.2);
     EXPECT_GT(read(0x0B), before + 10);
+}
+
+namespace {
+
+// Remote 1 cooled by fan 1, as a heat sink with a fan on it.
+sim::Config cooledBoard(double lagS = 0)
+{
+    sim::Config c;
+    sim::ThermalConfig t;
+    t.channel = 1;
+    t.fan = 1;
+    t.stillAirRiseC = 45;
+    t.fullAirflowRiseC = 12;
+    t.tauS = 30;
+    t.lagS = lagS;
+    c.ports[0].chips[0].thermal = {t};
+    return c;
+}
+
+}  // namespace
+
+TEST_F(PhysicsTest, FanAirflowSetsTheSteadyRise)
+{
+    freshBoard(cooledBoard());
+    write(0x00, 0x09);  // software control, PWM Invert for the board's fan stage
+    write(0x22, 0x50);  // fan 1 stopped
+    m.setHighBits(0x10);
+    m.lines(true, true);
+    advance(400);
+    EXPECT_NEAR(chip().trueTemperature(1), 25 + 45, 0.05);
+    write(0x22, 0x5F);  // fan 1 full
+    advance(400);
+    EXPECT_NEAR(chip().trueTemperature(1), 25 + 12, 0.05);
+    EXPECT_NEAR(remote1(), 37, 0.13);
+    // Half the heat (software PWM of the heater bit) halves the rise.
+    for (int i = 0; i < 1600; ++i) {
+        m.setHighBits(i % 2 ? 0x10 : 0x00);
+        m.lines(true, true);
+        advance(0.25);
+    }
+    EXPECT_NEAR(chip().trueTemperature(1), 25 + 6, 0.3);
+}
+
+TEST_F(PhysicsTest, TimeConstantAndLagOfTheDiode)
+{
+    freshBoard(cooledBoard(3));
+    write(0x00, 0x09);
+    write(0x22, 0x50);
+    m.setHighBits(0x10);
+    m.lines(true, true);
+    advance(2.9);
+    EXPECT_NEAR(chip().trueTemperature(1), 25, 1e-9);  // the heat has not arrived yet
+    advance(0.1 + 30);                                 // one time constant after the lag
+    EXPECT_NEAR(chip().trueTemperature(1) - 25, 45 * (1 - std::exp(-1.0)), 0.2);
+    advance(300);
+    // A change of airflow arrives as late: the fan is at speed within a
+    // few seconds, the diode starts cooling only after the lag.
+    write(0x22, 0x5F);
+    const double hot = chip().trueTemperature(1);
+    advance(2.5);
+    EXPECT_GE(chip().trueTemperature(1), hot - 1e-6);  // still warming, if anything
+    advance(30);
+    EXPECT_LT(chip().trueTemperature(1), hot - 10);
+}
+
+TEST_F(PhysicsTest, AutomaticControlClosesTheLoop)
+{
+    freshBoard(cooledBoard(3));
+    write(0x25, 0x52);  // remote 1: Tmin 40, range 20
+    write(0x22, 0x53);  // minimum duty 3/15
+    write(0x00, 0x89);  // automatic, remote 1 drives fan 1, PWM Invert, monitor
+    m.setHighBits(0x10);
+    m.lines(true, true);
+    advance(600);
+    double lo = 1e9, hi = -1e9;
+    for (int i = 0; i < 120; ++i) {
+        advance(0.5);
+        lo = std::min(lo, chip().trueTemperature(1));
+        hi = std::max(hi, chip().trueTemperature(1));
+    }
+    EXPECT_LT(hi - lo, 0.5);  // settled, no sustained swing
+    // Where the chip's law and the plant agree.
+    sim::ThermalConfig t = cooledBoard().ports[0].chips[0].thermal[0];
+    const double duty = chiplaw::channelDuty(remote1(), 40, 20, 0.2);
+    EXPECT_NEAR(chip().trueTemperature(1), 25 + sim::airflowRiseC(t, duty), 0.3);
+    EXPECT_GT(hi, 40);
+    EXPECT_LT(hi, 25 + 45 - 5);  // the fan does cool it
 }

@@ -51,12 +51,38 @@ struct FanConfig {
     double rpmNoisePct = 0.0;  // tach reading jitter, uniform within +-this
 };
 
+// How a remote diode's heater and the air of a fan set its temperature. The
+// steady rise above ambient with the heater fully on goes from stillAirRiseC
+// (fan stopped) down to fullAirflowRiseC (fan at full speed) along
+// airflowRiseC below; the heater's on-share scales it. The diode follows
+// first order with tauS after a transport delay of lagS.
+struct ThermalConfig {
+    static constexpr double kDefaultRiseC = 45.0;
+    static constexpr double kDefaultTauS = 20.0;
+    int channel = 1;  // 1 remote 1, 2 remote 2
+    int fan = 1;      // 1 or 2: the fan whose air cools it
+    double stillAirRiseC = kDefaultRiseC;
+    double fullAirflowRiseC = kDefaultRiseC;
+    double tauS = kDefaultTauS;
+    double lagS = 0.0;
+};
+
+// Steady rise with the heater fully on at `speedShare` (0..1) of the fan's
+// full speed. Heat leaves a sink through a conductance that grows with the
+// square root of the air speed (forced convection over a fin), so each
+// further step of airflow cools less than the one before.
+double airflowRiseC(const ThermalConfig& thermal, double speedShare);
+
 struct ChipConfig {
     ChipVariant variant = ChipVariant::Tfm4411;
     uint8_t address = 0x5C;    // 8-bit form: 0x58, 0x5A or 0x5C
     bool remote1Open = false;  // diode fault on remote channel 1
     bool remote2Open = false;  // ... channel 2 (TFM4411 only)
     FanConfig fans[2];
+    // At most one per remote channel; a channel without one is heated by the
+    // default (45 degrees, 20 s, no cooling by either fan).
+    std::vector<ThermalConfig> thermal;
+    ThermalConfig thermalOf(int channel) const;
 };
 
 // Another master on a port's bus. It interferes with the PC's first

@@ -25,9 +25,20 @@ public:
     uint32_t functionality() const;
     bool driverOwns(uint8_t address7) const;
 
-    // Gone after `vanishAfter` transfers or unplug(); gone stays gone.
+    // Gone after `vanishAfter` transfers or unplug(), until replug().
     bool present() const { return !m_gone; }
     void unplug() { m_gone = true; }
+    // Plugged in again, as i2c-`number` (a USB bridge often comes back under
+    // another number); what was open on it stays gone, as a dead node does.
+    void replug(int number)
+    {
+        m_config.number = number;
+        m_config.vanishAfter = 0;
+        m_gone = false;
+        ++m_plugs;
+    }
+    // How often it was plugged in again: a handle opened before is dead.
+    uint64_t plugs() const { return m_plugs; }
     long transfers() const { return m_transfers; }
 
     // One SMBus transfer; `pec` is ignored when the adapter offers none.
@@ -44,6 +55,7 @@ private:
     BusMaster m_master;
     long m_transfers = 0;
     bool m_gone = false;
+    uint64_t m_plugs = 0;
 };
 
 }  // namespace sim
