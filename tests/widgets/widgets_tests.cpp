@@ -118,6 +118,52 @@ TEST(StripChart, TraceThicknessFollowsTheLayout)
     EXPECT_EQ(thickness(), 2);
 }
 
+// Samples that were not taken break the trace: nothing is drawn across the
+// gap (not a line to 0, nor one bridging it), the legend has no value, and
+// the incremental drawing agrees with a redraw.
+TEST(StripChart, AGapBreaksTheTrace)
+{
+    StripChart chart;
+    chart.resize(400, 240);
+    chart.setTimeSpan(60);
+    chart.setChannelColour(0, QColor(255, 0, 255));
+    // Whether any pixel of the trace lies between `fromAge` and `toAge`
+    // samples back from the newest (the right edge).
+    const auto traced = [&](double fromAge, double toAge) {
+        const QImage image = chart.grab().toImage();
+        const QRect plot = chart.plotRect();
+        const double perSample = plot.width() / 60.0;
+        for (int x = int(plot.right() - toAge * perSample); x <= int(plot.right() - fromAge * perSample); ++x)
+            for (int y = plot.top(); y <= plot.bottom(); ++y)
+                if (image.pixelColor(x, y) == QColor(255, 0, 255))
+                    return true;
+        return false;
+    };
+    const auto feed = [&](bool gap) {
+        for (int i = 0; i < 20; ++i) {
+            if (gap)
+                chart.addGap(0);
+            else
+                chart.addPoint(50, 0);
+            (void)chart.grab();
+        }
+    };
+    feed(false);
+    feed(true);
+    EXPECT_EQ(chart.pointCount(0), 40);
+    EXPECT_TRUE(std::isnan(chart.pointAt(0, 39)));
+    EXPECT_FALSE(chart.lastValue(0).has_value());
+    EXPECT_FALSE(traced(1, 18)) << "the gap was drawn";
+    EXPECT_TRUE(traced(22, 38));
+    feed(false);
+    EXPECT_EQ(chart.lastValue(0), 50.0);
+    EXPECT_TRUE(traced(1, 18));
+    EXPECT_FALSE(traced(21, 38)) << "a line across the gap";
+    const QImage incremental = chart.grab().toImage();
+    chart.redrawTraces();
+    EXPECT_EQ(incremental, chart.grab().toImage());
+}
+
 // A new sample scrolls what is drawn and adds a strip; the pixels must be
 // those a redraw from scratch gives, over many samples, traces leaving the
 // scale, a scale change and the expanded layout.
