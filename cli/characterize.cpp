@@ -42,32 +42,27 @@ std::atomic<int> g_signal{0};
 
 extern "C" void onSignal(int signal) { g_signal.store(signal); }
 
-// SIGINT and SIGTERM end the measurement between two readings rather than
-// the process, so the chip gets its registers back; the previous handlers
-// return afterwards.
-class SignalGuard {
-public:
-    SignalGuard()
-    {
-        g_signal.store(0);
-        struct sigaction sa { };
-        sa.sa_handler = onSignal;
-        sigemptyset(&sa.sa_mask);
-        sigaction(SIGINT, &sa, &m_int);
-        sigaction(SIGTERM, &sa, &m_term);
-    }
-    ~SignalGuard()
-    {
-        sigaction(SIGINT, &m_int, nullptr);
-        sigaction(SIGTERM, &m_term, nullptr);
-    }
-    SignalGuard(const SignalGuard&) = delete;
-    SignalGuard& operator=(const SignalGuard&) = delete;
+}  // namespace
 
-private:
-    struct sigaction m_int { };
-    struct sigaction m_term { };
-};
+SignalGuard::SignalGuard()
+{
+    g_signal.store(0);
+    struct sigaction sa { };
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, &m_int);
+    sigaction(SIGTERM, &sa, &m_term);
+}
+
+SignalGuard::~SignalGuard()
+{
+    sigaction(SIGINT, &m_int, nullptr);
+    sigaction(SIGTERM, &m_term, nullptr);
+}
+
+int caughtSignal() { return g_signal.load(); }
+
+namespace {
 
 device::Medium sessionMedium(Medium medium)
 {
@@ -77,19 +72,6 @@ device::Medium sessionMedium(Medium medium)
     case Medium::KernelAdapter: return device::Medium::KernelAdapter;
     }
     return device::Medium::PrinterPort;
-}
-
-device::ChipLocation locationOf(const FoundChip& found)
-{
-    device::ChipLocation chip;
-    chip.medium = sessionMedium(found.medium);
-    chip.port = found.port;
-    chip.portBase = found.portBase;
-    chip.dataInverted = found.inverted;
-    chip.address = found.address;
-    chip.variant = device::variantFromDeviceId(found.deviceId).value_or(device::Variant::Tfm4411);
-    chip.simulated = onSimulatedBoard();
-    return chip;
 }
 
 std::string minutes(double seconds)
@@ -158,6 +140,8 @@ std::string text(const device::FanCharacterization& f)
     return out.str();
 }
 
+}  // namespace
+
 std::string registerList(const std::vector<std::uint8_t>& regs)
 {
     std::string out;
@@ -165,6 +149,8 @@ std::string registerList(const std::vector<std::uint8_t>& regs)
         out += (out.empty() ? "" : ", ") + device::registerLabel(r);
     return out;
 }
+
+namespace {
 
 void checkPlotName(const std::string& path)
 {
@@ -205,18 +191,6 @@ void writePlot(const std::string& path, const std::vector<device::FanCharacteriz
 #endif
 }
 
-double boardTimeScale(double given)
-{
-    // The board says how fast it runs; --time-scale, kept for scripts that
-    // give it, must agree.
-    if (given > 0) {
-        if (const std::string mismatch = device::timeScaleMismatch(given); !mismatch.empty())
-            throw UsageError("--time-scale: " + mismatch);
-        return given;
-    }
-    return device::boardTimeScale();
-}
-
 void runCharacterize(const TargetOptions& target, const CharacterizeOptions& o)
 {
     if (!o.plot.empty())
@@ -240,7 +214,7 @@ void runCharacterize(const TargetOptions& target, const CharacterizeOptions& o)
     const bool bar = ::isatty(STDERR_FILENO) != 0;
     if (bar)
         callbacks.progress = drawProgress;
-    callbacks.cancelled = [] { return g_signal.load() != 0; };
+    callbacks.cancelled = [] { return caughtSignal() != 0; };
 
     device::CharacterizationRun run;
     {
@@ -257,7 +231,7 @@ void runCharacterize(const TargetOptions& target, const CharacterizeOptions& o)
     if (run.outcome == device::CharacterizationOutcome::Cancelled) {
         std::cerr << "fanscope-cli: interrupted; "
                   << (restore.ok() ? "every register it changed is restored and read back" : restoreProblem) << "\n";
-        throw Interrupted{g_signal.load()};
+        throw Interrupted{caughtSignal()};
     }
     if (run.outcome == device::CharacterizationOutcome::Failed)
         throw Failure(run.error + (restore.ok() ? "; the registers are restored" : "; " + restoreProblem));
@@ -284,6 +258,31 @@ void runCharacterize(const TargetOptions& target, const CharacterizeOptions& o)
 }
 
 }  // namespace
+
+device::ChipLocation locationOf(const FoundChip& found)
+{
+    device::ChipLocation chip;
+    chip.medium = sessionMedium(found.medium);
+    chip.port = found.port;
+    chip.portBase = found.portBase;
+    chip.dataInverted = found.inverted;
+    chip.address = found.address;
+    chip.variant = device::variantFromDeviceId(found.deviceId).value_or(device::Variant::Tfm4411);
+    chip.simulated = onSimulatedBoard();
+    return chip;
+}
+
+double boardTimeScale(double given)
+{
+    // The board says how fast it runs; --time-scale, kept for scripts that
+    // give it, must agree.
+    if (given > 0) {
+        if (const std::string mismatch = device::timeScaleMismatch(given); !mismatch.empty())
+            throw UsageError("--time-scale: " + mismatch);
+        return given;
+    }
+    return device::boardTimeScale();
+}
 
 void addCharacterizeCommand(CLI::App& parent, TargetOptions& target, std::function<void()>& action, bool withOptions)
 {

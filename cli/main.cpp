@@ -23,13 +23,15 @@
 #include "decode.h"
 #include "export_command.h"
 #include "target.h"
+#include "thermal.h"
 
 namespace {
 
 constexpr const char* Usage =
     "usage: fanscope-cli [--medium printer|smbus|i2c] [--bus N|NAME] [-f] [-y] [--port N] [--address A] [--hardware] "
     "[--sim-config FILE] "
-    "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, characterize, export, save, recall, diff, "
+    "[trace] COMMAND ...  (COMMAND: detect, get, set, dump, monitor, characterize, identify, tune, export, save, "
+    "recall, diff, "
     "generate, replay, eeprom, transfer; --help "
     "for more)";
 
@@ -148,6 +150,7 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
         }
         // characterize: minutes of sweeping, no trace either
         cli::addCharacterizeCommand(parent, a.target, action, line.names("characterize"));
+        cli::addThermalCommands(parent, a.target, action, line.names("identify"), line.names("tune"));
         cli::addExportCommand(parent, a.target, a.portGiven, action, line.names("export"));
     }
 

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <utility>
 
+#include "device/bus_route.h"
 #include "device/conversions.h"
 #include "device/register_map.h"
 
@@ -35,13 +36,20 @@ void BusJournal::dropOldest(std::size_t count)
 
 void BusJournal::clear() { m_entries.clear(); }
 
+// Under the bus mutex: transfers on other threads call the observer while
+// they hold it, so none is calling it when it changes.
 JournalObserver::JournalObserver(Sink sink, std::function<std::string()> cause)
 {
+    const std::lock_guard lock(busMutex());
     m_previous = vexlink06::setTransferObserver(
         [sink = std::move(sink), cause = std::move(cause)](const TransferRecord& r) { sink(r, cause ? cause() : ""); });
 }
 
-JournalObserver::~JournalObserver() { vexlink06::setTransferObserver(std::move(m_previous)); }
+JournalObserver::~JournalObserver()
+{
+    const std::lock_guard lock(busMutex());
+    vexlink06::setTransferObserver(std::move(m_previous));
+}
 
 // ---- texts ----
 

@@ -1,5 +1,8 @@
 #include "device/bus_route.h"
 
+#include <utility>
+#include <vector>
+
 #include <vexlink06/back_end.h>
 #include <vexlink06/vexlink06.h>
 
@@ -99,11 +102,51 @@ bool BoardWatch::broken() const
     return m_broken;
 }
 
-std::recursive_mutex& busMutex()
+namespace {
+thread_local int t_busDepth = 0;
+thread_local std::vector<std::function<void()>> t_afterRelease;
+}  // namespace
+
+void BusMutex::lock()
+{
+    m_mutex.lock();
+    ++t_busDepth;
+}
+
+bool BusMutex::try_lock()
+{
+    if (!m_mutex.try_lock())
+        return false;
+    ++t_busDepth;
+    return true;
+}
+
+void BusMutex::unlock()
+{
+    --t_busDepth;
+    m_mutex.unlock();
+    if (t_busDepth == 0 && !t_afterRelease.empty()) {
+        const std::vector<std::function<void()>> work = std::exchange(t_afterRelease, {});
+        for (const auto& w : work)
+            w();
+    }
+}
+
+bool BusMutex::heldHere() { return t_busDepth > 0; }
+
+void BusMutex::whenReleased(std::function<void()> work)
+{
+    if (t_busDepth > 0)
+        t_afterRelease.push_back(std::move(work));
+    else
+        work();
+}
+
+BusMutex& busMutex()
 {
     // Never destroyed: a session in a thread that outlives main's return
     // must still find it.
-    static auto* mutex = new std::recursive_mutex;
+    static auto* mutex = new BusMutex;
     return *mutex;
 }
 

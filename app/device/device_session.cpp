@@ -646,6 +646,6 @@ void Session::setWriteObserver(WriteObserver observer)
 
 TransferCounts Session::transferCounts() const { return m_state->counts.snapshot(); }
 
-std::recursive_mutex& Session::busMutex() { return device::busMutex(); }
+BusMutex& Session::busMutex() { return device::busMutex(); }
 
 }  // namespace device

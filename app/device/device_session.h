@@ -33,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "device/bus_route.h"
 #include "device/conversions.h"
 #include "device/register_map.h"
 
@@ -397,7 +398,7 @@ public:
 
     // For clients that need several operations as one unit (a read-modify-
     // write of their own): hold this lock around them.
-    static std::recursive_mutex& busMutex();
+    static BusMutex& busMutex();
 
 private:
     struct State;

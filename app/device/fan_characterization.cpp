@@ -1,14 +1,13 @@
 #include "device/fan_characterization.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <exception>
 #include <map>
-#include <thread>
 
 #include "device/back_end.h"
+#include "device/board_clock.h"
 #include "device/conversions.h"
 #include "device/device_session.h"
 #include "device/register_map.h"
@@ -27,40 +26,9 @@ constexpr int kCountCeiling = 200;
 
 struct Cancelled { };
 
-class Clock {
+class Clock : public BoardClock {
 public:
-    explicit Clock(const CharacterizationOptions& o)
-        : m_now(o.now), m_sleep(o.sleep), m_scale(o.timeScale > 0 ? o.timeScale : boardTimeScale())
-    { }
-    double now() const
-    {
-        if (m_now)
-            return m_now();
-        using namespace std::chrono;
-        return duration<double>(steady_clock::now().time_since_epoch()).count();
-    }
-    // Board seconds.
-    void sleepBoard(double boardS) const
-    {
-        const double s = boardS / m_scale;
-        if (m_sleep)
-            m_sleep(s);
-        else
-            std::this_thread::sleep_for(std::chrono::duration<double>(s));
-    }
-    double boardSince(double realStart) const { return (now() - realStart) * m_scale; }
-    void sleepReal(double s) const
-    {
-        if (m_sleep)
-            m_sleep(s);
-        else
-            std::this_thread::sleep_for(std::chrono::duration<double>(s));
-    }
-
-private:
-    std::function<double()> m_now;
-    std::function<void(double)> m_sleep;
-    double m_scale;
+    explicit Clock(const CharacterizationOptions& o) : BoardClock(o.now, o.sleep, o.timeScale) { }
 };
 
 int divisorOf(std::uint8_t characteristics) { return 1 << (characteristics >> 6); }
@@ -89,66 +57,14 @@ public:
                                        reg::FanFilterControl};
         for (int fan : fans)
             regs.push_back(fan == 2 ? reg::Fan2Characteristics : reg::Fan1Characteristics);
-        for (std::uint8_t r : regs) {
-            // Recorded before the read: a read that fails leaves nothing
-            // changed, and restoring a register never written is harmless.
-            report.touched.push_back(r);
-            m_saved[r] = m_chip.read(r);
-        }
+        m_keep.remember(regs, report);
     }
 
-    // Writes every remembered register back; while the shared board is away,
-    // again and again until it and the chip answer (or the wait is over).
     void restore(RestoreReport& report)
     {
-        const double until = m_clock.now() + m_o.boardWaitS;
-        for (;;) {
-            RestoreReport attempt;
-            attempt.touched = report.touched;
-            const bool boardLost = restoreOnce(attempt);
-            report = attempt;
-            if (!boardLost || m_clock.now() >= until || (m_cb.cancelled && m_cb.cancelled()))
-                return;
-            m_clock.sleepReal(0.1);
-        }
-    }
-
-    // One pass, the control mode last so the fans return to the user's
-    // control with their settings in place. True when the board was away.
-    bool restoreOnce(RestoreReport& report)
-    {
-        bool boardLost = false;
-        static constexpr std::uint8_t kOrder[] = {reg::Fan1Characteristics, reg::Fan2Characteristics,
-                                                  reg::FanFilterControl,    reg::FanSpeedConfiguration,
-                                                  reg::Configuration2,      reg::Configuration1};
-        for (std::uint8_t r : kOrder) {
-            const auto it = m_saved.find(r);
-            if (it == m_saved.end())
-                continue;
-            try {
-                m_chip.write(r, it->second);
-                const std::uint8_t back = m_chip.read(r);
-                if (back != it->second) {
-                    report.notRestored.push_back(r);
-                    if (report.reason.empty()) {
-                        char text[96];
-                        (void)std::snprintf(text, sizeof text, "%s reads back 0x%02X, not 0x%02X",
-                                            registerLabel(r).c_str(), back, it->second);
-                        report.reason = text;
-                    }
-                }
-            } catch (const SessionError& e) {
-                boardLost = boardLost || e.kind() == ErrorKind::BoardLost;
-                report.notRestored.push_back(r);
-                if (report.reason.empty())
-                    report.reason = e.what();
-            } catch (const std::exception& e) {
-                report.notRestored.push_back(r);
-                if (report.reason.empty())
-                    report.reason = e.what();
-            }
-        }
-        return boardLost;
+        m_keep.restore({reg::Fan1Characteristics, reg::Fan2Characteristics, reg::FanFilterControl,
+                        reg::FanSpeedConfiguration, reg::Configuration2, reg::Configuration1},
+                       report);
     }
 
     FanCharacterization measure(int fan, int fanIndex, int fanCount)
@@ -164,7 +80,7 @@ public:
         // Software control at the duty code, conversions running, the fan's
         // PWM output and tach on; the chip's own spin-up and the filter ramp
         // off, so each duty acts at once and the start duty is the fan's own.
-        const std::uint8_t c1 = m_saved.at(reg::Configuration1);
+        const std::uint8_t c1 = m_keep.saved(reg::Configuration1);
         m_config1 = static_cast<std::uint8_t>((c1 & ~0xE0) | 0x01);
         put(reg::Configuration1, m_config1);
         put(reg::Configuration2, static_cast<std::uint8_t>(current(reg::Configuration2) | (fan == 2 ? 0x0A : 0x05)));
@@ -209,7 +125,7 @@ public:
         result.turns = std::any_of(result.points.begin(), result.points.end(),
                                    [](const CharacterizationPoint& p) { return p.rpm > 0; });
         result.fullSpeedRpm = result.points.back().rpm;
-        m_fullSpeedDivisor = divisorOf(m_written.at(m_charReg));
+        m_fullSpeedDivisor = divisorOf(current(m_charReg));
         if (!result.turns) {
             // Nothing to sweep down or time: the fan did not turn at full duty.
             m_step = kCharacterizationSteps;
@@ -248,17 +164,8 @@ private:
         bool settled = true;
     };
 
-    std::uint8_t current(std::uint8_t r)
-    {
-        const auto it = m_written.find(r);
-        return it != m_written.end() ? it->second : m_saved.at(r);
-    }
-
-    void put(std::uint8_t r, std::uint8_t value)
-    {
-        m_chip.write(r, value);
-        m_written[r] = value;
-    }
+    std::uint8_t current(std::uint8_t r) const { return m_keep.current(r); }
+    void put(std::uint8_t r, std::uint8_t value) { m_keep.put(r, value); }
 
     void checkCancel() const
     {
@@ -272,7 +179,7 @@ private:
     {
         if (count >= TachCountStopped)
             return 0;
-        return tachToRpm(count, divisorOf(m_written.at(m_charReg)), 1).value_or(0);
+        return tachToRpm(count, divisorOf(current(m_charReg)), 1).value_or(0);
     }
 
     // Waits until the readings at the present divisor settle; adds the board
@@ -344,11 +251,11 @@ private:
         const std::uint8_t speed = current(reg::FanSpeedConfiguration);
         const std::uint8_t wanted = m_fan == 2 ? static_cast<std::uint8_t>((speed & 0x0F) | (code << 4))
                                                : static_cast<std::uint8_t>((speed & 0xF0) | code);
-        if (!m_written.count(reg::FanSpeedConfiguration) || wanted != speed)
+        if (!m_keep.wrote(reg::FanSpeedConfiguration) || wanted != speed)
             put(reg::FanSpeedConfiguration, wanted);
         Reading r = settleOnce(spent);
         for (int tries = 0; tries < 3; ++tries) {
-            const int divisor = divisorOf(m_written.at(m_charReg));
+            const int divisor = divisorOf(current(m_charReg));
             int better = divisor;
             if (r.count >= TachCountStopped) {
                 better = kMaxDivisor;  // the slowest speeds show only at the largest divisor
@@ -360,7 +267,7 @@ private:
             }
             if (better == divisor)
                 break;
-            put(m_charReg, withDivisor(m_written.at(m_charReg), better));
+            put(m_charReg, withDivisor(current(m_charReg), better));
             r = settleOnce(spent);
         }
         return r;
@@ -388,7 +295,7 @@ private:
     {
         // The divisor that measured the full speed resolves the speeds near
         // it finely; the slower start reads as stopped, which is fine.
-        put(m_charReg, withDivisor(m_written.at(m_charReg), m_fullSpeedDivisor));
+        put(m_charReg, withDivisor(current(m_charReg), m_fullSpeedDivisor));
         const double t0 = m_clock.now();
         const std::uint8_t speed = current(reg::FanSpeedConfiguration);
         put(reg::FanSpeedConfiguration,
@@ -437,8 +344,7 @@ private:
     const CharacterizationCallbacks& m_cb;
     Clock m_clock;
     double m_start;
-    std::map<std::uint8_t, std::uint8_t> m_saved;
-    std::map<std::uint8_t, std::uint8_t> m_written;
+    RegisterKeeper m_keep{m_chip};
     std::uint8_t m_config1 = 0;
     std::uint8_t m_charReg = reg::Fan1Characteristics;
     int m_fan = 1;
@@ -456,6 +362,57 @@ std::string number(double v, int decimals)
 }
 
 }  // namespace
+
+void RegisterKeeper::remember(const std::vector<std::uint8_t>& regs, RestoreReport& report)
+{
+    for (std::uint8_t r : regs) {
+        report.touched.push_back(r);
+        m_saved[r] = m_chip.read(r);
+    }
+}
+
+void RegisterKeeper::put(std::uint8_t reg, std::uint8_t value)
+{
+    m_chip.write(reg, value);
+    m_written[reg] = value;
+}
+
+std::uint8_t RegisterKeeper::current(std::uint8_t reg) const
+{
+    const auto it = m_written.find(reg);
+    return it != m_written.end() ? it->second : m_saved.at(reg);
+}
+
+void RegisterKeeper::restore(const std::vector<std::uint8_t>& order, RestoreReport& report)
+{
+    std::vector<std::uint8_t> all;
+    for (std::uint8_t r : order)
+        if (m_saved.count(r))
+            all.push_back(r);
+    for (const auto& [r, value] : m_saved)
+        if (std::find(all.begin(), all.end(), r) == all.end())
+            all.push_back(r);
+    for (std::uint8_t r : all) {
+        const std::uint8_t value = m_saved.at(r);
+        try {
+            m_chip.write(r, value);
+            const std::uint8_t back = m_chip.read(r);
+            if (back != value) {
+                report.notRestored.push_back(r);
+                if (report.reason.empty()) {
+                    char text[96];
+                    (void)std::snprintf(text, sizeof text, "%s reads back 0x%02X, not 0x%02X", registerLabel(r).c_str(),
+                                        back, value);
+                    report.reason = text;
+                }
+            }
+        } catch (const std::exception& e) {
+            report.notRestored.push_back(r);
+            if (report.reason.empty())
+                report.reason = e.what();
+        }
+    }
+}
 
 RegisterAccess sessionAccess(Session& session)
 {

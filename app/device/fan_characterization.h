@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -75,6 +76,30 @@ struct RestoreReport {
     std::vector<std::uint8_t> notRestored;  // could not be written or read back as remembered
     std::string reason;                     // why, when notRestored is not empty
     bool ok() const { return notRestored.empty(); }
+};
+
+// Remembers registers before a measurement changes them and puts them back
+// afterwards, reading each back; what it could not restore goes into the
+// report. Shared by the measurements that borrow the chip for a while.
+class RegisterKeeper {
+public:
+    explicit RegisterKeeper(const RegisterAccess& chip) : m_chip(chip) { }
+    // Reads and remembers each; a register is listed as touched before its
+    // read, since restoring one never written is harmless.
+    void remember(const std::vector<std::uint8_t>& regs, RestoreReport& report);
+    void put(std::uint8_t reg, std::uint8_t value);
+    // The value last put, else the one remembered.
+    std::uint8_t current(std::uint8_t reg) const;
+    std::uint8_t saved(std::uint8_t reg) const { return m_saved.at(reg); }
+    bool wrote(std::uint8_t reg) const { return m_written.count(reg) != 0; }
+    // In `order` first (the control mode last, so the fans return to the
+    // user's control with their settings in place), then any other.
+    void restore(const std::vector<std::uint8_t>& order, RestoreReport& report);
+
+private:
+    const RegisterAccess& m_chip;
+    std::map<std::uint8_t, std::uint8_t> m_saved;
+    std::map<std::uint8_t, std::uint8_t> m_written;
 };
 
 enum class CharacterizationOutcome { Done, Cancelled, Failed };

@@ -306,14 +306,18 @@ void WriteLog::clear()
         m_listener();
 }
 
-void WriteLog::beginAction(WriteSource source, std::string action, bool continues)
+void WriteLog::beginAction(WriteSource source, std::string action, Continue continues)
 {
     if (m_depth++ > 0)
         return;
-    if (continues && !m_undo.empty() && m_redo.empty()) {
+    if (continues != Continue::No && !m_undo.empty() && m_redo.empty()) {
+        // Writes that changed nothing may have come between (the Visual
+        // Display cycle rewrites the PWM frequency); a change would have
+        // made a newer group.
         const WriteRecord* last = lastRecordOf(m_undo.back());
-        if (last && last == &m_records.back() && last->source == source && last->action == action &&
-            std::chrono::steady_clock::now() - last->at < WriteAction::ContinueWithin) {
+        if (last && last->source == source && last->action == action &&
+            (continues == Continue::Always ||
+             std::chrono::steady_clock::now() - last->at < WriteAction::ContinueWithin)) {
             m_current = Current{last->group, source, std::move(action)};
             return;
         }
@@ -329,7 +333,10 @@ void WriteLog::endAction()
 
 WriteAction::WriteAction(WriteSource source, std::string action, Kind kind)
 {
-    writeLog().beginAction(source, std::move(action), kind == Kind::Drag);
+    const auto continues = kind == Kind::DragHeld ? WriteLog::Continue::Always
+                           : kind == Kind::Drag   ? WriteLog::Continue::Within
+                                                  : WriteLog::Continue::No;
+    writeLog().beginAction(source, std::move(action), continues);
 }
 
 WriteAction::~WriteAction() { writeLog().endAction(); }

@@ -111,7 +111,8 @@ public:
     }
 
     // Used by WriteAction.
-    void beginAction(WriteSource source, std::string action, bool continues);
+    enum class Continue { No, Within, Always };
+    void beginAction(WriteSource source, std::string action, Continue continues);
     void endAction();
 
 private:
@@ -151,8 +152,11 @@ public:
     // A drag (gauge pointer, slider) writes on every step; with
     // ContinueWithin, an action that starts within that time of the same
     // action's last write joins its group, so the whole drag is one undo.
+    // DragHeld: the caller knows the drag goes on (the mouse button is still
+    // down since the group began): it joins however long the drag paused.
+    // Either joins only while that group is still the last one to undo.
     static constexpr std::chrono::milliseconds ContinueWithin{1500};
-    enum class Kind { Single, Drag };
+    enum class Kind { Single, Drag, DragHeld };
     WriteAction(WriteSource source, std::string action, Kind kind = Kind::Single);
     ~WriteAction();
     WriteAction(const WriteAction&) = delete;

@@ -56,19 +56,28 @@ FanCurveView::FanCurveView(QWidget* parent) : QWidget(parent)
     setFocusPolicy(Qt::StrongFocus);  // so a screen reader user can land on it and hear the summary
 }
 
-void FanCurveView::setFans(std::vector<device::FanCharacterization> fans)
+void FanCurveView::setFans(std::vector<device::FanCharacterization> fans, std::vector<plot::FanVerdicts> verdicts)
 {
     m_fans = std::move(fans);
+    m_verdicts = std::move(verdicts);
     // The plot's content in words, for screen readers and tooltips.
     QStringList parts;
-    for (const auto& f : m_fans) {
+    for (std::size_t i = 0; i < m_fans.size(); ++i) {
+        const auto& f = m_fans[i];
+        const plot::FanVerdicts v = i < m_verdicts.size() ? m_verdicts[i] : plot::FanVerdicts{};
         QString s = tr("Fan %1: %2 points").arg(f.fan).arg(f.points.size());
-        if (f.startDutyPercent)
+        if (v.start == plot::Verdict::Measuring)
+            s += tr(", start duty measuring...");
+        else if (v.start == plot::Verdict::Decided && f.startDutyPercent)
             s += tr(", starts at %1 %").arg(*f.startDutyPercent);
-        if (f.stopDutyPercent)
+        if (v.stall == plot::Verdict::Measuring)
+            s += tr(", stall duty measuring...");
+        else if (v.stall == plot::Verdict::Decided && f.stopDutyPercent)
             s += tr(", stalls below %1 %").arg(*f.stopDutyPercent);
         if (f.fullSpeedRpm > 0)
             s += tr(", full speed %1 RPM").arg(f.fullSpeedRpm);
+        if (!f.turns && v.turns == plot::Verdict::Decided)
+            s += tr(", does not turn");
         parts << s;
     }
     setAccessibleDescription(parts.join(QStringLiteral("; ")));
@@ -79,7 +88,7 @@ void FanCurveView::setFans(std::vector<device::FanCharacterization> fans)
 void FanCurveView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    plot::paintFanCurves(painter, QRectF(rect()), m_fans, plot::FanPlotColours::fromPalette(palette()));
+    plot::paintFanCurves(painter, QRectF(rect()), m_fans, plot::FanPlotColours::fromPalette(palette()), {}, m_verdicts);
     if (hasFocus()) {
         QPen pen(palette().color(QPalette::Highlight), 2);
         painter.setPen(pen);
@@ -192,6 +201,7 @@ void frmFanCharacterization::start()
     else
         fans = {choice};
     m_live.clear();
+    m_liveVerdicts.clear();
     m_run.reset();
     m_view->setFans({});
     m_progress->setRange(0, device::kCharacterizationSteps * static_cast<int>(fans.size()));
@@ -218,26 +228,51 @@ void frmFanCharacterization::start()
 
 void frmFanCharacterization::onProgress(const device::CharacterizationProgress& p)
 {
+    using plot::Verdict;
     while (static_cast<int>(m_live.size()) <= p.fanIndex) {
         m_live.emplace_back();
         m_live.back().fan = p.fan;
+        m_liveVerdicts.push_back({Verdict::Measuring, Verdict::Measuring, Verdict::Measuring});
     }
     device::FanCharacterization& f = m_live[static_cast<std::size_t>(p.fanIndex)];
+    plot::FanVerdicts& v = m_liveVerdicts[static_cast<std::size_t>(p.fanIndex)];
+    // Each verdict is stated once the sweep has decided it, by the rules the
+    // measurement's own result follows; until then it reads "measuring...".
     if (p.point) {
         f.points.push_back(*p.point);
-        // Marks as soon as the sweeps show them.
         const auto& pts = f.points;
-        if (p.point->direction == device::SweepDirection::Up && p.point->rpm > 0 && !f.startDutyPercent) {
-            const bool restedBefore = pts.size() < 2 || pts[pts.size() - 2].rpm == 0;
-            if (restedBefore)
-                f.startDutyPercent = p.point->dutyPercent;
+        const bool up = p.point->direction == device::SweepDirection::Up;
+        if (p.point->rpm > 0) {
+            f.turns = true;
+            v.turns = Verdict::Decided;
         }
-        if (p.point->direction == device::SweepDirection::Down && p.point->rpm > 0)
-            f.stopDutyPercent = p.point->dutyPercent;
-        if (p.point->dutyCode == 15 && p.point->direction == device::SweepDirection::Up)
+        if (up && v.start == Verdict::Measuring && p.point->rpm > 0) {
+            const bool restedBefore = pts.size() < 2 || pts[pts.size() - 2].rpm == 0;
+            if (restedBefore) {
+                f.startDutyPercent = p.point->dutyPercent;
+                v.start = Verdict::Decided;
+            }
+        }
+        if (up && p.point->dutyCode == 15) {
             f.fullSpeedRpm = p.point->rpm;
+            // The way up is over: a start it did not find is none.
+            v.start = Verdict::Decided;
+            v.turns = Verdict::Decided;
+            if (!f.turns)
+                v.stall = Verdict::Decided;  // no way down follows
+        }
+        // The lowest duty that still turns on the way down: known when the
+        // way down has reached 0.
+        if (!up && p.point->rpm > 0)
+            f.stopDutyPercent = p.point->dutyPercent;
+        if (!up && p.point->dutyCode == 0)
+            v.stall = Verdict::Decided;
     }
-    m_view->setFans(m_live);
+    if (p.phase == "spin-up") {
+        // The sweeps of this fan are over, whatever they found.
+        v = plot::FanVerdicts{};
+    }
+    m_view->setFans(m_live, m_liveVerdicts);
     m_progress->setValue(p.fanIndex * device::kCharacterizationSteps + p.step);
     QString text =
         tr("Fan %1: %2 sweep").arg(p.fan).arg(QString::fromLatin1(p.phase.data(), qsizetype(p.phase.size())));
@@ -264,6 +299,14 @@ void frmFanCharacterization::onDone(device::CharacterizationRun run)
     case device::CharacterizationOutcome::Failed:
         text = tr("Failed: %1.").arg(QString::fromStdString(run.error));
         break;
+    }
+    if (run.outcome != device::CharacterizationOutcome::Done) {
+        // What the sweep had not decided stays unsaid, not "measuring...".
+        for (plot::FanVerdicts& v : m_liveVerdicts)
+            for (plot::Verdict* verdict : {&v.start, &v.stall, &v.turns})
+                if (*verdict == plot::Verdict::Measuring)
+                    *verdict = plot::Verdict::Unknown;
+        m_view->setFans(m_live, m_liveVerdicts);
     }
     for (const auto& f : run.fans)
         if (!f.turns)

@@ -3,13 +3,13 @@
 // and saves the result (CSV, PNG, SVG). Closing the window cancels a running
 // measurement and hides the window at once; the window closes for good (and
 // reports) once the measurement has restored the chip's registers. It never
-// waits for the measurement: a close may arrive inside one of the program's
-// own yielding transfers, whose thread then holds the bus mutex the
-// measurement needs to finish.
+// waits for the measurement, which may take a step's length to notice the
+// cancel; the user-interface thread stays free.
 #pragma once
 
 #include "device/device_session.h"
 #include "device/fan_characterization.h"
+#include "plot/fan_curve_plot.h"
 
 #include <QDialog>
 
@@ -31,8 +31,11 @@ class FanCurveView : public QWidget {
     Q_OBJECT
 public:
     explicit FanCurveView(QWidget* parent = nullptr);
-    void setFans(std::vector<device::FanCharacterization> fans);
+    // `verdicts`, one per fan, for a measurement still under way; none:
+    // every verdict of `fans` is final.
+    void setFans(std::vector<device::FanCharacterization> fans, std::vector<plot::FanVerdicts> verdicts = {});
     const std::vector<device::FanCharacterization>& fans() const { return m_fans; }
+    const std::vector<plot::FanVerdicts>& verdicts() const { return m_verdicts; }
     QSize sizeHint() const override { return {640, 400}; }
     QSize minimumSizeHint() const override { return {360, 240}; }
 
@@ -41,6 +44,7 @@ protected:
 
 private:
     std::vector<device::FanCharacterization> m_fans;
+    std::vector<plot::FanVerdicts> m_verdicts;
 };
 
 class frmFanCharacterization : public QDialog {
@@ -86,7 +90,9 @@ private:
     bool m_finished = true;
     bool m_closeWhenDone = false;
     std::optional<device::CharacterizationRun> m_run;
+    // The sweep so far, with only what it has decided filled in.
     std::vector<device::FanCharacterization> m_live;
+    std::vector<plot::FanVerdicts> m_liveVerdicts;
 
     QComboBox* m_fan = nullptr;
     FanCurveView* m_view = nullptr;

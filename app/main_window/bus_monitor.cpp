@@ -13,10 +13,13 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <QStyle>
 #include <QStaticText>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -218,7 +221,6 @@ FrmBusMonitor::FrmBusMonitor(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("frmBusMonitor"));
     setWindowTitle(QStringLiteral("Bus Monitor"));
-    resize(1100, 480);
 
     m_model = new JournalModel(device::BusJournal::DefaultCapacity, this);
     m_proxy = new JournalFilterModel(this);
@@ -272,10 +274,37 @@ FrmBusMonitor::FrmBusMonitor(QWidget* parent) : QWidget(parent, Qt::Window)
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->setWordWrap(false);
     m_table->setItemDelegate(new JournalCellDelegate(m_table));
-    // Fixed widths: sizing to contents would read every row on each insert.
-    const int widths[] = {45, 95, 130, 80, 50, 55, 60, 80, 70, 80, 100, 90, 50, 60, 110};
-    for (int c = 0; c < int(std::size(widths)); ++c)
-        m_table->setColumnWidth(c, widths[c]);
+    // Fixed widths, from the font: sizing to contents would read every row on
+    // each insert. Each column fits its heading and a typical long value.
+    static constexpr const char* kSamples[device::JournalColumnCount] = {
+        "000000",
+        "00:00:00.000",
+        "Visual Display cycle",
+        "chipset SMBus",
+        "0x378",
+        "0x2e",
+        "write",
+        "memory write",
+        "0x22",
+        "7F 12",
+        "sent 5A, ok",
+        "ACK ACK ACK",
+        "0",
+        "10.00 ms",
+        "Failed: no acknowledge",
+        "22h Fan Speed Configuration \u2190 0x55: Fan1 duty 33 %, Fan2 duty 33 %"};
+    const QFontMetrics cells(m_table->font());
+    const QFontMetrics headings(m_table->horizontalHeader()->font());
+    const int padding = 2 * m_table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_table) + 16;
+    int tableWidth = 2 * m_table->frameWidth() + m_table->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const std::vector<std::string> names = device::journalColumnNames();
+    for (int c = 0; c < device::JournalColumnCount; ++c) {
+        const int width = std::max(cells.horizontalAdvance(QString::fromUtf8(kSamples[c])),
+                                   headings.horizontalAdvance(QString::fromStdString(names[std::size_t(c)]))) +
+                          padding;
+        m_table->setColumnWidth(c, width);
+        tableWidth += width;
+    }
 
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("lblBusStatus"));
@@ -285,13 +314,23 @@ FrmBusMonitor::FrmBusMonitor(QWidget* parent) : QWidget(parent, Qt::Window)
     layout->addWidget(m_table, 1);
     layout->addWidget(m_status);
 
+    // Wide enough for every column where the screen allows.
+    int width = tableWidth + layout->contentsMargins().left() + layout->contentsMargins().right();
+    width = std::max(width, layout->sizeHint().width());
+    if (const QScreen* screen = this->screen())
+        width = std::min(width, screen->availableGeometry().width() - 40);
+    resize(width, 480);
+
     connect(m_address, &QLineEdit::textChanged, this, &FrmBusMonitor::applyFilters);
     connect(m_register, &QLineEdit::textChanged, this, &FrmBusMonitor::applyFilters);
     connect(m_writesOnly, &QCheckBox::toggled, this, &FrmBusMonitor::applyFilters);
     connect(m_errorsOnly, &QCheckBox::toggled, this, &FrmBusMonitor::applyFilters);
     connect(m_pause, &QPushButton::clicked, this, &FrmBusMonitor::togglePause);
     connect(clear, &QPushButton::clicked, this, [this] {
-        m_pending.clear();
+        {
+            const std::lock_guard lock(m_pendingMutex);
+            m_pending.clear();
+        }
         m_model->clear();
         updateStatus();
     });
@@ -304,15 +343,22 @@ FrmBusMonitor::FrmBusMonitor(QWidget* parent) : QWidget(parent, Qt::Window)
 
     // The observer only queues; the table takes the queue in batches so the
     // monitoring loop pays for a copy of each record and nothing more.
+    // It is called on whichever thread made the transfer (a fan measurement
+    // has its own), under the bus mutex: it only takes the queue's lock,
+    // which the window holds for no more than a swap.
     m_observer = std::make_unique<device::JournalObserver>(
         [this](const vexlink06::TransferRecord& r, std::string cause) {
+            const std::lock_guard lock(m_pendingMutex);
             if (m_paused) {
                 ++m_missedWhilePaused;
                 return;
             }
             m_pending.emplace_back(r, std::move(cause));
         },
-        [] { return std::string(device::writeLog().activeAction()); });
+        [gui = QThread::currentThread()] {
+            // The write log names what the user did on this thread only.
+            return QThread::currentThread() == gui ? std::string(device::writeLog().activeAction()) : std::string();
+        });
     m_flushTimer = new QTimer(this);
     m_flushTimer->setObjectName(QStringLiteral("tmrFlush"));
     m_flushTimer->setInterval(kFlushMs);
@@ -338,11 +384,22 @@ void FrmBusMonitor::closeEvent(QCloseEvent* event)
 
 void FrmBusMonitor::flush()
 {
-    if (m_pending.empty())
+    std::vector<std::pair<vexlink06::TransferRecord, std::string>> batch;
+    std::size_t missed = 0;
+    {
+        const std::lock_guard lock(m_pendingMutex);
+        batch.swap(m_pending);
+        missed = m_missedWhilePaused;
+    }
+    if (batch.empty()) {
+        // Paused, the program goes on sending: the count says so.
+        if (missed != m_missedShown)
+            updateStatus();
         return;
+    }
     const bool atBottom = m_table->verticalScrollBar() == nullptr ||
                           m_table->verticalScrollBar()->value() == m_table->verticalScrollBar()->maximum();
-    m_model->append(m_pending);
+    m_model->append(batch);
     if (atBottom)
         m_table->scrollToBottom();
     updateStatus();
@@ -382,9 +439,12 @@ void FrmBusMonitor::applyFilters()
 
 void FrmBusMonitor::togglePause()
 {
-    m_paused = !m_paused;
-    if (!m_paused)
-        m_missedWhilePaused = 0;
+    {
+        const std::lock_guard lock(m_pendingMutex);
+        m_paused = !m_paused;
+        if (!m_paused)
+            m_missedWhilePaused = 0;
+    }
     m_pause->setText(m_paused ? QStringLiteral("&Resume") : QStringLiteral("&Pause"));
     updateStatus();
 }
@@ -527,8 +587,16 @@ void FrmBusMonitor::updateStatus()
                        .arg(visibleRows())
                        .arg(journal.total())
                        .arg(journal.capacity());
-    if (m_paused)
-        text += QStringLiteral("; paused, %1 not recorded").arg(m_missedWhilePaused);
+    std::size_t missed = 0;
+    bool paused = false;
+    {
+        const std::lock_guard lock(m_pendingMutex);
+        missed = m_missedWhilePaused;
+        paused = m_paused;
+    }
+    m_missedShown = missed;
+    if (paused)
+        text += QStringLiteral("; paused, %1 not recorded").arg(missed);
     m_status->setText(text);
 }
 

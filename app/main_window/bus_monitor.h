@@ -9,6 +9,7 @@
 #include <QSortFilterProxyModel>
 #include <QWidget>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -99,10 +100,14 @@ private:
     QPushButton* m_capture = nullptr;
     QLabel* m_status = nullptr;
     QTimer* m_flushTimer = nullptr;
+    // Filled by the journal observer on any thread; guarded by m_pendingMutex
+    // with the pause state and its count.
+    std::mutex m_pendingMutex;
     std::vector<std::pair<vexlink06::TransferRecord, std::string>> m_pending;
-    std::unique_ptr<device::JournalObserver> m_observer;
     bool m_paused = false;
     std::size_t m_missedWhilePaused = 0;
+    std::size_t m_missedShown = 0;  // the count the status line shows
+    std::unique_ptr<device::JournalObserver> m_observer;
     QString m_capturePath;
     bool m_capturing = false;
 };

@@ -188,8 +188,13 @@ void MainForm::writeDutyFromSlider(int value, bool committed)
     if (printerMedium() || committed) {
         int config = device::readRegister(reg::FanSpeedConfiguration);
         config = m_sliderFan == 2 ? (config & 0x0F) | ((value & 0x0F) << 4) : (config & 0xF0) | (value & 0x0F);
+        // The writes of one press of the handle to its release are one undo
+        // step, however long the slide pauses (the release commits).
+        const bool held = m_dutySlider->slider()->isSliderDown() || (committed && m_dutySlideWritten);
         device::WriteAction action(device::WriteSource::FanControl, "Duty cycle slider",
-                                   device::WriteAction::Kind::Drag);
+                                   held && m_dutySlideWritten ? device::WriteAction::Kind::DragHeld
+                                                              : device::WriteAction::Kind::Drag);
+        m_dutySlideWritten = m_dutySlider->slider()->isSliderDown();
         device::writeRegister(reg::FanSpeedConfiguration, std::uint8_t(config));
     }
     if (committed) {

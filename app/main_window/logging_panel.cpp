@@ -121,9 +121,9 @@ void LoggingPanel::MakeLog_CMD_Click()
     QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (documents.isEmpty())
         documents = QDir::homePath();
-    const QString name =
-        shell::ui().chooseFile(this, shell::FileRequest{QStringLiteral("Make New Log"),
-                                                        QStringLiteral("Excel Files (*.xls)|*.xls"), documents, true});
+    const QString name = shell::ui().chooseFile(
+        this, shell::FileRequest{QStringLiteral("Make New Log"), QStringLiteral("Excel Files (*.xls)|*.xls"), documents,
+                                 true, false});  // an existing log is appended to
     if (name.isEmpty())
         return;
 

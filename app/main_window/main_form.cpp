@@ -237,11 +237,10 @@ void MainForm::unload()
 void MainForm::closeEvent(QCloseEvent* event)
 {
     // A running fan measurement must restore the chip before the program
-    // ends, and this close may arrive inside one of this window's yielding
-    // transfers, whose thread holds the bus mutex the measurement needs:
-    // waiting for it here could hang. Cancel it and stay open until it has
-    // ended. Inside such a transfer the window stays too: closed there, it
-    // would be deleted under the handler that made the transfer.
+    // ends, and waiting for it here would freeze the window for as long as
+    // its step takes to notice the cancel. Cancel it and stay open until it
+    // has ended. Inside one of the program's waits the window stays too:
+    // closed there, it would be deleted under the handler that waits.
     auto* measuring = qobject_cast<dialogs::frmFanCharacterization*>(m_characterise.data());
     const bool measuringNow = measuring && measuring->running();
     if (measuringNow || shell::insideLibraryWait()) {

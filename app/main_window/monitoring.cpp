@@ -30,6 +30,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <exception>
 
 namespace mainwindow {
@@ -78,23 +79,30 @@ LimitRegisters limitRegisters(VisualParam p)
     }
 }
 
-// A stopped (or too slow) fan reads 255 and is shown as 0 RPM.
-float speedFromCount(int fan, int count)
-{
-    if (count >= device::TachCountStopped)
-        return 0;
-    return float(device::TachToRpm(fan, count).value_or(0));
-}
-
 }  // namespace
 
 float MainForm::readTemperature(VisualParam channel) { return device::ReadTemperature(tempChannel(channel)); }
 
 float MainForm::readFanSpeed(VisualParam fan)
 {
-    RegisterLink.RegisterPointer = fan == VisualParam::Fan2 ? reg::Fan2Tach : reg::Fan1Tach;
+    const int n = fanNumber(fan);
+    // The count and the divisor as one unit on the bus: a measurement on
+    // another thread of this program cannot change the divisor between them.
+    const std::lock_guard bus(device::busMutex());
+    RegisterLink.RegisterPointer = n == 2 ? reg::Fan2Tach : reg::Fan1Tach;
     device::ReadRegister();
-    return speedFromCount(fanNumber(fan), RegisterLink.ReadResult);
+    const int count = RegisterLink.ReadResult;
+    // The divisor may change under the window (a fan measurement, another
+    // program on a shared board): the one read after the count is the one
+    // the process-wide value takes, and the tracker settles which one the
+    // count was measured with.
+    const int characteristics = device::readRegister(n == 2 ? reg::Fan2Characteristics : reg::Fan1Characteristics);
+    if (device::boardAway())
+        return 0;  // read from no board: the caller keeps nothing of it
+    const std::int16_t divisor = device::divisorFromCharacteristics(characteristics);
+    (n == 2 ? device::Fan2Divisor : device::Fan1Divisor) = divisor;
+    (void)device::TachToRpm(n, count);  // the pulse factor in force
+    return float(m_fanSpeed[std::size_t(n - 1)].speed(count, divisor, device::PulseFactor));
 }
 
 void MainForm::visualTimerTick()
@@ -235,10 +243,15 @@ void MainForm::refreshLatestReadings()
 
 void MainForm::writeFrequencyFromCombo(quint8 reg, QComboBox* combo)
 {
+    // One unit on the bus: a fan measurement on another thread changes the
+    // divisor bits of this register, and must not see them put back.
+    const std::lock_guard bus(device::busMutex());
     RegisterLink.RegisterPointer = reg;
     device::ReadRegister();
     if (device::boardAway())
         return;  // nothing to keep of a register nobody read
+    m_fanSpeed[reg == reg::Fan2Characteristics ? 1 : 0].observe(
+        device::divisorFromCharacteristics(RegisterLink.ReadResult));
     RegisterLink.ReadResult &= 0xC7;
     LatestReadings().frequencyText = combo->currentText().toStdString();
     Set_PWM_Frequency();
@@ -454,11 +467,16 @@ void MainForm::onGaugePointer(int pointer, bool final)
 {
     // The printer port is fast enough to follow the drag; the chipset bus
     // gets one write when the pointer is let go.
-    if (printerMedium() == final)
+    if (printerMedium() == final) {
+        if (final)
+            m_gaugeDragWritten = false;
         return;
+    }
     bargraph_move(pointer);
-    if (final)
+    if (final) {
+        m_gaugeDragWritten = false;
         move_mouse_away();
+    }
 }
 
 void MainForm::bargraph_move(int pointer)
@@ -490,7 +508,13 @@ void MainForm::bargraph_move(int pointer)
     }
 
     const VisualParam p = m_selectedParam;
-    device::WriteAction action(device::WriteSource::Gauge, "Limits gauge", device::WriteAction::Kind::Drag);
+    // The writes of one press of the mouse to its release are one undo step,
+    // however long the drag pauses; keyboard steps join within a moment.
+    const bool held = m_gauge->draggedPointer() >= 0;
+    device::WriteAction action(device::WriteSource::Gauge, "Limits gauge",
+                               held && m_gaugeDragWritten ? device::WriteAction::Kind::DragHeld
+                                                          : device::WriteAction::Kind::Drag);
+    m_gaugeDragWritten = held;
     if (!isTemperature(p)) {
         const int fan = fanNumber(p);
         device::writeRegister(fan == 2 ? reg::Fan2TachLimit : reg::Fan1TachLimit,

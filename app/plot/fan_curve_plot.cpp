@@ -60,7 +60,7 @@ FanPlotColours FanPlotColours::light()
 }
 
 void paintFanCurves(QPainter& painter, const QRectF& area, const std::vector<device::FanCharacterization>& fans,
-                    const FanPlotColours& colours, const QString& title)
+                    const FanPlotColours& colours, const QString& title, const std::vector<FanVerdicts>& verdicts)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
@@ -113,6 +113,7 @@ void paintFanCurves(QPainter& painter, const QRectF& area, const std::vector<dev
     double legendY = area.top() + titleH + lh * 0.2;
     for (std::size_t i = 0; i < fans.size(); ++i) {
         const device::FanCharacterization& f = fans[i];
+        const FanVerdicts v = i < verdicts.size() ? verdicts[i] : FanVerdicts{};
         const Qt::PenStyle style = i == 0 ? Qt::SolidLine : Qt::DashLine;
         for (const auto dir : {device::SweepDirection::Up, device::SweepDirection::Down}) {
             const QColor colour = dir == device::SweepDirection::Up ? colours.up : colours.down;
@@ -157,8 +158,10 @@ void paintFanCurves(QPainter& painter, const QRectF& area, const std::vector<dev
             painter.drawText(QRectF(tx, frame.top() + lh * row, w, lh), Qt::AlignLeft, text);
         };
         const double base = 0.2 + 2.0 * static_cast<double>(i);
-        mark(f.startDutyPercent, QStringLiteral("start"), base);
-        mark(f.stopDutyPercent, QStringLiteral("stalls below"), base + 1.0);
+        if (v.start == Verdict::Decided)
+            mark(f.startDutyPercent, QStringLiteral("start"), base);
+        if (v.stall == Verdict::Decided)
+            mark(f.stopDutyPercent, QStringLiteral("stalls below"), base + 1.0);
 
         // Legend row per fan.
         QString summary = QStringLiteral("%1up (circles), down (squares)").arg(fanLabel(f, true));
@@ -166,7 +169,11 @@ void paintFanCurves(QPainter& painter, const QRectF& area, const std::vector<dev
             summary += QStringLiteral(", full speed %1 RPM").arg(f.fullSpeedRpm);
         if (f.spinUpS)
             summary += QStringLiteral(", spin-up %1 s").arg(*f.spinUpS, 0, 'f', 2);
-        if (!f.turns && f.points.size() >= 16)
+        if (v.start == Verdict::Measuring)
+            summary += QStringLiteral(", start: measuring...");
+        if (v.stall == Verdict::Measuring)
+            summary += QStringLiteral(", stall: measuring...");
+        if (!f.turns && v.turns == Verdict::Decided)
             summary += QStringLiteral(", does not turn");
         painter.setPen(QPen(colours.up, 2, style));
         painter.drawLine(QPointF(left, legendY + lh / 2), QPointF(left + 18, legendY + lh / 2));

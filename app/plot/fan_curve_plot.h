@@ -10,6 +10,7 @@
 #include <QSize>
 #include <QString>
 
+#include <cstdint>
 #include <vector>
 
 #include "device/fan_characterization.h"
@@ -30,10 +31,23 @@ struct FanPlotColours {
     static FanPlotColours light();  // files: dark lines on white
 };
 
+// Whether a verdict of a fan (its start duty, its stall duty, whether it
+// turns at all) stands in its FanCharacterization. A live plot draws a fan
+// the sweep has not finished: a verdict not yet decided reads "measuring...",
+// one the run ended before deciding is not stated.
+enum class Verdict : std::uint8_t { Decided, Measuring, Unknown };
+struct FanVerdicts {
+    Verdict start = Verdict::Decided;
+    Verdict stall = Verdict::Decided;
+    Verdict turns = Verdict::Decided;
+};
+
 // Paints into `area`. Fans may be partly measured (the live plot): what is
-// there is drawn. `title` goes above the plot when not empty.
+// there is drawn, with `verdicts` per fan (none given: all decided). `title`
+// goes above the plot when not empty.
 void paintFanCurves(QPainter& painter, const QRectF& area, const std::vector<device::FanCharacterization>& fans,
-                    const FanPlotColours& colours, const QString& title = {});
+                    const FanPlotColours& colours, const QString& title = {},
+                    const std::vector<FanVerdicts>& verdicts = {});
 
 inline constexpr QSize kFilePlotSize{800, 500};
 

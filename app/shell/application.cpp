@@ -2,9 +2,12 @@
 
 #include "shell/ui_services.h"
 
+#include "device/bus_route.h"
+
 #include <QCloseEvent>
 #include <QIcon>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 #include <QWidget>
 
@@ -100,10 +103,23 @@ bool Application::notify(QObject* receiver, QEvent* event)
 
 namespace {
 thread_local int t_libraryWaits = 0;
+
+bool onUserInterfaceThread()
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app != nullptr && QThread::currentThread() == app->thread();
+}
 }  // namespace
 
 void yieldToEventLoop()
 {
+    // A wait inside a transfer holds the bus mutex. Handlers run from here
+    // could wait for a thread that needs the bus (a fan measurement ending,
+    // a window joining its worker) and would start transfers of their own in
+    // the middle of this one; so only waits outside the bus (the program's
+    // seconds wait) pass the event loop. Other threads have none to pass.
+    if (device::BusMutex::heldHere() || !onUserInterfaceThread())
+        return;
     struct Depth {
         Depth() { ++t_libraryWaits; }
         ~Depth() { --t_libraryWaits; }
@@ -171,8 +187,18 @@ void installLibraryHooks()
 {
     vexlink06::setEventLoopYield(yieldToEventLoop);
     vexlink06::setMessageHook([](const std::string& title, const std::string& text) {
-        msgBox(QApplication::activeWindow(), QString::fromStdString(text), MsgButtons::Ok,
-               QString::fromStdString(title), MsgIcon::Critical);
+        const auto show = [title = QString::fromStdString(title), text = QString::fromStdString(text)] {
+            msgBox(QApplication::activeWindow(), text, MsgButtons::Ok, title, MsgIcon::Critical);
+        };
+        // A modal box runs an event loop: never with the bus held (the
+        // library reports from inside its transfers), never off the
+        // user-interface thread.
+        if (!onUserInterfaceThread()) {
+            if (QCoreApplication* app = QCoreApplication::instance())
+                QMetaObject::invokeMethod(app, show, Qt::QueuedConnection);
+            return;
+        }
+        device::BusMutex::whenReleased(show);
     });
 }
 

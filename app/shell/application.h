@@ -39,16 +39,18 @@ public:
 };
 
 // Library waits yield to the Qt event loop; library messages become modal
-// critical boxes through the ui() service.
+// critical boxes through the ui() service, shown once the bus is free.
 void installLibraryHooks();
 
-// One pass of the event loop for a library wait: the yield hook above.
+// One pass of the event loop for a library wait: the yield hook above. It
+// passes nothing while the calling thread holds the bus mutex (inside a
+// transfer) or off the user-interface thread, so no handler runs inside a
+// transfer; the program's own waits between transfers do pass.
 void yieldToEventLoop();
 // True while the calling thread is inside such a pass: a handler below it
-// is in the middle of a transfer (which holds the bus mutex) or a wait. A
-// window must not go away from here, nor wait for a thread that needs the
-// bus: Qt deletes a window closed in one pass at the next, under the
-// handler still running.
+// is in the middle of a wait. A window must not go away from here: Qt
+// deletes a window closed in one pass at the next, under the handler still
+// running.
 bool insideLibraryWait();
 // SIGINT, SIGTERM and SIGHUP close every window as the user would, so the
 // main window's unload runs (no heater stays on; on a real port the data

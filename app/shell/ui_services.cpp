@@ -10,9 +10,12 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace shell {
@@ -106,7 +109,9 @@ public:
             return {};
         const QString filter = toQtFilter(request.filter);
         if (request.save)
-            return QFileDialog::getSaveFileName(parent, request.title, request.proposedName, filter);
+            return QFileDialog::getSaveFileName(parent, request.title, request.proposedName, filter, nullptr,
+                                                request.confirmReplace ? QFileDialog::Options()
+                                                                       : QFileDialog::DontConfirmOverwrite);
         return QFileDialog::getOpenFileName(parent, request.title, request.proposedName, filter);
     }
 
@@ -148,7 +153,19 @@ public:
         QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
         QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
         layout->addWidget(buttons);
-        dialog.resize(900, 160 + 30 * int(request.rows.size()));
+        // As wide as the columns (the decoded fields are the widest), as tall
+        // as the rows, where the screen allows; the table scrolls beyond.
+        const QMargins margins = layout->contentsMargins();
+        const int frame = 2 * table->frameWidth();
+        const int scrollBar = table->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, table);
+        int width = table->horizontalHeader()->length() + frame + scrollBar + margins.left() + margins.right();
+        int height = 150 + table->horizontalHeader()->sizeHint().height() + table->verticalHeader()->length() + frame;
+        if (const QScreen* screen = dialog.screen()) {
+            const QRect room = screen->availableGeometry();
+            width = std::min(width, room.width() - 40);
+            height = std::min(height, room.height() - 80);
+        }
+        dialog.resize(std::max(width, 480), std::max(height, 200));
         return dialog.exec() == QDialog::Accepted;
     }
 };

@@ -33,6 +33,9 @@ struct FileRequest {
     QString filter;
     QString proposedName;  // may be a full path
     bool save = false;
+    // A save chooser asks before a file that exists is chosen; a file the
+    // caller appends to (a data log) is not replaced, so it does not ask.
+    bool confirmReplace = true;
 };
 
 // A list of changes for the user to look at before they are made, with a

@@ -17,6 +17,7 @@
 #include "device/register_decode.h"
 #include "device/register_diff.h"
 #include "device/setup_code.h"
+#include "device/thermal_loop.h"
 #include "device/register_file.h"
 #include "device/register_link.h"
 #include "errors.h"
@@ -577,6 +578,60 @@ py::object Chip::characterizeFan(int fan, const py::object& progress, std::optio
     // The same keys as `fanscope-cli characterize --json`.
     const py::list fans = py::module_::import("json").attr("loads")(device::characterizationJson(run.fans));
     return fans[0];
+}
+
+py::object Chip::identify(const std::string& channel, std::optional<int> fan, const py::object& heater)
+{
+    if (channel != "remote1" && channel != "remote2")
+        throwValueError("channel " + channel + " is not remote1 or remote2");
+    device::ThermalOptions options;
+    options.channel = channel == "remote2" ? 2 : 1;
+    options.fan = fan.value_or(m_location.variant == device::Variant::Tfm4410 ? 1 : options.channel);
+    if (options.fan != 1 && options.fan != 2)
+        throwValueError("fan " + std::to_string(options.fan) + " is not 1 or 2");
+    if (py::isinstance<py::str>(heater)) {
+        const std::string h = heater.cast<std::string>();
+        if (h != "on" && h != "off")
+            throwValueError("heater " + h + " is not on, off or a percentage");
+        options.heatShare = h == "on" ? 1.0 : 0.0;
+    } else {
+        const double pct = heater.cast<double>();
+        if (!(pct > 0 && pct <= 100))
+            throwValueError("heater must be on, off or a percentage above 0 up to 100");
+        options.heatShare = pct / 100.0;
+    }
+    if (options.heatShare > 0 && m_location.medium != device::Medium::PrinterPort)
+        throwValueError("the heaters are on the evaluation board (the printer port); give heater=\"off\"");
+    options.timeScale = device::boardTimeScale();
+    // A Ctrl+C ends the run between readings; the chip and the heater are
+    // restored before it is raised.
+    std::optional<py::error_already_set> pythonError;
+    device::ThermalCallbacks callbacks;
+    callbacks.cancelled = [&] {
+        py::gil_scoped_acquire gil;
+        if (!pythonError && PyErr_CheckSignals() != 0)
+            pythonError.emplace();
+        return pythonError.has_value();
+    };
+    const device::ThermalRun run = withSession([&](device::Session& s) {
+        std::lock_guard bus(device::Session::busMutex());
+        return device::identifyThermal(
+            device::sessionAccess(s),
+            options.heatShare > 0 ? device::boardHeater(options.channel) : device::HeaterAccess{}, options, callbacks);
+    });
+    if (pythonError)
+        throw std::move(*pythonError);
+    std::string note;
+    if (!run.restore.ok() || !run.heaterRestored)
+        note = "; not restored: " + run.restore.reason;
+    if (run.outcome == device::CharacterizationOutcome::Failed)
+        throw OsFailure(EIO, run.error + note);
+    if (!note.empty())
+        throw OsFailure(EIO, "the measurement ended" + note);
+    if (run.outcome == device::CharacterizationOutcome::Cancelled)
+        throw OsFailure(ECANCELED, "the measurement was cancelled; the chip is restored");
+    // The same keys as `fanscope-cli identify --json`.
+    return py::module_::import("json").attr("loads")(device::thermalJson(run.model));
 }
 
 double Chip::nativeReadSeconds(const py::object& reg, int count)

@@ -67,6 +67,7 @@ public:
     std::string generate(const std::string& format, const std::optional<std::string>& source);
     // The fan measurement of `fanscope-cli characterize --json`, one fan.
     pybind11::object characterizeFan(int fan, const pybind11::object& progress, std::optional<double> timeScale);
+    pybind11::object identify(const std::string& channel, std::optional<int> fan, const pybind11::object& heater);
     // For the benchmark: seconds that `count` reads of `reg` take straight
     // on the session, without the Python call around each.
     double nativeReadSeconds(const pybind11::object& reg, int count);

@@ -197,6 +197,11 @@ raises ValueError with the reason.)doc")
              "the measurement touches is restored afterwards, also on Ctrl+C or an error in progress. "
              "time_scale: board seconds per real second; the simulated board tells its own timeScale, and a "
              "value given must agree with it (ValueError otherwise).")
+        .def("identify", &Chip::identify, "channel"_a = "remote1", "fan"_a = py::none(), "heater"_a = "on",
+             "Measures a remote channel's thermal loop as `fanscope-cli identify --json` does (the same keys): "
+             "steady rise per fan duty at full heat, time constant, delay, the fit's RMS error. heater: \"on\", "
+             "\"off\" (a heat source of your own) or a percentage. Every register and the heater are restored "
+             "afterwards, also on Ctrl+C.")
         .def("_native_read_seconds", &Chip::nativeReadSeconds, "reg"_a, "count"_a,
              "For the benchmark: seconds that count reads of reg take in C++ on the same session.")
         .def("close", &Chip::close, "Let go of the chip; later calls raise ValueError. Closing twice is harmless.")

@@ -267,6 +267,44 @@ TEST_F(WriteLogTest, ADragIsOneStepAndAPauseStartsAnother)
     EXPECT_EQ(chip().peek(reg::LocalHighLimit), 70);
 }
 
+// A drag the mouse still holds joins its group whatever came between that
+// changed nothing (the Visual Display cycle's rewrites); a change by another
+// action still ends it.
+TEST_F(WriteLogTest, AHeldDragIsOneStepThroughRewritesThatChangeNothing)
+{
+    chip().poke(reg::LocalHighLimit, 70);
+    chip().poke(reg::LocalLowLimit, 0);
+    chip().poke(reg::Fan1Characteristics, 0x40);
+    readRegister(reg::LocalHighLimit);
+    readRegister(reg::LocalLowLimit);
+    bool first = true;
+    for (std::uint8_t v : {75, 80, 85}) {
+        {
+            WriteAction action(WriteSource::Gauge, "Limits gauge",
+                               first ? WriteAction::Kind::Drag : WriteAction::Kind::DragHeld);
+            writeRegister(reg::LocalHighLimit, v);
+        }
+        first = false;
+        WriteAction cycle(WriteSource::Other, "Visual Display cycle");
+        modify(reg::Fan1Characteristics, 0xFF, 0x00);
+    }
+    {
+        WriteAction action(WriteSource::Panel, "Panel");
+        writeRegister(reg::LocalLowLimit, 1);
+    }
+    {
+        WriteAction action(WriteSource::Gauge, "Limits gauge", WriteAction::Kind::DragHeld);
+        writeRegister(reg::LocalHighLimit, 90);
+    }
+    ASSERT_TRUE(writeLog().undo().done);
+    EXPECT_EQ(chip().peek(reg::LocalHighLimit), 85);
+    ASSERT_TRUE(writeLog().undo().done);
+    EXPECT_EQ(chip().peek(reg::LocalLowLimit), 0);
+    ASSERT_TRUE(writeLog().undo().done);
+    EXPECT_EQ(chip().peek(reg::LocalHighLimit), 70);
+    EXPECT_FALSE(writeLog().canUndo());
+}
+
 TEST(WriteLogBound, OldestGroupsFallOutOfTheLogAndTheHistory)
 {
     WriteLog log(4);

@@ -2,10 +2,13 @@
 // sweeps and marks start and stall, Cancel and closing the window mid-sweep
 // leave the chip as it was, the single-fan chip offers one fan, Save writes
 // files a reader opens, and the window reads on a dark palette (a screenshot
-// is written when FANSCOPE_SCREENSHOT_DIR names a folder). Closing the
-// window or the main window inside one of the program's yielding transfers
-// (the bus mutex held on the UI thread) neither hangs nor leaves the chip
-// changed.
+// is written when FANSCOPE_SCREENSHOT_DIR names a folder). A close posted
+// while the user-interface thread is in a yielding transfer (the bus mutex
+// held) is handled after the transfer, never inside it, and neither hangs
+// nor leaves the chip changed, at any point of a sweep with the main window
+// polling. Verdicts are stated only once the sweep has decided them, and the
+// main window's fan speed stays true while the measurement moves the tach
+// divisor.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -23,10 +26,13 @@
 #include <sim/sim.h>
 #include <vexlink06/vexlink06.h>
 
+#include "device/bus_route.h"
+#include "device/conversions.h"
 #include "device/device_session.h"
 #include "device/register_link.h"
 #include "device/register_map.h"
 #include "dialogs/frm_fan_characterization.h"
+#include "main_window/latest_readings.h"
 #include "main_window/main_form.h"
 #include "plot/fan_curve_plot.h"
 #include "shell/application.h"
@@ -35,18 +41,25 @@
 #include "support/watchdog.h"
 
 #include <QPointer>
+#include <QTimer>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <cmath>
+#include <set>
 #include <chrono>
 #include <memory>
 #include <mutex>
 #include <string_view>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
 // The two-chip board, fan 1 of the TFM4411 starting at 40 % and stalling
-// below 27 %.
+// below 27 %, its fan 2 blocked.
 class Board : public ::testing::Environment {
 public:
     void SetUp() override
@@ -55,6 +68,7 @@ public:
         sim::ChipConfig dual;
         dual.fans[0].startDutyPct = 40;
         dual.fans[0].stopDutyPct = 27;
+        dual.fans[1].stalled = true;
         sim::ChipConfig single;
         single.variant = sim::ChipVariant::Tfm4410;
         single.address = testsupport::kTfm4410At;
@@ -107,9 +121,47 @@ protected:
     }
 };
 
+// Counts the events the user-interface thread handles while it holds the
+// bus mutex: a handler run there could wait for a thread that needs the bus.
+class EventsUnderTheBus : public QObject {
+public:
+    EventsUnderTheBus() { QCoreApplication::instance()->installEventFilter(this); }
+    ~EventsUnderTheBus() override { QCoreApplication::instance()->removeEventFilter(this); }
+    EventsUnderTheBus(const EventsUnderTheBus&) = delete;
+    EventsUnderTheBus& operator=(const EventsUnderTheBus&) = delete;
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (device::BusMutex::heldHere())
+            ++count;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// The board's manual clock, moved by the measurement's waits on its own
+// thread: under the bus lock, as every transfer is. Paced: each wait also
+// takes a little real time, so a test can act while the sweep goes on.
+device::CharacterizationOptions boardClock(bool paced)
+{
+    device::CharacterizationOptions o;
+    o.now = [] {
+        const std::lock_guard lock(device::Session::busMutex());
+        return sim::board().nowMs() / 1000.0;
+    };
+    o.sleep = [paced](double s) {
+        if (paced)
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        const std::lock_guard lock(device::Session::busMutex());
+        sim::board().advanceMs(s * 1000.0);
+    };
+    return o;
+}
+
 // Posts a close to `target`, then reads a register through the register
-// link: the close arrives inside the transfer's wait.
-void closeInsideATransfer(QWidget* target, CloseWitness& witness)
+// link: the close is posted while the transfer waits.
+void closeDuringATransfer(QWidget* target, CloseWitness& witness)
 {
     target->installEventFilter(&witness);
     QMetaObject::invokeMethod(target, &QWidget::close, Qt::QueuedConnection);
@@ -133,20 +185,7 @@ protected:
         for (std::uint8_t r : kTouched)
             before[r] = chip->peek(r);
         window = std::make_unique<dialogs::frmFanCharacterization>(dialogs::programChipLocation());
-        device::CharacterizationOptions o;
-        // The board's manual clock, moved by the measurement's waits on its
-        // own thread: under the bus lock, as every transfer is.
-        o.now = [] {
-            const std::lock_guard lock(device::Session::busMutex());
-            return sim::board().nowMs() / 1000.0;
-        };
-        o.sleep = [paced](double s) {
-            if (paced)
-                std::this_thread::sleep_for(std::chrono::milliseconds(3));
-            const std::lock_guard lock(device::Session::busMutex());
-            sim::board().advanceMs(s * 1000.0);
-        };
-        window->setOptions(o);
+        window->setOptions(boardClock(paced));
         window->show();
     }
     void TearDown() override { window.reset(); }
@@ -192,6 +231,93 @@ TEST_F(FanWindowTest, RunDrawsBothSweepsMarksStartAndStallAndRestores)
     expectRestored();
 }
 
+// What the window says of a fan while the sweep runs: each verdict only
+// once the sweep has decided it, "measuring..." until then; a blocked fan
+// is said not to turn only at the end.
+class VerdictWatch : public QObject {
+public:
+    explicit VerdictWatch(dialogs::FanCurveView* view) : m_view(view) { view->installEventFilter(this); }
+    std::vector<QString> wrong;  // what was said too early, with the points then
+    int measuring = 0;           // updates that said "measuring..."
+    int updates = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == m_view && event->type() == QEvent::ToolTipChange)
+            check();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void check()
+    {
+        ++updates;
+        const QString said = m_view->accessibleDescription();
+        if (said.contains(QStringLiteral("measuring...")))
+            ++measuring;
+        if (m_view->fans().empty())
+            return;
+        const auto& points = m_view->fans().back().points;
+        // No verdicts given: the measurement's own result, all decided.
+        const bool finished =
+            m_view->verdicts().empty() || (m_view->verdicts().back().stall == plot::Verdict::Decided &&
+                                           m_view->verdicts().back().turns == plot::Verdict::Decided);
+        const auto down = std::count_if(points.begin(), points.end(), [](const device::CharacterizationPoint& p) {
+            return p.direction == device::SweepDirection::Down;
+        });
+        // The stall duty is the lowest that still turns on the way down:
+        // known once the way down has reached 0.
+        if (said.contains(QStringLiteral("stalls below")) && down < 16)
+            wrong.push_back(QStringLiteral("%1 (%2 points)").arg(said).arg(points.size()));
+        if (said.contains(QStringLiteral("does not turn")) && !finished)
+            wrong.push_back(QStringLiteral("%1 (%2 points)").arg(said).arg(points.size()));
+    }
+    dialogs::FanCurveView* m_view;
+};
+
+TEST_F(FanWindowTest, VerdictsReadMeasuringUntilTheSweepHasDecidedThem)
+{
+    for (const int fan : {1, 2}) {
+        SCOPED_TRACE(fan);
+        open(testsupport::kTfm4411At, true);
+        VerdictWatch watch(window->view());
+        QSignalSpy done(window.get(), &dialogs::frmFanCharacterization::finished);
+        child<QComboBox>("cmbFan")->setCurrentIndex(fan - 1);
+        child<QPushButton>("cmdStart")->click();
+        ASSERT_TRUE(waitFinished(done));
+        ASSERT_EQ(done.at(0).at(0).toInt(), static_cast<int>(device::CharacterizationOutcome::Done));
+        EXPECT_GT(watch.updates, 10);
+        EXPECT_GT(watch.measuring, 5);
+        EXPECT_TRUE(watch.wrong.empty()) << watch.wrong.front().toStdString();
+        const QString said = window->view()->accessibleDescription();
+        EXPECT_EQ(said.indexOf(QStringLiteral("measuring...")), -1) << said.toStdString();
+        if (fan == 1) {
+            EXPECT_NE(said.indexOf(QStringLiteral("starts at 40 %")), -1) << said.toStdString();
+            EXPECT_NE(said.indexOf(QStringLiteral("stalls below 33 %")), -1) << said.toStdString();
+        } else {
+            EXPECT_NE(said.indexOf(QStringLiteral("does not turn")), -1) << said.toStdString();
+        }
+        window.reset();
+    }
+}
+
+// Cancelled, the window says nothing it had not decided.
+TEST_F(FanWindowTest, ACancelledSweepLeavesUndecidedVerdictsUnsaid)
+{
+    open(testsupport::kTfm4411At, true);
+    QSignalSpy done(window.get(), &dialogs::frmFanCharacterization::finished);
+    child<QPushButton>("cmdStart")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return points() >= 20; }, 20000));
+    child<QPushButton>("cmdCancel")->click();
+    ASSERT_TRUE(waitFinished(done));
+    const QString said = window->view()->accessibleDescription();
+    EXPECT_EQ(said.indexOf(QStringLiteral("measuring...")), -1) << said.toStdString();
+    EXPECT_EQ(said.indexOf(QStringLiteral("stalls below")), -1) << said.toStdString();
+    EXPECT_EQ(said.indexOf(QStringLiteral("does not turn")), -1) << said.toStdString();
+    EXPECT_NE(said.indexOf(QStringLiteral("starts at 40 %")), -1) << said.toStdString();
+}
+
 TEST_F(FanWindowTest, CancelMidSweepRestoresTheChip)
 {
     open(testsupport::kTfm4411At, true);
@@ -224,7 +350,7 @@ TEST_F(FanWindowTest, ClosingTheWindowMidSweepRestoresTheChip)
     expectRestored();
 }
 
-TEST_F(FanWindowTest, ClosingInsideAYieldingTransferNeitherHangsNorLeavesTheChipChanged)
+TEST_F(FanWindowTest, ACloseDuringAYieldingTransferComesAfterItNeitherHangsNorLeavesTheChipChanged)
 {
     open(testsupport::kTfm4411At, true);
     QSignalSpy done(window.get(), &dialogs::frmFanCharacterization::finished);
@@ -233,10 +359,11 @@ TEST_F(FanWindowTest, ClosingInsideAYieldingTransferNeitherHangsNorLeavesTheChip
     ASSERT_TRUE(window->running());
     CloseWitness witness;
     {
-        const support::Watchdog watchdog(std::chrono::seconds(60), "closing the window inside a transfer");
+        const support::Watchdog watchdog(std::chrono::seconds(60), "closing the window during a transfer");
         const YieldingTransfers yielding;
-        closeInsideATransfer(window.get(), witness);
-        ASSERT_EQ(witness.closesInTransfer, 1);
+        closeDuringATransfer(window.get(), witness);
+        EXPECT_EQ(witness.closesInTransfer, 0);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return witness.closes > 0; }, 5000));
         EXPECT_FALSE(window->isVisible());  // gone for the user at once
         ASSERT_TRUE(waitFinished(done));
     }
@@ -344,9 +471,9 @@ TEST(FanWindowOpenTest, ControlTabButtonOpensTheWindow)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-// The main window closed inside a transfer a handler of its own may have
+// The main window closed during a transfer a handler of its own may have
 // started: it goes only once the transfer has returned, never under it.
-TEST(FanWindowOpenTest, MainWindowClosedInsideATransferGoesAfterIt)
+TEST(FanWindowOpenTest, MainWindowClosedDuringATransferGoesAfterIt)
 {
     testsupport::connectTo(testsupport::kTfm4411At);
     QPointer<mainwindow::MainForm> form = new mainwindow::MainForm;
@@ -354,8 +481,8 @@ TEST(FanWindowOpenTest, MainWindowClosedInsideATransferGoesAfterIt)
     CloseWitness witness;
     {
         const YieldingTransfers yielding;
-        closeInsideATransfer(form.data(), witness);
-        ASSERT_EQ(witness.closesInTransfer, 1);
+        closeDuringATransfer(form.data(), witness);
+        EXPECT_EQ(witness.closesInTransfer, 0);
         ASSERT_FALSE(form.isNull());
         EXPECT_TRUE(QTest::qWaitFor(
             [&] {
@@ -368,10 +495,10 @@ TEST(FanWindowOpenTest, MainWindowClosedInsideATransferGoesAfterIt)
         delete form.data();
 }
 
-// The program's main window closed inside its own transfer while the
+// The program's main window closed during its own transfer while the
 // window measures: it stays until the measurement has restored the chip,
 // then goes, its fan window with it.
-TEST(FanWindowOpenTest, MainWindowClosedInsideATransferWaitsForTheRestore)
+TEST(FanWindowOpenTest, MainWindowClosedDuringATransferWaitsForTheRestore)
 {
     testsupport::connectTo(testsupport::kTfm4411At);
     sim::Chip& chip = testsupport::chipAt(testsupport::kTfm4411At);
@@ -387,17 +514,7 @@ TEST(FanWindowOpenTest, MainWindowClosedInsideATransferWaitsForTheRestore)
     QPointer<dialogs::frmFanCharacterization> window =
         qobject_cast<dialogs::frmFanCharacterization*>(form->characteriseWindow());
     ASSERT_NE(window, nullptr);
-    device::CharacterizationOptions o;
-    o.now = [] {
-        const std::lock_guard lock(device::Session::busMutex());
-        return sim::board().nowMs() / 1000.0;
-    };
-    o.sleep = [](double s) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(3));
-        const std::lock_guard lock(device::Session::busMutex());
-        sim::board().advanceMs(s * 1000.0);
-    };
-    window->setOptions(o);
+    window->setOptions(boardClock(true));
     window->findChild<QPushButton*>(QStringLiteral("cmdStart"))->click();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return !window->view()->fans().empty() && window->view()->fans()[0].points.size() >= 3; }, 20000));
@@ -405,10 +522,11 @@ TEST(FanWindowOpenTest, MainWindowClosedInsideATransferWaitsForTheRestore)
 
     CloseWitness witness;
     {
-        const support::Watchdog watchdog(std::chrono::seconds(60), "closing the main window inside a transfer");
+        const support::Watchdog watchdog(std::chrono::seconds(60), "closing the main window during a transfer");
         const YieldingTransfers yielding;
-        closeInsideATransfer(form.data(), witness);
-        ASSERT_EQ(witness.closesInTransfer, 1);
+        closeDuringATransfer(form.data(), witness);
+        EXPECT_EQ(witness.closesInTransfer, 0);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return witness.closes > 0; }, 5000));
         ASSERT_FALSE(form.isNull());  // not while the measurement may still change the chip
         EXPECT_FALSE(window->isVisible());
         // The close then completes on its own, with the window's.
@@ -424,6 +542,140 @@ TEST(FanWindowOpenTest, MainWindowClosedInsideATransferWaitsForTheRestore)
         EXPECT_EQ(chip.peek(r), before[r]) << device::registerLabel(r);
     if (form)
         delete form.data();
+}
+
+// The window closed at many points of a sweep, by the user or by a close
+// posted while the main window's polling transfer held the bus, the main
+// window polling all along through yielding transfers: no run hangs, no
+// event is handled with the bus held, and the chip is restored every time.
+TEST(FanWindowUnderPolling, ClosedAtManyPointsOfASweepNoRunHangs)
+{
+    testsupport::connectTo(testsupport::kTfm4411At);
+    sim::Chip& chip = testsupport::chipAt(testsupport::kTfm4411At);
+    chip.poke(device::reg::Configuration1, 0x19);
+    chip.poke(device::reg::FanSpeedConfiguration, 0x55);
+    mainwindow::MainForm form;
+    form.show();
+    form.selectTab(mainwindow::MainForm::TabVisual);
+    form.visualdisplaytext_Click(static_cast<int>(mainwindow::VisualParam::Fan1));
+    ASSERT_TRUE(form.findChild<QTimer*>(QStringLiteral("visual_timer"))->isActive());
+    QTest::qWait(100);  // a few cycles, so the window's own rewrites are done
+    std::array<std::uint8_t, 256> before{};
+    for (std::uint8_t r : kTouched)
+        before[r] = chip.peek(r);
+
+    EventsUnderTheBus underBus;
+    const YieldingTransfers yielding;
+    const support::Watchdog watchdog(std::chrono::seconds(240), "closing the fan window during its sweeps");
+    int run = 0;
+    for (const int closeAt : {0, 1, 2, 3, 5, 8, 12, 16, 17, 21, 26, 31}) {
+        SCOPED_TRACE(closeAt);
+        form.cmdCharacterise_Click();
+        QPointer<dialogs::frmFanCharacterization> window =
+            qobject_cast<dialogs::frmFanCharacterization*>(form.characteriseWindow());
+        ASSERT_NE(window, nullptr);
+        window->setOptions(boardClock(true));
+        window->findChild<QPushButton*>(QStringLiteral("cmdStart"))->click();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                const auto& fans = window->view()->fans();
+                return !window->running() || (!fans.empty() && int(fans[0].points.size()) >= closeAt);
+            },
+            30000));
+        if (++run % 2 == 0) {
+            CloseWitness witness;
+            closeDuringATransfer(window.data(), witness);
+            EXPECT_EQ(witness.closesInTransfer, 0);
+        } else {
+            window->close();
+        }
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+                return window.isNull();
+            },
+            30000));
+        for (std::uint8_t r : kTouched)
+            EXPECT_EQ(chip.peek(r), before[r]) << device::registerLabel(r);
+    }
+    EXPECT_EQ(underBus.count, 0);
+    EXPECT_TRUE(form.findChild<QTimer*>(QStringLiteral("visual_timer"))->isActive());
+}
+
+// The main window's fan speed while a measurement (the command line's, run
+// here on a thread of its own beside the window) moves the tach divisor as
+// it sweeps: every reading lies within 5 % of the simulated fan's speed
+// over the chip's last conversion period.
+TEST(FanWindowUnderPolling, TheWindowsFanSpeedStaysTrueWhileAMeasurementMovesTheDivisor)
+{
+    testsupport::connectTo(testsupport::kTfm4411At);
+    sim::Chip& chip = testsupport::chipAt(testsupport::kTfm4411At);
+    chip.poke(device::reg::Configuration1, 0x19);
+    chip.poke(device::reg::FanSpeedConfiguration, 0x55);
+    chip.poke(device::reg::Fan1Characteristics, 0x00);  // divisor 1, as at power-on
+    mainwindow::MainForm form;
+    form.selectTab(mainwindow::MainForm::TabVisual);
+    // A temperature on the gauge: the fan's divisor is then read by nothing
+    // but the speed readings themselves.
+    form.visualdisplaytext_Click(static_cast<int>(mainwindow::VisualParam::Local));
+    form.findChild<QTimer*>(QStringLiteral("visual_timer"))->stop();
+
+    // The fan's true speed after each step of the board's clock (under the
+    // bus lock, with the clock).
+    std::vector<std::pair<double, double>> truth;
+    device::CharacterizationOptions o = boardClock(true);
+    const auto step = o.sleep;
+    o.sleep = [&](double seconds) {
+        step(seconds);
+        const std::lock_guard lock(device::Session::busMutex());
+        truth.emplace_back(sim::board().nowMs() / 1000.0, chip.fanRpm(0));
+    };
+    device::Session session(dialogs::programChipLocation());
+    std::atomic<bool> over{false};
+    std::thread measurement([&] {
+        (void)device::characterizeFans(device::sessionAccess(session), {1}, o);
+        over = true;
+    });
+    std::set<int> divisors;
+    int compared = 0;
+    std::vector<std::string> off;
+    {
+        const support::Watchdog watchdog(std::chrono::seconds(120), "reading the fan during a measurement");
+        while (!over) {
+            {
+                // The board's clock stands still from the window's reading to
+                // the comparison.
+                const std::lock_guard lock(device::Session::busMutex());
+                form.visualTimerTick();
+                if (form.visualStep() == 4 && !truth.empty()) {  // step 3 has read fan 1
+                    const double shown = mainwindow::LatestReadings().fan1Rpm;
+                    const double now = sim::board().nowMs() / 1000.0;
+                    divisors.insert(device::divisorFromCharacteristics(chip.peek(device::reg::Fan1Characteristics)));
+                    double low = chip.fanRpm(0);
+                    double high = low;
+                    for (auto it = truth.rbegin(); it != truth.rend() && it->first >= now - 0.25; ++it) {
+                        low = std::min(low, it->second);
+                        high = std::max(high, it->second);
+                    }
+                    // A count at its maximum is no speed: below the slowest the
+                    // divisor measures (the measurement then moves it).
+                    const bool measured = chip.peek(device::reg::Fan1Tach) < device::TachCountStopped;
+                    if (measured && low > 700) {
+                        ++compared;
+                        if (shown < 0.95 * low || shown > 1.05 * high)
+                            off.push_back(std::to_string(int(shown)) + " RPM shown for " + std::to_string(int(low)) +
+                                          ".." + std::to_string(int(high)));
+                    }
+                }
+            }
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    measurement.join();
+    EXPECT_GE(divisors.size(), 2u);
+    EXPECT_GT(compared, 50);
+    EXPECT_TRUE(off.empty()) << off.size() << " of " << compared << ", first: " << off.front();
 }
 
 }  // namespace

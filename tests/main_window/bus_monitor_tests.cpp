@@ -6,6 +6,8 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
+#include <QScreen>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyledItemDelegate>
@@ -18,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <sim/sim.h>
 #include <vexlink06/vexlink06.h>
@@ -199,6 +202,60 @@ TEST_F(BusMonitorTest, FiltersPauseAndFailures)
     const QModelIndex result = table->model()->index(0, 14);
     EXPECT_TRUE(result.data().toString().startsWith(QStringLiteral("Failed: ")));
     EXPECT_TRUE(result.data(Qt::ForegroundRole).isValid());
+}
+
+// Paused, the status keeps counting what the program sends and the monitor
+// does not record, also from a thread of its own (a fan measurement has one).
+TEST_F(BusMonitorTest, PausedTheNotRecordedCountKeepsCounting)
+{
+    FrmBusMonitor* monitor = open();
+    ASSERT_NE(monitor, nullptr);
+    auto* pause = monitor->findChild<QPushButton*>(QStringLiteral("cmdPause"));
+    auto* status = monitor->findChild<QLabel*>(QStringLiteral("lblBusStatus"));
+    QTest::mouseClick(pause, Qt::LeftButton);
+    EXPECT_TRUE(status->text().endsWith(QStringLiteral("paused, 0 not recorded"))) << status->text().toStdString();
+    runCycle();
+    monitor->flush();
+    const auto missed = [&] {
+        const QString t = status->text();
+        const int end = t.lastIndexOf(QStringLiteral(" not recorded"));
+        const int start = t.lastIndexOf(QLatin1Char(' '), end - 1);
+        return t.mid(start + 1, end - start - 1).toInt();
+    };
+    const int afterOne = missed();
+    EXPECT_GT(afterOne, 0);
+    std::thread other([] {
+        for (int i = 0; i < 5; ++i)
+            device::readRegister(device::reg::DeviceId);
+    });
+    other.join();
+    runCycle();
+    // The window's own flush timer moves the count on.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return missed() >= 2 * afterOne + 5; }, 3000)) << status->text().toStdString();
+    EXPECT_EQ(monitor->model().rowCount(), 0);
+    QTest::mouseClick(pause, Qt::LeftButton);
+    EXPECT_EQ(status->text().indexOf(QStringLiteral("not recorded")), -1);
+}
+
+// The monitor opens wide enough for its columns where the screen has room:
+// the row number of a long session, the result of a failure and the meaning.
+TEST_F(BusMonitorTest, OpensWideEnoughForItsColumns)
+{
+    FrmBusMonitor* monitor = open();
+    ASSERT_NE(monitor, nullptr);
+    QApplication::processEvents();
+    auto* table = monitor->findChild<QTableView*>(QStringLiteral("tblJournal"));
+    const QFontMetrics fm(table->font());
+    EXPECT_GT(table->columnWidth(0), fm.horizontalAdvance(QStringLiteral("99999")) + 6);
+    EXPECT_GT(table->columnWidth(14), fm.horizontalAdvance(QStringLiteral("Failed: no acknowledge")));
+    int columns = 0;
+    for (int c = 0; c < table->model()->columnCount(); ++c)
+        columns += table->columnWidth(c);
+    const int room = monitor->screen()->availableGeometry().width() - 40;
+    if (columns + 60 <= room)
+        EXPECT_GE(table->viewport()->width(), columns);
+    else
+        EXPECT_GE(monitor->width(), room - 1);
 }
 
 TEST_F(BusMonitorTest, HistoryIsBoundedAndRowsStayInStep)

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QHeaderView>
+#include <QScreen>
 #include <QTableWidget>
 #include <QTimer>
 #include <QLabel>
@@ -15,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -357,6 +360,33 @@ TEST_P(UndoTest, RecallOfWhatTheChipHoldsSaysSoAndWritesNothing)
     EXPECT_EQ(ui->messages[0].icon, shell::MsgIcon::Information);
 }
 
+// A drag of a gauge pointer that pauses longer than a moment, the Visual
+// Display polling meanwhile, is still one undo step from press to release:
+// the undo goes back to the value before the press, not to one in between.
+TEST_P(UndoTest, AGaugeDragThatPausesIsOneUndoStep)
+{
+    using widgets::LimitsGauge;
+    chip(address()).poke(reg::LocalHighLimit, 70);
+    chip(address()).poke(reg::LocalLowLimit, 0);
+    form->selectTab(MainForm::TabVisual);
+    form->visualdisplaytext_Click(0);  // Local: the gauge edits 15h and 14h; the cycle runs
+    LimitsGauge* gauge = form->limitsGauge();
+    ASSERT_EQ(gauge->pointerValue(LimitsGauge::kHighPointer), 70);
+    const int y = gauge->pointerHandle(LimitsGauge::kHighPointer).y();
+    const auto at = [&](double value) { return QPoint(int(std::lround(gauge->track().xOf(value))), y); };
+    QTest::mousePress(gauge, Qt::LeftButton, {}, gauge->pointerHandle(LimitsGauge::kHighPointer));
+    QTest::mouseMove(gauge, at(80));
+    ASSERT_GE(chip(address()).peek(reg::LocalHighLimit), 78);
+    // Held still, longer than keyboard steps may lie apart.
+    QTest::qWait(int(device::WriteAction::ContinueWithin.count()) + 300);
+    QTest::mouseMove(gauge, at(95));
+    QTest::mouseRelease(gauge, Qt::LeftButton, {}, at(95));
+    ASSERT_GE(chip(address()).peek(reg::LocalHighLimit), 93);
+    ASSERT_TRUE(mainwindow::undoLastWrite(form.get()));
+    EXPECT_EQ(chip(address()).peek(reg::LocalHighLimit), 70);
+    EXPECT_FALSE(device::writeLog().canUndo());
+}
+
 // The real dialog, as a user meets it: the rows are in its table, and Enter
 // alone answers Cancel, so nothing reaches the chip by accident.
 TEST_P(UndoTest, RealPreviewDialogDefaultsToCancel)
@@ -373,8 +403,18 @@ TEST_P(UndoTest, RealPreviewDialogDefaultsToCancel)
     QTimer::singleShot(0, [&] {
         auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
-        rows = dialog->findChild<QTableWidget*>(QStringLiteral("tblChanges"))->rowCount();
+        auto* table = dialog->findChild<QTableWidget*>(QStringLiteral("tblChanges"));
+        rows = table->rowCount();
         shown = dialog->windowTitle();
+        // Every column, "New fields" last, whole where the screen has room.
+        const int room = dialog->screen()->availableGeometry().width() - 40;
+        if (dialog->width() < room) {
+            EXPECT_LE(table->horizontalHeader()->length(), table->viewport()->width());
+        }
+        const QFontMetrics fm(table->font());
+        for (int r = 0; r < table->rowCount(); ++r)
+            for (int c = 0; c < table->columnCount(); ++c)
+                EXPECT_GE(table->columnWidth(c), fm.horizontalAdvance(table->item(r, c)->text())) << r << ", " << c;
         if (const char* dir = std::getenv("FANSCOPE_SCREENSHOT_DIR"))
             dialog->grab().save(QString::fromLocal8Bit(dir) + QStringLiteral("/recall-preview.png"));
         QTest::keyClick(dialog, Qt::Key_Return);

@@ -297,6 +297,10 @@ TEST_F(LoggingTest, ExistingFileGetsTheRestartMarker)
     start(file);
     tick();
     EXPECT_EQ(slurp(file.toStdString()), "earlier run\r\t\t\tRestart\r09:05:07\t 25.25 \t 40.5 \t 3375 \t0\r\n");
+    // The chooser does not offer to replace a file the log appends to.
+    ASSERT_FALSE(ui->fileRequests.empty());
+    EXPECT_TRUE(ui->fileRequests.back().save);
+    EXPECT_FALSE(ui->fileRequests.back().confirmReplace);
 }
 
 TEST_F(LoggingTest, DelayZeroLogsEveryTickAndLargeDelaysAreCapped)

@@ -1,0 +1,52 @@
+#include "device/fan_speed_tracker.h"
+
+#include <chrono>
+#include <cmath>
+#include <utility>
+
+#include "device/conversions.h"
+
+namespace device {
+
+FanSpeedTracker::FanSpeedTracker(std::function<double()> clock) : m_clock(std::move(clock))
+{
+    if (!m_clock)
+        m_clock = [] {
+            using namespace std::chrono;
+            return duration<double>(steady_clock::now().time_since_epoch()).count();
+        };
+}
+
+void FanSpeedTracker::observe(int divisor)
+{
+    if (divisor <= 0 || divisor == m_divisor)
+        return;
+    if (m_divisor > 0) {
+        m_before = m_divisor;
+        m_changedAt = m_clock();
+    }
+    m_divisor = divisor;
+}
+
+int FanSpeedTracker::speed(int count, int divisorAfter, int pulseFactor)
+{
+    observe(divisorAfter);
+    const auto rpmAt = [&](int divisor) {
+        if (count >= TachCountStopped)
+            return 0;
+        return tachToRpm(count, divisor, pulseFactor).value_or(0);
+    };
+    int rpm = rpmAt(m_divisor);
+    if (m_before && m_clock() - m_changedAt >= kUnsureS)
+        m_before.reset();
+    if (m_before && m_lastRpm > 0 && rpm > 0) {
+        const int earlier = rpmAt(*m_before);
+        const auto distance = [this](int r) { return std::fabs(std::log(double(r) / double(m_lastRpm))); };
+        if (earlier > 0 && distance(earlier) < distance(rpm))
+            rpm = earlier;
+    }
+    m_lastRpm = rpm;
+    return rpm;
+}
+
+}  // namespace device
