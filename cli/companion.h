@@ -1,7 +1,8 @@
 #pragma once
-// The parts only two commands need, export's HTTP server (with the TLS and
-// compression libraries it pulls in) and characterize's Qt plot, would cost
-// every other command most of its start. fanscope-cli leaves them out and
+// The parts only a few commands need, export's HTTP server (with the TLS
+// and compression libraries it pulls in), characterize's Qt plot and the
+// thermal loop's fit (the maths library), would cost every other command
+// most of its start. fanscope-cli leaves them out and
 // hands those command lines, before it touches anything, to its companion
 // fanscope-cli-full: the same program with them linked in.
 

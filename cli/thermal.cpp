@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "characterize.h"
+#include "companion.h"
 #include "device/device_session.h"
 #include "device/register_file.h"
 #include "device/register_map.h"
@@ -37,6 +38,7 @@ struct LoopOptions {
     double verifyS = 0;
 };
 
+#ifdef FANSCOPE_CLI_EXPORT
 std::string fixed(double v, int decimals)
 {
     char text[32];
@@ -278,6 +280,8 @@ void runTune(const TargetOptions& target, const LoopOptions& o)
         std::cout << "Nothing written; --apply writes these settings.\n";
 }
 
+#endif
+
 void addCommonOptions(CLI::App* cmd, LoopOptions& o)
 {
     cmd->add_option("--channel", o.channel, "remote1 or remote2")
@@ -297,6 +301,11 @@ void addCommonOptions(CLI::App* cmd, LoopOptions& o)
 void addThermalCommands(CLI::App& parent, TargetOptions& target, std::function<void()>& action, bool identifyOptions,
                         bool tuneOptions)
 {
+#ifndef FANSCOPE_CLI_EXPORT
+    // The options parse here; the companion measures.
+    (void)target;
+    (void)action;
+#endif
     auto* identify = parent.add_subcommand(
         "identify", "Measure a remote channel's thermal loop with its heater on: steady rise per fan duty, time "
                     "constant and delay; the registers and the heater are restored afterwards (also on Ctrl-C)");
@@ -305,7 +314,15 @@ void addThermalCommands(CLI::App& parent, TargetOptions& target, std::function<v
         addCommonOptions(identify, *o);
         identify->add_option("--heater", o->heater, "on (default), off (a heat source of your own) or PERCENT");
         identify->add_option("--csv", o->csv, "Also write the measured path as CSV to FILE")->type_name("FILE");
+#ifdef FANSCOPE_CLI_EXPORT
         identify->callback([&target, &action, o] { action = [&target, o] { runIdentify(target, *o); }; });
+#else
+        // The callback keeps the options the parse writes into alive.
+        identify->callback([o] {
+            (void)o;
+            handToCompanion("identify");
+        });
+#endif
     }
     auto* tune = parent.add_subcommand(
         "tune", "Choose Tmin, Trange and the minimum duty that hold a remote channel at or below a target with the "
@@ -321,7 +338,14 @@ void addThermalCommands(CLI::App& parent, TargetOptions& target, std::function<v
         tune->add_flag("--apply", o->apply, "Write the settings (shows old -> new; undoable)");
         tune->add_option("--verify", o->verifyS, "Then run the heat this many board seconds and compare")
             ->check(CLI::Range(10.0, 86400.0));
+#ifdef FANSCOPE_CLI_EXPORT
         tune->callback([&target, &action, o] { action = [&target, o] { runTune(target, *o); }; });
+#else
+        tune->callback([o] {
+            (void)o;
+            handToCompanion("tune");
+        });
+#endif
     }
 }
 
