@@ -1,10 +1,12 @@
 #include "device/fan_characterization.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <exception>
 #include <map>
+#include <thread>
 
 #include "device/back_end.h"
 #include "device/board_clock.h"
@@ -64,7 +66,7 @@ public:
     {
         m_keep.restore({reg::Fan1Characteristics, reg::Fan2Characteristics, reg::FanFilterControl,
                         reg::FanSpeedConfiguration, reg::Configuration2, reg::Configuration1},
-                       report);
+                       report, m_o.boardWaitS, m_cb.cancelled);
     }
 
     FanCharacterization measure(int fan, int fanIndex, int fanCount)
@@ -383,8 +385,24 @@ std::uint8_t RegisterKeeper::current(std::uint8_t reg) const
     return it != m_written.end() ? it->second : m_saved.at(reg);
 }
 
-void RegisterKeeper::restore(const std::vector<std::uint8_t>& order, RestoreReport& report)
+void RegisterKeeper::restore(const std::vector<std::uint8_t>& order, RestoreReport& report, double boardWaitS,
+                             const std::function<bool()>& cancelled)
 {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(boardWaitS);
+    for (;;) {
+        RestoreReport attempt;
+        attempt.touched = report.touched;
+        const bool boardLost = restoreOnce(order, attempt);
+        report = attempt;
+        if (!boardLost || std::chrono::steady_clock::now() >= until || (cancelled && cancelled()))
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
+bool RegisterKeeper::restoreOnce(const std::vector<std::uint8_t>& order, RestoreReport& report)
+{
+    bool boardLost = false;
     std::vector<std::uint8_t> all;
     for (std::uint8_t r : order)
         if (m_saved.count(r))
@@ -406,12 +424,18 @@ void RegisterKeeper::restore(const std::vector<std::uint8_t>& order, RestoreRepo
                     report.reason = text;
                 }
             }
+        } catch (const SessionError& e) {
+            boardLost = boardLost || e.kind() == ErrorKind::BoardLost;
+            report.notRestored.push_back(r);
+            if (report.reason.empty())
+                report.reason = e.what();
         } catch (const std::exception& e) {
             report.notRestored.push_back(r);
             if (report.reason.empty())
                 report.reason = e.what();
         }
     }
+    return boardLost;
 }
 
 RegisterAccess sessionAccess(Session& session)

@@ -93,10 +93,16 @@ public:
     std::uint8_t saved(std::uint8_t reg) const { return m_saved.at(reg); }
     bool wrote(std::uint8_t reg) const { return m_written.count(reg) != 0; }
     // In `order` first (the control mode last, so the fans return to the
-    // user's control with their settings in place), then any other.
-    void restore(const std::vector<std::uint8_t>& order, RestoreReport& report);
+    // user's control with their settings in place), then any other. While
+    // the shared board is away, again every 0.1 s until it and the chip
+    // answer, for `boardWaitS` real seconds at most or until `cancelled`.
+    void restore(const std::vector<std::uint8_t>& order, RestoreReport& report, double boardWaitS = 0,
+                 const std::function<bool()>& cancelled = {});
 
 private:
+    // One pass; true when the shared board was away.
+    bool restoreOnce(const std::vector<std::uint8_t>& order, RestoreReport& report);
+
     const RegisterAccess& m_chip;
     std::map<std::uint8_t, std::uint8_t> m_saved;
     std::map<std::uint8_t, std::uint8_t> m_written;
