@@ -30,10 +30,10 @@ function(fanscope_pch target)
 endfunction()
 
 # One precompiled header for the non-GUI tests and one for the GUI tests,
-# each built once by a carrier that links what they link. The GUI one holds
-# no Qt Test header: Qt's test library defines each folder's build
-# directory, which such a header reads, and a define that differs from the
-# carrier's would make a shared header unusable.
+# each built once by a carrier that links what they link. GCC refuses a
+# shared header where a define differs from the carrier's, and Qt's test
+# library defines each folder's build directory: so far the GUI header
+# serves the carrier's folder only, and other GUI tests compile without it.
 function(_fanscope_test_pch name gui)
   if(NOT FANSCOPE_PCH)
     return()
