@@ -148,6 +148,36 @@ TEST(RegisterMap, ListIsConsistent)
     EXPECT_EQ(registerEntryByAddress(0x04), nullptr);
 }
 
+// The program's lists and the chip's own table (which the simulated chip
+// runs on) describe the same registers: a register, variant or writable
+// bit changed on one side only is caught here.
+TEST(RegisterMap, AgreesWithTheChipsTable)
+{
+    EXPECT_EQ(RegisterList.size(), chiplaw::Registers.size());
+    for (const RegisterEntry& e : RegisterList) {
+        const chiplaw::Register* r = chiplaw::registerAt(e.address);
+        ASSERT_NE(r, nullptr) << e.name;
+        EXPECT_EQ(e.tfm4411Only, r->dualOnly) << e.name;
+        EXPECT_EQ(presentOn(e, DeviceIdTFM4410), chiplaw::accessOn(e.address, false) != chiplaw::Access::None)
+            << e.name;
+        // The panel offers writes only where the chip takes them.
+        if (e.panelWrites) {
+            EXPECT_EQ(r->access, chiplaw::Access::ReadWrite) << e.name;
+        }
+        // What the program keeps of a written value, the chip can hold.
+        EXPECT_EQ(keptBits(e.address, DeviceIdTFM4411) & ~(r->writable & ~r->selfClearing), 0) << e.name;
+    }
+    for (const SavedRegister& saved : SavedRegisters) {
+        const chiplaw::Register* r = chiplaw::registerAt(saved.address);
+        ASSERT_NE(r, nullptr) << saved.name();
+        EXPECT_EQ(saved.tfm4411Only, r->dualOnly) << saved.name();
+        EXPECT_EQ(r->access, chiplaw::Access::ReadWrite) << saved.name();
+    }
+    EXPECT_EQ(fixedBits(reg::Revision), 0x7F);
+    EXPECT_EQ(fixedBits(reg::LocalHighLimit), 0x00);
+    EXPECT_EQ(chiplaw::powerOnValue(*chiplaw::registerAt(reg::DeviceId), false), DeviceIdTFM4410);
+}
+
 TEST(RegisterMap, LookupByName)
 {
     EXPECT_EQ(registerEntryByName("Fan Speed Configuration")->address, 0x22);
