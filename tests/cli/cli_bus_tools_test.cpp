@@ -283,6 +283,10 @@ TEST_F(BusToolsTest, ATachCountAtItsMaximumIsABoundInEveryForm)
     r = still({"monitor", "--csv", "--count", "1"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(contains(r.out, ",25,25,25,0,0,33,33,")) << r.out;
+    // The decoded register says the same.
+    r = still({"dump"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "\n0x08  Fan1 Tach Value              0xff  Speed=below 1324 RPM\n")) << r.out;
 }
 
 TEST_F(BusToolsTest, MonitorJsonIsOneObjectPerSampleWithStableKeys)
