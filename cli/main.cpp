@@ -284,9 +284,14 @@ std::string strayWord(const CLI::App& app, const CLI::App* trace)
     const CLI::App& innermost = *trace ? *trace : app;
     if (!innermost.get_subcommands().empty())
         return {};
-    for (const std::string& word : app.remaining(true))
-        if (!word.empty() && word.front() != '-')
+    // After an option no command knows, the next word may be its value:
+    // then the option is what to name, as CLI11 does.
+    for (const std::string& word : app.remaining(true)) {
+        if (!word.empty() && word.front() == '-')
+            return {};
+        if (!word.empty())
             return word;
+    }
     return {};
 }
 
