@@ -46,9 +46,9 @@ std::vector<Field> decodeRegister(const RegisterEntry& entry, std::uint8_t value
     }
     case RegisterClass::TemperatureLimit: return {{"Limit", std::to_string(codeToLimit(value)) + " °C"}};
     case RegisterClass::TachCount:
-        // A full count is a stopped fan.
-        if (value == TachCountStopped)
-            return {{"Speed", "0 RPM (stopped)"}};
+        // A full count is a bound, not a stop: the fan may turn, slower than the divisor measures.
+        if (tachOverflowed(value))
+            return {{"Speed", overflowText(divisorOf(role.unit, read))}};
         return {{"Speed", rpmText(tachToRpm(value, divisorOf(role.unit, read), 1))}};
     case RegisterClass::TachLimit: return {{"Minimum speed", rpmText(tachToRpm(value, divisorOf(role.unit, read), 1))}};
     case RegisterClass::FanCharacteristics:

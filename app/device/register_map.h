@@ -282,6 +282,20 @@ constexpr bool presentOn(const RegisterEntry& e, int deviceId) { return !e.tfm44
 // "Fan1TachValue"); nullptr when no name matches.
 const RegisterEntry* registerEntryByName(std::string_view name);
 
+// A register as a user names it, for every client that takes one by text
+// (the command line, the Python module): an address ("0x14", "20", "14h"),
+// a register-list name or a register file label ("Local Temp. High Limit",
+// "Local High Limit"), case, blanks and punctuation ignored, or a prefix
+// that only one register's names begin with. `error` says why nothing was
+// found: a malformed number, an address the chip lacks, a name that is
+// unknown or that several registers share (the candidates listed).
+struct RegisterLookup {
+    const RegisterEntry* entry = nullptr;
+    std::string error;
+    explicit operator bool() const { return entry != nullptr; }
+};
+RegisterLookup lookUpRegister(std::string_view text);
+
 // Names of the alarm bits set in the two interrupt status registers, as the
 // read/write panel names the bits ("Unused" bits of the TFM4410 left out).
 std::vector<std::string> alarmNames(std::uint8_t status1, std::uint8_t status2, int deviceId);
