@@ -93,8 +93,11 @@ StepResult Sampler::settle(std::vector<TracePoint>* trace, double dutyPercent)
         if (readings.empty())
             first = c;
         readings.push_back(c);
-        if (trace)
+        if (trace) {
             trace->push_back({m_clock.boardSince(m_t0), c, dutyPercent});
+            if (m_cb.sample)
+                m_cb.sample(trace->back());
+        }
         const double elapsed = m_clock.boardSince(start);
         const std::size_t q = readings.size() / 4;
         if (elapsed >= m_o.minStepS && q >= 2) {

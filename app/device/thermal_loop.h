@@ -104,6 +104,9 @@ struct ThermalProgress {
 struct ThermalCallbacks {
     std::function<void(const ThermalProgress&)> progress;
     std::function<bool()> cancelled;
+    // Each reading of the path as it is taken (identify's steps, the
+    // verification run), for a live plot; on the measurement's thread.
+    std::function<void(const TracePoint&)> sample;
 };
 
 struct ThermalRun {

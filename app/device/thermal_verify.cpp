@@ -58,6 +58,8 @@ VerifyResult verifyThermal(const RegisterAccess& chip, const HeaterAccess& heate
             const double c = thermal::readTemperature(chip, model.channel);
             const double t = clock.boardSince(t0);
             v.measuredTrace.push_back({t, c, chiplaw::channelDuty(c, choice.tminC, choice.trangeC, minDuty) * 100});
+            if (callbacks.sample)
+                callbacks.sample(v.measuredTrace.back());
             if (callbacks.progress) {
                 ThermalProgress p;
                 p.phase = "verify";

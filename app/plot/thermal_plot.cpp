@@ -79,9 +79,9 @@ void paintThermal(QPainter& painter, const QRectF& area, const ThermalPlot& data
                          Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("%1 %").arg(d));
     painter.drawText(QRectF(frame.left(), frame.bottom() + lh * 1.2, frame.width(), lh), Qt::AlignHCenter,
                      QStringLiteral("Board seconds since the heat went on"));
-    painter.drawText(QRectF(area.left() + lh / 3, frame.top() - lh * 1.1, left, lh), Qt::AlignLeft,
+    painter.drawText(QRectF(area.left() + lh / 3, frame.top() - lh * 1.6, left, lh), Qt::AlignLeft,
                      QStringLiteral("°C"));
-    painter.drawText(QRectF(right + lh / 3, frame.top() - lh * 1.1, area.right() - right, lh), Qt::AlignLeft,
+    painter.drawText(QRectF(right + lh / 3, frame.top() - lh * 1.6, area.right() - right, lh), Qt::AlignLeft,
                      QStringLiteral("Duty"));
 
     // Legend: what each line is, named so the colours need not be told apart.
