@@ -255,6 +255,10 @@ TEST_F(TuningWindowTest, TheSingleChannelChipOffersItsOneRemote)
     auto* channel = child<QComboBox>("cmbChannel");
     ASSERT_EQ(channel->count(), 1);
     EXPECT_EQ(channel->currentData().toInt(), 1);
+    if (const char* dir = std::getenv("FANSCOPE_SCREENSHOT_DIR")) {
+        QTest::qWait(50);
+        window->grab().save(QDir(QString::fromLocal8Bit(dir)).filePath(QStringLiteral("thermal-tuning-new.png")));
+    }
     ASSERT_NO_FATAL_FAILURE(identify());
     ASSERT_TRUE(window->choice());
     expectAsBefore();
