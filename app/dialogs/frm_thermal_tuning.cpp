@@ -60,6 +60,17 @@ ThermalView::~ThermalView() = default;
 void ThermalView::setPlot(const plot::ThermalPlot& data)
 {
     *m_data = data;
+    describe();
+}
+
+void ThermalView::append(const device::TracePoint& point)
+{
+    m_data->trace.push_back(point);
+    describe();
+}
+
+void ThermalView::describe()
+{
     QString text = tr("%1 readings").arg(m_data->trace.size());
     if (!m_data->trace.empty())
         text += tr(", now %1 °C at %2 % duty")
@@ -298,12 +309,11 @@ void frmThermalTuning::onSample(const device::TracePoint& point)
 {
     if (m_finished)
         return;
-    m_live.push_back(point);
-    plot::ThermalPlot data = m_view->data();
-    data.trace = m_live;
-    m_view->setPlot(data);
-    if (m_run == Run::Verify)
+    m_view->append(point);
+    if (m_run == Run::Verify) {
+        m_live.push_back(point);
         m_curves->setPaths({{curvePath(m_choice->predictedTrace), false}, {curvePath(m_live), true}});
+    }
 }
 
 void frmThermalTuning::onProgress(const device::ThermalProgress& p)

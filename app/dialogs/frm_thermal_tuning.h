@@ -46,6 +46,8 @@ public:
     explicit ThermalView(QWidget* parent = nullptr);
     ~ThermalView() override;
     void setPlot(const plot::ThermalPlot& data);
+    // One more reading of the measured path (a live run): no copy of the rest.
+    void append(const device::TracePoint& point);
     const plot::ThermalPlot& data() const { return *m_data; }
     QSize sizeHint() const override { return {640, 260}; }
     QSize minimumSizeHint() const override { return {360, 180}; }
@@ -54,6 +56,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void describe();
     std::unique_ptr<plot::ThermalPlot> m_data;
 };
 
@@ -113,7 +116,7 @@ private:
     bool m_finished = true;
     bool m_closeWhenDone = false;
     Run m_run = Run::Identify;
-    std::vector<device::TracePoint> m_live;
+    std::vector<device::TracePoint> m_live;  // the verification's readings so far
     std::optional<device::ThermalModel> m_model;
     std::optional<device::TuneChoice> m_choice;
     bool m_applied = false;  // m_choice is in the chip, written by Apply
