@@ -150,8 +150,6 @@ std::string registerList(const std::vector<std::uint8_t>& regs)
     return out;
 }
 
-namespace {
-
 void checkPlotName(const std::string& path)
 {
     const auto dot = path.rfind('.');
@@ -165,7 +163,7 @@ void checkPlotName(const std::string& path)
 #endif
 }
 
-void writePlot(const std::string& path, const std::vector<device::FanCharacterization>& fans, const std::string& title)
+void drawPlot(const std::function<std::string()>& draw)
 {
 #ifdef FANSCOPE_CLI_PLOT
     // Drawn offscreen: the tool opens no window and needs no display.
@@ -181,9 +179,22 @@ void writePlot(const std::string& path, const std::vector<device::FanCharacteriz
     });
     if (QGuiApplication::instance() == nullptr)
         new QGuiApplication(argc, argv);  // NOLINT: lives to the end of the process, as Qt wants
-    const QString error = plot::saveFanPlot(QString::fromStdString(path), fans, QString::fromStdString(title));
-    if (!error.isEmpty())
-        throw Failure(error.toStdString());
+    const std::string error = draw();
+    if (!error.empty())
+        throw Failure(error);
+#else
+    (void)draw;
+#endif
+}
+
+namespace {
+
+void writePlot(const std::string& path, const std::vector<device::FanCharacterization>& fans, const std::string& title)
+{
+#ifdef FANSCOPE_CLI_PLOT
+    drawPlot([&] {
+        return plot::saveFanPlot(QString::fromStdString(path), fans, QString::fromStdString(title)).toStdString();
+    });
 #else
     (void)path;
     (void)fans;

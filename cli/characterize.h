@@ -46,6 +46,14 @@ int caughtSignal();
 device::ChipLocation locationOf(const FoundChip& found);
 // "Configuration 1 (00h), Fan Speed Configuration (22h)"
 std::string registerList(const std::vector<std::uint8_t>& regs);
+// --plot FILE: a usage error unless FILE names .svg or .png, or when this
+// build draws no plots.
+void checkPlotName(const std::string& path);
+// Runs `draw` inside a Qt application on the offscreen platform (the tool
+// opens no window and needs no display); a text it returns fails the
+// command. Does nothing in a build without the plots (checkPlotName has
+// refused the option there).
+void drawPlot(const std::function<std::string()>& draw);
 // Board seconds per real second: `given` when above 0, else the process's
 // own simulated board's, else 1.
 double boardTimeScale(double given);

@@ -20,6 +20,12 @@
 #include "device/write_log.h"
 #include "target.h"
 
+#ifdef FANSCOPE_CLI_PLOT
+#include <QString>
+
+#include "plot/thermal_plot.h"
+#endif
+
 namespace cli {
 
 namespace {
@@ -30,6 +36,7 @@ struct LoopOptions {
     std::string heater = "on";
     bool json = false;
     std::string csv;
+    std::string plot;
     double timeScale = 0;
     // tune
     double targetC = 0;
@@ -175,8 +182,24 @@ std::string modelText(const device::ThermalModel& m)
     return out.str();
 }
 
+void writePlot(const std::string& path, const device::ThermalModel& m, const std::string& title)
+{
+#ifdef FANSCOPE_CLI_PLOT
+    drawPlot([&] {
+        return plot::saveThermalPlot(QString::fromStdString(path), plot::identifyPlot(m, QString::fromStdString(title)))
+            .toStdString();
+    });
+#else
+    (void)path;
+    (void)m;
+    (void)title;
+#endif
+}
+
 void runIdentify(const TargetOptions& target, const LoopOptions& o)
 {
+    if (!o.plot.empty())
+        checkPlotName(o.plot);
     const Connected c = open(target, o, heatShare(o.heater) > 0);
     const device::ThermalModel m = identifyNow(c, o);
     if (!o.csv.empty()) {
@@ -184,6 +207,9 @@ void runIdentify(const TargetOptions& target, const LoopOptions& o)
         if (!error.empty())
             throw Failure(error);
     }
+    if (!o.plot.empty())
+        writePlot(o.plot, m,
+                  std::string(device::variantName(c.session->variant())) + " thermal loop, " + backEndText());
     if (o.json) {
         std::cout << device::thermalJson(m) << "\n";
         return;
@@ -314,6 +340,7 @@ void addThermalCommands(CLI::App& parent, TargetOptions& target, std::function<v
         addCommonOptions(identify, *o);
         identify->add_option("--heater", o->heater, "on (default), off (a heat source of your own) or PERCENT");
         identify->add_option("--csv", o->csv, "Also write the measured path as CSV to FILE")->type_name("FILE");
+        identify->add_option("--plot", o->plot, "Also draw the steps to FILE.svg or FILE.png")->type_name("FILE");
 #ifdef FANSCOPE_CLI_EXPORT
         identify->callback([&target, &action, o] { action = [&target, o] { runIdentify(target, *o); }; });
 #else

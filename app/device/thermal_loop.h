@@ -9,7 +9,10 @@
 // One implementation for the command-line tool, the window and Python.
 //
 // Like the fan characterisation, identification and verification put every
-// register they changed, and the heater, back whatever ends them.
+// register they changed, and the heater, back whatever ends them, waiting
+// for a shared board lost meanwhile. Identification and its fit live in
+// thermal_identify.cpp, prediction and the search in thermal_tune.cpp, the
+// verification run in thermal_verify.cpp.
 
 #include <cstdint>
 #include <functional>
@@ -60,7 +63,9 @@ struct ThermalModel {
     std::optional<int> startDutyPercent;
     // Configuration 1 bit 3 (PWM Invert) that runs the fan at the duty.
     bool pwmInvert = true;
-    double settleS = 0;    // the steps' settle times, summed (board seconds)
+    // The settle times, summed (board seconds): the fan's characterisation,
+    // the ambient and every step.
+    double settleS = 0;
     double durationS = 0;  // the whole identification (board seconds)
     std::vector<TracePoint> trace;
 
@@ -81,6 +86,10 @@ struct ThermalOptions {
     double minStepS = 8.0;
     double stepLimitS = 1800.0;
     double timeScale = 1.0;
+    // A shared board lost during the run ends it; the restore then waits
+    // this long (real seconds, or until cancelled) for the board and the
+    // chip to answer, as the fan measurement does.
+    double boardWaitS = 10.0;
     std::function<double()> now;
     std::function<void(double seconds)> sleep;
 };
@@ -95,6 +104,9 @@ struct ThermalProgress {
 struct ThermalCallbacks {
     std::function<void(const ThermalProgress&)> progress;
     std::function<bool()> cancelled;
+    // Each reading of the path as it is taken (identify's steps, the
+    // verification run), for a live plot; on the measurement's thread.
+    std::function<void(const TracePoint&)> sample;
 };
 
 struct ThermalRun {

@@ -69,6 +69,22 @@ void ControlCurvePlot::setFan(const device::FanCurves& fan, bool dual)
     update();
 }
 
+void ControlCurvePlot::setEditable(bool editable)
+{
+    m_editable = editable;
+    if (!editable && m_drag) {
+        m_drag.reset();
+        emit dragCancelled();
+    }
+    setCursor(Qt::ArrowCursor);
+}
+
+void ControlCurvePlot::setPaths(std::vector<Path> paths)
+{
+    m_paths = std::move(paths);
+    update();
+}
+
 void ControlCurvePlot::setSpan(double fromC, double toC)
 {
     if (m_drag || !(toC > fromC))
@@ -239,6 +255,39 @@ void ControlCurvePlot::paintEvent(QPaintEvent*)
         p.drawText(QPointF(x, y), label);
     }
 
+    // Paths of a run: where the operating point went, predicted beneath
+    // measured. The colour is one no channel has, the style tells them apart.
+    const QColor pathColour(0xE6, 0x7E, 0x00);
+    bool anyPredicted = false, anyMeasured = false;
+    for (bool measured : {false, true})
+        for (const Path& path : m_paths) {
+            if (path.measured != measured || path.points.empty())
+                continue;
+            (measured ? anyMeasured : anyPredicted) = true;
+            QPolygonF line;
+            for (const auto& pt : path.points)
+                line << QPointF(f.x(pt.degrees), f.y(pt.duty));
+            p.setPen(
+                QPen(measured ? pathColour : pathColour.darker(130), 2.0, measured ? Qt::SolidLine : Qt::DashLine));
+            p.setBrush(Qt::NoBrush);
+            p.drawPolyline(line);
+            p.setPen(Qt::NoPen);
+            p.setBrush(measured ? pathColour : pathColour.darker(130));
+            p.drawEllipse(line.back(), 4, 4);
+        }
+    if (anyPredicted || anyMeasured) {
+        p.setClipping(false);
+        QString legend;
+        if (anyPredicted)
+            legend += QStringLiteral("- - predicted path");
+        if (anyMeasured)
+            legend += (legend.isEmpty() ? QString() : QStringLiteral("   ")) + QStringLiteral("\u2014 measured path");
+        const double w = fm.horizontalAdvance(legend);
+        p.setPen(pathColour.darker(130));
+        p.drawText(QPointF(area.right() - w - 6, area.bottom() - 6), legend);
+        p.setClipRect(area.adjusted(-1, -3, 1, 3));
+    }
+
     // Operating points: where each channel's temperature sits on its curve.
     for (std::size_t i : order) {
         const auto& c = m_fan.curves[i];
@@ -261,7 +310,7 @@ void ControlCurvePlot::paintEvent(QPaintEvent*)
 
 void ControlCurvePlot::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() != Qt::LeftButton)
+    if (event->button() != Qt::LeftButton || !m_editable)
         return QWidget::mousePressEvent(event);
     const auto pos = event->position();
     const auto hit = device::hitTest(m_fan, frame(), pos.x(), pos.y(), HandleRadius);
@@ -277,6 +326,8 @@ void ControlCurvePlot::mouseMoveEvent(QMouseEvent* event)
 {
     const auto pos = event->position();
     if (!m_drag) {
+        if (!m_editable)
+            return;
         const bool over = device::hitTest(m_fan, frame(), pos.x(), pos.y(), HandleRadius).has_value();
         setCursor(over ? Qt::SizeHorCursor : Qt::ArrowCursor);
         return;

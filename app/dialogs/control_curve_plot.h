@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <optional>
+#include <vector>
 
 namespace dialogs {
 
@@ -24,6 +25,18 @@ public:
     // does not slide away under the mouse.
     void setSpan(double fromC, double toC);
     bool dragging() const { return m_drag.has_value(); }
+    // Handles that cannot be dragged: the curve shows settings not in the
+    // chip (a proposal), whose owner writes them itself.
+    void setEditable(bool editable);
+
+    // Paths of the operating point over a run, drawn over the curves:
+    // predicted dashed, measured solid on top, each named in a legend.
+    struct Path {
+        std::vector<device::CurvePoint> points;
+        bool measured = false;
+    };
+    void setPaths(std::vector<Path> paths);
+    const std::vector<Path>& paths() const { return m_paths; }
     const device::FanCurves& fan() const { return m_fan; }
 
     // The plot area inside the axes, in widget pixels.
@@ -63,6 +76,8 @@ private:
     double m_fromC = 0;
     double m_toC = 100;
     std::optional<Drag> m_drag;
+    bool m_editable = true;
+    std::vector<Path> m_paths;
 };
 
 }  // namespace dialogs

@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -73,8 +74,18 @@ void MainForm::buildControlTab(QWidget* page)
     characterise->setAccessibleName(QStringLiteral("Characterise Fan"));
     characterise->setToolTip(QStringLiteral("Measure the fan's speed at every duty, its start and stall duty and "
                                             "spin-up time"));
-    layout->addWidget(characterise, 5, 0, Qt::AlignLeft);
     connect(characterise, &QPushButton::clicked, this, &MainForm::cmdCharacterise_Click);
+    auto* tune =
+        named(new QPushButton(QStringLiteral("Tune Automatic Control..."), page), QStringLiteral("cmdTuneControl"));
+    tune->setAccessibleName(QStringLiteral("Tune Automatic Control"));
+    tune->setToolTip(QStringLiteral("Measure a remote channel's thermal loop and propose Tmin, Trange and the "
+                                    "minimum duty for a temperature target"));
+    connect(tune, &QPushButton::clicked, this, &MainForm::cmdTuneControl_Click);
+    auto* tools = new QHBoxLayout;
+    tools->addWidget(characterise);
+    tools->addWidget(tune);
+    tools->addStretch(1);
+    layout->addLayout(tools, 5, 0, 1, 2);
 
     m_freqPanel = named(new QGroupBox(QStringLiteral("PWM Frequency"), page), QStringLiteral("SSPanel2"));
     auto* freqLayout = new QGridLayout(m_freqPanel);

@@ -5,6 +5,7 @@
 #include "device/register_map.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/frm_fan_characterization.h"
+#include "dialogs/frm_thermal_tuning.h"
 #include "main_window/about_box.h"
 #include "main_window/bus_monitor.h"
 #include "main_window/form_parts.h"
@@ -214,6 +215,19 @@ void MainForm::cmdCharacterise_Click()
     m_characterise->activateWindow();
 }
 
+void MainForm::cmdTuneControl_Click()
+{
+    if (!m_tuning) {
+        auto* window = new dialogs::frmThermalTuning(dialogs::programChipLocation(), this);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        m_tuning = window;
+    }
+    m_closeWhenReady = false;
+    m_tuning->show();
+    m_tuning->raise();
+    m_tuning->activateWindow();
+}
+
 void MainForm::unload()
 {
     if (m_unloaded)
@@ -223,6 +237,8 @@ void MainForm::unload()
     // one's) waits for the chip's restore.
     if (m_characterise)
         m_characterise->close();
+    if (m_tuning)
+        m_tuning->close();
     m_tmrPWM->stop();
     m_visualTimer->stop();
     dialogs::unloadSpinUp();
@@ -242,10 +258,14 @@ void MainForm::closeEvent(QCloseEvent* event)
     // has ended. Inside one of the program's waits the window stays too:
     // closed there, it would be deleted under the handler that waits.
     auto* measuring = qobject_cast<dialogs::frmFanCharacterization*>(m_characterise.data());
+    auto* tuning = qobject_cast<dialogs::frmThermalTuning*>(m_tuning.data());
     const bool measuringNow = measuring && measuring->running();
-    if (measuringNow || shell::insideLibraryWait()) {
+    const bool tuningNow = tuning && tuning->running();
+    if (measuringNow || tuningNow || shell::insideLibraryWait()) {
         if (measuringNow)
             measuring->close();
+        if (tuningNow)
+            tuning->close();
         m_closeWhenReady = true;
         m_closeRetry->start();
         event->ignore();

@@ -72,6 +72,9 @@ public:
     // Opens (or raises) the fan characterisation window.
     void cmdCharacterise_Click();
     QWidget* characteriseWindow() const { return m_characterise; }
+    // Opens (or raises) the automatic-control tuning window.
+    void cmdTuneControl_Click();
+    QWidget* tuningWindow() const { return m_tuning; }
 
     // Form_Unload: unloads the dialogs and clears both heater bits. Runs once.
     void unload();
@@ -239,6 +242,7 @@ private:
 
     QPointer<FrmAbout> m_aboutBox;
     QPointer<QWidget> m_characterise;  // the fan characterisation window, while open
+    QPointer<QWidget> m_tuning;        // the automatic-control tuning window, while open
 
     int m_visualStep = 0;
     VisualParam m_selectedParam = VisualParam::Local;

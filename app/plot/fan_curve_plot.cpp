@@ -1,33 +1,18 @@
 #include "plot/fan_curve_plot.h"
 
-#include <QBuffer>
-#include <QFileInfo>
-#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
-#include <QSvgGenerator>
 
 #include <algorithm>
 #include <cmath>
 
-#include "device/register_file.h"
+#include "plot/plot_file.h"
 
 namespace plot {
 
 namespace {
 
 bool isDark(const QColor& c) { return c.lightnessF() < 0.5; }
-
-// Tick step for a span: 1, 2 or 5 times a power of ten, about five ticks.
-double niceStep(double span)
-{
-    const double raw = span / 5.0;
-    const double mag = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double m : {1.0, 2.0, 5.0, 10.0})
-        if (raw <= m * mag)
-            return m * mag;
-    return 10.0 * mag;
-}
 
 QString fanLabel(const device::FanCharacterization& f, bool several)
 {
@@ -188,39 +173,10 @@ void paintFanCurves(QPainter& painter, const QRectF& area, const std::vector<dev
 
 QString saveFanPlot(const QString& path, const std::vector<device::FanCharacterization>& fans, const QString& title)
 {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix != QLatin1String("svg") && suffix != QLatin1String("png"))
-        return QStringLiteral("%1: the plot is written as .svg or .png; name the file so").arg(path);
-    QByteArray bytes;
-    const QRectF area(QPointF(0, 0), QSizeF(kFilePlotSize));
-    if (suffix == QLatin1String("svg")) {
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        QSvgGenerator svg;
-        svg.setOutputDevice(&buffer);
-        svg.setSize(kFilePlotSize);
-        svg.setViewBox(area);
-        svg.setTitle(title.isEmpty() ? QStringLiteral("Fan characterisation") : title);
-        QPainter painter;
-        if (!painter.begin(&svg))
-            return QStringLiteral("%1: could not draw the plot").arg(path);
-        paintFanCurves(painter, area, fans, FanPlotColours::light(), title);
-        painter.end();
-    } else {
-        QImage image(kFilePlotSize, QImage::Format_RGB32);
-        image.fill(Qt::white);
-        {
-            QPainter painter(&image);
-            paintFanCurves(painter, area, fans, FanPlotColours::light(), title);
-        }
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        if (!image.save(&buffer, "PNG"))
-            return QStringLiteral("%1: could not encode the PNG").arg(path);
-    }
-    const std::string error = device::writeFileReplacing(
-        path.toStdString(), std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-    return QString::fromStdString(error);
+    return savePlot(path, title.isEmpty() ? QStringLiteral("Fan characterisation") : title,
+                    [&](QPainter& painter, const QRectF& area) {
+                        paintFanCurves(painter, area, fans, FanPlotColours::light(), title);
+                    });
 }
 
 }  // namespace plot

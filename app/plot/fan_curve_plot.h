@@ -7,7 +7,6 @@
 #include <QColor>
 #include <QPalette>
 #include <QRectF>
-#include <QSize>
 #include <QString>
 
 #include <cstdint>
@@ -49,12 +48,8 @@ void paintFanCurves(QPainter& painter, const QRectF& area, const std::vector<dev
                     const FanPlotColours& colours, const QString& title = {},
                     const std::vector<FanVerdicts>& verdicts = {});
 
-inline constexpr QSize kFilePlotSize{800, 500};
-
-// Writes the plot to `path`: SVG for a name ending in .svg, PNG for .png
-// (case ignored). Nothing is left at `path` unless the whole file was
-// written. Returns an empty text on success, else why not. Needs a
-// QGuiApplication (the command-line tool runs one offscreen).
+// Writes the plot to `path` (plot_file.h: SVG or PNG by the name, nothing
+// left behind on failure); an empty text on success, else why not.
 QString saveFanPlot(const QString& path, const std::vector<device::FanCharacterization>& fans,
                     const QString& title = {});
 

@@ -18,9 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "board/board_process.h"
-#include "support/run_process.h"
-#include "support/test_folder.h"
+#include "support/cli_board.h"
 
 namespace {
 
@@ -30,30 +28,9 @@ using Result = support::ProcessResult;
 constexpr const char* kBoard = R"({"timeScale": 20, "ports": [{"chips": [{"fans": [
   {"startDuty": 40, "stopDuty": 27, "spinUpS": 1.0}, {"fullSpeedRpm": 3000}]}]}]})";
 
-class CharacterizeTest : public ::testing::Test {
+class CharacterizeTest : public support::CliBoardTest {
 protected:
-    void SetUp() override
-    {
-        m_board = std::make_unique<boardtest::BoardProcess>(
-            socket(), std::vector<std::string>{"--config", m_folder.write("board.json", kBoard).string()});
-    }
-    std::vector<std::pair<std::string, std::optional<std::string>>> env() const
-    {
-        return {{"FANSCOPE_BOARD", socket().string()}, {"FANSCOPE_SIM_CONFIG", std::nullopt}};
-    }
-    Result cli(const std::vector<std::string>& args)
-    {
-        support::RunOptions options;
-        options.dir = m_folder.path;
-        options.env = env();
-        options.timeout = std::chrono::seconds(60);
-        return support::runProcess(FANSCOPE_CLI, args, options);
-    }
-    fs::path socket() const { return m_folder.path / "board.sock"; }
-
-    // The board stops before its folder goes.
-    const support::TestFolder m_folder{"fanscope-characterize-"};
-    std::unique_ptr<boardtest::BoardProcess> m_board;
+    CharacterizeTest() : CliBoardTest("fanscope-characterize-", kBoard, std::chrono::seconds(60)) { }
 };
 
 #ifdef FANSCOPE_CLI_PLOT
@@ -65,11 +42,8 @@ constexpr bool kPlots = false;
 
 TEST_F(CharacterizeTest, FindsStartAndStallAndLeavesTheChipAsSaved)
 {
-    // As Easy Setup leaves it: PWM Invert for the board's fan stage.
-    ASSERT_EQ(cli({"set", "-y", "0x00", "0x09"}).status, 0);
     ASSERT_EQ(cli({"set", "-y", "0x22", "0x75"}).status, 0);
-    const std::string saved = (m_folder.path / "before.reg").string();
-    ASSERT_EQ(cli({"save", saved}).status, 0);
+    const std::string saved = saveAsEasySetupLeavesIt();
 
     const std::string svg = (m_folder.path / "fan.svg").string();
     const std::string png = (m_folder.path / "fan.png").string();
@@ -123,24 +97,13 @@ TEST_F(CharacterizeTest, FindsStartAndStallAndLeavesTheChipAsSaved)
 
 TEST_F(CharacterizeTest, SigintMidSweepRestoresTheChip)
 {
-    ASSERT_EQ(cli({"set", "-y", "0x00", "0x09"}).status, 0);
-    const std::string saved = (m_folder.path / "before.reg").string();
-    ASSERT_EQ(cli({"save", saved}).status, 0);
-
+    const std::string saved = saveAsEasySetupLeavesIt();
     // Real-time sampling on the fast board: a sweep of several seconds.
-    support::RunOptions options;
-    options.dir = m_folder.path;
-    options.captureOut = false;
-    options.env = env();
-    const pid_t pid = support::startProcess(FANSCOPE_CLI, {"characterize", "--fan", "1"}, options);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    ::kill(pid, SIGINT);
-    const std::optional<int> status = support::waitProcess(pid, std::chrono::seconds(20));
-    ASSERT_TRUE(status) << "the measurement did not end on SIGINT";
-    ASSERT_TRUE(WIFEXITED(*status));
-    EXPECT_EQ(WEXITSTATUS(*status), 128 + SIGINT);
-    const std::string err = support::slurp(m_folder.path / "stderr");
-    EXPECT_NE(err.find("interrupted; every register it changed is restored"), std::string::npos) << err;
+    const Interrupted i = interrupt({"characterize", "--fan", "1"}, std::chrono::milliseconds(1500), SIGINT);
+    ASSERT_TRUE(i.status) << "the measurement did not end on SIGINT";
+    ASSERT_TRUE(WIFEXITED(*i.status));
+    EXPECT_EQ(WEXITSTATUS(*i.status), 128 + SIGINT);
+    EXPECT_NE(i.err.find("interrupted; every register it changed is restored"), std::string::npos) << i.err;
     EXPECT_EQ(cli({"diff", saved}).status, 0) << "registers differ after SIGINT";
 }
 

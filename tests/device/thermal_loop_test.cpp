@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <optional>
+#include <string>
 
 #include <sim/sim.h>
 #include <vexlink06/vexlink06.h>
@@ -24,11 +25,12 @@ struct Loop {
 
 class ThermalLoopTest : public ::testing::Test {
 protected:
-    void board(const Loop& l)
+    void board(const Loop& l, sim::ChipVariant variant = sim::ChipVariant::Tfm4411)
     {
         sim::Config config;
         config.time = sim::TimeMode::Manual;
         sim::ChipConfig& c = config.ports[0].chips[0];
+        c.variant = variant;
         c.fans[0].startDutyPct = 20;
         c.fans[0].stopDutyPct = 12;
         sim::ThermalConfig t;
@@ -44,7 +46,8 @@ protected:
         session.emplace(Session::open(Medium::PrinterPort, 0, 0x2E));
         session->write(0x00, 0x19);  // the user's: software control, PWM Invert, fan fault enable
         session->write(0x22, 0x37);
-        session->write(0x23, 0x53);
+        if (variant == sim::ChipVariant::Tfm4411)
+            session->write(0x23, 0x53);
         before = snapshot();
     }
     static std::array<std::uint8_t, 0x30> snapshot()
@@ -64,6 +67,11 @@ protected:
         return o;
     }
     RegisterAccess access() { return sessionAccess(*session); }
+    void applyChoice(const TuneChoice& c)
+    {
+        session->write(0x25, c.tminTrange);
+        session->write(0x22, static_cast<std::uint8_t>((chip().peek(0x22) & 0xF0) | c.minDutyCode));
+    }
     ThermalModel identify()
     {
         const ThermalRun run = identifyThermal(access(), boardHeater(1), manualClock());
@@ -109,8 +117,7 @@ TEST_F(ThermalLoopTest, TunedSettingsHoldTheTargetAsPredicted)
     EXPECT_LE(c.predictedSteadyC, 55.0);
     EXPECT_GE(c.minDutyPercent, *m.stallDutyPercent + kStallMarginPercent);
     EXPECT_LE(c.predictedSwingC, 1.0);
-    session->write(0x25, c.tminTrange);
-    session->write(0x22, static_cast<std::uint8_t>((chip().peek(0x22) & 0xF0) | c.minDutyCode));
+    applyChoice(c);
     const auto applied = snapshot();
     const VerifyResult v = verifyThermal(access(), boardHeater(1), m, c, 600, manualClock());
     ASSERT_EQ(v.outcome, CharacterizationOutcome::Done) << v.error;
@@ -136,6 +143,98 @@ TEST_F(ThermalLoopTest, CancelRestoresRegistersAndHeater)
     EXPECT_EQ(run.outcome, CharacterizationOutcome::Cancelled);
     EXPECT_TRUE(run.restore.ok());
     EXPECT_EQ(snapshot(), before);
+    EXPECT_FALSE(boardHeater(1).get());
+}
+
+TEST_F(ThermalLoopTest, ATargetNearFullAirflowTakesAFastFanAndStillHolds)
+{
+    board(Loop{});
+    const ThermalModel m = identify();
+    const double full = m.ambientC + m.riseAt(1.0);
+    const TuneResult quiet = tuneFor(m, 55);
+    const TuneResult tight = tuneFor(m, full + 1.0);
+    ASSERT_TRUE(quiet.choice) << quiet.error;
+    ASSERT_TRUE(tight.choice) << tight.error;
+    EXPECT_LE(tight.choice->predictedSteadyC, full + 1.0);
+    EXPECT_GE(tight.choice->predictedSteadyDutyPercent, 60.0);
+    EXPECT_GT(tight.choice->predictedSteadyDutyPercent, quiet.choice->predictedSteadyDutyPercent + 20);
+    applyChoice(*tight.choice);
+    const VerifyResult v = verifyThermal(access(), boardHeater(1), m, *tight.choice, 600, manualClock());
+    ASSERT_EQ(v.outcome, CharacterizationOutcome::Done) << v.error;
+    EXPECT_LE(v.measuredSteadyC, full + 2.0);
+    EXPECT_LE(v.rmsErrorC, 1.5);
+}
+
+TEST_F(ThermalLoopTest, TheSingleChannelChipIdentifiesAndTunesItsOneRemote)
+{
+    board(Loop{45, 15, 20, 2}, sim::ChipVariant::Tfm4410);
+    ThermalOptions two = manualClock();
+    two.channel = 2;
+    ThermalRun refused = identifyThermal(access(), boardHeater(2), two);
+    EXPECT_EQ(refused.outcome, CharacterizationOutcome::Failed);
+    EXPECT_NE(refused.error.find("one remote channel"), std::string::npos) << refused.error;
+    ThermalOptions fan2 = manualClock();
+    fan2.fan = 2;
+    refused = identifyThermal(access(), boardHeater(1), fan2);
+    EXPECT_NE(refused.error.find("one fan"), std::string::npos) << refused.error;
+    EXPECT_EQ(snapshot(), before);
+
+    const ThermalModel m = identify();
+    EXPECT_NEAR(m.tauS, 20, 4);
+    EXPECT_NEAR(m.points.back().steadyRiseC, 15, 1.5);
+    const TuneResult t = tuneFor(m, 55);
+    ASSERT_TRUE(t.choice) << t.error;
+    applyChoice(*t.choice);
+    const auto applied = snapshot();
+    const VerifyResult v = verifyThermal(access(), boardHeater(1), m, *t.choice, 600, manualClock());
+    ASSERT_EQ(v.outcome, CharacterizationOutcome::Done) << v.error;
+    EXPECT_LE(v.measuredSteadyC, 56.0);
+    EXPECT_LE(v.rmsErrorC, 1.5);
+    EXPECT_EQ(snapshot(), applied);
+}
+
+// The shared board goes away mid-run and answers again a few transfers
+// later: the run fails, but its restore waits for the board and puts the
+// registers back there.
+TEST_F(ThermalLoopTest, ARunThatLosesTheBoardRestoresWhenItReturns)
+{
+    board(Loop{});
+    const ThermalModel m = identify();
+    const TuneResult t = tuneFor(m, 55);
+    ASSERT_TRUE(t.choice) << t.error;
+    applyChoice(*t.choice);
+    const auto applied = snapshot();
+
+    int reads = 0;
+    int refusals = 0;
+    bool lost = false;
+    RegisterAccess flaky = access();
+    const RegisterAccess real = access();
+    const auto away = [&] {
+        if (!lost)
+            return;
+        if (++refusals >= 8) {  // back after a few tries
+            lost = false;
+            return;
+        }
+        throw SessionError(ErrorKind::BoardLost, "the shared board went away");
+    };
+    flaky.read = [&](std::uint8_t r) {
+        if (++reads == 200)
+            lost = true;
+        away();
+        return real.read(r);
+    };
+    flaky.write = [&](std::uint8_t r, std::uint8_t v) {
+        away();
+        real.write(r, v);
+    };
+    const VerifyResult v = verifyThermal(flaky, boardHeater(1), m, *t.choice, 600, manualClock());
+    EXPECT_EQ(v.outcome, CharacterizationOutcome::Failed);
+    EXPECT_NE(v.error.find("went away"), std::string::npos) << v.error;
+    EXPECT_TRUE(v.restore.ok()) << v.restore.reason;
+    EXPECT_TRUE(v.heaterRestored);
+    EXPECT_EQ(snapshot(), applied);
     EXPECT_FALSE(boardHeater(1).get());
 }
 
