@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -71,10 +72,52 @@ int adapterArgument(const py::object& bus)
     return number;
 }
 
-device::ProbeRequest probeRequest(const SearchArguments& args, bool first)
+// A search, and the kernel adapters it could not search because this user
+// may not open them.
+struct Search {
+    device::ProbeRequest request;
+    std::vector<vexlink06::AdapterInfo> refused;
+};
+
+// Every kernel adapter: the ones this user may open are searched, the
+// others remembered, so that finding nothing names the group to join
+// rather than passing for an empty bus.
+void listAdapters(Search& search)
+{
+    std::vector<vexlink06::AdapterInfo> list;
+    {
+        py::gil_scoped_release release;
+        std::lock_guard lock(device::Session::busMutex());
+        try {
+            list = device::kernelAdapter()->Adapters();
+        } catch (const vexlink06::ComError&) {
+            return;  // the probe lists again and reports the failure as its own
+        }
+    }
+    std::map<int, std::string> names;
+    for (const vexlink06::AdapterInfo& a : list) {
+        if (a.Access == vexlink06::AdapterError::None) {
+            search.request.adapters.push_back(a.Number);
+            names[a.Number] = a.Name;
+        } else if (a.Access == vexlink06::AdapterError::NoPermission) {
+            search.refused.push_back(a);
+        }
+    }
+    if (!search.request.adapters.empty())
+        search.request.adapterNames = std::move(names);
+}
+
+[[noreturn]] void throwRefused(const Search& search)
+{
+    const vexlink06::AdapterInfo& a = search.refused.front();
+    throwAdapterRefused(a.busName(), a.Group);
+}
+
+Search probeRequest(const SearchArguments& args, bool first)
 {
     useBackEnd({args.hardware, args.simConfig});
-    device::ProbeRequest request;
+    Search search;
+    device::ProbeRequest& request = search.request;
     const device::Medium medium = mediumArgument(args);
     request.media = {medium};
     if (args.port) {
@@ -95,7 +138,13 @@ device::ProbeRequest probeRequest(const SearchArguments& args, bool first)
     request.stopOnError = first;
     const bool force = args.force;
     request.onDriverOwned = [force](int, std::uint8_t, const device::SessionError&) { return force; };
-    return request;
+    if (medium == device::Medium::KernelAdapter && !args.bus) {
+        listAdapters(search);
+        // Only refused adapters: nothing to search.
+        if (request.adapters.empty() && !search.refused.empty())
+            throwRefused(search);
+    }
+    return search;
 }
 
 device::ProbeReport runProbe(const device::ProbeRequest& request)
@@ -244,10 +293,20 @@ std::string ChipInfo::repr() const
 
 py::list detect(const SearchArguments& args)
 {
-    const device::ProbeReport report = runProbe(probeRequest(args, false));
+    const Search search = probeRequest(args, false);
+    const device::ProbeReport report = runProbe(search.request);
     py::list out;
     for (const device::ChipLocation& c : report.chips)
         out.append(ChipInfo{c});
+    if (!search.refused.empty()) {
+        if (report.chips.empty())
+            throwRefused(search);
+        std::string skipped;
+        for (const vexlink06::AdapterInfo& a : search.refused)
+            skipped += (skipped.empty() ? "" : ", ") + a.busName();
+        if (PyErr_WarnEx(PyExc_RuntimeWarning, ("not searched, no permission: " + skipped).c_str(), 1) < 0)
+            throw py::error_already_set();
+    }
     if (report.chips.empty() && !report.errors.empty()) {
         const auto& e = report.errors.back();
         throw OsFailure(EIO, "Error: " + std::to_string(e.number) + ", " + e.description);
@@ -272,8 +331,11 @@ Chip::~Chip()
 
 std::unique_ptr<Chip> Chip::open(const SearchArguments& args)
 {
-    const device::ProbeRequest request = probeRequest(args, true);
+    const Search search = probeRequest(args, true);
+    const device::ProbeRequest& request = search.request;
     const device::ProbeReport report = runProbe(request);
+    if (report.chips.empty() && !search.refused.empty())
+        throwRefused(search);
     if (report.chips.empty()) {
         std::string where;
         switch (request.media.front()) {
@@ -531,6 +593,11 @@ py::object Chip::characterizeFan(int fan, const py::object& progress, std::optio
             pythonError.emplace();
         return pythonError.has_value();
     };
+    callbacks.notice = [&](const std::string& text) {
+        py::gil_scoped_acquire gil;
+        if (!pythonError && PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 1) < 0)
+            pythonError.emplace();
+    };
     if (!progress.is_none()) {
         callbacks.progress = [&](const device::CharacterizationProgress& p) {
             py::gil_scoped_acquire gil;
@@ -657,9 +724,19 @@ py::dict Chip::decode(const py::object& reg, std::optional<int> value)
         // Temperatures and speeds need a second register, read from the chip.
         return device::decodeRegister(e, v, id, [&s](std::uint8_t a) { return s.read(a); });
     });
+    const py::object choice = py::module_::import("fanscope").attr("Choice");
     py::dict out;
-    for (const device::Field& f : fields)
-        out[py::str(f.name)] = py::str(f.value);
+    for (const device::Field& f : fields) {
+        py::object v;
+        switch (f.kind) {
+        case device::FieldKind::Integer: v = py::int_(static_cast<long long>(f.number)); break;
+        case device::FieldKind::Real: v = py::float_(f.number); break;
+        case device::FieldKind::Flag: v = py::bool_(f.number != 0); break;
+        case device::FieldKind::Choice: v = choice(static_cast<long long>(f.number), f.choice); break;
+        case device::FieldKind::None: v = py::none(); break;
+        }
+        out[py::str(f.name)] = v;
+    }
     return out;
 }
 

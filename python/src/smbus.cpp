@@ -54,9 +54,7 @@ std::string adapterProblem(const std::vector<vexlink06::AdapterInfo>& list, vexl
         if (a.Number != bus)
             continue;
         if (a.Access == vexlink06::AdapterError::NoPermission)
-            throw OsFailure(EACCES, "no permission on /dev/" + a.busName() + ": join the group " +
-                                        (a.Group.empty() ? std::string("that owns it") : a.Group) +
-                                        " and log in again");
+            throwAdapterRefused(a.busName(), a.Group);
         return {};
     }
     throw OsFailure(ENOENT, "there is no I2C adapter i2c-" + std::to_string(bus));
