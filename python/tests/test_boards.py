@@ -196,3 +196,20 @@ def test_a_program_quiet_after_a_transfer_keeps_nobody_from_the_port(shared_boar
     finally:
         holder.kill()
         holder.wait()
+
+
+def test_an_unplugged_bridge_is_chip_gone_while_it_is_away(board_config):
+    config = board_config({"i2cAdapters": [{"number": 4, "name": "USB bridge", "vanishAfter": 2}]})
+    r = run_python(script(f"""
+        import fanscope
+        fanscope.detect("printer", sim_config={config!r})
+        bus = fanscope.SMBus(4)
+        for _ in range(4):
+            try:
+                print(bus.read_byte_data(0x2E, 0x3D))
+            except fanscope.ChipGoneError as e:
+                print("gone:", e.strerror)
+    """))
+    assert r.returncode == 0, r.stderr
+    gone = "gone: i2c-4 has gone away: was the adapter unplugged?"
+    assert r.stdout.splitlines() == ["49", "49", gone, gone]
