@@ -70,10 +70,12 @@ std::vector<Field> decodeRegister(const RegisterEntry& entry, std::uint8_t value
         return {integer("Limit", std::to_string(limit) + " °C", limit)};
     }
     case RegisterClass::TachCount:
-        // A full count is a fan too slow for the divisor, or stopped: no
-        // speed to give a program.
-        if (value == TachCountStopped)
-            return {{"Speed", "0 RPM (stopped)", FieldKind::None, 0, {}}};
+        // A full count is a fan stopped or slower than the divisor measures:
+        // a bound, never a speed of 0.
+        if (value == TachCountStopped) {
+            const std::string below = "below " + std::to_string(speedRangeRpm(divisorOf(role.unit, read))) + " RPM";
+            return {choice("Speed", value, below)};
+        }
         return {speed("Speed", tachToRpm(value, divisorOf(role.unit, read), 1))};
     case RegisterClass::TachLimit: return {speed("Minimum speed", tachToRpm(value, divisorOf(role.unit, read), 1))};
     case RegisterClass::FanCharacteristics: {

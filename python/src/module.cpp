@@ -169,8 +169,9 @@ write, since the printer port does not acknowledge writes (ChipGoneError).)doc")
 
 A number is an int (a temperature in °C a float), a single bit a bool, an
 entry of a fixed table (duty, PWM frequency, chip) a fanscope.Choice, the
-tuple (code, name): (3, '20 %'). A speed the tach count does not give
-(a full count, or one of 2 or less) is None.)doc")
+tuple (code, name): (3, '20 %'). A full tach count is the bound
+(255, 'below 1324 RPM'), for a fan stopped or slower than the divisor
+measures; a count of 2 or less gives no speed: None.)doc")
         .def("temperatures", &Chip::temperatures,
              "{'local': °C, 'remote1': °C, 'remote2': °C} (no remote2 on the TFM4410); None for an open diode.")
         .def("fans", &Chip::fans, "{'fan1': RPM, 'fan2': RPM} (no fan2 on the TFM4410); 0 for a stopped fan.")
