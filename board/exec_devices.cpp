@@ -45,6 +45,11 @@ namespace {
 gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user)
 {
     auto* node = static_cast<Devices::Node*>(user);
+    // Nothing else in exec asks for the shared board again once it went, so
+    // every call of the command looks (at most once per backoff) whether one
+    // answers by now: a restarted board is the same bench to the command.
+    if (sim::BoardLink* link = sim::BoardLink::get(); link != nullptr && link->connection() == 0)
+        link->reconnect();
     return node->kind == Devices::Node::Kind::I2c ? node->i2cIoctl(client) : node->portIoctl(client);
 }
 

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <vector>
 
+#include <sim/board_link.h>
+
 #include "exec_node.h"
 #include "i2cadapter_abi.h"
 
@@ -47,12 +49,29 @@ int Devices::Node::i2cHandle(UMockdevIoctlClient* client, int& err)
 {
     auto [it, fresh] = i2cFiles.try_emplace(client);
     I2cFile& file = it->second;
-    if (fresh) {
+    const sim::BoardLink* link = sim::BoardLink::get();
+    const uint64_t connection = link != nullptr ? link->connection() : 1;
+    // The adapter belongs to the PC, not to the board: a file opened while
+    // the board was away, or on the board before a restart, reaches the
+    // board that answers now, with the address and PEC its command chose.
+    const bool stale =
+        !fresh && connection != 0 && (file.handle >= 0 ? file.connection != connection : file.openCode == VXI2C_EGONE);
+    if (fresh || stale) {
+        if (file.handle >= 0)
+            VxI2cClose(file.handle);
+        file.handle = -1;
         const int32_t handle = VxI2cOpen(number);
-        if (handle < 0)
+        if (handle < 0) {
             file.openCode = handle;
-        else
+        } else {
             file.handle = handle;
+            file.openCode = VXI2C_OK;
+            file.connection = connection;
+            if (file.address >= 0)
+                VxI2cSetAddress(handle, file.address, 1);
+            if (file.pec)
+                VxI2cSetPec(handle, 1);
+        }
     }
     err = file.handle < 0 ? errnoForAdapterCode(file.openCode) : 0;
     return file.handle;

@@ -78,6 +78,7 @@ struct Devices::Node {
         int openCode = VXI2C_OK;
         int address = -1;  // from I2C_SLAVE; I2C_RDWR leaves it as it was
         bool pec = false;
+        uint64_t connection = 0;  // the shared board's link when the handle was opened (1: private board)
     };
     std::map<UMockdevIoctlClient*, I2cFile> i2cFiles;
 

@@ -24,33 +24,32 @@ int32_t portNumberAt(uint32_t address)
 
 void PortTurns::MessageWatch::reset()
 {
-    m_scl = m_sda = true;
+    m_lines.reset(true, true);
     m_inMessage = false;
     m_clocks = 0;
 }
 
 void PortTurns::MessageWatch::onLines(bool scl, bool sda)
 {
-    if (scl && m_scl && sda != m_sda) {
-        if (!sda) {
-            // A start, or a repeated one: a new address byte follows.
-            m_inMessage = true;
-            m_clocks = 0;
-            m_read = false;
-        } else if (m_inMessage) {
+    const sim::LineEvents e = m_lines.next(scl, sda);
+    if (e.start) {
+        // A start, or a repeated one: a new address byte follows.
+        m_inMessage = true;
+        m_clocks = 0;
+        m_read = false;
+    } else if (e.stop) {
+        if (m_inMessage) {
             m_inMessage = false;
             ++ended;
             // The address byte and one more, written: a command byte alone
             // (the stop's own clock makes no byte).
             commandOnly = !m_read && m_clocks / 9 == 2;
         }
-    } else if (scl && !m_scl && m_inMessage) {
+    } else if (e.sclRose && m_inMessage) {
         // The eighth clock of the address byte carries read or write.
         if (++m_clocks == 8)
             m_read = sda;
     }
-    m_scl = scl;
-    m_sda = sda;
 }
 
 PortTurns::PortTurns(Options options) : m_options(options) { }

@@ -25,6 +25,7 @@
 #include <memory>
 #include <vector>
 
+#include <sim/bus_events.h>
 #include <sim/smbus.h>
 
 namespace board {
@@ -93,8 +94,7 @@ private:
         bool commandOnly = false;
 
     private:
-        bool m_scl = true;
-        bool m_sda = true;
+        sim::LineWatch m_lines;
         bool m_inMessage = false;
         int m_clocks = 0;  // in the message, nine a byte
         bool m_read = false;

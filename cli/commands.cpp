@@ -35,16 +35,10 @@ namespace reg = device::reg;
 
 const device::RegisterEntry& namedRegister(const std::string& text)
 {
-    if (looksNumeric(text)) {
-        const unsigned address = numberArgument("register", text, 0xFF);
-        if (const device::RegisterEntry* e = device::registerEntryByAddress(static_cast<std::uint8_t>(address)))
-            return *e;
-        throw UsageError("the chip has no register " + hexByte(address) + " (dump lists them)");
-    }
-    const device::RegisterEntry* e = parseRegister(text);
-    if (!e)
-        throw UsageError("unknown register '" + text + "' (give an address such as 0x22 or a name from dump)");
-    return *e;
+    const device::RegisterLookup found = device::lookUpRegister(text);
+    if (!found)
+        throw UsageError(found.error);
+    return *found.entry;
 }
 
 void requirePresent(const device::RegisterEntry& e, int deviceId)
@@ -199,8 +193,8 @@ void runDetect(const TargetOptions& options, bool portGiven)
         printAdapters(options);
     const auto found = detectChips(options, portGiven);
     printDetectTable(found, onSimulatedBoard());
-    if (vexlink06::backend::sharedBoard())
-        std::cout << "# " << backEndText() << "\n";
+    // The board searched, whichever it was: shared, private or hardware.
+    std::cout << "# " << backEndText() << "\n";
     if (found.empty())
         throw Failure(std::string("no TFM4410 or TFM4411 found on the ") + (options.medium == Medium::Smbus ? "SMBus"
                                                                             : options.medium == Medium::KernelAdapter
@@ -424,7 +418,9 @@ void runTraced(const std::function<void()>& command, const std::string& vcdPath)
     // after the chip, not the port or SMBus it is wired to.
     std::pair<int, std::string> chipBusName{-1, {}};
     std::string noCapture = "no wire capture was made: the chip is on a kernel I2C adapter";
+    bool connected = false;
     setConnectedHook([&](const FoundChip& chip) {
+        connected = true;
         backend::clearTrace();
         if (chip.medium == Medium::KernelAdapter)
             chipBusName = {chip.port, describe(chip)};
@@ -438,7 +434,9 @@ void runTraced(const std::function<void()>& command, const std::string& vcdPath)
     });
     std::string vcdError;
     bool wrote = false;
-    const auto print = [&] {
+    // A command that failed before any chip answered shows no trace: what
+    // there is belongs to the search, which a trace leaves out.
+    const auto print = [&](bool failed) {
         setConnectedHook(nullptr);
         if (capturing) {
             capturing = false;
@@ -447,8 +445,9 @@ void runTraced(const std::function<void()>& command, const std::string& vcdPath)
                 wrote = vcdError.empty();
             }
         }
-        for (const backend::BusTrace& t : backend::endTrace()) {
-            if (t.events.empty())
+        const std::vector<backend::BusTrace> traces = backend::endTrace();
+        for (const backend::BusTrace& t : traces) {
+            if (t.events.empty() || (failed && !connected))
                 continue;
             char name[48] = "SMBus";
             if (t.port >= 0)
@@ -469,12 +468,12 @@ void runTraced(const std::function<void()>& command, const std::string& vcdPath)
     try {
         command();
     } catch (...) {
-        print();
+        print(true);
         if (!vcdError.empty())
             std::cerr << "fanscope-cli: " << vcdError << "\n";
         throw;
     }
-    print();
+    print(false);
     if (!vcdError.empty())
         throw Failure(vcdError);
     if (!vcdPath.empty() && !wrote)

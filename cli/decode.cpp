@@ -26,15 +26,6 @@ std::string numberProblem(const std::string& text, unsigned max)
     return device::numberProblem(looksNumeric(text) ? std::string_view(text) : std::string_view("?"), max);
 }
 
-const device::RegisterEntry* parseRegister(const std::string& text)
-{
-    if (looksNumeric(text)) {
-        const auto n = parseNumber(text, 0xFF);
-        return n ? device::registerEntryByAddress(static_cast<std::uint8_t>(*n)) : nullptr;
-    }
-    return device::registerEntryByName(text);
-}
-
 std::string temperatureText(float celsius) { return device::temperatureText(celsius); }
 
 std::vector<std::string> alarmNames(std::uint8_t status1, std::uint8_t status2, int deviceId)

@@ -29,9 +29,6 @@ std::string numberProblem(const std::string& text, unsigned max);
 // names never do.
 bool looksNumeric(const std::string& text);
 
-// A register named by address (0x22, 34, 22h) or by its name in the register list.
-const device::RegisterEntry* parseRegister(const std::string& text);
-
 // Fields of a register value, as dump shows them (device/register_decode.h).
 using device::decodeRegister;
 using device::Field;

@@ -30,6 +30,10 @@ void addExportCommand(CLI::App& parent, TargetOptions& target, const bool& portG
         "export", "Serve the chips' readings to Prometheus (/metrics), or keep them in a file for node_exporter");
     if (!withOptions)
         return;
+    command->footer("fanscope_fan_duty_ratio is, under automatic control, computed: the chip's control law for the "
+                    "reading's temperatures and the chip's settings, as the chip has no register for the duty it "
+                    "drives. fanscope_fan_tach_overflow is 1 while a tach count is at its maximum (the fan stands or "
+                    "turns slower than its divisor measures; fanscope_fan_rpm is then 0).");
     auto arguments = std::make_shared<ExportArguments>();
     command
         ->add_option("--listen", arguments->options.listen,

@@ -97,7 +97,10 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
     });
 
     if (auto* get = command(parent, line, "get", "Print one register's value")) {
-        get->add_option("REG", a.reg, "Register address (0x22, 34 or 22h) or its name as dump shows it")->required();
+        get->add_option("REG", a.reg,
+                        "Register address (0x22, 34 or 22h), or its name as dump or a register file shows it (case, "
+                        "blanks and punctuation ignored; a beginning only one name has will do)")
+            ->required();
         get->callback([&] { action = [&] { cli::runGet(a.target, a.reg); }; });
     }
 
@@ -127,6 +130,10 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
     if (!underTrace) {  // an endless trace helps nobody
         if (auto* monitor =
                 command(parent, line, "monitor", "Print temperatures, fan speeds, duties and alarms periodically")) {
+            monitor->footer("A tach count at its maximum reads 'below N RPM' (N: the slowest speed the divisor "
+                            "measures; 0 with tach_overflow in JSON). Under automatic control the duty is computed: "
+                            "the chip's control law for the sample's temperatures and the chip's settings, as the "
+                            "chip has no register for it.");
             // Bounds a reader can take in: the largest double would print as 309 digits.
             monitor->add_option("--interval", a.monitor.interval, "Seconds between samples, 0 to 86400 (default 1)")
                 ->check(CLI::Validator(
@@ -144,7 +151,7 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
             monitor->add_flag("--json", a.monitor.json,
                               "One JSON object a line per sample: time, chip, address, board; local, remote1, "
                               "remote2 {celsius (null on a FAULT), low, high, crit, alarm, fault}; fan1, fan2 {rpm, "
-                              "min_rpm, pwm_percent, alarm}; status1, status2, alarms");
+                              "min_rpm, pwm_percent, alarm, tach_overflow}; status1, status2, alarms");
             monitor->add_flag("--line", a.monitor.line, "One line per sample instead of a block per sample");
             monitor->callback([&] { action = [&] { cli::runMonitor(a.target, a.monitor); }; });
         }
@@ -270,6 +277,24 @@ void addCommands(CLI::App& parent, Arguments& a, std::function<void()>& action, 
     }
 }
 
+// The word a line gave where a command belongs when no command took it
+// ("frobnicate"); empty when the fault lies elsewhere.
+std::string strayWord(const CLI::App& app, const CLI::App* trace)
+{
+    const CLI::App& innermost = *trace ? *trace : app;
+    if (!innermost.get_subcommands().empty())
+        return {};
+    // After an option no command knows, the next word may be its value:
+    // then the option is what to name, as CLI11 does.
+    for (const std::string& word : app.remaining(true)) {
+        if (!word.empty() && word.front() == '-')
+            return {};
+        if (!word.empty())
+            return word;
+    }
+    return {};
+}
+
 struct Disconnect {
     ~Disconnect()
     {
@@ -330,6 +355,8 @@ int main(int argc, char** argv)
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0)
             return app.exit(e);  // --help, --version
+        if (const std::string word = strayWord(app, trace); !word.empty())
+            return usageError("'" + word + "' is not a command");
         return usageError(e.what());
     }
     if (cli::handedToCompanion())

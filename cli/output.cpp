@@ -160,10 +160,16 @@ std::string monitorLine(const device::Readings& r)
 {
     static constexpr const char* TempNames[] = {"local", "remote1", "remote2"};
     std::string line = r.time;
+    // An open diode has no temperature: FAULT, as the other forms say it.
     for (std::size_t i = 0; i < r.temperatures.size(); ++i)
-        line += std::string("  ") + TempNames[i] + " " + temperatureText(r.temperatures[i].celsius) + " °C";
-    for (std::size_t i = 0; i < r.fanRpm.size(); ++i)
-        line += "  fan" + std::to_string(i + 1) + " " + std::to_string(r.fanRpm[i]) + " RPM";
+        line +=
+            std::string("  ") + TempNames[i] + " " +
+            (r.temperatures[i].openDiode ? std::string("FAULT") : temperatureText(r.temperatures[i].celsius) + " °C");
+    for (std::size_t i = 0; i < r.fanRpm.size(); ++i) {
+        const bool overflow = i < r.fanTach.size() && r.fanTach[i].overflow();
+        line += "  fan" + std::to_string(i + 1) + " " +
+                (overflow ? device::overflowText(r.fanTach[i].divisor) : std::to_string(r.fanRpm[i]) + " RPM");
+    }
     for (std::size_t i = 0; i < r.dutyPercent.size(); ++i)
         line += "  pwm" + std::to_string(i + 1) + " " + std::to_string(r.dutyPercent[i]) + " %";
     line += "  alarms " + (r.alarms.empty() ? std::string("none") : joined(r.alarms, ", "));
@@ -184,9 +190,13 @@ void printSensors(const device::Sample& s, bool utf8)
         out += line + "\n";
     }
     for (const device::FanReading& f : s.fans) {
-        char speed[64];
-        std::snprintf(speed, sizeof speed, "%4d RPM  (min = %4d RPM)", f.rpm, f.minRpm);
-        std::string line = pad(std::string(f.name) + ":", 13) + speed;
+        // A count at its maximum gives no speed, only a bound.
+        char speed[32];
+        std::snprintf(speed, sizeof speed, "%4d RPM", f.rpm);
+        char minimum[32];
+        std::snprintf(minimum, sizeof minimum, "  (min = %4d RPM)", f.minRpm);
+        std::string line = pad(std::string(f.name) + ":", 13) +
+                           (f.tach.overflow() ? device::overflowText(f.tach.divisor) : std::string(speed)) + minimum;
         if (f.alarm)
             line += "  ALARM";
         out += line + "\n";

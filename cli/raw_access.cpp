@@ -28,8 +28,8 @@ namespace {
 constexpr std::uint8_t EepromAddressByte = 0xA0;
 constexpr unsigned EepromSize = 0x10000;
 // The chip's block commands.
-constexpr std::uint8_t BlockWriteCommand = 0xA0;
-constexpr std::uint8_t BlockReadCommand = 0xA1;
+constexpr std::uint8_t BlockWriteCommand = chiplaw::command::BlockWrite;
+constexpr std::uint8_t BlockReadCommand = chiplaw::command::BlockRead;
 constexpr std::size_t BlockMax = 32;
 
 std::shared_ptr<vexlink06::PrinterPort> requirePrinterPort(const FoundChip& chip, const char* what)

@@ -12,7 +12,11 @@
 #include "timing.h"
 #include "vexlink06/smbus_protocall.h"
 
+#include <chiplaw/registers.h>
+
 namespace vexlink06 {
+
+namespace command = chiplaw::command;
 
 bool arbitrationLost() { return commsState().arbitrationLost != False; }
 
@@ -359,7 +363,7 @@ void SMBusProtocall::BlockWrite(std::uint8_t ByteCount, const std::vector<std::i
     const auto writeAddress = static_cast<std::uint8_t>(s.deviceAddress & 0xFE);
     // The PEC covers the bytes as they go on the wire.
     message[0] = writeAddress;
-    message[1] = 0xA0;
+    message[1] = command::BlockWrite;
     message[2] = static_cast<std::int16_t>(n);
     if (m_usePEC != False) {
         if (message.size() > kPECDataSize)
@@ -369,7 +373,7 @@ void SMBusProtocall::BlockWrite(std::uint8_t ByteCount, const std::vector<std::i
     }
 
     PrinterScope scope(writeAddress, TransferDirection::Write, TransferProtocol::BlockWrite);
-    scope.command(0xA0);
+    scope.command(command::BlockWrite);
     if (TransferRecord* record = scope.record())
         journal::assignData(*record, std::span(message).subspan(3));
     if (!OKtoStartCom()) {
@@ -379,7 +383,7 @@ void SMBusProtocall::BlockWrite(std::uint8_t ByteCount, const std::vector<std::i
     wireUnlessSkipped(scope, static_cast<std::size_t>(n) + 3 + (m_usePEC != False ? 1 : 0));
     for (;;) {
         runSequence([] { GPreStart(); }, [] { GStartBit(); }, [&] { GWriteData(writeAddress); }, [] { GAck(); },
-                    [] { GWriteData(0xA0); }, [] { GAck(); }, [&] { GWriteData(static_cast<float>(n)); },
+                    [] { GWriteData(command::BlockWrite); }, [] { GAck(); }, [&] { GWriteData(static_cast<float>(n)); },
                     [] { GAck(); });
         for (int t = 3; t <= n + 2 && !arbitrationLost(); ++t) {
             GWriteData(message[static_cast<std::size_t>(t)]);
@@ -423,7 +427,7 @@ void SMBusProtocall::BlockRead(std::uint8_t, std::uint8_t)
     static constexpr const char* kCountError = "The byte count read did not equal 32";
     CommsState& s = commsState();
     PrinterScope scope(s.deviceAddress, TransferDirection::Read, TransferProtocol::BlockRead);
-    scope.command(0xA1);
+    scope.command(command::BlockRead);
     if (!OKtoStartCom()) {
         clearArbitration();
         return;
@@ -433,9 +437,9 @@ void SMBusProtocall::BlockRead(std::uint8_t, std::uint8_t)
         const auto readAddress = static_cast<std::uint8_t>(s.deviceAddress | 1);
         m_blockData[0] = readAddress;
         float count = 0;
-        runSequence([] { GStartBit(); }, [&] { GWriteData(writeAddress); }, [] { GAck(); }, [] { GWriteData(0xA1); },
-                    [] { GAck(); }, [] { GPreStart(); }, [] { GStartBit(); }, [&] { GWriteData(readAddress); },
-                    [] { GAck(); }, [&] { count = GReadData(); });
+        runSequence([] { GStartBit(); }, [&] { GWriteData(writeAddress); }, [] { GAck(); },
+                    [] { GWriteData(command::BlockRead); }, [] { GAck(); }, [] { GPreStart(); }, [] { GStartBit(); },
+                    [&] { GWriteData(readAddress); }, [] { GAck(); }, [&] { count = GReadData(); });
         if (!arbitrationLost()) {
             m_blockByteCount = toByte(count);
             if (TransferRecord* record = scope.record())
@@ -474,7 +478,7 @@ void SMBusProtocall::BlockRead(std::uint8_t, std::uint8_t)
                 // address bytes, the command, the count and the data.
                 std::array<std::int16_t, 4 + 32> message{};
                 message[0] = writeAddress;
-                message[1] = 0xA1;
+                message[1] = command::BlockRead;
                 message[2] = readAddress;
                 message[3] = m_blockByteCount;
                 std::copy(m_blockData.begin() + 2, m_blockData.begin() + 34, message.begin() + 4);

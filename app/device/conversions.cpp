@@ -169,6 +169,8 @@ int speedRangeRpm(int divisor)
     return static_cast<int>(std::lround(675000.0 / (255.0 * divisor)));
 }
 
+std::string overflowText(int divisor) { return "below " + std::to_string(speedRangeRpm(divisor)) + " RPM"; }
+
 std::string temperatureText(float celsius)
 {
     char text[32];

@@ -121,6 +121,12 @@ int SpeedToCount(int fan, int rpm);
 // 1 -> 2647, 2 -> 1324, 4 -> 662, 8 -> 331. 0 for a divisor of 0 or less.
 int speedRangeRpm(int divisor);
 
+// A count at its maximum: the fan stands or turns slower than the divisor
+// measures, so no speed follows from it (0 would pass for a stopped fan).
+constexpr bool tachOverflowed(int count) { return count >= TachCountStopped; }
+// What such a count says, for the user: "below 1324 RPM".
+std::string overflowText(int divisor);
+
 // --- duty cycle and PWM frequency -----------------------------------------
 
 // Percent shown for duty codes 0..15 (0 is shown as "Off").

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <thread>
 
 #include <vexlink06/back_end.h>
 #include <vexlink06/vexlink06.h>
@@ -12,6 +14,7 @@
 #include "device/back_end.h"
 #include "device/bus_route.h"
 #include "device/chip_presence.h"
+#include "device/control_curves.h"
 #include "device/numbers.h"
 #include "device/session_support.h"
 #include "device/register_link.h"
@@ -67,25 +70,6 @@ bool anyBits(std::uint8_t status1, std::uint8_t status2, std::uint8_t mask1, std
     return (status1 & mask1) != 0 || (status2 & mask2) != 0;
 }
 
-std::string jsonString(const std::string& text)
-{
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char esc[8];
-            (void)std::snprintf(esc, sizeof esc, "\\u%04x", u);
-            out += esc;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 std::string lostBoardText()
 {
     std::string reason = vexlink06::backend::lostBoardReason();
@@ -121,28 +105,6 @@ std::string returnedWithoutText(Variant expected, std::uint8_t address7, std::op
 
 TransferCounts totalTransferCounts() { return totals().snapshot(); }
 
-std::string sampleJson(const Sample& s)
-{
-    std::string out = "{\"time\":" + jsonString(s.time) +
-                      ",\"chip\":" + jsonString(std::string(variantName(s.variant))) +
-                      ",\"address\":" + jsonString(hexByte(s.address)) + ",\"board\":" + jsonString(s.board);
-    for (const TemperatureReading& t : s.temperatures) {
-        out += ",\"" + std::string(t.key) + "\":{\"celsius\":" + (t.celsius ? temperatureText(*t.celsius) : "null") +
-               ",\"low\":" + std::to_string(t.low) + ",\"high\":" + std::to_string(t.high) +
-               ",\"crit\":" + std::to_string(t.crit) + ",\"alarm\":" + (t.alarm ? "true" : "false") +
-               ",\"fault\":" + (t.fault ? "true" : "false") + "}";
-    }
-    for (const FanReading& f : s.fans) {
-        out += ",\"" + std::string(f.key) + "\":{\"rpm\":" + std::to_string(f.rpm) +
-               ",\"min_rpm\":" + std::to_string(f.minRpm) + ",\"pwm_percent\":" + std::to_string(f.dutyPercent) +
-               ",\"alarm\":" + (f.alarm ? "true" : "false") + "}";
-    }
-    out += ",\"status1\":" + std::to_string(s.status1) + ",\"status2\":" + std::to_string(s.status2) + ",\"alarms\":[";
-    for (std::size_t i = 0; i < s.alarms.size(); ++i)
-        out += (i ? "," : "") + jsonString(s.alarms[i]);
-    return out + "]}";
-}
-
 // ---- the session -------------------------------------------------------------
 
 struct Session::State {
@@ -157,6 +119,8 @@ struct Session::State {
     std::uint64_t board = 0;
     // Kernel adapter: looked for again by its name while it is away.
     AdapterSearch adapterSearch;
+    // The divisor of each fan at this session's last reading of its count.
+    std::array<int, 2> divisorSeen{};
 
     // Makes the library's process-wide selection this chip's: another
     // session or the windows may have left another port, sense or adapter
@@ -320,18 +284,44 @@ struct Session::State {
         return {temperatureFrom(high, fraction), high};
     }
 
-    int divisor(int fan)
+    // The count with the divisor it was measured at (fan_speed_tracker.h).
+    TachReading tach(int fan)
     {
-        return divisorFromCharacteristics(rawRead(fan == 2 ? reg::Fan2Characteristics : reg::Fan1Characteristics));
+        int& seen = divisorSeen[static_cast<std::size_t>(fan == 2)];
+        const TachReading r = readTach(
+            fan, [this](std::uint8_t reg) { return rawRead(reg); }, seen,
+            [] { std::this_thread::sleep_for(std::chrono::duration<double>(kTachConversionS / boardTimeScale())); });
+        if (r.divisor != 0)
+            seen = r.divisor;
+        return r;
     }
 
-    // A fan at full count or without a speed shows 0, as the program does.
-    int rpm(int fan, int divisor)
+    // The duty each fan is driven at. Under automatic control the chip
+    // keeps no register of it: the control law's duty for these readings
+    // and settings, as the chip computes it. Otherwise the register's.
+    std::vector<FanDuty> duties(const std::array<std::optional<double>, 3>& temperatures)
     {
-        const int count = rawRead(fan == 2 ? reg::Fan2Tach : reg::Fan1Tach);
-        if (count == TachCountStopped)
-            return 0;
-        return tachToRpm(count, divisor, 1).value_or(0);
+        const std::uint8_t speed = rawRead(reg::FanSpeedConfiguration);
+        const std::uint8_t configuration1 = rawRead(reg::Configuration1);
+        const int fans = chip.variant == Variant::Tfm4411 ? 2 : 1;
+        std::vector<FanDuty> out;
+        if (!(configuration1 & bits::Config1AutoControl)) {
+            for (int fan = 1; fan <= fans; ++fan) {
+                const int percent = DutyPercent[static_cast<std::size_t>(dutyCode(speed, fan))];
+                out.push_back({percent / 100.0, percent, false});
+            }
+            return out;
+        }
+        CurveRegisters law;
+        law.deviceId = static_cast<std::int16_t>(deviceId(chip.variant));
+        law.configuration1 = configuration1;
+        law.fanSpeedConfiguration = speed;
+        law.temperature = temperatures;
+        for (int c = 0; c < (fans == 2 ? 3 : 2); ++c)
+            law.tminTrange[static_cast<std::size_t>(c)] = rawRead(tminTrangeRegister(channelAt(c)));
+        for (const FanCurves& f : buildFanCurves(law))
+            out.push_back({f.duty, static_cast<int>(std::lround(f.duty * 100.0)), true});
+        return out;
     }
 
     void requireFan(int fan) const
@@ -494,12 +484,13 @@ std::optional<float> Session::temperature(TempChannel channel)
     return celsius;
 }
 
-int Session::fanRpm(int fan)
+int Session::fanRpm(int fan) { return fanTach(fan).rpm(); }
+
+TachReading Session::fanTach(int fan)
 {
     m_state->requireFan(fan);
     const std::lock_guard lock(busMutex());
-    const int divisor = m_state->divisor(fan);
-    return m_state->rpm(fan, divisor);
+    return m_state->tach(fan);
 }
 
 int Session::dutyPercent(int fan)
@@ -527,19 +518,20 @@ Readings Session::readings()
     std::vector<TempChannel> channels{TempChannel::Local, TempChannel::Remote1};
     if (dual)
         channels.push_back(TempChannel::Remote2);
+    std::array<std::optional<double>, 3> law{};
     for (const TempChannel channel : channels) {
         const auto [celsius, high] = s.temperature(channel);
-        r.temperatures.push_back({channel, celsius, channel != TempChannel::Local && high == OpenDiodeReading});
+        const bool open = channel != TempChannel::Local && high == OpenDiodeReading;
+        r.temperatures.push_back({channel, celsius, open});
+        if (!open)
+            law[static_cast<std::size_t>(channelIndex(channel))] = celsius;
     }
-    const int divisor1 = s.divisor(1);
-    const int divisor2 = dual ? s.divisor(2) : 0;
-    r.fanRpm.push_back(s.rpm(1, divisor1));
-    if (dual)
-        r.fanRpm.push_back(s.rpm(2, divisor2));
-    const int duty = s.rawRead(reg::FanSpeedConfiguration);
-    r.dutyPercent.push_back(DutyPercent[static_cast<std::size_t>(dutyCode(duty, 1))]);
-    if (dual)
-        r.dutyPercent.push_back(DutyPercent[static_cast<std::size_t>(dutyCode(duty, 2))]);
+    for (int fan = 1; fan <= (dual ? 2 : 1); ++fan) {
+        r.fanTach.push_back(s.tach(fan));
+        r.fanRpm.push_back(r.fanTach.back().rpm());
+    }
+    for (const FanDuty& d : s.duties(law))
+        r.dutyPercent.push_back(d.percent);
     r.status1 = s.rawRead(reg::InterruptStatus1);
     r.status2 = s.rawRead(reg::InterruptStatus2);
     if (!s.answers())
@@ -570,6 +562,7 @@ Sample Session::sample()
     if (dual)
         sources.push_back({TempChannel::Remote2, "remote2", "Remote2", reg::Remote2LowLimit, reg::Remote2HighLimit,
                            reg::Remote2ThermLimit});
+    std::array<std::optional<double>, 3> law{};
     for (const Source& source : sources) {
         TemperatureReading t;
         t.channel = source.channel;
@@ -578,23 +571,25 @@ Sample Session::sample()
         const auto [celsius, high] = st.temperature(source.channel);
         t.celsius = celsius;
         t.fault = source.channel != TempChannel::Local && high == OpenDiodeReading;
+        if (!t.fault)
+            law[static_cast<std::size_t>(channelIndex(source.channel))] = celsius;
         t.low = codeToLimit(st.rawRead(source.low));
         t.high = codeToLimit(st.rawRead(source.high));
         t.crit = codeToLimit(st.rawRead(source.crit));
         s.temperatures.push_back(t);
     }
-    const int divisor1 = st.divisor(1);
-    const int divisor2 = dual ? st.divisor(2) : 0;
-    const int duty = st.rawRead(reg::FanSpeedConfiguration);
+    const std::vector<FanDuty> duties = st.duties(law);
     for (int fan = 1; fan <= (dual ? 2 : 1); ++fan) {
         FanReading f;
         f.fan = fan;
         f.key = fan == 2 ? "fan2" : "fan1";
         f.name = !dual ? "Fan" : fan == 2 ? "Fan2" : "Fan1";
-        f.rpm = st.rpm(fan, fan == 2 ? divisor2 : divisor1);
+        f.tach = st.tach(fan);
+        f.rpm = f.tach.rpm();
         const int limit = st.rawRead(fan == 2 ? reg::Fan2TachLimit : reg::Fan1TachLimit);
-        f.minRpm = tachToRpm(limit, st.divisor(fan), 1).value_or(0);
-        f.dutyPercent = DutyPercent[static_cast<std::size_t>(dutyCode(duty, fan))];
+        f.minRpm = tachToRpm(limit, f.tach.divisor, 1).value_or(0);
+        f.duty = duties[static_cast<std::size_t>(fan - 1)];
+        f.dutyPercent = f.duty.percent;
         s.fans.push_back(f);
     }
     // Read last: reading clears the bits, so they cover the whole sample.

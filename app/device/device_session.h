@@ -35,6 +35,7 @@
 
 #include "device/bus_route.h"
 #include "device/conversions.h"
+#include "device/fan_speed_tracker.h"
 #include "device/register_map.h"
 
 namespace device {
@@ -245,13 +246,25 @@ struct TemperatureReading {
     bool fault = false;               // open diode, or the diode error bit
 };
 
+// The duty a fan is driven at. Under automatic control the chip has no
+// register for it: it is the control law's (chiplaw/) for the temperatures
+// read and the settings, and `computed` says so. Otherwise it is Fan Speed
+// Configuration's.
+struct FanDuty {
+    double ratio = 0;  // 0..1
+    int percent = 0;   // 0..100
+    bool computed = false;
+};
+
 struct FanReading {
     int fan = 1;            // 1 or 2
     std::string_view key;   // "fan1", "fan2"
     std::string_view name;  // "Fan1"/"Fan2" ("Fan" on the TFM4410)
     int rpm = 0;            // 0 for a stopped fan or no speed
+    TachReading tach;       // the count and its divisor: tach.overflow() for a count at its maximum
     int minRpm = 0;         // the tach limit as a speed
-    int dutyPercent = 0;    // 0..100 from Fan Speed Configuration
+    int dutyPercent = 0;    // duty.percent
+    FanDuty duty;
     bool alarm = false;
 };
 
@@ -283,8 +296,9 @@ struct Readings {
         std::optional<float> value() const { return openDiode ? std::nullopt : std::optional<float>(celsius); }
     };
     std::vector<Temperature> temperatures;
-    std::vector<int> fanRpm;       // fan1[, fan2]
-    std::vector<int> dutyPercent;  // pwm1[, pwm2]
+    std::vector<int> fanRpm;  // fan1[, fan2]
+    std::vector<TachReading> fanTach;
+    std::vector<int> dutyPercent;  // pwm1[, pwm2], as FanDuty::percent
     std::uint8_t status1 = 0, status2 = 0;
     std::vector<std::string> alarms;
 };
@@ -377,9 +391,13 @@ public:
     // nullopt for an open remote diode. Reads Extra Resolution, then the
     // channel's high byte. Remote2 on the TFM4410: InvalidArgument.
     std::optional<float> temperature(TempChannel channel);
-    // RPM of fan 1 or 2 (0 when stopped); reads its characteristics and tach.
+    // RPM of fan 1 or 2 (0 when stopped or slower than its divisor
+    // measures); reads its characteristics and tach.
     int fanRpm(int fan);
-    // Duty in percent of fan 1 or 2 from Fan Speed Configuration.
+    // The count behind it, with the divisor in force for it.
+    TachReading fanTach(int fan);
+    // Duty in percent of fan 1 or 2 from Fan Speed Configuration (the
+    // minimum duty under automatic control; sample() has the driven one).
     int dutyPercent(int fan);
     // Names of the alarm bits now set; reading clears them on the chip.
     std::vector<std::string> alarms();

@@ -5,8 +5,39 @@
 #include <utility>
 
 #include "device/conversions.h"
+#include "device/register_map.h"
 
 namespace device {
+
+bool TachReading::overflow() const { return tachOverflowed(count); }
+
+int TachReading::rpm(int pulseFactor) const
+{
+    return overflow() ? 0 : tachToRpm(count, divisor, pulseFactor).value_or(0);
+}
+
+int TachReading::belowRpm() const { return speedRangeRpm(divisor); }
+
+TachReading readTach(int fan, const TachRegisterRead& read, int lastDivisor,
+                     const std::function<void()>& awaitConversion)
+{
+    const std::uint8_t characteristics = fan == 2 ? reg::Fan2Characteristics : reg::Fan1Characteristics;
+    const std::uint8_t tach = fan == 2 ? reg::Fan2Tach : reg::Fan1Tach;
+    int count = TachCountStopped;
+    for (int attempt = 0; attempt < kTachAttempts; ++attempt) {
+        const int before = divisorFromCharacteristics(read(characteristics));
+        count = read(tach);
+        const int after = divisorFromCharacteristics(read(characteristics));
+        if (before == after && (lastDivisor == 0 || after == lastDivisor))
+            return {count, after};
+        // Changed under us or since the last look: the next count the chip
+        // measures is the new divisor's.
+        if (awaitConversion)
+            awaitConversion();
+        lastDivisor = after;
+    }
+    return {count, 0};
+}
 
 FanSpeedTracker::FanSpeedTracker(std::function<double()> clock) : m_clock(std::move(clock))
 {

@@ -7,10 +7,40 @@
 // a count of the old divisor. Plain C++, no bus: the caller reads the count
 // and then the divisor and hands both here.
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 
 namespace device {
+
+// One tach count and the divisor the chip measured it with.
+struct TachReading {
+    int count = 255;
+    int divisor = 0;  // 0: none could be settled
+    // The count at its maximum: stopped, or slower than belowRpm().
+    bool overflow() const;
+    // The speed; 0 for an overflow or without a divisor.
+    int rpm(int pulseFactor = 1) const;
+    // The slowest speed the divisor measures.
+    int belowRpm() const;
+};
+
+// A client that reaches the chip register by register (a device session)
+// reads a count this way, so another client changing the divisor (a fan
+// measurement, the window, another program on a shared board) never turns
+// into a wrong speed: the divisor is read before and after the count, and
+// all three again when the two differ. Since the chip keeps the count of
+// its last conversion until the next one, a divisor that changed since this
+// client last saw it (`lastDivisor`, 0 for none) may not yet have measured
+// the count: `awaitConversion` then waits out a conversion before the reads
+// are made again. After kTachAttempts without a settled divisor the reading
+// has none.
+using TachRegisterRead = std::function<std::uint8_t(std::uint8_t reg)>;
+TachReading readTach(int fan, const TachRegisterRead& read, int lastDivisor,
+                     const std::function<void()>& awaitConversion);
+inline constexpr int kTachAttempts = 4;
+// One conversion of the chip (an eighth of a second) and a margin, in board seconds.
+inline constexpr double kTachConversionS = 0.15;
 
 class FanSpeedTracker {
 public:

@@ -72,10 +72,8 @@ std::vector<Field> decodeRegister(const RegisterEntry& entry, std::uint8_t value
     case RegisterClass::TachCount:
         // A full count is a fan stopped or slower than the divisor measures:
         // a bound, never a speed of 0.
-        if (value == TachCountStopped) {
-            const std::string below = "below " + std::to_string(speedRangeRpm(divisorOf(role.unit, read))) + " RPM";
-            return {choice("Speed", value, below)};
-        }
+        if (tachOverflowed(value))
+            return {choice("Speed", value, overflowText(divisorOf(role.unit, read)))};
         return {speed("Speed", tachToRpm(value, divisorOf(role.unit, read), 1))};
     case RegisterClass::TachLimit: return {speed("Minimum speed", tachToRpm(value, divisorOf(role.unit, read), 1))};
     case RegisterClass::FanCharacteristics: {

@@ -5,7 +5,10 @@
 
 #include <vexlink06/vexlink06.h>
 
+#include "device/back_end.h"
 #include "device/bus_route.h"
+#include "device/device_session.h"
+#include "device/register_map.h"
 #include "device/write_log.h"
 
 namespace device {
@@ -108,6 +111,30 @@ void WaitSeconds(std::int16_t seconds)
         // The hook may return at once; a short sleep keeps the wait off the CPU.
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+ChipLocation programChipLocation()
+{
+    ChipLocation chip;
+    const auto com = ComPort();
+    if (RegisterLink.Medium == MediumPrinterPort) {
+        chip.medium = Medium::PrinterPort;
+        const auto printer = required(com->PrinterPort());
+        chip.port = printer->PortAddressIndex();
+        chip.portBase = static_cast<std::uint32_t>(printer->PortAddress());
+        chip.dataInverted = required(printer->SMBusProtocall())->DataInverted() != vexlink06::False;
+        chip.address = sevenBitAddress(RegisterLink.DeviceAddress);
+    } else if (RegisterLink.Medium == MediumKernelAdapter) {
+        chip.medium = Medium::KernelAdapter;
+        chip.port = required(com->KernelAdapter())->Bus();
+        chip.address = RegisterLink.DeviceAddress;
+    } else {
+        chip.medium = Medium::ChipsetSmbus;
+        chip.address = RegisterLink.DeviceAddress;
+    }
+    chip.variant = variantFromDeviceId(RegisterLink.DeviceId).value_or(Variant::Tfm4411);
+    chip.simulated = simulatedBoardConfiguration().has_value();
+    return chip;
 }
 
 }  // namespace device

@@ -14,6 +14,8 @@ class KernelAdapter;
 
 namespace device {
 
+struct ChipLocation;
+
 inline constexpr std::uint8_t MediumChipsetSMBus = 0;
 inline constexpr std::uint8_t MediumPrinterPort = 1;
 // The kernel's I2C/SMBus adapters (/dev/i2c-N): 7-bit addresses, the bus
@@ -84,5 +86,9 @@ void writeRegister(std::uint8_t address, std::uint8_t value);
 // loop (the library's yield hook) on every pass, so timers and button
 // presses run meanwhile. 0 or less returns after at most one pass.
 void WaitSeconds(std::int16_t seconds);
+
+// Where the register link now points, as a session of its own (a window
+// that measures off the user-interface thread) takes it.
+ChipLocation programChipLocation();
 
 }  // namespace device

@@ -1,7 +1,10 @@
 #include "device/register_map.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+
+#include "device/numbers.h"
 
 namespace device {
 namespace {
@@ -20,6 +23,16 @@ std::string nameKey(std::string_view name)
     return key;
 }
 
+// The lookup hands on the list entry of every file label.
+constexpr bool everySavedRegisterListed()
+{
+    for (const SavedRegister& r : SavedRegisters)
+        if (registerEntryByAddress(r.address) == nullptr)
+            return false;
+    return true;
+}
+static_assert(everySavedRegisterListed());
+
 }  // namespace
 
 const RegisterEntry* registerEntryByName(std::string_view name)
@@ -34,6 +47,46 @@ const RegisterEntry* registerEntryByName(std::string_view name)
         if (nameKey(e.name) == key)
             return &e;
     return nullptr;
+}
+
+RegisterLookup lookUpRegister(std::string_view text)
+{
+    // Register names never begin with a digit, so such a text is an address.
+    if (!text.empty() && text.front() >= '0' && text.front() <= '9') {
+        const std::optional<unsigned> address = parseNumber(text, 0xFF);
+        if (!address)
+            return {nullptr, "register '" + std::string(text) + "' " + numberProblem(text, 0xFF)};
+        if (const RegisterEntry* e = registerEntryByAddress(static_cast<std::uint8_t>(*address)))
+            return {e, {}};
+        return {nullptr, "the chip has no register " + hexByte(*address) + " (dump lists them)"};
+    }
+    const std::string key = nameKey(text);
+    const std::string unknown =
+        "unknown register '" + std::string(text) + "' (give an address such as 0x22 or a name from dump)";
+    if (key.empty())
+        return {nullptr, unknown};
+    // Each register under both its names: the list's and the file's.
+    std::vector<std::pair<std::string, const RegisterEntry*>> names;
+    for (const RegisterEntry& e : RegisterList)
+        names.emplace_back(nameKey(e.name), &e);
+    for (const SavedRegister& r : SavedRegisters)
+        names.emplace_back(nameKey(r.name()), registerEntryByAddress(r.address));
+    for (const auto& [name, entry] : names)
+        if (name == key)
+            return {entry, {}};
+    std::vector<const RegisterEntry*> candidates;
+    for (const auto& [name, entry] : names)
+        if (name.starts_with(key) && std::find(candidates.begin(), candidates.end(), entry) == candidates.end())
+            candidates.push_back(entry);
+    if (candidates.empty())
+        return {nullptr, unknown};
+    if (candidates.size() == 1)
+        return {candidates.front(), {}};
+    std::sort(candidates.begin(), candidates.end(), [](const auto* a, const auto* b) { return a->index < b->index; });
+    std::string list;
+    for (const RegisterEntry* e : candidates)
+        list += (list.empty() ? "" : ", ") + std::string(e->name);
+    return {nullptr, "register '" + std::string(text) + "' is ambiguous: " + list};
 }
 
 std::string addressText(std::uint8_t address)

@@ -12,11 +12,13 @@
 #include <string_view>
 #include <vector>
 
+#include <chiplaw/registers.h>
+
 namespace device {
 
 // Device ID register values.
-inline constexpr std::int16_t DeviceIdTFM4410 = 0x30;  // single channel
-inline constexpr std::int16_t DeviceIdTFM4411 = 0x31;  // dual channel
+inline constexpr std::int16_t DeviceIdTFM4410 = chiplaw::DeviceIdTfm4410;  // single channel
+inline constexpr std::int16_t DeviceIdTFM4411 = chiplaw::DeviceIdTfm4411;  // dual channel
 
 constexpr bool isKnownDeviceId(int id) { return id == DeviceIdTFM4410 || id == DeviceIdTFM4411; }
 constexpr bool isDualChannel(int id) { return id == DeviceIdTFM4411; }
@@ -30,44 +32,8 @@ inline constexpr std::array<std::uint8_t, 3> CandidateAddresses{0x58, 0x5C, 0x5A
 constexpr std::uint8_t sevenBitAddress(std::uint8_t addressByte) { return addressByte >> 1; }
 constexpr std::uint8_t addressByte(std::uint8_t sevenBit) { return static_cast<std::uint8_t>(sevenBit << 1); }
 
-// Register addresses.
-namespace reg {
-inline constexpr std::uint8_t Configuration1 = 0x00;
-inline constexpr std::uint8_t Configuration2 = 0x01;
-inline constexpr std::uint8_t InterruptStatus1 = 0x02;
-inline constexpr std::uint8_t InterruptStatus2 = 0x03;
-inline constexpr std::uint8_t ExtraResolution = 0x06;
-inline constexpr std::uint8_t ManufacturersTest = 0x07;
-inline constexpr std::uint8_t Fan1Tach = 0x08;
-inline constexpr std::uint8_t Fan2Tach = 0x09;
-inline constexpr std::uint8_t LocalTemp = 0x0A;
-inline constexpr std::uint8_t Remote1Temp = 0x0B;
-inline constexpr std::uint8_t Remote2Temp = 0x0C;
-inline constexpr std::uint8_t LocalOffset = 0x0D;
-inline constexpr std::uint8_t Remote1Offset = 0x0E;
-inline constexpr std::uint8_t Remote2Offset = 0x0F;
-inline constexpr std::uint8_t Fan1TachLimit = 0x10;
-inline constexpr std::uint8_t Fan2TachLimit = 0x11;
-inline constexpr std::uint8_t LocalHighLimit = 0x14;
-inline constexpr std::uint8_t LocalLowLimit = 0x15;
-inline constexpr std::uint8_t LocalThermLimit = 0x16;
-inline constexpr std::uint8_t Remote1HighLimit = 0x18;
-inline constexpr std::uint8_t Remote1LowLimit = 0x19;
-inline constexpr std::uint8_t Remote1ThermLimit = 0x1A;
-inline constexpr std::uint8_t Remote2HighLimit = 0x1C;
-inline constexpr std::uint8_t Remote2LowLimit = 0x1D;
-inline constexpr std::uint8_t Remote2ThermLimit = 0x1E;
-inline constexpr std::uint8_t Fan1Characteristics = 0x20;
-inline constexpr std::uint8_t Fan2Characteristics = 0x21;
-inline constexpr std::uint8_t FanSpeedConfiguration = 0x22;
-inline constexpr std::uint8_t FanFilterControl = 0x23;
-inline constexpr std::uint8_t LocalTminTrange = 0x24;
-inline constexpr std::uint8_t Remote1TminTrange = 0x25;
-inline constexpr std::uint8_t Remote2TminTrange = 0x26;
-inline constexpr std::uint8_t DeviceId = 0x3D;
-inline constexpr std::uint8_t CompanyId = 0x3E;
-inline constexpr std::uint8_t Revision = 0x3F;
-}  // namespace reg
+// Register addresses: the chip's own, shared with the simulated chip.
+namespace reg = chiplaw::reg;
 
 // What a register holds, for the code that decodes values (the command
 // line, the bus journal): temperatures and their limits, fan counts and so
@@ -318,6 +284,20 @@ constexpr bool presentOn(const RegisterEntry& e, int deviceId) { return !e.tfm44
 // "Fan1TachValue"); nullptr when no name matches.
 const RegisterEntry* registerEntryByName(std::string_view name);
 
+// A register as a user names it, for every client that takes one by text
+// (the command line, the Python module): an address ("0x14", "20", "14h"),
+// a register-list name or a register file label ("Local Temp. High Limit",
+// "Local High Limit"), case, blanks and punctuation ignored, or a prefix
+// that only one register's names begin with. `error` says why nothing was
+// found: a malformed number, an address the chip lacks, a name that is
+// unknown or that several registers share (the candidates listed).
+struct RegisterLookup {
+    const RegisterEntry* entry = nullptr;
+    std::string error;
+    explicit operator bool() const { return entry != nullptr; }
+};
+RegisterLookup lookUpRegister(std::string_view text);
+
 // Names of the alarm bits set in the two interrupt status registers, as the
 // read/write panel names the bits ("Unused" bits of the TFM4410 left out).
 std::vector<std::string> alarmNames(std::uint8_t status1, std::uint8_t status2, int deviceId);
@@ -382,9 +362,9 @@ inline constexpr std::array<SavedRegister, 24> SavedRegisters{{
 // "Unused" in the register list but the filter dialog uses it to disable the
 // spin-up, so it is kept.
 namespace bits {
-inline constexpr std::uint8_t Config2SoftwareReset = 0x80;  // self-clearing: a write resets the chip
+using chiplaw::bits::Config2SoftwareReset;
 inline constexpr std::uint8_t FilterSpinUpDisable = 0x80;
-inline constexpr std::uint8_t RevisionThermToFan = 0x80;  // the one writable bit of the revision
+using chiplaw::bits::RevisionThermToFan;
 }  // namespace bits
 
 constexpr std::uint8_t keptBits(std::uint8_t address, int deviceId)
@@ -408,7 +388,11 @@ constexpr std::uint8_t keptBits(std::uint8_t address, int deviceId)
 
 // Bits the chip sets itself and a write leaves alone (the revision number):
 // a saved value may hold anything there.
-constexpr std::uint8_t fixedBits(std::uint8_t address) { return address == reg::Revision ? 0x7F : 0x00; }
+constexpr std::uint8_t fixedBits(std::uint8_t address)
+{
+    const chiplaw::Register* r = chiplaw::registerAt(address);
+    return r != nullptr && r->access == chiplaw::Access::ReadWrite ? static_cast<std::uint8_t>(~r->writable) : 0x00;
+}
 
 // Number of saved registers for a chip: 17 on the TFM4410, 24 on the TFM4411.
 constexpr int savedRegisterCount(int deviceId) { return deviceId == DeviceIdTFM4410 ? 17 : 24; }

@@ -1,13 +1,9 @@
 #include "dialogs/frm_fan_characterization.h"
 
-#include "device/back_end.h"
 #include "device/register_file.h"
-#include "device/register_link.h"
 #include "plot/fan_curve_plot.h"
 #include "shell/mnemonics.h"
 #include "shell/ui_services.h"
-
-#include <vexlink06/vexlink06.h>
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -24,31 +20,6 @@
 #include <cmath>
 
 namespace dialogs {
-
-device::ChipLocation programChipLocation()
-{
-    using device::RegisterLink;
-    device::ChipLocation chip;
-    const auto com = device::ComPort();
-    if (RegisterLink.Medium == device::MediumPrinterPort) {
-        chip.medium = device::Medium::PrinterPort;
-        const auto printer = device::required(com->PrinterPort());
-        chip.port = printer->PortAddressIndex();
-        chip.portBase = static_cast<std::uint32_t>(printer->PortAddress());
-        chip.dataInverted = device::required(printer->SMBusProtocall())->DataInverted() != vexlink06::False;
-        chip.address = device::sevenBitAddress(RegisterLink.DeviceAddress);
-    } else if (RegisterLink.Medium == device::MediumKernelAdapter) {
-        chip.medium = device::Medium::KernelAdapter;
-        chip.port = device::required(com->KernelAdapter())->Bus();
-        chip.address = RegisterLink.DeviceAddress;
-    } else {
-        chip.medium = device::Medium::ChipsetSmbus;
-        chip.address = RegisterLink.DeviceAddress;
-    }
-    chip.variant = device::variantFromDeviceId(RegisterLink.DeviceId).value_or(device::Variant::Tfm4411);
-    chip.simulated = device::simulatedBoardConfiguration().has_value();
-    return chip;
-}
 
 FanCurveView::FanCurveView(QWidget* parent) : QWidget(parent)
 {

@@ -107,7 +107,4 @@ private:
     QPushButton* m_close = nullptr;
 };
 
-// Where the program's register link now points, as a session takes it.
-device::ChipLocation programChipLocation();
-
 }  // namespace dialogs

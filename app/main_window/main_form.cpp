@@ -204,7 +204,7 @@ void MainForm::buildTimers()
 void MainForm::cmdCharacterise_Click()
 {
     if (!m_characterise) {
-        auto* window = new dialogs::frmFanCharacterization(dialogs::programChipLocation(), this);
+        auto* window = new dialogs::frmFanCharacterization(device::programChipLocation(), this);
         window->setAttribute(Qt::WA_DeleteOnClose);
         m_characterise = window;
     }

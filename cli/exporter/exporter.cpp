@@ -232,7 +232,7 @@ ChipSnapshot readChip(device::Session& session)
             out.temperatures.push_back({std::string(t.key), celsius, t.fault, t.low, t.high, t.crit});
         }
         for (const device::FanReading& f : s.fans)
-            out.fans.push_back({std::string(f.key), f.rpm, f.minRpm, f.dutyPercent / 100.0});
+            out.fans.push_back({std::string(f.key), f.rpm, f.minRpm, f.duty.ratio, f.tach.overflow()});
         out.alarms = alarmBits(s);
         out.up = true;
     } catch (const device::SessionError& e) {

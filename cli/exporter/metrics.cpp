@@ -30,9 +30,15 @@ constexpr Family TemperatureFault{"fanscope_temperature_fault", Type::Gauge,
                                   "1 while the remote diode is open or shorted"};
 constexpr Family TemperatureLimit{"fanscope_temperature_limit_celsius", Type::Gauge,
                                   "Temperature limits programmed in the chip (low, high, therm)"};
-constexpr Family FanRpm{"fanscope_fan_rpm", Type::Gauge, "Fan speed from the tach count (0 when stopped)"};
+constexpr Family FanRpm{"fanscope_fan_rpm", Type::Gauge,
+                        "Fan speed from the tach count (0 when stopped or when the count overflowed)"};
+constexpr Family FanTachOverflow{"fanscope_fan_tach_overflow", Type::Gauge,
+                                 "1 while the tach count is at its maximum: the fan stands or turns slower than "
+                                 "the divisor measures"};
 constexpr Family FanMinRpm{"fanscope_fan_min_rpm", Type::Gauge, "Fan speed limit below which the chip alarms"};
-constexpr Family FanDuty{"fanscope_fan_duty_ratio", Type::Gauge, "PWM duty cycle the chip drives, 0 to 1"};
+constexpr Family FanDuty{"fanscope_fan_duty_ratio", Type::Gauge,
+                         "PWM duty cycle the chip drives, 0 to 1; under automatic control computed from the "
+                         "readings and settings by the chip's control law, which has no register"};
 constexpr Family Alarm{"fanscope_alarm", Type::Gauge,
                        "Interrupt status bits by name, 1 when set since the previous reading"};
 constexpr Family Transfers{"fanscope_bus_transfers_total", Type::Counter,
@@ -250,6 +256,13 @@ std::string exposition(std::span<const ChipSnapshot> chips, std::string_view ver
         [&](const ChipSnapshot& c) {
             for (const FanMetric& f : c.fans)
                 w.sample(FanRpm, c.labels, {{"fan", f.fan}}, number(f.rpm));
+        },
+        true);
+    each(
+        FanTachOverflow,
+        [&](const ChipSnapshot& c) {
+            for (const FanMetric& f : c.fans)
+                w.sample(FanTachOverflow, c.labels, {{"fan", f.fan}}, f.tachOverflow ? "1" : "0");
         },
         true);
     each(

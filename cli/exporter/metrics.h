@@ -30,9 +30,11 @@ struct TemperatureMetric {
 
 struct FanMetric {
     std::string fan;  // "fan1", "fan2"
-    int rpm = 0;
+    int rpm = 0;      // 0 for a count at its maximum too
     int minRpm = 0;
-    double duty = 0;  // 0..1
+    double duty = 0;  // 0..1; under automatic control computed by the control law
+    // The count at its maximum: stopped, or slower than the divisor measures.
+    bool tachOverflow = false;
 };
 
 struct AlarmMetric {

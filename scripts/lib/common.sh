@@ -38,6 +38,6 @@ build_main() {
     echo "Building in build/ (the first build takes a few minutes)"
   fi
   cmake -S "$FANSCOPE_ROOT" -B "$FANSCOPE_ROOT/build" -G Ninja \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null || return
   cmake --build "$FANSCOPE_ROOT/build"
 }

@@ -1,23 +1,37 @@
 #include "sim/chip.h"
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
+#include <chiplaw/registers.h>
+
 #include "chip_model.h"
-#include "registers.h"
 #include "slave_link.h"
 
 namespace sim {
 
 namespace {
 
-constexpr auto kAccess4410 = reg::accessMap(ChipVariant::Tfm4410);
-constexpr auto kAccess4411 = reg::accessMap(ChipVariant::Tfm4411);
+namespace reg = chiplaw::reg;
+using chiplaw::Access;
 
-constexpr uint8_t kBlockWrite = 0xA0;
-constexpr uint8_t kBlockRead = 0xA1;
-constexpr int kBlockSize = 32;
+// Per-address access for a variant, looked up on every bus access.
+constexpr std::array<Access, 256> accessMap(bool dual)
+{
+    std::array<Access, 256> map{};
+    for (std::size_t a = 0; a < map.size(); ++a)
+        map[a] = chiplaw::accessOn(static_cast<uint8_t>(a), dual);
+    return map;
+}
+constexpr auto kAccess4410 = accessMap(false);
+constexpr auto kAccess4411 = accessMap(true);
+
+constexpr uint8_t kBlockWrite = chiplaw::command::BlockWrite;
+constexpr uint8_t kBlockRead = chiplaw::command::BlockRead;
+constexpr int kBlockSize = chiplaw::command::BlockSize;
 
 std::string driverName(uint8_t address)
 {
@@ -43,15 +57,9 @@ void Chip::powerOn()
 {
     const bool dual = m_config.variant == ChipVariant::Tfm4411;
     m_regs.fill(0);
-    for (const reg::Entry& e : reg::kTable) {
-        if (e.dualOnly && !dual)
-            continue;
-        m_regs[e.address] = e.powerOn;
-    }
-    m_regs[reg::DeviceId] = dual ? reg::kDeviceIdTfm4411 : reg::kDeviceIdTfm4410;
-    if (!dual) {
-        m_regs[reg::Config2] &= 0x35;  // no second PWM, tach or remote channel
-        m_regs[reg::FanSpeed] &= 0x0F;
+    for (const chiplaw::Register& r : chiplaw::Registers) {
+        if (chiplaw::accessOn(r.address, dual) != Access::None)
+            m_regs[r.address] = chiplaw::powerOnValue(r, dual);
     }
     m_pointer = 0;
     m_model->convert();
@@ -90,10 +98,10 @@ double Chip::fanDuty(int fan)
 uint8_t Chip::busRead(uint8_t r)
 {
     const auto& access = m_config.variant == ChipVariant::Tfm4411 ? kAccess4411 : kAccess4410;
-    if (access[r] == reg::Access::None)
+    if (access[r] == Access::None)
         return 0x00;
     const uint8_t v = m_regs[r];
-    if (r == reg::Status1 || r == reg::Status2)
+    if (chiplaw::registerAt(r)->kind == chiplaw::RegisterKind::Status)
         m_regs[r] = 0;  // clear on read; the next conversion sets what still holds
     return v;
 }
@@ -101,17 +109,14 @@ uint8_t Chip::busRead(uint8_t r)
 void Chip::busWrite(uint8_t r, uint8_t value)
 {
     const auto& access = m_config.variant == ChipVariant::Tfm4411 ? kAccess4411 : kAccess4410;
-    if (access[r] != reg::Access::ReadWrite)
+    if (access[r] != Access::ReadWrite)
         return;
-    if (r == reg::Revision) {
-        m_regs[r] = static_cast<uint8_t>((m_regs[r] & 0x7F) | (value & 0x80));
-        return;
-    }
-    if (r == reg::Config2 && (value & 0x80)) {
+    const chiplaw::Register& info = *chiplaw::registerAt(r);
+    if (r == reg::Configuration2 && (value & info.selfClearing)) {
         powerOn();  // software reset; the bit itself reads back 0
         return;
     }
-    m_regs[r] = value;
+    m_regs[r] = static_cast<uint8_t>((m_regs[r] & ~info.writable) | (value & info.writable));
 }
 
 uint8_t Chip::pec(const uint8_t* data, int n) const { return smbusPec(data, n); }
@@ -119,8 +124,7 @@ uint8_t Chip::pec(const uint8_t* data, int n) const { return smbusPec(data, n); 
 void Chip::reset()
 {
     m_state = State::Idle;
-    m_scl = m_bus.scl();
-    m_sda = m_bus.sda();
+    m_lines.reset(m_bus.scl(), m_bus.sda());
     m_inFrame = false;
     m_block = Block::None;
     m_msgLen = 0;
@@ -253,8 +257,8 @@ void Chip::onLines(bool scl, bool sda)
         }
         uint8_t transmit() { return chip.nextTransmitByte(); }
     } bytes{*this};
-    SlaveLink<State>{m_bus, m_driver, m_state, m_scl, m_sda, m_rose, m_bitCount, m_shift, m_read, m_acked, m_txByte}
-        .onLines(scl, sda, bytes);
+    SlaveLink<State>{m_bus, m_driver, m_state, m_lines, m_rose, m_bitCount, m_shift, m_read, m_acked, m_txByte}.onLines(
+        scl, sda, bytes);
 }
 
 DeviceOutlook Chip::outlook() const

@@ -4,11 +4,13 @@
 #include <cmath>
 
 #include <chiplaw/auto_control.h>
-#include "registers.h"
+#include <chiplaw/registers.h>
 
 namespace sim {
 
 namespace {
+
+namespace reg = chiplaw::reg;
 
 constexpr std::array<double, 8> kSpinUpMs{200, 400, 600, 800, 1000, 2000, 4000, 8000};
 constexpr std::array<double, 4> kIncRate{1, 2, 4, 8};
@@ -52,7 +54,7 @@ void ChipModel::advanceTo(double nowMs)
         integrate(m_nextConversionMs - m_nowMs);
         m_nowMs = m_nextConversionMs;
         m_nextConversionMs += model::kConversionMs;
-        if (m_r[reg::Config1] & 0x01)  // Monitor: conversions run
+        if (m_r[reg::Configuration1] & 0x01)  // Monitor: conversions run
             convert();
     }
     integrate(nowMs - m_nowMs);
@@ -63,7 +65,7 @@ bool ChipModel::channelEnabled(int channel) const
 {
     if (channel == 2 && !m_dual)
         return false;
-    return (m_r[reg::Config2] >> (4 + channel)) & 1;
+    return (m_r[reg::Configuration2] >> (4 + channel)) & 1;
 }
 
 bool ChipModel::diodeOpen(int channel) const
@@ -82,16 +84,16 @@ double ChipModel::autoDuty(int channel, int fan) const
 {
     if (diodeOpen(channel))
         return chiplaw::OpenDiodeDuty;
-    const uint8_t tr = m_r[static_cast<size_t>(reg::LocalTmin + channel)];
-    const int code = fan == 0 ? (m_r[reg::FanSpeed] & 0x0F) : (m_r[reg::FanSpeed] >> 4);
+    const uint8_t tr = m_r[static_cast<size_t>(reg::LocalTminTrange + channel)];
+    const int code = fan == 0 ? (m_r[reg::FanSpeedConfiguration] & 0x0F) : (m_r[reg::FanSpeedConfiguration] >> 4);
     return chiplaw::channelDuty(reading(channel), chiplaw::tminDegrees(tr), chiplaw::trangeDegrees(tr),
                                 chiplaw::minimumDuty(code));
 }
 
 double ChipModel::controlDuty(int fan) const
 {
-    const uint8_t c1 = m_r[reg::Config1];
-    const int code = fan == 0 ? (m_r[reg::FanSpeed] & 0x0F) : (m_r[reg::FanSpeed] >> 4);
+    const uint8_t c1 = m_r[reg::Configuration1];
+    const int code = fan == 0 ? (m_r[reg::FanSpeedConfiguration] & 0x0F) : (m_r[reg::FanSpeedConfiguration] >> 4);
     if (c1 & 0x80) {
         // The fan follows the largest duty of the channels that drive it.
         const unsigned channels = chiplaw::drivingChannels(c1, fan, m_dual);
@@ -104,10 +106,10 @@ double ChipModel::controlDuty(int fan) const
     if ((c1 & 0x60) == 0x60) {
         // RPM feedback: run at the duty that holds the speed whose count is
         // the tach high limit.
-        const uint8_t limit = m_r[static_cast<size_t>(reg::Tach1Limit + fan)];
+        const uint8_t limit = m_r[static_cast<size_t>(reg::Fan1TachLimit + fan)];
         if (limit == 0 || limit == 0xFF)
             return 0.0;
-        const int n = 1 << (m_r[static_cast<size_t>(reg::Fan1Char + fan)] >> 6);
+        const int n = 1 << (m_r[static_cast<size_t>(reg::Fan1Characteristics + fan)] >> 6);
         const double counted = (c1 & 0x04) ? 4.0 : 2.0;
         const FanConfig& f = m_config.fans[fan];
         const double target = model::kTachClockHz * 60.0 * counted / (f.pulsesPerRev * n * limit);
@@ -127,8 +129,8 @@ void ChipModel::integrate(double dtMs)
     for (int i = 0; i < 2; ++i)
         heatRemote(i, dtMs);
 
-    const uint8_t c1 = m_r[reg::Config1];
-    const uint8_t filter = m_r[reg::FanFilter];
+    const uint8_t c1 = m_r[reg::Configuration1];
+    const uint8_t filter = m_r[reg::FanFilterControl];
     for (int i = 0; i < fans(); ++i) {
         Fan& f = m_fan[static_cast<size_t>(i)];
         const FanConfig& cfg = m_config.fans[i];
@@ -142,7 +144,7 @@ void ChipModel::integrate(double dtMs)
             f.applied = wanted;
         }
         if (!wasDriven && wanted > 0 && f.rpm < model::kStillRpm && !(filter & 0x80))
-            f.spinUpLeftMs = kSpinUpMs[m_r[static_cast<size_t>(reg::Fan1Char + i)] & 7];
+            f.spinUpLeftMs = kSpinUpMs[m_r[static_cast<size_t>(reg::Fan1Characteristics + i)] & 7];
         if (wanted <= 0)
             f.spinUpLeftMs = 0;
         double out = f.spinUpLeftMs > 0 ? 1.0 : f.applied;
@@ -151,7 +153,7 @@ void ChipModel::integrate(double dtMs)
             out = 1.0 - out;  // PWM Invert
         if (cfg.invertingDriver)
             out = 1.0 - out;  // the board's fan stage
-        if (!((m_r[reg::Config2] >> i) & 1))
+        if (!((m_r[reg::Configuration2] >> i) & 1))
             out = 0.0;  // PWM output disabled
         // A motor at rest needs the start duty to break away; once turning
         // it keeps going down to the stop duty (hysteresis).
@@ -216,10 +218,10 @@ uint8_t ChipModel::tachCount(int fan, double rpm) const
 {
     if (rpm < model::kStillRpm)
         return 0xFF;
-    const int n = 1 << (m_r[static_cast<size_t>(reg::Fan1Char + fan)] >> 6);
+    const int n = 1 << (m_r[static_cast<size_t>(reg::Fan1Characteristics + fan)] >> 6);
     // The counter spans one revolution of a two-pulse tach fan, or of a
     // four-pulse commutation signal in analog (two-wire) mode.
-    const double counted = (m_r[reg::Config1] & 0x04) ? 4.0 : 2.0;
+    const double counted = (m_r[reg::Configuration1] & 0x04) ? 4.0 : 2.0;
     const double count = model::kTachClockHz * 60.0 * counted / (m_config.fans[fan].pulsesPerRev * n * rpm);
     if (count >= 254.5)
         return 0xFF;
@@ -229,7 +231,7 @@ uint8_t ChipModel::tachCount(int fan, double rpm) const
 void ChipModel::convert()
 {
     uint8_t s1 = 0, s2 = 0;
-    uint8_t extra = m_r[reg::ExtraRes];
+    uint8_t extra = m_r[reg::ExtraResolution];
     for (int c = 0; c < (m_dual ? 3 : 2); ++c) {
         if (!channelEnabled(c))
             continue;
@@ -248,7 +250,7 @@ void ChipModel::convert()
         else
             extra = static_cast<uint8_t>((extra & 0xC7) | (field << 3));
 
-        const uint8_t base = c == 0 ? reg::LocalHigh : (c == 1 ? reg::Remote1High : reg::Remote2High);
+        const uint8_t base = c == 0 ? reg::LocalHighLimit : (c == 1 ? reg::Remote1HighLimit : reg::Remote2HighLimit);
         const bool hi = !open && v > asSigned(m_r[base]);
         const bool lo = !open && v < asSigned(m_r[base + 1]);
         const bool th = !open && v > asSigned(m_r[base + 2]);
@@ -262,24 +264,24 @@ void ChipModel::convert()
         if (th)
             s2 |= 0x80;  // THERM: any channel over its therm limit
     }
-    m_r[reg::ExtraRes] = extra;
+    m_r[reg::ExtraResolution] = extra;
 
     for (int i = 0; i < fans(); ++i) {
-        if (!((m_r[reg::Config2] >> (2 + i)) & 1))
+        if (!((m_r[reg::Configuration2] >> (2 + i)) & 1))
             continue;
         const uint8_t count = tachCount(i, jittered(i, m_fan[static_cast<size_t>(i)].rpm));
-        m_r[static_cast<size_t>(reg::Tach1 + i)] = count;
+        m_r[static_cast<size_t>(reg::Fan1Tach + i)] = count;
         uint8_t& s = i == 0 ? s1 : s2;
-        if (count > m_r[static_cast<size_t>(reg::Tach1Limit + i)])
+        if (count > m_r[static_cast<size_t>(reg::Fan1TachLimit + i)])
             s |= 0x01;
         const Fan& f = m_fan[static_cast<size_t>(i)];
         const bool driven = f.commanded > 0 && f.spinUpLeftMs <= 0;
-        if ((m_r[reg::Config1] & 0x10) && driven && count == 0xFF)
+        if ((m_r[reg::Configuration1] & 0x10) && driven && count == 0xFF)
             s |= 0x02;
     }
     // Status bits stay set until read.
-    m_r[reg::Status1] |= s1;
-    m_r[reg::Status2] |= s2;
+    m_r[reg::InterruptStatus1] |= s1;
+    m_r[reg::InterruptStatus2] |= s2;
 }
 
 }  // namespace sim

@@ -13,8 +13,7 @@ Eeprom::Eeprom(Bus& bus) : m_bus(bus), m_driver(bus.addDriver("eeprom")) { m_pen
 void Eeprom::reset()
 {
     m_state = State::Idle;
-    m_scl = m_bus.scl();
-    m_sda = m_bus.sda();
+    m_lines.reset(m_bus.scl(), m_bus.sda());
     m_pending.clear();
     m_inWrite = false;
     m_bus.driveSda(m_driver, false);
@@ -62,8 +61,8 @@ void Eeprom::onLines(bool scl, bool sda)
         }
         uint8_t transmit() { return eeprom.m_mem[eeprom.m_current++]; }
     } bytes{*this};
-    SlaveLink<State>{m_bus, m_driver, m_state, m_scl, m_sda, m_rose, m_bitCount, m_shift, m_read, m_acked, m_txByte}
-        .onLines(scl, sda, bytes);
+    SlaveLink<State>{m_bus, m_driver, m_state, m_lines, m_rose, m_bitCount, m_shift, m_read, m_acked, m_txByte}.onLines(
+        scl, sda, bytes);
 }
 
 DeviceOutlook Eeprom::outlook() const { return SlaveLink<State>::outlook(m_state, m_txByte, m_bitCount, m_rose); }

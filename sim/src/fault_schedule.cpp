@@ -55,8 +55,7 @@ void FaultSchedule::removeDueChips()
 
 void FaultSchedule::reset()
 {
-    m_scl = m_bus.scl();
-    m_sda = m_bus.sda();
+    m_watch.reset(m_bus.scl(), m_bus.sda());
     m_inFrame = false;
     m_armed = false;
     m_bus.drive(m_talker, false, false);
@@ -66,12 +65,7 @@ void FaultSchedule::reset()
 
 void FaultSchedule::onLines(bool scl, bool sda)
 {
-    const bool sclFell = m_scl && !scl;
-    const bool sclRose = !m_scl && scl;
-    const bool start = scl && m_scl && m_sda && !sda;
-    const bool stop = scl && m_scl && !m_sda && sda;
-    m_scl = scl;
-    m_sda = sda;
+    const auto [sclRose, sclFell, start, stop] = m_watch.next(scl, sda);
 
     if (start || stop) {
         m_inFrame = start;

@@ -9,6 +9,7 @@
 #include "sim/chip.h"
 #include "sim/clock.h"
 #include "sim/faults.h"
+#include "sim/bus_events.h"
 #include "sim/smbus.h"
 
 namespace sim {
@@ -42,7 +43,7 @@ private:
     Bus::DriverId m_talker;            // the other master
     std::vector<FaultConfig> m_lines;  // SclLow, SdaLow, OtherMaster
     std::vector<Pending> m_gone;       // ChipGone, per chip, until struck
-    bool m_scl = true, m_sda = true;
+    LineWatch m_watch;
     bool m_inFrame = false;
     bool m_armed = false;
     int m_bit = 1;

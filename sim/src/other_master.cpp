@@ -10,8 +10,7 @@ OtherMaster::OtherMaster(Bus& bus, const OtherMasterConfig& config)
 
 void OtherMaster::reset()
 {
-    m_scl = m_bus.scl();
-    m_sda = m_bus.sda();
+    m_lines.reset(m_bus.scl(), m_bus.sda());
     m_inFrame = false;
     m_armed = false;
     m_falls = 0;
@@ -31,12 +30,7 @@ void OtherMaster::onStatusRead(bool pcReleased)
 
 void OtherMaster::onLines(bool scl, bool sda)
 {
-    const bool sclFell = m_scl && !scl;
-    const bool sclRose = !m_scl && scl;
-    const bool start = scl && m_scl && m_sda && !sda;
-    const bool stop = scl && m_scl && !m_sda && sda;
-    m_scl = scl;
-    m_sda = sda;
+    const auto [sclRose, sclFell, start, stop] = m_lines.next(scl, sda);
 
     if (stop) {
         m_inFrame = false;

@@ -1,6 +1,7 @@
 // A second master on a port's bus that disturbs the PC's first attempts.
 #pragma once
 #include "sim/config.h"
+#include "sim/bus_events.h"
 #include "sim/smbus.h"
 
 namespace sim {
@@ -22,7 +23,7 @@ private:
     Bus::DriverId m_id;
     OtherMasterConfig m_config;
     int m_remaining = 0;
-    bool m_scl = true, m_sda = true;
+    LineWatch m_lines;
     bool m_inFrame = false;
     bool m_armed = false;  // pulling SDA for the chosen bit of this attempt
     int m_falls = 0;       // SCL falling edges since the start

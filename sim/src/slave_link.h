@@ -11,6 +11,7 @@
 #pragma once
 #include <cstdint>
 
+#include "sim/bus_events.h"
 #include "sim/smbus.h"
 
 namespace sim {
@@ -21,9 +22,8 @@ template <class State> struct SlaveLink {
     Bus& bus;
     Bus::DriverId driver;
     State& state;
-    bool& scl;  // levels last seen
-    bool& sda;
-    bool& rose;  // a rising clock edge since the state began
+    LineWatch& lines;  // levels last seen
+    bool& rose;        // a rising clock edge since the state began
     int& bitCount;
     uint8_t& shift;
     bool& read;   // direction of the current transfer
@@ -56,12 +56,7 @@ private:
 
 template <class State> template <class Device> void SlaveLink<State>::onLines(bool sclNow, bool sdaNow, Device& device)
 {
-    const bool sclRose = !scl && sclNow;
-    const bool sclFell = scl && !sclNow;
-    const bool start = sclNow && scl && sda && !sdaNow;
-    const bool stop = sclNow && scl && !sda && sdaNow;
-    scl = sclNow;
-    sda = sdaNow;
+    const auto [sclRose, sclFell, start, stop] = lines.next(sclNow, sdaNow);
 
     if (start || stop) {
         bus.driveSda(driver, false);

@@ -282,6 +282,58 @@ TEST_F(ExecTest, CliHardwareOnTheKernelAdapter)
     EXPECT_EQ(cli({"get", "0x16"}).out, "0x41\n");
 }
 
+// The board restarted under a running script, as a power-cycled board
+// under a night's logger: the file it holds and the files it opens while
+// the board is away reach the board that answers again, with no restart.
+TEST_F(ExecTest, AScriptsFilesReachTheBoardThatComesBack)
+{
+    if (!haveSmbus2())
+        GTEST_SKIP() << "python3-smbus2 is not installed";
+    const fs::path reading = m_dir.path / "reading";
+    const std::string script = python("logger.py", std::string(R"(
+import sys, time
+from smbus2 import SMBus
+def read(bus):
+    try:
+        return hex(bus.read_byte_data(0x2e, 0x3d))
+    except OSError as e:
+        return "E%d" % e.errno
+held = SMBus(1)
+last, lost, deadline = None, False, time.time() + 20
+while time.time() < deadline:
+    first = read(held)
+    try:
+        with SMBus(1) as fresh:
+            pair = "%s %s" % (first, read(fresh))
+    except OSError as e:  # away, opening asks the adapter what it can do
+        pair = "%s E%d" % (first, e.errno)
+    if pair != last:
+        print(pair, flush=True)
+        last = pair
+    lost = lost or "E" in pair
+    if pair == "0x31 0x31":
+        open(sys.argv[1], "w").close()
+        if lost:
+            break
+    time.sleep(0.05)
+)")) + " " + reading.string();
+    support::ProcessResult run;
+    std::thread logger([&] { run = shell(script); });
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!fs::exists(reading) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    m_board->stop(SIGKILL);
+    std::this_thread::sleep_for(300ms);
+    m_board = std::make_unique<boardtest::BoardProcess>(socket());
+    logger.join();
+    ASSERT_EQ(run.status, 0) << run.err;
+    // Away, the kernel's answer for an adapter that went; back, the chip.
+    EXPECT_EQ(run.out.rfind("0x31 0x31\n", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("E19"), std::string::npos) << run.out;
+    EXPECT_GE(run.out.size(), 10u);
+    EXPECT_EQ(run.out.substr(run.out.size() - 10), "0x31 0x31\n") << run.out;
+}
+
 TEST_F(ExecTest, KernelFaultsReachTheCommandAsErrnos)
 {
     if (!haveSmbus2())

@@ -221,7 +221,7 @@ TEST_F(BusToolsTest, MonitorNamesTheSingleChannelChipsChannelsAsTheProgramDoes)
     const Result r = run({"--sim-config", config.string(), "monitor", "--count", "1"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(contains(r.out, "\nRemote:       +25.0 C")) << r.out;
-    EXPECT_TRUE(contains(r.out, "\nFan:          ")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\nFan:         ")) << r.out;
     EXPECT_FALSE(contains(r.out, "Remote2")) << r.out;
 }
 
@@ -250,6 +250,43 @@ TEST_F(BusToolsTest, OpenDiodeIsAFaultNotMinus128)
     EXPECT_TRUE(contains(row, ",25,,25,")) << row;
     // Not in the header line, whose folder name carries the process number.
     EXPECT_FALSE(contains(r.out, "-128.0")) << r.out;
+
+    // The one-line form says FAULT as well.
+    r = run({"--sim-config", config.string(), "monitor", "--line", "--count", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string line = lines(r.out).at(1);
+    EXPECT_TRUE(contains(line, "  remote1 FAULT  remote2 25 ")) << line;
+    EXPECT_FALSE(contains(line, "-128")) << line;
+}
+
+// A fan at rest on the power-on board: its count is at the maximum, which
+// says "slower than the divisor measures" (divisor 2: 1324 RPM), never a
+// measured 0 RPM.
+TEST_F(BusToolsTest, ATachCountAtItsMaximumIsABoundInEveryForm)
+{
+    Result r = still({"monitor", "--count", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "\nFan1:        below 1324 RPM  (min = 1323 RPM)\n")) << r.out;
+    EXPECT_FALSE(contains(r.out, " 0 RPM")) << r.out;
+
+    r = still({"monitor", "--line", "--count", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "  fan1 below 1324 RPM  fan2 below 1324 RPM  pwm1 ")) << r.out;
+
+    // JSON keeps its keys and flags the count; CSV keeps a number.
+    r = still({"monitor", "--json", "--count", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto sample = nlohmann::json::parse(r.out);
+    EXPECT_EQ(sample["fan1"]["rpm"], 0);
+    EXPECT_EQ(sample["fan1"]["tach_overflow"], true);
+    EXPECT_EQ(sample["fan2"]["tach_overflow"], true);
+    r = still({"monitor", "--csv", "--count", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, ",25,25,25,0,0,33,33,")) << r.out;
+    // The decoded register says the same.
+    r = still({"dump"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "\n0x08  Fan1 Tach Value              0xff  Speed=below 1324 RPM\n")) << r.out;
 }
 
 TEST_F(BusToolsTest, MonitorJsonIsOneObjectPerSampleWithStableKeys)
@@ -279,6 +316,7 @@ TEST_F(BusToolsTest, MonitorJsonIsOneObjectPerSampleWithStableKeys)
             EXPECT_TRUE(j[fan]["min_rpm"].is_number_integer()) << fan;
             EXPECT_TRUE(j[fan]["pwm_percent"].is_number_integer()) << fan;
             EXPECT_TRUE(j[fan]["alarm"].is_boolean()) << fan;
+            EXPECT_TRUE(j[fan]["tach_overflow"].is_boolean()) << fan;
         }
         EXPECT_TRUE(j["status1"].is_number_integer());
         EXPECT_TRUE(j["alarms"].is_array());

@@ -64,7 +64,9 @@ TEST_F(CliTest, DetectDefaultBoard)
     const Result r = run({"detect"});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto l = lines(r.out);
-    ASSERT_EQ(l.size(), 2u) << r.out;
+    // The table, then the board it searched, a private one here.
+    ASSERT_EQ(l.size(), 3u) << r.out;
+    EXPECT_EQ(l[2], "# simulated board (default configuration)");
     EXPECT_NE(l[0].find("ADDRESS"), std::string::npos);
     EXPECT_NE(l[1].find("printer"), std::string::npos);
     EXPECT_NE(l[1].find("0x378"), std::string::npos);
@@ -81,7 +83,8 @@ TEST_F(CliTest, DetectTwoChipsAndBothMedia)
     Result r = run({"--sim-config", config.string(), "detect"});
     ASSERT_EQ(r.status, 0) << r.err;
     auto l = lines(r.out);
-    ASSERT_EQ(l.size(), 3u) << r.out;
+    ASSERT_EQ(l.size(), 4u) << r.out;
+    EXPECT_EQ(l[3], "# simulated board (" + config.string() + ")");
     // The search order: 0x2c before 0x2e.
     EXPECT_NE(l[1].find("0x2c"), std::string::npos);
     EXPECT_NE(l[1].find("TFM4410"), std::string::npos);
@@ -91,7 +94,7 @@ TEST_F(CliTest, DetectTwoChipsAndBothMedia)
     r = run({"--sim-config", config.string(), "--medium", "smbus", "detect"});
     ASSERT_EQ(r.status, 0) << r.err;
     l = lines(r.out);
-    ASSERT_EQ(l.size(), 2u) << r.out;
+    ASSERT_EQ(l.size(), 3u) << r.out;
     EXPECT_NE(l[1].find("smbus"), std::string::npos);
     EXPECT_NE(l[1].find("0x2d"), std::string::npos);
 
@@ -224,6 +227,56 @@ TEST_F(CliTest, BadArgumentsExitTwoWithUsage)
     }
     EXPECT_EQ(run({"--version"}).status, 0);
     EXPECT_NE(run({"--help"}).out.find("monitor"), std::string::npos);
+}
+
+// A word where a command belongs is named, with the usage line; a line that
+// fails for another reason keeps its own message.
+TEST_F(CliTest, AWordThatIsNoCommandIsNamed)
+{
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"frobnicate"}, {"-y", "frobnicate"}, {"--port", "0", "frobnicate", "0x14"}, {"trace", "frobnicate"}}) {
+        const Result r = run(args);
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_EQ(lines(r.err).at(0), "fanscope-cli: 'frobnicate' is not a command") << r.err;
+        EXPECT_EQ(lines(r.err).at(1).rfind("usage: fanscope-cli ", 0), 0U) << r.err;
+    }
+    EXPECT_EQ(lines(run({}).err).at(0), "fanscope-cli: A subcommand is required");
+    // The register, not the command, is what is wrong here.
+    EXPECT_EQ(lines(run({"get", "frobnicate"}).err).at(0),
+              "fanscope-cli: unknown register 'frobnicate' (give an address such as 0x22 or a name from dump)");
+}
+
+// A register by the register file's label, by the list's name in any case
+// and punctuation, or by a beginning only it has: the same register as its
+// address. Within one process, as every run has a board of its own.
+TEST_F(CliTest, ARegisterByEitherNameOrABeginningIsTheSameRegister)
+{
+    const std::string byAddress = run({"get", "0x14"}).out;
+    ASSERT_EQ(byAddress, "0x46\n");
+    for (const char* name : {"Local High Limit", "Local Temp. High Limit", "LOCAL-HIGH-LIMIT", "local high"})
+        EXPECT_EQ(run({"get", name}).out, byAddress) << name;
+    Result r = run({"set", "-y", "-r", "Remote1 Therm Limit", "0x50"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "0x41 -> 0x50\n");  // 1Ah
+
+    r = run({"get", "fan1 tach"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(lines(r.err).at(0),
+              "fanscope-cli: register 'fan1 tach' is ambiguous: Fan1 Tach Value, Fan1 Tach High Limit");
+    r = run({"set", "-y", "Remote", "0x00"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("ambiguous: "), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty());
+}
+
+// The search is no part of a trace: a command that found no chip prints no
+// bus lines, only why it failed.
+TEST_F(CliTest, TraceOfACommandThatFoundNoChipShowsNoSearch)
+{
+    const Result r = run({"--address", "0x2c", "trace", "get", "0x14"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "") << r.out;
+    EXPECT_NE(r.err.find("no TFM4410 or TFM4411 found at 0x2c"), std::string::npos) << r.err;
 }
 
 // Only the commands a line names get their options built; the others must
@@ -504,7 +557,7 @@ TEST_F(CliTest, ResultsNameTheSimulatedBoard)
     Result r = run({"detect"});
     ASSERT_EQ(r.status, 0) << r.err;
     auto l = lines(r.out);
-    ASSERT_EQ(l.size(), 2u) << r.out;
+    ASSERT_EQ(l.size(), 3u) << r.out;
     EXPECT_NE(l[0].find("BOARD"), std::string::npos) << r.out;
     EXPECT_EQ(l[1].substr(l[1].size() - 10), " simulated") << r.out;
 

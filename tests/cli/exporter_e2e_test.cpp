@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chiplaw/auto_control.h>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
@@ -25,6 +26,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "board/board_process.h"
@@ -339,6 +341,49 @@ TEST_F(ExporterE2e, TheTextfileIsReadByNodeExporter)
         << metrics;
     EXPECT_NE(metrics.find(R"(fanscope_chip_up{address="0x2e",bus="port0",medium="printer"} 1)"), std::string::npos);
     EXPECT_NE(metrics.find("node_textfile_scrape_error 0"), std::string::npos) << metrics;
+}
+
+// The chip keeps no register of the duty it drives under automatic control:
+// the exporter gives the control law's for the temperature of the same reading.
+TEST_F(ExporterE2e, UnderAutomaticControlTheDutyIsTheControlLawsForTheReading)
+{
+    startBoard("{}");
+    for (const auto& [reg, value] : std::vector<std::pair<std::string, std::string>>{
+             {"0x23", "0x00"},  // no ramp
+             {"0x22", "0x33"},  // minimum duty 3/15 on both fans
+             {"0x25", "0x22"},  // remote 1: Tmin 16 degrees, 20 wide
+             {"0x26", "0x49"},  // remote 2: Tmin 36 degrees, 10 wide
+             {"0x00", "0x81"},  // automatic: remote 1 drives fan 1, remote 2 fan 2
+         }) {
+        const auto r = cli({"set", "-y", reg, value});
+        ASSERT_EQ(r.status, 0) << reg << ": " << r.err;
+    }
+    const fs::path textfiles = m_dir / "textfile";
+    fs::create_directory(textfiles);
+    const auto r = cli({"export", "--textfile", textfiles.string(), "--count", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string prom = support::slurp(textfiles / "fanscope.prom");
+    const auto value = [&prom](const std::string& series) {
+        const std::size_t at = prom.find("\n" + series + " ");
+        EXPECT_NE(at, std::string::npos) << series << " in\n" << prom;
+        return at == std::string::npos ? -1.0 : std::stod(prom.substr(at + series.size() + 2));
+    };
+    const auto series = [](const std::string& family, const std::string& label) {
+        return family + R"({address="0x2e",medium="printer",bus="port0",)" + label + "}";
+    };
+    for (const auto& [fan, channel, tmin, range] :
+         {std::tuple{"fan1", "remote1", 16, 20}, {"fan2", "remote2", 36, 10}}) {
+        SCOPED_TRACE(fan);
+        const double celsius =
+            value(series("fanscope_temperature_celsius", std::string("channel=\"") + channel + "\""));
+        const double duty = value(series("fanscope_fan_duty_ratio", std::string("fan=\"") + fan + "\""));
+        EXPECT_DOUBLE_EQ(duty, chiplaw::channelDuty(celsius, tmin, range, chiplaw::minimumDuty(3)));
+        EXPECT_GE(value(series("fanscope_fan_tach_overflow", std::string("fan=\"") + fan + "\"")), 0);
+    }
+    // 25 degrees lies past remote 1's Tmin and short of remote 2's: the two
+    // duties differ, and fan 1's is not the register's minimum of 0.2.
+    EXPECT_GT(value(series("fanscope_fan_duty_ratio", "fan=\"fan1\"")), 0.21);
+    EXPECT_NE(prom.find("computed"), std::string::npos);  // the HELP text says so
 }
 
 TEST_F(ExporterE2e, TheShippedRulesAndConfigurationPassPromtool)

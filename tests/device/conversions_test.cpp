@@ -115,6 +115,11 @@ TEST(FanSpeed, RangesPerDivisor)
     EXPECT_EQ(speedRangeRpm(4), 662);
     EXPECT_EQ(speedRangeRpm(8), 331);
     EXPECT_EQ(speedRangeRpm(0), 0);
+    // A count at its maximum is a bound, never a speed of 0.
+    EXPECT_TRUE(tachOverflowed(255));
+    EXPECT_FALSE(tachOverflowed(254));
+    EXPECT_EQ(overflowText(2), "below 1324 RPM");
+    EXPECT_EQ(overflowText(8), "below 331 RPM");
 }
 
 TEST(DutyAndPwm, CodeTables)
@@ -148,6 +153,36 @@ TEST(RegisterMap, ListIsConsistent)
     EXPECT_EQ(registerEntryByAddress(0x04), nullptr);
 }
 
+// The program's lists and the chip's own table (which the simulated chip
+// runs on) describe the same registers: a register, variant or writable
+// bit changed on one side only is caught here.
+TEST(RegisterMap, AgreesWithTheChipsTable)
+{
+    EXPECT_EQ(RegisterList.size(), chiplaw::Registers.size());
+    for (const RegisterEntry& e : RegisterList) {
+        const chiplaw::Register* r = chiplaw::registerAt(e.address);
+        ASSERT_NE(r, nullptr) << e.name;
+        EXPECT_EQ(e.tfm4411Only, r->dualOnly) << e.name;
+        EXPECT_EQ(presentOn(e, DeviceIdTFM4410), chiplaw::accessOn(e.address, false) != chiplaw::Access::None)
+            << e.name;
+        // The panel offers writes only where the chip takes them.
+        if (e.panelWrites) {
+            EXPECT_EQ(r->access, chiplaw::Access::ReadWrite) << e.name;
+        }
+        // What the program keeps of a written value, the chip can hold.
+        EXPECT_EQ(keptBits(e.address, DeviceIdTFM4411) & ~(r->writable & ~r->selfClearing), 0) << e.name;
+    }
+    for (const SavedRegister& saved : SavedRegisters) {
+        const chiplaw::Register* r = chiplaw::registerAt(saved.address);
+        ASSERT_NE(r, nullptr) << saved.name();
+        EXPECT_EQ(saved.tfm4411Only, r->dualOnly) << saved.name();
+        EXPECT_EQ(r->access, chiplaw::Access::ReadWrite) << saved.name();
+    }
+    EXPECT_EQ(fixedBits(reg::Revision), 0x7F);
+    EXPECT_EQ(fixedBits(reg::LocalHighLimit), 0x00);
+    EXPECT_EQ(chiplaw::powerOnValue(*chiplaw::registerAt(reg::DeviceId), false), DeviceIdTFM4410);
+}
+
 TEST(RegisterMap, LookupByName)
 {
     EXPECT_EQ(registerEntryByName("Fan Speed Configuration")->address, 0x22);
@@ -157,6 +192,58 @@ TEST(RegisterMap, LookupByName)
     EXPECT_EQ(registerEntryByName(" . "), nullptr);
     EXPECT_EQ(addressText(0x0D), "0Dh");
     EXPECT_EQ(addressText(0x3F), "3Fh");
+}
+
+// What a user types for a register: either of its two names in any spelling,
+// an address in any of the number forms, or a beginning only one name has.
+TEST(RegisterLookupTest, EitherNameAnyCaseBlanksAndPunctuation)
+{
+    const auto address = [](std::string_view text) {
+        const RegisterLookup found = lookUpRegister(text);
+        EXPECT_TRUE(found) << text << ": " << found.error;
+        return found ? found.entry->address : std::uint8_t{0xFF};
+    };
+    // The register file's labels and the register list's names.
+    EXPECT_EQ(address("Local High Limit"), 0x14);
+    EXPECT_EQ(address("Local Temp. High Limit"), 0x14);
+    EXPECT_EQ(address("Fan Speed Config."), 0x22);
+    EXPECT_EQ(address("THERM/Revision"), 0x3F);
+    EXPECT_EQ(address("Configuration1"), 0x00);
+    EXPECT_EQ(address("Fan1 Tach Limit"), 0x10);
+    EXPECT_EQ(address("local-high_LIMIT"), 0x14);
+    EXPECT_EQ(address("  remote2 temp. therm limit "), 0x1E);
+    // Addresses: the bus tools' forms and the file's.
+    EXPECT_EQ(address("0x14"), 0x14);
+    EXPECT_EQ(address("20"), 0x14);
+    EXPECT_EQ(address("14h"), 0x14);
+    // A beginning one register alone has, under either name.
+    EXPECT_EQ(address("Device"), 0x3D);
+    EXPECT_EQ(address("LocalHigh"), 0x14);
+    EXPECT_EQ(address("fan speed"), 0x22);
+    // A whole name wins over the longer names it begins.
+    EXPECT_EQ(address("Revision"), 0x3F);
+}
+
+TEST(RegisterLookupTest, AmbiguousUnknownAndMalformedSayWhy)
+{
+    RegisterLookup found = lookUpRegister("fan1 tach");
+    EXPECT_FALSE(found);
+    EXPECT_EQ(found.error, "register 'fan1 tach' is ambiguous: Fan1 Tach Value, Fan1 Tach High Limit");
+    found = lookUpRegister("Local");
+    EXPECT_FALSE(found);
+    EXPECT_NE(found.error.find("ambiguous"), std::string::npos);
+    EXPECT_NE(found.error.find("Local Temp. High Limit"), std::string::npos) << found.error;
+    EXPECT_NE(found.error.find("Local Temp Therm Limit"), std::string::npos) << found.error;
+    // Each register named once, though both its names begin so.
+    EXPECT_EQ(found.error.find("Local Temp. High Limit"), found.error.rfind("Local Temp. High Limit"));
+
+    EXPECT_EQ(lookUpRegister("Fan3").error,
+              "unknown register 'Fan3' (give an address such as 0x22 or a name from dump)");
+    EXPECT_FALSE(lookUpRegister(" . "));
+    EXPECT_FALSE(lookUpRegister(""));
+    EXPECT_EQ(lookUpRegister("12h3").error, "register '12h3' is not a number (give 0x1a, 26 or 1Ah)");
+    EXPECT_EQ(lookUpRegister("0x1FF").error, "register '0x1FF' is more than 0xff");
+    EXPECT_EQ(lookUpRegister("0x04").error, "the chip has no register 0x04 (dump lists them)");
 }
 
 TEST(RegisterMap, BitNamesWithSingleChannelReplacements)

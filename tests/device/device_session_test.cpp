@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <optional>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include <chiplaw/auto_control.h>
 #include <sim/sim.h>
 #include <vexlink06/journal.h>
 #include <vexlink06/vexlink06.h>
@@ -313,6 +315,71 @@ TEST(SessionTest, SampleHoldsWhatMonitorJsonPrints)
     EXPECT_EQ(quick.dutyPercent, (std::vector<int>{53, 100}));
     EXPECT_EQ(s.temperature(TempChannel::Local), std::optional<float>(25.25F));
     EXPECT_FALSE(s.temperature(TempChannel::Remote1).has_value());
+}
+
+// The chip keeps no register of the duty it drives under automatic control:
+// the sample gives the control law's, which the simulated chip drives too.
+TEST(SessionTest, AutomaticControlGivesTheControlLawsDutyForTheReadings)
+{
+    Session s = Session::open(Medium::PrinterPort, 0, 0x2E);
+    sim::Chip& chip = printerChip();
+    chip.poke(reg::FanFilterControl, 0x00);       // no ramp: the fan takes the law's duty at once
+    chip.poke(reg::FanSpeedConfiguration, 0x33);  // minimum duty 3/15 for both fans
+    chip.poke(reg::Remote1TminTrange, 0x22);      // 16 degrees, 20 degrees wide
+    chip.poke(reg::Remote2TminTrange, 0x49);      // 36 degrees, 10 wide: nothing to do yet
+    chip.poke(reg::Configuration1, 0x81);         // automatic, remote 1 drives fan 1, remote 2 fan 2
+    sim::board().advanceMs(300);                  // conversions: the readings and the fan follow
+    const Sample sample = s.sample();
+    ASSERT_EQ(sample.fans.size(), 2U);
+    for (const FanReading& f : sample.fans) {
+        SCOPED_TRACE(f.name);
+        const TemperatureReading& driving = sample.temperatures[static_cast<std::size_t>(f.fan)];
+        ASSERT_TRUE(driving.celsius);
+        const double tmin = f.fan == 1 ? 16 : 36, range = f.fan == 1 ? 20 : 10;
+        const double expected = chiplaw::channelDuty(*driving.celsius, static_cast<int>(tmin), static_cast<int>(range),
+                                                     chiplaw::minimumDuty(3));
+        EXPECT_TRUE(f.duty.computed);
+        EXPECT_DOUBLE_EQ(f.duty.ratio, expected);
+        EXPECT_EQ(f.dutyPercent, static_cast<int>(std::lround(expected * 100)));
+        // What the simulated chip drives, from its unrounded temperature.
+        EXPECT_NEAR(f.duty.ratio, chip.fanDuty(f.fan - 1), 0.01);
+    }
+    EXPECT_GT(sample.fans[0].duty.ratio, sample.fans[1].duty.ratio);  // 25 degrees is past 16, short of 36
+    EXPECT_EQ(s.readings().dutyPercent, (std::vector<int>{sample.fans[0].dutyPercent, sample.fans[1].dutyPercent}));
+
+    // Direct control: the register's duty, as before.
+    chip.poke(reg::Configuration1, 0x01);
+    const Sample direct = s.sample();
+    EXPECT_FALSE(direct.fans[0].duty.computed);
+    EXPECT_EQ(direct.fans[0].dutyPercent, 20);
+    EXPECT_DOUBLE_EQ(direct.fans[0].duty.ratio, 0.2);
+    chip.powerOn();
+}
+
+TEST(SessionTest, AnOverflowedCountIsFlaggedWithTheDivisorsBound)
+{
+    Session s = Session::open(Medium::PrinterPort, 0, 0x2E);
+    sim::Chip& chip = printerChip();
+    chip.poke(reg::Fan1Characteristics, 0xC0);  // divisor 8
+    chip.poke(reg::Fan1Tach, 0xFF);
+    chip.poke(reg::Fan2Characteristics, 0x40);  // divisor 2
+    chip.poke(reg::Fan2Tach, 100);
+    const Sample sample = s.sample();
+    EXPECT_TRUE(sample.fans[0].tach.overflow());
+    EXPECT_EQ(sample.fans[0].rpm, 0);
+    EXPECT_EQ(sample.fans[0].tach.belowRpm(), 331);
+    EXPECT_FALSE(sample.fans[1].tach.overflow());
+    EXPECT_EQ(sample.fans[1].rpm, 3375);
+    const std::string json = sampleJson(sample);
+    EXPECT_NE(json.find("\"fan1\":{\"rpm\":0,"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"tach_overflow\":true}"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"tach_overflow\":false}"), std::string::npos) << json;
+    const Readings quick = s.readings();
+    ASSERT_EQ(quick.fanTach.size(), 2U);
+    EXPECT_TRUE(quick.fanTach[0].overflow());
+    EXPECT_EQ(quick.fanTach[0].divisor, 8);
+    EXPECT_EQ(quick.fanRpm[1], 3375);
+    chip.powerOn();
 }
 
 TEST(SessionTest, SingleChannelChipRefusesTheSecondChannel)

@@ -184,7 +184,7 @@ protected:
         chip->poke(device::reg::FanSpeedConfiguration, 0x55);
         for (std::uint8_t r : kTouched)
             before[r] = chip->peek(r);
-        window = std::make_unique<dialogs::frmFanCharacterization>(dialogs::programChipLocation());
+        window = std::make_unique<dialogs::frmFanCharacterization>(device::programChipLocation());
         window->setOptions(boardClock(paced));
         window->show();
     }
@@ -660,7 +660,7 @@ TEST(FanWindowUnderPolling, TheWindowsFanSpeedStaysTrueWhileAMeasurementMovesThe
         const std::lock_guard lock(device::Session::busMutex());
         truth.emplace_back(sim::board().nowMs() / 1000.0, chip.fanRpm(0));
     };
-    device::Session session(dialogs::programChipLocation());
+    device::Session session(device::programChipLocation());
     std::atomic<bool> over{false};
     std::thread measurement([&] {
         (void)device::characterizeFans(device::sessionAccess(session), {1}, o);

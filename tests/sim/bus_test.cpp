@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sim/bus_events.h>
+
 #include "line_master.h"
 
 using namespace simtest;
@@ -17,6 +19,41 @@ protected:
 };
 
 }  // namespace
+
+// The one reading of the lines every watcher of the bus shares: a data
+// change counts as a start or stop only while the clock stays high, and a
+// clock edge is never one.
+TEST(LineWatch, ConditionsAndEdges)
+{
+    struct Step {
+        bool scl, sda;
+        bool rose, fell, start, stop;
+    };
+    const Step steps[] = {
+        {true, true, false, false, false, false},   // idle: no change
+        {true, false, false, false, true, false},   // start
+        {false, false, false, true, false, false},  // clock low
+        {false, true, false, false, false, false},  // data changes under a low clock
+        {true, true, true, false, false, false},    // clock high: a bit
+        {true, false, false, false, true, false},   // repeated start
+        {false, true, false, true, false, false},   // both at once: an edge only
+        {true, true, true, false, false, false},   {false, false, false, true, false, false},
+        {true, false, true, false, false, false},  {true, true, false, false, false, true},  // stop
+    };
+    sim::LineWatch w;
+    int i = 0;
+    for (const Step& s : steps) {
+        const sim::LineEvents e = w.next(s.scl, s.sda);
+        EXPECT_EQ(e.sclRose, s.rose) << i;
+        EXPECT_EQ(e.sclFell, s.fell) << i;
+        EXPECT_EQ(e.start, s.start) << i;
+        EXPECT_EQ(e.stop, s.stop) << i;
+        ++i;
+    }
+    // Attached to a bus held low, the first release of SDA is no stop.
+    w.reset(false, false);
+    EXPECT_FALSE(w.next(false, true).stop);
+}
 
 // Both adapters: idle lines read high, and a register read works end to end.
 class AdapterTest : public ::testing::TestWithParam<bool> { };

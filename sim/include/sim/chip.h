@@ -8,6 +8,7 @@
 
 #include "sim/clock.h"
 #include "sim/config.h"
+#include "sim/bus_events.h"
 #include "sim/smbus.h"
 
 namespace sim {
@@ -87,7 +88,7 @@ private:
     std::unique_ptr<ChipModel> m_model;
 
     State m_state = State::Idle;
-    bool m_scl = true, m_sda = true;
+    LineWatch m_lines;
     int m_bitCount = 0;
     uint8_t m_shift = 0;
     bool m_read = false;   // current transfer direction

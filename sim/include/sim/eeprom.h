@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "sim/bus_events.h"
 #include "sim/smbus.h"
 
 namespace sim {
@@ -40,7 +41,7 @@ private:
     Bus::DriverId m_driver;
     std::vector<uint8_t> m_mem = std::vector<uint8_t>(kSize, 0xFF);
     State m_state = State::Idle;
-    bool m_scl = true, m_sda = true;
+    LineWatch m_lines;
     int m_bitCount = 0;
     uint8_t m_shift = 0;
     bool m_read = false;
