@@ -98,10 +98,11 @@ const device::RegisterEntry& registerArgument(const py::object& reg, int deviceI
 {
     const device::RegisterEntry* e = nullptr;
     if (py::isinstance<py::str>(reg)) {
-        const auto name = reg.cast<std::string>();
-        e = device::registerEntryByName(name);
-        if (!e)
-            throwValueError("unknown register '" + name + "' (give an address such as 0x22 or a name from dump)");
+        // The command line's lookup: list names, file labels, a unique beginning.
+        const device::RegisterLookup found = device::lookUpRegister(reg.cast<std::string>());
+        if (!found)
+            throwValueError(found.error);
+        e = found.entry;
     } else if (py::isinstance<py::int_>(reg) && !py::isinstance<py::bool_>(reg)) {
         const std::uint8_t address = byteArgument("register", reg.cast<long long>());
         e = device::registerEntryByAddress(address);

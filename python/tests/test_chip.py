@@ -50,6 +50,19 @@ def test_read_and_write_by_address_and_name(chip):
     assert chip.read(0x22) == 0xAC
 
 
+def test_register_names_are_looked_up_as_the_command_line_does(chip):
+    chip.write(0x14, 0x2B)
+    # The saved file's label, case and punctuation ignored, a unique beginning.
+    for name in ("Local High Limit", "local temp high limit", "LOCAL-TEMP.-HIGH-LIMIT", "Local Temp. High Li"):
+        assert chip.read(name) == 0x2B, name
+    assert chip.decode("Fan Speed Config.", 0x53)["Fan1 duty"] == (3, "20 %")
+    assert chip.read("THERM/Revision") == chip.read(0x3F)
+    with pytest.raises(ValueError, match="is ambiguous: .*Remote1 Temp. High Limit"):
+        chip.read("Remote")
+    with pytest.raises(ValueError, match="unknown register 'no such register'"):
+        chip.read("no such register")
+
+
 def test_dump_is_every_register_in_address_order(chip):
     values = chip.dump()
     assert list(values) == sorted(values)
