@@ -174,7 +174,9 @@ tuple (code, name): (3, '20 %'). A full tach count is the bound
 measures; a count of 2 or less gives no speed: None.)doc")
         .def("temperatures", &Chip::temperatures,
              "{'local': °C, 'remote1': °C, 'remote2': °C} (no remote2 on the TFM4410); None for an open diode.")
-        .def("fans", &Chip::fans, "{'fan1': RPM, 'fan2': RPM} (no fan2 on the TFM4410); 0 for a stopped fan.")
+        .def("fans", &Chip::fans,
+             "{'fan1': RPM, 'fan2': RPM} (no fan2 on the TFM4410); 0 for a stopped fan, and for a tach count at its "
+             "maximum (slower than the divisor measures), which sample()'s tach_overflow and decode() tell apart.")
         .def("alarms", &Chip::alarms, "Names of the alarm bits now set; reading clears them on the chip.")
         .def("sample", &Chip::sample,
              "One reading as a dict with exactly the keys of a `fanscope-cli monitor --json` line.")
