@@ -226,6 +226,7 @@ void runCharacterize(const TargetOptions& target, const CharacterizeOptions& o)
     if (bar)
         callbacks.progress = drawProgress;
     callbacks.cancelled = [] { return caughtSignal() != 0; };
+    callbacks.notice = [](const std::string& text) { std::cerr << "fanscope-cli: note: " << text << "\n"; };
 
     device::CharacterizationRun run;
     {

@@ -2,13 +2,21 @@
 
 import os
 from types import TracebackType
-from typing import Any, Callable, Dict, List, Literal, Optional, Sequence, Tuple, Type, Union
+from typing import Any, Callable, Dict, List, Literal, NamedTuple, Optional, Sequence, Tuple, Type, Union
 
 __version__: str
 
 Medium = Literal["printer", "smbus", "i2c"]
 StrPath = Union[str, "os.PathLike[str]"]
 Register = Union[int, str]
+
+class Choice(NamedTuple):
+    """An entry of a fixed table in Chip.decode(): the field's code and the name it shows."""
+
+    code: int
+    name: str
+
+FieldValue = Union[int, float, bool, Choice, None]
 
 class ChipGoneError(OSError):
     """The connected chip no longer answers, or the shared simulated board went away (errno ENXIO)."""
@@ -62,7 +70,7 @@ class Chip:
     def read(self, reg: Register) -> int: ...
     def write(self, reg: Register, value: int, mask: Optional[int] = None) -> int: ...
     def dump(self) -> Dict[int, int]: ...
-    def decode(self, reg: Register, value: Optional[int] = None) -> Dict[str, str]: ...
+    def decode(self, reg: Register, value: Optional[int] = None) -> Dict[str, FieldValue]: ...
     def temperatures(self) -> Dict[str, Optional[float]]: ...
     def fans(self) -> Dict[str, int]: ...
     def alarms(self) -> List[str]: ...

@@ -10,6 +10,7 @@
 #include <vexlink06/back_end.h>
 #include <vexlink06/vexlink06.h>
 
+#include "device/adapter_search.h"
 #include "device/back_end.h"
 #include "device/bus_route.h"
 #include "device/chip_presence.h"
@@ -116,9 +117,8 @@ struct Session::State {
     bool claimed = false;
     // The shared board's connection the chip was last seen on; 0: none yet.
     std::uint64_t board = 0;
-    // Kernel adapter: why it went, while it is away.
-    std::string adapterGone;
-    std::chrono::steady_clock::time_point nextListing{};
+    // Kernel adapter: looked for again by its name while it is away.
+    AdapterSearch adapterSearch;
     // The divisor of each fan at this session's last reading of its count.
     std::array<int, 2> divisorSeen{};
 
@@ -163,35 +163,10 @@ struct Session::State {
         // by its name at the next use, whatever number it comes back under.
         if (const auto* adapter = dynamic_cast<const vexlink06::AdapterFailure*>(&e);
             adapter && adapter->code() == vexlink06::AdapterError::Gone && !chip.adapterName.empty()) {
-            adapterGone = error.what();
-            throw SessionError(ErrorKind::BoardLost, adapterGone, error.number(), error.description());
+            adapterSearch.lost(error.what());
+            throw SessionError(ErrorKind::BoardLost, error.what(), error.number(), error.description());
         }
         throw error;
-    }
-
-    // The adapter that went, by its name among those now present.
-    void findAdapterAgain()
-    {
-        const auto now = std::chrono::steady_clock::now();
-        // Listing opens every adapter's node: not more often than this.
-        if (now < nextListing)
-            throw SessionError(ErrorKind::BoardLost, adapterGone);
-        nextListing = now + std::chrono::milliseconds(500);
-        std::optional<int> number;
-        try {
-            for (const vexlink06::AdapterInfo& a : kernelAdapter()->Adapters())
-                if (a.Name == chip.adapterName && a.Access == vexlink06::AdapterError::None) {
-                    number = a.Number;
-                    break;
-                }
-        } catch (const vexlink06::ComError&) {
-            // Not listed: still away.
-        }
-        if (!number)
-            throw SessionError(ErrorKind::BoardLost, adapterGone);
-        chip.port = *number;
-        adapterGone.clear();
-        board = 0;  // the chip is confirmed there before use
     }
 
     [[noreturn]] void gone() const { throw SessionError(ErrorKind::ChipGone, noLongerAnswersText(chip.address)); }
@@ -201,8 +176,10 @@ struct Session::State {
     std::uint64_t onBoard()
     {
         const std::uint64_t connection = requireBoard();
-        if (!adapterGone.empty())
-            findAdapterAgain();
+        if (adapterSearch.away()) {
+            chip.port = adapterSearch.findAgain(chip.adapterName);
+            board = 0;  // the chip is confirmed there before use
+        }
         if (connection != board)
             confirmReturned(connection);
         return connection;

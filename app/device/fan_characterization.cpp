@@ -62,10 +62,38 @@ public:
         m_keep.remember(regs, report);
     }
 
+    // The other fan runs at its duty code while one is measured: under
+    // automatic control or RPM feedback (both fans' mode) it cannot keep
+    // its speed, and the user hears so before anything changes.
+    std::vector<std::string> notices(const std::vector<int>& fans) const
+    {
+        std::vector<std::string> out;
+        if (!m_chip.dualChannel)
+            return out;
+        const std::uint8_t c1 = m_keep.saved(reg::Configuration1);
+        const char* mode = (c1 & bits::Config1AutoControl) != 0                  ? "automatic control"
+                           : (c1 & bits::Config1PwmMode) == bits::Config1PwmMode ? "RPM feedback"
+                                                                                 : nullptr;
+        if (!mode)
+            return out;
+        for (const int fan : fans) {
+            const int other = fan == 2 ? 1 : 2;
+            const int percent =
+                DutyPercent[static_cast<std::size_t>(dutyCode(m_keep.saved(reg::FanSpeedConfiguration), other))];
+            out.push_back("fan " + std::to_string(other) + " leaves " + mode + " while fan " + std::to_string(fan) +
+                          " is measured: it runs at its duty code's " +
+                          (percent == 0 ? std::string("Off (stopped)") : std::to_string(percent) + " %") +
+                          " until the measurement ends");
+        }
+        return out;
+    }
+
     void restore(RestoreReport& report)
     {
-        m_keep.restore({reg::Fan1Characteristics, reg::Fan2Characteristics, reg::FanFilterControl,
-                        reg::FanSpeedConfiguration, reg::Configuration2, reg::Configuration1},
+        // The ramps last: restored before the PWM sense, a ramp would carry
+        // the fan not measured through the other sense's duty on its way back.
+        m_keep.restore({reg::Fan1Characteristics, reg::Fan2Characteristics, reg::FanSpeedConfiguration,
+                        reg::Configuration2, reg::Configuration1, reg::FanFilterControl},
                        report, m_o.boardWaitS, m_cb.cancelled);
     }
 
@@ -83,11 +111,11 @@ public:
         // PWM output and tach on; the chip's own spin-up and the filter ramp
         // off, so each duty acts at once and the start duty is the fan's own.
         const std::uint8_t c1 = m_keep.saved(reg::Configuration1);
-        m_config1 = static_cast<std::uint8_t>((c1 & ~0xE0) | 0x01);
-        put(reg::Configuration1, m_config1);
+        setConfiguration1(static_cast<std::uint8_t>((c1 & ~0xE0) | 0x01));
         put(reg::Configuration2, static_cast<std::uint8_t>(current(reg::Configuration2) | (fan == 2 ? 0x0A : 0x05)));
-        put(reg::FanFilterControl,
-            static_cast<std::uint8_t>((current(reg::FanFilterControl) & ~(fan == 2 ? 0x02 : 0x01)) | 0x80));
+        // Both fans' ramps off: the other fan's duty code changes with the
+        // PWM sense, and a ramp would let it sag in between.
+        put(reg::FanFilterControl, static_cast<std::uint8_t>((current(reg::FanFilterControl) & ~0x03) | 0x80));
         m_charReg = fan == 2 ? reg::Fan2Characteristics : reg::Fan1Characteristics;
         put(m_charReg, withDivisor(current(m_charReg), kMaxDivisor));
 
@@ -97,16 +125,14 @@ public:
         double polaritySettle = 0;
         Reading rest = settle(0, polaritySettle);
         if (rest.rpm > 0) {
-            m_config1 ^= 0x08;
-            put(reg::Configuration1, m_config1);
+            setConfiguration1(m_config1 ^ bits::Config1PwmInvert);
             double more = 0;
             const Reading flipped = settle(0, more);
             polaritySettle += more;
             if (flipped.rpm < rest.rpm)
                 result.pwmInverted = true;
             else {
-                m_config1 ^= 0x08;  // neither stops it: keep the user's sense
-                put(reg::Configuration1, m_config1);
+                setConfiguration1(m_config1 ^ bits::Config1PwmInvert);  // neither stops it: keep the user's sense
                 double back = 0;
                 settle(0, back);
                 polaritySettle += back;
@@ -168,6 +194,26 @@ private:
 
     std::uint8_t current(std::uint8_t r) const { return m_keep.current(r); }
     void put(std::uint8_t r, std::uint8_t value) { m_keep.put(r, value); }
+
+    // Configuration 1 is both fans': the fan not measured keeps being driven
+    // as the user left it. Where the PWM sense differs from the user's, its
+    // duty code is inverted (code n drives n/15, so inverted it is 15 - n).
+    void setConfiguration1(std::uint8_t value)
+    {
+        m_config1 = value;
+        put(reg::Configuration1, m_config1);
+        if (!m_chip.dualChannel)
+            return;
+        const int other = m_fan == 2 ? 1 : 2;
+        const int users = dutyCode(m_keep.saved(reg::FanSpeedConfiguration), other);
+        const bool flipped = ((m_config1 ^ m_keep.saved(reg::Configuration1)) & bits::Config1PwmInvert) != 0;
+        const int code = flipped ? kTopCode - users : users;
+        const std::uint8_t speed = current(reg::FanSpeedConfiguration);
+        const std::uint8_t wanted = other == 2 ? static_cast<std::uint8_t>((speed & 0x0F) | (code << 4))
+                                               : static_cast<std::uint8_t>((speed & 0xF0) | code);
+        if (wanted != speed || !m_keep.wrote(reg::FanSpeedConfiguration))
+            put(reg::FanSpeedConfiguration, wanted);
+    }
 
     void checkCancel() const
     {
@@ -471,6 +517,10 @@ CharacterizationRun characterizeFans(const RegisterAccess& chip, const std::vect
     Measurement m(chip, options, callbacks);
     try {
         m.remember(fans, run.restore);
+        run.notices = m.notices(fans);
+        if (callbacks.notice)
+            for (const std::string& n : run.notices)
+                callbacks.notice(n);
         for (std::size_t i = 0; i < fans.size(); ++i)
             run.fans.push_back(m.measure(fans[i], static_cast<int>(i), static_cast<int>(fans.size())));
     } catch (const Cancelled&) {

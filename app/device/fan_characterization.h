@@ -6,6 +6,8 @@
 //
 // The measurement changes the fan's control registers (software control, the
 // chip's own spin-up and filter off, the tach divisor as the speed needs) and
+// keeps the other fan of a TFM4411 driven as it was (the PWM sense is both
+// fans'; where it must flip, the other fan's duty code is inverted), and
 // puts every register it touched back afterwards, whatever ends it: success,
 // a failed transfer, a cancel. It reads each one back; registers it could not
 // put back (the chip gone) are named in the result.
@@ -115,6 +117,9 @@ struct CharacterizationRun {
     std::string error;                      // Failed: what went wrong
     std::vector<FanCharacterization> fans;  // the fans measured to the end
     RestoreReport restore;
+    // What the measurement changes beyond the fan it measures, told before
+    // the sweep starts (CharacterizationCallbacks::notice) and kept here.
+    std::vector<std::string> notices;
 };
 
 struct CharacterizationProgress {
@@ -160,6 +165,9 @@ struct CharacterizationCallbacks {
     std::function<void(const CharacterizationProgress&)> progress;
     // Polled between readings; true ends the measurement as Cancelled.
     std::function<bool()> cancelled;
+    // A sentence for the user, before any register is changed: the other
+    // fan, which shares the control mode, cannot keep it during the sweep.
+    std::function<void(const std::string&)> notice;
 };
 
 // Measures fans 1 and/or 2 (only 1 on the TFM4410: asking for 2 there is an

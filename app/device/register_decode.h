@@ -12,10 +12,23 @@
 
 namespace device {
 
+// What a decoded field holds, for programs that use the value rather than
+// show it.
+enum class FieldKind {
+    Integer,  // a count, code or whole unit: `number`
+    Real,     // a measurement with a fraction (°C): `number`
+    Flag,     // one bit: `number` is 0 or 1
+    Choice,   // an entry of a fixed table: the code in `number`, its name in `choice`
+    None,     // nothing measurable (a speed the count does not give)
+};
+
 // One decoded field: "Divisor(N)" = "8", "Temperature" = "25.75 °C".
 struct Field {
     std::string name;
-    std::string value;
+    std::string value;  // as dump shows it
+    FieldKind kind = FieldKind::Integer;
+    double number = 0;
+    std::string choice;  // Choice: "23.4 Hz", "20 %", "TFM4411"
 };
 
 // The registers a decoding needs besides the register itself (Extra

@@ -52,10 +52,7 @@ std::vector<FieldValue> bitFieldValues(BitScheme scheme, std::uint8_t value, int
         const BitPlace p = placeOf(name);
         if (p.place < 0) {
             flush();
-            current = p.field;
-            lowBit = bit;
-            width = 1;
-            flush();
+            fields.push_back({p.field, (value >> bit) & 1u, true});
             continue;
         }
         // A place of 0 starts a new field: the two duty nibbles share their names.

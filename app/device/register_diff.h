@@ -17,6 +17,7 @@ namespace device {
 struct FieldValue {
     std::string name;  // "SpinUp", "Monitor", "Offset Bit"
     unsigned value = 0;
+    bool flag = false;  // a single bit named by itself ("Monitor"), not a numbered field
 };
 
 // Fields by the scheme's bit names, unused bits skipped: consecutive bits

@@ -109,6 +109,8 @@ constexpr bool holdsTemperature(std::uint8_t address)
 namespace bits {
 inline constexpr std::uint8_t Config1TachAin = 0x04;      // 1 = analog input (two-wire fan)
 inline constexpr std::uint8_t Config1AutoControl = 0x80;  // automatic fan control
+inline constexpr std::uint8_t Config1PwmInvert = 0x08;    // both fans' PWM outputs inverted
+inline constexpr std::uint8_t Config1PwmMode = 0x60;      // both set: RPM feedback
 inline constexpr std::uint8_t FanCharSpinUp = 0x07;
 inline constexpr std::uint8_t FanCharPwmFrequency = 0x38;
 inline constexpr std::uint8_t FanCharDivisor = 0xC0;

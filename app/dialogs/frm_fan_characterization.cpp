@@ -112,6 +112,12 @@ frmFanCharacterization::frmFanCharacterization(const device::ChipLocation& chip,
     m_status->setWordWrap(true);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     top->addWidget(m_status);
+    m_notice = new QLabel(this);
+    m_notice->setObjectName(QStringLiteral("lblNotice"));
+    m_notice->setWordWrap(true);
+    m_notice->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_notice->hide();
+    top->addWidget(m_notice);
 
     auto* buttons = new QHBoxLayout;
     m_start = new QPushButton(tr("Start"), this);
@@ -178,6 +184,8 @@ void frmFanCharacterization::start()
     m_progress->setRange(0, device::kCharacterizationSteps * static_cast<int>(fans.size()));
     m_progress->setValue(0);
     m_status->setText(tr("Measuring..."));
+    m_notice->clear();
+    m_notice->hide();
     m_cancel = false;
     m_finished = false;
     setRunning(true);
@@ -187,6 +195,10 @@ void frmFanCharacterization::start()
     m_worker = std::thread([this, fans, options] {
         device::CharacterizationCallbacks cb;
         cb.cancelled = [this] { return m_cancel.load(); };
+        cb.notice = [this](const std::string& text) {
+            QMetaObject::invokeMethod(
+                this, [this, t = QString::fromStdString(text)] { onNotice(t); }, Qt::QueuedConnection);
+        };
         cb.progress = [this](const device::CharacterizationProgress& p) {
             QMetaObject::invokeMethod(
                 this, [this, p] { onProgress(p); }, Qt::QueuedConnection);
@@ -195,6 +207,13 @@ void frmFanCharacterization::start()
         QMetaObject::invokeMethod(
             this, [this, run = std::move(run)]() mutable { onDone(std::move(run)); }, Qt::QueuedConnection);
     });
+}
+
+void frmFanCharacterization::onNotice(const QString& text)
+{
+    const QString sentence = text.left(1).toUpper() + text.mid(1) + QLatin1Char('.');
+    m_notice->setText(m_notice->text().isEmpty() ? sentence : m_notice->text() + QLatin1Char('\n') + sentence);
+    m_notice->show();
 }
 
 void frmFanCharacterization::onProgress(const device::CharacterizationProgress& p)

@@ -79,6 +79,8 @@ protected:
 
 private:
     void onProgress(const device::CharacterizationProgress& progress);
+    // What the run changes beyond the fan measured, told before it sweeps.
+    void onNotice(const QString& text);
     void onDone(device::CharacterizationRun run);
     void stopWorker();
     void setRunning(bool running);
@@ -98,6 +100,7 @@ private:
     FanCurveView* m_view = nullptr;
     QProgressBar* m_progress = nullptr;
     QLabel* m_status = nullptr;
+    QLabel* m_notice = nullptr;
     QPushButton* m_start = nullptr;
     QPushButton* m_cancelButton = nullptr;
     QPushButton* m_save = nullptr;

@@ -14,6 +14,7 @@
 #include "back_end.h"
 #include "device/back_end.h"
 #include "device/fan_characterization.h"
+#include "device/numbers.h"
 #include "device/register_decode.h"
 #include "device/register_diff.h"
 #include "device/setup_code.h"
@@ -26,94 +27,6 @@ namespace py = pybind11;
 
 namespace fanscope_py {
 namespace {
-
-std::string hex(unsigned value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%02x", value);
-    return text;
-}
-
-device::Medium mediumArgument(const SearchArguments& args)
-{
-    if (!args.medium)
-        return args.bus ? device::Medium::KernelAdapter : device::Medium::PrinterPort;
-    if (*args.medium == "printer")
-        return device::Medium::PrinterPort;
-    if (*args.medium == "smbus")
-        return device::Medium::ChipsetSmbus;
-    if (*args.medium == "i2c")
-        return device::Medium::KernelAdapter;
-    throwValueError("unknown medium '" + *args.medium + "' (give printer, smbus or i2c)");
-}
-
-// The adapter number a bus argument names: a number, or "i2c-1" or an
-// adapter's name as the bus tools take them.
-int adapterArgument(const py::object& bus)
-{
-    if (py::isinstance<py::int_>(bus)) {
-        const auto n = bus.cast<long long>();
-        if (n < 0 || n > 255)
-            throwValueError("bus " + std::to_string(n) + " is not an I2C adapter number (0..255)");
-        return static_cast<int>(n);
-    }
-    if (!py::isinstance<py::str>(bus))
-        throw py::type_error("bus must be an adapter number or name");
-    const auto name = bus.cast<std::string>();
-    int number = -1;
-    {
-        py::gil_scoped_release release;
-        std::lock_guard lock(device::Session::busMutex());
-        number = device::kernelAdapter()->FindBus(name);
-    }
-    if (number < 0)
-        throw OsFailure(ENOENT, "there is no I2C adapter '" + name + "'");
-    return number;
-}
-
-device::ProbeRequest probeRequest(const SearchArguments& args, bool first)
-{
-    useBackEnd({args.hardware, args.simConfig});
-    device::ProbeRequest request;
-    const device::Medium medium = mediumArgument(args);
-    request.media = {medium};
-    if (args.port) {
-        if (medium != device::Medium::PrinterPort)
-            throwValueError("port names a printer port; it goes with medium='printer'");
-        if (*args.port < 0)
-            throwValueError("there is no printer port " + std::to_string(*args.port));
-        request.printerPort = *args.port;
-    }
-    if (args.bus) {
-        if (medium != device::Medium::KernelAdapter)
-            throwValueError("bus names a kernel I2C adapter; it goes with medium='i2c'");
-        request.adapters = {adapterArgument(*args.bus)};
-    }
-    if (args.address)
-        request.address = sevenBitAddressArgument(*args.address);
-    request.stopAtFirst = first;
-    request.stopOnError = first;
-    const bool force = args.force;
-    request.onDriverOwned = [force](int, std::uint8_t, const device::SessionError&) { return force; };
-    return request;
-}
-
-device::ProbeReport runProbe(const device::ProbeRequest& request)
-{
-    py::gil_scoped_release release;
-    // Once per process: the evaluation board's lines held high, heaters off.
-    static std::once_flag held;
-    std::call_once(held, [] { device::holdBoardLines(); });
-    return device::probe(request);
-}
-
-std::string joined(const std::vector<std::string>& parts)
-{
-    std::string out;
-    for (const std::string& p : parts)
-        out += (out.empty() ? "" : "; ") + p;
-    return out;
-}
 
 // The registers of the chip in address order, as dump lists them.
 std::vector<const device::RegisterEntry*> registersByAddress(int deviceId)
@@ -185,76 +98,23 @@ const device::RegisterEntry& registerArgument(const py::object& reg, int deviceI
 {
     const device::RegisterEntry* e = nullptr;
     if (py::isinstance<py::str>(reg)) {
-        const auto name = reg.cast<std::string>();
-        e = device::registerEntryByName(name);
-        if (!e)
-            throwValueError("unknown register '" + name + "' (give an address such as 0x22 or a name from dump)");
+        // The command line's lookup: list names, file labels, a unique beginning.
+        const device::RegisterLookup found = device::lookUpRegister(reg.cast<std::string>());
+        if (!found)
+            throwValueError(found.error);
+        e = found.entry;
     } else if (py::isinstance<py::int_>(reg) && !py::isinstance<py::bool_>(reg)) {
         const std::uint8_t address = byteArgument("register", reg.cast<long long>());
         e = device::registerEntryByAddress(address);
         if (!e)
-            throwValueError("the chip has no register " + hex(address) + " (dump lists them)");
+            throwValueError("the chip has no register " + device::hexByte(address) + " (dump lists them)");
     } else {
         throw py::type_error("a register is an address (int) or a name (str)");
     }
     if (!device::presentOn(*e, deviceId))
-        throwValueError("register " + hex(e->address) + " (" + std::string(e->name) + ") does not exist on the " +
-                        std::string(device::chipName(deviceId)));
+        throwValueError("register " + device::hexByte(e->address) + " (" + std::string(e->name) +
+                        ") does not exist on the " + std::string(device::chipName(deviceId)));
     return *e;
-}
-
-// ---- ChipInfo -------------------------------------------------------------------
-
-std::string ChipInfo::medium() const
-{
-    switch (location.medium) {
-    case device::Medium::PrinterPort: return "printer";
-    case device::Medium::ChipsetSmbus: return "smbus";
-    case device::Medium::KernelAdapter: return "i2c";
-    }
-    return "";
-}
-
-std::optional<int> ChipInfo::port() const
-{
-    if (location.medium == device::Medium::PrinterPort)
-        return location.port;
-    return std::nullopt;
-}
-
-std::optional<int> ChipInfo::bus() const
-{
-    if (location.medium == device::Medium::KernelAdapter)
-        return location.port;
-    return std::nullopt;
-}
-
-std::string ChipInfo::variant() const { return std::string(device::variantName(location.variant)); }
-
-std::string ChipInfo::repr() const
-{
-    std::string where = "medium='" + medium() + "'";
-    if (port())
-        where += ", port=" + std::to_string(*port());
-    if (bus())
-        where += ", bus=" + std::to_string(*bus());
-    return "ChipInfo(" + where + ", address=" + hex(location.address) + ", variant='" + variant() +
-           "', simulated=" + (location.simulated ? "True" : "False") + ")";
-}
-
-py::list detect(const SearchArguments& args)
-{
-    const device::ProbeReport report = runProbe(probeRequest(args, false));
-    py::list out;
-    for (const device::ChipLocation& c : report.chips)
-        out.append(ChipInfo{c});
-    if (report.chips.empty() && !report.errors.empty()) {
-        const auto& e = report.errors.back();
-        throw OsFailure(EIO, "Error: " + std::to_string(e.number) + ", " + e.description);
-    }
-    if (report.chips.empty() && !report.portProblems.empty())
-        PyErr_WarnEx(PyExc_RuntimeWarning, joined(report.portProblems).c_str(), 1);
-    return out;
 }
 
 // ---- Chip -----------------------------------------------------------------------
@@ -268,37 +128,6 @@ Chip::~Chip()
 {
     std::lock_guard lock(m_mutex);
     m_session.reset();
-}
-
-std::unique_ptr<Chip> Chip::open(const SearchArguments& args)
-{
-    const device::ProbeRequest request = probeRequest(args, true);
-    const device::ProbeReport report = runProbe(request);
-    if (report.chips.empty()) {
-        std::string where;
-        switch (request.media.front()) {
-        case device::Medium::ChipsetSmbus: where = "the SMBus"; break;
-        case device::Medium::PrinterPort:
-            where = request.printerPort ? "printer port " + std::to_string(*request.printerPort) : "the printer port";
-            break;
-        case device::Medium::KernelAdapter:
-            where =
-                request.adapters.size() == 1 ? "i2c-" + std::to_string(request.adapters.front()) : "any I2C adapter";
-            break;
-        }
-        const std::string at = request.address ? " at " + hex(*request.address) : "";
-        const std::string problems = joined(report.portProblems);
-        throw OsFailure(ENXIO, "no TFM4410 or TFM4411 found" + at + " on " + where +
-                                   (problems.empty() ? "" : ": " + problems));
-    }
-    device::Session::Options options;
-    // Many threads may hold chips: the process-wide write log is not theirs.
-    options.processWriteLog = false;
-    // The port stays free between calls, so the program and the command line
-    // reach the shared board's chip while a script holds it open.
-    options.holdPort = false;
-    options.confirmAllOnes = true;
-    return std::make_unique<Chip>(device::Session(report.chips.front(), options));
 }
 
 template <class Work> auto Chip::withSession(Work&& work)
@@ -355,7 +184,7 @@ int Chip::write(const py::object& reg, int value, std::optional<int> mask)
     const std::uint8_t byte = byteArgument("value", value);
     const std::uint8_t bits = mask ? byteArgument("mask", *mask) : std::uint8_t{0xFF};
     if (!e.panelWrites)
-        throwValueError("register " + hex(e.address) + " (" + std::string(e.name) + ") is read-only");
+        throwValueError("register " + device::hexByte(e.address) + " (" + std::string(e.name) + ") is read-only");
     return withSession([&](device::Session& s) {
         std::lock_guard bus(device::Session::busMutex());
         const std::uint8_t old = s.writeMasked(e.address, byte, bits);
@@ -531,6 +360,11 @@ py::object Chip::characterizeFan(int fan, const py::object& progress, std::optio
             pythonError.emplace();
         return pythonError.has_value();
     };
+    callbacks.notice = [&](const std::string& text) {
+        py::gil_scoped_acquire gil;
+        if (!pythonError && PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 1) < 0)
+            pythonError.emplace();
+    };
     if (!progress.is_none()) {
         callbacks.progress = [&](const device::CharacterizationProgress& p) {
             py::gil_scoped_acquire gil;
@@ -657,9 +491,19 @@ py::dict Chip::decode(const py::object& reg, std::optional<int> value)
         // Temperatures and speeds need a second register, read from the chip.
         return device::decodeRegister(e, v, id, [&s](std::uint8_t a) { return s.read(a); });
     });
+    const py::object choice = py::module_::import("fanscope").attr("Choice");
     py::dict out;
-    for (const device::Field& f : fields)
-        out[py::str(f.name)] = py::str(f.value);
+    for (const device::Field& f : fields) {
+        py::object v;
+        switch (f.kind) {
+        case device::FieldKind::Integer: v = py::int_(static_cast<long long>(f.number)); break;
+        case device::FieldKind::Real: v = py::float_(f.number); break;
+        case device::FieldKind::Flag: v = py::bool_(f.number != 0); break;
+        case device::FieldKind::Choice: v = choice(static_cast<long long>(f.number), f.choice); break;
+        case device::FieldKind::None: v = py::none(); break;
+        }
+        out[py::str(f.name)] = v;
+    }
     return out;
 }
 

@@ -67,6 +67,12 @@ void raiseSessionError(const device::SessionError& e)
 
 }  // namespace
 
+void throwAdapterRefused(const std::string& busName, const std::string& group)
+{
+    throw OsFailure(EACCES, "no permission on /dev/" + busName + ": join the group " +
+                                (group.empty() ? std::string("that owns it") : group) + " and log in again");
+}
+
 void registerErrors(py::module_& m)
 {
     g_chipGone = PyErr_NewExceptionWithDoc(

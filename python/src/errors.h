@@ -25,6 +25,10 @@ private:
     int m_errno;
 };
 
+// The PermissionError for a kernel adapter this user may not open: the
+// command line's sentence, naming the group to join.
+[[noreturn]] void throwAdapterRefused(const std::string& busName, const std::string& group);
+
 // Registers fanscope.ChipGoneError (an OSError) and the translator for
 // OsFailure, device::SessionError and the library's errors.
 void registerErrors(pybind11::module_& m);

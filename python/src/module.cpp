@@ -59,12 +59,24 @@ fanscope.SMBus offers the part of smbus2's SMBus the chip's protocol uses:
     with SMBus(1) as bus:
         print(hex(bus.read_byte_data(0x2E, 0x3D)))
 
+chip.decode(reg) gives a register's fields as Python values: ints, a float
+for a temperature, bools for single bits, and fanscope.Choice(code, name) for
+an entry of a fixed table:
+
+    chip.decode(0x22, 0xF3)  # {'Fan1 duty': Choice(code=3, name='20 %'), ...}
+
 Errors: a missing acknowledge is OSError (errno ENXIO) on every medium, a chip
 that stops answering ChipGoneError (an OSError), an argument out of range
 ValueError, a device node this user may not open PermissionError.
 )doc";
     m.attr("__version__") = FANSCOPE_VERSION;
     registerErrors(m);
+
+    // Chip.decode's table entries: a tuple, so (3, '20 %') compares equal.
+    py::object choice = py::module_::import("collections").attr("namedtuple")("Choice", py::make_tuple("code", "name"));
+    choice.attr("__module__") = "fanscope";
+    choice.attr("__doc__") = "An entry of a fixed table in Chip.decode(): the field's code and the name it shows.";
+    m.attr("Choice") = choice;
 
     py::class_<ChipInfo>(m, "ChipInfo", "Where a chip answered a search: what fanscope.detect() lists.")
         .def_property_readonly("medium", &ChipInfo::medium, "'printer', 'smbus' or 'i2c'.")
@@ -153,11 +165,18 @@ write, since the printer port does not acknowledge writes (ChipGoneError).)doc")
              "Every register of the chip as {address: value}, in address order. Reading the interrupt status "
              "registers clears them.")
         .def("decode", &Chip::decode, "reg"_a, "value"_a = py::none(),
-             "The fields `fanscope-cli dump` shows for a register, as {name: text}; value defaults to the "
-             "chip's.")
+             R"doc(The fields `fanscope-cli dump` shows for a register, as {name: value}; value defaults to the chip's.
+
+A number is an int (a temperature in °C a float), a single bit a bool, an
+entry of a fixed table (duty, PWM frequency, chip) a fanscope.Choice, the
+tuple (code, name): (3, '20 %'). A full tach count is the bound
+(255, 'below 1324 RPM'), for a fan stopped or slower than the divisor
+measures; a count of 2 or less gives no speed: None.)doc")
         .def("temperatures", &Chip::temperatures,
              "{'local': °C, 'remote1': °C, 'remote2': °C} (no remote2 on the TFM4410); None for an open diode.")
-        .def("fans", &Chip::fans, "{'fan1': RPM, 'fan2': RPM} (no fan2 on the TFM4410); 0 for a stopped fan.")
+        .def("fans", &Chip::fans,
+             "{'fan1': RPM, 'fan2': RPM} (no fan2 on the TFM4410); 0 for a stopped fan, and for a tach count at its "
+             "maximum (slower than the divisor measures), which sample()'s tach_overflow and decode() tell apart.")
         .def("alarms", &Chip::alarms, "Names of the alarm bits now set; reading clears them on the chip.")
         .def("sample", &Chip::sample,
              "One reading as a dict with exactly the keys of a `fanscope-cli monitor --json` line.")

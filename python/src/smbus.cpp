@@ -54,9 +54,7 @@ std::string adapterProblem(const std::vector<vexlink06::AdapterInfo>& list, vexl
         if (a.Number != bus)
             continue;
         if (a.Access == vexlink06::AdapterError::NoPermission)
-            throw OsFailure(EACCES, "no permission on /dev/" + a.busName() + ": join the group " +
-                                        (a.Group.empty() ? std::string("that owns it") : a.Group) +
-                                        " and log in again");
+            throwAdapterRefused(a.busName(), a.Group);
         return {};
     }
     throw OsFailure(ENOENT, "there is no I2C adapter i2c-" + std::to_string(bus));
@@ -112,6 +110,9 @@ SMBus::SMBus(const SMBusArguments& args) : m_force(args.force)
             throw OsFailure(ENOENT, "there is no I2C adapter '" + name + "'");
     }
     adapterProblem(list, m_adapter->ListStatus(), m_bus);
+    for (const auto& a : list)
+        if (a.Number == m_bus)
+            m_adapterName = a.Name;
     m_adapter->setBus(m_bus);
 }
 
@@ -177,15 +178,34 @@ SMBus::Result SMBus::run(Transfer t)
     // the adapter's or the chip's failure it causes, nor a value half from
     // the board that came back.
     const std::uint64_t connection = device::requireBoard();
-    if (m_adapter && connection != m_connection) {
-        // The adapter's handle belongs to the board that went: open afresh.
-        m_adapter->setBus(-1);
-        m_adapter->setBus(m_bus);
+    if (m_adapter) {
+        // A board started again may number its adapters otherwise: this
+        // one is looked up by its name there too.
+        const bool newBoard = m_connection != 0 && connection != m_connection;
+        if (newBoard && !m_adapterName.empty() && !m_search.away())
+            m_search.lost("i2c-" + std::to_string(m_bus) + " (" + m_adapterName +
+                          ") is not on the board that answers now");
+        if (m_search.away()) {
+            // ChipGoneError until the adapter is listed again by its name.
+            m_bus = m_search.findAgain(m_adapterName);
+            m_adapter->setBus(-1);
+            m_adapter->setBus(m_bus);
+        } else if (connection != m_connection) {
+            // The adapter's handle belongs to the board that went: open afresh.
+            m_adapter->setBus(-1);
+            m_adapter->setBus(m_bus);
+        }
     }
     m_connection = connection;
     Result r;
     try {
         r = m_medium == device::Medium::KernelAdapter ? runKernel(t) : runSession(t);
+    } catch (const vexlink06::AdapterFailure& e) {
+        device::requireSameBoard(connection);
+        if (!m_adapter || e.code() != vexlink06::AdapterError::Gone)
+            throw;
+        m_search.lost(e.description());
+        throw device::SessionError(device::ErrorKind::BoardLost, e.description(), e.number(), e.description());
     } catch (const vexlink06::ComError&) {
         device::requireSameBoard(connection);
         throw;

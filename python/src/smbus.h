@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "device/adapter_search.h"
 #include "device/device_session.h"
 
 namespace vexlink06 {
@@ -90,6 +91,10 @@ private:
     mutable std::mutex m_mutex;
     bool m_closed = false;
     std::shared_ptr<vexlink06::KernelAdapter> m_adapter;
+    // Kernel adapter: its name, by which it is found again after it went
+    // (a USB bridge replugged may come back under another number).
+    std::string m_adapterName;
+    device::AdapterSearch m_search;
     std::uint64_t m_connection = 0;                      // the shared board's, at the last transfer
     std::map<std::uint8_t, device::Session> m_sessions;  // printer port and chipset: one per address
 };

@@ -116,6 +116,38 @@ def test_the_chipset_smbus_and_a_denied_adapter(board_config):
     assert lines[2].startswith("denied:") and "join the group" in lines[2]
 
 
+def test_a_search_of_refused_adapters_names_the_group_to_join(board_config):
+    # Only a refused adapter: a search finds nothing only because it may not look.
+    config = board_config({"i2cAdapters": [{"number": 3, "accessDenied": True}]})
+    r = run_python(script(f"""
+        import fanscope
+        for call in (lambda: fanscope.detect("i2c", sim_config={config!r}), lambda: fanscope.open(medium="i2c")):
+            try:
+                print("found:", call())
+            except PermissionError as e:
+                print("denied:", e.errno, e.strerror)
+    """))
+    assert r.returncode == 0, r.stderr
+    expected = "denied: 13 no permission on /dev/i2c-3: join the group i2c and log in again"
+    assert r.stdout.splitlines() == [expected, expected]
+
+
+def test_a_refused_adapter_beside_an_open_one_is_passed_with_a_warning(board_config):
+    config = board_config({"i2cAdapters": [{"number": 1}, {"number": 3, "accessDenied": True}]})
+    r = run_python(script(f"""
+        import warnings
+        import fanscope
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            print([(c.bus, hex(c.address)) for c in fanscope.detect("i2c", sim_config={config!r})])
+        print([str(w.message) for w in caught])
+        with fanscope.open(medium="i2c") as chip:
+            print(chip.read(0x3D))
+    """))
+    assert r.returncode == 0, r.stderr
+    assert r.stdout.splitlines() == ["[(1, '0x2e')]", "['not searched, no permission: i2c-3']", "49"]
+
+
 def test_the_shared_board_is_the_chip_the_cli_sees(shared_board):
     env = shared_board.env
     r = run_python(script("""
@@ -164,3 +196,20 @@ def test_a_program_quiet_after_a_transfer_keeps_nobody_from_the_port(shared_boar
     finally:
         holder.kill()
         holder.wait()
+
+
+def test_an_unplugged_bridge_is_chip_gone_while_it_is_away(board_config):
+    config = board_config({"i2cAdapters": [{"number": 4, "name": "USB bridge", "vanishAfter": 2}]})
+    r = run_python(script(f"""
+        import fanscope
+        fanscope.detect("printer", sim_config={config!r})
+        bus = fanscope.SMBus(4)
+        for _ in range(4):
+            try:
+                print(bus.read_byte_data(0x2E, 0x3D))
+            except fanscope.ChipGoneError as e:
+                print("gone:", e.strerror)
+    """))
+    assert r.returncode == 0, r.stderr
+    gone = "gone: i2c-4 has gone away: was the adapter unplugged?"
+    assert r.stdout.splitlines() == ["49", "49", gone, gone]

@@ -68,3 +68,25 @@ with fanscope.open(sim_config=sys.argv[1]) as chip:
     r = run_python(script, args=(board_config(BOARD),))
     assert r.returncode == 0, r.stderr
     assert "fan 0 is not 1 or 2" in r.stdout and "fan 3 is not 1 or 2" in r.stdout
+
+
+def test_the_other_fan_leaving_automatic_control_is_told_first(board_config):
+    # As an error, the warning ends the run before it sweeps; the chip is as it was.
+    script = """
+import sys, warnings, fanscope
+with fanscope.open(sim_config=sys.argv[1]) as chip:
+    chip.write(0x00, 0x80, mask=0x80)
+    chip.write(0x22, 0x50)
+    before = {r: chip.read(r) for r in (0x00, 0x22, 0x23, 0x20)}
+    warnings.simplefilter("error")
+    try:
+        chip.characterize_fan(1)
+    except UserWarning as w:
+        print("warned:", w)
+    print("restored", {r: chip.read(r) for r in before} == before)
+"""
+    r = run_python(script, args=(board_config(BOARD),))
+    assert r.returncode == 0, r.stderr
+    assert r.stdout.splitlines() == [
+        "warned: fan 2 leaves automatic control while fan 1 is measured: it runs at its duty code's 33 % until "
+        "the measurement ends", "restored True"]

@@ -50,6 +50,19 @@ def test_read_and_write_by_address_and_name(chip):
     assert chip.read(0x22) == 0xAC
 
 
+def test_register_names_are_looked_up_as_the_command_line_does(chip):
+    chip.write(0x14, 0x2B)
+    # The saved file's label, case and punctuation ignored, a unique beginning.
+    for name in ("Local High Limit", "local temp high limit", "LOCAL-TEMP.-HIGH-LIMIT", "Local Temp. High Li"):
+        assert chip.read(name) == 0x2B, name
+    assert chip.decode("Fan Speed Config.", 0x53)["Fan1 duty"] == (3, "20 %")
+    assert chip.read("THERM/Revision") == chip.read(0x3F)
+    with pytest.raises(ValueError, match="is ambiguous: .*Remote1 Temp. High Limit"):
+        chip.read("Remote")
+    with pytest.raises(ValueError, match="unknown register 'no such register'"):
+        chip.read("no such register")
+
+
 def test_dump_is_every_register_in_address_order(chip):
     values = chip.dump()
     assert list(values) == sorted(values)
@@ -57,14 +70,46 @@ def test_dump_is_every_register_in_address_order(chip):
     assert values[0x3D] == 0x31 and values[0x3E] == chip.read(0x3E)
 
 
-def test_decode_gives_the_dump_fields(chip):
+def test_decode_gives_the_dump_fields_as_values(chip):
     chip.write(0x20, 0x00)
-    assert chip.decode(0x20, 0xC5) == {"SpinUp": "5", "PWM": chip.decode(0x20, 0xC5)["PWM"], "Divisor(N)": "8"}
-    assert chip.decode(0x3D) == {"Chip": "TFM4411"}
-    assert chip.decode(0x14, 0x46) == {"Limit": "70 °C"}
-    assert chip.decode("Local Temp. High Byte")["Temperature"].endswith("°C")
-    # The same words as the command line's dump on the same value.
-    assert chip.decode(0x22, 0xF3) == {"Fan1 duty": "20 %", "Fan2 duty": "100 %"}
+    fields = chip.decode(0x20, 0xEA)
+    assert fields == {"SpinUp": 2, "PWM": (5, "46.9 Hz"), "Divisor(N)": 8}
+    assert type(fields["SpinUp"]) is int and type(fields["Divisor(N)"]) is int
+    assert isinstance(fields["PWM"], fanscope.Choice) and fields["PWM"].code == 5
+    assert chip.decode(0x3D) == {"Chip": (0x31, "TFM4411")}
+    assert chip.decode(0x3D, 0x42) == {"Chip": (0x42, "unknown")}
+    # Two's complement both ways, and the offset's sign bit.
+    assert chip.decode(0x14, 0x46) == {"Limit": 70}
+    assert chip.decode(0x14, 0xF6) == {"Limit": -10}
+    assert chip.decode(0x0D, 0x83) == {"Offset": -3}
+    assert chip.decode(0x0D, 0x03) == {"Offset": 3}
+    assert chip.decode(0x22, 0xF3) == {"Fan1 duty": (3, "20 %"), "Fan2 duty": (15, "100 %")}
+    assert chip.decode(0x22, 0x00)["Fan1 duty"] == (0, "Off")
+
+
+def test_decode_keeps_the_fraction_and_says_what_has_no_value(chip):
+    temperature = chip.decode("Local Temp. High Byte")["Temperature"]
+    assert type(temperature) is float
+    assert temperature == chip.temperatures()["local"]
+    # The speed at the divisor the chip holds (N = 2 here), never a made-up 0.
+    chip.write(0x20, 0x40)
+    speed = chip.decode(0x08, 100)["Speed"]
+    assert speed == 3375 and type(speed) is int
+    # A full count is a bound at the divisor, whether the fan stands or creeps.
+    assert chip.decode(0x08, 0xFF) == {"Speed": (255, "below 1324 RPM")}
+    assert chip.decode(0x08, 0x02) == {"Speed": None}
+    assert chip.decode(0x10, 100) == {"Minimum speed": 3375}
+    assert chip.decode(0x10, 0x00) == {"Minimum speed": None}
+
+
+def test_decode_gives_single_bits_as_bools_and_wider_fields_as_ints(chip):
+    fields = chip.decode(0x00, 0x89)
+    assert fields["Monitor"] is True and fields["INT Enable"] is False and fields["PWM Invert"] is True
+    assert fields["Auto/SW Ctrl"] is True
+    assert fields["PWM Mode"] == 0 and type(fields["PWM Mode"]) is int
+    assert chip.decode(0x24, 0x53) == {"Trange": 3, "Tmin": 10}
+    # Listed with plain names, split all the same.
+    assert chip.decode(0x26, 0x53) == {"Trange": 3, "Tmin": 10}
 
 
 def test_readings(chip):

@@ -32,8 +32,9 @@ LOOP = textwrap.dedent("""
 
 
 class Board:
-    def __init__(self, socket, log):
-        self.process = subprocess.Popen([BOARD, "--socket", socket], stdout=log, stderr=subprocess.STDOUT,
+    def __init__(self, socket, log, config=None):
+        self.process = subprocess.Popen([BOARD, "--socket", socket] + (["--config", config] if config else []),
+                                        stdout=log, stderr=subprocess.STDOUT,
                                         env=private_env(FANSCOPE_BOARD=None))
         deadline = time.monotonic() + 10
         while not os.path.exists(socket):
@@ -147,3 +148,60 @@ def test_every_client_comes_back_after_a_board_restart(tmp_path):
 
     assert set(exporter_seen) <= {(1, FIRST_HIGH), (0, None), (1, POWER_ON_HIGH)}, set(exporter_seen)
     assert (0, None) in exporter_seen, "the exporter never said the chip was down"
+
+
+BRIDGE = textwrap.dedent("""
+    import sys, time
+    import fanscope
+    bus = fanscope.SMBus(4)
+    print("first", bus.bus, bus.read_byte_data(0x2E, 0x3D), flush=True)
+    sys.stdin.readline()  # the board is gone
+    try:
+        bus.read_byte_data(0x2E, 0x3D)
+        print("read while away", flush=True)
+    except fanscope.ChipGoneError:
+        print("gone", flush=True)
+    sys.stdin.readline()  # another board, the bridge under another number
+    deadline = time.monotonic() + 15
+    while True:
+        try:
+            value = bus.read_byte_data(0x2E, 0x3D)
+            print("back", bus.bus, value, flush=True)
+            break
+        except fanscope.ChipGoneError as e:
+            assert time.monotonic() < deadline, e
+            time.sleep(0.1)
+""")
+
+
+def test_smbus_finds_its_bridge_again_under_another_number(tmp_path):
+    socket = str(tmp_path / "board.sock")
+    env = private_env(FANSCOPE_BOARD=socket)
+    configs = []
+    for n, adapters in enumerate(([{"number": 4, "name": "USB bridge"}],
+                                  [{"number": 1}, {"number": 7, "name": "USB bridge"}])):
+        path = tmp_path / ("board%d.json" % n)
+        path.write_text(json.dumps({"i2cAdapters": adapters}))
+        configs.append(str(path))
+    log = open(tmp_path / "board.log", "w")
+    board = Board(socket, log, configs[0])
+    script = subprocess.Popen([sys.executable, "-c", BRIDGE], env=env, stdin=subprocess.PIPE,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        assert script.stdout.readline().split() == ["first", "4", "49"], script.stderr.read()
+        board.kill()
+        script.stdin.write("\n")
+        script.stdin.flush()
+        assert script.stdout.readline().strip() == "gone"
+        board = Board(socket, log, configs[1])
+        script.stdin.write("\n")
+        script.stdin.flush()
+        out, err = script.communicate(timeout=30)
+        assert script.returncode == 0, err
+        assert out.split()[:3] == ["back", "7", "49"], out
+    finally:
+        if script.poll() is None:
+            script.kill()
+            script.wait()
+        board.kill()
+        log.close()

@@ -4,9 +4,12 @@
 // milliseconds).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include <sim/sim.h>
 #include <vexlink06/vexlink06.h>
@@ -166,6 +169,87 @@ TEST_F(FanCharacterizationTest, FourPulseFanIsFlaggedAndInvertedPwmIsFound)
     EXPECT_NEAR(f.fullSpeedRpm, 12000, 600);
     EXPECT_FALSE(f.pulsesOk);
     expectRestored();
+}
+
+// The PWM sense is both fans': measuring one with it flipped must not move
+// the other, which runs at 33 % in software control throughout.
+class OtherFanTest : public FanCharacterizationTest, public ::testing::WithParamInterface<int> { };
+
+TEST_P(OtherFanTest, KeepsItsSpeedWhileTheSenseFlipsAndAfterwards)
+{
+    const int measured = GetParam();
+    const int other = 3 - measured;
+    board(sim::ChipVariant::Tfm4411, {4800, 40, 27}, {3200, 20, 14});
+    session->write(0x00, 0x11);  // PWM Invert clear: the measurement must flip it
+    session->write(0x22, other == 2 ? 0x50 : 0x05);
+    for (std::uint8_t r : kTouched)
+        before[r] = chip().peek(r);
+    sim::board().advanceMs(10000);
+    const double held = chip().fanRpm(other - 1);
+    ASSERT_GT(held, 1000);  // the user's sense drives it at 67 %
+
+    CharacterizationOptions o = manualClock();
+    double lowest = held;
+    double highest = held;
+    o.sleep = [&](double seconds) {
+        sim::board().advanceMs(seconds * 1000.0);
+        lowest = std::min(lowest, chip().fanRpm(other - 1));
+        highest = std::max(highest, chip().fanRpm(other - 1));
+    };
+    std::vector<std::string> told;
+    CharacterizationCallbacks cb;
+    cb.notice = [&](const std::string& n) { told.push_back(n); };
+    const CharacterizationRun run = characterizeFans(access(), {measured}, o, cb);
+    ASSERT_EQ(run.outcome, CharacterizationOutcome::Done) << run.error;
+    EXPECT_TRUE(run.fans.at(0).pwmInverted);
+    EXPECT_GE(lowest, held * 0.97);
+    EXPECT_LE(highest, held * 1.03);
+    EXPECT_TRUE(told.empty()) << told.front();
+    expectRestored();
+    sim::board().advanceMs(5000);
+    EXPECT_NEAR(chip().fanRpm(other - 1), held, held * 0.03);
+}
+
+INSTANTIATE_TEST_SUITE_P(EitherFan, OtherFanTest, ::testing::Values(1, 2));
+
+// Under automatic control the other fan cannot keep following the
+// temperature while software control measures: said before anything is
+// written, and the mode comes back.
+TEST_F(FanCharacterizationTest, OtherFanUnderAutomaticControlIsToldBeforeTheSweep)
+{
+    board(sim::ChipVariant::Tfm4411, {}, {});
+    session->write(0x00, 0x99);
+    session->write(0x22, 0x57);
+    for (std::uint8_t r : kTouched)
+        before[r] = chip().peek(r);
+    std::uint8_t users = 0x99;
+    std::vector<std::string> told;
+    CharacterizationCallbacks cb;
+    cb.notice = [&](const std::string& n) {
+        EXPECT_EQ(chip().peek(0x00), users) << "told after the mode changed";
+        told.push_back(n);
+    };
+    cb.cancelled = [] { return true; };
+    const CharacterizationRun run = characterizeFans(access(), {1}, manualClock(), cb);
+    EXPECT_EQ(run.outcome, CharacterizationOutcome::Cancelled);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0], "fan 2 leaves automatic control while fan 1 is measured: it runs at its duty code's 33 % "
+                       "until the measurement ends");
+    EXPECT_EQ(run.notices, told);
+    expectRestored();
+
+    // RPM feedback, both fans measured: each is told about the other.
+    users = 0x61;
+    session->write(0x00, users);
+    session->write(0x22, 0x0A);
+    told.clear();
+    (void)characterizeFans(access(), {1, 2}, manualClock(), cb);
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_NE(told[0].find("fan 2 leaves RPM feedback while fan 1 is measured"), std::string::npos) << told[0];
+    EXPECT_NE(told[0].find("Off (stopped)"), std::string::npos) << told[0];
+    EXPECT_NE(told[1].find("fan 1 leaves RPM feedback while fan 2 is measured: it runs at its duty code's 67 %"),
+              std::string::npos)
+        << told[1];
 }
 
 TEST_F(FanCharacterizationTest, CancelMidSweepRestoresEverything)

@@ -318,6 +318,36 @@ TEST_F(FanWindowTest, ACancelledSweepLeavesUndecidedVerdictsUnsaid)
     EXPECT_NE(said.indexOf(QStringLiteral("starts at 40 %")), -1) << said.toStdString();
 }
 
+// Fan 2 under automatic control cannot keep it while fan 1 is measured: the
+// window says so under its status line as the run starts, and a new run
+// starts without the old note.
+TEST_F(FanWindowTest, TheOtherFanLeavingAutomaticControlIsSaidAtTheStart)
+{
+    open(testsupport::kTfm4411At, true);
+    chip->poke(device::reg::Configuration1, 0x99);
+    before[device::reg::Configuration1] = 0x99;
+    window->findChild<QComboBox*>()->setCurrentIndex(window->findChild<QComboBox*>()->findData(1));
+    QSignalSpy done(window.get(), &dialogs::frmFanCharacterization::finished);
+    auto* notice = child<QLabel>("lblNotice");
+    EXPECT_FALSE(notice->isVisible());
+    child<QPushButton>("cmdStart")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notice->isVisible(); }, 20000));
+    EXPECT_EQ(notice->text(), QStringLiteral("Fan 2 leaves automatic control while fan 1 is measured: it runs at its "
+                                             "duty code's 33 % until the measurement ends."));
+    child<QPushButton>("cmdCancel")->click();
+    ASSERT_TRUE(waitFinished(done));
+    expectRestored();
+
+    chip->poke(device::reg::Configuration1, 0x19);
+    before[device::reg::Configuration1] = 0x19;
+    done.clear();
+    child<QPushButton>("cmdStart")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return points() >= 1; }, 20000));
+    EXPECT_FALSE(notice->isVisible());
+    child<QPushButton>("cmdCancel")->click();
+    ASSERT_TRUE(waitFinished(done));
+}
+
 TEST_F(FanWindowTest, CancelMidSweepRestoresTheChip)
 {
     open(testsupport::kTfm4411At, true);

@@ -12,12 +12,18 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <future>
+#include <string>
 #include <thread>
 
 #include <sim/sim.h>
 #include <vexlink06/vexlink06.h>
+
+#include "device/adapter_search.h"
+#include "device/device_session.h"
 
 namespace {
 
@@ -109,16 +115,7 @@ public:
     Emulation()
     {
         m_testbed = umockdev_testbed_new();
-        GError* error = nullptr;
-        const gboolean ok = umockdev_testbed_add_from_string(m_testbed,
-                                                             "P: /devices/pci0000:00/0000:00:1f.3/i2c-1/i2c-dev/i2c-1\n"
-                                                             "N: i2c-1\n"
-                                                             "E: DEVNAME=/dev/i2c-1\n"
-                                                             "E: SUBSYSTEM=i2c-dev\n"
-                                                             "A: name=SMBus I801 adapter at efa0\n"
-                                                             "A: dev=89:1\n",
-                                                             &error);
-        EXPECT_TRUE(ok) << (error ? error->message : "");
+        m_syspath = addNode(1);
         m_context = g_main_context_new();
         m_loop = g_main_loop_new(m_context, FALSE);
         std::promise<void> attached;
@@ -129,12 +126,36 @@ public:
             g_signal_connect(m_handler, "handle-ioctl", G_CALLBACK(handleIoctl), nullptr);
             GError* e = nullptr;
             EXPECT_TRUE(umockdev_testbed_attach_ioctl(m_testbed, "/dev/i2c-1", m_handler, &e)) << (e ? e->message : "");
+            m_number = 1;
             attached.set_value();
             g_main_loop_run(m_loop);
             g_main_context_pop_thread_default(m_context);
         });
         ready.wait();
     }
+    // The adapter unplugged (its node and sysfs entry gone) and plugged in
+    // again as i2c-`number`, as a USB bridge may come back; the ioctls are
+    // attached on the handler's own thread.
+    void unplug()
+    {
+        onHandlerThread([this] {
+            umockdev_testbed_detach_ioctl(m_testbed, ("/dev/i2c-" + std::to_string(m_number)).c_str(), nullptr);
+            umockdev_testbed_remove_device(m_testbed, m_syspath.c_str());
+        });
+    }
+    int number() const { return m_number; }
+    void plugIn(int number)
+    {
+        m_syspath = addNode(number);
+        onHandlerThread([this, number] {
+            GError* e = nullptr;
+            EXPECT_TRUE(
+                umockdev_testbed_attach_ioctl(m_testbed, ("/dev/i2c-" + std::to_string(number)).c_str(), m_handler, &e))
+                << (e ? e->message : "");
+            m_number = number;
+        });
+    }
+
     ~Emulation()
     {
         g_main_loop_quit(m_loop);
@@ -143,7 +164,40 @@ public:
     }
 
 private:
+    // The adapter's node and sysfs entry, named as the default adapter.
+    std::string addNode(int number)
+    {
+        const std::string n = std::to_string(number);
+        const std::string text = "P: /devices/pci0000:00/0000:00:1f.3/i2c-" + n + "/i2c-dev/i2c-" + n + "\nN: i2c-" +
+                                 n + "\nE: DEVNAME=/dev/i2c-" + n +
+                                 "\nE: SUBSYSTEM=i2c-dev\nA: name=SMBus I801 adapter at efa0\nA: dev=89:" + n + "\n";
+        GError* error = nullptr;
+        EXPECT_TRUE(umockdev_testbed_add_from_string(m_testbed, text.c_str(), &error)) << (error ? error->message : "");
+        return "/sys/devices/pci0000:00/0000:00:1f.3/i2c-" + n + "/i2c-dev/i2c-" + n;
+    }
+
+    void onHandlerThread(std::function<void()> work)
+    {
+        struct Call {
+            std::function<void()> work;
+            std::promise<void> done;
+        } call{std::move(work), {}};
+        auto done = call.done.get_future();
+        g_main_context_invoke(
+            m_context,
+            [](gpointer data) -> gboolean {
+                auto* c = static_cast<Call*>(data);
+                c->work();
+                c->done.set_value();
+                return G_SOURCE_REMOVE;
+            },
+            &call);
+        done.wait();
+    }
+
     UMockdevTestbed* m_testbed = nullptr;
+    std::string m_syspath;
+    int m_number = 1;
     UMockdevIoctlBase* m_handler = nullptr;
     GMainContext* m_context = nullptr;
     GMainLoop* m_loop = nullptr;
@@ -166,7 +220,7 @@ protected:
         g_kernel = Kernel{};
         sim::board().reset();
         m_adapter = vexlink06::KernelAdapter::create();
-        m_adapter->setBus(1);
+        m_adapter->setBus(s_emulation->number());
     }
     AdapterError failure(const std::function<void()>& call)
     {
@@ -186,7 +240,7 @@ TEST_F(LinuxAdapter, ListsTheNodeWithItsSysfsNameAndFunctionality)
 {
     const auto list = m_adapter->Adapters();
     ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[0].Number, 1);
+    EXPECT_EQ(list[0].Number, s_emulation->number());
     EXPECT_EQ(list[0].Name, "SMBus I801 adapter at efa0");
     EXPECT_TRUE(list[0].offers(vexlink06::FuncSMBusByteData | vexlink06::FuncSMBusPEC));
 }
@@ -245,6 +299,51 @@ TEST_F(LinuxAdapter, PecRefusedWhereTheAdapterHasNone)
     g_kernel.funcs &= ~static_cast<unsigned long>(I2C_FUNC_SMBUS_PEC);
     m_adapter->setUsePEC(vexlink06::True);
     EXPECT_EQ(failure([&] { m_adapter->BlockRead(0x2E, 0xA1); }), AdapterError::Unsupported);
+}
+
+// A USB bridge unplugged and plugged in again under another number: the
+// kernel's ENODEV on the old node, nothing listed while it is away, then
+// the adapter of the same name found under its new number, where the chip
+// answers again.
+TEST_F(LinuxAdapter, UnpluggedAdapterIsFoundAgainByItsNameUnderAnotherNumber)
+{
+    const std::string name = "SMBus I801 adapter at efa0";
+    ASSERT_EQ(m_adapter->PortRead(0x2E, 0x3D), 0x31);
+    g_kernel.failWith = ENODEV;
+    EXPECT_EQ(failure([&] { m_adapter->PortRead(0x2E, 0x3D); }), AdapterError::Gone);
+    s_emulation->unplug();
+    g_kernel.failWith = 0;
+    const int before = s_emulation->number();
+    device::AdapterSearch search;
+    search.lost("i2c-1 has gone away");
+    const auto stillAway = [&] {
+        try {
+            (void)search.findAgain(name);
+        } catch (const device::SessionError& e) {
+            EXPECT_EQ(e.kind(), device::ErrorKind::BoardLost);
+            return std::string(e.what());
+        }
+        return std::string("found");
+    };
+    EXPECT_EQ(stillAway(), "i2c-1 has gone away");
+
+    s_emulation->plugIn(before + 2);
+    std::optional<int> number;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (!number && std::chrono::steady_clock::now() < deadline) {
+        try {
+            number = search.findAgain(name);
+        } catch (const device::SessionError&) {
+            // Listings are half a second apart: until then, still away.
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    EXPECT_EQ(number, before + 2);
+    EXPECT_FALSE(search.away());
+    m_adapter->setBus(before + 2);
+    EXPECT_EQ(m_adapter->PortRead(0x2E, 0x3D), 0x31);
+    // A node once made cannot be made again in the test bed: the tests
+    // after this one use the adapter under its new number.
 }
 
 }  // namespace
