@@ -359,6 +359,12 @@ bool Server::handle(Client& c, const Message& m)
         answer(c, result, std::move(data));
         return true;
     }
+    case Op::FanRpm: {
+        sim::Chip* chip =
+            (m.a == 0 || m.a == 1) && m.b >= 0 && m.b <= 0xFF ? b.chip(static_cast<uint8_t>(m.b)) : nullptr;
+        answer(c, chip ? static_cast<int32_t>(std::lround(chip->fanRpm(m.a))) : -1);
+        return true;
+    }
     }
     return true;
 }

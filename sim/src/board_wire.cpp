@@ -42,7 +42,8 @@ bool knownOp(uint8_t op)
     case Op::MbMayOpen:
     case Op::MbOut:
     case Op::MbIn:
-    case Op::I2c: return true;
+    case Op::I2c:
+    case Op::FanRpm: return true;
     }
     return false;
 }

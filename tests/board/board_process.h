@@ -44,6 +44,69 @@ struct TempDir {
 
 inline int connectTo(const fs::path& socket) { return boardwire::connectSocket(socket.string()); }
 
+// A connection of the test's own to the board, for what only the board
+// knows (a fan's true speed).
+class BoardInspector {
+public:
+    explicit BoardInspector(const fs::path& socket) : m_fd(connectTo(socket))
+    {
+        const auto hello =
+            ask(boardwire::request(boardwire::Op::Hello, static_cast<int32_t>(boardwire::kMagic), boardwire::kVersion));
+        if (!hello || hello->b != 1)
+            close();
+    }
+    ~BoardInspector() { close(); }
+    BoardInspector(const BoardInspector&) = delete;
+    BoardInspector& operator=(const BoardInspector&) = delete;
+
+    // The fan's (1 or 2) true speed; nothing without an answer.
+    std::optional<int> fanRpm(int fan, uint8_t address8 = 0x5C)
+    {
+        const auto reply = ask(boardwire::request(boardwire::Op::FanRpm, fan - 1, address8));
+        if (!reply || reply->a < 0)
+            return std::nullopt;
+        return reply->a;
+    }
+
+private:
+    std::optional<boardwire::Message> ask(const boardwire::Message& m)
+    {
+        if (m_fd < 0)
+            return std::nullopt;
+        std::vector<uint8_t> out;
+        boardwire::encode(m, out);
+        for (size_t sent = 0; sent < out.size();) {
+            const ssize_t n = ::send(m_fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0)
+                return std::nullopt;
+            sent += size_t(n);
+        }
+        for (;;) {
+            const auto d = boardwire::decode(m_in);
+            if (d.status == boardwire::Decoded::Status::Complete) {
+                m_in.erase(m_in.begin(), m_in.begin() + std::ptrdiff_t(d.consumed));
+                return d.message;
+            }
+            if (d.status == boardwire::Decoded::Status::Malformed)
+                return std::nullopt;
+            uint8_t buffer[2048];
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                return std::nullopt;
+            m_in.insert(m_in.end(), buffer, buffer + n);
+        }
+    }
+    void close()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+    int m_fd = -1;
+    std::vector<uint8_t> m_in;
+};
+
 class BoardProcess {
 public:
     // `runner`: a command the board runs under (e.g. setpriv as another user).

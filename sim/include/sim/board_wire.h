@@ -43,6 +43,8 @@ enum class Op : uint8_t {
     MbOut = 21,       // a = port, b = value, c = width (1, 2, 4); no reply
     MbIn = 22,        // a = port, b = width -> a = value
     I2c = 30,         // a = call, b, c, d = its arguments, data = bytes out -> a = result, data = bytes in
+    // For tests: how fast a fan truly turns, which no register tells exactly.
+    FanRpm = 40,  // a = fan (0 or 1), b = the chip's 8-bit address -> a = RPM, -1 with no such chip or fan
 };
 
 // PortIn's b: the client follows a ReadAhead (read_ahead.h), so the board
