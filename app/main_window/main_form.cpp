@@ -218,7 +218,7 @@ void MainForm::cmdCharacterise_Click()
 void MainForm::cmdTuneControl_Click()
 {
     if (!m_tuning) {
-        auto* window = new dialogs::frmThermalTuning(dialogs::programChipLocation(), this);
+        auto* window = new dialogs::frmThermalTuning(device::programChipLocation(), this);
         window->setAttribute(Qt::WA_DeleteOnClose);
         m_tuning = window;
     }

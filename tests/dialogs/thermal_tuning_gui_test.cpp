@@ -111,7 +111,7 @@ protected:
         chip->poke(device::reg::FanSpeedConfiguration, 0x37);
         for (std::uint8_t r : kWatched)
             before[r] = chip->peek(r);
-        window = std::make_unique<dialogs::frmThermalTuning>(dialogs::programChipLocation());
+        window = std::make_unique<dialogs::frmThermalTuning>(device::programChipLocation());
         window->setOptions(boardClock(paced));
         window->show();
     }
