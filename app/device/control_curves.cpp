@@ -138,7 +138,10 @@ std::optional<CurveHit> hitTest(const FanCurves& fan, const PlotFrame& frame, do
             continue;
         for (auto handle : {CurveHandle::Tmin, CurveHandle::Top}) {
             const auto p = handlePoint(fan.curves[i], handle);
-            const double d = std::hypot(frame.x(p.degrees) - px, frame.y(p.duty) - py);
+            // sqrt is an instruction; hypot would load the maths library into the command line.
+            const double dx = frame.x(p.degrees) - px;
+            const double dy = frame.y(p.duty) - py;
+            const double d = std::sqrt(dx * dx + dy * dy);
             if (d <= bestDistance && (!best || d < bestDistance)) {
                 best = CurveHit{i, handle};
                 bestDistance = d;

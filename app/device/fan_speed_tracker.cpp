@@ -72,7 +72,11 @@ int FanSpeedTracker::speed(int count, int divisorAfter, int pulseFactor)
         m_before.reset();
     if (m_before && m_lastRpm > 0 && rpm > 0) {
         const int earlier = rpmAt(*m_before);
-        const auto distance = [this](int r) { return std::fabs(std::log(double(r) / double(m_lastRpm))); };
+        // The ratio's distance from 1 either way (ordered as |log| is, with no maths library).
+        const auto distance = [this](int r) {
+            const double q = double(r) / double(m_lastRpm);
+            return q >= 1 ? q : 1 / q;
+        };
         if (earlier > 0 && distance(earlier) < distance(rpm))
             rpm = earlier;
     }

@@ -81,10 +81,10 @@ struct Register {
     std::uint8_t address;
     Access access;
     RegisterKind kind;
-    bool dualOnly;               // the TFM4411 has it, the TFM4410 does not
-    std::uint8_t powerOn;        // on the TFM4411 (see powerOnValue for the TFM4410)
-    std::uint8_t writable;       // the bits a write changes
-    std::uint8_t selfClearing;   // bits that act when written and read back 0
+    bool dualOnly;              // the TFM4411 has it, the TFM4410 does not
+    std::uint8_t powerOn;       // on the TFM4411 (see powerOnValue for the TFM4410)
+    std::uint8_t writable;      // the bits a write changes
+    std::uint8_t selfClearing;  // bits that act when written and read back 0
 };
 
 // clang-format off
