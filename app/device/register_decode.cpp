@@ -27,7 +27,7 @@ Field integer(std::string name, std::string text, int value)
     return {std::move(name), std::move(text), FieldKind::Integer, static_cast<double>(value), {}};
 }
 
-Field choice(std::string name, int code, std::string text)
+Field choice(std::string name, int code, const std::string& text)
 {
     return {std::move(name), text, FieldKind::Choice, static_cast<double>(code), text};
 }

@@ -116,7 +116,7 @@ void WaitSeconds(std::int16_t seconds)
 ChipLocation programChipLocation()
 {
     ChipLocation chip;
-    const auto com = ComPort();
+    const auto& com = ComPort();
     if (RegisterLink.Medium == MediumPrinterPort) {
         chip.medium = Medium::PrinterPort;
         const auto printer = required(com->PrinterPort());

@@ -67,6 +67,7 @@ RegisterLookup lookUpRegister(std::string_view text)
         return {nullptr, unknown};
     // Each register under both its names: the list's and the file's.
     std::vector<std::pair<std::string, const RegisterEntry*>> names;
+    names.reserve(RegisterList.size() + SavedRegisters.size());
     for (const RegisterEntry& e : RegisterList)
         names.emplace_back(nameKey(e.name), &e);
     for (const SavedRegister& r : SavedRegisters)

@@ -10,6 +10,8 @@
 #include <QWidget>
 #include <array>
 
+#include "device/fan_speed_tracker.h"
+
 class QComboBox;
 class QGridLayout;
 class QGroupBox;
@@ -261,9 +263,8 @@ private:
     int m_lastMode = -1;
     int m_hoveredSelector = -1;
     std::array<Heater, 2> m_heaters{};
-    // Fan 1 and fan 2: the divisor of the last count read and the speed shown for it.
-    std::array<int, 2> m_tachDivisor{};
-    std::array<float, 2> m_tachRpm{};
+    // Fan 1 and fan 2: each count converted with the divisor in force for it.
+    std::array<device::FanSpeedTracker, 2> m_fanSpeed;
     // True from a gauge pointer's first write of a drag until its release:
     // the whole drag is one undo step, however long it pauses.
     bool m_gaugeDragWritten = false;

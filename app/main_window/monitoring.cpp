@@ -29,11 +29,9 @@
 #include <QSlider>
 #include <QTimer>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <exception>
 
 namespace mainwindow {
@@ -89,29 +87,23 @@ float MainForm::readTemperature(VisualParam channel) { return device::ReadTemper
 float MainForm::readFanSpeed(VisualParam fan)
 {
     const int n = fanNumber(fan);
-    const auto i = std::size_t(n - 1);
-    // The divisor may change under the window (a fan measurement on another
-    // thread, another program on a shared board): the device layer reads it
-    // before and after the count, and waits out a conversion when it moved.
-    // The bus is free while it waits.
-    std::unique_lock bus(device::busMutex());
-    const device::TachReading tach = device::readTach(
-        n, [](std::uint8_t r) { return device::readRegister(r); }, m_tachDivisor[i],
-        [&bus] {
-            bus.unlock();
-            std::this_thread::sleep_for(
-                std::chrono::duration<double>(device::kTachConversionS / device::boardTimeScale()));
-            bus.lock();
-        });
+    // The count and the divisor as one unit on the bus: a measurement on
+    // another thread of this program cannot change the divisor between them.
+    const std::lock_guard bus(device::busMutex());
+    RegisterLink.RegisterPointer = n == 2 ? reg::Fan2Tach : reg::Fan1Tach;
+    device::ReadRegister();
+    const int count = RegisterLink.ReadResult;
+    // The divisor may change under the window (a fan measurement, another
+    // program on a shared board): the one read after the count is the one
+    // the process-wide value takes, and the tracker settles which one the
+    // count was measured with.
+    const int characteristics = device::readRegister(n == 2 ? reg::Fan2Characteristics : reg::Fan1Characteristics);
     if (device::boardAway())
         return 0;  // read from no board: the caller keeps nothing of it
-    if (tach.divisor == 0)
-        return m_tachRpm[i];  // no divisor held still for a count: the last speed stands
-    m_tachDivisor[i] = tach.divisor;
-    (n == 2 ? device::Fan2Divisor : device::Fan1Divisor) = std::int16_t(tach.divisor);
-    (void)device::TachToRpm(n, tach.count);  // the pulse factor in force
-    m_tachRpm[i] = float(tach.rpm(device::PulseFactor));
-    return m_tachRpm[i];
+    const std::int16_t divisor = device::divisorFromCharacteristics(characteristics);
+    (n == 2 ? device::Fan2Divisor : device::Fan1Divisor) = divisor;
+    (void)device::TachToRpm(n, count);  // the pulse factor in force
+    return float(m_fanSpeed[std::size_t(n - 1)].speed(count, divisor, device::PulseFactor));
 }
 
 void MainForm::visualTimerTick()
@@ -259,6 +251,8 @@ void MainForm::writeFrequencyFromCombo(quint8 reg, QComboBox* combo)
     device::ReadRegister();
     if (device::boardAway())
         return;  // nothing to keep of a register nobody read
+    m_fanSpeed[reg == reg::Fan2Characteristics ? 1 : 0].observe(
+        device::divisorFromCharacteristics(RegisterLink.ReadResult));
     RegisterLink.ReadResult &= 0xC7;
     LatestReadings().frequencyText = combo->currentText().toStdString();
     Set_PWM_Frequency();
