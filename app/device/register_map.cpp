@@ -26,8 +26,11 @@ std::string nameKey(std::string_view name)
 // The lookup hands on the list entry of every file label.
 constexpr bool everySavedRegisterListed()
 {
+    // By address, not by pointer: a pointer compared with null is no constant
+    // expression once the sanitizers instrument it.
     for (const SavedRegister& r : SavedRegisters)
-        if (registerEntryByAddress(r.address) == nullptr)
+        if (std::none_of(RegisterList.begin(), RegisterList.end(),
+                         [&](const RegisterEntry& e) { return e.address == r.address; }))
             return false;
     return true;
 }
