@@ -4,8 +4,10 @@
 #include <vector>
 
 #include <vexlink06/back_end.h>
+#include <vexlink06/kernel_adapter.h>
 #include <vexlink06/vexlink06.h>
 
+#include "device/adapter_search.h"
 #include "device/device_session.h"
 #include "device/register_link.h"
 
@@ -28,7 +30,51 @@ thread_local BoardWatch* t_watch = nullptr;
 std::uint64_t g_windowBoard = 1;
 bool g_windowAway = false;
 
+// The window's kernel adapter: its name, learnt while it serves, finds it
+// again under whatever number it comes back (a USB bridge replugged).
+struct WindowAdapter {
+    int bus = -1;      // the number the name belongs to
+    std::string name;  // empty: not known (yet)
+    AdapterSearch search;
+};
+WindowAdapter g_adapter;
+
+bool adapterAway(const vexlink06::ComError& e)
+{
+    const auto* failure = dynamic_cast<const vexlink06::AdapterFailure*>(&e);
+    return failure != nullptr &&
+           (failure->code() == vexlink06::AdapterError::Gone || failure->code() == vexlink06::AdapterError::NoAdapter);
+}
+
+// The name of the adapter the window uses, once per number it is set to.
+void learnAdapterName()
+{
+    const int bus = kernelAdapter()->Bus();
+    if (bus < 0 || bus == g_adapter.bus)
+        return;
+    g_adapter.bus = bus;
+    g_adapter.name.clear();
+    try {
+        for (const vexlink06::AdapterInfo& a : kernelAdapter()->Adapters())
+            if (a.Number == bus)
+                g_adapter.name = a.Name;
+    } catch (const vexlink06::ComError&) { }
+}
+
 }  // namespace
+
+void noteAdapterFailure(const vexlink06::ComError& e)
+{
+    if (!adapterAway(e) || g_adapter.search.away())
+        return;
+    g_adapter.search.lost(e.description());
+    if (BoardWatch* watch = t_watch) {
+        watch->m_broken = true;
+        watch->m_why = e.description();
+    }
+}
+
+bool windowAdapterAway() { return g_adapter.search.away(); }
 
 // Whether the open watch (if any) lets a transfer go to the board now serving.
 bool watchAllows()
@@ -73,6 +119,8 @@ BoardWatch::BoardWatch()
         }
         g_windowAway = g_windowAway || !m_serving;
     }
+    if (m_serving && RegisterLink.Medium == MediumKernelAdapter)
+        findAdapter();
     if (m_serving && g_windowAway) {
         m_returned = true;
         g_windowAway = false;
@@ -85,6 +133,38 @@ BoardWatch::BoardWatch()
 }
 
 BoardWatch::~BoardWatch() { t_watch = m_outer; }
+
+void BoardWatch::findAdapter()
+{
+    AdapterSearch& search = g_adapter.search;
+    if (!search.away()) {
+        learnAdapterName();
+        return;
+    }
+    m_serving = false;
+    const std::string reason = search.reason();
+    m_why = reason;
+    g_windowAway = true;
+    int number = -1;
+    try {
+        number = search.findAgain(g_adapter.name);
+    } catch (const SessionError&) {
+        return;  // not listed yet
+    }
+    kernelAdapter()->setBus(number);
+    g_adapter.bus = number;
+    std::optional<std::uint8_t> id;
+    try {
+        id = routeRead(MediumKernelAdapter, RegisterLink.DeviceAddress, reg::DeviceId);
+    } catch (const vexlink06::ComError&) { }
+    if (const auto expected = variantFromDeviceId(RegisterLink.DeviceId); expected && id != RegisterLink.DeviceId) {
+        search.lost(reason);  // listed, but not the chip the window shows
+        m_why = returnedWithoutText(*expected, RegisterLink.DeviceAddress, id);
+        return;
+    }
+    m_serving = true;
+    m_why.clear();
+}
 
 bool boardAway()
 {
@@ -150,6 +230,20 @@ BusMutex& busMutex()
     return *mutex;
 }
 
+namespace {
+// A kernel adapter's transfer; one that finds the adapter gone is noted for
+// the window's watch, and fails as before.
+template <class Call> auto adapterCall(Call call)
+{
+    try {
+        return call();
+    } catch (const vexlink06::ComError& e) {
+        noteAdapterFailure(e);
+        throw;
+    }
+}
+}  // namespace
+
 std::uint8_t routeRead(std::uint8_t medium, std::uint8_t address, std::uint8_t reg)
 {
     const std::lock_guard lock(busMutex());
@@ -159,7 +253,7 @@ std::uint8_t routeRead(std::uint8_t medium, std::uint8_t address, std::uint8_t r
     if (medium == MediumPrinterPort)
         value = printerProtocol()->PortRead(address, reg);
     else if (medium == MediumKernelAdapter)
-        value = kernelAdapter()->PortRead(address, reg);
+        value = adapterCall([&] { return kernelAdapter()->PortRead(address, reg); });
     else
         value = chipsetBus()->PortRead(address, reg);
     return watchAllows() ? value : 0xFF;
@@ -173,7 +267,10 @@ void routeWrite(std::uint8_t medium, std::uint8_t address, std::uint8_t reg, std
     if (medium == MediumPrinterPort)
         printerProtocol()->PortWrite(address, reg, value);
     else if (medium == MediumKernelAdapter)
-        kernelAdapter()->PortWrite(address, reg, value);
+        adapterCall([&] {
+            kernelAdapter()->PortWrite(address, reg, value);
+            return 0;
+        });
     else
         chipsetBus()->PortWrite(address, reg, value);
 }

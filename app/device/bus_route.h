@@ -8,6 +8,10 @@
 #include <mutex>
 #include <string>
 
+namespace vexlink06 {
+class ComError;
+}
+
 namespace device {
 
 // A recursive mutex that knows whether the calling thread holds it: the
@@ -49,6 +53,10 @@ void routeWrite(std::uint8_t medium, std::uint8_t address, std::uint8_t reg, std
 // one it opened on, or none, is not made: a read gives FFh, a write nothing,
 // and broken() says so, so that the window keeps what it showed rather than
 // values nobody read. Without a shared board it is always serving.
+// The same for the window's kernel adapter (RegisterLink's medium): once a
+// transfer finds it gone, the watch is broken and later ones are not
+// serving until an adapter of the same name is present again, under any
+// number, and the chip answers there.
 class BoardWatch {
 public:
     BoardWatch();
@@ -68,6 +76,8 @@ public:
 private:
     friend bool watchAllows();
     friend bool boardAway();
+    friend void noteAdapterFailure(const vexlink06::ComError& e);
+    void findAdapter();
     std::uint64_t m_connection = 0;
     bool m_serving = false;
     bool m_returned = false;
@@ -75,6 +85,12 @@ private:
     std::string m_why;
     BoardWatch* m_outer = nullptr;
 };
+
+// A kernel adapter's failure: one that says the adapter went marks the
+// window's adapter away (see BoardWatch).
+void noteAdapterFailure(const vexlink06::ComError& e);
+// The window's kernel adapter went and has not been found again.
+bool windowAdapterAway();
 
 // Whether what was read since the open watch began (or, with none open,
 // now) came from no board: a window applies none of it.

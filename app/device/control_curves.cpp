@@ -1,5 +1,6 @@
 #include "device/control_curves.h"
 
+#include "device/conversions.h"
 #include "device/register_link.h"
 #include "device/register_map.h"
 
@@ -48,6 +49,7 @@ std::vector<FanCurves> buildFanCurves(const CurveRegisters& regs)
         FanCurves f;
         f.fan = fan + 1;
         f.rpm = regs.fanRpm[static_cast<std::size_t>(fan)];
+        f.overflowDivisor = regs.fanOverflowDivisor[static_cast<std::size_t>(fan)];
         const double minDuty = chiplaw::minimumDuty(dutyCode(regs.fanSpeedConfiguration, fan + 1));
         const unsigned channels = chiplaw::drivingChannels(regs.configuration1, fan, dual);
         for (int c = 0; c < 3; ++c) {
@@ -199,8 +201,12 @@ CurveRegisters ReadCurveRegisters()
     }
     ReadFanDivisors();
     for (int fan = 1; fan <= (dual ? 2 : 1); ++fan) {
+        const auto i = static_cast<std::size_t>(fan - 1);
         const int count = readByte(fan == 1 ? reg::Fan1Tach : reg::Fan2Tach);
-        r.fanRpm[static_cast<std::size_t>(fan - 1)] = count == TachCountStopped ? 0 : TachToRpm(fan, count).value_or(0);
+        r.fanRpm[i] = tachOverflowed(count) ? 0 : TachToRpm(fan, count).value_or(0);
+        // A count at its maximum bounds the speed only: the divisor says below what.
+        if (tachOverflowed(count))
+            r.fanOverflowDivisor[i] = fan == 1 ? Fan1Divisor : Fan2Divisor;
     }
     return r;
 }

@@ -27,6 +27,9 @@ struct CurveRegisters {
     // diode reads -128).
     std::array<std::optional<double>, 3> temperature{};
     std::array<std::optional<int>, 2> fanRpm{};  // measured speed, nullopt before a reading
+    // The divisor of a count at its maximum (fanRpm then 0: the fan stands
+    // or turns slower than the divisor measures); 0 for a count that measured.
+    std::array<int, 2> fanOverflowDivisor{};
 };
 
 struct ChannelCurve {
@@ -46,6 +49,7 @@ struct FanCurves {
     std::size_t leading = 0;           // the curve whose duty the chip follows (the largest)
     double duty = 0;                   // the duty the curves ask for, 0..1
     std::optional<int> rpm;
+    int overflowDivisor = 0;  // as CurveRegisters::fanOverflowDivisor
 };
 
 int channelIndex(TempChannel channel);

@@ -141,7 +141,11 @@ void frmControlCurves::refresh()
         m_plots[i]->setFan(fan, dual());
         m_duty[i]->setText(automatic ? QStringLiteral("Duty %1").arg(percent(fan.duty))
                                      : QStringLiteral("Duty: not automatic"));
-        m_speed[i]->setText(fan.rpm ? QStringLiteral("%1 RPM").arg(*fan.rpm) : QStringLiteral("- RPM"));
+        // A count at its maximum is no stopped fan: only a bound is known.
+        if (fan.overflowDivisor != 0)
+            m_speed[i]->setText(QString::fromStdString(device::overflowText(fan.overflowDivisor)));
+        else
+            m_speed[i]->setText(fan.rpm ? QStringLiteral("%1 RPM").arg(*fan.rpm) : QStringLiteral("- RPM"));
         QStringList lines;
         for (std::size_t c = 0; c < fan.curves.size(); ++c)
             lines << channelLine(fan.curves[c], fan.curves.size() > 1 && c == fan.leading);

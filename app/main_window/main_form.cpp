@@ -78,15 +78,18 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     layout->addWidget(m_tabs, 1);
     // The caption stays the program's title; the tab row says when the chip
     // on screen is the simulated board's.
-    if (const QString board = QString::fromStdString(shell::simulatedBoardText()); !board.isEmpty()) {
-        auto* badge = m_boardBadge = makeLabel(board, "SimulatedBoardBadge", m_tabs);
+    // On hardware it is there only while the adapter is lost.
+    const QString board = QString::fromStdString(shell::simulatedBoardText());
+    auto* badge = m_boardBadge = makeLabel(board, "SimulatedBoardBadge", m_tabs);
+    if (!board.isEmpty()) {
         badge->setStyleSheet(QStringLiteral("QLabel { background: #fff3c4; color: #5a4500; border: 1px solid #c9a227;"
                                             " border-radius: 3px; padding: 1px 6px; margin: 2px; }"));
         badge->setToolTip(QStringLiteral("Every reading here comes from the simulated evaluation board; start "
                                          "with --hardware for a real chip."));
         badge->setAccessibleName(board);
-        m_tabs->setCornerWidget(badge, Qt::TopRightCorner);
     }
+    m_tabs->setCornerWidget(badge, Qt::TopRightCorner);
+    badge->setVisible(!board.isEmpty());
 
     auto* mainPage = new QWidget;
     auto* readWritePage = new QWidget;

@@ -181,7 +181,7 @@ private:
 
     // Tabs and shared controls.
     QLabel* m_title = nullptr;       // Label4
-    QLabel* m_boardBadge = nullptr;  // while a simulated board serves the bus
+    QLabel* m_boardBadge = nullptr;  // shown while a simulated board serves the bus, or the bus is lost
     QTabWidget* m_tabs = nullptr;
     QLabel* m_version = nullptr;
     QPushButton* m_about = nullptr;

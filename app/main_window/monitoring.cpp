@@ -141,7 +141,8 @@ void MainForm::visualTimerTick()
             m_adapterFailure.clear();
     } catch (const vexlink06::ComError& error) {
         if (watch.broken()) {
-            boardAway(QString::fromStdString(device::sharedBoardProblem()), step);
+            boardAway(QString::fromStdString(device::windowAdapterAway() ? watch.why() : device::sharedBoardProblem()),
+                      step);
             return;
         }
         m_adapterFailure = QString::fromStdString(error.description());
@@ -176,6 +177,7 @@ void MainForm::boardBack()
         m_boardBadge->setToolTip(m_boardBadge->property("boardToolTip").toString());
         m_boardBadge->setStyleSheet(m_boardBadge->property("boardStyle").toString());
         m_boardBadge->setProperty("boardLost", false);
+        m_boardBadge->setVisible(!text.isEmpty());
         QEvent relayout(QEvent::LayoutRequest);
         QCoreApplication::sendEvent(m_tabs, &relayout);
     }
@@ -391,12 +393,16 @@ void MainForm::showBoardLost()
     m_boardBadge->setProperty("boardText", m_boardBadge->text());
     m_boardBadge->setProperty("boardToolTip", m_boardBadge->toolTip());
     m_boardBadge->setProperty("boardStyle", m_boardBadge->styleSheet());
-    const QString text = QStringLiteral("Shared simulated board lost");
+    const bool adapter = device::windowAdapterAway();
+    const QString text = adapter ? QStringLiteral("I2C adapter lost") : QStringLiteral("Shared simulated board lost");
     m_boardBadge->setText(text);
     m_boardBadge->setAccessibleName(text);
     m_boardBadge->setAccessibleDescription(m_adapterFailure);
-    m_boardBadge->setToolTip(m_adapterFailure +
-                             QStringLiteral(". The window goes on when the board and the chip answer again."));
+    m_boardBadge->setToolTip(m_adapterFailure + (adapter ? QStringLiteral(". The window goes on when an adapter of "
+                                                                          "that name and the chip answer again.")
+                                                         : QStringLiteral(". The window goes on when the board and "
+                                                                          "the chip answer again.")));
+    m_boardBadge->show();
     m_boardBadge->setStyleSheet(
         QStringLiteral("QLabel { background: #ffd9d6; color: #7a0b00; border: 1px solid #c0392b;"
                        " border-radius: 3px; padding: 1px 6px; margin: 2px; }"));

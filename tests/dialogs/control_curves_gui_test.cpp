@@ -221,6 +221,8 @@ TEST_P(ControlCurvesTest, HeatingPastTminClimbsTheRampAndTheFanFollowsTheCurve)
     EXPECT_LT(*op.temperature, 32.0);
     EXPECT_DOUBLE_EQ(plot->fan().duty, 0.0);
     EXPECT_EQ(plot->fan().rpm.value_or(-1), 0);
+    // A count at its maximum says only that the fan is slower than divisor 8 measures.
+    EXPECT_EQ(text(curves, "lblFanSpeed(1)"), QStringLiteral("below 331 RPM"));
 
     heaters(true);
     double lastTemp = *op.temperature;

@@ -7,6 +7,7 @@
 #include "shell/ui_services.h"
 #include "startup/entry.h"
 #include "startup/init_form.h"
+#include "widgets/limits_gauge.h"
 
 #include <sim/sim.h>
 #include <vexlink06/vexlink06.h>
@@ -199,3 +200,60 @@ TEST_F(I2cWizard, AnAdapterThatVanishesDuringTheSearchIsReportedOnce)
 }
 
 }  // namespace
+
+// A USB bridge unplugged and plugged in again under another number: the
+// window says it is lost (the badge, the lamps, the reading) without a box,
+// finds it again by its name, and re-reads what it shows from the chip there.
+TEST_F(I2cWizard, ABridgeRepluggedUnderAnotherNumberIsFoundAgainByItsName)
+{
+    start(withBridge());
+    searchOnlyI2c();
+    ASSERT_EQ(list()->count(), 2);
+    list()->setCurrentRow(1);
+    child<QPushButton>("FinishCMD")->click();
+    ASSERT_EQ(device::ComPort()->KernelAdapter()->Bus(), 4);
+    auto* main = mainwindow::mainForm();
+    ASSERT_NE(main, nullptr);
+    for (auto* tabs : main->findChildren<QTabWidget*>())
+        for (int i = 0; i < tabs->count(); ++i)
+            if (tabs->tabText(i) == QStringLiteral("Visual Display"))
+                tabs->setCurrentIndex(i);
+    main->visualdisplaytext_Click(0);  // the local temperature, its limits on the gauge
+    QTest::qWait(600);
+    ui->messages.clear();
+    auto* badge = main->findChild<QLabel*>(QStringLiteral("SimulatedBoardBadge"));
+    ASSERT_NE(badge, nullptr);
+    const QString boardText = badge->text();
+    auto* reading = main->findChild<QLabel*>(QStringLiteral("lblGaugeReading"));
+    ASSERT_NE(reading, nullptr);
+    sim::I2cAdapter* bridge = sim::board().i2cAdapter(4);
+    ASSERT_NE(bridge, nullptr);
+    sim::Chip* chip = sim::board().findChip(bridge->bus(), 0x5A);
+    ASSERT_NE(chip, nullptr);
+
+    bridge->unplug();
+    QTest::qWait(1200);
+    EXPECT_TRUE(ui->messages.empty()) << ui->messages.size()
+                                      << " boxes, first: " << ui->messages.front().text.toStdString();
+    const QString gone = QStringLiteral("i2c-4 has gone away: was the adapter unplugged?");
+    EXPECT_EQ(badge->text(), QStringLiteral("I2C adapter lost"));
+    EXPECT_FALSE(badge->isHidden());
+    EXPECT_TRUE(badge->toolTip().startsWith(gone)) << badge->toolTip().toStdString();
+    EXPECT_TRUE(reading->text().endsWith(QStringLiteral(" (no answer)"))) << reading->text().toStdString();
+    EXPECT_EQ(reading->toolTip(), gone);
+    // Still away after several ticks: the lost adapter is not taken for back.
+    QTest::qWait(600);
+    EXPECT_EQ(badge->text(), QStringLiteral("I2C adapter lost"));
+
+    // Back as i2c-7, with a high limit the window has not seen.
+    chip->poke(0x14, 0x3C);
+    bridge->replug(7);
+    QTest::qWait(1500);
+    EXPECT_EQ(device::ComPort()->KernelAdapter()->Bus(), 7);
+    EXPECT_EQ(badge->text(), boardText);
+    EXPECT_FALSE(reading->text().endsWith(QStringLiteral(" (no answer)"))) << reading->text().toStdString();
+    EXPECT_TRUE(reading->toolTip().isEmpty()) << reading->toolTip().toStdString();
+    EXPECT_EQ(main->limitsGauge()->pointerValue(widgets::LimitsGauge::kHighPointer), 60.0)
+        << "the window did not re-read the chip on the adapter that came back";
+    EXPECT_TRUE(ui->messages.empty()) << ui->messages.front().text.toStdString();
+}

@@ -139,8 +139,12 @@ constexpr const Register* registerAt(std::uint8_t address)
 // What a bus access to `address` finds on the variant: None for registers it lacks.
 constexpr Access accessOn(std::uint8_t address, bool dual)
 {
-    const Register* r = registerAt(address);
-    return r == nullptr || (r->dualOnly && !dual) ? Access::None : r->access;
+    // By value, not through registerAt(): a pointer compared with null is no
+    // constant expression once the sanitizers instrument it.
+    for (const Register& r : Registers)
+        if (r.address == address)
+            return r.dualOnly && !dual ? Access::None : r.access;
+    return Access::None;
 }
 
 // The single-channel part has no second PWM, tach or remote channel: its
