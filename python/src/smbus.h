@@ -79,6 +79,7 @@ private:
     bool m_pec = false;
     mutable std::mutex m_mutex;
     bool m_closed = false;
+    // Kernel adapter: a handle of the object's own, for transfers to any address.
     std::optional<device::KernelBus> m_adapter;
     // Kernel adapter: its name, by which it is found again after it went
     // (a USB bridge replugged may come back under another number).
