@@ -1,18 +1,18 @@
 #include "kernel_target.h"
 
+#include <cstdio>
 #include <iostream>
 #include <map>
 #include <optional>
 
-#include <vexlink06/vexlink06.h>
-
-#include "device/register_link.h"
+#include "device/adapters.h"
 #include "device/register_map.h"
 
 namespace cli {
 namespace {
 
-using vexlink06::AdapterError;
+using device::AdapterFault;
+using device::AdapterRecord;
 
 std::map<int, std::string>& names()
 {
@@ -20,30 +20,30 @@ std::map<int, std::string>& names()
     return known;
 }
 
-std::shared_ptr<vexlink06::KernelAdapter> adapter() { return device::kernelAdapter(); }
+device::KernelBus adapter() { return device::KernelBus::shared(); }
 
-std::string why(AdapterError status, const std::vector<vexlink06::AdapterInfo>& list)
+std::string why(AdapterFault status, const std::vector<AdapterRecord>& list)
 {
-    if (status == AdapterError::NoDeviceFiles)
+    if (status == AdapterFault::NoDeviceFiles)
         return "no I2C adapters: the i2c-dev module is not loaded (sudo modprobe i2c-dev)";
     if (list.empty())
         return "no I2C adapters found";
     const auto& first = list.front();
-    if (first.Access == AdapterError::NoPermission)
+    if (first.access == AdapterFault::NoPermission)
         return "no permission on /dev/" + first.busName() + ": join the group " +
-               (first.Group.empty() ? std::string("that owns it") : first.Group) + " and log in again";
+               (first.group.empty() ? std::string("that owns it") : first.group) + " and log in again";
     return "no I2C adapter can be opened";
 }
 
 // One listing per command: each opens every adapter's node, and the table,
 // the choice of adapters and the search all go by the same one.
-std::vector<vexlink06::AdapterInfo> listed()
+std::vector<AdapterRecord> listed()
 {
-    static std::optional<std::vector<vexlink06::AdapterInfo>> list;
+    static std::optional<std::vector<AdapterRecord>> list;
     if (!list) {
-        list = adapter()->Adapters();
+        list = adapter().adapters();
         for (const auto& a : *list)
-            names()[a.Number] = a.Name;
+            names()[a.number] = a.name;
     }
     return *list;
 }
@@ -102,8 +102,8 @@ std::vector<device::ChipLocation> search(const TargetOptions& options, const std
         // i2c-dev module apart, in the words the listing's users see.
         if (!options.bus.empty()) {
             const auto list = listed();
-            if (adapter()->ListStatus() == AdapterError::NoDeviceFiles)
-                throw Failure(why(AdapterError::NoDeviceFiles, list));
+            if (adapter().listStatus() == AdapterFault::NoDeviceFiles)
+                throw Failure(why(AdapterFault::NoDeviceFiles, list));
         }
         throw Failure(e.description());
     }
@@ -117,21 +117,21 @@ std::vector<int> adaptersToSearch(const TargetOptions& options)
         // A bus named by number needs no listing, which opens every
         // adapter's node (FindBus lists for a name only): the search's open
         // says what is wrong with the bus.
-        const int n = adapter()->FindBus(options.bus);
+        const int n = adapter().find(options.bus);
         if (n >= 0)
             return {n};
         const auto list = listed();
-        const auto status = adapter()->ListStatus();
-        if (status == AdapterError::NoDeviceFiles)
+        const auto status = adapter().listStatus();
+        if (status == AdapterFault::NoDeviceFiles)
             throw Failure(why(status, list));
         throw Failure("there is no I2C adapter '" + options.bus + "'");
     }
     const auto list = listed();
-    const auto status = adapter()->ListStatus();
+    const auto status = adapter().listStatus();
     std::vector<int> usable;
     for (const auto& a : list)
-        if (a.Access == AdapterError::None)
-            usable.push_back(a.Number);
+        if (a.access == AdapterFault::None)
+            usable.push_back(a.number);
     if (usable.empty())
         throw Failure(why(status, list));
     return usable;
@@ -148,23 +148,23 @@ std::string adapterLabel(int number)
 void printAdapters(const TargetOptions& options)
 {
     const auto list = listed();
-    const auto status = adapter()->ListStatus();
+    const auto status = adapter().listStatus();
     if (list.empty())
         throw Failure(why(status, list));
     std::cout << "ADAPTER   NAME                                FUNCTIONALITY\n";
     for (const auto& a : list) {
-        if (!options.bus.empty() && adapter()->FindBus(options.bus) != a.Number)
+        if (!options.bus.empty() && adapter().find(options.bus) != a.number)
             continue;
-        std::string name = a.Name;
+        std::string name = a.name;
         if (name.size() < 36)
             name.resize(36, ' ');
         std::string bus = a.busName();
         if (bus.size() < 10)
             bus.resize(10, ' ');
         std::cout << bus << name
-                  << (a.Access == AdapterError::None ? vexlink06::functionalityText(a.Functionality)
-                      : a.Access == AdapterError::NoPermission
-                          ? "no permission (group " + (a.Group.empty() ? std::string("?") : a.Group) + ")"
+                  << (a.access == AdapterFault::None ? a.functionalityText()
+                      : a.access == AdapterFault::NoPermission
+                          ? "no permission (group " + (a.group.empty() ? std::string("?") : a.group) + ")"
                           : std::string("cannot be opened"))
                   << "\n";
     }

@@ -10,17 +10,17 @@
 #include <functional>
 #include <iostream>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <vexlink06/back_end.h>
-#include <vexlink06/vexlink06.h>
 
 #include "characterize.h"
 #include "commands.h"
 #include "companion.h"
 #include "decode.h"
+#include "device/adapters.h"
+#include "device/back_end.h"
 #include "export_command.h"
 #include "target.h"
 #include "thermal.h"
@@ -386,14 +386,14 @@ int main(int argc, char** argv)
             action();
         // Reads from a shared board that went away come back as all ones:
         // whatever the command printed then is not the chip's.
-        if (const std::string lost = vexlink06::backend::lostBoardReason(); !lost.empty()) {
+        if (const std::string lost = device::sharedBoardProblem(); !lost.empty()) {
             if (!cli::lossSaid())
                 std::cerr << "fanscope-cli: " << lost << "\n";
             return 1;
         }
         return 0;
     } catch (const cli::Differences&) {
-        if (const std::string lost = vexlink06::backend::lostBoardReason(); !lost.empty())
+        if (const std::string lost = device::sharedBoardProblem(); !lost.empty())
             std::cerr << "fanscope-cli: " << lost << "\n";
         return 1;
     } catch (const cli::Interrupted& e) {
@@ -405,14 +405,14 @@ int main(int argc, char** argv)
         return 2;
     } catch (const cli::Failure& e) {
         failure = e.what();
-    } catch (const vexlink06::ComError& e) {
-        failure = "Error: " + std::to_string(e.number()) + ", " + e.description();
     } catch (const std::exception& e) {
-        failure = e.what();
+        // The library's failures in its numbered form, as the tools have always printed them.
+        const std::optional<device::BusFailure> library = device::libraryFailure(std::current_exception());
+        failure = library ? library->what() : e.what();
     }
     // A lost shared board is the cause behind whatever failed, and the only
     // thing worth saying: a chip that "no longer answers" was never asked.
-    const std::string lost = vexlink06::backend::lostBoardReason();
+    const std::string lost = device::sharedBoardProblem();
     std::cerr << "fanscope-cli: " << (!lost.empty() ? lost : failure) << "\n";
     return 1;
 }

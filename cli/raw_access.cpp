@@ -1,79 +1,34 @@
-// The board memory and raw SMBus transactions: what the library offers
+// The board memory and raw SMBus transactions: what the device layer offers
 // beside the byte transfers of the register link.
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <vexlink06/vexlink06.h>
-
 #include "commands.h"
 #include "decode.h"
+#include "device/board_memory.h"
 #include "device/chip_presence.h"
+#include "device/raw_transfer.h"
 #include "device/register_file.h"
-#include "device/register_link.h"
 #include "device/register_map.h"
 
 namespace cli {
 
 namespace {
 
-// The board EEPROM's address byte on the printer port's bus.
-constexpr std::uint8_t EepromAddressByte = 0xA0;
-constexpr unsigned EepromSize = 0x10000;
-// The chip's block commands.
-constexpr std::uint8_t BlockWriteCommand = chiplaw::command::BlockWrite;
-constexpr std::uint8_t BlockReadCommand = chiplaw::command::BlockRead;
-constexpr std::size_t BlockMax = 32;
+constexpr unsigned EepromSize = device::BoardMemory::Size;
 
-std::shared_ptr<vexlink06::PrinterPort> requirePrinterPort(const FoundChip& chip, const char* what)
+// The board memory is on the evaluation board's own bus.
+void requirePrinterPort(const FoundChip& chip, const char* what)
 {
     if (chip.medium != Medium::Printer)
         throw Failure(std::string(what) + " needs the printer port (the evaluation board's bus)");
-    return device::required(device::ComPort()->PrinterPort());
 }
-
-// The EEPROM shares the bus's device address with the chip's block transfers:
-// pointed at the memory for the command, back at the chip afterwards.
-class EepromSession {
-public:
-    explicit EepromSession(const FoundChip& chip)
-        : m_port(requirePrinterPort(chip, "the board memory")), m_chipByte(device::addressByte(chip.address))
-    {
-        m_eeprom = device::required(m_port->EEPROM());
-        m_eeprom->setDeviceAddress(EepromAddressByte);
-    }
-    ~EepromSession()
-    {
-        try {
-            m_port->setDeviceAddress(m_chipByte);
-        } catch (...) {
-            // Nothing else uses the shared address in this process.
-        }
-    }
-    EepromSession(const EepromSession&) = delete;
-    EepromSession& operator=(const EepromSession&) = delete;
-
-    std::uint8_t read(unsigned address)
-    {
-        return m_eeprom->ReadByte(static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address));
-    }
-    void write(unsigned address, std::uint8_t value)
-    {
-        m_eeprom->WriteByte(static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address), value);
-    }
-
-private:
-    std::shared_ptr<vexlink06::PrinterPort> m_port;
-    std::shared_ptr<vexlink06::EEPROM> m_eeprom;
-    std::uint8_t m_chipByte;
-};
 
 // "0000: ff ff ... ff  ................" sixteen bytes a line.
 std::string hexDump(unsigned offset, const std::vector<std::uint8_t>& bytes)
@@ -129,7 +84,8 @@ void runEepromRead(const TargetOptions& options, unsigned offset, unsigned lengt
     const FoundChip chip = connect(options);
     std::vector<std::uint8_t> bytes;
     {
-        EepromSession eeprom(chip);
+        requirePrinterPort(chip, "the board memory");
+        device::BoardMemory eeprom(session().location());
         bytes.reserve(length);
         for (unsigned i = 0; i < length; ++i)
             bytes.push_back(eeprom.read(offset + i));
@@ -164,7 +120,7 @@ void runEepromWrite(const TargetOptions& options, unsigned offset, const std::st
     if (!assumeYes && !confirm("Write " + std::to_string(bytes.size()) + " bytes to the board memory at " + range +
                                " on " + describe(chip) + "?"))
         throw Failure("not written");
-    EepromSession eeprom(chip);
+    device::BoardMemory eeprom(session().location());
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         eeprom.write(offset + static_cast<unsigned>(i), bytes[i]);
         // A real memory takes a few milliseconds to store each byte and ignores
@@ -191,107 +147,45 @@ void runTransfer(const TargetOptions& options, const TransferOptions& t)
     if (t.pec && !block)
         throw UsageError("--pec goes with block transfers only: after a word the chip takes a PEC byte as the next "
                          "register's data");
-    const auto command = static_cast<std::uint8_t>(numberArgument("register", t.reg, 0xFF));
-    std::uint16_t word = 0;
-    std::vector<std::uint8_t> data;
+    device::RawTransfer raw;
+    raw.op = t.kind == TransferKind::ReadWord    ? device::RawOp::ReadWord
+             : t.kind == TransferKind::WriteWord ? device::RawOp::WriteWord
+             : t.kind == TransferKind::ReadBlock ? device::RawOp::ReadBlock
+                                                 : device::RawOp::WriteBlock;
+    raw.command = static_cast<std::uint8_t>(numberArgument("register", t.reg, 0xFF));
+    raw.pec = t.pec;
     if (t.kind == TransferKind::WriteWord) {
         if (t.data.size() != 1)
             throw UsageError("write-word takes one value (0x0000..0xffff)");
-        word = static_cast<std::uint16_t>(numberArgument("value", t.data[0], 0xFFFF));
+        raw.value = static_cast<std::uint16_t>(numberArgument("value", t.data[0], 0xFFFF));
     } else if (t.kind == TransferKind::WriteBlock) {
-        if (t.data.empty() || t.data.size() > BlockMax)
+        if (t.data.empty() || t.data.size() > device::BlockMax)
             throw UsageError("write-block takes 1 to 32 bytes");
         for (const std::string& b : t.data)
-            data.push_back(static_cast<std::uint8_t>(numberArgument("byte", b, 0xFF)));
+            raw.block.push_back(static_cast<std::uint8_t>(numberArgument("byte", b, 0xFF)));
     }
     const FoundChip chip = connect(options);
+    raw.address = chip.address;
     if (chip.medium == Medium::Smbus)
         throw Failure("the chipset SMBus path makes byte transfers only; use the printer port or --medium i2c");
-    if (block && chip.medium == Medium::Printer && command != (write ? BlockWriteCommand : BlockReadCommand))
-        throw Failure(std::string("on the printer port a block ") + (write ? "write" : "read") + " sends command " +
-                      hexByte(write ? BlockWriteCommand : BlockReadCommand) + ", the chip's block command");
+    if (const std::string problem = device::rawTransferProblem(deviceMedium(chip.medium), raw); !problem.empty())
+        throw Failure(problem);
     if (write && !t.assumeYes &&
-        !confirm(std::string("Write a ") + (block ? "block of " + std::to_string(data.size()) + " bytes" : "word") +
-                 " with command " + hexByte(command) + " to the " + chipLine(chip) + "?"))
+        !confirm(std::string("Write a ") +
+                 (block ? "block of " + std::to_string(raw.block.size()) + " bytes" : "word") + " with command " +
+                 hexByte(raw.command) + " to the " + chipLine(chip) + "?"))
         throw Failure("not written");
-    const bool printer = chip.medium == Medium::Printer;
-    const auto pec = t.pec ? vexlink06::True : vexlink06::False;
-    std::string result;
-    if (printer) {
-        auto proto = device::required(device::required(device::ComPort()->PrinterPort())->SMBusProtocall());
-        const std::uint8_t address = device::addressByte(chip.address);
-        proto->setDeviceAddress(address);
-        proto->setUsePEC(pec);
-        // The protocol reports a short block or a lost bus through its error
-        // event and returns as if it had succeeded: the event fails the command.
-        std::string busError;
-        struct HandlerReset {
-            vexlink06::SMBusProtocall& proto;
-            ~HandlerReset()
-            {
-                proto.setSMBusProtocallErrorHandler(nullptr);
-                proto.setUsePEC(vexlink06::False);
-            }
-        } reset{*proto};
-        proto->setSMBusProtocallErrorHandler([&busError](std::int16_t number, const std::string& description) {
-            if (busError.empty())
-                busError = "Error: " + std::to_string(number) + ", " + description;
-        });
-        switch (t.kind) {
-        case TransferKind::ReadWord: {
-            // On the printer port the high byte comes first; shown as SMBus
-            // words are, the first byte (register REG) low.
-            const auto v = static_cast<unsigned>(std::lround(proto->ReadWord(address, command)));
-            word = static_cast<std::uint16_t>(((v & 0xFF) << 8) | ((v >> 8) & 0xFF));
-            break;
-        }
-        case TransferKind::WriteWord:
-            proto->WriteWord(address, command, static_cast<float>(((word & 0xFF) << 8) | (word >> 8)));
-            break;
-        case TransferKind::ReadBlock: {
-            proto->BlockRead(0, 0);
-            const auto got = proto->GetBlockReadData();
-            for (std::size_t i = 2; i < 2 + BlockMax && i < got.size(); ++i)
-                data.push_back(static_cast<std::uint8_t>(got[i]));
-            if (!busError.empty())
-                throw Failure(busError);
-            if (t.pec && proto->PECOK() == vexlink06::False)
-                throw Failure("the block's PEC does not match: the data was damaged on the bus");
-            break;
-        }
-        case TransferKind::WriteBlock: {
-            std::vector<std::int16_t> elements(3, 0);
-            for (const std::uint8_t b : data)
-                elements.push_back(b);
-            proto->BlockWrite(static_cast<std::uint8_t>(data.size()), elements);
-            if (t.pec && proto->PECOK() == vexlink06::False)
-                throw Failure("the chip did not acknowledge the PEC byte: the block was refused");
-            break;
-        }
-        }
-        if (!busError.empty())
-            throw Failure(busError);
-    } else {
-        auto adapter = device::required(device::kernelAdapter());
-        adapter->setUsePEC(pec);
-        switch (t.kind) {
-        case TransferKind::ReadWord: word = adapter->ReadWord(chip.address, command); break;
-        case TransferKind::WriteWord: adapter->WriteWord(chip.address, command, word); break;
-        case TransferKind::ReadBlock: data = adapter->BlockRead(chip.address, command); break;
-        case TransferKind::WriteBlock: adapter->BlockWrite(chip.address, command, data); break;
-        }
-        adapter->setUsePEC(vexlink06::False);
-    }
+    const device::RawResult result = device::rawTransfer(session().location(), raw);
     session().requirePresent();
     char text[16];
     switch (t.kind) {
     case TransferKind::ReadWord:
-        std::snprintf(text, sizeof text, "0x%04x", word);
+        std::snprintf(text, sizeof text, "0x%04x", result.value);
         std::cout << text << "\n";
         break;
     case TransferKind::ReadBlock:
-        for (std::size_t i = 0; i < data.size(); ++i)
-            std::cout << (i ? " " : "") << hexByte(data[i]);
+        for (std::size_t i = 0; i < result.block.size(); ++i)
+            std::cout << (i ? " " : "") << hexByte(result.block[i]);
         std::cout << "\n";
         break;
     case TransferKind::WriteWord:

@@ -5,38 +5,15 @@
 #include <iostream>
 #include <utility>
 
-#include <vexlink06/back_end.h>
-#include <vexlink06/vexlink06.h>
-
 #include "device/back_end.h"
 #include "device/back_end_choice.h"
 #include "device/chipset_check.h"
-#include "device/register_link.h"
+#include "device/port_check.h"
 #include "device/register_map.h"
 #include "kernel_target.h"
 
 namespace cli {
 namespace {
-
-// Bits 6 and 7 of the port's data register held high as the program holds
-// them, the two heater bits 4 and 5 off: a shell command never heats.
-constexpr std::uint8_t HeldBits = 0xC0;
-
-std::shared_ptr<vexlink06::PrinterPort> printerPort()
-{
-    auto port = device::ComPort()->PrinterPort();
-    if (!port)
-        throw Failure("the printer port could not be opened");
-    return port;
-}
-
-std::shared_ptr<vexlink06::SMBusProtocall> protocol()
-{
-    auto proto = printerPort()->SMBusProtocall();
-    if (!proto)
-        throw Failure("the printer port protocol could not be opened");
-    return proto;
-}
 
 bool g_prepared = false;
 std::function<void(const FoundChip&)> g_connectedHook;
@@ -46,19 +23,17 @@ void prepareBus()
     if (g_prepared)
         return;
     g_prepared = true;
-    protocol()->setBitsToStayHigh(HeldBits);
+    // A shell command never heats.
+    device::holdBoardLinesForCommand();
 }
 
-int portCount() { return printerPort()->PrinterPortsDetected(); }
+int portCount() { return device::printerPortsDetected(); }
 
 // The sentence the wizard shows on its medium panel when the controller is
 // unsupported or the motherboard helper refused it.
 void requireUsableSMBus()
 {
-    const auto smbus = device::ComPort()->SMBus();
-    if (!smbus)
-        throw Failure("the chipset SMBus could not be opened");
-    const std::string reason = device::chipsetSMBusProblem(smbus->GetChipsetINFO(), smbus->UnavailableReason());
+    const std::string reason = device::chipsetSMBusProblem();
     if (!reason.empty())
         throw Failure(reason);
 }
@@ -83,13 +58,13 @@ void preparePlatform(const TargetOptions& options)
         // end the process on a bad one with a message of its own.
         const char* config = std::getenv("FANSCOPE_SIM_CONFIG");
         if (config != nullptr && *config != '\0' && onSimulatedBoard()) {
-            if (const std::string problem = vexlink06::backend::configurationProblem(config); !problem.empty())
+            if (const std::string problem = device::boardConfigurationProblem(config); !problem.empty())
                 throw ConfigurationError(problem);
         }
     }
 }
 
-bool onSimulatedBoard() { return vexlink06::backend::simulated(); }
+bool onSimulatedBoard() { return device::simulatedPlatform(); }
 
 std::string backEndText()
 {
@@ -214,11 +189,8 @@ FoundChip connect(const TargetOptions& options)
                           (obstacle.empty() ? "" : ": " + obstacle));
         }
         chip = report.chips.front();
-        if (chip->medium == device::Medium::PrinterPort) {
-            protocol()->setDeviceAddress(device::addressByte(chip->address));
-            // Keep the port claimed for the whole command rather than per transfer.
-            printerPort()->setLockPortOpen(vexlink06::True);
-        }
+        if (chip->medium == device::Medium::PrinterPort)
+            device::keepPrinterPortClaimed(true);
     }
     g_session.emplace(*chip, use);
     const FoundChip found = foundChip(*chip);
@@ -258,10 +230,7 @@ bool lossSaid() { return g_lossSaid; }
 void disconnect()
 {
     g_session.reset();
-    if (!device::ComPortCreated())
-        return;
-    if (auto port = device::ComPort()->PrinterPort(); port && port->LockPortOpen() != vexlink06::False)
-        port->setLockPortOpen(vexlink06::False);
+    device::keepPrinterPortClaimed(false);
 }
 
 std::string describe(const FoundChip& chip)

@@ -9,6 +9,13 @@ namespace device {
 
 std::optional<std::string> simulatedBoardConfiguration() { return vexlink06::backend::simulatedBoard(); }
 
+bool simulatedPlatform() { return vexlink06::backend::simulated(); }
+
+std::string boardConfigurationProblem(const std::string& path)
+{
+    return vexlink06::backend::configurationProblem(path);
+}
+
 std::string sharedBoardProblem() { return vexlink06::backend::lostBoardReason(); }
 
 double boardTimeScale() { return vexlink06::backend::boardTimeScale().value_or(1.0); }

@@ -14,6 +14,15 @@ namespace device {
 // does; nothing on a real back-end.
 std::optional<std::string> simulatedBoardConfiguration();
 
+// Whether the platform is the simulated board's (the process's own or the
+// shared one).
+bool simulatedPlatform();
+
+// Why the simulated board cannot start on the configuration file at `path`
+// ("simulated board configuration: ..."), or "": checked before anything
+// starts, as the board would end the process on it. "" on hardware.
+std::string boardConfigurationProblem(const std::string& path);
+
 // Why the shared simulated board no longer serves this process (it went
 // away or stopped answering), one sentence; "" while it serves or while the
 // process has a board of its own.

@@ -35,6 +35,12 @@ std::string adapterGroup(int bus)
     return {};
 }
 
+}  // namespace
+
+namespace detail {
+
+using vexlink06::AdapterFailure;
+
 ErrorKind kindOf(AdapterError code)
 {
     switch (code) {
@@ -48,12 +54,6 @@ ErrorKind kindOf(AdapterError code)
     default: return ErrorKind::Bus;
     }
 }
-
-}  // namespace
-
-namespace detail {
-
-using vexlink06::AdapterFailure;
 
 std::string libraryText(const vexlink06::ComError& e)
 {
@@ -431,8 +431,7 @@ ProbeReport probe(const ProbeRequest& request)
 void holdBoardLines()
 {
     const std::lock_guard lock(busMutex());
-    // Bits 6 and 7 high as the program holds them; the heater bits 4 and 5 off.
-    protocol()->setBitsToStayHigh(0xC0);
+    protocol()->setBitsToStayHigh(detail::BoardLinesHeld);
 }
 
 }  // namespace device

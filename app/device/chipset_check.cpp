@@ -1,5 +1,10 @@
 #include "device/chipset_check.h"
 
+#include <vexlink06/vexlink06.h>
+
+#include "device/device_session.h"
+#include "device/register_link.h"
+
 namespace device {
 
 std::string chipsetSMBusProblem(const std::string& chipsetInfo, const std::string& refusal)
@@ -10,6 +15,14 @@ std::string chipsetSMBusProblem(const std::string& chipsetInfo, const std::strin
     if (chipsetInfo.starts_with("Unsupported and unrecognised"))
         return UnsupportedChipsetText;
     return {};
+}
+
+std::string chipsetSMBusProblem()
+{
+    const auto smbus = ComPort()->SMBus();
+    if (!smbus)
+        throw SessionError(ErrorKind::Unavailable, "the chipset SMBus could not be opened");
+    return chipsetSMBusProblem(smbus->GetChipsetINFO(), smbus->UnavailableReason());
 }
 
 }  // namespace device

@@ -14,4 +14,9 @@ inline constexpr const char* UnsupportedChipsetText = "The available southbridge
 // the search may go ahead.
 std::string chipsetSMBusProblem(const std::string& chipsetInfo, const std::string& refusal);
 
+// The same for the controller the library found: its refusal, the
+// unsupported sentence or empty. Throws SessionError Unavailable ("the
+// chipset SMBus could not be opened") without the library's object.
+std::string chipsetSMBusProblem();
+
 }  // namespace device

@@ -4,7 +4,9 @@
 
 #include <vexlink06/vexlink06.h>
 
+#include "device/device_session.h"
 #include "device/register_link.h"
+#include "device/session_support.h"
 
 namespace device {
 
@@ -15,6 +17,14 @@ namespace {
 constexpr std::uint8_t kReleaseInverting = 0x00;
 constexpr std::uint8_t kReleasePlain = 0x03;
 constexpr std::uint8_t kSclStatus = 0x20;
+
+std::shared_ptr<vexlink06::PrinterPort> portObject()
+{
+    auto port = ComPort()->PrinterPort();
+    if (!port)
+        throw SessionError(ErrorKind::Unavailable, "the printer port could not be opened");
+    return port;
+}
 
 }  // namespace
 
@@ -66,6 +76,25 @@ std::string portProblemText(PortProblem problem, std::int32_t portBase)
     case PortProblem::None: break;
     }
     return {};
+}
+
+int printerPortsDetected() { return portObject()->PrinterPortsDetected(); }
+
+void holdBoardLinesForCommand()
+{
+    const auto proto = portObject()->SMBusProtocall();
+    if (!proto)
+        throw SessionError(ErrorKind::Unavailable, "the printer port protocol could not be opened");
+    proto->setBitsToStayHigh(detail::BoardLinesHeld);
+}
+
+void keepPrinterPortClaimed(bool keep)
+{
+    if (!keep && !ComPortCreated())
+        return;
+    const auto port = keep ? portObject() : ComPort()->PrinterPort();
+    if (port && (port->LockPortOpen() != vexlink06::False) != keep)
+        port->setLockPortOpen(keep ? vexlink06::True : vexlink06::False);
 }
 
 }  // namespace device

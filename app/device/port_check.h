@@ -27,4 +27,17 @@ PortProblem checkPrinterPort();
 // "the SMBus lines on printer port 378h are held low"; empty for None.
 std::string portProblemText(PortProblem problem, std::int32_t portBase);
 
+// ---- a command's use of the port ----
+// What the command line does around its sessions. Each throws SessionError
+// Unavailable naming the library's object it could not create.
+
+// The printer ports the library detected.
+int printerPortsDetected();
+// The board's lines held as the program holds them (holdBoardLines()).
+void holdBoardLinesForCommand();
+// Keeps the port claimed from now on for the whole command, rather than
+// per transfer; false lets it go again (nothing when the library was never
+// loaded).
+void keepPrinterPortClaimed(bool keep);
+
 }  // namespace device

@@ -6,8 +6,6 @@
 #include <cstring>
 #include <mutex>
 
-#include <vexlink06/back_end.h>
-
 #include "device/back_end.h"
 #include "errors.h"
 
@@ -68,13 +66,12 @@ void useBackEnd(const BackEndRequest& request)
         }
         if (request.simConfig) {
             // Checked here: the board would end the whole interpreter on a bad file.
-            if (const std::string problem = vexlink06::backend::configurationProblem(*request.simConfig);
-                !problem.empty())
+            if (const std::string problem = device::boardConfigurationProblem(*request.simConfig); !problem.empty())
                 throwValueError(problem);
             ::setenv("FANSCOPE_SIM_CONFIG", request.simConfig->c_str(), 1);
         } else if (const char* config = std::getenv("FANSCOPE_SIM_CONFIG");
                    config != nullptr && *config != '\0' && !c.hardware) {
-            if (const std::string problem = vexlink06::backend::configurationProblem(config); !problem.empty())
+            if (const std::string problem = device::boardConfigurationProblem(config); !problem.empty())
                 throwValueError(problem + " (FANSCOPE_SIM_CONFIG)");
             c.simConfig = config;
         }

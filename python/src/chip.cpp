@@ -9,8 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include <vexlink06/vexlink06.h>
-
 #include "back_end.h"
 #include "device/back_end.h"
 #include "device/fan_characterization.h"

@@ -2,9 +2,7 @@
 
 #include <cerrno>
 
-#include <vexlink06/vexlink06.h>
-
-#include "device/device_session.h"
+#include "device/adapters.h"
 
 namespace py = pybind11;
 
@@ -21,26 +19,29 @@ void raise(PyObject* type, int errnum, const std::string& sentence)
 }
 
 // The errno a kernel adapter gives for each failure the library tells apart.
-int adapterErrno(vexlink06::AdapterError code)
+int adapterErrno(device::AdapterFault fault)
 {
-    using vexlink06::AdapterError;
-    switch (code) {
-    case AdapterError::NoAck: return ENXIO;
-    case AdapterError::BadPec: return EBADMSG;
-    case AdapterError::Timeout: return ETIMEDOUT;
-    case AdapterError::Gone: return ENODEV;
-    case AdapterError::DriverOwned: return EBUSY;
-    case AdapterError::NoPermission: return EACCES;
-    case AdapterError::NoDeviceFiles:
-    case AdapterError::NoAdapter: return ENOENT;
-    case AdapterError::Unsupported: return EOPNOTSUPP;
-    case AdapterError::Protocol: return EPROTO;
-    case AdapterError::Argument: return EINVAL;
-    case AdapterError::None:
-    case AdapterError::Io: break;
+    using device::AdapterFault;
+    switch (fault) {
+    case AdapterFault::NoAck: return ENXIO;
+    case AdapterFault::BadPec: return EBADMSG;
+    case AdapterFault::Timeout: return ETIMEDOUT;
+    case AdapterFault::Gone: return ENODEV;
+    case AdapterFault::DriverOwned: return EBUSY;
+    case AdapterFault::NoPermission: return EACCES;
+    case AdapterFault::NoDeviceFiles:
+    case AdapterFault::NoAdapter: return ENOENT;
+    case AdapterFault::Unsupported: return EOPNOTSUPP;
+    case AdapterFault::Protocol: return EPROTO;
+    case AdapterFault::Argument: return EINVAL;
+    case AdapterFault::None:
+    case AdapterFault::Io: break;
     }
     return EIO;
 }
+
+// In the words the adapter (or the printer port's protocol) gave.
+void raiseBusFailure(const device::BusFailure& e) { raise(PyExc_OSError, adapterErrno(e.fault()), e.description()); }
 
 void raiseSessionError(const device::SessionError& e)
 {
@@ -89,12 +90,15 @@ void registerErrors(py::module_& m)
                 std::rethrow_exception(p);
         } catch (const OsFailure& e) {
             raise(PyExc_OSError, e.errnum(), e.what());
+        } catch (const device::BusFailure& e) {
+            raiseBusFailure(e);
         } catch (const device::SessionError& e) {
             raiseSessionError(e);
-        } catch (const vexlink06::AdapterFailure& e) {
-            raise(PyExc_OSError, adapterErrno(e.code()), e.description());
-        } catch (const vexlink06::ComError& e) {
-            raise(PyExc_OSError, EIO, "Error: " + std::to_string(e.number()) + ", " + e.description());
+        } catch (...) {
+            const std::optional<device::BusFailure> library = device::libraryFailure(std::current_exception());
+            if (!library)
+                throw;
+            raiseBusFailure(*library);
         }
     });
 }

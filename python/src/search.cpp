@@ -7,10 +7,9 @@
 #include <string>
 #include <vector>
 
-#include <vexlink06/vexlink06.h>
-
 #include "back_end.h"
 #include "chip.h"
+#include "device/adapters.h"
 #include "device/numbers.h"
 #include "device/register_link.h"
 #include "errors.h"
@@ -50,7 +49,7 @@ int adapterArgument(const py::object& bus)
     {
         py::gil_scoped_release release;
         std::lock_guard lock(device::Session::busMutex());
-        number = device::kernelAdapter()->FindBus(name);
+        number = device::KernelBus::shared().find(name);
     }
     if (number < 0)
         throw OsFailure(ENOENT, "there is no I2C adapter '" + name + "'");
@@ -61,7 +60,7 @@ int adapterArgument(const py::object& bus)
 // may not open them.
 struct Search {
     device::ProbeRequest request;
-    std::vector<vexlink06::AdapterInfo> refused;
+    std::vector<device::AdapterRecord> refused;
 };
 
 // Every kernel adapter: the ones this user may open are searched, the
@@ -69,22 +68,22 @@ struct Search {
 // rather than passing for an empty bus.
 void listAdapters(Search& search)
 {
-    std::vector<vexlink06::AdapterInfo> list;
+    std::vector<device::AdapterRecord> list;
     {
         py::gil_scoped_release release;
         std::lock_guard lock(device::Session::busMutex());
         try {
-            list = device::kernelAdapter()->Adapters();
-        } catch (const vexlink06::ComError&) {
+            list = device::KernelBus::shared().adapters();
+        } catch (const device::BusFailure&) {
             return;  // the probe lists again and reports the failure as its own
         }
     }
     std::map<int, std::string> names;
-    for (const vexlink06::AdapterInfo& a : list) {
-        if (a.Access == vexlink06::AdapterError::None) {
-            search.request.adapters.push_back(a.Number);
-            names[a.Number] = a.Name;
-        } else if (a.Access == vexlink06::AdapterError::NoPermission) {
+    for (const device::AdapterRecord& a : list) {
+        if (a.access == device::AdapterFault::None) {
+            search.request.adapters.push_back(a.number);
+            names[a.number] = a.name;
+        } else if (a.access == device::AdapterFault::NoPermission) {
             search.refused.push_back(a);
         }
     }
@@ -94,8 +93,8 @@ void listAdapters(Search& search)
 
 [[noreturn]] void throwRefused(const Search& search)
 {
-    const vexlink06::AdapterInfo& a = search.refused.front();
-    throwAdapterRefused(a.busName(), a.Group);
+    const device::AdapterRecord& a = search.refused.front();
+    throwAdapterRefused(a.busName(), a.group);
 }
 
 Search probeRequest(const SearchArguments& args, bool first)
@@ -201,7 +200,7 @@ py::list detect(const SearchArguments& args)
         if (report.chips.empty())
             throwRefused(search);
         std::string skipped;
-        for (const vexlink06::AdapterInfo& a : search.refused)
+        for (const device::AdapterRecord& a : search.refused)
             skipped += (skipped.empty() ? "" : ", ") + a.busName();
         if (PyErr_WarnEx(PyExc_RuntimeWarning, ("not searched, no permission: " + skipped).c_str(), 1) < 0)
             throw py::error_already_set();

@@ -1,11 +1,8 @@
 #include "smbus.h"
 
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <utility>
-
-#include <vexlink06/vexlink06.h>
 
 #include "back_end.h"
 #include "chip.h"
@@ -17,11 +14,6 @@ namespace py = pybind11;
 
 namespace fanscope_py {
 namespace {
-
-// The chip's block commands on the printer port, whose protocol sends them itself.
-constexpr std::uint8_t BlockWriteCommand = 0xA0;
-constexpr std::uint8_t BlockReadCommand = 0xA1;
-constexpr std::size_t BlockMax = 32;
 
 // A number outside low..high is a ValueError naming it in hex, its sign kept.
 int rangedArgument(int value, int low, int high, const char* name, const char* range)
@@ -46,15 +38,15 @@ std::uint16_t wordArgument(int value)
 }
 
 // The sentence the command line gives for an adapter this user cannot open.
-std::string adapterProblem(const std::vector<vexlink06::AdapterInfo>& list, vexlink06::AdapterError status, int bus)
+std::string adapterProblem(const std::vector<device::AdapterRecord>& list, device::AdapterFault status, int bus)
 {
-    if (status == vexlink06::AdapterError::NoDeviceFiles)
+    if (status == device::AdapterFault::NoDeviceFiles)
         throw OsFailure(ENOENT, "no I2C adapters: the i2c-dev module is not loaded (sudo modprobe i2c-dev)");
     for (const auto& a : list) {
-        if (a.Number != bus)
+        if (a.number != bus)
             continue;
-        if (a.Access == vexlink06::AdapterError::NoPermission)
-            throwAdapterRefused(a.busName(), a.Group);
+        if (a.access == device::AdapterFault::NoPermission)
+            throwAdapterRefused(a.busName(), a.group);
         return {};
     }
     throw OsFailure(ENOENT, "there is no I2C adapter i2c-" + std::to_string(bus));
@@ -102,18 +94,18 @@ SMBus::SMBus(const SMBusArguments& args) : m_force(args.force)
     }
     py::gil_scoped_release release;
     std::lock_guard lock(device::Session::busMutex());
-    m_adapter = vexlink06::KernelAdapter::create();
-    const auto list = m_adapter->Adapters();
+    m_adapter = device::KernelBus::own();
+    const std::vector<device::AdapterRecord> list = m_adapter->adapters();
     if (!name.empty()) {
-        m_bus = m_adapter->FindBus(name);
+        m_bus = m_adapter->find(name);
         if (m_bus < 0)
             throw OsFailure(ENOENT, "there is no I2C adapter '" + name + "'");
     }
-    adapterProblem(list, m_adapter->ListStatus(), m_bus);
+    adapterProblem(list, m_adapter->listStatus(), m_bus);
     for (const auto& a : list)
-        if (a.Number == m_bus)
-            m_adapterName = a.Name;
-    m_adapter->setBus(m_bus);
+        if (a.number == m_bus)
+            m_adapterName = a.name;
+    m_adapter->select(m_bus);
 }
 
 // With the GIL held, as Python frees the object: see Chip::~Chip.
@@ -188,27 +180,23 @@ SMBus::Result SMBus::run(Transfer t)
         if (m_search.away()) {
             // ChipGoneError until the adapter is listed again by its name.
             m_bus = m_search.findAgain(m_adapterName);
-            m_adapter->setBus(-1);
-            m_adapter->setBus(m_bus);
+            m_adapter->select(m_bus);
         } else if (connection != m_connection) {
             // The adapter's handle belongs to the board that went: open afresh.
-            m_adapter->setBus(-1);
-            m_adapter->setBus(m_bus);
+            m_adapter->select(m_bus);
         }
     }
     m_connection = connection;
     Result r;
     try {
-        r = m_medium == device::Medium::KernelAdapter ? runKernel(t) : runSession(t);
-    } catch (const vexlink06::AdapterFailure& e) {
+        t.raw.pec = m_pec;
+        r = m_adapter ? device::rawTransfer(*m_adapter, t.raw, t.force) : runSession(t.raw);
+    } catch (const device::BusFailure& e) {
         device::requireSameBoard(connection);
-        if (!m_adapter || e.code() != vexlink06::AdapterError::Gone)
+        if (!m_adapter || e.fault() != device::AdapterFault::Gone)
             throw;
         m_search.lost(e.description());
         throw device::SessionError(device::ErrorKind::BoardLost, e.description(), e.number(), e.description());
-    } catch (const vexlink06::ComError&) {
-        device::requireSameBoard(connection);
-        throw;
     } catch (const device::SessionError&) {
         device::requireSameBoard(connection);
         throw;
@@ -217,120 +205,23 @@ SMBus::Result SMBus::run(Transfer t)
     return r;
 }
 
-SMBus::Result SMBus::runKernel(const Transfer& t)
-{
-    vexlink06::KernelAdapter& a = *m_adapter;
-    a.setForce(t.force ? vexlink06::True : vexlink06::False);
-    Result r;
-    switch (t.op) {
-    case Op::ReadByte: r.value = a.ReceiveByte(t.address); break;
-    case Op::WriteByte: a.SendByte(t.address, static_cast<std::uint8_t>(t.value)); break;
-    case Op::ReadByteData: r.value = a.PortRead(t.address, t.reg); break;
-    case Op::WriteByteData: a.PortWrite(t.address, t.reg, static_cast<std::uint8_t>(t.value)); break;
-    case Op::ReadWord: r.value = a.ReadWord(t.address, t.reg); break;
-    case Op::WriteWord: a.WriteWord(t.address, t.reg, t.value); break;
-    case Op::ReadBlock:
-    case Op::WriteBlock: {
-        a.setUsePEC(m_pec ? vexlink06::True : vexlink06::False);
-        struct PecOff {
-            vexlink06::KernelAdapter& a;
-            ~PecOff() { a.setUsePEC(vexlink06::False); }
-        } off{a};
-        if (t.op == Op::ReadBlock)
-            r.block = a.BlockRead(t.address, t.reg);
-        else
-            a.BlockWrite(t.address, t.reg, t.block);
-        break;
-    }
-    }
-    return r;
-}
-
-SMBus::Result SMBus::runSession(const Transfer& t)
+SMBus::Result SMBus::runSession(const device::RawTransfer& t)
 {
     device::Session& s = sessionFor(t.address);
     Result r;
     if (t.op == Op::ReadByteData) {
-        r.value = s.read(t.reg);
+        r.value = s.read(t.command);
         return r;
     }
     if (t.op == Op::WriteByteData) {
-        s.write(t.reg, static_cast<std::uint8_t>(t.value));
+        s.write(t.command, static_cast<std::uint8_t>(t.value));
         s.requirePresent();
         return r;
     }
     if (m_medium == device::Medium::ChipsetSmbus)
         throw OsFailure(EOPNOTSUPP,
                         "the chipset SMBus path makes byte transfers only; use the printer port or medium='i2c'");
-    const bool block = t.op == Op::ReadBlock || t.op == Op::WriteBlock;
-    const bool write = t.op == Op::WriteBlock;
-    if (block && t.reg != (write ? BlockWriteCommand : BlockReadCommand)) {
-        char text[96];
-        std::snprintf(text, sizeof text,
-                      "on the printer port a block %s sends command 0x%02x, the chip's block command",
-                      write ? "write" : "read", write ? BlockWriteCommand : BlockReadCommand);
-        throw OsFailure(EOPNOTSUPP, text);
-    }
-    // The session selected the port and data sense for its transfers; the
-    // library's own word, byte and block transfers follow that selection.
-    auto port = device::required(device::ComPort()->PrinterPort());
-    auto proto = device::required(port->SMBusProtocall());
-    port->setPortAddressIndex(static_cast<std::uint8_t>(s.location().port));
-    proto->setDataInverted(s.location().dataInverted ? vexlink06::True : vexlink06::False);
-    const std::uint8_t byte = device::addressByte(t.address);
-    std::string busError;
-    proto->setSMBusProtocallErrorHandler([&busError](std::int16_t number, const std::string& description) {
-        if (busError.empty())
-            busError = "Error: " + std::to_string(number) + ", " + description;
-    });
-    struct Reset {
-        vexlink06::SMBusProtocall& proto;
-        ~Reset()
-        {
-            proto.setSMBusProtocallErrorHandler(nullptr);
-            proto.setUsePEC(vexlink06::False);
-        }
-    } reset{*proto};
-    switch (t.op) {
-    case Op::ReadByte: r.value = proto->ShortRead(byte); break;
-    case Op::WriteByte: proto->ShortWrite(byte, static_cast<std::uint8_t>(t.value)); break;
-    case Op::ReadWord: {
-        // The protocol puts the first byte (register REG) high; SMBus words
-        // carry it low.
-        const auto v = static_cast<unsigned>(std::lround(proto->ReadWord(byte, t.reg)));
-        r.value = static_cast<std::uint16_t>(((v & 0xFF) << 8) | ((v >> 8) & 0xFF));
-        break;
-    }
-    case Op::WriteWord:
-        proto->WriteWord(byte, t.reg, static_cast<float>(((t.value & 0xFF) << 8) | (t.value >> 8)));
-        break;
-    case Op::ReadBlock: {
-        proto->setDeviceAddress(byte);
-        proto->setUsePEC(m_pec ? vexlink06::True : vexlink06::False);
-        proto->BlockRead(0, 0);
-        const auto got = proto->GetBlockReadData();
-        for (std::size_t i = 2; i < 2 + BlockMax && i < got.size(); ++i)
-            r.block.push_back(static_cast<std::uint8_t>(got[i]));
-        if (busError.empty() && m_pec && proto->PECOK() == vexlink06::False)
-            throw OsFailure(EBADMSG, "the block's PEC does not match: the data was damaged on the bus");
-        break;
-    }
-    case Op::WriteBlock: {
-        proto->setDeviceAddress(byte);
-        proto->setUsePEC(m_pec ? vexlink06::True : vexlink06::False);
-        std::vector<std::int16_t> elements(3, 0);
-        for (const std::uint8_t b : t.block)
-            elements.push_back(b);
-        proto->BlockWrite(static_cast<std::uint8_t>(t.block.size()), elements);
-        if (busError.empty() && m_pec && proto->PECOK() == vexlink06::False)
-            throw OsFailure(EBADMSG, "the chip did not acknowledge the PEC byte: the block was refused");
-        break;
-    }
-    case Op::ReadByteData:
-    case Op::WriteByteData: break;
-    }
-    if (!busError.empty())
-        throw OsFailure(EIO, busError);
+    r = device::rawTransfer(s.location(), t);
     s.requirePresent();
     return r;
 }
@@ -340,22 +231,26 @@ SMBus::Result SMBus::runSession(const Transfer& t)
 SMBus::Result SMBus::transfer(Op op, int address, std::optional<int> reg, std::optional<int> value,
                               std::optional<bool> force, std::vector<std::uint8_t> block)
 {
-    Transfer t{op, addressArgument(address), 0, 0, std::move(block), force.value_or(m_force)};
+    Transfer t;
+    t.raw.op = op;
+    t.raw.address = addressArgument(address);
+    t.raw.block = std::move(block);
+    t.force = force.value_or(m_force);
     if (reg)
-        t.reg = byteArgument("register", *reg);
+        t.raw.command = byteArgument("register", *reg);
     if (value)
-        t.value = op == Op::WriteWord ? wordArgument(*value) : byteArgument("value", *value);
+        t.raw.value = op == Op::WriteWord ? wordArgument(*value) : byteArgument("value", *value);
     return run(std::move(t));
 }
 
 int SMBus::readByte(int address, std::optional<bool> force)
 {
-    return transfer(Op::ReadByte, address, std::nullopt, std::nullopt, force).value;
+    return transfer(Op::ReceiveByte, address, std::nullopt, std::nullopt, force).value;
 }
 
 void SMBus::writeByte(int address, int value, std::optional<bool> force)
 {
-    transfer(Op::WriteByte, address, std::nullopt, value, force);
+    transfer(Op::SendByte, address, std::nullopt, value, force);
 }
 
 int SMBus::readByteData(int address, int reg, std::optional<bool> force)
@@ -386,7 +281,7 @@ std::vector<int> SMBus::readBlockData(int address, int reg, std::optional<bool> 
 
 void SMBus::writeBlockData(int address, int reg, const std::vector<int>& data, std::optional<bool> force)
 {
-    if (data.empty() || data.size() > BlockMax)
+    if (data.empty() || data.size() > device::BlockMax)
         throwValueError("a block write takes 1 to 32 bytes");
     std::vector<std::uint8_t> bytes;
     for (const int b : data)

@@ -21,10 +21,7 @@
 
 #include "device/adapter_search.h"
 #include "device/device_session.h"
-
-namespace vexlink06 {
-class KernelAdapter;
-}
+#include "device/raw_transfer.h"
 
 namespace fanscope_py {
 
@@ -60,18 +57,11 @@ public:
     void writeBlockData(int address, int reg, const std::vector<int>& data, std::optional<bool> force);
 
 private:
-    enum class Op { ReadByte, WriteByte, ReadByteData, WriteByteData, ReadWord, WriteWord, ReadBlock, WriteBlock };
+    using Op = device::RawOp;
+    using Result = device::RawResult;
     struct Transfer {
-        Op op = Op::ReadByteData;
-        std::uint8_t address = 0;
-        std::uint8_t reg = 0;
-        std::uint16_t value = 0;
-        std::vector<std::uint8_t> block;
-        bool force = false;
-    };
-    struct Result {
-        std::uint16_t value = 0;
-        std::vector<std::uint8_t> block;
+        device::RawTransfer raw;  // its pec is the object's, set by run()
+        bool force = false;       // kernel adapter
     };
 
     // Runs one transfer with the GIL released, under the object's mutex and
@@ -80,8 +70,7 @@ private:
     Result transfer(Op op, int address, std::optional<int> reg, std::optional<int> value, std::optional<bool> force,
                     std::vector<std::uint8_t> block = {});
     void closeLocked();
-    Result runKernel(const Transfer& t);
-    Result runSession(const Transfer& t);
+    Result runSession(const device::RawTransfer& t);
     device::Session& sessionFor(std::uint8_t address);
 
     device::Medium m_medium = device::Medium::KernelAdapter;
@@ -90,7 +79,8 @@ private:
     bool m_pec = false;
     mutable std::mutex m_mutex;
     bool m_closed = false;
-    std::shared_ptr<vexlink06::KernelAdapter> m_adapter;
+    // Kernel adapter: a handle of the object's own, for transfers to any address.
+    std::optional<device::KernelBus> m_adapter;
     // Kernel adapter: its name, by which it is found again after it went
     // (a USB bridge replugged may come back under another number).
     std::string m_adapterName;
