@@ -90,7 +90,9 @@ RawResult onPrinterPort(const ChipLocation& where, const RawTransfer& t)
     case RawOp::SendByte: proto->ShortWrite(byte, static_cast<std::uint8_t>(t.value)); break;
     case RawOp::ReadByteData: r.value = proto->PortRead(byte, t.command); break;
     case RawOp::WriteByteData: proto->PortWrite(byte, t.command, static_cast<std::uint8_t>(t.value)); break;
-    case RawOp::ReadWord: r.value = swapped(static_cast<unsigned>(std::lround(proto->ReadWord(byte, t.command)))); break;
+    case RawOp::ReadWord:
+        r.value = swapped(static_cast<unsigned>(std::lround(proto->ReadWord(byte, t.command))));
+        break;
     case RawOp::WriteWord: proto->WriteWord(byte, t.command, static_cast<float>(swapped(t.value))); break;
     case RawOp::ReadBlock:
     case RawOp::WriteBlock:

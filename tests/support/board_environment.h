@@ -35,7 +35,7 @@ inline sim::Config printerAndChipsetBoard()
 
 class BoardEnvironment : public ::testing::Environment {
 public:
-    // 240: the adapter's power-on high bits, heaters off.
+    // 240: the high bits the program sets at start-up (4 to 7: both heaters on).
     explicit BoardEnvironment(sim::Config config, std::uint8_t bitsToStayHigh = 240)
         : m_config(std::move(config)), m_bitsToStayHigh(bitsToStayHigh)
     { }
