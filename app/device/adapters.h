@@ -67,11 +67,11 @@ std::optional<BusFailure> libraryFailure(const std::exception_ptr& error);
 
 // One adapter of the listing.
 struct AdapterRecord {
-    int number = 0;                             // N of /dev/i2c-N
-    std::string name;                           // the kernel's name ("SMBus I801 adapter at efa0")
-    std::uint32_t functionality = 0;            // the kernel's I2C_FUNC_* bits
-    AdapterFault access = AdapterFault::None;   // why the node cannot be opened, if so
-    std::string group;                          // the group that owns a node that refuses this user
+    int number = 0;                            // N of /dev/i2c-N
+    std::string name;                          // the kernel's name ("SMBus I801 adapter at efa0")
+    std::uint32_t functionality = 0;           // the kernel's I2C_FUNC_* bits
+    AdapterFault access = AdapterFault::None;  // why the node cannot be opened, if so
+    std::string group;                         // the group that owns a node that refuses this user
     std::string busName() const { return "i2c-" + std::to_string(number); }  // "i2c-1"
     // "quick byte byte-data word-data block-data pec" for the bits offered.
     std::string functionalityText() const;
