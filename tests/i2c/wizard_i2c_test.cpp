@@ -34,6 +34,23 @@ protected:
         ASSERT_TRUE(wizard);
         child<QPushButton>("NextCMD")->click();
     }
+    // Finishes the wizard and runs the Visual Display cycle on the local
+    // temperature, its limits on the gauge; no boxes from before count.
+    mainwindow::MainForm* finishOnVisualDisplay()
+    {
+        child<QPushButton>("FinishCMD")->click();
+        auto* main = mainwindow::mainForm();
+        if (main == nullptr)
+            return nullptr;
+        for (auto* tabs : main->findChildren<QTabWidget*>())
+            for (int i = 0; i < tabs->count(); ++i)
+                if (tabs->tabText(i) == QStringLiteral("Visual Display"))
+                    tabs->setCurrentIndex(i);
+        main->visualdisplaytext_Click(0);  // starts the cycle
+        QTest::qWait(600);
+        ui->messages.clear();
+        return main;
+    }
     template <class T = QWidget> T* child(const char* name)
     {
         auto* w = wizard->findChild<T*>(QString::fromLatin1(name));
@@ -135,16 +152,8 @@ TEST_F(I2cWizard, UnpluggedAdapterWhileMonitoringKeepsTheWindowRunning)
 {
     start(sim::Config{});
     searchOnlyI2c();
-    child<QPushButton>("FinishCMD")->click();
-    auto* main = mainwindow::mainForm();
+    auto* main = finishOnVisualDisplay();
     ASSERT_NE(main, nullptr);
-    for (auto* tabs : main->findChildren<QTabWidget*>())
-        for (int i = 0; i < tabs->count(); ++i)
-            if (tabs->tabText(i) == QStringLiteral("Visual Display"))
-                tabs->setCurrentIndex(i);
-    main->visualdisplaytext_Click(0);  // starts the cycle
-    QTest::qWait(600);
-    ui->messages.clear();
     sim::board().i2cAdapter(1)->unplug();
     QTest::qWait(1500);
     EXPECT_TRUE(main->isVisible());
@@ -210,17 +219,9 @@ TEST_F(I2cWizard, ABridgeRepluggedUnderAnotherNumberIsFoundAgainByItsName)
     searchOnlyI2c();
     ASSERT_EQ(list()->count(), 2);
     list()->setCurrentRow(1);
-    child<QPushButton>("FinishCMD")->click();
-    ASSERT_EQ(device::ComPort()->KernelAdapter()->Bus(), 4);
-    auto* main = mainwindow::mainForm();
+    auto* main = finishOnVisualDisplay();
     ASSERT_NE(main, nullptr);
-    for (auto* tabs : main->findChildren<QTabWidget*>())
-        for (int i = 0; i < tabs->count(); ++i)
-            if (tabs->tabText(i) == QStringLiteral("Visual Display"))
-                tabs->setCurrentIndex(i);
-    main->visualdisplaytext_Click(0);  // the local temperature, its limits on the gauge
-    QTest::qWait(600);
-    ui->messages.clear();
+    ASSERT_EQ(device::ComPort()->KernelAdapter()->Bus(), 4);
     auto* badge = main->findChild<QLabel*>(QStringLiteral("SimulatedBoardBadge"));
     ASSERT_NE(badge, nullptr);
     const QString boardText = badge->text();
@@ -241,6 +242,8 @@ TEST_F(I2cWizard, ABridgeRepluggedUnderAnotherNumberIsFoundAgainByItsName)
     EXPECT_TRUE(badge->toolTip().startsWith(gone)) << badge->toolTip().toStdString();
     EXPECT_TRUE(reading->text().endsWith(QStringLiteral(" (no answer)"))) << reading->text().toStdString();
     EXPECT_EQ(reading->toolTip(), gone);
+    if (const char* dir = std::getenv("FANSCOPE_SCREENSHOT_DIR"))
+        main->grab().save(QDir(dir).filePath(QStringLiteral("i2c-adapter-lost.png")));
     // Still away after several ticks: the lost adapter is not taken for back.
     QTest::qWait(600);
     EXPECT_EQ(badge->text(), QStringLiteral("I2C adapter lost"));
